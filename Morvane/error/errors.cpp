@@ -1,0 +1,171 @@
+#include "error/errors.hpp"
+
+#include <visacom.h>
+#include "error/error_values.hpp"
+#include "error/resource_string.hpp"
+#include "platform/ansi.hpp"
+#include "platform/bstr.hpp"
+
+namespace morvane {
+namespace {
+
+std::string message_text(message_id number)
+{
+    resource_string text(number);
+    const char* narrow = text.narrow();
+    return narrow ? narrow : "";
+}
+
+std::wstring wide_message_text(message_id number)
+{
+    resource_string text(number);
+    const wchar_t* wide = text.wide();
+    return wide ? wide : L"";
+}
+
+// The five fields of a record, read back.
+struct record_fields {
+    unique_bstr description, help_file, source;
+    GUID interface_id = GUID_NULL;
+    DWORD help_context = 0;
+
+    explicit record_fields(IErrorInfo* record)
+    {
+        BSTR text = nullptr;
+        if (SUCCEEDED(record->GetDescription(&text)))
+            description.reset(text);
+        if (SUCCEEDED(record->GetHelpFile(&(text = nullptr))))
+            help_file.reset(text);
+        if (SUCCEEDED(record->GetSource(&(text = nullptr))))
+            source.reset(text);
+        record->GetGUID(&interface_id);
+        record->GetHelpContext(&help_context);
+    }
+};
+
+} // namespace
+
+bad_pointer::bad_pointer() : std::runtime_error(message_text(message_id::bad_pointer)) {}
+
+win32_error::win32_error() : win32_error(std::string()) {}
+
+win32_error::win32_error(std::string message, DWORD code)
+    : std::runtime_error("win32_error"), message_(std::move(message)), code_(code)
+{
+}
+
+HRESULT win32_error::hresult() const noexcept
+{
+    const auto value = static_cast<HRESULT>(code_);
+    return value <= 0 ? value : static_cast<HRESULT>(0x80070000u | (code_ & 0xFFFFu));
+}
+
+win32_hresult_error::win32_hresult_error(message_id message, HRESULT hr)
+    : win32_error(message_text(message)), hr_(hr)
+{
+}
+
+loc_com_error::loc_com_error(message_id message, DWORD help_context, const wchar_t* help_file,
+                             const wchar_t* source, const GUID& interface_id, HRESULT hr)
+    : loc_com_error(wide_message_text(message), help_context, help_file, source, interface_id, hr)
+{
+}
+
+loc_com_error::loc_com_error(std::wstring_view description, DWORD help_context, const wchar_t* help_file,
+                             const wchar_t* source, const GUID& interface_id, HRESULT hr)
+    : std::runtime_error("loc_com_error"), message_(to_ansi(description))
+{
+    set_error_info(std::wstring(description).c_str(), help_context, help_file, source, interface_id, hr);
+}
+
+loc_com_error::loc_com_error(const _com_error& error, const GUID& interface_id)
+    : std::runtime_error("loc_com_error")
+{
+    if (IErrorInfo* record = error.ErrorInfo()) {
+        record_fields fields(record);
+        message_ = to_ansi(bstr_view(fields.description.get()));
+        set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(),
+                       fields.source.get(), interface_id, error.Error());
+    } else {
+        set_error_info(nullptr, 0, nullptr, nullptr, interface_id, error.Error());
+    }
+}
+
+loc_com_error::loc_com_error(session_failure, HRESULT hr) : std::runtime_error("loc_com_error"), hr_(hr) {}
+
+loc_com_error::loc_com_error(const loc_com_error& other)
+    : std::runtime_error(other), message_(other.message_), hr_(other.hr_)
+{
+    if (other.record_) {
+        record_fields fields(other.record_.Get());
+        set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(),
+                       fields.source.get(), fields.interface_id, other.hr_);
+    }
+}
+
+void loc_com_error::set_error_info(const wchar_t* description, DWORD help_context, const wchar_t* help_file,
+                                   const wchar_t* source, const GUID& interface_id, HRESULT hr)
+{
+    hr_ = hr;
+    ComPtr<ICreateErrorInfo> created;
+    if (FAILED(CreateErrorInfo(&created)) || !created)
+        throw _com_error(E_POINTER);
+    // The record copies what it is given (SetDescription and friends take a copy).
+    created->SetDescription(const_cast<LPOLESTR>(description));
+    created->SetGUID(interface_id);
+    created->SetHelpContext(help_context);
+    created->SetHelpFile(const_cast<LPOLESTR>(help_file));
+    created->SetSource(const_cast<LPOLESTR>(source));
+    ComPtr<IErrorInfo> record;
+    created.As(&record);
+    record_ = std::move(record);
+}
+
+HRESULT loc_com_error::report() const
+{
+    if (record_)
+        SetErrorInfo(0, record_.Get());
+    return hr_;
+}
+
+void loc_com_error::load_thread_error_info()
+{
+    ComPtr<IErrorInfo> taken;
+    if (GetErrorInfo(0, &taken) != S_OK || !taken)
+        throw _com_error(E_POINTER);
+    record_fields fields(taken.Get());
+    set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(), fields.source.get(),
+                   fields.interface_id, hr_);
+}
+
+win32_com_error::win32_com_error(const win32_error& error, DWORD help_context, const GUID& interface_id)
+    : loc_com_error(from_ansi(error.what()), help_context, help_file_path.c_str(), error_source.wide(),
+                    interface_id, error.hresult())
+{
+}
+
+internal_com_error::internal_com_error(const GUID& interface_id)
+    : loc_com_error(message_id::internal_error, stream_failure_help_context, help_file_path.c_str(),
+                    error_source.wide(), interface_id, E_UNEXPECTED)
+{
+}
+
+loc_com_error component_error(const component_message& message)
+{
+    return loc_com_error(message.number, message.help_context, help_file_path.c_str(), error_source.wide(),
+                         IID_IFormattedIO488, message.hr);
+}
+
+void raise(const component_message& message)
+{
+    throw component_error(message);
+}
+
+void throw_session_error(HRESULT hr)
+{
+    loc_com_error error(loc_com_error::session_failure{}, hr);
+    error.load_thread_error_info();
+    throw loc_com_error(error);
+}
+
+} // namespace morvane

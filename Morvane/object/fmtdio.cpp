@@ -1,0 +1,163 @@
+#include "object/fmtdio.hpp"
+
+#include "error/errors.hpp"
+#include "error/messages.hpp"
+#include "object/class_ids.hpp"
+
+namespace morvane {
+
+// Output first, then input, then the session: each buffer sends or drains what it holds
+// on its way out.
+CFmtdIOCls::~CFmtdIOCls()
+{
+    m_output.reset();
+    m_input.reset();
+}
+
+void CFmtdIOCls::check_io() const
+{
+    if (!m_input || !m_output)
+        raise(no_io_resource);
+}
+
+void CFmtdIOCls::raise_recorded(const comio_buf& buffer)
+{
+    if (const loc_com_error* recorded = buffer.last_error())
+        throw loc_com_error(*recorded);
+    // A stream failed without a record: nothing better to say than the internal error.
+    throw internal_com_error(IID_IFormattedIO488);
+}
+
+STDMETHODIMP CFmtdIOCls::get_IO(IMessage** session)
+{
+    return frame(property_handlers, no_stream, [&] {
+        check_out_ptr(session, sizeof *session);
+        if (m_io)
+            m_io->QueryInterface(IID_IMessage, reinterpret_cast<void**>(session));
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CFmtdIOCls::putref_IO(IMessage* session)
+{
+    return frame(property_handlers, no_stream, [&] {
+        if (!session) {
+            m_io.Reset();
+            m_input.reset();
+            m_output.reset();
+            return S_OK;
+        }
+        check_in_ptr(session, sizeof session);
+        if (session != m_io.Get())
+            m_io = session;
+        // Rebinding builds fresh streams, even for the same session, at the object's sizes.
+        auto input = std::make_unique<basic_comistream>(
+            std::make_unique<comio_buf>(session, m_inBufferSize, m_outBufferSize));
+        auto output = std::make_unique<basic_comostream>(
+            std::make_unique<comio_buf>(session, m_inBufferSize, m_outBufferSize));
+        m_input = std::move(input);
+        m_output = std::move(output);
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CFmtdIOCls::get_InstrumentBigEndian(VARIANT_BOOL* big_endian)
+{
+    return frame(property_handlers, no_stream, [&] {
+        check_out_ptr(big_endian, sizeof *big_endian);
+        *big_endian = m_bigEndian;
+        return S_OK;
+    });
+}
+
+STDMETHODIMP CFmtdIOCls::put_InstrumentBigEndian(VARIANT_BOOL big_endian)
+{
+    // Any non-zero value counts as true and is kept as given.
+    return frame(no_handlers, no_stream, [&] {
+        m_bigEndian = big_endian;
+        return S_OK;
+    });
+}
+
+// ---- methods whose work arrives with later capabilities: the frame and its checks only
+
+STDMETHODIMP CFmtdIOCls::WriteNumber(VARIANT data, NumberType, VARIANT_BOOL)
+{
+    return frame(write_value_handlers, output_stream, [&] {
+        check_in_ptr(&data, sizeof data);
+        check_io();
+        return E_NOTIMPL;
+    });
+}
+
+STDMETHODIMP CFmtdIOCls::WriteList(VARIANT* data, NumberType, BSTR, VARIANT_BOOL)
+{
+    return frame(write_value_handlers, output_stream, [&] {
+        check_in_ptr(data, sizeof *data);
+        check_io();
+        return E_NOTIMPL;
+    });
+}
+
+STDMETHODIMP CFmtdIOCls::WriteIEEEBlock(BSTR command, VARIANT data, VARIANT_BOOL)
+{
+    return frame(write_text_handlers, output_stream, [&] {
+        check_in_ptr(command, sizeof *command);
+        check_in_ptr(&data, sizeof data);
+        check_io();
+        return E_NOTIMPL;
+    });
+}
+
+STDMETHODIMP CFmtdIOCls::ReadNumber(NumberType, VARIANT_BOOL, VARIANT* data)
+{
+    return frame(stream_handlers, input_stream, [&] {
+        check_out_ptr(data, sizeof *data);
+        check_io();
+        return E_NOTIMPL;
+    });
+}
+
+STDMETHODIMP CFmtdIOCls::ReadList(NumberType, BSTR, VARIANT* data)
+{
+    return frame(read_list_handlers, input_stream, [&] {
+        check_out_ptr(data, sizeof *data);
+        check_io();
+        return E_NOTIMPL;
+    });
+}
+
+STDMETHODIMP CFmtdIOCls::ReadIEEEBlock(NumberType, VARIANT_BOOL, VARIANT_BOOL, VARIANT* data)
+{
+    return frame(stream_handlers, input_stream, [&] {
+        check_out_ptr(data, sizeof *data);
+        check_io();
+        return E_NOTIMPL;
+    });
+}
+
+// ---- ISupportErrorInfo, IProvideClassInfo2
+
+STDMETHODIMP CFmtdIOCls::InterfaceSupportsErrorInfo(REFIID riid)
+{
+    return InlineIsEqualGUID(riid, IID_IFormattedIO488) ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CFmtdIOCls::GetClassInfo(ITypeInfo** type_info)
+{
+    if (!type_info)
+        return E_POINTER;
+    *type_info = nullptr;
+    return class_type_info(type_info);
+}
+
+STDMETHODIMP CFmtdIOCls::GetGUID(DWORD kind, GUID* guid)
+{
+    if (!guid)
+        return E_POINTER;
+    *guid = GUID_NULL;
+    // The class has no outgoing interface.
+    return kind == GUIDKIND_DEFAULT_SOURCE_DISP_IID ? E_FAIL : E_INVALIDARG;
+}
+
+} // namespace morvane

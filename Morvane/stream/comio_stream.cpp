@@ -1,0 +1,53 @@
+#include "stream/comio_stream.hpp"
+
+namespace morvane {
+namespace {
+
+template <typename Operation>
+void absorbing(byte_ios& stream, Operation&& operation)
+{
+    try {
+        operation();
+    } catch (...) {
+        stream.setstate(std::ios_base::badbit);
+    }
+}
+
+} // namespace
+
+basic_comistream::basic_comistream(std::unique_ptr<comio_buf> buffer)
+    : std::basic_istream<unsigned char, byte_traits>(buffer.get()), buffer_(std::move(buffer))
+{
+}
+
+// The base stream never touches its buffer on destruction, so the buffer may go first.
+basic_comistream::~basic_comistream() = default;
+
+void basic_comistream::set_input_size(long size)
+{
+    absorbing(*this, [&] { buffer_->set_input_size(size); });
+}
+
+void basic_comistream::discard_input()
+{
+    absorbing(*this, [&] { buffer_->discard_input(); });
+}
+
+basic_comostream::basic_comostream(std::unique_ptr<comio_buf> buffer)
+    : std::basic_ostream<unsigned char, byte_traits>(buffer.get()), buffer_(std::move(buffer))
+{
+}
+
+basic_comostream::~basic_comostream() = default;
+
+void basic_comostream::set_output_size(long size)
+{
+    absorbing(*this, [&] { buffer_->set_output_size(size); });
+}
+
+void basic_comostream::flush_output()
+{
+    absorbing(*this, [&] { buffer_->flush_output(); });
+}
+
+} // namespace morvane

@@ -1,0 +1,48 @@
+#pragma once
+// The input and output streams over a comio_buf. Each owns its buffer. The wrappers
+// below absorb a buffer's exception into the bad state, as the standard operations do;
+// the caller then reports the error that the buffer recorded.
+#include <istream>
+#include <memory>
+#include <ostream>
+#include "stream/comio_buf.hpp"
+
+namespace morvane {
+
+using byte_ios = std::basic_ios<unsigned char, byte_traits>;
+
+class basic_comistream : public std::basic_istream<unsigned char, byte_traits> {
+public:
+    explicit basic_comistream(std::unique_ptr<comio_buf> buffer);
+    ~basic_comistream() override;
+
+    comio_buf& buffer() const noexcept { return *buffer_; }
+    const loc_com_error* last_error() const noexcept { return buffer_->last_error(); }
+
+    // Discards the rest of the current message; the buffer's exception reaches the caller.
+    int sync() { return buffer_->pubsync(); }
+    void set_input_size(long size);
+    void discard_input();
+
+private:
+    std::unique_ptr<comio_buf> buffer_;
+};
+
+class basic_comostream : public std::basic_ostream<unsigned char, byte_traits> {
+public:
+    explicit basic_comostream(std::unique_ptr<comio_buf> buffer);
+    ~basic_comostream() override;
+
+    comio_buf& buffer() const noexcept { return *buffer_; }
+    const loc_com_error* last_error() const noexcept { return buffer_->last_error(); }
+
+    // Sends the pending output as the end of a message; the buffer's exception reaches the caller.
+    void flush_with_end() { buffer_->flush_with_end(); }
+    void set_output_size(long size);
+    void flush_output();
+
+private:
+    std::unique_ptr<comio_buf> buffer_;
+};
+
+} // namespace morvane
