@@ -1,0 +1,56 @@
+#pragma once
+// A formatted-I/O object created as a client creates it, bound to a scripted session.
+#include <gtest/gtest.h>
+#include <string>
+#include <wrl/client.h>
+#include "object/fmtdio.hpp"
+#include "platform/bstr.hpp"
+#include "support/error_record.hpp"
+#include "support/scripted_session.hpp"
+
+namespace morvane::testing {
+
+inline Microsoft::WRL::ComPtr<IFormattedIO488> make_fmtdio()
+{
+    Microsoft::WRL::ComPtr<IFormattedIO488> object;
+    EXPECT_EQ(com_object<CFmtdIOCls>::create_instance(IID_IFormattedIO488, &object), S_OK);
+    return object;
+}
+
+inline unique_bstr bstr(std::wstring_view text)
+{
+    return unique_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+}
+
+class bound_fmtdio : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        clear_thread_error();
+        ASSERT_EQ(io->putref_IO(&session), S_OK);
+    }
+    void TearDown() override
+    {
+        io.Reset();
+        EXPECT_EQ(session.references(), 0) << "the object kept a reference to the session";
+    }
+
+    HRESULT write(std::wstring_view text, bool end = true)
+    {
+        return io->WriteString(bstr(text).get(), end ? VARIANT_TRUE : VARIANT_FALSE);
+    }
+    // The response, or the failing HRESULT as text.
+    std::wstring read()
+    {
+        BSTR text = nullptr;
+        const HRESULT hr = io->ReadString(&text);
+        unique_bstr owned(text);
+        EXPECT_EQ(hr, S_OK);
+        return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+    }
+
+    scripted_session session;
+    Microsoft::WRL::ComPtr<IFormattedIO488> io = make_fmtdio();
+};
+
+} // namespace morvane::testing

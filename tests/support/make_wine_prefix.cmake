@@ -1,0 +1,9 @@
+# Creates the tests' Wine prefix once; later runs find it ready.
+if(EXISTS ${PREFIX}/system.reg)
+  return()
+endif()
+execute_process(COMMAND ${WINE} wineboot --init RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "wineboot failed: ${result}")
+endif()
+execute_process(COMMAND wineserver -w)
