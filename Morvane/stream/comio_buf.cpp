@@ -63,10 +63,10 @@ void comio_buf::reset_get_area() noexcept
     setg(begin, begin, begin);
 }
 
-std::vector<unsigned char> comio_buf::allocate_buffer(long size)
+std::vector<unsigned char> comio_buf::allocate_buffer(std::size_t size)
 {
     try {
-        return std::vector<unsigned char>(static_cast<std::size_t>(size));
+        return std::vector<unsigned char>(size);
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
@@ -118,7 +118,7 @@ comio_buf::int_type comio_buf::overflow(int_type c)
 void comio_buf::set_output_size(long size)
 {
     std::vector<unsigned char> fresh;
-    recording([&] { fresh = allocate_buffer(size + 1); });
+    recording([&] { fresh = allocate_buffer(static_cast<std::size_t>(size) + 1); });
     flush_output();
     out_buffer_ = std::move(fresh);
     out_size_ = static_cast<std::uint32_t>(size);
@@ -217,7 +217,7 @@ void comio_buf::discard_input()
 void comio_buf::set_input_size(long size)
 {
     std::vector<unsigned char> fresh;
-    recording([&] { fresh = allocate_buffer(size); });
+    recording([&] { fresh = allocate_buffer(static_cast<std::size_t>(size)); });
     discard_input();
     in_size_ = static_cast<std::uint32_t>(size);
     in_buffer_ = std::move(fresh);

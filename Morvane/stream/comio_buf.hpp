@@ -57,7 +57,7 @@ private:
     void drain();
     void reset_put_area() noexcept;
     void reset_get_area() noexcept;
-    static std::vector<unsigned char> allocate_buffer(long size);
+    static std::vector<unsigned char> allocate_buffer(std::size_t size);
     // Runs one step of the buffer and records the error that leaves it.
     template <typename Step>
     void recording(Step&& step);

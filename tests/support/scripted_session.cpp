@@ -165,60 +165,57 @@ STDMETHODIMP scripted_session::ReadString(LONG count, BSTR* text)
     return S_OK;
 }
 
+template <typename T>
+HRESULT scripted_session::answer(session_op op, T value, T* out)
+{
+    if (HRESULT hr = record({op, {}, 0}); FAILED(hr))
+        return hr;
+    *out = value;
+    return S_OK;
+}
+
+template <typename T>
+HRESULT scripted_session::store(session_op op, T value, T& field)
+{
+    if (HRESULT hr = record({op, {}, long(value)}); FAILED(hr))
+        return hr;
+    field = value;
+    return S_OK;
+}
+
 STDMETHODIMP scripted_session::get_LastStatus(LONG* status)
 {
-    if (HRESULT hr = record({session_op::last_status, {}, 0}); FAILED(hr))
-        return hr;
-    *status = last_status_;
-    return S_OK;
+    return answer(session_op::last_status, last_status_, status);
 }
 
 STDMETHODIMP scripted_session::get_SendEndEnabled(VARIANT_BOOL* enabled)
 {
-    if (HRESULT hr = record({session_op::get_send_end, {}, 0}); FAILED(hr))
-        return hr;
-    *enabled = send_end_;
-    return S_OK;
+    return answer(session_op::get_send_end, send_end_, enabled);
 }
 
 STDMETHODIMP scripted_session::put_SendEndEnabled(VARIANT_BOOL enabled)
 {
-    if (HRESULT hr = record({session_op::put_send_end, {}, enabled}); FAILED(hr))
-        return hr;
-    send_end_ = enabled;
-    return S_OK;
+    return store(session_op::put_send_end, enabled, send_end_);
 }
 
 STDMETHODIMP scripted_session::get_TerminationCharacterEnabled(VARIANT_BOOL* enabled)
 {
-    if (HRESULT hr = record({session_op::get_termination_character, {}, 0}); FAILED(hr))
-        return hr;
-    *enabled = termination_character_;
-    return S_OK;
+    return answer(session_op::get_termination_character, termination_character_, enabled);
 }
 
 STDMETHODIMP scripted_session::put_TerminationCharacterEnabled(VARIANT_BOOL enabled)
 {
-    if (HRESULT hr = record({session_op::put_termination_character, {}, enabled}); FAILED(hr))
-        return hr;
-    termination_character_ = enabled;
-    return S_OK;
+    return store(session_op::put_termination_character, enabled, termination_character_);
 }
 
 STDMETHODIMP scripted_session::get_Timeout(LONG* milliseconds)
 {
-    if (HRESULT hr = record({session_op::get_timeout, {}, 0}); FAILED(hr))
-        return hr;
-    *milliseconds = timeout_;
-    return S_OK;
+    return answer(session_op::get_timeout, timeout_, milliseconds);
 }
 
 STDMETHODIMP scripted_session::put_Timeout(LONG milliseconds)
 {
-    if (HRESULT hr = record({session_op::put_timeout, {}, milliseconds}); FAILED(hr))
-        return hr;
-    timeout_ = milliseconds;
-    return S_OK;
+    return store(session_op::put_timeout, milliseconds, timeout_);
 }
 
 } // namespace morvane::testing

@@ -102,6 +102,10 @@ private:
     };
     // Records the call; the scripted failure for it, or S_OK.
     HRESULT record(session_call call);
+    template <typename T>
+    HRESULT answer(session_op op, T value, T* out);
+    template <typename T>
+    HRESULT store(session_op op, T value, T& field);
     // Takes up to count bytes of the next chunk, setting the status.
     std::optional<std::string> take(long count);
 
@@ -109,10 +113,10 @@ private:
     std::deque<chunk> chunks_;
     std::vector<failure> failures_;
     long references_ = 0;
-    long last_status_ = status_end;
+    LONG last_status_ = status_end;
     VARIANT_BOOL send_end_ = VARIANT_TRUE;
     VARIANT_BOOL termination_character_ = VARIANT_TRUE;
-    long timeout_ = 2000;
+    LONG timeout_ = 2000;
 };
 
 } // namespace morvane::testing
