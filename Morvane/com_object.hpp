@@ -6,7 +6,15 @@
 // The first one is the object's identity and answers for IUnknown. QueryInterface walks the
 // list in order and answers nothing else.
 //
-// com_object<T> is the stand-alone form: its own atomic count, one module lock for its life.
+// Two forms wrap the class:
+//   com_object<T>        stand-alone: its own atomic count.
+//   aggregate_object<T>  aggregated: the inner IUnknown with its own count, holding a
+//                        contained_object<T> whose interfaces' IUnknown methods go to the
+//                        outer (controlling) object.
+// Each form holds one module lock for its whole life, and one more while it is torn down,
+// so DllCanUnloadNow never answers S_OK while an object exists.
+//
+// create_object<T>(outer, riid, out) makes the form that `outer` calls for.
 #include <windows.h>
 #include <unknwn.h>
 #include <atomic>
@@ -31,7 +39,8 @@ struct interface_list {
     }
 };
 
-// QueryInterface over the class's interface list, for any IUnknown implementation.
+// QueryInterface over the class's interface list, for any IUnknown implementation. The
+// reference goes through the found interface, so a contained object counts on its outer one.
 template <typename Object>
 HRESULT query_interface(Object* object, REFIID riid, void** out) noexcept
 {
@@ -45,51 +54,145 @@ HRESULT query_interface(Object* object, REFIID riid, void** out) noexcept
     return S_OK;
 }
 
-template <typename T>
-class com_object final : public T {
-public:
-    // A new object with no reference yet; null when memory runs out.
-    static com_object* create() noexcept { return new (std::nothrow) com_object(); }
+// The reference count of an object form. It is a base listed before the implementation, so
+// it outlives the implementation's destructor: references taken and dropped during the
+// teardown find the guard value and cannot start a second destruction.
+class object_count {
+protected:
+    // Far from zero in either direction, whatever the teardown does to it.
+    static constexpr long destroyed = static_cast<long>(0xC0000001);
 
+    object_count() noexcept { module_lock::add(); }
+    ~object_count() = default;
+
+    ULONG add_ref() noexcept { return static_cast<ULONG>(++count_); }
+
+    // Destroys `self` when the count reaches 0; the extra module lock covers the teardown.
+    template <typename Self>
+    ULONG release(Self* self) noexcept
+    {
+        const long count = --count_;
+        if (count == 0) {
+            module_lock::add();
+            delete self;
+            module_lock::release();
+        }
+        return static_cast<ULONG>(count);
+    }
+
+    // First step of every form's destructor: the guard, then the object's own module lock.
+    void begin_destruction() noexcept
+    {
+        count_ = destroyed;
+        module_lock::release();
+    }
+
+private:
+    std::atomic<long> count_{0};
+};
+
+// Runs the creation steps shared by both forms: one reference for the duration, the query,
+// and destruction when the query fails.
+template <typename Form>
+HRESULT finish_creation(Form* object, REFIID riid, void** out) noexcept
+{
+    object->AddRef();
+    const HRESULT hr = object->QueryInterface(riid, out);
+    object->Release();
+    return hr;
+}
+
+template <typename T>
+class com_object final : private object_count, public T {
+public:
     // A new object, queried for riid; the caller receives the one reference.
     static HRESULT create_instance(REFIID riid, void** out) noexcept
     {
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        com_object* object = create();
+        auto* object = new (std::nothrow) com_object();
         if (!object)
             return E_OUTOFMEMORY;
-        object->AddRef();
-        const HRESULT hr = object->QueryInterface(riid, out);
-        object->Release();
-        return hr;
+        return finish_creation(object, riid, out);
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override { return query_interface(this, riid, out); }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++count_); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const long count = --count_;
-        if (count == 0) {
-            // Keep the module from looking unloadable while the teardown runs.
-            module_lock::add();
-            delete this;
-            module_lock::release();
-        }
-        return static_cast<ULONG>(count);
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return add_ref(); }
+    STDMETHODIMP_(ULONG) Release() override { return release(this); }
 
 private:
-    com_object() { module_lock::add(); }
-    ~com_object() override
+    friend class object_count; // destroys the object on the last Release
+
+    com_object() = default;
+    ~com_object() override { begin_destruction(); }
+};
+
+// T inside an aggregate: every interface's IUnknown is the outer object's.
+template <typename T>
+class contained_object final : public T {
+public:
+    // The outer object is not counted: it owns the aggregate, not the other way round.
+    explicit contained_object(IUnknown* outer) noexcept : outer_(outer) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override { return outer_->QueryInterface(riid, out); }
+    STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
+
+    // The table walk, for the inner unknown; the reference it gives goes to the outer object.
+    HRESULT query_table(REFIID riid, void** out) noexcept { return query_interface(this, riid, out); }
+
+private:
+    IUnknown* outer_;
+};
+
+template <typename T>
+class aggregate_object final : private object_count, public IUnknown {
+public:
+    // A new aggregate inside `outer`, queried for riid (in practice IUnknown, so the outer
+    // object receives the inner unknown with its one reference).
+    static HRESULT create_instance(IUnknown* outer, REFIID riid, void** out) noexcept
     {
-        // References taken and dropped by the teardown must not start a second destruction.
-        count_ = static_cast<long>(0xC0000001);
-        module_lock::release();
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        auto* object = new (std::nothrow) aggregate_object(outer);
+        if (!object)
+            return E_OUTOFMEMORY;
+        return finish_creation(object, riid, out);
     }
 
-    std::atomic<long> count_{0};
+    // IUnknown answers the inner unknown itself; everything else comes from the table.
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        if (InlineIsEqualGUID(riid, IID_IUnknown)) {
+            *out = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return contained_.query_table(riid, out);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return add_ref(); }
+    STDMETHODIMP_(ULONG) Release() override { return release(this); }
+
+private:
+    friend class object_count; // destroys the object on the last Release
+
+    explicit aggregate_object(IUnknown* outer) noexcept : contained_(outer) {}
+    ~aggregate_object() { begin_destruction(); }
+
+    contained_object<T> contained_;
 };
+
+// The instance creator of a class: stand-alone without an outer object, aggregated with one.
+// The class object has already refused an outer object with any interface but IUnknown.
+template <typename T>
+HRESULT create_object(IUnknown* outer, REFIID riid, void** out) noexcept
+{
+    return outer ? aggregate_object<T>::create_instance(outer, riid, out)
+                 : com_object<T>::create_instance(riid, out);
+}
 
 } // namespace morvane

@@ -1,0 +1,89 @@
+#include "server_registration.hpp"
+
+#include <new>
+#include <string>
+#include "class_table.hpp"
+#include "module_path.hpp"
+#include "registrar.hpp"
+#include "type_library_registration.hpp"
+
+namespace morvane {
+namespace {
+
+// The script resource as text; it is stored as UTF-8.
+HRESULT load_script(HMODULE module, UINT number, std::wstring& script)
+{
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(number), L"REGISTRY");
+    if (!found)
+        return HRESULT_FROM_WIN32(GetLastError());
+    HGLOBAL loaded = LoadResource(module, found);
+    const auto* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    const auto size = static_cast<int>(SizeofResource(module, found));
+    if (!bytes)
+        return HRESULT_FROM_WIN32(GetLastError());
+    if (size == 0) {
+        script.clear();
+        return S_OK;
+    }
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, nullptr, 0);
+    if (length == 0)
+        return DISP_E_EXCEPTION;
+    script.resize(static_cast<std::size_t>(length));
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, script.data(), length);
+    return S_OK;
+}
+
+// Runs the script of one class with the module's replacements.
+HRESULT run_class_script(HMODULE module, const class_entry& entry, registrar_mode mode)
+{
+    std::wstring path;
+    if (HRESULT hr = module_file_name(module, path); FAILED(hr))
+        return hr;
+    // The script quotes the module path, so its quotes are doubled there; Module_Raw is as is.
+    std::wstring quoted;
+    for (wchar_t c : path) {
+        quoted += c;
+        if (c == L'\'')
+            quoted += c;
+    }
+    const registry::replacement replacements[] = {
+        {L"Module", quoted},
+        {L"Module_Raw", path},
+        {L"APPID", L""},
+    };
+    std::wstring script;
+    if (HRESULT hr = load_script(module, entry.registry_script, script); FAILED(hr))
+        return hr;
+    return run_registry_script(script, replacements, mode);
+}
+
+HRESULT run_class_scripts(HMODULE module, registrar_mode mode) noexcept
+{
+    try {
+        // The classes have no component categories, so the scripts are all there is.
+        for (const class_entry& entry : class_table())
+            if (HRESULT hr = run_class_script(module, entry, mode); FAILED(hr))
+                return hr;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+} // namespace
+
+HRESULT register_server(HMODULE module) noexcept
+{
+    if (HRESULT hr = run_class_scripts(module, registrar_mode::register_keys); FAILED(hr))
+        return hr;
+    return register_type_library(module);
+}
+
+HRESULT unregister_server(HMODULE module) noexcept
+{
+    if (HRESULT hr = run_class_scripts(module, registrar_mode::unregister_keys); FAILED(hr))
+        return hr;
+    return unregister_type_library(module);
+}
+
+} // namespace morvane

@@ -1,0 +1,94 @@
+#include "type_library_registration.hpp"
+
+#include <oleauto.h>
+#include <new>
+#include <string>
+#include <wrl/client.h>
+#include "platform/bstr.hpp"
+
+namespace morvane {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// The module's file name in a buffer of MAX_PATH characters. A name that fills the buffer
+// may have been cut short, so it counts as too long rather than naming the wrong file.
+HRESULT limited_module_file_name(HMODULE module, std::wstring& path)
+{
+    wchar_t name[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module, name, MAX_PATH);
+    if (length == 0)
+        return HRESULT_FROM_WIN32(GetLastError());
+    if (length >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    path.assign(name, length);
+    return S_OK;
+}
+
+// "dir\Morvane.dll" gives "dir\Morvane.tlb"; a name without an extension gains one.
+std::wstring tlb_beside(const std::wstring& module_path)
+{
+    const std::size_t name_start = module_path.find_last_of(L"\\/:");
+    const std::size_t dot = module_path.rfind(L'.');
+    const bool has_extension = dot != std::wstring::npos && (name_start == std::wstring::npos || dot > name_start);
+    return (has_extension ? module_path.substr(0, dot) : module_path) + L".tlb";
+}
+
+// Loads the library and tells where from.
+HRESULT load_library(HMODULE module, ComPtr<ITypeLib>& library, std::wstring& path)
+{
+    if (HRESULT hr = limited_module_file_name(module, path); FAILED(hr))
+        return hr;
+    if (SUCCEEDED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library)))
+        return S_OK;
+    path = tlb_beside(path);
+    return LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+}
+
+// The directory of the library's help file, through its last separator; empty without one.
+std::wstring help_directory(ITypeLib* library)
+{
+    BSTR help_file = nullptr;
+    if (FAILED(library->GetDocumentation(-1, nullptr, nullptr, nullptr, &help_file)))
+        return {};
+    const unique_bstr owned(help_file);
+    const std::wstring_view file = bstr_view(help_file);
+    const std::size_t end = file.find_last_of(L"\\/:");
+    return end == std::wstring_view::npos ? std::wstring() : std::wstring(file.substr(0, end + 1));
+}
+
+} // namespace
+
+HRESULT register_type_library(HMODULE module) noexcept
+{
+    try {
+        ComPtr<ITypeLib> library;
+        std::wstring path;
+        if (HRESULT hr = load_library(module, library, path); FAILED(hr))
+            return hr;
+        std::wstring directory = help_directory(library.Get());
+        return RegisterTypeLib(library.Get(), path.data(), directory.empty() ? nullptr : directory.data());
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT unregister_type_library(HMODULE module) noexcept
+{
+    try {
+        ComPtr<ITypeLib> library;
+        std::wstring path;
+        if (HRESULT hr = load_library(module, library, path); FAILED(hr))
+            return hr;
+        TLIBATTR* attributes = nullptr;
+        if (HRESULT hr = library->GetLibAttr(&attributes); FAILED(hr))
+            return hr;
+        const TLIBATTR copy = *attributes;
+        library->ReleaseTLibAttr(attributes);
+        return UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+} // namespace morvane
