@@ -81,8 +81,11 @@ loc_com_error::loc_com_error(std::wstring_view description, DWORD help_context, 
 loc_com_error::loc_com_error(const _com_error& error, const GUID& interface_id)
     : std::runtime_error("loc_com_error")
 {
-    if (IErrorInfo* record = error.ErrorInfo()) {
-        record_fields fields(record);
+    // ErrorInfo() hands out a reference of its own.
+    ComPtr<IErrorInfo> record;
+    *record.GetAddressOf() = error.ErrorInfo();
+    if (record) {
+        record_fields fields(record.Get());
         message_ = to_ansi(bstr_view(fields.description.get()));
         set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(),
                        fields.source.get(), interface_id, error.Error());

@@ -1,5 +1,7 @@
 #include "stream/comio_stream.hpp"
 
+#include "stream/byte_facets.hpp"
+
 namespace morvane {
 namespace {
 
@@ -18,6 +20,7 @@ void absorbing(byte_ios& stream, Operation&& operation)
 basic_comistream::basic_comistream(std::unique_ptr<comio_buf> buffer)
     : std::basic_istream<unsigned char, byte_traits>(buffer.get()), buffer_(std::move(buffer))
 {
+    imbue(byte_locale());
 }
 
 // The base stream never touches its buffer on destruction, so the buffer may go first.
@@ -36,6 +39,7 @@ void basic_comistream::discard_input()
 basic_comostream::basic_comostream(std::unique_ptr<comio_buf> buffer)
     : std::basic_ostream<unsigned char, byte_traits>(buffer.get()), buffer_(std::move(buffer))
 {
+    imbue(byte_locale());
 }
 
 basic_comostream::~basic_comostream() = default;
