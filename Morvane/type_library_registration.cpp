@@ -80,15 +80,20 @@ HRESULT unregister_type_library(HMODULE module) noexcept
         std::wstring path;
         if (HRESULT hr = load_library(module, library, path); FAILED(hr))
             return hr;
-        TLIBATTR* attributes = nullptr;
-        if (HRESULT hr = library->GetLibAttr(&attributes); FAILED(hr))
-            return hr;
-        const TLIBATTR copy = *attributes;
-        library->ReleaseTLibAttr(attributes);
-        return UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
+        return unregister_type_library(*library.Get());
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+}
+
+HRESULT unregister_type_library(ITypeLib& library) noexcept
+{
+    TLIBATTR* attributes = nullptr;
+    if (HRESULT hr = library.GetLibAttr(&attributes); FAILED(hr))
+        return hr;
+    const TLIBATTR copy = *attributes;
+    library.ReleaseTLibAttr(attributes);
+    return UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
 }
 
 } // namespace morvane

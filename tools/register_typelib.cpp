@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <string>
 #include <wrl/client.h>
+#include "type_library_registration.hpp"
 
 namespace {
 
@@ -41,12 +42,7 @@ HRESULT unregister_file(const std::wstring& path)
     ComPtr<ITypeLib> library;
     if (HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library); FAILED(hr))
         return hr;
-    TLIBATTR* attributes = nullptr;
-    if (HRESULT hr = library->GetLibAttr(&attributes); FAILED(hr))
-        return hr;
-    const TLIBATTR copy = *attributes;
-    library->ReleaseTLibAttr(attributes);
-    return UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
+    return morvane::unregister_type_library(*library.Get());
 }
 
 } // namespace
