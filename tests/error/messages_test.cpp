@@ -1,7 +1,9 @@
-// The message table and resource_string: every text byte for byte, loading, fallback and
-// formatting with positional inserts at a line width of 80.
+// The message table, every text byte for byte, and formatting with positional inserts at a
+// line width of 80.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 #include "error/resource_string.hpp"
@@ -9,44 +11,9 @@
 namespace morvane {
 namespace {
 
-std::wstring widen(const std::string& ascii)
-{
-    return {ascii.begin(), ascii.end()};
-}
-
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    lines.push_back(text.substr(start));
-    return lines;
-}
-
-// The lines joined again with single spaces: equal to the unbroken text exactly when every
-// break fell on white space and no word was changed.
-std::string unbroken(const std::vector<std::string>& lines)
-{
-    std::string joined;
-    for (const std::string& line : lines) {
-        const std::size_t first = line.find_first_not_of(' ');
-        const std::size_t last = line.find_last_not_of(' ');
-        if (first == std::string::npos)
-            continue;
-        if (!joined.empty())
-            joined += ' ';
-        joined += line.substr(first, last - first + 1);
-    }
-    return joined;
-}
-
 TEST(MessageTable, EveryTextByteForByte)
 {
-    const struct {
-        UINT number;
-        const char* text;
-    } rows[] = {
+    const std::pair<UINT, std::string> rows[] = {
         {101, "The Binary Block provided is too large for the IEEE block format."},
         {103, "No binary block was found in the input stream."},
         {104, "The amount of data retrieved before the end of input was less than the specified size of the binary block."},
@@ -76,73 +43,43 @@ TEST(MessageTable, EveryTextByteForByte)
         {2008, "The variant argument could not be coerced to the desired type."},
         {2009, "An internal error occurred.  Please contact your I/O vendor."},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.number);
-        resource_string message(row.number);
-        EXPECT_FALSE(message.loaded());
+    for (const auto& [number, text] : rows) {
+        SCOPED_TRACE(number);
+        resource_string message(number);
         ASSERT_NE(message.narrow(), nullptr);
-        EXPECT_TRUE(message.loaded());
-        EXPECT_EQ(std::string(message.narrow()), row.text);
-        EXPECT_EQ(std::wstring(message.wide()), widen(row.text));
+        EXPECT_EQ(message.narrow(), text);
+        EXPECT_EQ(message.wide(), std::wstring(text.begin(), text.end()));
     }
 }
 
-TEST(ResourceString, MissingNumberAndFallback)
+// The words of a text, with white space of any kind between them.
+std::vector<std::string> words(const std::string& text)
 {
-    resource_string missing(9999);
-    EXPECT_EQ(missing.narrow(), nullptr);
-    EXPECT_EQ(missing.wide(), nullptr);
-    EXPECT_FALSE(missing.loaded());
-    missing.format(80, 3);
-    EXPECT_EQ(missing.narrow(), nullptr);
-
-    resource_string with_fallback(9999, 2005);
-    ASSERT_NE(with_fallback.narrow(), nullptr);
-    EXPECT_STREQ(with_fallback.narrow(), "Bad Pointer.");
-
-    resource_string present(2005, 2009); // the fallback only when the number is missing
-    EXPECT_STREQ(present.narrow(), "Bad Pointer.");
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-TEST(ResourceString, FormatAtWidth80)
+TEST(ResourceString, FormatBreaksLinesAt80)
 {
-    resource_string variant_failure(2008);
-    const std::string inner = variant_failure.narrow();
-
-    const struct {
-        UINT number;
-        int inserts;
-        int item;
-        const char* inner;
-        std::string expected;  // the formatted text before line breaking
-        std::size_t lines;
-    } rows[] = {
-        {125, 1, 3, nullptr, "Unexpected I/O termination or couldn't convert list item # 3 to long/integer/byte format", 2},
-        {126, 1, 12, nullptr, "Unexpected I/O termination or couldn't convert list item # 12 to floating point format", 2},
-        {123, 2, 7, inner.c_str(),
-         "While attempting to convert element 7 of array to the desired data format, this error occurred: "
-         "\"The variant argument could not be coerced to the desired type.\".",
-         3},
-        {128, 0, 0, nullptr, "Unexpected I/O data termination", 1}, // formatted all the same
+    resource_string coercion(2008);
+    const std::pair<UINT, std::string> rows[] = {
+        {125, "Unexpected I/O termination or couldn't convert list item # 3 to long/integer/byte format"},
+        {123, "While attempting to convert element 7 of array to the desired data format, this error occurred: "
+              "\"The variant argument could not be coerced to the desired type.\"."},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.number);
-        resource_string message(row.number);
-        if (row.inserts == 2)
-            message.format(80, row.item, row.inner);
-        else if (row.inserts == 1)
-            message.format(80, row.item);
-        else
-            message.format(80);
+    for (const auto& [number, unbroken] : rows) {
+        SCOPED_TRACE(number);
+        resource_string message(number);
+        number == 123 ? message.format(80, 7, coercion.narrow()) : message.format(80, 3);
         ASSERT_NE(message.narrow(), nullptr);
         const std::string text = message.narrow();
-        EXPECT_EQ(std::wstring(message.wide()), widen(text));
-
-        const std::vector<std::string> lines = lines_of(text);
-        EXPECT_EQ(lines.size(), row.lines) << text;
-        for (const std::string& line : lines)
+        EXPECT_EQ(message.wide(), std::wstring(text.begin(), text.end()));
+        for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 2) {
+            const std::string line = text.substr(start, (end = text.find("\r\n", start)) - start);
             EXPECT_LE(line.size(), 80u) << line;
-        EXPECT_EQ(unbroken(lines), row.expected);
+            EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line; // every break is CR LF
+        }
+        EXPECT_EQ(words(text), words(unbroken)); // broken at white space only, no word changed
     }
 }
 

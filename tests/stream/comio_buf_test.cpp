@@ -5,252 +5,151 @@
 namespace morvane::testing {
 namespace {
 
-constexpr auto eof = byte_traits::eof();
+using chunks = std::vector<std::pair<std::string, long>>;
 
-TEST(ComioBufOutput, ChunksWithEndSuppressedThenTheEnd)
+TEST(ComioBufOutput, FullAreasGoWithoutEndAndTheRestWithIt)
 {
     for (const bool send_end : {true, false}) {
         SCOPED_TRACE(send_end ? "SendEndEnabled true" : "SendEndEnabled false");
         rig r;
         r.session.set_send_end(send_end);
         const std::string data = pattern(2500);
-        EXPECT_EQ(put(*r.buffer, data), 2500);
-
-        const lines chunk = send_end ? lines{"get_send_end", "put_send_end 0", "write 1000 noend", "put_send_end -1"}
-                                     : lines{"get_send_end", "write 1000 noend"};
-        EXPECT_EQ(trace(r.session), chunk + chunk); // the last 500 bytes stay pending
+        put(*r.buffer, data);
+        // With SendEndEnabled off there is nothing to switch off and back on.
+        const lines full = send_end ? chunk(1000) : lines{"get_send_end", "write 1000 noend"};
+        EXPECT_EQ(trace(r.session), full + full); // the last 500 bytes stay pending
         r.buffer->flush_with_end();
-        EXPECT_EQ(trace(r.session), chunk + chunk + lines{send_end ? "write 501 end" : "write 501 noend"});
+        EXPECT_EQ(trace(r.session), full + full + lines{send_end ? "write 501 end" : "write 501 noend"});
         EXPECT_EQ(r.session.writes(), (lines{data.substr(0, 1000), data.substr(1000, 1000), data.substr(2000) + "\n"}));
-        EXPECT_EQ(r.session.send_end(), send_end);
     }
 }
 
-TEST(ComioBufOutput, OneFinalLineFeed)
+TEST(ComioBufOutput, FlushWithEndSendsOneFinalLineFeed)
 {
-    const struct {
-        std::uint32_t out_size;
-        std::string pending;
-        std::string sent;
-    } rows[] = {
-        {1000, "abc", "abc\n"},
-        {1000, "ab\n", "ab\n"},
-        {1000, "\n", "\n"},
-        {1000, "a\nb", "a\nb\n"},
-        {1000, pattern(1000), pattern(1000) + "\n"}, // a full area plus its line feed in one write
-        {1000, pattern(999) + "\n", pattern(999) + "\n"},
-        {3, "abc", "abc\n"},
+    const std::pair<std::string, std::string> rows[] = {
+        {"abc", "abc\n"},
+        {"a\nb", "a\nb\n"},
+        {"ab\n", "ab\n"},
+        {pattern(1000), pattern(1000) + "\n"}, // a full area and its line feed in one write
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.pending.substr(0, 8) + " size " + std::to_string(row.pending.size()));
-        rig r(1000, row.out_size);
-        put(*r.buffer, row.pending);
+    for (const auto& [pending, sent] : rows) {
+        SCOPED_TRACE(::testing::Message() << pending.size() << " bytes");
+        rig r;
+        put(*r.buffer, pending);
         EXPECT_TRUE(r.session.calls().empty());
         r.buffer->flush_with_end();
-        EXPECT_EQ(trace(r.session), lines{"write " + std::to_string(row.sent.size()) + " end"});
-        EXPECT_EQ(r.session.writes(), lines{row.sent});
+        EXPECT_EQ(trace(r.session), lines{"write " + std::to_string(sent.size()) + " end"});
+        EXPECT_EQ(r.session.writes(), lines{sent});
     }
 }
 
-TEST(ComioBufOutput, FlushOutputSendsPendingBytesOnly)
+TEST(ComioBufOutput, NothingIsPendingAfterAWriteThatWorkedOrFailed)
 {
     rig r;
-    r.buffer->flush_output();
+    const std::wstring end_on_empty =
+        component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033);
+    EXPECT_EQ(describe(caught([&] { r.buffer->flush_with_end(); })), end_on_empty);
+    EXPECT_EQ(describe(r.buffer->last_error()), end_on_empty);
     EXPECT_TRUE(r.session.calls().empty());
+
+    r.session.fail(session_op::write, 1, link_down, L"link down");
+    r.session.fail(session_op::write, 2, link_down, L"link down");
     put(*r.buffer, "abc");
-    r.buffer->flush_output();
-    r.buffer->flush_output();
-    EXPECT_EQ(trace(r.session), (lines{"get_send_end", "put_send_end 0", "write 3 noend", "put_send_end -1"}));
-    EXPECT_EQ(r.session.writes(), lines{"abc"});
+    EXPECT_THROW(r.buffer->flush_output(), loc_com_error);
+    EXPECT_EQ(trace(r.session), chunk(3));
+    EXPECT_TRUE(r.session.send_end()); // switched back on after the failure
+    put(*r.buffer, "de");
+    EXPECT_THROW(r.buffer->flush_with_end(), loc_com_error);
+    put(*r.buffer, "x");
+    r.buffer->flush_with_end();
+    EXPECT_EQ(describe(caught([&] { r.buffer->flush_with_end(); })), end_on_empty);
+    EXPECT_EQ(r.session.writes(), (lines{"abc", "de\n", "x\n"}));
 }
 
-TEST(ComioBufOutput, EndOnAnEmptyBufferFails)
-{
-    for (const bool after_a_message : {false, true}) {
-        SCOPED_TRACE(after_a_message ? "after a message" : "nothing written");
-        rig r;
-        if (after_a_message) {
-            put(*r.buffer, "abc");
-            r.buffer->flush_with_end();
-        }
-        const std::size_t calls = r.session.calls().size();
-        const error_record expected =
-            component_record(L"An attempt was made to send an END signal on an empty buffer.", 1033);
-        try {
-            r.buffer->flush_with_end();
-            ADD_FAILURE() << "no error";
-        } catch (const loc_com_error& error) {
-            EXPECT_STREQ(error.what(), "An attempt was made to send an END signal on an empty buffer.");
-            expect_error(&error, E_FAIL, expected);
-        }
-        expect_error(r.buffer->last_error(), E_FAIL, expected);
-        EXPECT_EQ(r.session.calls().size(), calls);
-    }
-}
-
-TEST(ComioBufOutput, ResizeSendsPendingThenUsesTheNewSize)
+TEST(ComioBufOutput, ResizeSendsWhatIsPendingThenUsesTheNewSize)
 {
     rig r;
+    r.buffer->flush_output(); // nothing pending: no session call
     put(*r.buffer, "hello");
     r.buffer->set_output_size(4);
-    EXPECT_EQ(trace(r.session), (lines{"get_send_end", "put_send_end 0", "write 5 noend", "put_send_end -1"}));
+    r.buffer->set_output_size(4);
     EXPECT_EQ(r.buffer->output_size(), 4u);
     put(*r.buffer, "abcdefghij");
     r.buffer->flush_with_end();
-
-    r.buffer->set_output_size(8); // nothing pending: no session call
-    put(*r.buffer, "0123456789");
-    r.buffer->flush_with_end();
-    EXPECT_EQ(r.session.writes(), (lines{"hello", "abcd", "efgh", "ij\n", "01234567", "89\n"}));
+    EXPECT_EQ(trace(r.session), chunk(5) + chunk(4) + chunk(4) + lines{"write 3 end"});
+    EXPECT_EQ(r.session.writes(), (lines{"hello", "abcd", "efgh", "ij\n"}));
 }
 
-TEST(ComioBufInput, ResponseInChunksEndsWithOneEof)
-{
-    rig r;
-    const std::string data = pattern(1500);
-    r.session.respond(data, {1000});
-    // The next response opens with a chunk as long as the last one of this response.
-    const std::string next = pattern(500) + "tail\n";
-    r.session.respond(next, {500});
-    EXPECT_EQ(get_to_eof(*r.buffer), data);
-    EXPECT_EQ(trace(r.session), (lines{"read 1000", "last_status", "read 1000", "last_status"}));
-    EXPECT_EQ(get_to_eof(*r.buffer), next); // the next read goes to the session again
-    EXPECT_EQ(r.session.read_counts().size(), 4u);
-}
-
-TEST(ComioBufInput, StatusDecidesTheEndOfTheMessage)
+TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
 {
     const struct {
-        long status;
-        std::string message;
-        std::size_t reads;
+        chunks response; // read 4 bytes at a time
+        lines messages;  // each up to its one end-of-file
     } rows[] = {
-        {status_end, "abc", 1},
-        {status_termination_character, "abc", 1},
-        {status_count_reached, "abcde", 2},
-        {0x3FFF0001, "abcde", 2}, // any other status leaves the message open
+        {{{"a\xFF" "cd", status_count_reached}, {"ef", status_end}, {"gh", status_end}}, {"a\xFF" "cdef", "gh"}},
+        {{{"abcd", status_end}, {"ab", status_termination_character}, {"cd", status_end}}, {"abcd", "ab", "cd"}},
+        {{{"ab", 0x3FFF0001}, {"cd", status_end}}, {"abcd"}}, // any other status leaves the message open
+        {{{"", status_end}, {"xy", status_end}, {"", status_end}}, {"", "xy", ""}}, // no bytes: eof, message open
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.status);
-        rig r;
-        r.session.add_chunk("abc", row.status);
-        r.session.add_chunk("de", status_end);
-        EXPECT_EQ(get_to_eof(*r.buffer), row.message);
-        EXPECT_EQ(r.session.read_counts().size(), row.reads);
+        SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
+        rig r(4);
+        for (const auto& [bytes, status] : row.response)
+            r.session.add_chunk(bytes, status);
+        for (const std::string& message : row.messages)
+            EXPECT_EQ(get_to_eof(*r.buffer), message);
+        EXPECT_EQ(r.session.read_counts(), std::vector<long>(row.response.size(), 4));
     }
 }
 
-TEST(ComioBufInput, EmptyReadIsEofWithoutEndingTheMessage)
-{
-    rig r;
-    r.session.add_chunk("", status_end);
-    r.session.add_chunk("xy", status_end);
-    r.session.add_chunk("", status_end);
-    EXPECT_EQ(r.buffer->sgetc(), eof);
-    EXPECT_EQ(get_to_eof(*r.buffer), "xy");
-    EXPECT_EQ(r.buffer->sgetc(), eof);
-    r.buffer->discard_input(); // nothing read since: no session call
-    EXPECT_EQ(trace(r.session), (lines{"read 1000", "last_status", "read 1000", "last_status", "read 1000", "last_status"}));
-}
-
-TEST(ComioBufInput, DiscardDrainsTheRestOfTheMessage)
+TEST(ComioBufInput, DiscardAndResizeDrainOnlyAMessageNotReadToItsEnd)
 {
     const struct {
-        int consumed; // bytes taken from the first chunk of 1000
+        std::size_t size; // of the response, read 1000 bytes at a time
         long final_status;
-    } rows[] = {{0, status_end}, {10, status_termination_character}, {1000, 0x3FFF0001}};
+        int taken;  // bytes taken first; one past the size takes the end-of-file
+        int drains; // ReadString calls
+        bool resize;
+    } rows[] = {
+        {2600, status_end, 1, 2, false},
+        {2600, status_termination_character, 10, 2, true},
+        {2600, 0x3FFF0001, 1000, 2, false}, // the area used up, the message not
+        {3, status_end, 3, 0, false},
+        {3, status_end, 4, 0, true},
+        {3, status_end, 0, 0, false},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.consumed);
+        SCOPED_TRACE(::testing::Message() << row.size << " bytes, " << row.taken << " taken");
         rig r;
-        r.session.respond(pattern(2600), {1000}, row.final_status);
+        row.size > 1000 ? r.session.respond(pattern(row.size), {1000}, row.final_status) : r.session.respond(pattern(3));
         r.session.respond("next\n");
-        r.buffer->sgetc();
-        for (int i = 0; i < row.consumed; ++i)
-            r.buffer->sbumpc();
-        r.buffer->discard_input();
-        EXPECT_EQ(trace(r.session), (lines{"read 1000", "last_status", "read_string 1000", "last_status",
-                                           "read_string 1000", "last_status"}));
-        EXPECT_EQ(get_to_eof(*r.buffer), "next\n");
-    }
-}
-
-TEST(ComioBufInput, NoDrainOnceTheMessageIsRead)
-{
-    const struct {
-        const char* name;
-        int taken; // -1: through the end-of-file
-        const char* next;
-    } rows[] = {{"every byte, not the eof", 3, "next\n"}, {"through the eof", -1, "next\n"}, {"nothing read", 0, "abc"}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        rig r;
-        r.session.respond("abc");
-        r.session.respond("next\n");
-        if (row.taken < 0)
-            get_to_eof(*r.buffer);
         for (int i = 0; i < row.taken; ++i)
             r.buffer->sbumpc();
-        const std::size_t calls = r.session.calls().size();
-        r.buffer->discard_input();
-        EXPECT_EQ(r.session.calls().size(), calls);
-        EXPECT_EQ(get_to_eof(*r.buffer), row.next);
+        row.resize ? r.buffer->set_input_size(16) : r.buffer->discard_input();
+        EXPECT_EQ(r.buffer->input_size(), row.resize ? 16u : 1000u);
+        EXPECT_EQ(r.session.count(session_op::read_string), row.drains);
+        EXPECT_EQ(get_to_eof(*r.buffer), row.taken ? "next\n" : pattern(3));
+        EXPECT_EQ(r.session.read_counts().back(), row.resize ? 16 : 1000);
     }
 }
 
-TEST(ComioBufInput, PutBackAtTheStartOfTheArea)
+TEST(ComioBufInput, PutBackBeforeTheArea)
 {
-    const struct {
-        const char* name;
-        std::vector<std::pair<std::string, long>> chunks;
-        bool through_eof; // otherwise the first chunk is loaded and nothing taken
-        std::string rest;
-        std::size_t reads;
-    } rows[] = {
-        {"full area, message open", {{"abcd", status_count_reached}, {"ef", status_end}}, false, "zabcdef", 2},
-        {"message ended", {{"ab", status_end}}, false, "zab", 1},
-        {"after the message's eof", {{"ab", status_end}}, true, "z", 1},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        rig r(4, 1000);
-        for (const auto& [bytes, status] : row.chunks)
-            r.session.add_chunk(bytes, status);
-        r.session.add_chunk("N", status_end);
-        if (row.through_eof)
-            EXPECT_EQ(get_to_eof(*r.buffer), "ab");
-        else
-            EXPECT_EQ(r.buffer->sgetc(), 'a');
-        EXPECT_EQ(r.buffer->sputbackc('z'), 'z');
-        EXPECT_EQ(get_to_eof(*r.buffer), row.rest);
-        EXPECT_EQ(r.session.read_counts().size(), row.reads);
-        EXPECT_EQ(r.buffer->sgetc(), 'N');
-    }
-}
-
-TEST(ComioBufInput, PutBackOfAnotherByteFails)
-{
-    rig r;
-    r.session.respond("abc");
-    EXPECT_EQ(r.buffer->sbumpc(), 'a');
-    EXPECT_EQ(r.buffer->sputbackc('x'), eof);
-    EXPECT_EQ(r.buffer->sputbackc('a'), 'a');
-    EXPECT_EQ(get_to_eof(*r.buffer), "abc");
-    EXPECT_EQ(r.session.read_counts().size(), 1u);
-}
-
-TEST(ComioBufInput, ResizeDrainsThenReadsTheNewCount)
-{
-    rig r;
-    r.session.respond(pattern(2500), {1000});
-    r.session.respond("0123456789ABCDEFGHIJ");
-    for (int i = 0; i < 10; ++i)
-        r.buffer->sbumpc();
-    r.buffer->set_input_size(16);
-    EXPECT_EQ(r.buffer->input_size(), 16u);
-    EXPECT_EQ(trace(r.session), (lines{"read 1000", "last_status", "read_string 1000", "last_status",
-                                       "read_string 1000", "last_status"}));
-    EXPECT_EQ(get_to_eof(*r.buffer), "0123456789ABCDEFGHIJ");
-    EXPECT_EQ(r.session.read_counts(), (std::vector<long>{1000, 16, 16}));
+    rig r(4);
+    for (const auto& [bytes, status] :
+         chunks{{"ab", status_end}, {"cdef", status_count_reached}, {"gh", status_end}, {"N", status_end}})
+        r.session.add_chunk(bytes, status);
+    EXPECT_EQ(r.buffer->sgetc(), 'a');
+    EXPECT_EQ(r.buffer->sputbackc('z'), 'z'); // before the message's last area
+    EXPECT_EQ(get_to_eof(*r.buffer), "zab");
+    EXPECT_EQ(r.buffer->sputbackc('y'), 'y'); // after the message's end-of-file
+    EXPECT_EQ(get_to_eof(*r.buffer), "y");
+    EXPECT_EQ(r.buffer->sgetc(), 'c');
+    EXPECT_EQ(r.buffer->sputbackc('x'), 'x'); // before a full area, the message open
+    EXPECT_EQ(get_to_eof(*r.buffer), "xcdefgh");
+    EXPECT_EQ(r.buffer->sbumpc(), 'N');
+    EXPECT_EQ(r.buffer->sputbackc('w'), byte_traits::eof()); // not the byte just read
+    EXPECT_EQ(r.session.read_counts().size(), 4u);
 }
 
 } // namespace
