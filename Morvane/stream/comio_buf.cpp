@@ -21,12 +21,17 @@ comio_buf::comio_buf(IMessage* session, std::uint32_t in_size, std::uint32_t out
     reset_get_area();
 }
 
+// A buffer that goes away has no one left to report to; a failed send must not keep the
+// rest of a response in the session for the next reader.
 comio_buf::~comio_buf()
 {
     try {
-        sync();
+        flush_output();
     } catch (...) {
-        // A buffer that goes away has no one left to report to.
+    }
+    try {
+        discard_input();
+    } catch (...) {
     }
 }
 
