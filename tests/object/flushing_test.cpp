@@ -62,14 +62,6 @@ TEST_F(FmtdioFlushing, SmallerInputBufferStillReadsWholeResponses)
     EXPECT_EQ(session.read_counts(), (std::vector<long>{16, 16, 16}));
 }
 
-TEST_F(FmtdioFlushing, ResizingSendsPendingOutputWithoutEnd)
-{
-    ASSERT_EQ(write(L"abc", false), S_OK);
-    ASSERT_EQ(io->SetBufferSize(BufferMask_Output, 2), S_OK);
-    EXPECT_EQ(session.writes(), (std::vector<std::string>{"abc"}));
-    EXPECT_FALSE(session.calls()[2].send_end);
-}
-
 struct size_case {
     long mask;
     long size;
