@@ -76,6 +76,8 @@ int scripted_session::count(session_op op) const
 
 HRESULT scripted_session::record(session_call call)
 {
+    if (hook_)
+        hook_(call);
     const session_op op = call.op;
     calls_.push_back(std::move(call));
     const int nth = count(op);

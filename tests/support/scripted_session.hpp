@@ -11,6 +11,7 @@
 //     EXPECT_EQ(session.references(), 0);      // everything taken was given back
 #include <windows.h>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -61,6 +62,8 @@ public:
     // left on the thread as a session would, otherwise none.
     void fail(session_op op, int nth, HRESULT hr, std::optional<std::wstring> description = std::nullopt);
     void set_send_end(bool enabled) { send_end_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
+    // Runs inside every call, before it is recorded: a test can watch or hold a call open.
+    void on_call(std::function<void(const session_call&)> hook) { hook_ = std::move(hook); }
 
     // What happened.
     const std::vector<session_call>& calls() const { return calls_; }
@@ -112,6 +115,7 @@ private:
     std::vector<session_call> calls_;
     std::deque<chunk> chunks_;
     std::vector<failure> failures_;
+    std::function<void(const session_call&)> hook_;
     long references_ = 0;
     LONG last_status_ = status_end;
     VARIANT_BOOL send_end_ = VARIANT_TRUE;

@@ -1,0 +1,229 @@
+// The module's exports, its class object and its objects, stand-alone and aggregated, reached
+// through a fresh load of the shipped Morvane.dll. Every test gives back all it took: the
+// module must be unloadable again when it ends.
+#include <barrier>
+#include <thread>
+#include "server_client.hpp"
+
+namespace server_tests {
+namespace {
+
+class Module : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.loaded());
+        ASSERT_EQ(server.can_unload_now(), S_OK) << "a fresh module must be unloadable";
+    }
+    void TearDown() override { EXPECT_EQ(server.can_unload_now(), S_OK) << "an object or a lock was left behind"; }
+
+    com_ptr<IFormattedIO488> create() const
+    {
+        com_ptr<IFormattedIO488> object;
+        EXPECT_EQ(server.class_factory()->CreateInstance(nullptr, iid_formatted_io, &object), S_OK);
+        return object;
+    }
+
+    server_module server{shipped_file(L"Morvane.dll")};
+};
+
+com_ptr<IUnknown> query(IUnknown* from, REFIID riid)
+{
+    com_ptr<IUnknown> result;
+    EXPECT_EQ(from->QueryInterface(riid, &result), S_OK);
+    return result;
+}
+
+// A refused request answers `expected` and clears the out pointer.
+template <typename Request>
+void expect_refused(Request request, HRESULT expected = E_NOINTERFACE)
+{
+    void* out = reinterpret_cast<void*>(0x1234);
+    EXPECT_EQ(request(&out), expected);
+    EXPECT_EQ(out, nullptr);
+}
+
+// The controlling object of an aggregate, on the stack: its count is only observed. It passes
+// IFormattedIO488 on to the inner object, and withholds IProvideClassInfo2, which that has.
+struct outer_object final : IUnknown {
+    IUnknown* inner = nullptr;
+    long count = 1; // the client's own reference
+    ~outer_object()
+    {
+        if (inner)
+            inner->Release();
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    {
+        if (riid == IID_IUnknown) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        if (riid == iid_formatted_io && inner)
+            return inner->QueryInterface(riid, out);
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++count); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--count); }
+};
+
+TEST_F(Module, RefusedRequests)
+{
+    const com_ptr<IClassFactory> factory = server.class_factory();
+    const com_ptr<IFormattedIO488> object = create();
+    for (const IID* iid : {&IID_IDispatch, &IID_IProvideClassInfo, &IID_IClassFactory, &IID_IMarshal,
+                           &IID_IConnectionPointContainer, &IID_IMessage}) {
+        expect_refused([&](void** out) { return object->QueryInterface(*iid, out); });
+        expect_refused([&](void** out) { return factory->CreateInstance(nullptr, *iid, out); });
+    }
+    for (const IID* iid : {&IID_IDispatch, &IID_IClassFactory2, &IID_IMarshal, &iid_formatted_io}) {
+        expect_refused([&](void** out) { return factory->QueryInterface(*iid, out); });
+        expect_refused([&](void** out) { return server.get_class_object(clsid_fmtdio, *iid, out); });
+    }
+    outer_object outer; // which may ask for the inner unknown only
+    for (const IID* iid : {&iid_formatted_io, &IID_ISupportErrorInfo, &IID_IProvideClassInfo2, &IID_IDispatch})
+        expect_refused([&](void** out) { return factory->CreateInstance(&outer, *iid, out); }, CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(outer.count, 1);
+    const CLSID other = {0xdb8cbf1e, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
+    expect_refused([&](void** out) { return server.get_class_object(other, IID_IClassFactory, out); },
+                   CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(server.get_class_object(clsid_fmtdio, IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_EQ(factory->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(factory->CreateInstance(nullptr, iid_formatted_io, nullptr), E_POINTER);
+    EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+}
+
+// Requests from many threads at once, the first ones of the module, share one class object.
+TEST_F(Module, OneClassObject)
+{
+    std::vector<com_ptr<IUnknown>> objects(8);
+    std::barrier start(static_cast<std::ptrdiff_t>(objects.size()));
+    {
+        std::vector<std::jthread> threads;
+        for (com_ptr<IUnknown>& object : objects)
+            threads.emplace_back([&] {
+                start.arrive_and_wait();
+                EXPECT_EQ(server.get_class_object(clsid_fmtdio, IID_IUnknown, &object), S_OK);
+            });
+    }
+    const com_ptr<IUnknown> identity = query(server.class_factory().Get(), IID_IUnknown);
+    for (const com_ptr<IUnknown>& object : objects)
+        EXPECT_EQ(object.Get(), identity.Get());
+}
+
+// DllCanUnloadNow follows everything that must keep the module loaded.
+TEST_F(Module, UnloadingWaitsForObjectsClassObjectAndLocks)
+{
+    com_ptr<IClassFactory> factory = server.class_factory();
+    factory->AddRef();
+    factory->Release();
+    EXPECT_EQ(server.can_unload_now(), S_FALSE) << "while the client holds the class object";
+
+    com_ptr<IFormattedIO488> object;
+    ASSERT_EQ(factory->CreateInstance(nullptr, iid_formatted_io, &object), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    factory.Reset();
+    EXPECT_EQ(server.can_unload_now(), S_FALSE) << "while an object and a lock are held";
+    object.Reset();
+    EXPECT_EQ(server.can_unload_now(), S_FALSE) << "while the lock is held";
+    EXPECT_EQ(server.class_factory()->LockServer(FALSE), S_OK);
+    EXPECT_EQ(server.can_unload_now(), S_OK) << "with everything released";
+
+    object = create();
+    EXPECT_EQ(server.can_unload_now(), S_FALSE) << "while only an object is held";
+}
+
+TEST_F(Module, IUnknownThroughAnyInterfaceIsOnePointer)
+{
+    const com_ptr<IFormattedIO488> object = create();
+    const IID* const answered[] = {&iid_formatted_io, &IID_ISupportErrorInfo, &IID_IProvideClassInfo2};
+    const com_ptr<IUnknown> identity = query(object.Get(), IID_IUnknown);
+    EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(object.Get())) << "IFormattedIO488 is the identity";
+    for (const IID* from : answered) {
+        const com_ptr<IUnknown> interface_pointer = query(object.Get(), *from);
+        EXPECT_EQ(query(interface_pointer.Get(), IID_IUnknown).Get(), identity.Get());
+        for (const IID* to : answered)
+            EXPECT_EQ(query(interface_pointer.Get(), *to).Get(), query(object.Get(), *to).Get());
+    }
+    EXPECT_EQ(object->AddRef(), 3u) << "held by object and identity: every other query's reference was given back";
+    EXPECT_EQ(object->Release(), 2u);
+}
+
+// The type information of FmtdIOCls, with its CLSID; and it has no outgoing interface.
+TEST_F(Module, ClassInfoAndGuid)
+{
+    com_ptr<IProvideClassInfo2> provider;
+    ASSERT_EQ(create().As(&provider), S_OK);
+    EXPECT_EQ(provider->GetClassInfo(nullptr), E_POINTER);
+    com_ptr<ITypeInfo> info;
+    ASSERT_EQ(provider->GetClassInfo(&info), S_OK);
+    TYPEATTR* attributes = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+    EXPECT_EQ(attributes->guid, clsid_fmtdio);
+    info->ReleaseTypeAttr(attributes);
+    BSTR name = nullptr;
+    ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(take(name), L"FmtdIOCls");
+
+    for (const auto& [kind, expected] : {std::pair<DWORD, HRESULT>{GUIDKIND_DEFAULT_SOURCE_DISP_IID, E_FAIL},
+                                         {0, E_INVALIDARG}, {2, E_INVALIDARG}, {0xFFFFFFFF, E_INVALIDARG}}) {
+        GUID guid = clsid_fmtdio;
+        EXPECT_EQ(provider->GetGUID(kind, &guid), expected) << kind;
+        EXPECT_EQ(guid, GUID_NULL);
+    }
+    EXPECT_EQ(provider->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, nullptr), E_POINTER);
+}
+
+// The module entry sets up what every error record carries: the source, and the help file
+// in the directory of the module loaded as "Tellurix", or with none such, of the client's.
+TEST_F(Module, ErrorRecordsNameTheModulesSourceAndHelpFile)
+{
+    EXPECT_EQ(write_line(create().Get(), L"*IDN?"), E_FAIL) << "no session is bound";
+    com_ptr<IErrorInfo> record;
+    BSTR source = nullptr;
+    BSTR help_file = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &record), S_OK);
+    record->GetSource(&source);
+    record->GetHelpFile(&help_file);
+    EXPECT_EQ(take(source), L"Tellurix");
+    wchar_t client[MAX_PATH];
+    const std::wstring client_path(client, GetModuleFileNameW(nullptr, client, MAX_PATH));
+    EXPECT_EQ(take(help_file), client_path.substr(0, client_path.find_last_of(L'\\')) + L"\\visacom.chm");
+}
+
+TEST_F(Module, AggregatedObjectBelongsToTheOuterObject)
+{
+    // The inner object's own count, read without changing it.
+    const auto inner_count = [](IUnknown* inner) {
+        inner->AddRef();
+        return inner->Release();
+    };
+    {
+        outer_object outer;
+        ASSERT_EQ(server.class_factory()->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)),
+                  S_OK);
+        ASSERT_NE(outer.inner, nullptr);
+        EXPECT_EQ(inner_count(outer.inner), 1u);
+        EXPECT_EQ(outer.count, 1) << "the inner object holds no reference to its outer object";
+        EXPECT_EQ(query(outer.inner, IID_IUnknown).Get(), outer.inner);
+        expect_refused([&](void** out) { return outer.inner->QueryInterface(IID_IDispatch, out); });
+
+        com_ptr<IFormattedIO488> io;
+        ASSERT_EQ(outer.inner->QueryInterface(iid_formatted_io, &io), S_OK);
+        EXPECT_EQ(outer.count, 2) << "the reference given out is the outer object's";
+        EXPECT_EQ(inner_count(outer.inner), 1u);
+        EXPECT_EQ(query(io.Get(), IID_IUnknown).Get(), static_cast<IUnknown*>(&outer));
+        expect_refused([&](void** out) { return io->QueryInterface(IID_IProvideClassInfo2, out); });
+        EXPECT_EQ(io->put_InstrumentBigEndian(VARIANT_FALSE), S_OK) << "the aggregated object works";
+        io.Reset();
+        EXPECT_EQ(outer.count, 1);
+        EXPECT_EQ(inner_count(outer.inner), 1u);
+        EXPECT_EQ(server.can_unload_now(), S_FALSE) << "the aggregate is alive";
+    }
+    EXPECT_EQ(server.can_unload_now(), S_OK) << "releasing the inner unknown ends the aggregate";
+}
+
+} // namespace
+} // namespace server_tests
