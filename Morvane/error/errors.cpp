@@ -31,13 +31,13 @@ struct record_fields {
 
     explicit record_fields(IErrorInfo* record)
     {
-        BSTR text = nullptr;
-        if (SUCCEEDED(record->GetDescription(&text)))
-            description.reset(text);
-        if (SUCCEEDED(record->GetHelpFile(&(text = nullptr))))
-            help_file.reset(text);
-        if (SUCCEEDED(record->GetSource(&(text = nullptr))))
-            source.reset(text);
+        const auto read = [record](HRESULT (STDMETHODCALLTYPE IErrorInfo::*get)(BSTR*)) {
+            BSTR text = nullptr;
+            return unique_bstr(SUCCEEDED((record->*get)(&text)) ? text : nullptr);
+        };
+        description = read(&IErrorInfo::GetDescription);
+        help_file = read(&IErrorInfo::GetHelpFile);
+        source = read(&IErrorInfo::GetSource);
         record->GetGUID(&interface_id);
         record->GetHelpContext(&help_context);
     }
