@@ -57,33 +57,35 @@ std::wstring help_directory(ITypeLib* library)
     return end == std::wstring_view::npos ? std::wstring() : std::wstring(file.substr(0, end + 1));
 }
 
-} // namespace
-
-HRESULT register_type_library(HMODULE module) noexcept
+// Loads the module's library and runs one registration step on it.
+template <typename Step>
+HRESULT with_module_library(HMODULE module, Step&& step) noexcept
 {
     try {
         ComPtr<ITypeLib> library;
         std::wstring path;
         if (HRESULT hr = load_library(module, library, path); FAILED(hr))
             return hr;
-        std::wstring directory = help_directory(library.Get());
-        return RegisterTypeLib(library.Get(), path.data(), directory.empty() ? nullptr : directory.data());
+        return step(*library.Get(), path);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
 }
 
+} // namespace
+
+HRESULT register_type_library(HMODULE module) noexcept
+{
+    return with_module_library(module, [](ITypeLib& library, std::wstring& path) {
+        std::wstring directory = help_directory(&library);
+        return RegisterTypeLib(&library, path.data(), directory.empty() ? nullptr : directory.data());
+    });
+}
+
 HRESULT unregister_type_library(HMODULE module) noexcept
 {
-    try {
-        ComPtr<ITypeLib> library;
-        std::wstring path;
-        if (HRESULT hr = load_library(module, library, path); FAILED(hr))
-            return hr;
-        return unregister_type_library(*library.Get());
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return with_module_library(module,
+                               [](ITypeLib& library, std::wstring&) { return unregister_type_library(library); });
 }
 
 HRESULT unregister_type_library(ITypeLib& library) noexcept

@@ -81,10 +81,9 @@ STDMETHODIMP CFmtdIOCls::put_InstrumentBigEndian(VARIANT_BOOL big_endian)
 
 // ---- methods whose work arrives with later capabilities: the frame and its checks only
 
-STDMETHODIMP CFmtdIOCls::WriteNumber(VARIANT data, NumberType, VARIANT_BOOL)
+STDMETHODIMP CFmtdIOCls::WriteNumber(VARIANT, NumberType, VARIANT_BOOL)
 {
     return frame(write_value_handlers, output_stream, [&] {
-        check_in_ptr(&data, sizeof data);
         check_io();
         return E_NOTIMPL;
     });
@@ -99,11 +98,10 @@ STDMETHODIMP CFmtdIOCls::WriteList(VARIANT* data, NumberType, BSTR, VARIANT_BOOL
     });
 }
 
-STDMETHODIMP CFmtdIOCls::WriteIEEEBlock(BSTR command, VARIANT data, VARIANT_BOOL)
+STDMETHODIMP CFmtdIOCls::WriteIEEEBlock(BSTR command, VARIANT, VARIANT_BOOL)
 {
     return frame(write_text_handlers, output_stream, [&] {
         check_in_ptr(command, sizeof *command);
-        check_in_ptr(&data, sizeof data);
         check_io();
         return E_NOTIMPL;
     });
