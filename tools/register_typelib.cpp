@@ -12,7 +12,7 @@
 #include <cwchar>
 #include <string>
 #include <wrl/client.h>
-#include "type_library_registration.hpp"
+#include "registration/type_library_registration.hpp"
 
 namespace {
 

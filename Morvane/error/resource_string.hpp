@@ -50,7 +50,4 @@ private:
     std::optional<std::string> narrow_; // made from wide_ on first request
 };
 
-// The module that holds this code (the DLL, or a test executable that links the library).
-HMODULE this_module() noexcept;
-
 } // namespace morvane

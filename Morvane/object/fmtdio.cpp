@@ -2,7 +2,7 @@
 
 #include "error/errors.hpp"
 #include "error/messages.hpp"
-#include "object/class_ids.hpp"
+#include "server/class_ids.hpp"
 
 namespace morvane {
 

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <visacom.h>
 #include <wrl/client.h>
-#include "com_object.hpp"
+#include "server/com_object.hpp"
 #include "object/call_frame.hpp"
 #include "platform/critical_section.hpp"
 #include "stream/comio_stream.hpp"

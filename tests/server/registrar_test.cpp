@@ -1,5 +1,5 @@
 // The registry-script registrar, run against a scratch key that stands for HKEY_CLASSES_ROOT.
-#include "registrar.hpp"
+#include "registration/registrar.hpp"
 #include "server_client.hpp"
 
 namespace server_tests {

@@ -1,4 +1,4 @@
-#include "module_path.hpp"
+#include "server/module_path.hpp"
 
 #include <new>
 

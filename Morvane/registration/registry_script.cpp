@@ -1,4 +1,4 @@
-#include "registry_script.hpp"
+#include "registration/registry_script.hpp"
 
 #include <windows.h>
 #include <cwctype>

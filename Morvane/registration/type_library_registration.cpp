@@ -1,4 +1,4 @@
-#include "type_library_registration.hpp"
+#include "registration/type_library_registration.hpp"
 
 #include <oleauto.h>
 #include <new>

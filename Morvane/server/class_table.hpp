@@ -6,7 +6,7 @@
 #include <unknwn.h>
 #include <atomic>
 #include <span>
-#include "class_factory.hpp"
+#include "server/class_factory.hpp"
 
 namespace morvane {
 

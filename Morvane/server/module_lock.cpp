@@ -1,4 +1,4 @@
-#include "module_lock.hpp"
+#include "server/module_lock.hpp"
 
 #include <atomic>
 

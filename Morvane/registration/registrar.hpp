@@ -18,7 +18,7 @@
 #include <windows.h>
 #include <span>
 #include <string_view>
-#include "registry_script.hpp"
+#include "registration/registry_script.hpp"
 
 namespace morvane {
 

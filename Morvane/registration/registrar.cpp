@@ -1,9 +1,9 @@
-#include "registrar.hpp"
+#include "registration/registrar.hpp"
 
 #include <array>
 #include <new>
 #include <string>
-#include "registry_key.hpp"
+#include "registration/registry_key.hpp"
 
 namespace morvane {
 namespace {

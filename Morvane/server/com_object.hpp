@@ -20,7 +20,7 @@
 #include <atomic>
 #include <tuple>
 #include <new>
-#include "module_lock.hpp"
+#include "server/module_lock.hpp"
 
 namespace morvane {
 

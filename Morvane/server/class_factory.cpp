@@ -1,7 +1,7 @@
-#include "class_factory.hpp"
+#include "server/class_factory.hpp"
 
 #include <new>
-#include "module_lock.hpp"
+#include "server/module_lock.hpp"
 
 namespace morvane {
 

@@ -1,11 +1,11 @@
-#include "server_registration.hpp"
+#include "registration/server_registration.hpp"
 
 #include <new>
 #include <string>
-#include "class_table.hpp"
-#include "module_path.hpp"
-#include "registrar.hpp"
-#include "type_library_registration.hpp"
+#include "server/class_table.hpp"
+#include "server/module_path.hpp"
+#include "registration/registrar.hpp"
+#include "registration/type_library_registration.hpp"
 
 namespace morvane {
 namespace {

@@ -1,8 +1,8 @@
-#include "class_table.hpp"
+#include "server/class_table.hpp"
 
 #include <mutex>
-#include "module_lock.hpp"
-#include "object/class_ids.hpp"
+#include "server/module_lock.hpp"
+#include "server/class_ids.hpp"
 #include "object/fmtdio.hpp"
 #include "resource_ids.hpp"
 

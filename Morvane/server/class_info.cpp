@@ -1,12 +1,12 @@
-#include "class_info.hpp"
+#include "server/class_info.hpp"
 
 #include <oleauto.h>
 #include <atomic>
 #include <mutex>
 #include <wrl/client.h>
-#include "error/resource_string.hpp"
-#include "module_lock.hpp"
-#include "module_path.hpp"
+#include "platform/this_module.hpp"
+#include "server/module_lock.hpp"
+#include "server/module_path.hpp"
 
 namespace morvane {
 namespace {

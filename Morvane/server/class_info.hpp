@@ -1,7 +1,7 @@
 #pragma once
 // The cached class type information behind IProvideClassInfo2::GetClassInfo
 // (class_type_info, declared with the class identifiers in object/class_ids.hpp).
-#include "object/class_ids.hpp"
+#include "server/class_ids.hpp"
 
 namespace morvane {
 
