@@ -1,12 +1,18 @@
 #pragma once
-// A recursive lock with the BasicLockable shape, so std::lock_guard can hold it.
+// Locks with the BasicLockable shape, so std::lock_guard can hold them.
 #include <windows.h>
+#include "platform/platform_error.hpp"
 
 namespace morvane {
 
+// Recursive. Creation raises platform_error when the platform cannot set the section up.
 class critical_section {
 public:
-    critical_section() noexcept { InitializeCriticalSectionAndSpinCount(&section_, 0); }
+    critical_section()
+    {
+        if (!InitializeCriticalSectionAndSpinCount(&section_, 0))
+            throw platform_error("InitializeCriticalSectionAndSpinCount", HRESULT_FROM_WIN32(GetLastError()));
+    }
     ~critical_section() { DeleteCriticalSection(&section_); }
     critical_section(const critical_section&) = delete;
     critical_section& operator=(const critical_section&) = delete;
@@ -16,6 +22,20 @@ public:
 
 private:
     CRITICAL_SECTION section_;
+};
+
+// Not recursive, and it cannot fail: fit for a module-wide lock that exists before any code runs.
+class slim_lock {
+public:
+    constexpr slim_lock() noexcept = default;
+    slim_lock(const slim_lock&) = delete;
+    slim_lock& operator=(const slim_lock&) = delete;
+
+    void lock() noexcept { AcquireSRWLockExclusive(&lock_); }
+    void unlock() noexcept { ReleaseSRWLockExclusive(&lock_); }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
 } // namespace morvane

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <tuple>
 #include <new>
+#include "platform/platform_error.hpp"
 #include "server/module_lock.hpp"
 
 namespace morvane {
@@ -91,6 +92,22 @@ private:
     std::atomic<long> count_{0};
 };
 
+// Makes a new object form; what its construction raises becomes the HRESULT.
+template <typename Form, typename... Args>
+HRESULT construct(Form*& object, Args... args) noexcept
+{
+    try {
+        object = new Form(args...);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const platform_error& error) {
+        return error.hresult();
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
 // Runs the creation steps shared by both forms: one reference for the duration, the query,
 // and destruction when the query fails.
 template <typename Form>
@@ -111,9 +128,9 @@ public:
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        auto* object = new (std::nothrow) com_object();
-        if (!object)
-            return E_OUTOFMEMORY;
+        com_object* object = nullptr;
+        if (HRESULT hr = construct(object); FAILED(hr))
+            return hr;
         return finish_creation(object, riid, out);
     }
 
@@ -123,6 +140,8 @@ public:
 
 private:
     friend class object_count; // destroys the object on the last Release
+    template <typename Form, typename... Args>
+    friend HRESULT construct(Form*& object, Args... args) noexcept;
 
     com_object() = default;
     ~com_object() override { begin_destruction(); }
@@ -156,9 +175,9 @@ public:
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        auto* object = new (std::nothrow) aggregate_object(outer);
-        if (!object)
-            return E_OUTOFMEMORY;
+        aggregate_object* object = nullptr;
+        if (HRESULT hr = construct(object, outer); FAILED(hr))
+            return hr;
         return finish_creation(object, riid, out);
     }
 
@@ -179,6 +198,8 @@ public:
 
 private:
     friend class object_count; // destroys the object on the last Release
+    template <typename Form, typename... Args>
+    friend HRESULT construct(Form*& object, Args... args) noexcept;
 
     explicit aggregate_object(IUnknown* outer) noexcept : contained_(outer) {}
     ~aggregate_object() { begin_destruction(); }

@@ -5,14 +5,14 @@
 namespace morvane::module_lock {
 namespace {
 std::atomic<long> lock_count{0};
-// Built before the module entry runs and deleted after process detach.
-critical_section creation;
+// Ready before any code runs; it needs no set-up and cannot fail.
+slim_lock creation;
 }
 
 void add() noexcept { ++lock_count; }
 void release() noexcept { --lock_count; }
 long count() noexcept { return lock_count.load(); }
 
-critical_section& creation_lock() noexcept { return creation; }
+slim_lock& creation_lock() noexcept { return creation; }
 
 } // namespace morvane::module_lock
