@@ -73,4 +73,42 @@ void check_in_ptr(const void* p, std::size_t size)
         throw bad_pointer();
 }
 
+namespace {
+
+// Readable as a VARIANT, and writable too: emptying it must not fault.
+void check_result_ptr(VARIANT* result)
+{
+    check_in_ptr(result, sizeof *result);
+    if (IsBadWritePtr(result, sizeof *result))
+        throw bad_pointer();
+}
+
+} // namespace
+
+void clear_result(VARIANT* result)
+{
+    check_result_ptr(result);
+    // A VARIANT that cannot be cleared held nothing valid to release; it is emptied all the same.
+    if (FAILED(VariantClear(result)))
+        VariantInit(result);
+}
+
+void init_result(VARIANT* result)
+{
+    check_result_ptr(result);
+    VariantInit(result);
+}
+
+void settle(byte_ios& stream, const loc_com_error* recorded, std::ios_base::iostate failure)
+{
+    if (!(stream.rdstate() & failure)) {
+        stream.clear();
+        return;
+    }
+    if (recorded)
+        throw loc_com_error(*recorded);
+    // A stream failed without a record: nothing better to say than the internal error.
+    throw internal_com_error(IID_IFormattedIO488);
+}
+
 } // namespace morvane

@@ -1,10 +1,13 @@
 #pragma once
-// The call frame that every interface method of CFmtdIOCls shares: argument checks, and
-// the one translator that turns the exception leaving a method into its HRESULT and the
-// thread's error information. The clauses are tried in a fixed order; each method names
-// which of them it has, and an exception without its clause becomes E_UNEXPECTED.
+// The call frame that every interface method of CFmtdIOCls shares (CFmtdIOCls::frame runs it):
+// the argument checks, the final look at the method's streams, and the one translator that
+// turns the exception leaving a method into its HRESULT and the thread's error information.
+// The clauses are tried in a fixed order; each method names which of them it has, and an
+// exception without its clause becomes E_UNEXPECTED.
 #include <windows.h>
+#include <oaidl.h>
 #include <cstddef>
+#include <ios>
 #include "stream/comio_stream.hpp"
 
 namespace morvane {
@@ -16,21 +19,30 @@ struct handler_list {
     bool com_error;    // the platform's COM support error, as a record of the component
 };
 
-inline constexpr handler_list write_text_handlers{true, false, true, true};   // WriteString, WriteIEEEBlock
-inline constexpr handler_list write_value_handlers{true, true, true, true};   // WriteNumber, WriteList
-inline constexpr handler_list stream_handlers{true, false, true, false};      // reads, flushes, SetBufferSize
-inline constexpr handler_list read_list_handlers{true, true, true, false};    // ReadList
-inline constexpr handler_list property_handlers{true, false, false, false};   // IO, InstrumentBigEndian get
-inline constexpr handler_list no_handlers{false, false, false, false};        // InstrumentBigEndian put
-
-// Which of the object's streams a method works on: a reported error resets their state.
-struct method_streams {
-    bool input;
-    bool output;
+// What the frame knows of a method: its handlers, the streams it works on (a reported error
+// resets them), and which state bits of those streams mean that the method failed.
+struct method_kind {
+    handler_list handlers;
+    bool input = false;
+    bool output = false;
+    std::ios_base::iostate failure = std::ios_base::badbit;
 };
-inline constexpr method_streams input_stream{true, false};
-inline constexpr method_streams output_stream{false, true};
-inline constexpr method_streams no_stream{false, false};
+
+inline constexpr std::ios_base::iostate any_failure =
+    std::ios_base::badbit | std::ios_base::failbit | std::ios_base::eofbit;
+
+inline constexpr method_kind property_method{{true, false, false, false}};            // IO, InstrumentBigEndian get
+inline constexpr method_kind unchecked_method{{false, false, false, false}};          // InstrumentBigEndian put
+inline constexpr method_kind write_text_method{{true, false, true, true}, false, true, any_failure};  // WriteString, WriteIEEEBlock
+inline constexpr method_kind write_value_method{{true, true, true, true}, false, true, any_failure};  // WriteNumber, WriteList
+inline constexpr method_kind read_method{{true, false, true, false}, true};          // ReadString, ReadNumber, ReadIEEEBlock, FlushRead
+inline constexpr method_kind read_list_method{{true, true, true, false}, true};      // ReadList
+inline constexpr method_kind flush_write_method{{true, false, true, false}, false, true}; // FlushWrite
+// SetBufferSize: the streams its mask selects.
+constexpr method_kind resize_method(bool input, bool output) noexcept
+{
+    return {{true, false, true, false}, input, output};
+}
 
 // The streams to reset, null where the method has none or nothing is bound.
 struct stream_pointers {
@@ -45,5 +57,25 @@ HRESULT translate_current_exception(handler_list handlers, stream_pointers strea
 void check_out_ptr(void* p, std::size_t size);
 // Raise bad_pointer when p is null or its first size bytes cannot be read.
 void check_in_ptr(const void* p, std::size_t size);
+
+// Output arguments, checked and emptied before anything else, so that they are empty
+// whenever a later step fails.
+template <typename T>
+void empty_out(T** out)
+{
+    check_out_ptr(out, sizeof *out); // a BSTR or interface pointer: null
+}
+inline void empty_out(VARIANT_BOOL* out)
+{
+    check_out_ptr(out, sizeof *out);
+}
+// A result VARIANT that is cleared, releasing what it held.
+void clear_result(VARIANT* result);
+// A result VARIANT that is made empty without releasing anything.
+void init_result(VARIANT* result);
+
+// Step 5 of the frame for one stream: a stream that shows `failure` raises the error that its
+// buffer recorded; otherwise its state is reset to good.
+void settle(byte_ios& stream, const loc_com_error* recorded, std::ios_base::iostate failure);
 
 } // namespace morvane

@@ -20,32 +20,32 @@ void CFmtdIOCls::check_io() const
         raise(no_io_resource);
 }
 
-void CFmtdIOCls::raise_recorded(const comio_buf& buffer)
+void CFmtdIOCls::settle(const method_kind& kind)
 {
-    if (const loc_com_error* recorded = buffer.last_error())
-        throw loc_com_error(*recorded);
-    // A stream failed without a record: nothing better to say than the internal error.
-    throw internal_com_error(IID_IFormattedIO488);
+    if (kind.input && m_input)
+        morvane::settle(*m_input, m_input->last_error(), kind.failure);
+    if (kind.output && m_output)
+        morvane::settle(*m_output, m_output->last_error(), kind.failure);
 }
 
 STDMETHODIMP CFmtdIOCls::get_IO(IMessage** session)
 {
-    return frame(property_handlers, no_stream, [&] {
-        check_out_ptr(session, sizeof *session);
+    return frame(property_method, [&] {
+        empty_out(session);
+        // The query's own result is not passed on: nothing bound gives a null session.
         if (m_io)
             m_io->QueryInterface(IID_IMessage, reinterpret_cast<void**>(session));
-        return S_OK;
     });
 }
 
 STDMETHODIMP CFmtdIOCls::putref_IO(IMessage* session)
 {
-    return frame(property_handlers, no_stream, [&] {
+    return frame(property_method, [&] {
         if (!session) {
             m_io.Reset();
             m_input.reset();
             m_output.reset();
-            return S_OK;
+            return;
         }
         check_in_ptr(session, sizeof session);
         if (session != m_io.Get())
@@ -57,33 +57,28 @@ STDMETHODIMP CFmtdIOCls::putref_IO(IMessage* session)
             std::make_unique<comio_buf>(session, m_inBufferSize, m_outBufferSize));
         m_input = std::move(input);
         m_output = std::move(output);
-        return S_OK;
     });
 }
 
 STDMETHODIMP CFmtdIOCls::get_InstrumentBigEndian(VARIANT_BOOL* big_endian)
 {
-    return frame(property_handlers, no_stream, [&] {
-        check_out_ptr(big_endian, sizeof *big_endian);
+    return frame(property_method, [&] {
+        empty_out(big_endian);
         *big_endian = m_bigEndian;
-        return S_OK;
     });
 }
 
 STDMETHODIMP CFmtdIOCls::put_InstrumentBigEndian(VARIANT_BOOL big_endian)
 {
     // Any non-zero value counts as true and is kept as given.
-    return frame(no_handlers, no_stream, [&] {
-        m_bigEndian = big_endian;
-        return S_OK;
-    });
+    return frame(unchecked_method, [&] { m_bigEndian = big_endian; });
 }
 
 // ---- methods whose work arrives with later capabilities: the frame and its checks only
 
 STDMETHODIMP CFmtdIOCls::WriteNumber(VARIANT, NumberType, VARIANT_BOOL)
 {
-    return frame(write_value_handlers, output_stream, [&] {
+    return frame(write_value_method, [&] {
         check_io();
         return E_NOTIMPL;
     });
@@ -91,7 +86,7 @@ STDMETHODIMP CFmtdIOCls::WriteNumber(VARIANT, NumberType, VARIANT_BOOL)
 
 STDMETHODIMP CFmtdIOCls::WriteList(VARIANT* data, NumberType, BSTR, VARIANT_BOOL)
 {
-    return frame(write_value_handlers, output_stream, [&] {
+    return frame(write_value_method, [&] {
         check_in_ptr(data, sizeof *data);
         check_io();
         return E_NOTIMPL;
@@ -100,7 +95,7 @@ STDMETHODIMP CFmtdIOCls::WriteList(VARIANT* data, NumberType, BSTR, VARIANT_BOOL
 
 STDMETHODIMP CFmtdIOCls::WriteIEEEBlock(BSTR command, VARIANT, VARIANT_BOOL)
 {
-    return frame(write_text_handlers, output_stream, [&] {
+    return frame(write_text_method, [&] {
         check_in_ptr(command, sizeof *command);
         check_io();
         return E_NOTIMPL;
@@ -109,8 +104,8 @@ STDMETHODIMP CFmtdIOCls::WriteIEEEBlock(BSTR command, VARIANT, VARIANT_BOOL)
 
 STDMETHODIMP CFmtdIOCls::ReadNumber(NumberType, VARIANT_BOOL, VARIANT* data)
 {
-    return frame(stream_handlers, input_stream, [&] {
-        check_out_ptr(data, sizeof *data);
+    return frame(read_method, [&] {
+        clear_result(data);
         check_io();
         return E_NOTIMPL;
     });
@@ -118,8 +113,8 @@ STDMETHODIMP CFmtdIOCls::ReadNumber(NumberType, VARIANT_BOOL, VARIANT* data)
 
 STDMETHODIMP CFmtdIOCls::ReadList(NumberType, BSTR, VARIANT* data)
 {
-    return frame(read_list_handlers, input_stream, [&] {
-        check_out_ptr(data, sizeof *data);
+    return frame(read_list_method, [&] {
+        init_result(data);
         check_io();
         return E_NOTIMPL;
     });
@@ -127,8 +122,8 @@ STDMETHODIMP CFmtdIOCls::ReadList(NumberType, BSTR, VARIANT* data)
 
 STDMETHODIMP CFmtdIOCls::ReadIEEEBlock(NumberType, VARIANT_BOOL, VARIANT_BOOL, VARIANT* data)
 {
-    return frame(stream_handlers, input_stream, [&] {
-        check_out_ptr(data, sizeof *data);
+    return frame(read_method, [&] {
+        init_result(data);
         check_io();
         return E_NOTIMPL;
     });

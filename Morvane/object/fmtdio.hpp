@@ -10,6 +10,7 @@
 #include <ocidl.h>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <visacom.h>
 #include <wrl/client.h>
 #include "server/com_object.hpp"
@@ -56,11 +57,12 @@ public:
 private:
     // The binding check of every I/O method: message 112 while no session is bound.
     void check_io() const;
-    // Runs one method body in the call frame, with its handler list and the streams that a
-    // recorded error resets.
+    // Runs one method body in the call frame: the lock, the body (which returns nothing for
+    // S_OK, or its HRESULT), the look at the method's streams, the method's handlers.
     template <typename Body>
-    HRESULT frame(handler_list handlers, method_streams streams, Body&& body) noexcept;
-    [[noreturn]] static void raise_recorded(const comio_buf& buffer);
+    HRESULT frame(const method_kind& kind, Body&& body) noexcept;
+    // The frame's look at the method's streams, also for a body that must stop at a failure.
+    void settle(const method_kind& kind);
 
     critical_section m_lock; // first in, last out: held by every method, deleted after the rest
     Microsoft::WRL::ComPtr<IMessage> m_io;
@@ -76,14 +78,20 @@ private:
 namespace morvane {
 
 template <typename Body>
-HRESULT CFmtdIOCls::frame(handler_list handlers, method_streams streams, Body&& body) noexcept
+HRESULT CFmtdIOCls::frame(const method_kind& kind, Body&& body) noexcept
 {
     std::lock_guard guard(m_lock);
     try {
-        return body();
+        HRESULT hr = S_OK;
+        if constexpr (std::is_void_v<decltype(body())>)
+            body();
+        else
+            hr = body();
+        settle(kind);
+        return hr;
     } catch (...) {
-        return translate_current_exception(
-            handlers, {streams.input ? m_input.get() : nullptr, streams.output ? m_output.get() : nullptr});
+        return translate_current_exception(kind.handlers, {kind.input ? m_input.get() : nullptr,
+                                                           kind.output ? m_output.get() : nullptr});
     }
 }
 

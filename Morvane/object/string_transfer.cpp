@@ -1,7 +1,9 @@
 // WriteString and ReadString: text through the ANSI code page, to the end of a message.
+// Text is converted straight between the caller's string and the session's chunks: a long
+// string costs the conversion and no copy of its own.
 #include <comdef.h>
+#include <climits>
 #include <cwchar>
-#include <string>
 #include <vector>
 #include "object/fmtdio.hpp"
 #include "platform/ansi.hpp"
@@ -9,59 +11,118 @@
 namespace morvane {
 namespace {
 
-// The text up to its first NUL, whatever the BSTR's recorded length.
-std::wstring text_before_nul(BSTR data)
-{
-    try {
-        return std::wstring(data, std::wcslen(data));
-    } catch (const std::bad_alloc&) {
-        throw _com_error(E_OUTOFMEMORY);
+// Characters of a single-byte code page, converted piece by piece where the stream wants them.
+class ansi_source final : public byte_source {
+public:
+    explicit ansi_source(std::wstring_view text) noexcept : rest_(text) {}
+    void produce(unsigned char* to, std::size_t count) override
+    {
+        to_ansi_bytes(rest_.substr(0, count), to);
+        rest_.remove_prefix(count);
     }
+
+private:
+    std::wstring_view rest_;
+};
+
+void write_ansi(basic_comostream& stream, std::wstring_view text)
+{
+    if (ansi_is_single_byte()) {
+        ansi_source source(text);
+        stream.write_from(source, text.size());
+        return;
+    }
+    // Elsewhere a character may take several bytes, so the text is converted as a whole.
+    const std::string bytes = to_ansi(text);
+    memory_source source({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+    stream.write_from(source, bytes.size());
 }
+
+// The bytes of one message as they arrived, made into text in one conversion per piece.
+class message_text final : public message_sink {
+public:
+    void take(std::span<const unsigned char> bytes) override
+    {
+        std::vector<unsigned char> copy(bytes.begin(), bytes.end());
+        pieces_.push_back({{}, std::move(copy), nullptr});
+        pieces_.back().bytes = {pieces_.back().copy.data(), bytes.size()};
+    }
+    void take(unique_safearray chunk, std::size_t count) override
+    {
+        auto accessed = std::make_unique<accessed_safearray>(std::move(chunk));
+        const unsigned char* data = accessed->bytes();
+        pieces_.push_back({{data, count}, {}, std::move(accessed)});
+    }
+
+    unique_bstr to_bstr() const
+    {
+        if (!ansi_is_single_byte())
+            return joined_to_bstr();
+        // One byte is one character wherever the pieces were cut.
+        std::size_t length = 0;
+        for (const piece& p : pieces_)
+            length += ansi_length(p.bytes);
+        unique_bstr text(allocate(length));
+        wchar_t* to = text.get();
+        for (const piece& p : pieces_) {
+            const std::size_t n = ansi_length(p.bytes);
+            from_ansi_bytes(p.bytes, to, n);
+            to += n;
+        }
+        return text;
+    }
+
+private:
+    struct piece {
+        std::span<const unsigned char> bytes;
+        std::vector<unsigned char> copy;
+        std::unique_ptr<accessed_safearray> chunk;
+    };
+
+    static BSTR allocate(std::size_t length)
+    {
+        BSTR text = length <= UINT_MAX ? SysAllocStringLen(nullptr, static_cast<UINT>(length)) : nullptr;
+        if (!text)
+            throw _com_error(E_OUTOFMEMORY);
+        return text;
+    }
+
+    // A character of several bytes may straddle two pieces.
+    unique_bstr joined_to_bstr() const
+    {
+        std::string joined;
+        for (const piece& p : pieces_)
+            joined.append(reinterpret_cast<const char*>(p.bytes.data()), p.bytes.size());
+        return ansi_to_bstr(joined);
+    }
+
+    std::vector<piece> pieces_;
+};
 
 } // namespace
 
 STDMETHODIMP CFmtdIOCls::WriteString(BSTR data, VARIANT_BOOL flush_and_end)
 {
-    return frame(write_text_handlers, output_stream, [&] {
+    return frame(write_text_method, [&] {
         check_in_ptr(data, sizeof *data);
-        const std::wstring text = text_before_nul(data);
         check_io();
-
-        const std::string bytes = to_ansi(text);
-        m_output->write(reinterpret_cast<const unsigned char*>(bytes.data()),
-                        static_cast<std::streamsize>(bytes.size()));
+        // A NUL ends the text, whatever the BSTR's recorded length.
+        write_ansi(*m_output, std::wstring_view(data, std::wcslen(data)));
         // Sending the end is attempted even after a failed write, whose chunk is gone:
         // the empty buffer then reports message 115.
         if (flush_and_end)
             m_output->flush_with_end();
-        if (!m_output->good())
-            raise_recorded(m_output->buffer());
-        return S_OK;
     });
 }
 
 STDMETHODIMP CFmtdIOCls::ReadString(BSTR* data)
 {
-    return frame(stream_handlers, input_stream, [&] {
-        check_out_ptr(data, sizeof *data);
+    return frame(read_method, [&] {
+        empty_out(data);
         check_io();
-
-        // Everything up to the end-of-file that marks the end of the current message.
-        std::vector<unsigned char> bytes;
-        constexpr std::size_t step = 1000;
-        while (m_input->good()) {
-            const std::size_t size = bytes.size();
-            bytes.resize(size + step);
-            m_input->read(bytes.data() + size, static_cast<std::streamsize>(step));
-            bytes.resize(size + static_cast<std::size_t>(m_input->gcount()));
-        }
-        if (m_input->bad() || !m_input->eof())
-            raise_recorded(m_input->buffer());
-        m_input->clear();
-
-        *data = ansi_to_bstr({reinterpret_cast<const char*>(bytes.data()), bytes.size()}).release();
-        return S_OK;
+        message_text text;
+        if (m_input->read_message(text))
+            *data = text.to_bstr().release();
     });
 }
 

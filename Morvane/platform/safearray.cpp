@@ -1,7 +1,6 @@
 #include "platform/safearray.hpp"
 
-#include "error/errors.hpp"
-#include "error/messages.hpp"
+#include <climits>
 
 namespace morvane {
 
@@ -9,7 +8,7 @@ unique_safearray make_byte_array(std::size_t count)
 {
     unique_safearray array(count <= ULONG_MAX ? SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count)) : nullptr);
     if (!array)
-        throw win32_hresult_error(message_id::no_memory, E_OUTOFMEMORY);
+        throw safearray_error("SafeArrayCreateVector", E_OUTOFMEMORY, true);
     return array;
 }
 
@@ -17,9 +16,9 @@ std::size_t element_count(SAFEARRAY* array)
 {
     LONG lower = 0, upper = -1;
     if (HRESULT hr = SafeArrayGetLBound(array, 1, &lower); FAILED(hr))
-        throw win32_hresult_error(message_id::bad_array, hr);
+        throw safearray_error("SafeArrayGetLBound", hr);
     if (HRESULT hr = SafeArrayGetUBound(array, 1, &upper); FAILED(hr))
-        throw win32_hresult_error(message_id::bad_array, hr);
+        throw safearray_error("SafeArrayGetUBound", hr);
     const LONGLONG count = LONGLONG(upper) - lower + 1;
     return count > 0 ? static_cast<std::size_t>(count) : 0;
 }
@@ -27,12 +26,61 @@ std::size_t element_count(SAFEARRAY* array)
 safearray_data::safearray_data(SAFEARRAY* array) : array_(array)
 {
     if (HRESULT hr = SafeArrayAccessData(array, &data_); FAILED(hr))
-        throw win32_hresult_error(message_id::bad_array, hr);
+        throw safearray_error("SafeArrayAccessData", hr);
 }
 
 safearray_data::~safearray_data()
 {
+    // Fails only for an array that was not accessed, which the constructor rules out.
     SafeArrayUnaccessData(array_);
+}
+
+std::optional<safearray_view> safearray_view::of(const VARIANT& holder) noexcept
+{
+    const VARTYPE type = V_VT(&holder);
+    if (!(type & VT_ARRAY))
+        return std::nullopt;
+    SAFEARRAY* array = nullptr;
+    if (type & VT_BYREF)
+        array = V_ARRAYREF(&holder) ? *V_ARRAYREF(&holder) : nullptr;
+    else
+        array = V_ARRAY(&holder);
+    return safearray_view(array, static_cast<VARTYPE>(type & ~(VT_ARRAY | VT_BYREF)));
+}
+
+HRESULT safearray_view::bounds(LONG& lower, LONG& upper) const noexcept
+{
+    if (HRESULT hr = SafeArrayGetLBound(array_, 1, &lower); FAILED(hr))
+        return hr;
+    return SafeArrayGetUBound(array_, 1, &upper);
+}
+
+HRESULT safearray_view::fetch(LONG index, unique_variant& element) const noexcept
+{
+    element.clear();
+    // The element is copied as the array itself describes it: its own type must be the one
+    // the VARIANT names, and it must fit where it is fetched to.
+    VARTYPE own_type = VT_EMPTY;
+    if (SUCCEEDED(SafeArrayGetVartype(array_, &own_type)) && own_type != element_type_)
+        return DISP_E_TYPEMISMATCH;
+    VARIANT& value = *element.get();
+    if (element_type_ == VT_VARIANT) {
+        if (SafeArrayGetElemsize(array_) != sizeof(VARIANT))
+            return DISP_E_BADVARTYPE;
+        return SafeArrayGetElement(array_, &index, &value);
+    }
+    // A record's data has no place in a VARIANT: the VARIANT only points to records.
+    if (element_type_ == VT_RECORD)
+        return DISP_E_BADVARTYPE;
+    // DECIMAL fills the whole VARIANT, its type field included; every other type sits in the union.
+    const bool decimal = element_type_ == VT_DECIMAL;
+    if (SafeArrayGetElemsize(array_) > (decimal ? sizeof(DECIMAL) : sizeof(value.llVal) * 2))
+        return DISP_E_BADVARTYPE;
+    void* into = decimal ? static_cast<void*>(&V_DECIMAL(&value)) : static_cast<void*>(&value.llVal);
+    if (HRESULT hr = SafeArrayGetElement(array_, &index, into); FAILED(hr))
+        return hr;
+    V_VT(&value) = element_type_;
+    return S_OK;
 }
 
 } // namespace morvane

@@ -1,25 +1,40 @@
 #pragma once
-// Owning SAFEARRAY and a scoped view of its data.
+// Owning SAFEARRAY, scoped access to its data, and a view of the array that a VARIANT holds.
+// Failures raise safearray_error; the layers above give it the component's messages.
 #include <windows.h>
 #include <oleauto.h>
 #include <cstddef>
 #include <memory>
-#include <span>
+#include <optional>
+#include <utility>
+#include "platform/platform_error.hpp"
+#include "platform/variant.hpp"
 
 namespace morvane {
+
+class safearray_error : public platform_error {
+public:
+    // `creation`: the array itself could not be made (no memory).
+    safearray_error(const char* call, HRESULT hr, bool creation = false)
+        : platform_error(call, hr), creation_(creation) {}
+    bool creation() const noexcept { return creation_; }
+
+private:
+    bool creation_;
+};
 
 struct safearray_destroy {
     void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
 };
 using unique_safearray = std::unique_ptr<SAFEARRAY, safearray_destroy>;
 
-// A one-dimensional byte array, lower bound 0; raises message 2004 when it cannot be made.
+// A one-dimensional byte array of `count` elements, lower bound 0, not initialised.
 unique_safearray make_byte_array(std::size_t count);
 
-// Number of elements of the first dimension; raises message 2003 when the array cannot be bounded.
+// Number of elements of the first dimension.
 std::size_t element_count(SAFEARRAY* array);
 
-// SafeArrayAccessData for the lifetime of the guard; failures raise message 2003.
+// SafeArrayAccessData for the lifetime of the guard.
 class safearray_data {
 public:
     explicit safearray_data(SAFEARRAY* array);
@@ -27,15 +42,46 @@ public:
     safearray_data(const safearray_data&) = delete;
     safearray_data& operator=(const safearray_data&) = delete;
 
-    void* get() const noexcept { return data_; }
-    std::span<unsigned char> bytes(std::size_t count) const noexcept
-    {
-        return {static_cast<unsigned char*>(data_), count};
-    }
+    unsigned char* bytes() const noexcept { return static_cast<unsigned char*>(data_); }
 
 private:
     SAFEARRAY* array_;
     void* data_ = nullptr;
+};
+
+// An array that is owned and held open for reading its data until it is destroyed.
+class accessed_safearray {
+public:
+    explicit accessed_safearray(unique_safearray array) : array_(std::move(array)), data_(array_.get()) {}
+    const unsigned char* bytes() const noexcept { return data_.bytes(); }
+
+private:
+    unique_safearray array_;
+    safearray_data data_; // given back before the array is destroyed
+};
+
+// The array that a VARIANT holds, directly or through VT_BYREF, with the element type the
+// VARIANT names. Failures come back as HRESULTs.
+class safearray_view {
+public:
+    // None when the VARIANT has no VT_ARRAY flag.
+    static std::optional<safearray_view> of(const VARIANT& holder) noexcept;
+
+    SAFEARRAY* array() const noexcept { return array_; }
+    VARTYPE element_type() const noexcept { return element_type_; }
+    // 0 for a null array.
+    UINT dimensions() const noexcept { return array_ ? SafeArrayGetDim(array_) : 0; }
+    // Bounds of the first dimension.
+    HRESULT bounds(LONG& lower, LONG& upper) const noexcept;
+    // Element `index` as a VARIANT of the element type; an array of VARIANT gives a copy of
+    // the element itself, strings and interfaces are copied.
+    HRESULT fetch(LONG index, unique_variant& element) const noexcept;
+
+private:
+    safearray_view(SAFEARRAY* array, VARTYPE element_type) noexcept : array_(array), element_type_(element_type) {}
+
+    SAFEARRAY* array_;
+    VARTYPE element_type_;
 };
 
 } // namespace morvane

@@ -2,20 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 #include "error/messages.hpp"
-#include "platform/safearray.hpp"
 #include "platform/scope_exit.hpp"
-#include "stream/session_calls.hpp"
 
 namespace morvane {
 
-// out_buffer_ holds one byte more than the put area: room for the line feed that ends a
-// message, so a full area plus its line feed goes out without another copy.
-
 comio_buf::comio_buf(IMessage* session, std::uint32_t in_size, std::uint32_t out_size)
-    : session_(session), in_size_(in_size), out_size_(out_size), in_buffer_(in_size),
-      out_buffer_(std::size_t(out_size) + 1)
+    : session_(session), in_size_(in_size), out_size_(out_size), in_buffer_(allocate(in_size)),
+      out_buffer_(allocate(std::size_t(out_size) + 1))
 {
     reset_put_area();
     reset_get_area();
@@ -45,6 +39,11 @@ void comio_buf::recording(Step&& step)
 {
     try {
         step();
+    } catch (const safearray_error& error) {
+        const win32_hresult_error raised = error.creation() ? win32_hresult_error(message_id::no_memory, E_OUTOFMEMORY)
+                                                            : win32_hresult_error(message_id::bad_array, error.hresult());
+        set_last_error(win32_com_error(raised, stream_failure_help_context, IID_IFormattedIO488));
+        throw raised;
     } catch (const win32_hresult_error& error) {
         set_last_error(win32_com_error(error, stream_failure_help_context, IID_IFormattedIO488));
         throw;
@@ -57,25 +56,25 @@ void comio_buf::recording(Step&& step)
     }
 }
 
+// Sizes up to 2^31 bytes are allocated in constant time: nothing is written until it is used.
+comio_buf::block comio_buf::allocate(std::size_t size)
+{
+    try {
+        return {std::make_unique_for_overwrite<unsigned char[]>(size), size};
+    } catch (const std::bad_alloc&) {
+        raise(buffer_not_allocated);
+    }
+}
+
 void comio_buf::reset_put_area() noexcept
 {
-    setp(out_buffer_.data(), out_buffer_.data() + out_size_);
+    setp(out_buffer_.bytes.get(), out_buffer_.bytes.get() + out_size_);
 }
 
 void comio_buf::reset_get_area() noexcept
 {
-    unsigned char* begin = in_buffer_.data();
+    unsigned char* begin = in_buffer_.bytes.get();
     setg(begin, begin, begin);
-}
-
-std::vector<unsigned char> comio_buf::allocate_buffer(std::size_t size)
-{
-    try {
-        return std::vector<unsigned char>(size);
-    } catch (const std::bad_alloc&) {
-    } catch (const std::length_error&) {
-    }
-    raise(buffer_not_allocated);
 }
 
 // ---- output
@@ -84,17 +83,15 @@ void comio_buf::send_pending(bool end_of_message)
 {
     scope_exit reset([this] { reset_put_area(); });
     const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
-    if (!end_of_message) {
-        if (pending)
-            write_bytes_without_end(*session_.Get(), {pbase(), pending});
+    if (!end_of_message && pending == 0)
         return;
-    }
-    if (pending == 0)
+    if (end_of_message && pending == 0)
         raise(end_on_empty_buffer);
     std::size_t count = pending;
-    if (pbase()[pending - 1] != '\n')
+    if (end_of_message && pbase()[pending - 1] != '\n')
         pbase()[count++] = '\n';
-    write_bytes(*session_.Get(), {pbase(), count});
+    memory_source source({pbase(), count});
+    write_bytes(*session_.Get(), source, count, end_of_message);
 }
 
 void comio_buf::flush_with_end()
@@ -120,10 +117,38 @@ comio_buf::int_type comio_buf::overflow(int_type c)
     return c;
 }
 
+void comio_buf::put_from(byte_source& source, std::size_t count)
+{
+    recording([&] {
+        while (count > 0) {
+            // A full area goes only once another byte follows it.
+            if (pptr() == epptr()) {
+                flush_output();
+            } else if (pptr() == pbase() && count > out_size_) {
+                // A whole chunk with more to come skips the area: the session sees the same write.
+                write_bytes(*session_.Get(), source, out_size_, false);
+                count -= out_size_;
+            } else {
+                const std::size_t n = std::min<std::size_t>(count, static_cast<std::size_t>(epptr() - pptr()));
+                source.produce(pptr(), n);
+                pbump(static_cast<int>(n));
+                count -= n;
+            }
+        }
+    });
+}
+
+std::streamsize comio_buf::xsputn(const char_type* bytes, std::streamsize count)
+{
+    memory_source source({bytes, static_cast<std::size_t>(count)});
+    put_from(source, static_cast<std::size_t>(count));
+    return count;
+}
+
 void comio_buf::set_output_size(long size)
 {
-    std::vector<unsigned char> fresh;
-    recording([&] { fresh = allocate_buffer(static_cast<std::size_t>(size) + 1); });
+    block fresh;
+    recording([&] { fresh = allocate(static_cast<std::size_t>(size) + 1); });
     flush_output();
     out_buffer_ = std::move(fresh);
     out_size_ = static_cast<std::uint32_t>(size);
@@ -145,32 +170,63 @@ comio_buf::int_type comio_buf::underflow()
     return gptr() < egptr() ? traits_type::to_int_type(*gptr()) : traits_type::eof();
 }
 
-void comio_buf::read_chunk()
+// The next chunk of the message; no bytes leave the input area as it was. On failure the
+// area is empty: the chunk that was being taken in is lost.
+read_result comio_buf::read_usable_chunk()
 {
     try {
-        in_buffer_.resize(in_size_);
         read_result chunk = read_bytes(*session_.Get(), static_cast<long>(in_size_));
-        const std::size_t count = element_count(chunk.bytes.get());
-        if (count < 1)
-            return; // no bytes: end-of-file for now, the message stays as it was
-        // A chunk is copied byte for byte, so anything but a byte array is unusable.
-        if (SafeArrayGetElemsize(chunk.bytes.get()) != 1)
+        // A chunk is taken byte for byte, so anything but a byte array is unusable.
+        if (element_count(chunk.bytes.get()) > 0 && SafeArrayGetElemsize(chunk.bytes.get()) != 1)
             throw win32_hresult_error(message_id::bad_array, E_INVALIDARG);
-
-        in_buffer_.resize(std::max<std::size_t>(in_size_, count));
-        reset_get_area();
-        {
-            safearray_data data(chunk.bytes.get());
-            std::memcpy(in_buffer_.data(), data.get(), count);
-        }
-        unsigned char* begin = in_buffer_.data();
-        setg(begin, begin, begin + count);
-        if (ends_message(chunk.status))
-            end_of_message_ = begin + count;
+        return chunk;
     } catch (...) {
-        reset_get_area(); // the chunk that was being taken in is lost
+        reset_get_area();
         throw;
     }
+}
+
+void comio_buf::read_chunk()
+{
+    read_result chunk = read_usable_chunk();
+    const std::size_t count = element_count(chunk.bytes.get());
+    if (count < 1)
+        return; // no bytes: end-of-file for now, the message stays as it was
+    if (count > in_buffer_.size) {
+        reset_get_area();
+        in_buffer_ = allocate(count); // a session that returns more than was asked
+    }
+    unsigned char* begin = in_buffer_.bytes.get();
+    std::memcpy(begin, safearray_data(chunk.bytes.get()).bytes(), count);
+    setg(begin, begin, begin + count);
+    if (ends_message(chunk.status))
+        end_of_message_ = begin + count;
+}
+
+void comio_buf::read_message(message_sink& sink)
+{
+    recording([&] {
+        if (gptr() < egptr()) {
+            sink.take({gptr(), static_cast<std::size_t>(egptr() - gptr())});
+            setg(eback(), egptr(), egptr());
+        }
+        // Each chunk goes to the sink as it is.
+        while (!end_of_message_ || end_of_message_ != gptr()) {
+            read_result chunk = read_usable_chunk();
+            const std::size_t count = element_count(chunk.bytes.get());
+            if (count < 1)
+                return;
+            // The area keeps the chunk's last byte, read, as reading byte by byte would leave it.
+            unsigned char* begin = in_buffer_.bytes.get();
+            begin[0] = safearray_data(chunk.bytes.get()).bytes()[count - 1];
+            setg(begin, begin + 1, begin + 1);
+            sink.take(std::move(chunk.bytes), count);
+            if (ends_message(chunk.status))
+                end_of_message_ = gptr();
+        }
+        reset_get_area();
+        end_of_message_ = nullptr;
+    });
 }
 
 comio_buf::int_type comio_buf::pbackfail(int_type c)
@@ -187,13 +243,17 @@ comio_buf::int_type comio_buf::pbackfail(int_type c)
 
     const std::size_t count = static_cast<std::size_t>(egptr() - eback());
     const bool ends_after_area = end_of_message_ != nullptr || count == 0;
-    try {
-        if (count == in_buffer_.size())
-            in_buffer_.resize(in_size_ + count);
-    } catch (const std::bad_alloc&) {
-        return traits_type::eof();
+    if (count == in_buffer_.size) {
+        block grown;
+        try {
+            grown = allocate(std::size_t(in_size_) + count);
+        } catch (...) {
+            return traits_type::eof();
+        }
+        std::memcpy(grown.bytes.get(), eback(), count);
+        in_buffer_ = std::move(grown);
     }
-    unsigned char* begin = in_buffer_.data();
+    unsigned char* begin = in_buffer_.bytes.get();
     std::memmove(begin + 1, begin, count);
     begin[0] = traits_type::to_char_type(c);
     setg(begin, begin, begin + 1 + count);
@@ -210,7 +270,6 @@ void comio_buf::drain()
     });
     if (eback() == egptr() || egptr() == end_of_message_)
         return;
-    in_buffer_.resize(in_size_);
     drain_message(*session_.Get());
 }
 
@@ -221,8 +280,8 @@ void comio_buf::discard_input()
 
 void comio_buf::set_input_size(long size)
 {
-    std::vector<unsigned char> fresh;
-    recording([&] { fresh = allocate_buffer(static_cast<std::size_t>(size)); });
+    block fresh;
+    recording([&] { fresh = allocate(static_cast<std::size_t>(size)); });
     discard_input();
     in_size_ = static_cast<std::uint32_t>(size);
     in_buffer_ = std::move(fresh);

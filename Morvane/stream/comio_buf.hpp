@@ -2,10 +2,14 @@
 // A byte stream buffer over one message session.
 //
 // Output collects bytes in a put area of out_size bytes; a full area goes to the session
-// with END suppressed, and flush_with_end sends the rest as the end of a message with
-// exactly one final line feed. Input reads the session in_size bytes at a time and marks
-// where the current message ends, so that one response reads as one stream with exactly
-// one end-of-file, after which the next read starts the next response.
+// with END suppressed once more bytes follow, and flush_with_end sends the rest as the end of
+// a message with exactly one final line feed. Input reads the session in_size bytes at a
+// time and marks where the current message ends, so that one response reads as one stream
+// with exactly one end-of-file, after which the next read starts the next response.
+//
+// Large transfers take a bulk path with the same session calls, chunk for chunk: put_from
+// sends whole chunks straight from their source, read_message hands the session's chunks
+// over as they come.
 //
 // The standard stream machinery turns an exception from a buffer into a bad state, so the
 // buffer records a copy of every error it raises (last_error) for the caller to report.
@@ -13,11 +17,12 @@
 #include <cstdint>
 #include <memory>
 #include <streambuf>
-#include <vector>
 #include <visacom.h>
 #include <wrl/client.h>
 #include "error/errors.hpp"
 #include "stream/comio_char_traits.hpp"
+#include "stream/session_calls.hpp"
+#include "stream/transfer.hpp"
 
 namespace morvane {
 
@@ -41,23 +46,37 @@ public:
     void set_input_size(long size);
     std::uint32_t input_size() const noexcept { return in_size_; }
 
+    // Output of `count` bytes from `source`, as writing them one by one would send them.
+    void put_from(byte_source& source, std::size_t count);
+    // The rest of the current message, up to its end-of-file, as reading it byte by byte would
+    // take it; the end-of-file is taken too.
+    void read_message(message_sink& sink);
+
     const loc_com_error* last_error() const noexcept { return last_error_.get(); }
     void set_last_error(const loc_com_error& error);
     void clear_last_error() noexcept { last_error_.reset(); }
 
 protected:
     int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char_type* bytes, std::streamsize count) override;
     int_type underflow() override;
     int_type pbackfail(int_type c) override;
     int sync() override;
 
 private:
+    // Memory that is allocated but not touched until it is written.
+    struct block {
+        std::unique_ptr<unsigned char[]> bytes;
+        std::size_t size = 0;
+    };
+    static block allocate(std::size_t size);
+
     void send_pending(bool end_of_message);
     void read_chunk();
+    read_result read_usable_chunk();
     void drain();
     void reset_put_area() noexcept;
     void reset_get_area() noexcept;
-    static std::vector<unsigned char> allocate_buffer(std::size_t size);
     // Runs one step of the buffer and records the error that leaves it.
     template <typename Step>
     void recording(Step&& step);
@@ -65,8 +84,8 @@ private:
     Microsoft::WRL::ComPtr<IMessage> session_;
     std::uint32_t in_size_;
     std::uint32_t out_size_;
-    std::vector<unsigned char> in_buffer_;
-    std::vector<unsigned char> out_buffer_;
+    block in_buffer_;
+    block out_buffer_; // one byte longer than the put area: room for the final line feed
     unsigned char* end_of_message_ = nullptr;
     std::unique_ptr<loc_com_error> last_error_;
 };

@@ -36,6 +36,13 @@ void basic_comistream::discard_input()
     absorbing(*this, [&] { buffer_->discard_input(); });
 }
 
+bool basic_comistream::read_message(message_sink& sink)
+{
+    if (good())
+        absorbing(*this, [&] { buffer_->read_message(sink); });
+    return !bad();
+}
+
 basic_comostream::basic_comostream(std::unique_ptr<comio_buf> buffer)
     : std::basic_ostream<unsigned char, byte_traits>(buffer.get()), buffer_(std::move(buffer))
 {
@@ -52,6 +59,13 @@ void basic_comostream::set_output_size(long size)
 void basic_comostream::flush_output()
 {
     absorbing(*this, [&] { buffer_->flush_output(); });
+}
+
+void basic_comostream::write_from(byte_source& source, std::size_t count)
+{
+    // Like write(): nothing happens on a stream that has already failed.
+    if (good())
+        absorbing(*this, [&] { buffer_->put_from(source, count); });
 }
 
 } // namespace morvane

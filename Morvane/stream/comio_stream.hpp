@@ -23,6 +23,8 @@ public:
     int sync() { return buffer_->pubsync(); }
     void set_input_size(long size);
     void discard_input();
+    // The rest of the current message into `sink`; false when the stream has failed.
+    bool read_message(message_sink& sink);
 
 private:
     std::unique_ptr<comio_buf> buffer_;
@@ -40,6 +42,8 @@ public:
     void flush_with_end() { buffer_->flush_with_end(); }
     void set_output_size(long size);
     void flush_output();
+    // Writes the next `count` bytes of `source`, as write() does with bytes in memory.
+    void write_from(byte_source& source, std::size_t count);
 
 private:
     std::unique_ptr<comio_buf> buffer_;

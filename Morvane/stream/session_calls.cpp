@@ -1,36 +1,36 @@
 #include "stream/session_calls.hpp"
 
-#include <algorithm>
 #include "error/errors.hpp"
 #include "platform/bstr.hpp"
 
 namespace morvane {
+namespace {
 
-void write_bytes(IMessage& session, std::span<const unsigned char> bytes)
+void write_array(IMessage& session, byte_source& source, std::size_t count)
 {
-    unique_safearray array = make_byte_array(bytes.size());
-    {
-        safearray_data data(array.get());
-        std::ranges::copy(bytes, static_cast<unsigned char*>(data.get()));
-    }
+    unique_safearray array = make_byte_array(count);
+    source.produce(safearray_data(array.get()).bytes(), count);
     SAFEARRAY* passed = array.get();
     long written = 0;
-    check_session(session.Write(&passed, static_cast<long>(bytes.size()), &written));
+    check_session(session.Write(&passed, static_cast<long>(count), &written));
 }
 
-void write_bytes_without_end(IMessage& session, std::span<const unsigned char> bytes)
+} // namespace
+
+void write_bytes(IMessage& session, byte_source& source, std::size_t count, bool end_allowed)
 {
     VARIANT_BOOL send_end = VARIANT_FALSE;
-    check_session(session.get_SendEndEnabled(&send_end));
+    if (!end_allowed)
+        check_session(session.get_SendEndEnabled(&send_end));
     if (send_end != VARIANT_TRUE) {
-        write_bytes(session, bytes);
+        write_array(session, source, count);
         return;
     }
     check_session(session.put_SendEndEnabled(VARIANT_FALSE));
     try {
-        write_bytes(session, bytes);
+        write_array(session, source, count);
     } catch (...) {
-        session.put_SendEndEnabled(VARIANT_TRUE);
+        session.put_SendEndEnabled(VARIANT_TRUE); // the write's own failure is the one to report
         throw;
     }
     check_session(session.put_SendEndEnabled(VARIANT_TRUE));

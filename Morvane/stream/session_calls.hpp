@@ -3,14 +3,14 @@
 // failing call raises the session's own error (throw_session_error).
 #include <windows.h>
 #include <cstddef>
-#include <span>
 #include <visacom.h>
 #include "platform/safearray.hpp"
+#include "stream/transfer.hpp"
 
 namespace morvane {
 
 // LastStatus after a read.
-inline constexpr long status_end = 0;                           // the read ended on END
+inline constexpr long status_end = 0;                             // the read ended on END
 inline constexpr long status_termination_character = 0x00040005; // ... on the termination character
 inline constexpr long status_count_reached = 0x00040006;         // the count was reached, the message goes on
 
@@ -19,10 +19,10 @@ inline constexpr bool ends_message(long status) noexcept
     return status == status_end || status == status_termination_character;
 }
 
-// One Write of exactly these bytes; END as the session's SendEndEnabled makes it.
-void write_bytes(IMessage& session, std::span<const unsigned char> bytes);
-// One Write with SendEndEnabled switched off (and back on, also when the write fails).
-void write_bytes_without_end(IMessage& session, std::span<const unsigned char> bytes);
+// One Write of the next `count` bytes of `source`. With `end_allowed`, END goes as the
+// session's SendEndEnabled makes it; otherwise SendEndEnabled is switched off for the write
+// (and back on, also when the write fails).
+void write_bytes(IMessage& session, byte_source& source, std::size_t count, bool end_allowed);
 
 // One Read of at most count bytes, then LastStatus.
 struct read_result {

@@ -1,13 +1,9 @@
-// The exception translator of the call frame: which clause each method's list has, and
-// what each clause does to the HRESULT, the thread's record and the stream state.
+// The call frame: what each handler clause does with the exception that leaves a method, the
+// pointer checks, and how each method empties its output arguments.
 #include <gtest/gtest.h>
 #include <comdef.h>
-#include <functional>
-#include <visacom.h>
-#include "error/error_values.hpp"
-#include "error/errors.hpp"
 #include "object/call_frame.hpp"
-#include "support/error_record.hpp"
+#include "support/fmtdio_fixture.hpp"
 
 namespace morvane::testing {
 namespace {
@@ -25,61 +21,51 @@ void raise_kind(raised kind)
     }
 }
 
-struct clause_case {
-    const char* list_name;
-    handler_list list;
-    raised kind;
-    HRESULT expected;
-    DWORD help_context; // of the published record; ~0u: none published
-    bool stream_reset;
-};
-
-constexpr DWORD none = ~0u;
-
-TEST(CallFrame, ClausesPerHandlerList)
+TEST(CallFrame, EachClauseAndWhatItDoes)
 {
-    const clause_case cases[] = {
-        {"write text", write_text_handlers, raised::bad_pointer, E_POINTER, none, false},
-        {"write text", write_text_handlers, raised::win32, E_UNEXPECTED, none, false},
-        {"write text", write_text_handlers, raised::loc_com, E_FAIL, 1030, true},
-        {"write text", write_text_handlers, raised::com_error, E_OUTOFMEMORY, 0, true},
-        {"write text", write_text_handlers, raised::other, E_UNEXPECTED, none, false},
-        {"write value", write_value_handlers, raised::win32, DISP_E_TYPEMISMATCH, 1017, false},
-        {"stream", stream_handlers, raised::win32, E_UNEXPECTED, none, false},
-        {"stream", stream_handlers, raised::com_error, E_UNEXPECTED, none, false},
-        {"stream", stream_handlers, raised::loc_com, E_FAIL, 1030, true},
-        {"read list", read_list_handlers, raised::win32, DISP_E_TYPEMISMATCH, 1017, false},
-        {"read list", read_list_handlers, raised::com_error, E_UNEXPECTED, none, false},
-        {"property", property_handlers, raised::bad_pointer, E_POINTER, none, false},
-        {"property", property_handlers, raised::loc_com, E_UNEXPECTED, none, false},
-        {"none", no_handlers, raised::bad_pointer, E_UNEXPECTED, none, false},
+    const std::wstring no_record = L" without a record";
+    const std::wstring no_session = component_failure(
+        E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.", 1030);
+    const struct {
+        handler_list list;
+        raised kind;
+        std::wstring outcome;
+        bool stream_reset;
+    } rows[] = {
+        {write_text_method.handlers, raised::bad_pointer, std::to_wstring(E_POINTER) + no_record, false},
+        {write_text_method.handlers, raised::loc_com, no_session, true},
+        {write_text_method.handlers, raised::win32, std::to_wstring(E_UNEXPECTED) + no_record, false},
+        {write_text_method.handlers, raised::other, std::to_wstring(E_UNEXPECTED) + no_record, false},
+        {write_value_method.handlers, raised::win32,
+         component_failure(DISP_E_TYPEMISMATCH, L"The variant argument could not be coerced to the desired type.", 1017),
+         false},
+        {read_method.handlers, raised::com_error, std::to_wstring(E_UNEXPECTED) + no_record, false},
+        {property_method.handlers, raised::loc_com, std::to_wstring(E_UNEXPECTED) + no_record, false},
+        {unchecked_method.handlers, raised::bad_pointer, std::to_wstring(E_UNEXPECTED) + no_record, false},
     };
-    for (const clause_case& c : cases) {
-        SCOPED_TRACE(std::string(c.list_name) + " / " + std::to_string(int(c.kind)));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
         clear_thread_error();
         byte_ios stream(nullptr);
         stream.setstate(std::ios_base::failbit);
-        byte_ios* stream_pointer = &stream;
         HRESULT hr = S_OK;
         try {
-            raise_kind(c.kind);
+            raise_kind(row.kind);
         } catch (...) {
-            hr = translate_current_exception(c.list, {stream_pointer, nullptr});
+            hr = translate_current_exception(row.list, {&stream, nullptr});
         }
-        EXPECT_EQ(hr, c.expected);
-        const std::optional<error_record> record = take_thread_error();
-        EXPECT_EQ(record.has_value(), c.help_context != none);
-        if (record) {
-            EXPECT_EQ(record->help_context, c.help_context);
-            EXPECT_TRUE(IsEqualGUID(record->interface_id, IID_IFormattedIO488));
-            // The platform's allocation failure carries no record: the client's is empty.
-            if (c.kind == raised::com_error) {
-                EXPECT_EQ(record->description + record->source + record->help_file, L"");
-            }
-        }
+        EXPECT_EQ(outcome(hr), row.outcome);
         // clear() on a stream without a buffer leaves only the bad bit.
-        EXPECT_EQ(stream.rdstate(), c.stream_reset ? std::ios_base::badbit
-                                                   : std::ios_base::badbit | std::ios_base::failbit);
+        EXPECT_EQ(stream.rdstate(), row.stream_reset ? std::ios_base::badbit
+                                                     : std::ios_base::badbit | std::ios_base::failbit);
+    }
+    // The platform's allocation failure carries no record: the client's is empty but for the interface.
+    clear_thread_error();
+    try {
+        throw _com_error(E_OUTOFMEMORY);
+    } catch (...) {
+        EXPECT_EQ(outcome(translate_current_exception(write_text_method.handlers, {})),
+                  describe(E_OUTOFMEMORY, loc_com_error(_com_error(E_OUTOFMEMORY), IID_IFormattedIO488).error_info()));
     }
 }
 
@@ -88,14 +74,48 @@ TEST(CallFrame, PointerChecks)
     long value = 0x12345678;
     EXPECT_NO_THROW(check_out_ptr(&value, sizeof value));
     EXPECT_EQ(value, 0) << "an out argument is emptied";
-
     void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
     EXPECT_NO_THROW(check_in_ptr(page, 8));
     EXPECT_THROW(check_out_ptr(page, 8), bad_pointer);
+    EXPECT_THROW(clear_result(static_cast<VARIANT*>(page)), bad_pointer) << "emptying it would fault";
     DWORD old = 0;
     VirtualProtect(page, 4096, PAGE_NOACCESS, &old);
     EXPECT_THROW(check_in_ptr(page, 8), bad_pointer);
     VirtualFree(page, 0, MEM_RELEASE);
+}
+
+// An object whose only use is to count its releases.
+struct counted final : IUnknown {
+    long count = 1;
+    STDMETHODIMP QueryInterface(REFIID, void** out) override { return *out = nullptr, E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++count); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--count); }
+};
+
+// ReadNumber releases what its result held; ReadList and ReadIEEEBlock only empty theirs.
+TEST_F(bound_fmtdio, ResultVariantsAreEmptiedEachInItsOwnWay)
+{
+    const struct {
+        const char* name;
+        std::function<HRESULT(VARIANT*)> call;
+        long count_after;
+    } rows[] = {
+        {"ReadNumber", [&](VARIANT* v) { return io->ReadNumber(NumberType_R8, VARIANT_TRUE, v); }, 1},
+        {"ReadList", [&](VARIANT* v) { return io->ReadList(NumberType_R8, nullptr, v); }, 2},
+        {"ReadIEEEBlock", [&](VARIANT* v) { return io->ReadIEEEBlock(NumberType_R8, 0, 0, v); }, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        counted held;
+        VARIANT result;
+        V_VT(&result) = VT_UNKNOWN;
+        V_UNKNOWN(&result) = &held;
+        held.AddRef();
+        row.call(&result);
+        EXPECT_EQ(V_VT(&result), VT_EMPTY);
+        EXPECT_EQ(held.count, row.count_after);
+        EXPECT_EQ(row.call(nullptr), E_POINTER);
+    }
 }
 
 } // namespace

@@ -1,45 +1,89 @@
-// comio_buf's message framing over a scripted session: output chunks, END and the final line
-// feed; input chunks, the end of a message, draining, put-back and resizing.
-#include "stream/stream_support.hpp"
+// comio_buf over a scripted session: output chunks, END and the final line feed; input
+// chunks, the end of a message, draining, put-back and resizing; the bulk paths; errors.
+#include <gtest/gtest.h>
+#include <array>
+#include <memory>
+#include "stream/comio_buf.hpp"
+#include "support/error_record.hpp"
 
 namespace morvane::testing {
 namespace {
 
-using chunks = std::vector<std::pair<std::string, long>>;
-
-TEST(ComioBufOutput, FullAreasGoWithoutEndAndTheRestWithIt)
+std::streamsize put(comio_buf& buffer, std::string_view bytes)
 {
-    for (const bool send_end : {true, false}) {
-        SCOPED_TRACE(send_end ? "SendEndEnabled true" : "SendEndEnabled false");
-        rig r;
-        r.session.set_send_end(send_end);
-        const std::string data = pattern(2500);
-        put(*r.buffer, data);
-        // With SendEndEnabled off there is nothing to switch off and back on.
-        const lines full = send_end ? chunk(1000) : lines{"get_send_end", "write 1000 noend"};
-        EXPECT_EQ(trace(r.session), full + full); // the last 500 bytes stay pending
-        r.buffer->flush_with_end();
-        EXPECT_EQ(trace(r.session), full + full + lines{send_end ? "write 501 end" : "write 501 noend"});
-        EXPECT_EQ(r.session.writes(), (lines{data.substr(0, 1000), data.substr(1000, 1000), data.substr(2000) + "\n"}));
-    }
+    return buffer.sputn(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-TEST(ComioBufOutput, FlushWithEndSendsOneFinalLineFeed)
+// Bytes up to the first end-of-file, taken one at a time.
+std::string get_to_eof(comio_buf& buffer)
 {
-    const std::pair<std::string, std::string> rows[] = {
-        {"abc", "abc\n"},
-        {"a\nb", "a\nb\n"},
-        {"ab\n", "ab\n"},
-        {pattern(1000), pattern(1000) + "\n"}, // a full area and its line feed in one write
+    std::string bytes;
+    for (auto c = buffer.sbumpc(); c != byte_traits::eof(); c = buffer.sbumpc())
+        bytes.push_back(static_cast<char>(c));
+    return bytes;
+}
+
+// Collects what read_message hands over.
+struct collected final : message_sink {
+    std::string bytes;
+    std::vector<std::size_t> pieces;
+    void take(std::span<const unsigned char> b) override { add(b.data(), b.size()); }
+    void take(unique_safearray chunk, std::size_t count) override { add(safearray_data(chunk.get()).bytes(), count); }
+    void add(const unsigned char* data, std::size_t count)
+    {
+        bytes.append(reinterpret_cast<const char*>(data), count);
+        pieces.push_back(count);
+    }
+};
+
+// A buffer over a scripted session; the session must have every reference back at the end.
+struct rig {
+    explicit rig(std::uint32_t in_size = 1000, std::uint32_t out_size = 1000)
+        : buffer(std::make_unique<comio_buf>(&session, in_size, out_size)) {}
+    ~rig()
+    {
+        buffer.reset();
+        EXPECT_EQ(session.references(), 0);
+    }
+    void start_long_message() // the first 1000 bytes of a 1500-byte message
+    {
+        session.respond(pattern(1500), {1000});
+        buffer->sgetc();
+    }
+    scripted_session session;
+    std::unique_ptr<comio_buf> buffer;
+};
+
+TEST(ComioBufOutput, ChunksWithoutEndThenTheRestWithOneLineFeed)
+{
+    const std::string long_data = pattern(2500);
+    const struct {
+        const char* name;
+        bool send_end;     // the session's setting
+        std::string data;  // put in one sputn, then flush_with_end
+        lines trace;
+    } rows[] = {
+        {"long", true, long_data, chunk(1000) + chunk(1000) + lines{"write 501 end"}},
+        {"long, END off", false, long_data, {"get_send_end", "write 1000 noend", "get_send_end", "write 1000 noend",
+                                             "write 501 noend"}},
+        {"a full area waits for the next byte", true, pattern(1000), {"write 1001 end"}},
+        {"its own line feed is not doubled", true, "ab\n", {"write 3 end"}},
+        {"a line feed inside", true, "a\nb", {"write 4 end"}},
     };
-    for (const auto& [pending, sent] : rows) {
-        SCOPED_TRACE(::testing::Message() << pending.size() << " bytes");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         rig r;
-        put(*r.buffer, pending);
-        EXPECT_TRUE(r.session.calls().empty());
+        r.session.set_send_end(row.send_end);
+        const std::size_t split = std::min<std::size_t>(7, row.data.size());
+        put(*r.buffer, row.data.substr(0, split)); // through the area, then the bulk path
+        put(*r.buffer, row.data.substr(split));
         r.buffer->flush_with_end();
-        EXPECT_EQ(trace(r.session), lines{"write " + std::to_string(sent.size()) + " end"});
-        EXPECT_EQ(r.session.writes(), lines{sent});
+        EXPECT_EQ(r.session.trace(), row.trace);
+        std::string sent;
+        for (const std::string& write : r.session.writes())
+            sent += write;
+        EXPECT_EQ(sent, row.data.back() == '\n' ? row.data : row.data + "\n");
+        EXPECT_EQ(r.session.send_end(), row.send_end);
     }
 }
 
@@ -50,14 +94,12 @@ TEST(ComioBufOutput, NothingIsPendingAfterAWriteThatWorkedOrFailed)
         component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033);
     EXPECT_EQ(describe(caught([&] { r.buffer->flush_with_end(); })), end_on_empty);
     EXPECT_EQ(describe(r.buffer->last_error()), end_on_empty);
-    EXPECT_TRUE(r.session.calls().empty());
 
     r.session.fail(session_op::write, 1, link_down, L"link down");
     r.session.fail(session_op::write, 2, link_down, L"link down");
     put(*r.buffer, "abc");
     EXPECT_THROW(r.buffer->flush_output(), loc_com_error);
-    EXPECT_EQ(trace(r.session), chunk(3));
-    EXPECT_TRUE(r.session.send_end()); // switched back on after the failure
+    EXPECT_TRUE(r.session.send_end()) << "switched back on after the failure";
     put(*r.buffer, "de");
     EXPECT_THROW(r.buffer->flush_with_end(), loc_com_error);
     put(*r.buffer, "x");
@@ -72,16 +114,16 @@ TEST(ComioBufOutput, ResizeSendsWhatIsPendingThenUsesTheNewSize)
     r.buffer->flush_output(); // nothing pending: no session call
     put(*r.buffer, "hello");
     r.buffer->set_output_size(4);
-    r.buffer->set_output_size(4);
     EXPECT_EQ(r.buffer->output_size(), 4u);
     put(*r.buffer, "abcdefghij");
     r.buffer->flush_with_end();
-    EXPECT_EQ(trace(r.session), chunk(5) + chunk(4) + chunk(4) + lines{"write 3 end"});
+    EXPECT_EQ(r.session.trace(), chunk(5) + chunk(4) + chunk(4) + lines{"write 3 end"});
     EXPECT_EQ(r.session.writes(), (lines{"hello", "abcd", "efgh", "ij\n"}));
 }
 
 TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
 {
+    using chunks = std::vector<std::pair<std::string, long>>;
     const struct {
         chunks response; // read 4 bytes at a time
         lines messages;  // each up to its one end-of-file
@@ -91,15 +133,33 @@ TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
         {{{"ab", 0x3FFF0001}, {"cd", status_end}}, {"abcd"}}, // any other status leaves the message open
         {{{"", status_end}, {"xy", status_end}, {"", status_end}}, {"", "xy", ""}}, // no bytes: eof, message open
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
-        rig r(4);
-        for (const auto& [bytes, status] : row.response)
-            r.session.add_chunk(bytes, status);
-        for (const std::string& message : row.messages)
-            EXPECT_EQ(get_to_eof(*r.buffer), message);
-        EXPECT_EQ(r.session.read_counts(), std::vector<long>(row.response.size(), 4));
-    }
+    for (const bool bulk : {false, true})
+        for (const auto& row : rows) {
+            SCOPED_TRACE(::testing::Message() << "row " << &row - rows << (bulk ? ", read_message" : ", byte by byte"));
+            rig r(4);
+            for (const auto& [bytes, status] : row.response)
+                r.session.add_chunk(bytes, status);
+            for (const std::string& message : row.messages) {
+                collected sink;
+                bulk ? r.buffer->read_message(sink) : void(sink.bytes = get_to_eof(*r.buffer));
+                EXPECT_EQ(sink.bytes, message);
+            }
+            EXPECT_EQ(r.session.trace().size(), 2 * row.response.size()) << "read, last_status per chunk";
+        }
+}
+
+// read_message hands over what the area holds, then each chunk as the session returned it.
+TEST(ComioBufInput, ReadMessageAfterPartOfTheMessage)
+{
+    rig r(4);
+    r.session.respond("abcdefghij", {4, 4});
+    r.session.respond("next");
+    EXPECT_EQ(r.buffer->sbumpc(), 'a');
+    collected sink;
+    r.buffer->read_message(sink);
+    EXPECT_EQ(sink.bytes, "bcdefghij");
+    EXPECT_EQ(sink.pieces, (std::vector<std::size_t>{3, 4, 2}));
+    EXPECT_EQ(get_to_eof(*r.buffer), "next");
 }
 
 TEST(ComioBufInput, DiscardAndResizeDrainOnlyAMessageNotReadToItsEnd)
@@ -126,18 +186,17 @@ TEST(ComioBufInput, DiscardAndResizeDrainOnlyAMessageNotReadToItsEnd)
         for (int i = 0; i < row.taken; ++i)
             r.buffer->sbumpc();
         row.resize ? r.buffer->set_input_size(16) : r.buffer->discard_input();
-        EXPECT_EQ(r.buffer->input_size(), row.resize ? 16u : 1000u);
         EXPECT_EQ(r.session.count(session_op::read_string), row.drains);
         EXPECT_EQ(get_to_eof(*r.buffer), row.taken ? "next\n" : pattern(3));
-        EXPECT_EQ(r.session.read_counts().back(), row.resize ? 16 : 1000);
+        EXPECT_EQ(r.session.trace().end()[-2], row.resize ? "read 16" : "read 1000");
     }
 }
 
 TEST(ComioBufInput, PutBackBeforeTheArea)
 {
     rig r(4);
-    for (const auto& [bytes, status] :
-         chunks{{"ab", status_end}, {"cdef", status_count_reached}, {"gh", status_end}, {"N", status_end}})
+    for (const auto& [bytes, status] : std::vector<std::pair<std::string, long>>{
+             {"ab", status_end}, {"cdef", status_count_reached}, {"gh", status_end}, {"N", status_end}})
         r.session.add_chunk(bytes, status);
     EXPECT_EQ(r.buffer->sgetc(), 'a');
     EXPECT_EQ(r.buffer->sputbackc('z'), 'z'); // before the message's last area
@@ -149,7 +208,66 @@ TEST(ComioBufInput, PutBackBeforeTheArea)
     EXPECT_EQ(get_to_eof(*r.buffer), "xcdefgh");
     EXPECT_EQ(r.buffer->sbumpc(), 'N');
     EXPECT_EQ(r.buffer->sputbackc('w'), byte_traits::eof()); // not the byte just read
-    EXPECT_EQ(r.session.read_counts().size(), 4u);
+    EXPECT_EQ(r.session.count(session_op::read), 4);
+}
+
+TEST(ComioBufErrors, SessionFailureIsRecordedAndRaised)
+{
+    const struct {
+        const char* name;
+        session_op op;
+        void (*act)(rig&);
+    } rows[] = {
+        {"Write ending a message", session_op::write, [](rig& r) { put(*r.buffer, "a"); r.buffer->flush_with_end(); }},
+        {"SendEndEnabled put", session_op::put_send_end, [](rig& r) { put(*r.buffer, "a"); r.buffer->flush_output(); }},
+        {"Write of a whole chunk", session_op::write, [](rig& r) { put(*r.buffer, pattern(1001)); }},
+        {"Read", session_op::read, [](rig& r) { r.session.respond("abc"); r.buffer->sgetc(); }},
+        {"Read of a message", session_op::read, [](rig& r) { collected sink; r.buffer->read_message(sink); }},
+        {"ReadString draining", session_op::read_string, [](rig& r) { r.start_long_message(); r.buffer->discard_input(); }},
+    };
+    for (const auto& row : rows)
+        for (const bool with_information : {true, false}) {
+            SCOPED_TRACE(std::string(row.name) + (with_information ? ", with error information" : ", without"));
+            rig r;
+            r.session.fail(row.op, 1, link_down, with_information ? std::optional<std::wstring>(L"link down") : std::nullopt);
+            clear_thread_error();
+            // Without error information from the session the failure becomes the internal error.
+            const std::wstring expected = with_information ? session_failure() : internal_failure();
+            EXPECT_EQ(describe(caught([&] { row.act(r); })), expected);
+            EXPECT_EQ(describe(r.buffer->last_error()), expected);
+            EXPECT_EQ(outcome(S_OK), L"0 without a record") << "recorded, not published";
+        }
+}
+
+TEST(ComioBufErrors, FailedReadLosesItsChunkAndLeavesAnEmptyArea)
+{
+    rig r(4);
+    r.session.fail(session_op::last_status, 2, link_down, L"link down");
+    r.session.respond("abcdef", {4});
+    r.session.respond("gh");
+    EXPECT_EQ(r.buffer->sgetn(std::array<unsigned char, 4>().data(), 4), 4);
+    EXPECT_THROW(r.buffer->sgetc(), loc_com_error); // "ef" read, its status not
+    r.buffer->discard_input();                      // the area is empty: no draining
+    EXPECT_EQ(get_to_eof(*r.buffer), "gh");
+    EXPECT_EQ(r.session.count(session_op::read_string), 0);
+}
+
+// Destruction sends what is pending without END, then drains the message, even when the
+// send fails; nothing escapes.
+TEST(ComioBufLifetime, DestructionSendsThenDrainsWhateverFails)
+{
+    for (const bool failing : {false, true}) {
+        SCOPED_TRACE(failing ? "failing write" : "working session");
+        rig r(4);
+        if (failing)
+            r.session.fail(session_op::write, 1, link_down, L"link down");
+        r.start_long_message();
+        put(*r.buffer, "abc");
+        r.buffer.reset();
+        const lines drain = {"read_string 1000", "last_status"}; // 1000 whatever the buffer's size
+        EXPECT_EQ(r.session.trace(), (lines{"read 4", "last_status"} + chunk(3) + drain + drain));
+    }
+    clear_thread_error();
 }
 
 } // namespace

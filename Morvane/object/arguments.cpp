@@ -1,0 +1,43 @@
+#include "object/arguments.hpp"
+
+#include <comdef.h>
+#include "error/errors.hpp"
+
+namespace morvane {
+
+VARTYPE element_code(NumberType type, HRESULT hr)
+{
+    switch (static_cast<unsigned long>(type)) {
+    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_BSTR: case VT_VARIANT: case VT_UI1:
+        return static_cast<VARTYPE>(type);
+    }
+    raise({message_id::bad_number_type, 1028, hr});
+}
+
+void copy_argument(unique_variant& copy, const VARIANT& argument)
+{
+    if (HRESULT hr = copy.copy_from(argument); FAILED(hr))
+        throw _com_error(hr);
+}
+
+void coerce(unique_variant& value, VARTYPE type)
+{
+    if (HRESULT hr = value.change_type(type); FAILED(hr))
+        throw win32_hresult_error(message_id::coercion_failed, hr);
+}
+
+index_range bounds_of(const safearray_view& array)
+{
+    index_range range{0, -1};
+    if (HRESULT hr = array.bounds(range.lower, range.upper); FAILED(hr))
+        throw win32_hresult_error(message_id::bad_array, hr);
+    return range;
+}
+
+void fetch_element(const safearray_view& array, LONG index, unique_variant& element)
+{
+    if (HRESULT hr = array.fetch(index, element); FAILED(hr))
+        throw win32_hresult_error(message_id::bad_array, hr);
+}
+
+} // namespace morvane

@@ -1,0 +1,50 @@
+#pragma once
+// Owning VARIANT: empty when made, cleared on every way out.
+#include <windows.h>
+#include <oleauto.h>
+
+namespace morvane {
+
+class unique_variant {
+public:
+    unique_variant() noexcept { VariantInit(&value_); }
+    ~unique_variant() { clear(); }
+    unique_variant(const unique_variant&) = delete;
+    unique_variant& operator=(const unique_variant&) = delete;
+
+    VARIANT* get() noexcept { return &value_; }
+    const VARIANT& operator*() const noexcept { return value_; }
+    VARTYPE type() const noexcept { return V_VT(&value_); }
+
+    // Releases what it holds; empty afterwards even when the platform could not clear it.
+    void clear() noexcept
+    {
+        if (FAILED(VariantClear(&value_)))
+            VariantInit(&value_);
+    }
+    // A copy of `source` (strings, arrays and references copied as the platform copies them).
+    HRESULT copy_from(const VARIANT& source) noexcept
+    {
+        clear();
+        return VariantCopy(&value_, const_cast<VARIANT*>(&source)); // the platform only reads it
+    }
+    // The platform's coercion, in place: US English (locale 1033) and no flags.
+    HRESULT change_type(VARTYPE type) noexcept
+    {
+        return VariantChangeTypeEx(&value_, &value_, us_english, 0, type);
+    }
+    // Hands the value over to the caller, who clears it; empty afterwards.
+    VARIANT release() noexcept
+    {
+        VARIANT value = value_;
+        VariantInit(&value_);
+        return value;
+    }
+
+    static constexpr LCID us_english = 1033;
+
+private:
+    VARIANT value_;
+};
+
+} // namespace morvane

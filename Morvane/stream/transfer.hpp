@@ -1,0 +1,46 @@
+#pragma once
+// The two ends of a bulk transfer through comio_buf: where output bytes come from, and where
+// the bytes of an input message go. Both let large transfers bypass the buffer's own areas.
+#include <cstddef>
+#include <cstring>
+#include <span>
+#include "platform/safearray.hpp"
+
+namespace morvane {
+
+// Produces output bytes in order: each call writes the next `count` of them to `to`.
+class byte_source {
+public:
+    virtual void produce(unsigned char* to, std::size_t count) = 0;
+
+protected:
+    ~byte_source() = default;
+};
+
+// Bytes that are already in memory.
+class memory_source final : public byte_source {
+public:
+    explicit memory_source(std::span<const unsigned char> bytes) noexcept : rest_(bytes) {}
+    void produce(unsigned char* to, std::size_t count) override
+    {
+        std::memcpy(to, rest_.data(), count);
+        rest_ = rest_.subspan(count);
+    }
+
+private:
+    std::span<const unsigned char> rest_;
+};
+
+// Receives the bytes of one input message in order.
+class message_sink {
+public:
+    // Bytes that stay valid only during the call.
+    virtual void take(std::span<const unsigned char> bytes) = 0;
+    // A chunk as the session returned it: `count` bytes, handed over with the array.
+    virtual void take(unique_safearray chunk, std::size_t count) = 0;
+
+protected:
+    ~message_sink() = default;
+};
+
+} // namespace morvane
