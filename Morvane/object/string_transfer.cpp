@@ -2,7 +2,10 @@
 // Text is converted straight between the caller's string and the session's chunks: a long
 // string costs the conversion and no copy of its own.
 #include <comdef.h>
+#include <algorithm>
 #include <climits>
+#include <cstring>
+#include <memory>
 #include <cwchar>
 #include <vector>
 #include "object/fmtdio.hpp"
@@ -11,18 +14,63 @@
 namespace morvane {
 namespace {
 
-// Characters of a single-byte code page, converted piece by piece where the stream wants them.
+// Characters of a single-byte code page, converted where the stream wants them: into its
+// area, or for whole chunks, into a staging buffer that takes many chunks per conversion.
 class ansi_source final : public byte_source {
 public:
     explicit ansi_source(std::wstring_view text) noexcept : rest_(text) {}
+
     void produce(unsigned char* to, std::size_t count) override
     {
-        to_ansi_bytes(rest_.substr(0, count), to);
-        rest_.remove_prefix(count);
+        const std::size_t from_staging = std::min(count, staged_.size());
+        if (from_staging) {
+            std::memcpy(to, staged_.data(), from_staging);
+            staged_ = staged_.subspan(from_staging);
+        }
+        convert(rest_.substr(0, count - from_staging), to + from_staging);
+    }
+
+    const unsigned char* take_in_place(std::size_t count) noexcept override
+    {
+        if (staged_.size() < count && !stage(count))
+            return nullptr;
+        const unsigned char* taken = staged_.data();
+        staged_ = staged_.subspan(count);
+        return taken;
     }
 
 private:
+    static constexpr std::size_t staging_size = 64 * 1024;
+
+    void convert(std::wstring_view text, unsigned char* to)
+    {
+        to_ansi_bytes(text, to);
+        rest_.remove_prefix(text.size());
+    }
+
+    // Moves what is staged to the front and converts as much again as fits; false when the
+    // chunk is too large to stage or the conversion fails (the area then takes it).
+    bool stage(std::size_t count) noexcept
+    {
+        try {
+            if (count > staging_size)
+                return false;
+            if (!staging_)
+                staging_ = std::make_unique_for_overwrite<unsigned char[]>(staging_size);
+            if (!staged_.empty())
+                std::memmove(staging_.get(), staged_.data(), staged_.size());
+            const std::size_t more = std::min(rest_.size(), staging_size - staged_.size());
+            convert(rest_.substr(0, more), staging_.get() + staged_.size());
+            staged_ = {staging_.get(), staged_.size() + more};
+            return staged_.size() >= count;
+        } catch (...) {
+            return false;
+        }
+    }
+
     std::wstring_view rest_;
+    std::unique_ptr<unsigned char[]> staging_;
+    std::span<const unsigned char> staged_;
 };
 
 void write_ansi(basic_comostream& stream, std::wstring_view text)
@@ -58,16 +106,15 @@ public:
     {
         if (!ansi_is_single_byte())
             return joined_to_bstr();
-        // One byte is one character wherever the pieces were cut.
+        // One byte is one character, wherever the pieces were cut.
         std::size_t length = 0;
         for (const piece& p : pieces_)
-            length += ansi_length(p.bytes);
+            length += p.bytes.size();
         unique_bstr text(allocate(length));
         wchar_t* to = text.get();
         for (const piece& p : pieces_) {
-            const std::size_t n = ansi_length(p.bytes);
-            from_ansi_bytes(p.bytes, to, n);
-            to += n;
+            from_ansi_bytes(p.bytes, to, p.bytes.size());
+            to += p.bytes.size();
         }
         return text;
     }

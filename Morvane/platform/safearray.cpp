@@ -4,12 +4,27 @@
 
 namespace morvane {
 
-unique_safearray make_byte_array(std::size_t count)
+borrowed_byte_array::borrowed_byte_array()
 {
-    unique_safearray array(count <= ULONG_MAX ? SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count)) : nullptr);
-    if (!array)
-        throw safearray_error("SafeArrayCreateVector", E_OUTOFMEMORY, true);
-    return array;
+    if (HRESULT hr = SafeArrayAllocDescriptorEx(VT_UI1, 1, &array_); FAILED(hr))
+        throw safearray_error("SafeArrayAllocDescriptorEx", hr, true);
+    // The array does not own its data: destroying it never frees (or clears) the bytes.
+    array_->fFeatures |= FADF_AUTO;
+    array_->rgsabound[0] = {0, 0};
+}
+
+borrowed_byte_array::~borrowed_byte_array()
+{
+    array_->pvData = nullptr;
+    // Fails only while a session still holds the array locked; then the descriptor is left to it.
+    SafeArrayDestroyDescriptor(array_);
+}
+
+SAFEARRAY* borrowed_byte_array::describe(const unsigned char* bytes, std::size_t count) noexcept
+{
+    array_->pvData = const_cast<unsigned char*>(bytes); // a session only reads what it is given
+    array_->rgsabound[0] = {static_cast<ULONG>(count), 0};
+    return array_;
 }
 
 std::size_t element_count(SAFEARRAY* array)

@@ -28,8 +28,20 @@ struct safearray_destroy {
 };
 using unique_safearray = std::unique_ptr<SAFEARRAY, safearray_destroy>;
 
-// A one-dimensional byte array of `count` elements, lower bound 0, not initialised.
-unique_safearray make_byte_array(std::size_t count);
+// A one-dimensional byte array, lower bound 0, that describes bytes owned elsewhere: handing
+// bytes to the platform through it copies nothing. The bytes must outlive each use.
+class borrowed_byte_array {
+public:
+    borrowed_byte_array();
+    ~borrowed_byte_array();
+    borrowed_byte_array(const borrowed_byte_array&) = delete;
+    borrowed_byte_array& operator=(const borrowed_byte_array&) = delete;
+
+    SAFEARRAY* describe(const unsigned char* bytes, std::size_t count) noexcept;
+
+private:
+    SAFEARRAY* array_ = nullptr;
+};
 
 // Number of elements of the first dimension.
 std::size_t element_count(SAFEARRAY* array);

@@ -90,8 +90,12 @@ void comio_buf::send_pending(bool end_of_message)
     std::size_t count = pending;
     if (end_of_message && pbase()[pending - 1] != '\n')
         pbase()[count++] = '\n';
-    memory_source source({pbase(), count});
-    write_bytes(*session_.Get(), source, count, end_of_message);
+    send(pbase(), count, end_of_message);
+}
+
+void comio_buf::send(const unsigned char* bytes, std::size_t count, bool end_allowed)
+{
+    write_bytes(*session_.Get(), out_array_.describe(bytes, count), end_allowed);
 }
 
 void comio_buf::flush_with_end()
@@ -124,9 +128,11 @@ void comio_buf::put_from(byte_source& source, std::size_t count)
             // A full area goes only once another byte follows it.
             if (pptr() == epptr()) {
                 flush_output();
-            } else if (pptr() == pbase() && count > out_size_) {
-                // A whole chunk with more to come skips the area: the session sees the same write.
-                write_bytes(*session_.Get(), source, out_size_, false);
+            } else if (const unsigned char* chunk = pptr() == pbase() && count > out_size_
+                                                        ? source.take_in_place(out_size_)
+                                                        : nullptr) {
+                // A whole chunk with more to come, already in memory, skips the area.
+                send(chunk, out_size_, false);
                 count -= out_size_;
             } else {
                 const std::size_t n = std::min<std::size_t>(count, static_cast<std::size_t>(epptr() - pptr()));

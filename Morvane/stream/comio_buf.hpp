@@ -7,9 +7,9 @@
 // time and marks where the current message ends, so that one response reads as one stream
 // with exactly one end-of-file, after which the next read starts the next response.
 //
-// Large transfers take a bulk path with the same session calls, chunk for chunk: put_from
-// sends whole chunks straight from their source, read_message hands the session's chunks
-// over as they come.
+// Output goes to the session without a copy, as an array that describes the bytes where they
+// lie: in the put area, or for whole chunks of bytes already in memory, in that memory.
+// Input has a bulk path too: read_message hands the session's chunks over as they come.
 //
 // The standard stream machinery turns an exception from a buffer into a bad state, so the
 // buffer records a copy of every error it raises (last_error) for the caller to report.
@@ -72,6 +72,7 @@ private:
     static block allocate(std::size_t size);
 
     void send_pending(bool end_of_message);
+    void send(const unsigned char* bytes, std::size_t count, bool end_allowed);
     void read_chunk();
     read_result read_usable_chunk();
     void drain();
@@ -86,6 +87,7 @@ private:
     std::uint32_t out_size_;
     block in_buffer_;
     block out_buffer_; // one byte longer than the put area: room for the final line feed
+    borrowed_byte_array out_array_; // hands output to the session where it lies
     unsigned char* end_of_message_ = nullptr;
     std::unique_ptr<loc_com_error> last_error_;
 };

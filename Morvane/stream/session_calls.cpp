@@ -6,29 +6,26 @@
 namespace morvane {
 namespace {
 
-void write_array(IMessage& session, byte_source& source, std::size_t count)
+void write_array(IMessage& session, SAFEARRAY* bytes)
 {
-    unique_safearray array = make_byte_array(count);
-    source.produce(safearray_data(array.get()).bytes(), count);
-    SAFEARRAY* passed = array.get();
     long written = 0;
-    check_session(session.Write(&passed, static_cast<long>(count), &written));
+    check_session(session.Write(&bytes, static_cast<long>(bytes->rgsabound[0].cElements), &written));
 }
 
 } // namespace
 
-void write_bytes(IMessage& session, byte_source& source, std::size_t count, bool end_allowed)
+void write_bytes(IMessage& session, SAFEARRAY* bytes, bool end_allowed)
 {
     VARIANT_BOOL send_end = VARIANT_FALSE;
     if (!end_allowed)
         check_session(session.get_SendEndEnabled(&send_end));
     if (send_end != VARIANT_TRUE) {
-        write_array(session, source, count);
+        write_array(session, bytes);
         return;
     }
     check_session(session.put_SendEndEnabled(VARIANT_FALSE));
     try {
-        write_array(session, source, count);
+        write_array(session, bytes);
     } catch (...) {
         session.put_SendEndEnabled(VARIANT_TRUE); // the write's own failure is the one to report
         throw;

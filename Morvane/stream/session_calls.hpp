@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <visacom.h>
 #include "platform/safearray.hpp"
-#include "stream/transfer.hpp"
 
 namespace morvane {
 
@@ -19,10 +18,10 @@ inline constexpr bool ends_message(long status) noexcept
     return status == status_end || status == status_termination_character;
 }
 
-// One Write of the next `count` bytes of `source`. With `end_allowed`, END goes as the
-// session's SendEndEnabled makes it; otherwise SendEndEnabled is switched off for the write
-// (and back on, also when the write fails).
-void write_bytes(IMessage& session, byte_source& source, std::size_t count, bool end_allowed);
+// One Write of the byte array. With `end_allowed`, END goes as the session's SendEndEnabled
+// makes it; otherwise SendEndEnabled is switched off for the write (and back on, also when
+// the write fails).
+void write_bytes(IMessage& session, SAFEARRAY* bytes, bool end_allowed);
 
 // One Read of at most count bytes, then LastStatus.
 struct read_result {

@@ -12,19 +12,28 @@ namespace morvane {
 class byte_source {
 public:
     virtual void produce(unsigned char* to, std::size_t count) = 0;
+    // The next `count` bytes where they already lie in memory, taken; null for bytes that are
+    // only made on request.
+    virtual const unsigned char* take_in_place(std::size_t) noexcept { return nullptr; }
 
 protected:
     ~byte_source() = default;
 };
 
-// Bytes that are already in memory.
+// Bytes that are already in memory; whole chunks of them go to the session where they lie.
 class memory_source final : public byte_source {
 public:
     explicit memory_source(std::span<const unsigned char> bytes) noexcept : rest_(bytes) {}
     void produce(unsigned char* to, std::size_t count) override
     {
-        std::memcpy(to, rest_.data(), count);
+        if (count)
+            std::memcpy(to, take_in_place(count), count);
+    }
+    const unsigned char* take_in_place(std::size_t count) noexcept override
+    {
+        const unsigned char* taken = rest_.data();
         rest_ = rest_.subspan(count);
+        return taken;
     }
 
 private:

@@ -1,0 +1,161 @@
+// The speed of Morvane.dll as a client meets it, each case beside the bare platform work that
+// it cannot avoid, measured in the same run: the ratio is what the component adds. Every case
+// is the median of several runs. tools/run-bench builds this and runs it under Wine.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+#include <visacom.h>
+#include <wrl/client.h>
+#include "bench_session.hpp"
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr CLSID clsid_fmtdio = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
+
+double now()
+{
+    static const double tick = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return 1.0 / static_cast<double>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return static_cast<double>(count.QuadPart) * tick;
+}
+
+// Seconds per run of `work`, the median of `runs` runs after one to warm up.
+template <typename Work>
+double median_seconds(int runs, Work&& work)
+{
+    work();
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const double start = now();
+        work();
+        times.push_back(now() - start);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void line(const char* name, double seconds, double bare_seconds)
+{
+    std::printf("%-44s %10.2f ms %10.2f ms %7.2f\n", name, seconds * 1e3, bare_seconds * 1e3, seconds / bare_seconds);
+}
+
+void check(HRESULT hr, const char* what)
+{
+    if (FAILED(hr)) {
+        std::printf("%s failed: 0x%08lX\n", what, static_cast<unsigned long>(hr));
+        std::exit(1);
+    }
+}
+
+ComPtr<IFormattedIO488> create_from_dll()
+{
+    const HMODULE module = LoadLibraryW(L"Morvane.dll");
+    if (!module)
+        check(HRESULT_FROM_WIN32(GetLastError()), "LoadLibrary(Morvane.dll)");
+    const auto get_class_object =
+        reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
+    ComPtr<IClassFactory> factory;
+    check(get_class_object(clsid_fmtdio, IID_IClassFactory, &factory), "DllGetClassObject");
+    ComPtr<IFormattedIO488> io;
+    check(factory->CreateInstance(nullptr, IID_IFormattedIO488, &io), "CreateInstance");
+    return io;
+}
+
+} // namespace
+
+int main()
+{
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    bench_session session;
+    ComPtr<IFormattedIO488> io = create_from_dll();
+    check(io->putref_IO(&session), "IO");
+
+    // Printable text with accented letters, so that the code page has real work to do.
+    const std::size_t size = 10u << 20;
+    std::wstring text(size, L' ');
+    for (std::size_t i = 0; i < size; ++i)
+        text[i] = i % 7 == 0 ? L'\u00e9' : static_cast<wchar_t>(L'!' + i % 90);
+    BSTR long_text = SysAllocStringLen(text.data(), static_cast<UINT>(size));
+    std::string response(size, ' ');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(size), response.data(), static_cast<int>(size),
+                        nullptr, nullptr);
+    const int runs = 7;
+
+    std::printf("%-44s %13s %13s %7s\n", "case", "median", "bare work", "ratio");
+    const double write = median_seconds(runs, [&] { check(io->WriteString(long_text, VARIANT_TRUE), "WriteString"); });
+    const double bare_write = median_seconds(runs, [&] {
+        auto bytes = std::make_unique_for_overwrite<char[]>(size); // new memory, as a conversion needs
+        WideCharToMultiByte(CP_ACP, 0, long_text, static_cast<int>(size), bytes.get(), static_cast<int>(size),
+                            nullptr, nullptr);
+    });
+    line("WriteString 10 MiB, 1000-byte buffer", write, bare_write);
+
+    check(io->SetBufferSize(BufferMask_Input, 1 << 20), "SetBufferSize");
+    const double read = median_seconds(runs, [&] {
+        session.respond(response);
+        BSTR result = nullptr;
+        check(io->ReadString(&result), "ReadString");
+        SysFreeString(result);
+    });
+    const double bare_read = median_seconds(runs, [&] {
+        auto bytes = std::make_unique_for_overwrite<char[]>(size);
+        std::memcpy(bytes.get(), response.data(), size);
+        BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(size));
+        MultiByteToWideChar(CP_ACP, 0, bytes.get(), static_cast<int>(size), result, static_cast<int>(size));
+        SysFreeString(result);
+    });
+    line("ReadString 10 MiB, 1 MiB input buffer", read, bare_read);
+    SysFreeString(long_text);
+
+    // Short exchanges: what a call costs when there is next to no data.
+    constexpr int calls = 20000;
+    BSTR query = SysAllocString(L"*IDN?");
+    const std::string reply = "+1.234567E+00\n";
+    const double short_write = median_seconds(5, [&] {
+        for (int i = 0; i < calls; ++i)
+            io->WriteString(query, VARIANT_TRUE);
+    }) / calls;
+    const double short_read = median_seconds(5, [&] {
+        for (int i = 0; i < calls; ++i) {
+            session.respond(reply);
+            BSTR result = nullptr;
+            io->ReadString(&result);
+            SysFreeString(result);
+        }
+    }) / calls;
+    const double bare_short = median_seconds(5, [&] {
+        char bytes[16];
+        for (int i = 0; i < calls; ++i)
+            WideCharToMultiByte(CP_ACP, 0, query, 5, bytes, sizeof bytes, nullptr, nullptr);
+    }) / calls;
+    SysFreeString(query);
+    std::printf("%-44s %10.0f /s %10.0f /s\n", "WriteString \"*IDN?\" with END, calls", 1 / short_write, 1 / bare_short);
+    std::printf("%-44s %10.0f /s\n", "ReadString of a 14-byte reply, calls", 1 / short_read);
+
+    // A buffer of any size is allocated in the same time: nothing is written until it is used.
+    for (const LONG buffer_size : {LONG(1000), LONG(1) << 20, LONG(1) << 30, LONG(0x7FFFFFFF)}) {
+        const double resize = median_seconds(5, [&] {
+            check(io->SetBufferSize(BufferMask(0x30), buffer_size), "SetBufferSize");
+            check(io->SetBufferSize(BufferMask(0x30), 1000), "SetBufferSize");
+        });
+        std::printf("SetBufferSize(0x30, %10ld) and back %12.1f us\n", static_cast<long>(buffer_size), resize * 1e6);
+    }
+    std::printf("bytes written: %zu\n", session.bytes_written());
+    io.Reset();
+    CoUninitialize();
+    return 0;
+}
