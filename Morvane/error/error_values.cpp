@@ -16,12 +16,15 @@ void initialize_error_values()
     // module is loaded the system answers with the executable, so the file is looked for there.
     char module_name[260] = "";
     const char* source = error_source.narrow();
-    GetModuleFileNameA(GetModuleHandleA(source ? source : ""), module_name, sizeof module_name);
+    const DWORD name_length = GetModuleFileNameA(GetModuleHandleA(source ? source : ""), module_name, sizeof module_name);
 
+    // Without a directory to name, the help file goes by its name alone.
     char full_path[260] = "";
     char* file_part = nullptr;
-    GetFullPathNameA(module_name, sizeof full_path, full_path, &file_part);
-    if (file_part)
+    const DWORD path_length = name_length ? GetFullPathNameA(module_name, sizeof full_path, full_path, &file_part) : 0;
+    if (path_length == 0 || path_length >= sizeof full_path || !file_part)
+        full_path[0] = '\0';
+    else
         *file_part = '\0';
 
     const wchar_t* name = help_file_name.wide();

@@ -113,14 +113,15 @@ void loc_com_error::set_error_info(const wchar_t* description, DWORD help_contex
     ComPtr<ICreateErrorInfo> created;
     if (FAILED(CreateErrorInfo(&created)) || !created)
         throw _com_error(E_POINTER);
-    // The record copies what it is given (SetDescription and friends take a copy).
-    created->SetDescription(const_cast<LPOLESTR>(description));
-    created->SetGUID(interface_id);
-    created->SetHelpContext(help_context);
-    created->SetHelpFile(const_cast<LPOLESTR>(help_file));
-    created->SetSource(const_cast<LPOLESTR>(source));
+    // The record copies what it is given (SetDescription and friends take a copy); they fail
+    // only for lack of memory.
     ComPtr<IErrorInfo> record;
-    created.As(&record);
+    for (const HRESULT hr_step : {created->SetDescription(const_cast<LPOLESTR>(description)),
+                                  created->SetGUID(interface_id), created->SetHelpContext(help_context),
+                                  created->SetHelpFile(const_cast<LPOLESTR>(help_file)),
+                                  created->SetSource(const_cast<LPOLESTR>(source)), created.As(&record)})
+        if (FAILED(hr_step))
+            throw _com_error(hr_step);
     record_ = std::move(record);
 }
 

@@ -50,56 +50,43 @@ TEST(Arguments, ArrayViews)
 {
     SAFEARRAYBOUND bound{3, 5}; // indices 5, 6, 7
     unique_safearray doubles(SafeArrayCreate(VT_R8, 1, &bound));
-    unique_safearray variants(SafeArrayCreate(VT_VARIANT, 1, &bound));
-    for (LONG i = 5; i < 8; ++i) {
-        double d = i * 1.5;
-        SafeArrayPutElement(doubles.get(), &i, &d);
-        VARIANT v;
-        V_VT(&v) = VT_BSTR;
-        V_BSTR(&v) = SysAllocString(std::to_wstring(i).c_str());
-        SafeArrayPutElement(variants.get(), &i, &v);
-        VariantClear(&v);
-    }
+    unique_safearray texts(SafeArrayCreate(VT_VARIANT, 1, &bound));
+    LONG seven = 7;
+    double value = 10.5;
+    VARIANT text{};
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = SysAllocString(L"7");
+    SafeArrayPutElement(doubles.get(), &seven, &value);
+    SafeArrayPutElement(texts.get(), &seven, &text);
+    VariantClear(&text);
     SAFEARRAY* by_reference = doubles.get();
-    VARIANT holders[3];
+    VARIANT holders[3] = {};
     V_VT(&holders[0]) = VT_ARRAY | VT_R8;
     V_ARRAY(&holders[0]) = doubles.get();
     V_VT(&holders[1]) = VT_ARRAY | VT_R8 | VT_BYREF;
     V_ARRAYREF(&holders[1]) = &by_reference;
     V_VT(&holders[2]) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&holders[2]) = variants.get();
+    V_ARRAY(&holders[2]) = texts.get();
     for (const VARIANT& holder : holders) {
         SCOPED_TRACE(V_VT(&holder));
         const std::optional<safearray_view> array = safearray_view::of(holder);
         ASSERT_TRUE(array);
         EXPECT_EQ(array->dimensions(), 1u);
-        const index_range range = bounds_of(*array);
-        EXPECT_EQ(range.lower, 5);
-        EXPECT_EQ(range.count(), 3u);
+        EXPECT_EQ(bounds_of(*array).lower, 5);
+        EXPECT_EQ(bounds_of(*array).count(), 3u);
         unique_variant element;
         fetch_element(*array, 7, element);
-        if (array->element_type() == VT_VARIANT) {
-            EXPECT_EQ(element.type(), VT_BSTR);
+        if (array->element_type() == VT_VARIANT)
             EXPECT_STREQ(V_BSTR(element.get()), L"7");
-        } else {
-            EXPECT_EQ(element.type(), VT_R8);
+        else
             EXPECT_EQ(V_R8(element.get()), 10.5);
-        }
-        try {
-            fetch_element(*array, 8, element);
-            ADD_FAILURE() << "read past the upper bound";
-        } catch (const win32_hresult_error& error) {
-            EXPECT_EQ(error.hresult(), DISP_E_BADINDEX);
-        }
+        EXPECT_EQ(element.type(), array->element_type() == VT_VARIANT ? VT_BSTR : VT_R8);
+        EXPECT_THROW(fetch_element(*array, 8, element), win32_hresult_error) << "past the upper bound";
     }
     V_VT(&holders[0]) = VT_ARRAY | VT_I4; // the VARIANT and its array disagree
     unique_variant element;
     EXPECT_THROW(fetch_element(*safearray_view::of(holders[0]), 5, element), win32_hresult_error);
     EXPECT_FALSE(safearray_view::of(*element));
-    unique_safearray empty(SafeArrayCreateVector(VT_I2, 0, 0));
-    V_VT(&holders[0]) = VT_ARRAY | VT_I2;
-    V_ARRAY(&holders[0]) = empty.get();
-    EXPECT_EQ(bounds_of(*safearray_view::of(holders[0])).count(), 0u);
 }
 
 } // namespace

@@ -108,19 +108,6 @@ TEST(ComioBufOutput, NothingIsPendingAfterAWriteThatWorkedOrFailed)
     EXPECT_EQ(r.session.writes(), (lines{"abc", "de\n", "x\n"}));
 }
 
-TEST(ComioBufOutput, ResizeSendsWhatIsPendingThenUsesTheNewSize)
-{
-    rig r;
-    r.buffer->flush_output(); // nothing pending: no session call
-    put(*r.buffer, "hello");
-    r.buffer->set_output_size(4);
-    EXPECT_EQ(r.buffer->output_size(), 4u);
-    put(*r.buffer, "abcdefghij");
-    r.buffer->flush_with_end();
-    EXPECT_EQ(r.session.trace(), chunk(5) + chunk(4) + chunk(4) + lines{"write 3 end"});
-    EXPECT_EQ(r.session.writes(), (lines{"hello", "abcd", "efgh", "ij\n"}));
-}
-
 TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
 {
     using chunks = std::vector<std::pair<std::string, long>>;

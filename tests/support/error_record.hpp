@@ -14,26 +14,30 @@
 
 namespace morvane::testing {
 
+inline std::wstring error_line(HRESULT hr, std::wstring_view description, std::wstring_view source,
+                               std::wstring_view help_file, DWORD help_context, const GUID& interface_id)
+{
+    wchar_t guid[39] = L"";
+    StringFromGUID2(interface_id, guid, 39);
+    return std::to_wstring(hr) + L" [" + std::wstring(description) + L"] [" + std::wstring(source) + L"] [" +
+           std::wstring(help_file) + L"] " + std::to_wstring(help_context) + L" " + guid;
+}
+
 inline std::wstring describe(HRESULT hr, IErrorInfo* record)
 {
     if (!record)
         return std::to_wstring(hr) + L" without a record";
-    const auto text = [record](HRESULT (STDMETHODCALLTYPE IErrorInfo::*get)(BSTR*)) {
-        BSTR value = nullptr;
-        (record->*get)(&value);
-        const unique_bstr owned(value);
-        return std::wstring(bstr_view(value));
-    };
+    BSTR text[3] = {};
     DWORD help_context = 0;
     GUID interface_id = GUID_NULL;
+    record->GetDescription(&text[0]);
+    record->GetSource(&text[1]);
+    record->GetHelpFile(&text[2]);
     record->GetHelpContext(&help_context);
     record->GetGUID(&interface_id);
-    wchar_t guid[39] = L"";
-    StringFromGUID2(interface_id, guid, 39);
-    return std::to_wstring(hr) + L" [" + text(&IErrorInfo::GetDescription) + L"] [" + text(&IErrorInfo::GetSource) +
-           L"] [" + text(&IErrorInfo::GetHelpFile) + L"] " + std::to_wstring(help_context) + L" " + guid;
+    const unique_bstr owned[3] = {unique_bstr(text[0]), unique_bstr(text[1]), unique_bstr(text[2])};
+    return error_line(hr, bstr_view(text[0]), bstr_view(text[1]), bstr_view(text[2]), help_context, interface_id);
 }
-
 inline std::wstring describe(const loc_com_error* error)
 {
     return error ? describe(error->hresult(), error->error_info()) : L"no error";
@@ -47,23 +51,16 @@ inline std::wstring outcome(HRESULT hr)
     GetErrorInfo(0, &record);
     return describe(hr, record.Get());
 }
-
 inline void clear_thread_error() { SetErrorInfo(0, nullptr); }
 
-// The component's own record, and what a failing scripted session leaves.
+// The component's own record; what a failing scripted session leaves; the internal error.
 inline std::wstring component_failure(HRESULT hr, const wchar_t* description, DWORD help_context)
 {
-    wchar_t guid[39] = L"";
-    StringFromGUID2(IID_IFormattedIO488, guid, 39);
-    return std::to_wstring(hr) + L" [" + description + L"] [Tellurix] [" + help_file_path + L"] " +
-           std::to_wstring(help_context) + L" " + guid;
+    return error_line(hr, description, L"Tellurix", help_file_path, help_context, IID_IFormattedIO488);
 }
 inline std::wstring session_failure(const wchar_t* description = L"link down", HRESULT hr = link_down)
 {
-    wchar_t guid[39] = L"";
-    StringFromGUID2(IID_IMessage, guid, 39);
-    return std::to_wstring(hr) + L" [" + description + L"] [" + session_source + L"] [" + session_help_file + L"] " +
-           std::to_wstring(session_help_context) + L" " + guid;
+    return error_line(hr, description, session_source, session_help_file, session_help_context, IID_IMessage);
 }
 inline std::wstring internal_failure()
 {
