@@ -25,7 +25,10 @@ std::wstring full_path(const wchar_t* file)
     if (length == 0)
         return file;
     std::wstring path(length, L'\0');
-    path.resize(GetFullPathNameW(file, length, path.data(), nullptr));
+    const DWORD written = GetFullPathNameW(file, length, path.data(), nullptr);
+    if (written == 0 || written >= length)
+        return file;
+    path.resize(written);
     return path;
 }
 

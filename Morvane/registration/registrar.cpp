@@ -31,26 +31,30 @@ bool protected_name(const std::wstring& name) noexcept
     return false;
 }
 
-bool has_subkeys(HKEY key) noexcept
+HRESULT has_subkeys(HKEY key, bool& found) noexcept
 {
     DWORD subkeys = 0;
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                            nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           subkeys != 0;
+    const LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr);
+    found = subkeys != 0;
+    return from_status(status);
 }
 
 // ForceRemove, unless the name is protected and the key has subkeys.
-bool may_force_remove(HKEY parent, const script_key& key) noexcept
+HRESULT may_force_remove(HKEY parent, const script_key& key, bool& remove) noexcept
 {
-    if (key.mark != marker::force_remove)
-        return false;
-    if (!protected_name(key.name))
-        return true;
+    remove = key.mark == marker::force_remove;
+    if (!remove || !protected_name(key.name))
+        return S_OK;
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return true;
+    if (LSTATUS status = RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ, &opened); status != ERROR_SUCCESS)
+        return status == ERROR_FILE_NOT_FOUND ? S_OK : from_status(status);
     const unique_hkey owned(opened);
-    return !has_subkeys(opened);
+    bool subkeys = false;
+    if (HRESULT hr = has_subkeys(opened, subkeys); FAILED(hr))
+        return hr;
+    remove = !subkeys;
+    return S_OK;
 }
 
 HRESULT set_string(HKEY key, const wchar_t* name, const std::wstring& data) noexcept
@@ -61,7 +65,10 @@ HRESULT set_string(HKEY key, const wchar_t* name, const std::wstring& data) noex
 
 HRESULT register_key(HKEY parent, const script_key& key) noexcept
 {
-    if (may_force_remove(parent, key)) {
+    bool force_remove = false;
+    if (HRESULT hr = may_force_remove(parent, key, force_remove); FAILED(hr))
+        return hr;
+    if (force_remove) {
         const LSTATUS status = RegDeleteTreeW(parent, key.name.c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             return from_status(status);
@@ -86,7 +93,10 @@ HRESULT register_key(HKEY parent, const script_key& key) noexcept
 
 HRESULT unregister_key(HKEY parent, const script_key& key) noexcept
 {
-    if (may_force_remove(parent, key)) {
+    bool force_remove = false;
+    if (HRESULT hr = may_force_remove(parent, key, force_remove); FAILED(hr))
+        return hr;
+    if (force_remove) {
         const LSTATUS status = RegDeleteTreeW(parent, key.name.c_str());
         return status == ERROR_FILE_NOT_FOUND ? S_OK : from_status(status);
     }
@@ -104,8 +114,9 @@ HRESULT unregister_key(HKEY parent, const script_key& key) noexcept
             status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             return from_status(status);
     // Something that others put below the key keeps it.
-    if (has_subkeys(opened))
-        return S_OK;
+    bool subkeys = false;
+    if (HRESULT hr = has_subkeys(opened, subkeys); FAILED(hr) || subkeys)
+        return hr;
     owned.reset();
     const LSTATUS status = RegDeleteKeyW(parent, key.name.c_str());
     return status == ERROR_FILE_NOT_FOUND ? S_OK : from_status(status);

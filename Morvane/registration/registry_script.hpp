@@ -6,7 +6,7 @@
 //     {
 //         NoRemove CLSID
 //         {
-//             ForceRemove {db8cbf1d-d6d3-11d4-aa51-00a024ee30bd} = s 'A class'
+//             ForceRemove %CLSID% = s 'A class'
 //             {
 //                 InprocServer32 = s '%MODULE%'
 //                 {

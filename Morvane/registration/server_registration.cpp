@@ -10,18 +10,29 @@
 namespace morvane {
 namespace {
 
+// The thread's last error; a failure even where the platform left no code behind.
+HRESULT last_error() noexcept
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
 // The script resource as text; it is stored as UTF-8.
 HRESULT load_script(HMODULE module, UINT number, std::wstring& script)
 {
     HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(number), L"REGISTRY");
     if (!found)
-        return HRESULT_FROM_WIN32(GetLastError());
+        return last_error();
     HGLOBAL loaded = LoadResource(module, found);
     const auto* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
-    const auto size = static_cast<int>(SizeofResource(module, found));
     if (!bytes)
-        return HRESULT_FROM_WIN32(GetLastError());
+        return last_error();
+    // 0 is both an empty resource and a failure; only a failure leaves an error behind.
+    SetLastError(ERROR_SUCCESS);
+    const auto size = static_cast<int>(SizeofResource(module, found));
     if (size == 0) {
+        if (const DWORD error = GetLastError(); error != ERROR_SUCCESS)
+            return HRESULT_FROM_WIN32(error);
         script.clear();
         return S_OK;
     }
@@ -29,8 +40,31 @@ HRESULT load_script(HMODULE module, UINT number, std::wstring& script)
     if (length == 0)
         return DISP_E_EXCEPTION;
     script.resize(static_cast<std::size_t>(length));
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, script.data(), length);
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, script.data(), length) != length)
+        return last_error();
     return S_OK;
+}
+
+// {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx} in lower case: the form the class's registry
+// entries have always had, which the platform's own conversion (upper case) would change.
+std::wstring braced_guid(const GUID& guid)
+{
+    std::wstring text = L"{";
+    const auto hex = [&text](unsigned long value, int digits) {
+        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+            text += L"0123456789abcdef"[(value >> shift) & 0xF];
+    };
+    hex(guid.Data1, 8);
+    text += L'-';
+    hex(guid.Data2, 4);
+    text += L'-';
+    hex(guid.Data3, 4);
+    for (int index = 0; index < 8; ++index) {
+        if (index == 0 || index == 2)
+            text += L'-';
+        hex(guid.Data4[index], 2);
+    }
+    return text + L'}';
 }
 
 // Runs the script of one class with the module's replacements.
@@ -46,10 +80,12 @@ HRESULT run_class_script(HMODULE module, const class_entry& entry, registrar_mod
         if (c == L'\'')
             quoted += c;
     }
+    const std::wstring clsid = braced_guid(*entry.clsid);
     const registry::replacement replacements[] = {
         {L"Module", quoted},
         {L"Module_Raw", path},
         {L"APPID", L""},
+        {L"CLSID", clsid},
     };
     std::wstring script;
     if (HRESULT hr = load_script(module, entry.registry_script, script); FAILED(hr))

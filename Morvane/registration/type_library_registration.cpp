@@ -46,15 +46,16 @@ HRESULT load_library(HMODULE module, ComPtr<ITypeLib>& library, std::wstring& pa
 }
 
 // The directory of the library's help file, through its last separator; empty without one.
-std::wstring help_directory(ITypeLib* library)
+HRESULT help_directory(ITypeLib& library, std::wstring& directory)
 {
     BSTR help_file = nullptr;
-    if (FAILED(library->GetDocumentation(-1, nullptr, nullptr, nullptr, &help_file)))
-        return {};
+    if (HRESULT hr = library.GetDocumentation(-1, nullptr, nullptr, nullptr, &help_file); FAILED(hr))
+        return hr;
     const unique_bstr owned(help_file);
     const std::wstring_view file = bstr_view(help_file);
     const std::size_t end = file.find_last_of(L"\\/:");
-    return end == std::wstring_view::npos ? std::wstring() : std::wstring(file.substr(0, end + 1));
+    directory = end == std::wstring_view::npos ? std::wstring() : std::wstring(file.substr(0, end + 1));
+    return S_OK;
 }
 
 // Loads the module's library and runs one registration step on it.
@@ -77,7 +78,9 @@ HRESULT with_module_library(HMODULE module, Step&& step) noexcept
 HRESULT register_type_library(HMODULE module) noexcept
 {
     return with_module_library(module, [](ITypeLib& library, std::wstring& path) {
-        std::wstring directory = help_directory(&library);
+        std::wstring directory;
+        if (HRESULT hr = help_directory(library, directory); FAILED(hr))
+            return hr;
         return RegisterTypeLib(&library, path.data(), directory.empty() ? nullptr : directory.data());
     });
 }

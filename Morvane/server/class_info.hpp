@@ -1,6 +1,6 @@
 #pragma once
 // The cached class type information behind IProvideClassInfo2::GetClassInfo
-// (class_type_info, declared with the class identifiers in object/class_ids.hpp).
+// (class_type_info, declared with the class identifiers in server/class_ids.hpp).
 #include "server/class_ids.hpp"
 
 namespace morvane {

@@ -1,7 +1,7 @@
 #pragma once
 // The creatable classes of the module. Serving another class means adding a row to the
-// table in class_table.cpp: its CLSID, the resource number of its registry script and its
-// instance creator.
+// table in class_table.cpp: its CLSID, the resource number of its registry script (which
+// names the CLSID as %CLSID%) and its instance creator.
 #include <windows.h>
 #include <unknwn.h>
 #include <atomic>
