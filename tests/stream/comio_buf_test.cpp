@@ -54,39 +54,6 @@ struct rig {
     std::unique_ptr<comio_buf> buffer;
 };
 
-TEST(ComioBufOutput, ChunksWithoutEndThenTheRestWithOneLineFeed)
-{
-    const std::string long_data = pattern(2500);
-    const struct {
-        const char* name;
-        bool send_end;     // the session's setting
-        std::string data;  // put in one sputn, then flush_with_end
-        lines trace;
-    } rows[] = {
-        {"long", true, long_data, chunk(1000) + chunk(1000) + lines{"write 501 end"}},
-        {"long, END off", false, long_data, {"get_send_end", "write 1000 noend", "get_send_end", "write 1000 noend",
-                                             "write 501 noend"}},
-        {"a full area waits for the next byte", true, pattern(1000), {"write 1001 end"}},
-        {"its own line feed is not doubled", true, "ab\n", {"write 3 end"}},
-        {"a line feed inside", true, "a\nb", {"write 4 end"}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        rig r;
-        r.session.set_send_end(row.send_end);
-        const std::size_t split = std::min<std::size_t>(7, row.data.size());
-        put(*r.buffer, row.data.substr(0, split)); // through the area, then the bulk path
-        put(*r.buffer, row.data.substr(split));
-        r.buffer->flush_with_end();
-        EXPECT_EQ(r.session.trace(), row.trace);
-        std::string sent;
-        for (const std::string& write : r.session.writes())
-            sent += write;
-        EXPECT_EQ(sent, row.data.back() == '\n' ? row.data : row.data + "\n");
-        EXPECT_EQ(r.session.send_end(), row.send_end);
-    }
-}
-
 TEST(ComioBufOutput, NothingIsPendingAfterAWriteThatWorkedOrFailed)
 {
     rig r;

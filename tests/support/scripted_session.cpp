@@ -99,19 +99,21 @@ HRESULT scripted_session::record(session_call call)
     return S_OK;
 }
 
-std::optional<std::string> scripted_session::take(long count)
+HRESULT scripted_session::read(session_op op, long count, const std::function<void(const std::string&)>& hand_out)
 {
+    if (HRESULT hr = record({op, {}, count}); FAILED(hr))
+        return hr;
     if (chunks_.empty()) {
         set_thread_error(L"Timeout expired before operation completed.");
-        return std::nullopt;
+        return session_timeout;
     }
     auto& [bytes, status] = chunks_.front();
-    std::string taken = bytes.substr(0, static_cast<std::size_t>(std::max(count, 0L)));
-    bytes.erase(0, taken.size());
+    hand_out(bytes.substr(0, static_cast<std::size_t>(count)));
+    bytes.erase(0, static_cast<std::size_t>(count));
     last_status_ = bytes.empty() ? status : status_count_reached;
     if (bytes.empty())
         chunks_.pop_front();
-    return taken;
+    return S_OK;
 }
 
 STDMETHODIMP scripted_session::QueryInterface(REFIID riid, void** out)
@@ -127,12 +129,8 @@ STDMETHODIMP scripted_session::QueryInterface(REFIID riid, void** out)
 
 STDMETHODIMP scripted_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
-    session_call call{session_op::write, {}, count, send_end_ == VARIANT_TRUE};
-    void* data = nullptr;
-    SafeArrayAccessData(*buffer, &data);
-    call.bytes.assign(static_cast<const char*>(data), (*buffer)->rgsabound[0].cElements);
-    SafeArrayUnaccessData(*buffer);
-    const HRESULT hr = record(std::move(call));
+    const auto* data = static_cast<const char*>((*buffer)->pvData);
+    const HRESULT hr = record({session_op::write, {data, (*buffer)->rgsabound[0].cElements}, count, send_end_ == VARIANT_TRUE});
     if (SUCCEEDED(hr))
         *written = count;
     return hr;
@@ -140,29 +138,18 @@ STDMETHODIMP scripted_session::Write(SAFEARRAY** buffer, LONG count, LONG* writt
 
 STDMETHODIMP scripted_session::Read(LONG count, SAFEARRAY** buffer)
 {
-    if (HRESULT hr = record({session_op::read, {}, count}); FAILED(hr))
-        return hr;
-    const std::optional<std::string> bytes = take(count);
-    if (!bytes)
-        return session_timeout;
-    *buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes->size()));
-    void* data = nullptr;
-    SafeArrayAccessData(*buffer, &data);
-    std::ranges::copy(*bytes, static_cast<char*>(data));
-    SafeArrayUnaccessData(*buffer);
-    return S_OK;
+    return read(session_op::read, count, [buffer](const std::string& bytes) {
+        *buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        std::ranges::copy(bytes, static_cast<char*>((*buffer)->pvData));
+    });
 }
 
 STDMETHODIMP scripted_session::ReadString(LONG count, BSTR* text)
 {
-    if (HRESULT hr = record({session_op::read_string, {}, count}); FAILED(hr))
-        return hr;
-    const std::optional<std::string> bytes = take(count);
-    if (!bytes)
-        return session_timeout;
-    *text = SysAllocStringLen(nullptr, static_cast<UINT>(bytes->size()));
-    std::ranges::copy(*bytes, *text);
-    return S_OK;
+    return read(session_op::read_string, count, [text](const std::string& bytes) {
+        *text = SysAllocStringLen(nullptr, static_cast<UINT>(bytes.size()));
+        std::ranges::copy(bytes, *text);
+    });
 }
 
 STDMETHODIMP scripted_session::put_SendEndEnabled(VARIANT_BOOL on)

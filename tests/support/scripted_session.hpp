@@ -70,7 +70,6 @@ public:
     int count(session_op op) const;
     bool send_end() const { return send_end_ == VARIANT_TRUE; }
     long references() const { return references_; }
-    std::size_t unread_chunks() const { return chunks_.size(); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
@@ -102,8 +101,8 @@ private:
             *out = value;
         return hr;
     }
-    // Takes up to count bytes of the next chunk and sets the status; nothing when none is scripted.
-    std::optional<std::string> take(long count);
+    // Hands out up to count bytes of the next chunk and sets the status; times out when none is scripted.
+    HRESULT read(session_op op, long count, const std::function<void(const std::string&)>& hand_out);
 
     std::vector<session_call> calls_;
     std::deque<std::pair<std::string, long>> chunks_;
