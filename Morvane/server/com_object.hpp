@@ -92,13 +92,17 @@ private:
     std::atomic<long> count_{0};
 };
 
-// Makes a new object form; what its construction raises becomes the HRESULT.
+// Makes a new object form and queries it for riid: the caller receives the one reference, and
+// a failing query destroys the object again. What the construction raises becomes the HRESULT.
 template <typename Form, typename... Args>
-HRESULT construct(Form*& object, Args... args) noexcept
+HRESULT create_form(REFIID riid, void** out, Args... args) noexcept
 {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    Form* object = nullptr;
     try {
         object = new Form(args...);
-        return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const platform_error& error) {
@@ -106,13 +110,6 @@ HRESULT construct(Form*& object, Args... args) noexcept
     } catch (...) {
         return E_UNEXPECTED;
     }
-}
-
-// Runs the creation steps shared by both forms: one reference for the duration, the query,
-// and destruction when the query fails.
-template <typename Form>
-HRESULT finish_creation(Form* object, REFIID riid, void** out) noexcept
-{
     object->AddRef();
     const HRESULT hr = object->QueryInterface(riid, out);
     object->Release();
@@ -122,17 +119,7 @@ HRESULT finish_creation(Form* object, REFIID riid, void** out) noexcept
 template <typename T>
 class com_object final : private object_count, public T {
 public:
-    // A new object, queried for riid; the caller receives the one reference.
-    static HRESULT create_instance(REFIID riid, void** out) noexcept
-    {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        com_object* object = nullptr;
-        if (HRESULT hr = construct(object); FAILED(hr))
-            return hr;
-        return finish_creation(object, riid, out);
-    }
+    static HRESULT create_instance(REFIID riid, void** out) noexcept { return create_form<com_object>(riid, out); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override { return query_interface(this, riid, out); }
     STDMETHODIMP_(ULONG) AddRef() override { return add_ref(); }
@@ -141,7 +128,7 @@ public:
 private:
     friend class object_count; // destroys the object on the last Release
     template <typename Form, typename... Args>
-    friend HRESULT construct(Form*& object, Args... args) noexcept;
+    friend HRESULT create_form(REFIID riid, void** out, Args... args) noexcept;
 
     com_object() = default;
     ~com_object() override { begin_destruction(); }
@@ -172,13 +159,7 @@ public:
     // object receives the inner unknown with its one reference).
     static HRESULT create_instance(IUnknown* outer, REFIID riid, void** out) noexcept
     {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        aggregate_object* object = nullptr;
-        if (HRESULT hr = construct(object, outer); FAILED(hr))
-            return hr;
-        return finish_creation(object, riid, out);
+        return create_form<aggregate_object>(riid, out, outer);
     }
 
     // IUnknown answers the inner unknown itself; everything else comes from the table.
@@ -199,7 +180,7 @@ public:
 private:
     friend class object_count; // destroys the object on the last Release
     template <typename Form, typename... Args>
-    friend HRESULT construct(Form*& object, Args... args) noexcept;
+    friend HRESULT create_form(REFIID riid, void** out, Args... args) noexcept;
 
     explicit aggregate_object(IUnknown* outer) noexcept : contained_(outer) {}
     ~aggregate_object() { begin_destruction(); }
