@@ -63,16 +63,20 @@ HRESULT set_string(HKEY key, const wchar_t* name, const std::wstring& data) noex
     return from_status(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes));
 }
 
+// Deletes the key with everything below it where its marker and its name call for that.
+HRESULT force_remove(HKEY parent, const script_key& key, bool& removed) noexcept
+{
+    if (HRESULT hr = may_force_remove(parent, key, removed); FAILED(hr) || !removed)
+        return hr;
+    const LSTATUS status = RegDeleteTreeW(parent, key.name.c_str());
+    return status == ERROR_FILE_NOT_FOUND ? S_OK : from_status(status);
+}
+
 HRESULT register_key(HKEY parent, const script_key& key) noexcept
 {
-    bool force_remove = false;
-    if (HRESULT hr = may_force_remove(parent, key, force_remove); FAILED(hr))
+    bool removed = false;
+    if (HRESULT hr = force_remove(parent, key, removed); FAILED(hr))
         return hr;
-    if (force_remove) {
-        const LSTATUS status = RegDeleteTreeW(parent, key.name.c_str());
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-            return from_status(status);
-    }
     HKEY created = nullptr;
     if (LSTATUS status = RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, 0, key_access, nullptr, &created,
                                          nullptr);
@@ -93,13 +97,9 @@ HRESULT register_key(HKEY parent, const script_key& key) noexcept
 
 HRESULT unregister_key(HKEY parent, const script_key& key) noexcept
 {
-    bool force_remove = false;
-    if (HRESULT hr = may_force_remove(parent, key, force_remove); FAILED(hr))
+    bool removed = false;
+    if (HRESULT hr = force_remove(parent, key, removed); FAILED(hr) || removed)
         return hr;
-    if (force_remove) {
-        const LSTATUS status = RegDeleteTreeW(parent, key.name.c_str());
-        return status == ERROR_FILE_NOT_FOUND ? S_OK : from_status(status);
-    }
     HKEY opened = nullptr;
     if (LSTATUS status = RegOpenKeyExW(parent, key.name.c_str(), 0, key_access, &opened); status != ERROR_SUCCESS)
         return status == ERROR_FILE_NOT_FOUND ? S_OK : from_status(status);
