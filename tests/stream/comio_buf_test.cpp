@@ -1,5 +1,5 @@
-// comio_buf over a scripted session: output chunks, END and the final line feed; input
-// chunks, the end of a message, draining, put-back and resizing; the bulk paths; errors.
+// comio_buf over a scripted session: input chunks, the end of a message, draining and
+// resizing, the bulk path; errors and destruction. Output framing is tested through WriteString.
 #include <gtest/gtest.h>
 #include <array>
 #include <memory>
@@ -38,8 +38,7 @@ struct collected final : message_sink {
 
 // A buffer over a scripted session; the session must have every reference back at the end.
 struct rig {
-    explicit rig(std::uint32_t in_size = 1000, std::uint32_t out_size = 1000)
-        : buffer(std::make_unique<comio_buf>(&session, in_size, out_size)) {}
+    explicit rig(std::uint32_t in_size = 1000) : buffer(std::make_unique<comio_buf>(&session, in_size, 1000)) {}
     ~rig()
     {
         buffer.reset();
@@ -53,27 +52,6 @@ struct rig {
     scripted_session session;
     std::unique_ptr<comio_buf> buffer;
 };
-
-TEST(ComioBufOutput, NothingIsPendingAfterAWriteThatWorkedOrFailed)
-{
-    rig r;
-    const std::wstring end_on_empty =
-        component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033);
-    EXPECT_EQ(describe(caught([&] { r.buffer->flush_with_end(); })), end_on_empty);
-    EXPECT_EQ(describe(r.buffer->last_error()), end_on_empty);
-
-    r.session.fail(session_op::write, 1, link_down, L"link down");
-    r.session.fail(session_op::write, 2, link_down, L"link down");
-    put(*r.buffer, "abc");
-    EXPECT_THROW(r.buffer->flush_output(), loc_com_error);
-    EXPECT_TRUE(r.session.send_end()) << "switched back on after the failure";
-    put(*r.buffer, "de");
-    EXPECT_THROW(r.buffer->flush_with_end(), loc_com_error);
-    put(*r.buffer, "x");
-    r.buffer->flush_with_end();
-    EXPECT_EQ(describe(caught([&] { r.buffer->flush_with_end(); })), end_on_empty);
-    EXPECT_EQ(r.session.writes(), (lines{"abc", "de\n", "x\n"}));
-}
 
 TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
 {
@@ -125,12 +103,10 @@ TEST(ComioBufInput, DiscardAndResizeDrainOnlyAMessageNotReadToItsEnd)
         int drains; // ReadString calls
         bool resize;
     } rows[] = {
-        {2600, status_end, 1, 2, false},
         {2600, status_termination_character, 10, 2, true},
         {2600, 0x3FFF0001, 1000, 2, false}, // the area used up, the message not
-        {3, status_end, 3, 0, false},
-        {3, status_end, 4, 0, true},
-        {3, status_end, 0, 0, false},
+        {3, status_end, 3, 0, false},       // the message read to its end, its end-of-file not taken
+        {3, status_end, 0, 0, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << row.size << " bytes, " << row.taken << " taken");
@@ -144,25 +120,6 @@ TEST(ComioBufInput, DiscardAndResizeDrainOnlyAMessageNotReadToItsEnd)
         EXPECT_EQ(get_to_eof(*r.buffer), row.taken ? "next\n" : pattern(3));
         EXPECT_EQ(r.session.trace().end()[-2], row.resize ? "read 16" : "read 1000");
     }
-}
-
-TEST(ComioBufInput, PutBackBeforeTheArea)
-{
-    rig r(4);
-    for (const auto& [bytes, status] : std::vector<std::pair<std::string, long>>{
-             {"ab", status_end}, {"cdef", status_count_reached}, {"gh", status_end}, {"N", status_end}})
-        r.session.add_chunk(bytes, status);
-    EXPECT_EQ(r.buffer->sgetc(), 'a');
-    EXPECT_EQ(r.buffer->sputbackc('z'), 'z'); // before the message's last area
-    EXPECT_EQ(get_to_eof(*r.buffer), "zab");
-    EXPECT_EQ(r.buffer->sputbackc('y'), 'y'); // after the message's end-of-file
-    EXPECT_EQ(get_to_eof(*r.buffer), "y");
-    EXPECT_EQ(r.buffer->sgetc(), 'c');
-    EXPECT_EQ(r.buffer->sputbackc('x'), 'x'); // before a full area, the message open
-    EXPECT_EQ(get_to_eof(*r.buffer), "xcdefgh");
-    EXPECT_EQ(r.buffer->sbumpc(), 'N');
-    EXPECT_EQ(r.buffer->sputbackc('w'), byte_traits::eof()); // not the byte just read
-    EXPECT_EQ(r.session.count(session_op::read), 4);
 }
 
 TEST(ComioBufErrors, SessionFailureIsRecordedAndRaised)
