@@ -135,6 +135,10 @@ TEST_F(Module, IdentityAndClassInfo)
     EXPECT_EQ(identity.Get(), static_cast<IUnknown*>(object.Get())) << "IFormattedIO488 is the identity";
     for (const IID* from : {&iid_formatted_io, &IID_ISupportErrorInfo, &IID_IProvideClassInfo2})
         EXPECT_EQ(query(query(object.Get(), *from).Get(), IID_IUnknown).Get(), identity.Get());
+    com_ptr<ISupportErrorInfo> support;
+    ASSERT_EQ(object.As(&support), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(iid_formatted_io), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IUnknown), S_FALSE);
     com_ptr<IProvideClassInfo2> provider;
     com_ptr<ITypeInfo> info;
     TYPEATTR* attributes = nullptr;

@@ -145,7 +145,7 @@ TEST(ComioBufErrors, SessionFailureIsRecordedAndRaised)
             // Without error information from the session the failure becomes the internal error.
             const std::wstring expected = with_information ? session_failure() : internal_failure();
             EXPECT_EQ(describe(caught([&] { row.act(r); })), expected);
-            EXPECT_EQ(describe(r.buffer->last_error()), expected);
+            EXPECT_EQ(describe(*r.buffer->last_error()), expected);
             EXPECT_EQ(outcome(S_OK), L"0 without a record") << "recorded, not published";
         }
 }

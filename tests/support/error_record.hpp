@@ -38,11 +38,7 @@ inline std::wstring describe(HRESULT hr, IErrorInfo* record)
     const unique_bstr owned[3] = {unique_bstr(text[0]), unique_bstr(text[1]), unique_bstr(text[2])};
     return error_line(hr, bstr_view(text[0]), bstr_view(text[1]), bstr_view(text[2]), help_context, interface_id);
 }
-inline std::wstring describe(const loc_com_error* error)
-{
-    return error ? describe(error->hresult(), error->error_info()) : L"no error";
-}
-inline std::wstring describe(const loc_com_error& error) { return describe(&error); }
+inline std::wstring describe(const loc_com_error& error) { return describe(error.hresult(), error.error_info()); }
 
 // What a call returned with the thread's error information, which is taken (cleared).
 inline std::wstring outcome(HRESULT hr)

@@ -1,13 +1,9 @@
 #pragma once
 // A message session for tests. It records every call in order, plays back scripted response
 // chunks with chosen statuses, honours the requested read count, times out when nothing is
-// scripted, and fails the n-th call of a chosen operation.
-//
-//     scripted_session session;
-//     session.respond("1,2,3\n", {2, 2});     // chunks "1," "2," "3\n": statuses 0x40006, 0x40006, 0
+// scripted, and fails the n-th call of a chosen operation:
+//     session.respond("1,2,3\n", {2, 2}); // chunks "1," "2," "3\n": statuses 0x40006, 0x40006, 0
 //     session.fail(session_op::write, 1, E_ABORT, L"link down");
-//     ... bind it with putref_IO(&session) ...
-//     EXPECT_EQ(session.trace(), (lines{"write 6 end"}));
 #include <windows.h>
 #include <deque>
 #include <functional>

@@ -1,4 +1,4 @@
-# Creates the tests' Wine prefix once; later runs find it ready.
+# Creates a Wine prefix once (for the tests, the benchmark); later runs find it ready.
 if(EXISTS ${PREFIX}/system.reg)
   return()
 endif()
