@@ -24,16 +24,15 @@ TEST(Arguments, ElementCodesAreTheSevenWholeValues)
 TEST(Arguments, CopyAndCoercion)
 {
     unique_variant value;
-    VARIANT text;
+    VARIANT text{};
     V_VT(&text) = VT_BSTR;
     V_BSTR(&text) = SysAllocString(L"2.50");
     copy_argument(value, text);
     VariantClear(&text);
     coerce(value, VT_R8); // "." is the decimal point in US English, whatever the user's locale
     EXPECT_EQ(V_R8(value.get()), 2.5);
-    V_VT(&text) = VT_I4;
-    V_I4(&text) = 70000;
-    copy_argument(value, text);
+    V_I4(value.get()) = 70000;
+    V_VT(value.get()) = VT_I4;
     try {
         coerce(value, VT_I2);
         ADD_FAILURE() << "70000 became a 16-bit integer";

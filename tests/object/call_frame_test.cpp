@@ -61,6 +61,7 @@ TEST(CallFrame, PointerChecks)
     DWORD old = 0;
     VirtualProtect(page, 4096, PAGE_NOACCESS, &old);
     EXPECT_THROW(check_in_ptr(page, 8), bad_pointer);
+    EXPECT_EQ(make_fmtdio()->putref_IO(static_cast<IMessage*>(page)), E_POINTER) << "a session that cannot be read";
     VirtualFree(page, 0, MEM_RELEASE);
 }
 

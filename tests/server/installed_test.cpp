@@ -21,24 +21,15 @@ const std::wstring inproc_key = class_key + L"\\InprocServer32";
 const std::wstring typelib_key = L"TypeLib\\{709F7EC2-AB81-11D4-98E6-00108301CB39}";
 const std::wstring library_path_key = typelib_key + L"\\5.5\\0\\win64";
 
-std::wstring quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
+std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 // Runs a program to its end through the command interpreter, which wants the whole line quoted.
 int run(const std::wstring& program, const std::wstring& arguments)
 {
     return _wsystem(quoted(quoted(program) + L" " + arguments).c_str());
 }
-int regsvr32(const wchar_t* options = L"/s ")
-{
-    return run(L"regsvr32.exe", options + quoted(module));
-}
-int register_typelib(const std::wstring& arguments)
-{
-    return run(shipped_file(L"register_typelib.exe"), arguments);
-}
+int regsvr32(const wchar_t* options = L"/s ") { return run(L"regsvr32.exe", options + quoted(module)); }
+int register_typelib(const std::wstring& arguments) { return run(shipped_file(L"register_typelib.exe"), arguments); }
 
 // Every test starts and ends with none of the component's entries present.
 class Registration : public ::testing::Test {
@@ -93,9 +84,8 @@ TEST_F(Registration, RegisterAgainAndUnregister)
     EXPECT_EQ(names_in(classes, L"VISA.Tellurix"), names{L"Kept"}) << "someone else's subkey keeps it";
 }
 
-// A copy registers its own path, unquoted. A path that fills the name buffer may have been cut
-// short: no type library is loaded from it. A library resource that does not load gives way
-// to the ".tlb" of the module's name beside it.
+// A copy registers its own path, unquoted; not from a path that fills the name buffer (it may be
+// cut short). A library resource that does not load gives way to the ".tlb" beside the module.
 TEST_F(Registration, CopiesOfTheModule)
 {
     struct row {

@@ -1,6 +1,5 @@
-// The module's exports, its class object and its objects, stand-alone and aggregated, reached
-// through a fresh load of the shipped Morvane.dll. Every test gives back all it took: the
-// module must be unloadable again when it ends.
+// The exports, class object and objects (stand-alone and aggregated) of a fresh load of the
+// shipped Morvane.dll. Every test gives back all it took: the module is unloadable at its end.
 #include <barrier>
 #include <thread>
 #include "server_client.hpp"

@@ -55,9 +55,8 @@ struct rig {
 
 TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
 {
-    using chunks = std::vector<std::pair<std::string, long>>;
     const struct {
-        chunks response; // read 4 bytes at a time
+        std::vector<std::pair<std::string, long>> response; // read 4 bytes at a time
         lines messages;  // each up to its one end-of-file
     } rows[] = {
         {{{"a\xFF" "cd", status_count_reached}, {"ef", status_end}, {"gh", status_end}}, {"a\xFF" "cdef", "gh"}},

@@ -46,6 +46,15 @@ protected:
         return SUCCEEDED(hr) ? std::wstring(bstr_view(text)) : outcome(hr);
     }
 
+    // Reads the first part of a message, which goes on with "rest\n".
+    void read_part_of_a_message()
+    {
+        session.add_chunk("abc", status_count_reached);
+        session.add_chunk("", status_count_reached); // ends this read, not the message
+        session.add_chunk("rest\n", status_end);
+        EXPECT_EQ(read(), L"abc");
+    }
+
     scripted_session session;
     Microsoft::WRL::ComPtr<IFormattedIO488> io = make_fmtdio();
 };
