@@ -5,9 +5,9 @@
 
 namespace morvane {
 
-VARTYPE element_code(NumberType type, HRESULT hr)
+VARTYPE element_code(std::uint32_t type, HRESULT hr)
 {
-    switch (static_cast<unsigned long>(type)) {
+    switch (type) {
     case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_BSTR: case VT_VARIANT: case VT_UI1:
         return static_cast<VARTYPE>(type);
     }

@@ -11,6 +11,10 @@ namespace morvane {
 
 using byte_ios = std::basic_ios<unsigned char, byte_traits>;
 
+// Raises a copy of the error that a failed stream's buffer recorded (the internal error when
+// it recorded none).
+[[noreturn]] void raise_recorded(const loc_com_error* recorded);
+
 class basic_comistream : public std::basic_istream<unsigned char, byte_traits> {
 public:
     explicit basic_comistream(std::unique_ptr<comio_buf> buffer);
