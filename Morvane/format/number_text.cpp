@@ -25,8 +25,6 @@ std::size_t real_text_of(Real value, int precision, char* out)
         return copy_text("9.91e+037", out);
     if (std::isinf(value))
         return copy_text(value < 0 ? "-9.9e+037" : "9.9e+037", out);
-    if (value == 0) // negative zero too: no "-0"
-        return copy_text("0", out);
 
     // More digits than max_digits10 would only spell out the binary value; the room is fixed.
     const int digits = std::clamp(precision, 1, std::numeric_limits<Real>::max_digits10);
@@ -38,13 +36,14 @@ std::size_t real_text_of(Real value, int precision, char* out)
     int exponent = 0;
     std::from_chars(e + (e[1] == '+' ? 2 : 1), converted.ptr, exponent);
     char mantissa[std::numeric_limits<Real>::max_digits10];
-    const char* const mantissa_end = std::copy_if(static_cast<const char*>(scientific), e, mantissa, [](char c) { return c != '.'; });
+    const char* const mantissa_end =
+        std::copy_if(static_cast<const char*>(scientific), e, mantissa, [](char c) { return c != '.'; });
     int count = static_cast<int>(mantissa_end - mantissa);
     while (count > 1 && mantissa[count - 1] == '0')
         --count;
 
     char* p = out;
-    if (value < 0)
+    if (value < 0) // false for negative zero, which is written 0
         *p++ = '-';
     if (exponent < -4 || exponent >= digits) {
         *p++ = mantissa[0];
