@@ -5,6 +5,7 @@
 #include <istream>
 #include <memory>
 #include <ostream>
+#include "stream/byte_facets.hpp" // before any use of the streams' number facets instantiates them
 #include "stream/comio_buf.hpp"
 
 namespace morvane {
