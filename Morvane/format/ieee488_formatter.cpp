@@ -1,5 +1,6 @@
 #include "format/ieee488_formatter.hpp"
 
+#include <charconv>
 #include <cstring>
 #include <visacom.h>
 #include "error/error_values.hpp"
@@ -113,16 +114,90 @@ void ieee488_formatter::write_element(basic_comostream& out, const VARIANT& valu
     }
 }
 
+namespace {
+
+// Numbers of one type read where they lie, each with the separator before it in one piece of
+// text made in place; the first has been written already.
+template <typename Number, typename Text>
+void write_rest(basic_comostream& out, const Number* numbers, std::size_t count, char separator, Text text)
+{
+    for (std::size_t i = 1; i < count; ++i) {
+        if (!out.good())
+            raise_recorded(out.last_error());
+        out.write_formatted(real_text_room + 1, [&](char* to) {
+            *to = separator;
+            return 1 + text(numbers[i], to + 1);
+        });
+    }
+}
+
+template <typename Integer>
+std::size_t integer_text(Integer value, char* to)
+{
+    return static_cast<std::size_t>(std::to_chars(to, to + real_text_room, value).ptr - to);
+}
+
+} // namespace
+
+// Numbers read in place take a loop of their own type: no VARIANT per element.
+bool ieee488_formatter::write_in_place(basic_comostream& out, char separator)
+{
+    if (!m_in_place || m_in_place_type != m_type)
+        return false;
+    const unsigned char* data = m_in_place->bytes();
+    switch (m_type) {
+    case VT_I2:
+        write_rest(out, reinterpret_cast<const SHORT*>(data), m_count, separator, integer_text<SHORT>);
+        return true;
+    case VT_I4:
+        write_rest(out, reinterpret_cast<const LONG*>(data), m_count, separator, integer_text<LONG>);
+        return true;
+    case VT_UI1:
+        write_rest(out, data, m_count, separator, [](unsigned char v, char* to) { return integer_text(unsigned(v), to); });
+        return true;
+    case VT_R4:
+        write_rest(out, reinterpret_cast<const float*>(data), m_count, separator,
+                   [](float v, char* to) { return real_text(static_cast<double>(v), 7, to); });
+        return true;
+    case VT_R8:
+        write_rest(out, reinterpret_cast<const double*>(data), m_count, separator,
+                   [](double v, char* to) { return real_text(v, 15, to); });
+        return true;
+    }
+    return false;
+}
+
 void ieee488_formatter::write_list(basic_comostream& out)
 {
     const std::size_t count = size();
-    for (std::size_t i = 0; i < count; ++i) {
-        write_element(out, element(i));
+    const char separator = m_separators.empty() ? '\0' : m_separators[0];
+    const bool numbers = m_type != VT_BSTR && m_type != VT_VARIANT;
+    if (numbers && count) {
+        render_number(out, element(0), m_type); // sets the stream's precision as each number does
+        if (write_in_place(out, separator)) {
+            if (!out.good())
+                raise_recorded(out.last_error());
+            return;
+        }
+    }
+    for (std::size_t i = numbers && count ? 1 : 0; i < count; ++i) {
         if (!out.good())
             raise_recorded(out.last_error());
-        if (i + 1 < count)
-            out.put(static_cast<unsigned char>(m_separators.empty() ? '\0' : m_separators[0]));
+        if (numbers) {
+            // The separator and the number in one piece of text, made in place.
+            const VARIANT value = element(i);
+            out.write_formatted(real_text_room + 1, [&](char* to) {
+                *to = separator;
+                return 1 + number_text(value, m_type, to + 1);
+            });
+            continue;
+        }
+        if (i > 0)
+            out.write_formatted(1, [separator](char* to) { return *to = separator, std::size_t(1); });
+        write_element(out, element(i));
     }
+    if (!out.good())
+        raise_recorded(out.last_error());
 }
 
 } // namespace morvane

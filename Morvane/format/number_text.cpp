@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <type_traits>
 
 namespace morvane {
 namespace {
@@ -15,6 +17,24 @@ std::size_t copy_text(const char* text, char* out)
     const std::size_t length = std::strlen(text);
     std::memcpy(out, text, length);
     return length;
+}
+
+// A magnitude that n / 10^k names exactly, with n below 10^15 and k at most 6: instrument
+// values mostly are such, and integer text costs a fraction of a real's.
+bool short_decimal(double magnitude, std::uint64_t& n, int& k)
+{
+    static constexpr double powers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
+    for (k = 0; k < 7; ++k) {
+        const double scaled = magnitude * powers[k];
+        if (!(scaled < 1e15))
+            return false;
+        if (scaled == std::floor(scaled)) {
+            n = static_cast<std::uint64_t>(scaled);
+            // Division is exactly rounded: the decimal n / 10^k is one that rounds to the value.
+            return n != 0 && static_cast<double>(n) / powers[k] == magnitude;
+        }
+    }
+    return false;
 }
 
 template <typename Real>
@@ -30,15 +50,35 @@ std::size_t real_text_of(Real value, int precision, char* out)
     const int digits = std::clamp(precision, 1, std::numeric_limits<Real>::max_digits10);
     // to_chars rounds exactly, unlike some C runtimes' printf, and ignores the process locale.
     char scientific[48];
-    const auto converted = std::to_chars(std::begin(scientific), std::end(scientific), std::fabs(value),
-                                         std::chars_format::scientific, digits - 1);
-    const char* const e = std::find(scientific, converted.ptr, 'e');
+    char mantissa[std::numeric_limits<Real>::max_digits10 + 1];
+    int count = 0;
     int exponent = 0;
-    std::from_chars(e + (e[1] == '+' ? 2 : 1), converted.ptr, exponent);
-    char mantissa[std::numeric_limits<Real>::max_digits10];
-    const char* const mantissa_end =
-        std::copy_if(static_cast<const char*>(scientific), e, mantissa, [](char c) { return c != '.'; });
-    int count = static_cast<int>(mantissa_end - mantissa);
+    std::uint64_t n = 0;
+    int k = 0;
+    // A decimal of at most `digits` digits that rounds to a double is also the double's rounding
+    // to that many digits, since a double's spacing is finer than 15 digits'.
+    if (std::is_same_v<Real, double> && digits <= 15 && short_decimal(std::fabs(static_cast<double>(value)), n, k)) {
+        count = static_cast<int>(std::to_chars(mantissa, mantissa + sizeof mantissa, n).ptr - mantissa);
+        exponent = count - 1 - k;
+    }
+    if (count > digits)
+        count = 0;
+    // A double's shortest form with no more digits than asked for is its rounding to that many
+    // digits too (a double's spacing is finer than 15 digits'), and is found much faster.
+    if (count == 0) {
+        auto converted = std::to_chars(std::begin(scientific), std::end(scientific), std::fabs(value),
+                                       std::chars_format::scientific);
+        const bool shortest_fits = std::is_same_v<Real, double> && digits <= 15 &&
+                                   std::find(scientific, converted.ptr, 'e') - scientific <= digits + 1;
+        if (!shortest_fits)
+            converted = std::to_chars(std::begin(scientific), std::end(scientific), std::fabs(value),
+                                      std::chars_format::scientific, digits - 1);
+        const char* const e = std::find(scientific, converted.ptr, 'e');
+        std::from_chars(e + (e[1] == '+' ? 2 : 1), converted.ptr, exponent);
+        count = static_cast<int>(
+            std::copy_if(static_cast<const char*>(scientific), e, mantissa, [](char c) { return c != '.'; }) -
+            mantissa);
+    }
     while (count > 1 && mantissa[count - 1] == '0')
         --count;
 
