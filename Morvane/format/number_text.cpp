@@ -19,8 +19,11 @@ std::size_t copy_text(const char* text, char* out)
     return length;
 }
 
-// A magnitude that n / 10^k names exactly, with n below 10^15 and k at most 6: instrument
-// values mostly are such, and integer text costs a fraction of a real's.
+// A magnitude that scaled by 10^k (k at most 6) gives a whole number n below 10^15: instrument
+// values mostly are such, and integer text costs a fraction of a real's. The scaling rounds by
+// at most 1.2e-16 of the value, so the value lies that close to n / 10^k, a point of the grid
+// of 15-digit decimals, whose rounding boundaries lie at least 5e-16 away: n / 10^k is the
+// value's rounding to 15 digits (and to fewer, where n has no more digits).
 bool short_decimal(double magnitude, std::uint64_t& n, int& k)
 {
     static constexpr double powers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6};
@@ -30,8 +33,7 @@ bool short_decimal(double magnitude, std::uint64_t& n, int& k)
             return false;
         if (scaled == std::floor(scaled)) {
             n = static_cast<std::uint64_t>(scaled);
-            // Division is exactly rounded: the decimal n / 10^k is one that rounds to the value.
-            return n != 0 && static_cast<double>(n) / powers[k] == magnitude;
+            return n != 0;
         }
     }
     return false;
