@@ -50,6 +50,11 @@ inline constexpr component_message no_io_resource{message_id::no_io_resource, 10
 inline constexpr component_message end_on_empty_buffer{message_id::end_on_empty_buffer, 1033, E_FAIL};
 inline constexpr component_message buffer_size_not_positive{message_id::buffer_size_not_positive, 1036, E_INVALIDARG};
 inline constexpr component_message buffer_not_allocated{message_id::buffer_not_allocated, 1037, E_OUTOFMEMORY};
+inline constexpr component_message number_is_array{message_id::number_is_array, 1026, E_INVALIDARG};
+inline constexpr component_message not_numeric{message_id::not_numeric, 1027, E_INVALIDARG};
+inline constexpr component_message multidimensional{message_id::multidimensional, 1029, E_INVALIDARG};
+inline constexpr component_message list_not_array{message_id::list_not_array, 1031, E_INVALIDARG};
+inline constexpr component_message separator_not_single{message_id::separator_not_single, 1035, E_INVALIDARG};
 
 // Help contexts of the records built from platform failures.
 inline constexpr DWORD stream_failure_help_context = 1011;

@@ -5,9 +5,9 @@
 
 namespace morvane {
 
-VARTYPE element_code(NumberType type, HRESULT hr)
+VARTYPE element_code(std::uint32_t type, HRESULT hr)
 {
-    switch (static_cast<unsigned long>(type)) {
+    switch (type) {
     case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_BSTR: case VT_VARIANT: case VT_UI1:
         return static_cast<VARTYPE>(type);
     }
@@ -16,12 +16,22 @@ VARTYPE element_code(NumberType type, HRESULT hr)
 
 void copy_argument(unique_variant& copy, const VARIANT& argument)
 {
+    // A plain number is copied as it is; the platform's copy does nothing else with it.
+    switch (V_VT(&argument)) {
+    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_UI1: case VT_I1: case VT_UI2: case VT_UI4:
+    case VT_I8: case VT_UI8: case VT_INT: case VT_UINT: case VT_BOOL: case VT_CY: case VT_DATE: case VT_ERROR:
+        copy.clear();
+        *copy.get() = argument;
+        return;
+    }
     if (HRESULT hr = copy.copy_from(argument); FAILED(hr))
         throw _com_error(hr);
 }
 
 void coerce(unique_variant& value, VARTYPE type)
 {
+    if (value.type() == type)
+        return; // the platform's conversion would change nothing
     if (HRESULT hr = value.change_type(type); FAILED(hr))
         throw win32_hresult_error(message_id::coercion_failed, hr);
 }

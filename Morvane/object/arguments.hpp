@@ -2,21 +2,33 @@
 // The arguments of the data-path methods, read and checked in one place.
 #include <windows.h>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <visacom.h>
 #include "platform/safearray.hpp"
 #include "platform/variant.hpp"
 
 namespace morvane {
 
-// The type in which WriteNumber writes: the low 16 bits of the argument.
-constexpr VARTYPE number_type(NumberType type) noexcept
+// The 32 bits of a number type as the client passed them. A client may pass any value, and
+// most lie outside the enumeration's range, so the argument is read as bits, never as a value.
+inline std::uint32_t type_bits(const NumberType& type) noexcept
 {
-    return static_cast<VARTYPE>(static_cast<unsigned long>(type) & 0xFFFFu);
+    static_assert(sizeof(NumberType) == sizeof(std::uint32_t));
+    std::uint32_t bits;
+    std::memcpy(&bits, &type, sizeof bits);
+    return bits;
+}
+
+// The type in which WriteNumber writes: the low 16 bits of the argument.
+constexpr VARTYPE number_type(std::uint32_t type) noexcept
+{
+    return static_cast<VARTYPE>(type & 0xFFFFu);
 }
 
 // A list element code, one of 2, 3, 4, 5, 8, 12 and 17 with the whole 32-bit value compared;
 // any other value raises message 110 with `hr`.
-VARTYPE element_code(NumberType type, HRESULT hr);
+VARTYPE element_code(std::uint32_t type, HRESULT hr);
 
 // A private copy of a VARIANT argument; a failed copy raises the platform's COM error.
 void copy_argument(unique_variant& copy, const VARIANT& argument);

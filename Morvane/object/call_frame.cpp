@@ -101,14 +101,9 @@ void init_result(VARIANT* result)
 
 void settle(byte_ios& stream, const loc_com_error* recorded, std::ios_base::iostate failure)
 {
-    if (!(stream.rdstate() & failure)) {
-        stream.clear();
-        return;
-    }
-    if (recorded)
-        throw loc_com_error(*recorded);
-    // A stream failed without a record: nothing better to say than the internal error.
-    throw internal_com_error(IID_IFormattedIO488);
+    if (stream.rdstate() & failure)
+        raise_recorded(recorded);
+    stream.clear();
 }
 
 } // namespace morvane

@@ -76,23 +76,6 @@ STDMETHODIMP CFmtdIOCls::put_InstrumentBigEndian(VARIANT_BOOL big_endian)
 
 // ---- methods whose work arrives with later capabilities: the frame and its checks only
 
-STDMETHODIMP CFmtdIOCls::WriteNumber(VARIANT, NumberType, VARIANT_BOOL)
-{
-    return frame(write_value_method, [&] {
-        check_io();
-        return E_NOTIMPL;
-    });
-}
-
-STDMETHODIMP CFmtdIOCls::WriteList(VARIANT* data, NumberType, BSTR, VARIANT_BOOL)
-{
-    return frame(write_value_method, [&] {
-        check_in_ptr(data, sizeof *data);
-        check_io();
-        return E_NOTIMPL;
-    });
-}
-
 STDMETHODIMP CFmtdIOCls::WriteIEEEBlock(BSTR command, VARIANT, VARIANT_BOOL)
 {
     return frame(write_text_method, [&] {

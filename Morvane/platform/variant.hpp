@@ -11,6 +11,15 @@ public:
     ~unique_variant() { clear(); }
     unique_variant(const unique_variant&) = delete;
     unique_variant& operator=(const unique_variant&) = delete;
+    unique_variant(unique_variant&& other) noexcept : value_(other.release()) {}
+    unique_variant& operator=(unique_variant&& other) noexcept
+    {
+        if (this != &other) {
+            clear();
+            value_ = other.release();
+        }
+        return *this;
+    }
 
     VARIANT* get() noexcept { return &value_; }
     const VARIANT& operator*() const noexcept { return value_; }

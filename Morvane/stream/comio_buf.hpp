@@ -48,6 +48,9 @@ public:
 
     // Output of `count` bytes from `source`, as writing them one by one would send them.
     void put_from(byte_source& source, std::size_t count);
+    // The free part of the put area, for text made in place, and taking what was made there.
+    std::span<unsigned char> put_room() noexcept { return {pptr(), static_cast<std::size_t>(epptr() - pptr())}; }
+    void advance(std::size_t count) noexcept { pbump(static_cast<int>(count)); }
     // The rest of the current message, up to its end-of-file, as reading it byte by byte would
     // take it; the end-of-file is taken too.
     void read_message(message_sink& sink);

@@ -17,6 +17,14 @@ void absorbing(byte_ios& stream, Operation&& operation)
 
 } // namespace
 
+void raise_recorded(const loc_com_error* recorded)
+{
+    if (recorded)
+        throw loc_com_error(*recorded);
+    // A stream failed without a record: nothing better to say than the internal error.
+    throw internal_com_error(IID_IFormattedIO488);
+}
+
 basic_comistream::basic_comistream(std::unique_ptr<comio_buf> buffer)
     : std::basic_istream<unsigned char, byte_traits>(buffer.get()), buffer_(std::move(buffer))
 {

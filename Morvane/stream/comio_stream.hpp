@@ -5,11 +5,16 @@
 #include <istream>
 #include <memory>
 #include <ostream>
+#include "stream/byte_facets.hpp" // before any use of the streams' number facets instantiates them
 #include "stream/comio_buf.hpp"
 
 namespace morvane {
 
 using byte_ios = std::basic_ios<unsigned char, byte_traits>;
+
+// Raises a copy of the error that a failed stream's buffer recorded (the internal error when
+// it recorded none).
+[[noreturn]] void raise_recorded(const loc_com_error* recorded);
 
 class basic_comistream : public std::basic_istream<unsigned char, byte_traits> {
 public:
@@ -44,6 +49,22 @@ public:
     void flush_output();
     // Writes the next `count` bytes of `source`, as write() does with bytes in memory.
     void write_from(byte_source& source, std::size_t count);
+    // Writes the text, at most `most` bytes, that `format(char* to)` makes and whose length it
+    // returns: straight into the put area where that has room, else as write() does.
+    template <typename Format>
+    void write_formatted(std::size_t most, Format&& format)
+    {
+        if (!good())
+            return;
+        const std::span<unsigned char> room = buffer_->put_room();
+        if (room.size() >= most) {
+            buffer_->advance(format(reinterpret_cast<char*>(room.data())));
+            return;
+        }
+        char text[64];
+        memory_source source({reinterpret_cast<const unsigned char*>(text), format(text)});
+        write_from(source, source.size());
+    }
 
 private:
     std::unique_ptr<comio_buf> buffer_;

@@ -24,6 +24,7 @@ protected:
 class memory_source final : public byte_source {
 public:
     explicit memory_source(std::span<const unsigned char> bytes) noexcept : rest_(bytes) {}
+    std::size_t size() const noexcept { return rest_.size(); }
     void produce(unsigned char* to, std::size_t count) override
     {
         if (count)

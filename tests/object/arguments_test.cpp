@@ -11,14 +11,14 @@ namespace {
 TEST(Arguments, ElementCodesAreTheSevenWholeValues)
 {
     for (const long code : {2, 3, 4, 5, 8, 12, 17})
-        EXPECT_EQ(element_code(NumberType(code), E_INVALIDARG), code);
+        EXPECT_EQ(element_code(code, E_INVALIDARG), code);
     for (const HRESULT hr : {E_INVALIDARG, static_cast<HRESULT>(0x80040041)})
         for (const long code : {0, 7, 9, 65541}) {
             SCOPED_TRACE(code);
-            EXPECT_EQ(describe(caught([&] { element_code(NumberType(code), hr); })),
+            EXPECT_EQ(describe(caught([&] { element_code(code, hr); })),
                       component_failure(hr, L"The NumberType argument was not a recognized enumeration value.", 1028));
         }
-    EXPECT_EQ(number_type(NumberType(65541)), VT_R8) << "WriteNumber reads the low 16 bits";
+    EXPECT_EQ(number_type(65541), VT_R8) << "WriteNumber reads the low 16 bits";
 }
 
 TEST(Arguments, CopyAndCoercion)

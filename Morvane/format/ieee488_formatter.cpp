@@ -1,0 +1,203 @@
+#include "format/ieee488_formatter.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <visacom.h>
+#include "error/error_values.hpp"
+#include "error/errors.hpp"
+#include "format/render_number.hpp"
+#include "object/arguments.hpp"
+#include "platform/ansi.hpp"
+
+namespace morvane {
+namespace {
+
+// The size of an element that the formatter reads where it lies, or 0.
+std::size_t in_place_size(VARTYPE element_type, VARTYPE code) noexcept
+{
+    if (element_type != code && code != VT_VARIANT)
+        return 0;
+    switch (element_type) {
+    case VT_UI1: return 1;
+    case VT_I2: return 2;
+    case VT_I4: case VT_R4: return 4;
+    case VT_R8: case VT_BSTR: return 8;
+    case VT_VARIANT: return sizeof(VARIANT);
+    default: return 0;
+    }
+}
+
+[[noreturn]] void raise_element_conversion(LONG index, HRESULT hr)
+{
+    const win32_hresult_error inner(message_id::coercion_failed, hr);
+    resource_string text(message_id::element_conversion);
+    text.format(80, static_cast<int>(index), inner.what());
+    const wchar_t* description = text.wide();
+    throw loc_com_error(std::wstring_view(description ? description : L""), argument_failure_help_context,
+                        help_file_path.c_str(), error_source.wide(), IID_IFormattedIO488, E_INVALIDARG);
+}
+
+void write_text(basic_comostream& out, BSTR text)
+{
+    const std::string bytes = to_ansi(bstr_view(text));
+    out.write(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+} // namespace
+
+ieee488_formatter::~ieee488_formatter() = default;
+
+void ieee488_formatter::load_array(const VARIANT& data)
+{
+    element_code(m_type, E_INVALIDARG);
+    const std::optional<safearray_view> array = safearray_view::of(data);
+    if (!array)
+        raise(list_not_array);
+    const UINT dimensions = array->dimensions();
+    if (dimensions == 0)
+        throw win32_hresult_error(message_id::bad_array, E_INVALIDARG);
+    if (dimensions > 1)
+        raise(multidimensional);
+    const index_range range = bounds_of(*array);
+
+    const std::size_t size = in_place_size(array->element_type(), m_type);
+    VARTYPE own_type = VT_EMPTY;
+    const bool same_type = FAILED(SafeArrayGetVartype(array->array(), &own_type)) || own_type == array->element_type();
+    if (size && same_type && SafeArrayGetElemsize(array->array()) == size) {
+        m_in_place.emplace(array->array());
+        m_in_place_type = array->element_type();
+        m_count = range.count();
+        return;
+    }
+    std::vector<unique_variant> values;
+    values.reserve(range.count());
+    for (LONG index = range.lower; range.count() && index <= range.upper; ++index) {
+        unique_variant& value = values.emplace_back();
+        fetch_element(*array, index, value);
+        if (m_type != VT_VARIANT && value.type() != m_type)
+            if (HRESULT hr = value.change_type(m_type); FAILED(hr))
+                raise_element_conversion(index, hr);
+    }
+    m_values = std::move(values);
+}
+
+VARIANT ieee488_formatter::element(std::size_t i) const noexcept
+{
+    if (!m_in_place)
+        return *m_values[i];
+    if (m_in_place_type == VT_VARIANT)
+        return reinterpret_cast<const VARIANT*>(m_in_place->bytes())[i];
+    VARIANT value;
+    V_VT(&value) = m_in_place_type;
+    const std::size_t size = in_place_size(m_in_place_type, m_in_place_type);
+    std::memcpy(&value.llVal, m_in_place->bytes() + i * size, size);
+    return value;
+}
+
+void ieee488_formatter::write_element(basic_comostream& out, const VARIANT& value)
+{
+    switch (m_type) {
+    case VT_BSTR:
+        write_text(out, V_BSTR(&value));
+        return;
+    case VT_VARIANT: {
+        unique_variant text;
+        if (HRESULT hr = VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(&value), unique_variant::us_english, 0,
+                                             VT_BSTR);
+            FAILED(hr))
+            throw win32_hresult_error(message_id::coercion_failed, hr);
+        write_text(out, V_BSTR(text.get()));
+        return;
+    }
+    default:
+        render_number(out, value, m_type);
+    }
+}
+
+namespace {
+
+// Numbers of one type read where they lie, each with the separator before it in one piece of
+// text made in place; the first has been written already.
+template <typename Number, typename Text>
+void write_rest(basic_comostream& out, const Number* numbers, std::size_t count, char separator, Text text)
+{
+    for (std::size_t i = 1; i < count; ++i) {
+        if (!out.good())
+            raise_recorded(out.last_error());
+        out.write_formatted(real_text_room + 1, [&](char* to) {
+            *to = separator;
+            return 1 + text(numbers[i], to + 1);
+        });
+    }
+}
+
+template <typename Integer>
+std::size_t integer_text(Integer value, char* to)
+{
+    return static_cast<std::size_t>(std::to_chars(to, to + real_text_room, value).ptr - to);
+}
+
+} // namespace
+
+// Numbers read in place take a loop of their own type: no VARIANT per element.
+bool ieee488_formatter::write_in_place(basic_comostream& out, char separator)
+{
+    if (!m_in_place || m_in_place_type != m_type)
+        return false;
+    const unsigned char* data = m_in_place->bytes();
+    switch (m_type) {
+    case VT_I2:
+        write_rest(out, reinterpret_cast<const SHORT*>(data), m_count, separator, integer_text<SHORT>);
+        return true;
+    case VT_I4:
+        write_rest(out, reinterpret_cast<const LONG*>(data), m_count, separator, integer_text<LONG>);
+        return true;
+    case VT_UI1:
+        write_rest(out, data, m_count, separator, [](unsigned char v, char* to) { return integer_text(unsigned(v), to); });
+        return true;
+    case VT_R4:
+        write_rest(out, reinterpret_cast<const float*>(data), m_count, separator,
+                   [](float v, char* to) { return real_text(static_cast<double>(v), 7, to); });
+        return true;
+    case VT_R8:
+        write_rest(out, reinterpret_cast<const double*>(data), m_count, separator,
+                   [](double v, char* to) { return real_text(v, 15, to); });
+        return true;
+    }
+    return false;
+}
+
+void ieee488_formatter::write_list(basic_comostream& out)
+{
+    const std::size_t count = size();
+    const char separator = m_separators.empty() ? '\0' : m_separators[0];
+    const bool numbers = m_type != VT_BSTR && m_type != VT_VARIANT;
+    if (numbers && count) {
+        render_number(out, element(0), m_type); // sets the stream's precision as each number does
+        if (write_in_place(out, separator)) {
+            if (!out.good())
+                raise_recorded(out.last_error());
+            return;
+        }
+    }
+    for (std::size_t i = numbers && count ? 1 : 0; i < count; ++i) {
+        if (!out.good())
+            raise_recorded(out.last_error());
+        if (numbers) {
+            // The separator and the number in one piece of text, made in place.
+            const VARIANT value = element(i);
+            out.write_formatted(real_text_room + 1, [&](char* to) {
+                *to = separator;
+                return 1 + number_text(value, m_type, to + 1);
+            });
+            continue;
+        }
+        if (i > 0)
+            out.write_formatted(1, [separator](char* to) { return *to = separator, std::size_t(1); });
+        write_element(out, element(i));
+    }
+    if (!out.good())
+        raise_recorded(out.last_error());
+}
+
+} // namespace morvane

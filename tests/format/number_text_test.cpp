@@ -1,0 +1,124 @@
+// Number text on the wire: render_number over a scripted session, the shape of real text over
+// many random values, and the byte streams' own number insertion.
+#include <gtest/gtest.h>
+#include <bit>
+#include <cfloat>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <iomanip>
+#include <random>
+#include <regex>
+#include "format/number_text.hpp"
+#include "format/render_number.hpp"
+#include "support/scripted_session.hpp"
+
+namespace morvane::testing {
+namespace {
+
+std::string rendered(VARTYPE code, double x)
+{
+    VARIANT v{};
+    V_VT(&v) = code;
+    code == VT_I2 ? void(V_I2(&v) = static_cast<SHORT>(x)) : code == VT_I4 ? void(V_I4(&v) = static_cast<LONG>(x))
+        : code == VT_R4 ? void(V_R4(&v) = static_cast<float>(x)) : code == VT_R8 ? void(V_R8(&v) = x) : void(V_UI1(&v) = static_cast<BYTE>(x));
+    scripted_session session;
+    basic_comostream out(std::make_unique<comio_buf>(&session, 1000, 1000));
+    render_number(out, v, code);
+    EXPECT_EQ(out.precision(), code == VT_I2 ? 5 : code == VT_I4 ? 10 : code == VT_R4 ? 7 : code == VT_R8 ? 15 : 3);
+    EXPECT_THROW(render_number(out, v, VT_BSTR), std::invalid_argument);
+    out.flush_with_end();
+    return session.writes().at(0);
+}
+
+TEST(RenderNumber, WritesTheWireTextInAnyProcessLocale)
+{
+    const struct { VARTYPE code; double x; const char* text; } rows[] = {
+        {VT_R4, 1.5, "1.5"}, {VT_R4, 0.1, "0.1"}, {VT_R4, 1 / 3., "0.3333333"}, {VT_R4, 12345678, "1.234568e+007"},
+        {VT_R4, 15e6, "1.5e+007"}, {VT_R4, 2.5e-5, "2.5e-005"}, {VT_R4, FLT_TRUE_MIN, "1.401298e-045"}, {VT_R4, HUGE_VAL, "9.9e+037"},
+        {VT_R8, 1e-300, "1e-300"}, {VT_R8, 100, "100"}, {VT_R8, 1 / 3., "0.333333333333333"}, {VT_R8, 0.1 + 0.2, "0.3"},
+        {VT_R8, 2 / 3., "0.666666666666667"}, {VT_R8, 15e6, "15000000"}, {VT_R8, 123456789012345, "123456789012345"},
+        {VT_R8, 1e15, "1e+015"}, {VT_R8, 0.0001, "0.0001"}, {VT_R8, 0.00001, "1e-005"}, {VT_R8, -2.5, "-2.5"},
+        {VT_R8, DBL_MAX, "1.79769313486232e+308"}, {VT_R8, 999999999999999.9, "1e+015"}, {VT_R8, -0.000123, "-0.000123"},
+        {VT_R8, 1e100, "1e+100"}, {VT_R8, -0.0, "0"}, {VT_R8, HUGE_VAL, "9.9e+037"}, {VT_R8, -HUGE_VAL, "-9.9e+037"},
+        {VT_R8, -NAN, "9.91e+037"}, {VT_I2, -3, "-3"}, {VT_I2, -32768, "-32768"}, {VT_I4, -2147483648., "-2147483648"},
+        {VT_UI1, 255, "255"}, {VT_UI1, 0, "0"},
+    };
+    for (const char* locale : {"C", "German"}) {
+        if (!std::setlocale(LC_ALL, locale) || *std::localeconv()->decimal_point != (*locale == 'C' ? '.' : ','))
+            std::printf("locale %s is not available: not tested\n", locale);
+        else
+            for (const auto& row : rows)
+                EXPECT_EQ(rendered(row.code, row.x), std::string(row.text) + "\n") << locale << " " << row.code << " " << row.x;
+    }
+    std::setlocale(LC_ALL, "C");
+}
+
+// The %g shape, and the value that the C library's %.*e rounds to the same number of digits.
+void check_shape(double value, int digits)
+{
+    static const std::regex exponent_form(R"(-?[1-9](\.\d*[1-9])?e[+-]\d{3})"), fixed_form(R"(-?(0|[1-9]\d*)(\.\d*[1-9])?)");
+    char text[real_text_room], expected[40];
+    const std::string got(text, real_text(value, digits, text));
+    std::snprintf(expected, sizeof expected, "%.*e", digits - 1, value);
+    const int exponent = std::atoi(std::strchr(expected, 'e') + 1);
+    EXPECT_TRUE(std::regex_match(got, exponent < -4 || exponent >= digits ? exponent_form : fixed_form)) << got;
+    EXPECT_EQ(std::strtod(got.c_str(), nullptr), std::strtod(expected, nullptr)) << got << " from " << expected;
+}
+
+TEST(RealText, RandomValuesHaveTheGeneralShape)
+{
+    std::mt19937_64 random(20240611);
+    std::uniform_real_distribution<double> decades(-7, 17);
+    for (int i = 0; i < 20000; ++i) {
+        const auto bits = random();
+        // Raw bits reach every exponent; scaled values crowd the fixed form and its edges.
+        const double any = std::bit_cast<double>(bits), scaled = (bits & 1 ? -1 : 1) * std::pow(10.0, decades(random));
+        const float single = i % 2 ? std::bit_cast<float>(static_cast<std::uint32_t>(bits)) : static_cast<float>(scaled / 1e8);
+        for (const auto& [value, digits] : {std::pair{any, 15}, {scaled, 15}, {single, 7}})
+            if (std::isfinite(value))
+                check_shape(value, digits);
+    }
+}
+
+// No put area: every byte would reach the buffer through a virtual call of its own.
+struct counting_buf final : std::basic_streambuf<unsigned char, byte_traits> {
+    std::string bytes;
+    int calls = 0;
+    std::streamsize xsputn(const unsigned char* s, std::streamsize n) override { return ++calls, bytes.append(s, s + n), n; }
+    int_type overflow(int_type c) override { return ++calls, bytes.push_back(static_cast<char>(c)), c; }
+};
+
+TEST(ByteNumPut, HonoursTheFormatFlagsInBulk)
+{
+    using out = std::basic_ostream<unsigned char, byte_traits>;
+    const struct { std::function<void(out&)> insert; std::string text; } rows[] = {
+        {[](out& s) { s << 1.5 << 1234567.0 << 1e-5L << std::fixed << std::setprecision(3) << 2.5 << std::scientific
+                        << std::setprecision(2) << -1234.5 << std::hexfloat << -1.5; }, "1.51.23457e+0061e-0052.500-1.23e+03-0x1.8p+0"},
+        {[](out& s) { s << std::fixed << std::setprecision(100) << 0.5; }, "0.5" + std::string(99, '0')},
+        {[](out& s) { s << std::uppercase << std::showpos << 1e-5 << 5L << 0UL; }, "+1E-005+50"},
+        {[](out& s) { s << std::hex << 255L << -1L << std::showbase << 0L << std::uppercase << 255UL << std::oct << 8LL; }, "ffffffffff00XFF010"},
+        {[](out& s) { s << LLONG_MIN << ULLONG_MAX << true << false << std::boolalpha << true << false << reinterpret_cast<const void*>(0x1234); },
+         "-92233720368547758081844674407370955161510truefalse0x1234"},
+        {[](out& s) { s << std::setw(6) << 42L << 7L << std::setw(70) << 1L; s.fill('*'); s << std::left << std::setw(5) << -1.5; },
+         "    427" + std::string(69, ' ') + "1-1.5*"},
+        {[](out& s) { s << std::internal << std::setw(6) << -42L << std::showbase << std::hex << std::setw(6) << 255L; }, "-   420x  ff"},
+    };
+    for (const auto& row : rows) {
+        counting_buf buffer;
+        out stream(&buffer);
+        stream.imbue(byte_locale());
+        row.insert(stream);
+        EXPECT_EQ(buffer.bytes, row.text);
+        EXPECT_TRUE(stream.good() && buffer.calls <= 8) << "calls: " << buffer.calls;
+    }
+    // The buffer's exception ends in the stream's bad state and its recorded error.
+    scripted_session session;
+    session.fail(session_op::write, 1, E_ABORT, L"link down");
+    basic_comostream failing(std::make_unique<comio_buf>(&session, 1000, 4));
+    EXPECT_TRUE((failing << 123456.0).bad() && failing.last_error());
+}
+
+} // namespace
+} // namespace morvane::testing

@@ -1,0 +1,139 @@
+// WriteNumber and WriteList: what reaches the session byte for byte, and every refusal in the
+// order the checks run.
+#include <gtest/gtest.h>
+#include <functional>
+#include "support/fmtdio_fixture.hpp"
+
+namespace morvane::testing {
+namespace {
+
+// A VARIANT of `type` made from text by the platform's conversion.
+unique_variant value(VARTYPE type, const wchar_t* text)
+{
+    unique_variant v;
+    V_VT(v.get()) = VT_BSTR;
+    V_BSTR(v.get()) = SysAllocString(text);
+    EXPECT_EQ(v.change_type(type), S_OK);
+    return v;
+}
+
+// A VARIANT that holds a one-dimensional array of `type`, indexed from `lower`.
+unique_variant array(VARTYPE type, std::vector<unique_variant> elements, LONG lower = 0)
+{
+    SAFEARRAYBOUND bound{static_cast<ULONG>(elements.size()), lower};
+    unique_variant holder;
+    V_VT(holder.get()) = VT_ARRAY | type;
+    V_ARRAY(holder.get()) = SafeArrayCreate(type, 1, &bound);
+    for (LONG i = 0; i < LONG(elements.size()); ++i) {
+        VARIANT* e = elements[i].get();
+        LONG index = lower + i;
+        SafeArrayPutElement(V_ARRAY(holder.get()), &index,
+                            type == VT_BSTR      ? static_cast<void*>(V_BSTR(e))
+                            : type == VT_VARIANT ? static_cast<void*>(e)
+                                                 : static_cast<void*>(&e->llVal));
+    }
+    return holder;
+}
+
+std::vector<unique_variant> values(VARTYPE type, std::initializer_list<const wchar_t*> texts)
+{
+    std::vector<unique_variant> list;
+    for (const wchar_t* text : texts)
+        list.push_back(value(type, text));
+    return list;
+}
+
+// The platform's own answer to a coercion, for the errors that pass it on.
+HRESULT coercion_result(const unique_variant& from, VARTYPE type)
+{
+    unique_variant to;
+    return VariantChangeTypeEx(to.get(), const_cast<VARIANT*>(&*from), 1033, 0, type);
+}
+
+std::wstring refused(HRESULT hr, const wchar_t* text, DWORD help_context)
+{
+    return component_failure(hr, text, help_context);
+}
+const wchar_t* const coercion_text = L"The variant argument could not be coerced to the desired type.";
+
+TEST_F(bound_fmtdio, WriteNumberAndWriteList)
+{
+    const unique_variant doubles = array(VT_R8, values(VT_R8, {L"3", L"2.25"}));
+    SAFEARRAY* referenced = V_ARRAY(&*doubles);
+    VARIANT by_reference;
+    V_VT(&by_reference) = VT_ARRAY | VT_R8 | VT_BYREF;
+    V_ARRAYREF(&by_reference) = &referenced;
+    const unique_variant text = value(VT_BSTR, L"abc"), big = value(VT_I4, L"70000");
+    std::vector<unique_variant> mixed_values;
+    for (const auto& [type, text] : {std::pair{VT_I4, L"1"}, {VT_R8, L"2.5"}, {VT_BSTR, L"x"}})
+        mixed_values.push_back(value(type, text));
+    const unique_variant mixed = array(VT_VARIANT, std::move(mixed_values));
+    const unique_variant bad_text = array(VT_BSTR, values(VT_BSTR, {L"1", L"x", L"3"}), 5);
+    SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+    unique_variant two_dimensions;
+    V_VT(two_dimensions.get()) = VT_ARRAY | VT_I4;
+    V_ARRAY(two_dimensions.get()) = SafeArrayCreate(VT_I4, 2, square);
+    const auto number = [&](const unique_variant& v, long code, bool end = true) {
+        return io->WriteNumber(*v, NumberType(code), end ? VARIANT_TRUE : VARIANT_FALSE);
+    };
+    const auto list = [&](const VARIANT& v, long code, const wchar_t* separator = L",") {
+        return io->WriteList(const_cast<VARIANT*>(&v), NumberType(code), bstr(separator).get(), VARIANT_TRUE);
+    };
+    const struct {
+        const char* name;
+        std::function<HRESULT()> call;
+        std::wstring expected; // what was sent, or the refusal
+    } rows[] = {
+        {"1.5, any type", [&] { return number(value(VT_R8, L"1.5"), 12); }, L"1.5\n"},
+        {"-3 as a double", [&] { return number(value(VT_I2, L"-3"), 5); }, L"-3\n"},
+        {"text read as a double", [&] { return number(value(VT_BSTR, L"2.50"), 12); }, L"2.5\n"},
+        {"a byte, 65541 read as 5", [&] { return number(value(VT_UI1, L"255"), 65541); }, L"255\n"},
+        {"two numbers, one message", [&] { return number(value(VT_I4, L"1"), 3, false) | number(value(VT_I4, L"2"), 3); },
+         L"12\n"},
+        {"text that is no number", [&] { return number(text, 5); },
+         refused(coercion_result(text, VT_R8), coercion_text, 1017)},
+        {"out of range", [&] { return number(big, 2); }, refused(coercion_result(big, VT_I2), coercion_text, 1017)},
+        {"an array, coerced first", [&] { return number(doubles, 5); },
+         refused(coercion_result(doubles, VT_R8), coercion_text, 1017)},
+        {"an array", [&] { return number(doubles, 12); },
+         refused(E_INVALIDARG, L"Expected VARIANT argument to be a single number, not an array.", 1026)},
+        {"a type that cannot be written", [&] { return number(value(VT_BOOL, L"1"), 11); },
+         refused(E_INVALIDARG, L"The VARIANT argument could not be coerced to a valid numeric format.", 1027)},
+        {"integers", [&] { return list(*array(VT_I4, values(VT_I4, {L"1", L"2", L"3"})), 3); }, L"1,2,3\n"},
+        {"doubles by reference as integers", [&] { return list(by_reference, 3, L";"); }, L"3;2\n"},
+        {"doubles", [&] { return list(*array(VT_R8, values(VT_R8, {L"0.5", L"1e-7"})), 5); }, L"0.5,1e-007\n"},
+        {"any type", [&] { return list(*mixed, 12); }, L"1,2.5,x\n"},
+        {"texts", [&] { return list(*array(VT_BSTR, values(VT_BSTR, {L"ab", L"cd"})), 8, L" "); }, L"ab cd\n"},
+        {"not an array, before the type", [&] { return list(*big, 99); },
+         refused(E_INVALIDARG, L"WriteList expected an array argument to write.", 1031)},
+        {"the type, before the separator", [&] { return list(*doubles, 65541, L""); },
+         refused(E_INVALIDARG, L"The NumberType argument was not a recognized enumeration value.", 1028)},
+        {"two separators", [&] { return list(*doubles, 5, L",,"); },
+         refused(E_INVALIDARG, L"The list separator character parameter must be a string containing a single character.",
+                 1035)},
+        {"two dimensions", [&] { return list(*two_dimensions, 3); },
+         refused(E_INVALIDARG, L"The Array argument was multidimensional.", 1029)},
+        {"an element that is no number", [&] { return list(*bad_text, 5); },
+         refused(E_INVALIDARG, L"While attempting to convert element 6 of array to the desired data format, this\r\n"
+                               L"error occurred:\r\n\"The variant argument could not be coerced to the desired type.\".",
+                 1017)}, // lines broken at 80 as the platform breaks them
+        {"no elements", [&] { return list(*array(VT_I4, {}), 3); },
+         refused(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        scripted_session fresh;
+        ASSERT_EQ(io->putref_IO(&fresh), S_OK);
+        const HRESULT hr = row.call();
+        std::wstring sent;
+        for (const std::string& write : fresh.writes())
+            sent += std::wstring(write.begin(), write.end());
+        EXPECT_EQ(SUCCEEDED(hr) ? sent : outcome(hr), row.expected);
+        EXPECT_TRUE(FAILED(hr) || fresh.trace().back().ends_with(" end"));
+        ASSERT_EQ(io->putref_IO(&session), S_OK);
+    }
+    EXPECT_EQ(static_cast<const double*>(referenced->pvData)[0], 3.0) << "the caller's array is left as it was";
+}
+
+} // namespace
+} // namespace morvane::testing
