@@ -1,6 +1,5 @@
 #include "format/ieee488_formatter.hpp"
 
-#include <charconv>
 #include <cstring>
 #include <visacom.h>
 #include "error/error_values.hpp"
@@ -94,107 +93,76 @@ VARIANT ieee488_formatter::element(std::size_t i) const noexcept
     return value;
 }
 
-void ieee488_formatter::write_element(basic_comostream& out, const VARIANT& value)
+// Code 8 holds text already; code 12 becomes text through the platform's conversion.
+void ieee488_formatter::write_text_element(basic_comostream& out, const VARIANT& value)
 {
-    switch (m_type) {
-    case VT_BSTR:
+    if (m_type == VT_BSTR) {
         write_text(out, V_BSTR(&value));
         return;
-    case VT_VARIANT: {
-        unique_variant text;
-        if (HRESULT hr = VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(&value), unique_variant::us_english, 0,
-                                             VT_BSTR);
-            FAILED(hr))
-            throw win32_hresult_error(message_id::coercion_failed, hr);
-        write_text(out, V_BSTR(text.get()));
-        return;
     }
-    default:
-        render_number(out, value, m_type);
-    }
+    unique_variant text;
+    if (HRESULT hr = VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(&value), unique_variant::us_english, 0,
+                                         VT_BSTR);
+        FAILED(hr))
+        throw win32_hresult_error(message_id::coercion_failed, hr);
+    write_text(out, V_BSTR(text.get()));
 }
 
 namespace {
 
-// Numbers of one type read where they lie, each with the separator before it in one piece of
-// text made in place; the first has been written already.
-template <typename Number, typename Text>
-void write_rest(basic_comostream& out, const Number* numbers, std::size_t count, char separator, Text text)
+// Elements of one number type read where they lie, each with the separator before it in one
+// piece of text made in place; the first has been written already.
+template <typename Number>
+void write_rest(basic_comostream& out, const unsigned char* data, std::size_t count, char separator)
 {
+    const auto* numbers = reinterpret_cast<const Number*>(data);
     for (std::size_t i = 1; i < count; ++i) {
         if (!out.good())
             raise_recorded(out.last_error());
         out.write_formatted(real_text_room + 1, [&](char* to) {
             *to = separator;
-            return 1 + text(numbers[i], to + 1);
+            return 1 + number_text(numbers[i], to + 1);
         });
     }
 }
 
-template <typename Integer>
-std::size_t integer_text(Integer value, char* to)
-{
-    return static_cast<std::size_t>(std::to_chars(to, to + real_text_room, value).ptr - to);
-}
-
 } // namespace
-
-// Numbers read in place take a loop of their own type: no VARIANT per element.
-bool ieee488_formatter::write_in_place(basic_comostream& out, char separator)
-{
-    if (!m_in_place || m_in_place_type != m_type)
-        return false;
-    const unsigned char* data = m_in_place->bytes();
-    switch (m_type) {
-    case VT_I2:
-        write_rest(out, reinterpret_cast<const SHORT*>(data), m_count, separator, integer_text<SHORT>);
-        return true;
-    case VT_I4:
-        write_rest(out, reinterpret_cast<const LONG*>(data), m_count, separator, integer_text<LONG>);
-        return true;
-    case VT_UI1:
-        write_rest(out, data, m_count, separator, [](unsigned char v, char* to) { return integer_text(unsigned(v), to); });
-        return true;
-    case VT_R4:
-        write_rest(out, reinterpret_cast<const float*>(data), m_count, separator,
-                   [](float v, char* to) { return real_text(static_cast<double>(v), 7, to); });
-        return true;
-    case VT_R8:
-        write_rest(out, reinterpret_cast<const double*>(data), m_count, separator,
-                   [](double v, char* to) { return real_text(v, 15, to); });
-        return true;
-    }
-    return false;
-}
 
 void ieee488_formatter::write_list(basic_comostream& out)
 {
     const std::size_t count = size();
     const char separator = m_separators.empty() ? '\0' : m_separators[0];
-    const bool numbers = m_type != VT_BSTR && m_type != VT_VARIANT;
-    if (numbers && count) {
-        render_number(out, element(0), m_type); // sets the stream's precision as each number does
-        if (write_in_place(out, separator)) {
+    if (m_type == VT_BSTR || m_type == VT_VARIANT) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i > 0)
+                out.write_formatted(1, [separator](char* to) { return *to = separator, std::size_t(1); });
+            write_text_element(out, element(i));
             if (!out.good())
                 raise_recorded(out.last_error());
-            return;
         }
+        return;
     }
-    for (std::size_t i = numbers && count ? 1 : 0; i < count; ++i) {
-        if (!out.good())
-            raise_recorded(out.last_error());
-        if (numbers) {
-            // The separator and the number in one piece of text, made in place.
+    if (count == 0)
+        return;
+    render_number(out, element(0), m_type); // sets the stream's precision as each number does
+    // Numbers read in place take a loop of their own type, with no VARIANT per element.
+    const unsigned char* data = m_in_place ? m_in_place->bytes() : nullptr;
+    switch (data ? m_type : VARTYPE(VT_EMPTY)) {
+    case VT_I2: write_rest<SHORT>(out, data, count, separator); break;
+    case VT_I4: write_rest<LONG>(out, data, count, separator); break;
+    case VT_UI1: write_rest<BYTE>(out, data, count, separator); break;
+    case VT_R4: write_rest<FLOAT>(out, data, count, separator); break;
+    case VT_R8: write_rest<DOUBLE>(out, data, count, separator); break;
+    default:
+        for (std::size_t i = 1; i < count; ++i) {
+            if (!out.good())
+                raise_recorded(out.last_error());
             const VARIANT value = element(i);
             out.write_formatted(real_text_room + 1, [&](char* to) {
                 *to = separator;
                 return 1 + number_text(value, m_type, to + 1);
             });
-            continue;
         }
-        if (i > 0)
-            out.write_formatted(1, [separator](char* to) { return *to = separator, std::size_t(1); });
-        write_element(out, element(i));
     }
     if (!out.good())
         raise_recorded(out.last_error());

@@ -33,8 +33,7 @@ private:
     std::size_t size() const noexcept { return m_in_place ? m_count : m_values.size(); }
     // Element i as a VARIANT that the formatter or the caller owns (not to be cleared).
     VARIANT element(std::size_t i) const noexcept;
-    void write_element(basic_comostream& out, const VARIANT& value);
-    bool write_in_place(basic_comostream& out, char separator);
+    void write_text_element(basic_comostream& out, const VARIANT& value);
 
     VARTYPE m_type;
     std::vector<unique_variant> m_values; // elements converted on loading

@@ -28,15 +28,21 @@ std::size_t integer_text(Integer value, char* out)
 
 } // namespace
 
+std::size_t number_text(SHORT value, char* out) { return integer_text(value, out); }
+std::size_t number_text(LONG value, char* out) { return integer_text(static_cast<std::int32_t>(value), out); }
+// A byte goes out as digits, never raw.
+std::size_t number_text(BYTE value, char* out) { return integer_text(static_cast<unsigned>(value), out); }
+std::size_t number_text(FLOAT value, char* out) { return real_text(static_cast<double>(value), 7, out); }
+std::size_t number_text(DOUBLE value, char* out) { return real_text(value, 15, out); }
+
 std::size_t number_text(const VARIANT& value, VARTYPE code, char* out)
 {
     switch (code) {
-    case VT_I2: return integer_text(V_I2(&value), out);
-    case VT_I4: return integer_text(static_cast<std::int32_t>(V_I4(&value)), out);
-    case VT_R4: return real_text(static_cast<double>(V_R4(&value)), 7, out);
-    case VT_R8: return real_text(V_R8(&value), 15, out);
-    // A byte goes out as digits, never raw.
-    case VT_UI1: return integer_text(static_cast<unsigned>(V_UI1(&value)), out);
+    case VT_I2: return number_text(V_I2(&value), out);
+    case VT_I4: return number_text(V_I4(&value), out);
+    case VT_R4: return number_text(V_R4(&value), out);
+    case VT_R8: return number_text(V_R8(&value), out);
+    case VT_UI1: return number_text(V_UI1(&value), out);
     }
     throw std::invalid_argument("render_number: not a number type");
 }

@@ -16,5 +16,11 @@ void render_number(basic_comostream& out, const VARIANT& value, VARTYPE code);
 
 // That text, at `out` (room for real_text_room bytes); its length.
 std::size_t number_text(const VARIANT& value, VARTYPE code, char* out);
+// The same for a value of each number type: codes 2, 3, 17, 4 and 5.
+std::size_t number_text(SHORT value, char* out);
+std::size_t number_text(LONG value, char* out);
+std::size_t number_text(BYTE value, char* out);
+std::size_t number_text(FLOAT value, char* out);
+std::size_t number_text(DOUBLE value, char* out);
 
 } // namespace morvane
