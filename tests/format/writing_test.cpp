@@ -50,10 +50,7 @@ HRESULT coercion_result(const unique_variant& from, VARTYPE type)
     return VariantChangeTypeEx(to.get(), const_cast<VARIANT*>(&*from), 1033, 0, type);
 }
 
-std::wstring refused(HRESULT hr, const wchar_t* text, DWORD help_context)
-{
-    return component_failure(hr, text, help_context);
-}
+constexpr auto refused = component_failure;
 const wchar_t* const coercion_text = L"The variant argument could not be coerced to the desired type.";
 
 TEST_F(bound_fmtdio, WriteNumberAndWriteList)
@@ -69,6 +66,8 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
         mixed_values.push_back(value(type, text));
     const unique_variant mixed = array(VT_VARIANT, std::move(mixed_values));
     const unique_variant bad_text = array(VT_BSTR, values(VT_BSTR, {L"1", L"x", L"3"}), 5);
+    VARIANT mislabelled = *doubles; // says 32-bit integers, holds doubles
+    V_VT(&mislabelled) = VT_ARRAY | VT_I4;
     SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
     unique_variant two_dimensions;
     V_VT(two_dimensions.get()) = VT_ARRAY | VT_I4;
@@ -116,6 +115,8 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
                  1035)},
         {"two dimensions", [&] { return list(*two_dimensions, 3); },
          refused(E_INVALIDARG, L"The Array argument was multidimensional.", 1029)},
+        {"an array that is not what it says", [&] { return list(mislabelled, 3); },
+         refused(DISP_E_TYPEMISMATCH, L"Bad Array Argument", 1017)},
         {"an element that is no number", [&] { return list(*bad_text, 5); },
          refused(E_INVALIDARG, L"While attempting to convert element 6 of array to the desired data format, this\r\n"
                                L"error occurred:\r\n\"The variant argument could not be coerced to the desired type.\".",
