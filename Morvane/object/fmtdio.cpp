@@ -76,15 +76,6 @@ STDMETHODIMP CFmtdIOCls::put_InstrumentBigEndian(VARIANT_BOOL big_endian)
 
 // ---- methods whose work arrives with later capabilities: the frame and its checks only
 
-STDMETHODIMP CFmtdIOCls::WriteIEEEBlock(BSTR command, VARIANT, VARIANT_BOOL)
-{
-    return frame(write_text_method, [&] {
-        check_in_ptr(command, sizeof *command);
-        check_io();
-        return E_NOTIMPL;
-    });
-}
-
 STDMETHODIMP CFmtdIOCls::ReadNumber(NumberType, VARIANT_BOOL, VARIANT* data)
 {
     return frame(read_method, [&] {
@@ -97,15 +88,6 @@ STDMETHODIMP CFmtdIOCls::ReadNumber(NumberType, VARIANT_BOOL, VARIANT* data)
 STDMETHODIMP CFmtdIOCls::ReadList(NumberType, BSTR, VARIANT* data)
 {
     return frame(read_list_method, [&] {
-        init_result(data);
-        check_io();
-        return E_NOTIMPL;
-    });
-}
-
-STDMETHODIMP CFmtdIOCls::ReadIEEEBlock(NumberType, VARIANT_BOOL, VARIANT_BOOL, VARIANT* data)
-{
-    return frame(read_method, [&] {
         init_result(data);
         check_io();
         return E_NOTIMPL;

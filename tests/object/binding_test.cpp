@@ -21,6 +21,7 @@ TEST(FmtdioUnbound, IoMethodsReportMessage112AfterThePointerChecks)
         {"WriteNumber", [&] { return io->WriteNumber(value, NumberType_Any, VARIANT_TRUE); }},
         {"WriteList", [&] { return io->WriteList(&value, NumberType_Any, text.get(), VARIANT_TRUE); }},
         {"WriteIEEEBlock", [&] { return io->WriteIEEEBlock(text.get(), value, VARIANT_TRUE); }},
+        {"WriteIEEEBlock without a command", [&] { return io->WriteIEEEBlock(nullptr, value, VARIANT_TRUE); }},
         {"ReadString", [&] { return io->ReadString(&out_text); }},
         {"ReadNumber", [&] { return io->ReadNumber(NumberType_Any, VARIANT_TRUE, &value); }},
         {"ReadList", [&] { return io->ReadList(NumberType_Any, text.get(), &value); }},

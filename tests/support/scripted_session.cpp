@@ -55,12 +55,13 @@ void scripted_session::respond(std::string_view response, std::initializer_list<
 lines scripted_session::trace() const
 {
     static const char* const names[] = {"write", "read", "read_string", "last_status", "get_send_end",
-                                        "put_send_end", "other"};
+                                        "put_send_end", "get_termchar", "put_termchar", "get_timeout", "put_timeout"};
     lines calls;
     for (const session_call& call : calls_) {
         std::string line = names[static_cast<int>(call.op)];
         if (call.op == session_op::write || call.op == session_op::read || call.op == session_op::read_string ||
-            call.op == session_op::put_send_end)
+            call.op == session_op::put_send_end || call.op == session_op::put_termination_character ||
+            call.op == session_op::put_timeout)
             line += ' ' + std::to_string(call.count);
         if (call.op == session_op::write)
             line += call.send_end ? " end" : " noend";
@@ -150,14 +151,6 @@ STDMETHODIMP scripted_session::ReadString(LONG count, BSTR* text)
         *text = SysAllocStringLen(nullptr, static_cast<UINT>(bytes.size()));
         std::ranges::copy(bytes, *text);
     });
-}
-
-STDMETHODIMP scripted_session::put_SendEndEnabled(VARIANT_BOOL on)
-{
-    const HRESULT hr = record({session_op::put_send_end, {}, on});
-    if (SUCCEEDED(hr))
-        send_end_ = on;
-    return hr;
 }
 
 } // namespace morvane::testing

@@ -21,7 +21,10 @@ inline constexpr long status_count_reached = 0x00040006;
 inline constexpr HRESULT session_timeout = static_cast<HRESULT>(0x80040015);
 inline constexpr HRESULT link_down = static_cast<HRESULT>(0x80040011);
 
-enum class session_op { write, read, read_string, last_status, get_send_end, put_send_end, other };
+enum class session_op {
+    write, read, read_string, last_status, get_send_end, put_send_end,
+    get_termination_character, put_termination_character, get_timeout, put_timeout
+};
 
 struct session_call {
     session_op op;
@@ -56,6 +59,7 @@ public:
         failures_.push_back({op, nth, hr, std::move(description)});
     }
     void set_send_end(bool enabled) { send_end_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
+    void set_termination_character(bool enabled) { term_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
     // Runs inside every call, before it is recorded: a test can watch or hold a call open.
     void on_call(std::function<void(const session_call&)> hook) { hook_ = std::move(hook); }
 
@@ -75,11 +79,17 @@ public:
     STDMETHODIMP ReadString(LONG count, BSTR* text) override;
     STDMETHODIMP get_LastStatus(LONG* status) override { return answer(session_op::last_status, last_status_, status); }
     STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return answer(session_op::get_send_end, send_end_, on); }
-    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override;
-    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override { return answer(session_op::other, term_, on); }
-    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) override { return term_ = on, record({session_op::other, {}}); }
-    STDMETHODIMP get_Timeout(LONG* ms) override { return answer(session_op::other, timeout_, ms); }
-    STDMETHODIMP put_Timeout(LONG ms) override { return timeout_ = ms, record({session_op::other, {}}); }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(session_op::put_send_end, send_end_, on); }
+    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override
+    {
+        return answer(session_op::get_termination_character, term_, on);
+    }
+    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) override
+    {
+        return put(session_op::put_termination_character, term_, on);
+    }
+    STDMETHODIMP get_Timeout(LONG* ms) override { return answer(session_op::get_timeout, timeout_, ms); }
+    STDMETHODIMP put_Timeout(LONG ms) override { return put(session_op::put_timeout, timeout_, ms); }
 
 private:
     struct failure {
@@ -95,6 +105,14 @@ private:
         const HRESULT hr = record({op, {}});
         if (SUCCEEDED(hr))
             *out = value;
+        return hr;
+    }
+    template <typename T>
+    HRESULT put(session_op op, T& setting, T value)
+    {
+        const HRESULT hr = record({op, {}, value});
+        if (SUCCEEDED(hr))
+            setting = value;
         return hr;
     }
     // Hands out up to count bytes of the next chunk and sets the status; times out when none is scripted.
