@@ -22,15 +22,15 @@ STDMETHODIMP bench_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 
 STDMETHODIMP bench_session::Read(LONG count, SAFEARRAY** buffer)
 {
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), response_.size() - position_);
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), lent_.size() - position_);
     *buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(n));
     if (!*buffer)
         return E_OUTOFMEMORY;
     void* data = nullptr;
     SafeArrayAccessData(*buffer, &data);
-    std::memcpy(data, response_.data() + position_, n);
+    std::memcpy(data, lent_.data() + position_, n);
     SafeArrayUnaccessData(*buffer);
     position_ += n;
-    status_ = position_ == response_.size() ? 0 : 0x00040006;
+    status_ = position_ == lent_.size() ? 0 : 0x00040006;
     return S_OK;
 }

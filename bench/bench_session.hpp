@@ -3,6 +3,7 @@
 // hand out a prepared response in chunks of the count asked, as a fast instrument would.
 #include <windows.h>
 #include <string>
+#include <string_view>
 #include <visacom.h>
 
 class bench_session final : public IMessage {
@@ -11,6 +12,12 @@ public:
     void respond(const std::string& response)
     {
         response_ = response;
+        lend(response_);
+    }
+    // The same, without a copy: `response` must outlive the reads.
+    void lend(std::string_view response)
+    {
+        lent_ = response;
         position_ = 0;
     }
     std::size_t bytes_written() const { return written_; }
@@ -31,6 +38,7 @@ public:
 
 private:
     std::string response_;
+    std::string_view lent_;
     std::size_t position_ = 0;
     std::size_t written_ = 0;
     LONG status_ = 0;

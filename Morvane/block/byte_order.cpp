@@ -1,5 +1,6 @@
 #include "block/byte_order.hpp"
 
+#include <emmintrin.h>
 #include <cstdint>
 #include <cstring>
 
@@ -10,15 +11,35 @@ inline std::uint16_t reversed(std::uint16_t word) noexcept { return __builtin_bs
 inline std::uint32_t reversed(std::uint32_t word) noexcept { return __builtin_bswap32(word); }
 inline std::uint64_t reversed(std::uint64_t word) noexcept { return __builtin_bswap64(word); }
 
-// Whole elements, read and written as words wherever they lie.
+// Each element of 2, 4 or 8 bytes in a vector of 16 reversed. SSE2, which every x86-64
+// processor has, shuffles no bytes: the halves of each element are swapped down to 16-bit
+// words, then the two bytes of each word.
+template <typename Word>
+__m128i reversed(__m128i v) noexcept
+{
+    constexpr int swap_pairs = _MM_SHUFFLE(2, 3, 0, 1);
+    if constexpr (sizeof(Word) == 8)
+        v = _mm_shuffle_epi32(v, swap_pairs);
+    if constexpr (sizeof(Word) >= 4)
+        v = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, swap_pairs), swap_pairs);
+    return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+}
+
+// Whole elements, 16 bytes at a time and then one by one, wherever they lie: as fast as a
+// plain copy, so that reversing costs nothing over copying.
 template <typename Word>
 void reverse_whole(const unsigned char* from, std::size_t count, unsigned char* to) noexcept
 {
-    for (std::size_t i = 0; i < count; ++i, from += sizeof(Word), to += sizeof(Word)) {
+    const std::size_t bytes = count * sizeof(Word);
+    std::size_t i = 0;
+    for (; i + 16 <= bytes; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                         reversed<Word>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i))));
+    for (; i < bytes; i += sizeof(Word)) {
         Word word;
-        std::memcpy(&word, from, sizeof word);
+        std::memcpy(&word, from + i, sizeof word);
         word = reversed(word);
-        std::memcpy(to, &word, sizeof word);
+        std::memcpy(to + i, &word, sizeof word);
     }
 }
 

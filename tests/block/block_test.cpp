@@ -50,26 +50,31 @@ std::string sent_by(const scripted_session& session)
     return sent;
 }
 
-// Elements whose bytes all differ, so that any wrong order shows; one byte is never reversed.
-// Writing goes through buffers of 1000 and of 3 bytes, whose chunks cut through elements.
+// Elements whose bytes all differ, so that any wrong order shows, and of 16 bytes or more, so
+// that they are reversed many at a time too; one byte is never reversed. Writing goes through
+// buffers of 1000 and of 3 bytes, whose chunks cut through elements.
 TEST_F(Blocks, ElementsTravelInTheirByteOrderBothWays)
 {
     const struct {
         VARTYPE type;
         std::string memory, big_endian;
     } rows[] = {
-        {VT_I2, "\x01\x00\xfe\xff"s, "\x00\x01\xff\xfe"s}, // 1, -2
-        {VT_I4, "\x04\x03\x02\x01\xfc\xfd\xfe\xff"s, "\x01\x02\x03\x04\xff\xfe\xfd\xfc"s},
-        {VT_R4, "\x00\x00\xc0\x3f\x01\x02\x10\xc0"s, "\x3f\xc0\x00\x00\xc0\x10\x02\x01"s},
-        {VT_R8, "\x00\x00\x00\x00\x00\x00\xf0\x3f"s, "\x3f\xf0\x00\x00\x00\x00\x00\x00"s}, // 1.0
-        {VT_R8, "\x01\x02\x03\x04\x05\x06\x07\x08"s, "\x08\x07\x06\x05\x04\x03\x02\x01"s},
+        {VT_I2, "\x01\x00\xfe\xff\x03\x02\x05\x04\x07\x06\x09\x08\x0b\x0a\x0d\x0c\x0f\x0e"s, // 1, -2, ...
+         "\x00\x01\xff\xfe\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"s},
+        {VT_I4, "\x04\x03\x02\x01\xfc\xfd\xfe\xff\x08\x07\x06\x05\x0c\x0b\x0a\x09\x10\x0f\x0e\x0d"s,
+         "\x01\x02\x03\x04\xff\xfe\xfd\xfc\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10"s},
+        {VT_R4, "\x00\x00\xc0\x3f\x01\x02\x10\xc0\x14\x13\x12\x11\x18\x17\x16\x15\x1c\x1b\x1a\x19"s, // 1.5, ...
+         "\x3f\xc0\x00\x00\xc0\x10\x02\x01\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c"s},
+        {VT_R8, "\x00\x00\x00\x00\x00\x00\xf0\x3f\x08\x07\x06\x05\x04\x03\x02\x01\x18\x17\x16\x15\x14\x13\x12\x11"s,
+         "\x3f\xf0\x00\x00\x00\x00\x00\x00\x01\x02\x03\x04\x05\x06\x07\x08\x11\x12\x13\x14\x15\x16\x17\x18"s}, // 1.0, ...
         {VT_UI1, "\x00\x01\xff\xfe"s, "\x00\x01\xff\xfe"s},
     };
     for (const auto& row : rows)
         for (const bool big : {true, false}) {
             SCOPED_TRACE(::testing::Message() << "type " << row.type << (big ? " big" : " little") << "-endian");
             ASSERT_EQ(io->put_InstrumentBigEndian(big ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
-            const std::string wire = "#1" + std::to_string(row.memory.size()) + (big ? row.big_endian : row.memory);
+            const std::string length = std::to_string(row.memory.size());
+            const std::string wire = "#" + std::to_string(length.size()) + length + (big ? row.big_endian : row.memory);
             for (const long buffer_size : {1000, 3}) {
                 scripted_session fresh;
                 ASSERT_EQ(io->putref_IO(&fresh), S_OK);
