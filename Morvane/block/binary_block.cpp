@@ -51,8 +51,7 @@ private:
     std::size_t position_ = 0;
 };
 
-} // namespace
-
+// Bytes per element of a block element type, the whole 32-bit code compared; 0 for any other.
 std::size_t block_element_size(std::uint32_t type) noexcept
 {
     switch (type) {
@@ -63,6 +62,8 @@ std::size_t block_element_size(std::uint32_t type) noexcept
     default: return 0;
     }
 }
+
+} // namespace
 
 binary_block::~binary_block() = default;
 

@@ -18,9 +18,6 @@
 
 namespace morvane {
 
-// Bytes per element of a block element type (the whole 32-bit code compared); 0 for any other.
-std::size_t block_element_size(std::uint32_t type) noexcept;
-
 class binary_block {
 public:
     // An empty block; `swap`: elements are reversed between memory and the wire.

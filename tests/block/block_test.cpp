@@ -21,11 +21,16 @@ unique_variant elements(VARTYPE type, const std::string& memory, LONG lower = 0)
         memory.copy(static_cast<char*>(V_ARRAY(holder.get())->pvData), memory.size());
     return holder;
 }
+VARIANT typed(VARTYPE type)
+{
+    VARIANT v{};
+    V_VT(&v) = type;
+    return v;
+}
 
 std::wstring widened(const void* bytes, std::size_t count)
 {
-    const auto* data = static_cast<const unsigned char*>(bytes);
-    return std::wstring(data, data + count);
+    return std::wstring(static_cast<const unsigned char*>(bytes), static_cast<const unsigned char*>(bytes) + count);
 }
 std::wstring array_of(VARTYPE type, const std::string& memory)
 {
@@ -35,13 +40,11 @@ std::wstring array_of(VARTYPE type, const std::string& memory)
 std::wstring result_of(HRESULT hr, const VARIANT& result)
 {
     const std::wstring error = FAILED(hr) ? outcome(hr) + L"; " : L"";
-    if (V_VT(&result) == VT_EMPTY)
-        return error + L"empty";
-    const SAFEARRAY& array = *V_ARRAY(&result);
-    return error + std::to_wstring(V_VT(&result)) + L" from " + std::to_wstring(array.rgsabound[0].lLbound) + L": " +
-           widened(array.pvData, array.rgsabound[0].cElements * array.cbElements);
+    const SAFEARRAY* array = V_VT(&result) == VT_EMPTY ? nullptr : V_ARRAY(&result);
+    return error + (array ? std::to_wstring(V_VT(&result)) + L" from " + std::to_wstring(array->rgsabound[0].lLbound) +
+                                L": " + widened(array->pvData, array->rgsabound[0].cElements * array->cbElements)
+                          : L"empty");
 }
-
 std::string sent_by(const scripted_session& session)
 {
     std::string sent;
@@ -95,30 +98,21 @@ TEST_F(Blocks, ElementsTravelInTheirByteOrderBothWays)
 TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
 {
     const unique_variant two = elements(VT_I2, "\x01\x00\xfe\xff"s), none = elements(VT_I4, ""),
-                         single = elements(VT_R4, "\x00\x00\xc0\x3f"s), from_one = elements(VT_I4, std::string(12, 'x'), 1),
+                         single = elements(VT_R4, "\x00\x00\xc0\x3f"s), from_one = elements(VT_I4, "0123456789ab", 1),
                          variants = elements(VT_VARIANT, ""), eight_bytes = elements(VT_UI1, "12345678");
-    unique_variant grid;
-    const auto of_type = [](VARTYPE type) {
-        VARIANT v;
-        VariantInit(&v);
-        V_VT(&v) = type;
-        return v;
-    };
     SAFEARRAY* referenced = V_ARRAY(&*single);
-    VARIANT by_reference = of_type(VT_ARRAY | VT_BYREF | VT_R4), huge = of_type(VT_ARRAY | VT_UI1),
-            as_doubles = *eight_bytes; // 2 doubles would be 16 bytes: more than the array holds
+    VARIANT by_reference = typed(VT_ARRAY | VT_BYREF | VT_R4), huge = typed(VT_ARRAY | VT_UI1),
+            grid = typed(VT_ARRAY | VT_I2), as_doubles = *eight_bytes; // 8 doubles: more than it holds
     V_ARRAYREF(&by_reference) = &referenced;
     V_VT(&as_doubles) = VT_ARRAY | VT_R8;
     SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 0}};
-    V_VT(grid.get()) = VT_ARRAY | VT_I2;
-    V_ARRAY(grid.get()) = SafeArrayCreate(VT_I2, 2, bounds);
-    std::memcpy(V_ARRAY(grid.get())->pvData, "\x01\x02\x03\x04\x05\x06", 6);
+    const unique_safearray grid_array(V_ARRAY(&grid) = SafeArrayCreate(VT_I2, 2, bounds));
+    std::memcpy(grid_array->pvData, "\x01\x02\x03\x04\x05\x06", 6);
     // 10^9 bytes, described but never read: the size is refused before the data is.
-    unsigned char nothing = 0;
     ASSERT_EQ(SafeArrayAllocDescriptorEx(VT_UI1, 1, &V_ARRAY(&huge)), S_OK);
     V_ARRAY(&huge)->fFeatures |= FADF_AUTO;
     V_ARRAY(&huge)->rgsabound[0] = {1'000'000'000, 0};
-    V_ARRAY(&huge)->pvData = &nothing;
+    V_ARRAY(&huge)->pvData = &huge;
     const std::wstring not_block_type = component_failure(
         E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided in the array argument.", 1025);
     const std::wstring unexpected = describe(E_UNEXPECTED, nullptr);
@@ -133,11 +127,11 @@ TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
         {"command ending in a space", L"A ", *two, L"", "A  #14\x00\x01\xff\xfe\n"s},
         {"empty command, empty array", L"", *none, L"", "#10\n"},
         {"by reference", nullptr, by_reference, L"", "#14\x3f\xc0\x00\x00\n"s},
-        {"lower bound 1", nullptr, *from_one, L"", "#212xxxxxxxxxxxx\n"},
-        {"the first dimension, from the start", nullptr, *grid, L"", "#14\x02\x01\x04\x03\n"},
+        {"lower bound 1", nullptr, *from_one, L"", "#21232107654ba98\n"},
+        {"the first dimension, from the start", nullptr, grid, L"", "#14\x02\x01\x04\x03\n"},
         {"a VARIANT array", L"CMD", *variants, not_block_type, ""},
-        {"a number", L"CMD", of_type(VT_I4), not_block_type, ""},
-        {"no array", L"CMD", of_type(VT_ARRAY | VT_I2), unexpected, ""},
+        {"a number", L"CMD", typed(VT_I4), not_block_type, ""},
+        {"no array", L"CMD", typed(VT_ARRAY | VT_I2), unexpected, ""},
         {"more elements than bytes", L"CMD", as_doubles, unexpected, ""},
         {"10^9 bytes", L"CMD", huge,
          component_failure(E_INVALIDARG, L"The Binary Block provided is too large for the IEEE block format.", 1018),
@@ -157,6 +151,14 @@ TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
     SafeArrayDestroyDescriptor(V_ARRAY(&huge));
 }
 
+lines reads(std::initializer_list<long> counts)
+{
+    lines calls;
+    for (long count : counts)
+        calls.push_back("read " + std::to_string(count));
+    return calls;
+}
+
 // Each response read as a block: the result, and the session calls between switching the
 // termination character off (when it is on) and setting it back, on every way out. Input that
 // an earlier ReadString left is no part of the block; flush-to-END drops it afterwards.
@@ -165,16 +167,17 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
     const auto failed = [](HRESULT hr, const wchar_t* text, DWORD help_context) {
         return component_failure(hr, text, help_context) + L"; empty";
     };
-    const std::wstring unexpected = describe(E_UNEXPECTED, nullptr) + L"; empty", empty = L"empty";
-    const std::wstring no_block = failed(E_FORMATTEDIO_DATA, L"No binary block was found in the input stream.", 1019);
-    const std::wstring short_read = failed(E_FORMATTEDIO_DATA, L"The amount of data retrieved before the end of input "
-                                                               L"was less than the specified size of the binary block.",
-                                           1020);
     const wchar_t* const not_convertible = L"The Safearray cannot be converted to the desired type.";
-    const std::wstring ab = array_of(VT_UI1, "ab");
-    const lines header = {"read 1", "read 1", "read 1"}, // "#", D = 1, the length
-        trailing = {"get_timeout", "put_timeout 100", "read 1", "put_timeout 2000"},
-        drain = {"read_string 1000", "last_status"};
+    const std::wstring unexpected = describe(E_UNEXPECTED, nullptr) + L"; empty", empty = L"empty",
+                       ab = array_of(VT_UI1, "ab"), twenty = array_of(VT_UI1, pattern(20)),
+                       no_block = failed(E_FORMATTEDIO_DATA, L"No binary block was found in the input stream.", 1019),
+                       short_read = failed(E_FORMATTEDIO_DATA, L"The amount of data retrieved before the end of input "
+                                                               L"was less than the specified size of the binary block.",
+                                           1020),
+                       size_106 = failed(E_FORMATTEDIO_DATA, not_convertible, 1024),
+                       type_106 = failed(E_INVALIDARG, not_convertible, 1024);
+    const lines trailing = {"get_timeout", "put_timeout 100", "read 1", "put_timeout 2000"},
+                drain = {"read_string 1000", "last_status"};
     const struct {
         const char* name;
         std::vector<std::string> messages;
@@ -182,41 +185,38 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
         bool seek;
         std::wstring result;
         lines calls;
-        session_op failing_op = session_op::read;
-        int failing_nth = 0;
+        std::pair<session_op, int> failing{};
         bool input_left = false, flush = false, termination_off = false;
     } rows[] = {
-        {"seek to the block", {"1,2#12ab\n"}, VT_UI1, true, ab, lines{"read 1", "read 1", "read 1"} + header + lines{"read 2"} + trailing},
-        {"no block at the start", {"1,2#12ab\n"}, VT_UI1, false, unexpected, {"read 1"}},
-        {"input ends before the mark", {"xy", ""}, VT_UI1, true, no_block, {"read 1", "read 1", "read 1"}},
-        {"no mark before the timeout", {"xy"}, VT_UI1, true, unexpected, {"read 1", "read 1", "read 1"}},
-        {"digit count no digit", {"#A1"}, VT_UI1, false, unexpected, {"read 1", "read 1"}},
-        {"no digit count", {"#", ""}, VT_UI1, false, short_read, {"read 1", "read 1"}},
-        {"length digits short", {"#312", ""}, VT_UI1, false, short_read, {"read 1", "read 1", "read 3"}},
-        {"data short", {"#14ab", ""}, VT_UI1, false, short_read, header + lines{"read 4"}},
-        {"no byte after the data", {"#12ab"}, VT_UI1, false, ab, header + lines{"read 2"} + trailing},
-        {"a length byte ':' counts as 10", {"#21:" + pattern(20) + "\n"}, VT_UI1, false, array_of(VT_UI1, pattern(20)),
-         lines{"read 1", "read 1", "read 2", "read 20"} + trailing},
-        {"a length of 2^31 - 1", {"#9E47483647"}, VT_UI1, false, unexpected, {"read 1", "read 1", "read 9", "read 2147483647"}},
-        {"a length of 2^31", {"#9E47483648"}, VT_UI1, false, short_read, {"read 1", "read 1", "read 9"}},
-        {"a length of -1", {"#1/ab\n"}, VT_UI1, false, empty, header},
-        {"#0", {"#0ab\n"}, VT_UI1, false, empty, {"read 1", "read 1"}},
-        {"#10", {"#10\n"}, VT_UI1, false, empty, header},
-        {"6 bytes as 32-bit integers", {"#16abcdef\n"}, VT_I4, false, failed(E_FORMATTEDIO_DATA, not_convertible, 1024),
-         header + lines{"read 6"} + trailing},
-        {"strings", {"#14abcd\n"}, VT_BSTR, false, failed(E_INVALIDARG, not_convertible, 1024), header + lines{"read 4"} + trailing},
-        {"2 in the low 16 bits only", {"#14abcd\n"}, 0x10002, false, failed(E_INVALIDARG, not_convertible, 1024),
-         header + lines{"read 4"} + trailing},
-        {"data read fails", {"#14abcd\n"}, VT_UI1, false, unexpected, header + lines{"read 4"}, session_op::read, 4},
-        {"byte after the data fails", {"#14abcd\n"}, VT_UI1, false, unexpected, header + lines{"read 4"} + trailing,
-         session_op::read, 5},
-        {"input left", {"#12ab\n", "rest\n"}, VT_UI1, false, ab, header + lines{"read 2"} + trailing, {}, 0, true},
-        {"input left, flush", {"#12ab\n", "rest\n"}, VT_UI1, false, ab, header + lines{"read 2"} + trailing + drain, {}, 0,
+        {"seek to the block", {"1,2#12ab\n"}, VT_UI1, true, ab, reads({1, 1, 1, 1, 1, 1, 2}) + trailing},
+        {"no block at the start", {"1,2#12ab\n"}, VT_UI1, false, unexpected, reads({1})},
+        {"input ends before the mark", {"xy", ""}, VT_UI1, true, no_block, reads({1, 1, 1})},
+        {"no mark before the timeout", {"xy"}, VT_UI1, true, unexpected, reads({1, 1, 1})},
+        {"digit count no digit", {"#A1"}, VT_UI1, false, unexpected, reads({1, 1})},
+        {"no digit count", {"#", ""}, VT_UI1, false, short_read, reads({1, 1})},
+        {"length digits short", {"#312", ""}, VT_UI1, false, short_read, reads({1, 1, 3})},
+        {"data short", {"#14ab", ""}, VT_UI1, false, short_read, reads({1, 1, 1, 4})},
+        {"no byte after the data", {"#12ab"}, VT_UI1, false, ab, reads({1, 1, 1, 2}) + trailing},
+        {"a length byte ':' counts as 10", {"#21:" + pattern(20) + "\n"}, VT_UI1, false, twenty,
+         reads({1, 1, 2, 20}) + trailing},
+        {"a length of 2^31 - 1", {"#9E47483647"}, VT_UI1, false, unexpected, reads({1, 1, 9, 2147483647})},
+        {"a length of 2^31", {"#9E47483648"}, VT_UI1, false, short_read, reads({1, 1, 9})},
+        {"a length of -1", {"#1/ab\n"}, VT_UI1, false, empty, reads({1, 1, 1})},
+        {"#0", {"#0ab\n"}, VT_UI1, false, empty, reads({1, 1})},
+        {"#10", {"#10\n"}, VT_UI1, false, empty, reads({1, 1, 1})},
+        {"6 bytes as 32-bit integers", {"#16abcdef\n"}, VT_I4, false, size_106, reads({1, 1, 1, 6}) + trailing},
+        {"strings", {"#14abcd\n"}, VT_BSTR, false, type_106, reads({1, 1, 1, 4}) + trailing},
+        {"2 in the low 16 bits only", {"#14abcd\n"}, 0x10002, false, type_106, reads({1, 1, 1, 4}) + trailing},
+        {"data read fails", {"#14abcd\n"}, VT_UI1, false, unexpected, reads({1, 1, 1, 4}), {session_op::read, 4}},
+        {"byte after the data fails", {"#14abcd\n"}, VT_UI1, false, unexpected, reads({1, 1, 1, 4}) + trailing,
+         {session_op::read, 5}},
+        {"input left", {"#12ab\n", "rest\n"}, VT_UI1, false, ab, reads({1, 1, 1, 2}) + trailing, {}, true},
+        {"input left, flush", {"#12ab\n", "rest\n"}, VT_UI1, false, ab, reads({1, 1, 1, 2}) + trailing + drain, {},
          true, true},
         {"input left, flush fails", {"#12ab\n", "rest\n"}, VT_UI1, false, session_failure() + L"; " + ab,
-         header + lines{"read 2"} + trailing + lines{"read_string 1000"}, session_op::read_string, 1, true, true},
-        {"termination character off", {"#12ab\n"}, VT_UI1, false, ab, header + lines{"read 2"} + trailing, {}, 0, false,
-         false, true},
+         reads({1, 1, 1, 2}) + trailing + lines{"read_string 1000"}, {session_op::read_string, 1}, true, true},
+        {"termination character off", {"#12ab\n"}, VT_UI1, false, ab, reads({1, 1, 1, 2}) + trailing, {}, false, false,
+         true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -224,20 +224,19 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
         ASSERT_EQ(io->putref_IO(&fresh), S_OK);
         fresh.set_termination_character(!row.termination_off);
         if (row.input_left) {
-            fresh.add_chunk("abc", status_count_reached);
-            fresh.add_chunk("", status_count_reached); // the message goes on
+            fresh.respond("abc", {3}, status_count_reached); // the message goes on after "abc"
             EXPECT_EQ(read(), L"abc");
         }
         const std::size_t before = fresh.calls().size();
         for (const std::string& message : row.messages)
             fresh.add_chunk(message, status_end);
-        if (row.failing_nth)
-            fresh.fail(row.failing_op, row.failing_nth, link_down, L"link down");
+        if (row.failing.second)
+            fresh.fail(row.failing.first, row.failing.second, link_down, L"link down");
         unique_variant result;
-        const HRESULT hr = io->ReadIEEEBlock(NumberType(row.type), row.seek, row.flush ? VARIANT_TRUE : 0, result.get());
+        const HRESULT hr = io->ReadIEEEBlock(NumberType(row.type), row.seek, row.flush, result.get());
         EXPECT_EQ(result_of(hr, *result), row.result);
-        const lines trace = fresh.trace();
         // Switched off only when it was on; set back as it was.
+        const lines trace = fresh.trace();
         const lines off = row.termination_off ? lines{"get_termchar"} : lines{"get_termchar", "put_termchar 0"};
         EXPECT_EQ(lines(trace.begin() + before, trace.end()),
                   off + row.calls + lines{row.termination_off ? "put_termchar 0" : "put_termchar -1"});
