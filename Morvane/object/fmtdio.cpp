@@ -85,24 +85,6 @@ STDMETHODIMP CFmtdIOCls::WriteIEEEBlock(BSTR command, VARIANT, VARIANT_BOOL)
     });
 }
 
-STDMETHODIMP CFmtdIOCls::ReadNumber(NumberType, VARIANT_BOOL, VARIANT* data)
-{
-    return frame(read_method, [&] {
-        clear_result(data);
-        check_io();
-        return E_NOTIMPL;
-    });
-}
-
-STDMETHODIMP CFmtdIOCls::ReadList(NumberType, BSTR, VARIANT* data)
-{
-    return frame(read_list_method, [&] {
-        init_result(data);
-        check_io();
-        return E_NOTIMPL;
-    });
-}
-
 STDMETHODIMP CFmtdIOCls::ReadIEEEBlock(NumberType, VARIANT_BOOL, VARIANT_BOOL, VARIANT* data)
 {
     return frame(read_method, [&] {
