@@ -15,6 +15,7 @@
 #include <visacom.h>
 #include <wrl/client.h>
 #include "bench_session.hpp"
+#include "measure.hpp"
 
 namespace {
 
@@ -23,46 +24,6 @@ using Microsoft::WRL::ComPtr;
 constexpr CLSID clsid_fmtdio = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
 
 volatile std::size_t written_text = 0;
-
-double now()
-{
-    static const double tick = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return 1.0 / static_cast<double>(frequency.QuadPart);
-    }();
-    LARGE_INTEGER count;
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) * tick;
-}
-
-// Seconds per run of `work`, the median of `runs` runs after one to warm up.
-template <typename Work>
-double median_seconds(int runs, Work&& work)
-{
-    work();
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const double start = now();
-        work();
-        times.push_back(now() - start);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-void line(const char* name, double seconds, double bare_seconds)
-{
-    std::printf("%-44s %10.2f ms %10.2f ms %7.2f\n", name, seconds * 1e3, bare_seconds * 1e3, seconds / bare_seconds);
-}
-
-void check(HRESULT hr, const char* what)
-{
-    if (FAILED(hr)) {
-        std::printf("%s failed: 0x%08lX\n", what, static_cast<unsigned long>(hr));
-        std::exit(1);
-    }
-}
 
 ComPtr<IFormattedIO488> create_from_dll()
 {
@@ -87,6 +48,8 @@ int main()
     bench_session session;
     ComPtr<IFormattedIO488> io = create_from_dll();
     check(io->putref_IO(&session), "IO");
+    // First, while the process's peak memory is still that of the list read alone.
+    bench_reading(io.Get(), session);
 
     // Printable text with accented letters, so that the code page has real work to do.
     const std::size_t size = 10u << 20;

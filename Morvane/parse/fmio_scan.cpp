@@ -3,6 +3,18 @@
 #include <cstring>
 
 namespace morvane {
+namespace {
+
+// Usually no byte or one is held behind a token: those moves stay out of the C library.
+void move_bytes(unsigned char* to, const unsigned char* from, int count) noexcept
+{
+    if (count == 1)
+        *to = *from;
+    else if (count > 1)
+        std::memmove(to, from, static_cast<std::size_t>(count));
+}
+
+} // namespace
 
 fmio_scan::fmio_scan() noexcept
 {
@@ -16,11 +28,13 @@ void fmio_scan::fatal(const char* message)
     throw scan_aborted{};
 }
 
-void fmio_scan::drop_token() noexcept
+int fmio_scan::drop_token() noexcept
 {
-    std::memmove(m_buffer.data(), m_buffer.data() + m_token_length, std::size_t(m_fill - m_token_length));
-    m_fill -= m_token_length;
+    const int held = m_fill - m_token_length;
+    move_bytes(m_buffer.data(), m_buffer.data() + m_token_length, held);
+    m_fill = held;
     m_token_length = 0;
+    return held;
 }
 
 scan_rule fmio_scan::match()
@@ -76,7 +90,7 @@ int fmio_scan::read_char()
         return take();
     unsigned char* held = m_buffer.data() + m_token_length;
     const int byte = held[0];
-    std::memmove(held, held + 1, std::size_t(m_fill - m_token_length - 1));
+    move_bytes(held, held + 1, m_fill - m_token_length - 1);
     --m_fill;
     return byte;
 }
@@ -86,7 +100,7 @@ void fmio_scan::unread_char(int byte)
     if (m_fill >= token_buffer_size)
         fatal("Push-back buffer overflow");
     unsigned char* held = m_buffer.data() + m_token_length;
-    std::memmove(held + 1, held, std::size_t(m_fill - m_token_length));
+    move_bytes(held + 1, held, m_fill - m_token_length);
     held[0] = static_cast<unsigned char>(byte);
     ++m_fill;
 }

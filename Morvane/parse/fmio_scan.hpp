@@ -39,6 +39,24 @@ protected:
 
     void enter(scan_condition condition) noexcept { m_condition = condition; }
 
+    // For a derived scanner that takes a whole token straight from the window: whether it may
+    // (in the response condition, with no byte held once the last token is dropped), and the
+    // byte read behind that token, to be held as a read-ahead byte is.
+    bool nothing_held() noexcept { return drop_token() == 0 && m_condition == scan_condition::response; }
+    // Whether the one byte held is `byte`, a token that cannot grow; it is then the token.
+    bool held_alone(unsigned char byte) noexcept
+    {
+        if (drop_token() != 1 || m_buffer[0] != byte || m_condition != scan_condition::response)
+            return false;
+        m_token_length = 1;
+        return true;
+    }
+    void hold(unsigned char byte) noexcept
+    {
+        m_buffer[0] = byte;
+        m_fill = 1;
+    }
+
     // The next byte (0-255), or end_of_data; called when the window is used up.
     virtual int input() = 0;
     // At the end of the data with no byte of a token read: non-zero ends the scan.
@@ -56,7 +74,8 @@ protected:
 
 private:
     int take() { return m_next != m_end ? m_map[*m_next++] : input(); }
-    void drop_token() noexcept;
+    // Drops the last token's bytes; what stays held behind it moves to the front. The count held.
+    int drop_token() noexcept;
 
     scan_condition m_condition = scan_condition::initial;
     int m_fill = 0;

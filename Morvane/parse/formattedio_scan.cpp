@@ -1,6 +1,7 @@
 #include "parse/formattedio_scan.hpp"
 
 #include <comdef.h>
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -20,6 +21,7 @@ formattedio_scan::formattedio_scan(ieee488_formatter* source, int kind, VARIANT*
         m_map[','] = first;
     for (const char separator : m_separators)
         m_map[static_cast<unsigned char>(separator)] = ',';
+    m_shortcut = !number_read() && m_separators.find_first_of("0123456789+-.eE") == std::string::npos;
 }
 
 formattedio_scan::~formattedio_scan()
@@ -63,6 +65,14 @@ void formattedio_scan::error(const char* format, ...)
 
 int formattedio_scan::next_token()
 {
+    if (m_shortcut && nothing_held())
+        if (const int token = number_shortcut())
+            return token;
+    // The byte behind a number is usually a separator or a line feed, a token by itself.
+    if (held_alone(','))
+        return scan_token::SEPARATOR;
+    if (held_alone('\n'))
+        return scan_token::NEWLINE;
     switch (match()) {
     case no_rule:
         return scan_token::END_OF_DATA;
@@ -108,16 +118,17 @@ int formattedio_scan::number_action(bool integer_test)
         else if (byte != end_of_data)
             return text_item(std::string(text) + static_cast<char>(byte));
     }
-    const double real = text_to_double(text);
     if (integer_test) {
-        const LONG integer = text_to_long(text);
-        if (static_cast<double>(integer) == real) {
+        // Up to nine digits both conversions give the same value; strtod need not be asked.
+        const long_value integer = text_to_long(text);
+        if (integer.digits <= 9 || static_cast<double>(integer.value) == text_to_double(text)) {
             release_value();
             V_VT(m_value) = VT_I4;
-            V_I4(m_value) = integer;
+            V_I4(m_value) = integer.value;
             return scan_token::INTEGER;
         }
     }
+    const double real = text_to_double(text);
     if (std::isfinite(real)) {
         release_value();
         V_VT(m_value) = VT_R8;
@@ -129,6 +140,56 @@ int formattedio_scan::number_action(bool integer_test)
     m_saved_rest.resize(kept_before);
     store_text(item);
     return scan_token::STRING;
+}
+
+// The shapes taken here are those whose longest match is the whole text: an optional sign,
+// digits with an optional fraction, an optional exponent. A signed "5." without fraction
+// digits is not one of them (the integer "-5" is the token there), nor anything that the
+// number action would not give as INTEGER or REAL (too long, too large, beyond 32 bits).
+int formattedio_scan::number_shortcut()
+{
+    const auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+    const auto ends_token = [this](unsigned char c) { return m_map[c] == ',' || m_map[c] == '\n'; };
+    const unsigned char* begin = m_next;
+    // Within the token buffer's reach: the token and the byte behind it.
+    const unsigned char* end = begin + std::min<std::ptrdiff_t>(m_end - begin, token_buffer_size);
+    const unsigned char* p = begin;
+    const bool negative = p != end && *p == '-';
+    const bool sign = negative || (p != end && *p == '+');
+    p += sign;
+    if (p == end || !(digit(*p) || *p == '.'))
+        return 0;
+    // An integer of up to ten digits is exact whichever way it is read.
+    const unsigned char* after = p;
+    std::uint64_t magnitude = 0;
+    while (after != end && digit(*after) && after - p < 10)
+        magnitude = magnitude * 10 + (*after++ - '0');
+    if (after == end)
+        return 0;
+    int token;
+    if (ends_token(*after) && after != p && magnitude <= 0x7FFFFFFFu + negative) {
+        release_value();
+        V_VT(m_value) = VT_I4;
+        V_I4(m_value) = static_cast<LONG>(negative ? -std::int64_t(magnitude) : std::int64_t(magnitude));
+        token = scan_token::INTEGER;
+    } else {
+        if (sign && *after == '.' && (after + 1 == end || !digit(after[1])))
+            return 0;
+        double real = 0;
+        const auto [real_end, real_error] = std::from_chars(reinterpret_cast<const char*>(p),
+                                                            reinterpret_cast<const char*>(end), real,
+                                                            std::chars_format::general);
+        after = reinterpret_cast<const unsigned char*>(real_end);
+        if (real_error != std::errc() || after == end || !ends_token(*after))
+            return 0;
+        release_value();
+        V_VT(m_value) = VT_R8;
+        V_R8(m_value) = negative ? -real : real;
+        token = scan_token::REAL;
+    }
+    hold(m_map[*after]);
+    m_next = after + 1;
+    return token;
 }
 
 int formattedio_scan::text_item(std::string text)

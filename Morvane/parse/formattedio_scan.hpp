@@ -51,6 +51,9 @@ protected:
 
 private:
     bool number_read() const noexcept;
+    // A plain number followed by "," or LF, where the window holds both, as the rules and the
+    // number action would take it; 0 for anything else, which the automaton then scans.
+    int number_shortcut();
     int number_action(bool integer_test);
     // An item of text that starts with `text`: the bytes up to the next "," or LF stay in it.
     int text_item(std::string text);
@@ -64,6 +67,7 @@ private:
     std::string m_error_text;
     std::string m_separators;
     const unsigned char* m_window_begin = nullptr;
+    bool m_shortcut; // list reads whose separators leave number text as it is
 };
 
 } // namespace morvane

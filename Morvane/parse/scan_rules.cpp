@@ -43,13 +43,6 @@ constexpr byte_class class_of(unsigned char byte) noexcept
     }
 }
 
-constexpr std::array<std::uint8_t, 256> byte_classes = [] {
-    std::array<std::uint8_t, 256> classes{};
-    for (int byte = 0; byte < 256; ++byte)
-        classes[byte] = class_of(static_cast<unsigned char>(byte));
-    return classes;
-}();
-
 using class_set = std::uint16_t;
 constexpr class_set of(byte_class c) noexcept { return class_set(1u << c); }
 constexpr class_set blanks = of(blank) | of(carriage_return);
@@ -150,20 +143,15 @@ struct positions {
     }
 };
 
-constexpr std::size_t state_capacity = 48;
+constexpr std::size_t state_capacity = scan_tables::state_capacity;
+static_assert(class_count == scan_tables::class_count);
 
-struct automaton_tables {
-    std::array<std::array<std::uint8_t, class_count>, state_capacity> next{};
-    std::array<scan_rule, state_capacity> rule{};
-    std::array<bool, state_capacity> grows{};
-    std::array<std::uint8_t, 2> start{};
-    std::size_t count = 0;
-};
-
-constexpr automaton_tables build()
+constexpr scan_tables build()
 {
     std::array<positions, state_capacity> sets{};
-    automaton_tables t;
+    scan_tables t{};
+    for (int byte = 0; byte < 256; ++byte)
+        t.byte_class[byte] = class_of(static_cast<unsigned char>(byte));
     t.count = 1; // state 0, the empty set, is the dead state
     const auto state_of = [&](const positions& set) {
         for (std::size_t s = 0; s < t.count; ++s)
@@ -192,29 +180,9 @@ constexpr automaton_tables build()
     return t;
 }
 
-constexpr automaton_tables tables = build();
-
 } // namespace
 
-scan_automaton::state scan_automaton::start(scan_condition condition) noexcept
-{
-    return tables.start[static_cast<std::size_t>(condition)];
-}
-
-scan_automaton::state scan_automaton::next(state from, unsigned char byte) noexcept
-{
-    return tables.next[from][byte_classes[byte]];
-}
-
-scan_rule scan_automaton::rule(state s) noexcept
-{
-    return tables.rule[s];
-}
-
-bool scan_automaton::can_grow(state s) noexcept
-{
-    return tables.grows[s];
-}
+constexpr scan_tables scan_table = build();
 
 scan_automaton::match scan_automaton::longest(scan_condition condition, std::string_view text) noexcept
 {

@@ -21,17 +21,30 @@ enum scan_rule : std::uint8_t {
 
 enum class scan_condition : std::uint8_t { initial, response };
 
+// The tables, built by the compiler; the scanner steps through them inline, byte by byte.
+struct scan_tables {
+    static constexpr std::size_t class_count = 10;
+    static constexpr std::size_t state_capacity = 48;
+    std::uint8_t byte_class[256];
+    std::uint8_t next[state_capacity][class_count];
+    scan_rule rule[state_capacity];
+    bool grows[state_capacity];
+    std::uint8_t start[2];
+    std::size_t count;
+};
+extern const scan_tables scan_table;
+
 class scan_automaton {
 public:
     using state = std::uint8_t;
     static constexpr state dead = 0;
 
-    static state start(scan_condition condition) noexcept;
-    static state next(state from, unsigned char byte) noexcept;
+    static state start(scan_condition condition) noexcept { return scan_table.start[int(condition)]; }
+    static state next(state from, unsigned char byte) noexcept { return scan_table.next[from][scan_table.byte_class[byte]]; }
     // The rule that accepts in `s`, or no_rule.
-    static scan_rule rule(state s) noexcept;
+    static scan_rule rule(state s) noexcept { return scan_table.rule[s]; }
     // Whether any byte leads out of `s` to a live state.
-    static bool can_grow(state s) noexcept;
+    static bool can_grow(state s) noexcept { return scan_table.grows[s]; }
 
     // The longest prefix of `text` that a rule accepts, as the scanner finds it; for tests.
     struct match {

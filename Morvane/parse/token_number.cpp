@@ -16,16 +16,12 @@ struct signed_text {
     const char* end;
 };
 
-// The text after white space and a sign, up to the first NUL.
+// The text after white space and a sign. Every conversion stops at a NUL by itself, as
+// strtod's and strtol's do at the end of their string.
 signed_text unsigned_part(std::string_view text) noexcept
 {
     const char* p = text.data();
     const char* end = p + text.size();
-    for (const char* nul = p; nul != end; ++nul)
-        if (*nul == '\0') {
-            end = nul;
-            break;
-        }
     while (p != end && (*p == ' ' || (*p >= '\t' && *p <= '\r')))
         ++p;
     signed_text result{false, p, end};
@@ -55,15 +51,19 @@ double text_to_double(std::string_view text) noexcept
     return number.negative ? -value : value;
 }
 
-LONG text_to_long(std::string_view text) noexcept
+long_value text_to_long(std::string_view text) noexcept
 {
     const signed_text number = unsigned_part(text);
-    constexpr std::int64_t most = std::int64_t(std::numeric_limits<LONG>::max()) + 1;
-    std::int64_t magnitude = 0;
-    for (const char* p = number.begin; p != number.end && *p >= '0' && *p <= '9'; ++p)
-        magnitude = std::min(magnitude * 10 + (*p - '0'), most);
-    const std::int64_t value = number.negative ? -magnitude : std::min(magnitude, most - 1);
-    return static_cast<LONG>(value);
+    constexpr std::uint64_t most = std::uint64_t(std::numeric_limits<LONG>::max()) + 1;
+    std::uint64_t magnitude = 0;
+    auto [stop, error] = std::from_chars(number.begin, number.end, magnitude);
+    if (error == std::errc::invalid_argument)
+        stop = number.begin;
+    else if (error == std::errc::result_out_of_range)
+        magnitude = most;
+    magnitude = std::min(magnitude, number.negative ? most : most - 1);
+    const auto value = static_cast<LONG>(number.negative ? 0 - std::int64_t(magnitude) : std::int64_t(magnitude));
+    return {value, static_cast<std::size_t>(stop - number.begin)};
 }
 
 } // namespace morvane

@@ -10,7 +10,11 @@ namespace morvane {
 
 // Infinite when the value is beyond a double; 0 when it is too small even for a subnormal.
 double text_to_double(std::string_view text) noexcept;
-// Saturated at the limits of a 32-bit integer.
-LONG text_to_long(std::string_view text) noexcept;
+// Saturated at the limits of a 32-bit integer; with the number of digits it took.
+struct long_value {
+    LONG value;
+    std::size_t digits;
+};
+long_value text_to_long(std::string_view text) noexcept;
 
 } // namespace morvane
