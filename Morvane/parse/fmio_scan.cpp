@@ -5,7 +5,7 @@
 namespace morvane {
 namespace {
 
-// Usually no byte or one is held behind a token: those moves stay out of the C library.
+// As in drop_token: one byte moved by hand.
 void move_bytes(unsigned char* to, const unsigned char* from, int count) noexcept
 {
     if (count == 1)
@@ -26,15 +26,6 @@ void fmio_scan::fatal(const char* message)
 {
     error("%s", message);
     throw scan_aborted{};
-}
-
-int fmio_scan::drop_token() noexcept
-{
-    const int held = m_fill - m_token_length;
-    move_bytes(m_buffer.data(), m_buffer.data() + m_token_length, held);
-    m_fill = held;
-    m_token_length = 0;
-    return held;
 }
 
 scan_rule fmio_scan::match()

@@ -9,6 +9,7 @@
 // does a few loads and one table step.
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include "parse/scan_rules.hpp"
 
@@ -75,7 +76,18 @@ protected:
 private:
     int take() { return m_next != m_end ? m_map[*m_next++] : input(); }
     // Drops the last token's bytes; what stays held behind it moves to the front. The count held.
-    int drop_token() noexcept;
+    int drop_token() noexcept
+    {
+        const int held = m_fill - m_token_length;
+        // Usually no byte or one is held: those moves stay out of the C library.
+        if (held == 1)
+            m_buffer[0] = m_buffer[m_token_length];
+        else if (held > 1)
+            std::memmove(m_buffer.data(), m_buffer.data() + m_token_length, static_cast<std::size_t>(held));
+        m_fill = held;
+        m_token_length = 0;
+        return held;
+    }
 
     scan_condition m_condition = scan_condition::initial;
     int m_fill = 0;
