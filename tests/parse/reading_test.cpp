@@ -1,5 +1,6 @@
 // ReadNumber and ReadList through a bound object: values, errors, and what the next read sees.
 #include <gtest/gtest.h>
+#include <cmath>
 #include <random>
 #include <sstream>
 #include "platform/ansi.hpp"
@@ -187,6 +188,32 @@ TEST_F(Reading, ListOfEachElementType)
         EXPECT_EQ(read(), row.next);
         if (row.next != L"next\n") {
             EXPECT_EQ(read(), L"next\n");
+        }
+    }
+}
+
+// Long lists fill many blocks of the value store, and the next list reuses them.
+TEST_F(Reading, LongListsKeepEveryValueInOrder)
+{
+    std::string response;
+    for (int i = 0; i < 40000; ++i)
+        response += std::to_string(i) + (i % 5 ? "," : ".5,");
+    response.back() = '\n';
+    for (const VARTYPE type : {VT_I4, VT_R8, VT_VARIANT, VT_I4}) {
+        session.respond(response);
+        unique_variant result;
+        ASSERT_EQ(io->ReadList(NumberType(type), nullptr, result.get()), S_OK);
+        unique_variant element;
+        for (LONG i = 0; i < 40000; ++i) {
+            const HRESULT hr = SafeArrayGetElement(V_ARRAY(result.get()), &i, type == VT_VARIANT ? static_cast<void*>(element.get())
+                                                                                                   : &element.get()->llVal);
+            if (type != VT_VARIANT)
+                V_VT(element.get()) = type;
+            ASSERT_EQ(hr, S_OK);
+            ASSERT_EQ(element.change_type(VT_R8), S_OK);
+            const double read = i % 5 ? i : i + 0.5;
+            const double expected = type == VT_I4 ? std::nearbyint(read) : read; // halves to even
+            ASSERT_EQ(V_R8(element.get()), expected) << "element " << i << " of type " << type;
         }
     }
 }
