@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
-#include <psapi.h>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include <visacom.h>
 #include <wrl/client.h>
 #include "bench_session.hpp"
+#include "measure.hpp"
 
 namespace {
 
@@ -24,46 +24,6 @@ using Microsoft::WRL::ComPtr;
 constexpr CLSID clsid_fmtdio = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
 
 volatile std::size_t written_text = 0;
-
-double now()
-{
-    static const double tick = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return 1.0 / static_cast<double>(frequency.QuadPart);
-    }();
-    LARGE_INTEGER count;
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) * tick;
-}
-
-// Seconds per run of `work`, the median of `runs` runs after one to warm up.
-template <typename Work>
-double median_seconds(int runs, Work&& work)
-{
-    work();
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const double start = now();
-        work();
-        times.push_back(now() - start);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-void line(const char* name, double seconds, double bare_seconds)
-{
-    std::printf("%-44s %10.2f ms %10.2f ms %7.2f\n", name, seconds * 1e3, bare_seconds * 1e3, seconds / bare_seconds);
-}
-
-void check(HRESULT hr, const char* what)
-{
-    if (FAILED(hr)) {
-        std::printf("%s failed: 0x%08lX\n", what, static_cast<unsigned long>(hr));
-        std::exit(1);
-    }
-}
 
 ComPtr<IFormattedIO488> create_from_dll()
 {
@@ -80,84 +40,6 @@ ComPtr<IFormattedIO488> create_from_dll()
     return io;
 }
 
-// Memory that the process has touched: now, and at most so far.
-struct resident_memory {
-    std::size_t now, peak;
-};
-resident_memory resident()
-{
-    PROCESS_MEMORY_COUNTERS counters{};
-    check(GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? S_OK : E_FAIL,
-          "GetProcessMemoryInfo");
-    return {counters.WorkingSetSize, counters.PeakWorkingSetSize};
-}
-
-// Blocks of 100 MiB of floats each way, in both byte orders, beside one memcpy of as many bytes
-// into new memory: a read's result is new memory too, and so is the array that the session
-// makes for it, as a real session does. Reading's peak memory is counted from just before the
-// process's first block read, so the session's array is part of it.
-void bench_blocks(IFormattedIO488& io, bench_session& session, int runs)
-{
-    constexpr std::size_t size = 100u << 20;
-    SAFEARRAY* floats = SafeArrayCreateVector(VT_R4, 0, size / sizeof(float));
-    auto* values = static_cast<float*>(floats->pvData);
-    for (std::size_t i = 0; i < size / sizeof(float); ++i)
-        values[i] = static_cast<float>(i) * 0.25f;
-    VARIANT data;
-    V_VT(&data) = VT_ARRAY | VT_R4;
-    V_ARRAY(&data) = floats;
-    // The instrument's answer: the same floats, big-endian, and a line feed.
-    std::string response = "#9" + std::to_string(size);
-    const std::size_t header = response.size();
-    response.resize(header + size + 1, '\n');
-    for (std::size_t i = 0; i < size; ++i)
-        response[header + i] = reinterpret_cast<const char*>(values)[i - i % 4 + 3 - i % 4];
-
-    const auto read_block = [&] {
-        session.lend(response);
-        VARIANT result;
-        VariantInit(&result);
-        check(io.ReadIEEEBlock(NumberType_R4, VARIANT_FALSE, VARIANT_FALSE, &result), "ReadIEEEBlock");
-        return result;
-    };
-    const std::size_t before = resident().now;
-    VARIANT first = read_block();
-    const double peak = static_cast<double>(resident().peak - before) / size;
-    if (std::memcmp(V_ARRAY(&first)->pvData, values, size) != 0) {
-        std::printf("ReadIEEEBlock returned other floats\n");
-        std::exit(1);
-    }
-    VariantClear(&first);
-
-    const double bare = median_seconds(runs, [&] {
-        auto copy = std::make_unique_for_overwrite<char[]>(size);
-        std::memcpy(copy.get(), values, size);
-        written_text = static_cast<std::size_t>(copy[size - 1]);
-    });
-    line("  of which the session's Read of the data", median_seconds(runs, [&] {
-        session.lend(std::string_view(response).substr(header));
-        SAFEARRAY* bytes = nullptr;
-        check(session.Read(static_cast<LONG>(size), &bytes), "Read");
-        SafeArrayDestroy(bytes);
-    }), bare);
-    check(io.SetBufferSize(BufferMask_Output, 1 << 20), "SetBufferSize");
-    for (const bool big : {true, false}) {
-        check(io.put_InstrumentBigEndian(big ? VARIANT_TRUE : VARIANT_FALSE), "InstrumentBigEndian");
-        const std::string order = big ? "big-endian" : "little-endian";
-        line(("WriteIEEEBlock 100 MiB of floats, " + order).c_str(), median_seconds(runs, [&] {
-            check(io.WriteIEEEBlock(nullptr, data, VARIANT_TRUE), "WriteIEEEBlock");
-        }), bare);
-        line(("ReadIEEEBlock 100 MiB of floats, " + order).c_str(), median_seconds(runs, [&] {
-            VARIANT result = read_block();
-            VariantClear(&result);
-        }), bare);
-    }
-    std::printf("%-44s %10.2f x the block\n", "ReadIEEEBlock peak memory", peak);
-    check(io.SetBufferSize(BufferMask_Output, 1000), "SetBufferSize");
-    check(io.put_InstrumentBigEndian(VARIANT_TRUE), "InstrumentBigEndian");
-    SafeArrayDestroy(floats);
-}
-
 } // namespace
 
 int main()
@@ -166,6 +48,8 @@ int main()
     bench_session session;
     ComPtr<IFormattedIO488> io = create_from_dll();
     check(io->putref_IO(&session), "IO");
+    // First, while the process's peak memory is still that of the list read alone.
+    bench_reading(io.Get(), session);
 
     // Printable text with accented letters, so that the code page has real work to do.
     const std::size_t size = 10u << 20;
@@ -179,7 +63,7 @@ int main()
     const int runs = 7;
 
     std::printf("%-44s %13s %13s %7s\n", "case", "median", "bare work", "ratio");
-    bench_blocks(*io.Get(), session, runs);
+    bench_blocks(io.Get(), session);
     const double write = median_seconds(runs, [&] { check(io->WriteString(long_text, VARIANT_TRUE), "WriteString"); });
     const double bare_write = median_seconds(runs, [&] {
         auto bytes = std::make_unique_for_overwrite<char[]>(size); // new memory, as a conversion needs

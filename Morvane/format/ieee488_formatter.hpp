@@ -1,6 +1,7 @@
 #pragma once
 // A list of values of one element type between a safe array and the wire. WriteList loads it
-// from the caller's array and writes it as one separated list.
+// from the caller's array and writes it as one separated list; ReadList and ReadNumber read a
+// response into it through the response parser and store it as a safe array.
 //
 // Elements that need no conversion are read where they lie in the caller's array, which is
 // held open for the formatter's life; the others are converted into values of its own when
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include "format/parsed_values.hpp"
 #include "platform/safearray.hpp"
 #include "platform/variant.hpp"
 #include "stream/comio_stream.hpp"
@@ -18,8 +20,10 @@ namespace morvane {
 
 class ieee488_formatter {
 public:
-    // `separators`: for writing, its first byte goes between elements. `type`: an element code.
-    ieee488_formatter(std::string separators, VARTYPE type) : m_type(type), m_separators(std::move(separators)) {}
+    // `separators`: for writing, its first byte goes between elements; for reading, each byte
+    // separates items. `type`: an element code. `pool`: where the blocks of a long read come from.
+    ieee488_formatter(std::string separators, VARTYPE type, block_pool* pool = nullptr)
+        : m_type(type), m_separators(std::move(separators)), m_pool(pool) {}
     virtual ~ieee488_formatter();
     ieee488_formatter(const ieee488_formatter&) = delete;
     ieee488_formatter& operator=(const ieee488_formatter&) = delete;
@@ -28,6 +32,21 @@ public:
     void load_array(const VARIANT& data);
     // The elements, separated, without anything before or after them.
     void write_list(basic_comostream& out);
+
+    // One list response from `in`, in the element type; the rest of a response whose list
+    // ended at a line feed is dropped. Nothing is read from a stream that is not good.
+    void read_list(basic_comistream& in);
+    // The list read, as a one-dimensional array of the element type with lower bound 0.
+    void store_array(VARIANT& result);
+    // The first number of the response; the rest stays for the next read unless `flush`.
+    void read_number(basic_comistream& in, bool flush);
+    // The number read; std::out_of_range when none was.
+    double first_value() const;
+
+    // The stream that the parser reads, and each item it reads (what that owns is taken over).
+    void attach(basic_comistream& in) noexcept { m_stream = &in; }
+    basic_comistream& stream() const noexcept { return *m_stream; }
+    void append_parsed(VARIANT& value) { m_parsed->take(value); }
 
 private:
     std::size_t size() const noexcept { return m_in_place ? m_count : m_values.size(); }
@@ -42,6 +61,11 @@ private:
     std::optional<safearray_data> m_in_place;
     VARTYPE m_in_place_type = VT_EMPTY;
     std::size_t m_count = 0;
+
+    // Reading: the stream, and the values read in the type of the read.
+    block_pool* m_pool;
+    basic_comistream* m_stream = nullptr;
+    std::optional<parsed_values> m_parsed;
 };
 
 } // namespace morvane

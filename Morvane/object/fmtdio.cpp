@@ -74,26 +74,6 @@ STDMETHODIMP CFmtdIOCls::put_InstrumentBigEndian(VARIANT_BOOL big_endian)
     return frame(unchecked_method, [&] { m_bigEndian = big_endian; });
 }
 
-// ---- methods whose work arrives with later capabilities: the frame and its checks only
-
-STDMETHODIMP CFmtdIOCls::ReadNumber(NumberType, VARIANT_BOOL, VARIANT* data)
-{
-    return frame(read_method, [&] {
-        clear_result(data);
-        check_io();
-        return E_NOTIMPL;
-    });
-}
-
-STDMETHODIMP CFmtdIOCls::ReadList(NumberType, BSTR, VARIANT* data)
-{
-    return frame(read_list_method, [&] {
-        init_result(data);
-        check_io();
-        return E_NOTIMPL;
-    });
-}
-
 // ---- ISupportErrorInfo, IProvideClassInfo2
 
 STDMETHODIMP CFmtdIOCls::InterfaceSupportsErrorInfo(REFIID riid)

@@ -14,6 +14,7 @@
 #include <visacom.h>
 #include <wrl/client.h>
 #include "server/com_object.hpp"
+#include "format/parsed_values.hpp"
 #include "object/call_frame.hpp"
 #include "platform/critical_section.hpp"
 #include "stream/comio_stream.hpp"
@@ -71,6 +72,7 @@ private:
     VARIANT_BOOL m_bigEndian = VARIANT_TRUE;
     const std::uint32_t m_inBufferSize = 1000;
     const std::uint32_t m_outBufferSize = 1000;
+    block_pool m_blocks; // memory of long list reads, kept for the next one
 };
 
 } // namespace morvane

@@ -235,37 +235,48 @@ void comio_buf::read_message(message_sink& sink)
     });
 }
 
+bool comio_buf::put_back(std::span<const unsigned char> bytes)
+{
+    std::size_t n = bytes.size();
+    for (; n > 0 && eback() < gptr(); --n) {
+        if (!traits_type::eq(gptr()[-1], bytes[n - 1]))
+            return false;
+        gbump(-1);
+    }
+    if (n == 0)
+        return true;
+    // The area holds only unread bytes now; the others go in front of them.
+    const std::size_t count = static_cast<std::size_t>(egptr() - eback());
+    const bool ends_after_area = end_of_message_ != nullptr || count == 0;
+    if (n + count > in_buffer_.size) {
+        block grown = allocate(std::max<std::size_t>(in_size_, n + count));
+        std::memcpy(grown.bytes.get() + n, eback(), count);
+        in_buffer_ = std::move(grown);
+    } else {
+        std::memmove(in_buffer_.bytes.get() + n, eback(), count);
+    }
+    unsigned char* begin = in_buffer_.bytes.get();
+    std::memcpy(begin, bytes.data(), n);
+    setg(begin, begin, begin + n + count);
+    if (ends_after_area)
+        end_of_message_ = egptr();
+    return true;
+}
+
 comio_buf::int_type comio_buf::pbackfail(int_type c)
 {
-    const bool is_eof = traits_type::eq_int_type(c, traits_type::eof());
-    if (eback() < gptr()) {
-        if (!is_eof && !traits_type::eq(gptr()[-1], traits_type::to_char_type(c)))
-            return traits_type::eof();
+    if (traits_type::eq_int_type(c, traits_type::eof())) {
+        if (eback() == gptr())
+            return traits_type::eof(); // nothing before the area to step back to
         gbump(-1);
         return traits_type::not_eof(c);
     }
-    if (is_eof)
-        return traits_type::eof(); // nothing before the area to step back to
-
-    const std::size_t count = static_cast<std::size_t>(egptr() - eback());
-    const bool ends_after_area = end_of_message_ != nullptr || count == 0;
-    if (count == in_buffer_.size) {
-        block grown;
-        try {
-            grown = allocate(std::size_t(in_size_) + count);
-        } catch (...) {
-            return traits_type::eof();
-        }
-        std::memcpy(grown.bytes.get(), eback(), count);
-        in_buffer_ = std::move(grown);
+    const unsigned char byte = traits_type::to_char_type(c);
+    try {
+        return put_back({&byte, 1}) ? c : traits_type::eof();
+    } catch (...) {
+        return traits_type::eof();
     }
-    unsigned char* begin = in_buffer_.bytes.get();
-    std::memmove(begin + 1, begin, count);
-    begin[0] = traits_type::to_char_type(c);
-    setg(begin, begin, begin + 1 + count);
-    if (ends_after_area)
-        end_of_message_ = egptr();
-    return c;
 }
 
 void comio_buf::drain()

@@ -54,6 +54,14 @@ public:
     // The rest of the current message, up to its end-of-file, as reading it byte by byte would
     // take it; the end-of-file is taken too.
     void read_message(message_sink& sink);
+    // The unread bytes of the input area, for a reader that scans them where they lie, and
+    // taking the first `count` of them.
+    std::span<const unsigned char> unread_area() const noexcept { return {gptr(), egptr()}; }
+    void take(std::size_t count) noexcept { gbump(static_cast<int>(count)); }
+    // Puts `bytes` back in front of the unread input, as putting them back one by one, last
+    // first, would: stepping back over those still in the area and inserting the others.
+    // False when one of them differs from the byte read before it.
+    bool put_back(std::span<const unsigned char> bytes);
 
     const loc_com_error* last_error() const noexcept { return last_error_.get(); }
     void set_last_error(const loc_com_error& error);

@@ -1,0 +1,124 @@
+#include "format/parsed_values.hpp"
+
+#include <algorithm>
+#include <oleauto.h>
+
+namespace morvane {
+namespace {
+
+std::size_t size_of(VARTYPE type) noexcept
+{
+    switch (type) {
+    case VT_UI1: return 1;
+    case VT_I2: return 2;
+    case VT_I4: case VT_R4: return 4;
+    case VT_VARIANT: return sizeof(VARIANT);
+    default: return 8; // VT_R8, VT_BSTR
+    }
+}
+
+} // namespace
+
+std::unique_ptr<unsigned char[]> block_pool::take()
+{
+    if (free_.empty())
+        return std::make_unique_for_overwrite<unsigned char[]>(block_size);
+    std::unique_ptr<unsigned char[]> block = std::move(free_.back());
+    free_.pop_back();
+    return block;
+}
+
+void block_pool::give(std::unique_ptr<unsigned char[]> block) noexcept
+{
+    if (free_.size() < kept_most) {
+        try {
+            free_.push_back(std::move(block));
+        } catch (...) {
+        }
+    }
+}
+
+parsed_values::parsed_values(VARTYPE type, block_pool* pool) noexcept
+    : m_type(type), m_size(size_of(type)), m_pool(pool), m_room(m_inline.size() / m_size), m_cursor(m_inline.data())
+{
+}
+
+parsed_values::~parsed_values()
+{
+    clear();
+}
+
+void parsed_values::next_block()
+{
+    m_blocks.reserve(m_blocks.size() + 1);
+    m_blocks.push_back(m_pool ? m_pool->take() : std::make_unique_for_overwrite<unsigned char[]>(block_pool::block_size));
+    m_cursor = m_blocks.back().get();
+    m_room = block_pool::block_size / m_size;
+}
+
+void parsed_values::take(VARIANT& value)
+{
+    if (m_type == VT_VARIANT) {
+        push(value);
+        VariantInit(&value);
+        return;
+    }
+    if (m_type == VT_BSTR) {
+        push(V_BSTR(&value));
+        VariantInit(&value);
+        return;
+    }
+    switch (m_type) {
+    case VT_UI1: push(V_UI1(&value)); break;
+    case VT_I2: push(V_I2(&value)); break;
+    case VT_I4: push(V_I4(&value)); break;
+    case VT_R4: push(V_R4(&value)); break;
+    default: push(V_R8(&value)); break;
+    }
+}
+
+template <typename Each>
+void parsed_values::for_each_piece(Each&& each) noexcept
+{
+    std::size_t left = m_count;
+    const std::size_t first = std::min(left, m_inline.size() / m_size);
+    each(m_inline.data(), first);
+    left -= first;
+    for (const auto& block : m_blocks) {
+        const std::size_t n = std::min(left, block_pool::block_size / m_size);
+        each(block.get(), n);
+        left -= n;
+    }
+}
+
+void parsed_values::move_to(unsigned char* to) noexcept
+{
+    for_each_piece([&](unsigned char* piece, std::size_t n) {
+        std::memcpy(to, piece, n * m_size);
+        to += n * m_size;
+    });
+    m_count = 0; // what the values owned belongs to `to` now
+    clear();
+}
+
+void parsed_values::clear() noexcept
+{
+    if (m_type == VT_BSTR || m_type == VT_VARIANT)
+        for_each_piece([&](unsigned char* piece, std::size_t n) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (m_type == VT_BSTR)
+                    SysFreeString(reinterpret_cast<BSTR*>(piece)[i]);
+                else
+                    VariantClear(reinterpret_cast<VARIANT*>(piece) + i);
+            }
+        });
+    for (auto& block : m_blocks)
+        if (m_pool)
+            m_pool->give(std::move(block));
+    m_blocks.clear();
+    m_count = 0;
+    m_room = m_inline.size() / m_size;
+    m_cursor = m_inline.data();
+}
+
+} // namespace morvane

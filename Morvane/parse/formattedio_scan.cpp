@@ -1,0 +1,229 @@
+#include "parse/formattedio_scan.hpp"
+
+#include <comdef.h>
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include "format/ieee488_formatter.hpp"
+#include "parse/token_number.hpp"
+#include "platform/ansi.hpp"
+
+namespace morvane {
+
+// Inside the scanner "," always means a separator: every separator arrives as ",", and a
+// literal "," travels as the first separator, to be given back as "," in item text.
+formattedio_scan::formattedio_scan(ieee488_formatter* source, int kind, VARIANT* value, const char* separators)
+    : m_source(source), m_read_kind(kind), m_value(value), m_separators(separators)
+{
+    const unsigned char first = static_cast<unsigned char>(m_separators.c_str()[0]);
+    if (m_separators.find(',') == std::string::npos)
+        m_map[','] = first;
+    for (const char separator : m_separators)
+        m_map[static_cast<unsigned char>(separator)] = ',';
+    m_shortcut = !number_read() && m_separators.find_first_of("0123456789+-.eE") == std::string::npos;
+}
+
+formattedio_scan::~formattedio_scan()
+{
+    settle_input();
+}
+
+void formattedio_scan::settle_input() noexcept
+{
+    if (m_next != m_window_begin)
+        m_source->stream().buffer().take(static_cast<std::size_t>(m_next - m_window_begin));
+    m_window_begin = m_next = m_end = nullptr;
+}
+
+// One byte through the stream, which reads the session when its area is used up; the bytes
+// behind it in the area are then taken without a call.
+int formattedio_scan::input()
+{
+    settle_input();
+    basic_comistream& stream = m_source->stream();
+    if (!stream.good())
+        return end_of_data;
+    const auto byte = stream.get();
+    if (!stream.good())
+        return end_of_data;
+    const std::span<const unsigned char> area = stream.buffer().unread_area();
+    m_window_begin = m_next = area.data();
+    m_end = area.data() + area.size();
+    return m_map[static_cast<unsigned char>(byte)];
+}
+
+void formattedio_scan::error(const char* format, ...)
+{
+    char text[260];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    m_error_text = text;
+}
+
+int formattedio_scan::next_token()
+{
+    if (m_shortcut && nothing_held())
+        if (const int token = number_shortcut())
+            return token;
+    // The byte behind a number is usually a separator or a line feed, a token by itself.
+    if (held_alone(','))
+        return scan_token::SEPARATOR;
+    if (held_alone('\n'))
+        return scan_token::NEWLINE;
+    switch (match()) {
+    case no_rule:
+        return scan_token::END_OF_DATA;
+    case initial_rule:
+        // Leading line feeds and bytes that start nothing are gone; the first other byte
+        // starts the response.
+        unread_char(static_cast<unsigned char>(token()[0]));
+        enter(scan_condition::response);
+        return m_read_kind;
+    case integer_rule:
+        return number_action(true);
+    case separator_rule:
+        return scan_token::SEPARATOR;
+    case real_rule:
+    case exponent_rule:
+        return number_action(false);
+    case newline_rule:
+        return scan_token::NEWLINE;
+    default:
+        return text_item(std::string(token()));
+    }
+}
+
+bool formattedio_scan::number_read() const noexcept
+{
+    return m_read_kind == read_kind::number_rest_kept || m_read_kind == read_kind::number_rest_discarded;
+}
+
+int formattedio_scan::number_action(bool integer_test)
+{
+    const std::string_view text = token();
+    const std::size_t kept_before = m_saved_rest.size();
+    if (number_read()) {
+        // A number read takes the whole rest of the response with its number.
+        const bool keep = m_read_kind == read_kind::number_rest_kept;
+        for (int byte; (byte = read_char()) != end_of_data;)
+            if (keep)
+                m_saved_rest.push_back(static_cast<unsigned char>(byte));
+    } else {
+        const int byte = read_char();
+        if (byte == '\n' || byte == ',')
+            unread_char(byte);
+        else if (byte != end_of_data)
+            return text_item(std::string(text) + static_cast<char>(byte));
+    }
+    if (integer_test) {
+        // Up to nine digits both conversions give the same value; strtod need not be asked.
+        const long_value integer = text_to_long(text);
+        if (integer.digits <= 9 || static_cast<double>(integer.value) == text_to_double(text)) {
+            release_value();
+            V_VT(m_value) = VT_I4;
+            V_I4(m_value) = integer.value;
+            return scan_token::INTEGER;
+        }
+    }
+    const double real = text_to_double(text);
+    if (std::isfinite(real)) {
+        release_value();
+        V_VT(m_value) = VT_R8;
+        V_R8(m_value) = real;
+        return scan_token::REAL;
+    }
+    std::string item(text);
+    item.append(m_saved_rest.begin() + static_cast<std::ptrdiff_t>(kept_before), m_saved_rest.end());
+    m_saved_rest.resize(kept_before);
+    store_text(item);
+    return scan_token::STRING;
+}
+
+// The shapes taken here are those whose longest match is the whole text: an optional sign,
+// digits with an optional fraction, an optional exponent. A signed "5." without fraction
+// digits is not one of them (the integer "-5" is the token there), nor anything that the
+// number action would not give as INTEGER or REAL (too long, too large, beyond 32 bits).
+int formattedio_scan::number_shortcut()
+{
+    const auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+    const auto ends_token = [this](unsigned char c) { return m_map[c] == ',' || m_map[c] == '\n'; };
+    const unsigned char* begin = m_next;
+    // Within the token buffer's reach: the token and the byte behind it.
+    const unsigned char* end = begin + std::min<std::ptrdiff_t>(m_end - begin, token_buffer_size);
+    const unsigned char* p = begin;
+    const bool negative = p != end && *p == '-';
+    const bool sign = negative || (p != end && *p == '+');
+    p += sign;
+    if (p == end || !(digit(*p) || *p == '.'))
+        return 0;
+    // An integer of up to ten digits is exact whichever way it is read.
+    const unsigned char* after = p;
+    std::uint64_t magnitude = 0;
+    while (after != end && digit(*after) && after - p < 10)
+        magnitude = magnitude * 10 + (*after++ - '0');
+    if (after == end)
+        return 0;
+    int token;
+    if (ends_token(*after) && after != p && magnitude <= 0x7FFFFFFFu + negative) {
+        release_value();
+        V_VT(m_value) = VT_I4;
+        V_I4(m_value) = static_cast<LONG>(negative ? -std::int64_t(magnitude) : std::int64_t(magnitude));
+        token = scan_token::INTEGER;
+    } else {
+        if (sign && *after == '.' && (after + 1 == end || !digit(after[1])))
+            return 0;
+        double real = 0;
+        const auto [real_end, real_error] = std::from_chars(reinterpret_cast<const char*>(p),
+                                                            reinterpret_cast<const char*>(end), real,
+                                                            std::chars_format::general);
+        after = reinterpret_cast<const unsigned char*>(real_end);
+        if (real_error != std::errc() || after == end || !ends_token(*after))
+            return 0;
+        release_value();
+        V_VT(m_value) = VT_R8;
+        V_R8(m_value) = negative ? -real : real;
+        token = scan_token::REAL;
+    }
+    hold(m_map[*after]);
+    m_next = after + 1;
+    return token;
+}
+
+int formattedio_scan::text_item(std::string text)
+{
+    for (int byte; (byte = read_char()) != end_of_data;) {
+        if (byte == ',' || byte == '\n') {
+            unread_char(byte);
+            break;
+        }
+        text.push_back(static_cast<char>(byte));
+    }
+    const char first = m_separators.c_str()[0];
+    if (first != ',')
+        for (char& byte : text)
+            if (byte == first)
+                byte = ',';
+    store_text(text);
+    return scan_token::STRING;
+}
+
+void formattedio_scan::release_value()
+{
+    const VARTYPE type = V_VT(m_value);
+    if (type > VT_R8 && type != VT_UI1)
+        if (const HRESULT hr = VariantClear(m_value); FAILED(hr))
+            throw _com_error(hr);
+}
+
+void formattedio_scan::store_text(std::string_view text)
+{
+    unique_bstr value = ansi_to_bstr(text.substr(0, text.find('\0')));
+    release_value();
+    V_VT(m_value) = VT_BSTR;
+    V_BSTR(m_value) = value.release();
+}
+
+} // namespace morvane

@@ -1,0 +1,116 @@
+// ReadList: one list response as an array of the requested element type. Strings are split on
+// the separators as they come; the other types go through the response parser.
+#include <climits>
+#include "error/errors.hpp"
+#include "format/ieee488_formatter.hpp"
+#include "object/arguments.hpp"
+#include "object/fmtdio.hpp"
+#include "parse/formattedio_parse.hpp"
+#include "platform/ansi.hpp"
+
+namespace morvane {
+namespace {
+
+int list_kind(VARTYPE type) noexcept
+{
+    switch (type) {
+    case VT_UI1: return read_kind::byte_list;
+    case VT_I2: return read_kind::short_list;
+    case VT_I4: return read_kind::long_list;
+    case VT_R4: return read_kind::float_list;
+    case VT_R8: return read_kind::double_list;
+    default: return read_kind::any_list;
+    }
+}
+
+// Items between separators or line feeds, to the end of the response; empty items are skipped.
+class string_splitter final : public message_sink {
+public:
+    string_splitter(const std::string& separators, parsed_values& items) : items_(items)
+    {
+        ends_item_['\n'] = true;
+        for (const char separator : separators)
+            ends_item_[static_cast<unsigned char>(separator)] = true;
+    }
+    void take(std::span<const unsigned char> bytes) override
+    {
+        for (const unsigned char byte : bytes) {
+            if (ends_item_[byte])
+                finish();
+            else
+                item_.push_back(static_cast<char>(byte));
+        }
+    }
+    void take(unique_safearray chunk, std::size_t count) override
+    {
+        const safearray_data data(chunk.get());
+        take({data.bytes(), count});
+    }
+    void finish()
+    {
+        if (item_.empty())
+            return;
+        BSTR text = ansi_to_bstr(std::string_view(item_).substr(0, item_.find('\0'))).release();
+        items_.push(text);
+        item_.clear();
+    }
+
+private:
+    bool ends_item_[256] = {};
+    std::string item_;
+    parsed_values& items_;
+};
+
+} // namespace
+
+void ieee488_formatter::read_list(basic_comistream& in)
+{
+    m_parsed.emplace(m_type, m_pool);
+    if (!in.good())
+        return;
+    if (m_type == VT_BSTR) {
+        string_splitter splitter(m_separators, *m_parsed);
+        in.read_message(splitter);
+        splitter.finish(); // the end of the data, also where the session failed
+        return;
+    }
+    attach(in);
+    formattedio_parse parser(this);
+    parser.parse(list_kind(m_type), m_separators.c_str());
+    // The list ended at a line feed: the rest of the response is not for anyone.
+    if (in.good())
+        in.sync();
+}
+
+void ieee488_formatter::store_array(VARIANT& result)
+{
+    VariantInit(&result);
+    V_VT(&result) = VT_ARRAY | m_type;
+    const std::size_t count = m_parsed ? m_parsed->size() : 0;
+    SAFEARRAY* array = count <= ULONG_MAX ? SafeArrayCreateVector(m_type, 0, static_cast<ULONG>(count)) : nullptr;
+    if (!array)
+        throw win32_hresult_error(message_id::no_memory, E_OUTOFMEMORY);
+    V_ARRAY(&result) = array;
+    if (count == 0)
+        return;
+    try {
+        const safearray_data data(array);
+        m_parsed->move_to(data.bytes());
+    } catch (const safearray_error& error) {
+        throw win32_hresult_error(message_id::bad_array, error.hresult());
+    }
+}
+
+STDMETHODIMP CFmtdIOCls::ReadList(NumberType type, BSTR separators, VARIANT* data)
+{
+    return frame(read_list_method, [&] {
+        init_result(data);
+        check_io();
+        const VARTYPE code = element_code(type_bits(type), E_FORMATTEDIO_DATA);
+        ieee488_formatter list(SysStringLen(separators) ? to_ansi(bstr_view(separators)) : ",;", code, &m_blocks);
+        list.read_list(*m_input);
+        list.store_array(*data);
+    });
+}
+
+} // namespace morvane
