@@ -156,7 +156,7 @@ void read_block_data(IMessage& session, LONG length, binary_block& block)
     session_setting<LONG> timeout(session, &IMessage::get_Timeout, &IMessage::put_Timeout);
     timeout.set(trailing_byte_timeout);
     HRESULT hr = S_OK;
-    read(session, 1, hr);
+    read(session, 1, hr); // the byte itself is dropped with its array
     if (hr == session_timeout)
         drop_session_record(); // no byte followed: the response ended with the data
     else
