@@ -1,0 +1,15 @@
+#pragma once
+// A SCPI instrument on a message-based bus with END, as an in-process message session: the
+// default resource that needs no hardware.
+#include <windows.h>
+#include <cstdint>
+#include <visacom.h>
+#include <wrl/client.h>
+
+namespace morvane::sim {
+
+// A new instrument in its reset state; `seed` fixes its measurement noise (and *RST re-seeds
+// with it), so that its answers are the same from run to run.
+Microsoft::WRL::ComPtr<IMessage> create_simulated_instrument(std::uint32_t seed = 1);
+
+} // namespace morvane::sim
