@@ -1,0 +1,123 @@
+#include "commands.hpp"
+
+#include <cmath>
+#include "console.hpp"
+#include "files.hpp"
+#include "number_text.hpp"
+#include "plot.hpp"
+
+namespace fmtio {
+namespace {
+
+void print(const std::string& text)
+{
+    standard_output().write(text);
+}
+
+std::string joined(const std::vector<std::string>& texts)
+{
+    std::string line;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        line += (i ? "," : "") + texts[i];
+    return line;
+}
+
+std::string block_summary(const value_list& values, element_type type)
+{
+    std::string line = std::to_string(values.numbers.size()) + " values of type " + type_name(type);
+    double low = INFINITY, high = -INFINITY;
+    for (const double v : values.numbers)
+        if (std::isfinite(v)) {
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    if (low <= high)
+        line += ", min " + number_text(low) + ", max " + number_text(high);
+    return line + "\n";
+}
+
+std::string csv_text(const value_list& values)
+{
+    std::string text = "index,value\n";
+    for (std::size_t i = 0; i < values.texts.size(); ++i)
+        text += std::to_string(i) + "," + values.texts[i] + "\n";
+    return text;
+}
+
+void read_block(instrument& device, const request& what)
+{
+    const element_type type = what.type.value_or(element_type::r4);
+    const value_list values = device.read_block(what.command, type, what.little_endian);
+    print(block_summary(values, type));
+    if (what.csv_file) {
+        write_file(*what.csv_file, csv_text(values));
+        print("values written to " + *what.csv_file + "\n");
+    }
+    if (what.svg_file) {
+        write_file(*what.svg_file, svg_plot(values.numbers, what.command));
+        print("plot written to " + *what.svg_file + "\n");
+    }
+    if (what.plot)
+        print(terminal_plot(values.numbers, ascii_only()));
+    else if (!what.csv_file && !what.svg_file)
+        print(joined(values.texts) + "\n");
+}
+
+void info(instrument& device, const resource& where)
+{
+    const component& used = device.formatted_io();
+    const module_facts facts = describe_module(used.io.Get());
+    print("component: FmtdIOCls, " + used.origin + "\n");
+    print("file:      " + facts.path + "\n");
+    print("version:   " + (facts.version.empty() ? std::string("not recorded in the file") : facts.version) + "\n");
+    print("resource:  " + describe(where) + "\n");
+}
+
+} // namespace
+
+bool show_help(const request& what, bool in_shell)
+{
+    if (what.help && what.what != subcommand::help)
+        print(subcommand_help(what.what));
+    else if (what.what == subcommand::help && what.help_topic)
+        print(subcommand_help(*what.help_topic));
+    else if (what.what == subcommand::help)
+        print(in_shell ? shell_help_text() : usage_text());
+    else
+        return false;
+    return true;
+}
+
+void run_request(instrument& device, const request& what, const resource& where)
+{
+    switch (what.what) {
+    case subcommand::write: device.write(what.command); break;
+    case subcommand::query: print(device.query(what.command) + "\n"); break;
+    case subcommand::read: print(device.read_string("") + "\n"); break;
+    case subcommand::read_number: print(device.read_number(what.command) + "\n"); break;
+    case subcommand::read_list:
+        print(joined(device.read_list(what.command, what.type.value_or(element_type::any),
+                                      what.separators.value_or(",;"))
+                         .texts) +
+              "\n");
+        break;
+    case subcommand::write_list:
+        device.write_list(what.command, what.type.value_or(element_type::any), what.values,
+                          what.separators.value_or(","));
+        break;
+    case subcommand::read_block: read_block(device, what); break;
+    case subcommand::write_block:
+        device.write_block(what.command,
+                           what.from_file ? array_from_bytes(*what.type, read_file(*what.from_file))
+                                          : make_array(*what.type, what.values),
+                           what.little_endian);
+        break;
+    case subcommand::info: info(device, where); break;
+    case subcommand::shell:
+    case subcommand::demo:
+    case subcommand::help:
+    case subcommand::exit: break; // run by their callers
+    }
+}
+
+} // namespace fmtio

@@ -1,0 +1,118 @@
+#include "component.hpp"
+
+#include <cstdio>
+#include <vector>
+#include "failure.hpp"
+
+namespace fmtio {
+namespace {
+
+// FmtdIOCls, written out here: a client knows the class by its published identity.
+constexpr CLSID clsid_fmtdio = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
+
+std::wstring full_path(const std::wstring& file)
+{
+    const DWORD length = GetFullPathNameW(file.c_str(), 0, nullptr, nullptr);
+    std::wstring path(length, L'\0');
+    const DWORD written = length ? GetFullPathNameW(file.c_str(), length, path.data(), nullptr) : 0;
+    if (written == 0 || written >= length)
+        throw_last_error("GetFullPathName", "file " + quoted(to_utf8(file)));
+    path.resize(written);
+    return path;
+}
+
+std::wstring module_path(HMODULE module)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            throw_last_error("GetModuleFileName", "");
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring beside_this_program(const wchar_t* name)
+{
+    std::wstring path = module_path(nullptr);
+    path.erase(path.find_last_of(L"\\/") + 1);
+    return path + name;
+}
+
+component from_file(const std::wstring& file, std::string origin)
+{
+    const std::wstring path = full_path(file);
+    const std::string context = "file " + quoted(to_utf8(path));
+    library module(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), &FreeLibrary);
+    if (!module)
+        throw_last_error("LoadLibrary", context);
+    // void (*)() converts to any other function pointer type unwarned.
+    const auto entry = reinterpret_cast<void (*)()>(GetProcAddress(module.get(), "DllGetClassObject"));
+    if (!entry)
+        throw_last_error("GetProcAddress(DllGetClassObject)", context);
+    const auto get_class_object = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(entry);
+    com_ptr<IClassFactory> factory;
+    check(get_class_object(clsid_fmtdio, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
+          nullptr, IID_IClassFactory, "DllGetClassObject", context);
+    component made{module, nullptr, std::move(origin)};
+    check(factory->CreateInstance(nullptr, IID_IFormattedIO488, reinterpret_cast<void**>(made.io.GetAddressOf())),
+          factory.Get(), IID_IClassFactory, "IClassFactory::CreateInstance", context);
+    return made;
+}
+
+bool not_registered(HRESULT hr)
+{
+    return hr == REGDB_E_CLASSNOTREG || hr == CO_E_CLASSSTRING || hr == REGDB_E_READREGDB;
+}
+
+} // namespace
+
+component create_component(const std::optional<std::string>& dll)
+{
+    if (dll)
+        return from_file(to_wide(*dll), "loaded from the file given by --dll");
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(component_progid, &clsid);
+    component made;
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IFormattedIO488,
+                              reinterpret_cast<void**>(made.io.GetAddressOf()));
+    if (not_registered(hr))
+        return from_file(beside_this_program(L"Morvane.dll"),
+                         "loaded from the file beside fmtio (VISA.Tellurix is not registered)");
+    check(hr, nullptr, IID_IFormattedIO488, "CoCreateInstance", "ProgID VISA.Tellurix");
+    made.origin = "created by its ProgID, VISA.Tellurix";
+    return made;
+}
+
+module_facts describe_module(IUnknown* object)
+{
+    // The first word of a COM object is its vtable, which lies in the module's image.
+    const auto vtable = *reinterpret_cast<const wchar_t* const*>(object);
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            vtable, &module))
+        throw_last_error("GetModuleHandleEx", "");
+    const std::wstring path = module_path(module);
+    module_facts facts{to_utf8(path), {}};
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    std::vector<unsigned char> data(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (size && GetFileVersionInfoW(path.c_str(), 0, size, data.data()) &&
+        VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed &&
+        length >= sizeof *fixed) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", fixed->dwFileVersionMS >> 16,
+                      fixed->dwFileVersionMS & 0xFFFF, fixed->dwFileVersionLS >> 16, fixed->dwFileVersionLS & 0xFFFF);
+        facts.version = text;
+    }
+    return facts;
+}
+
+} // namespace fmtio

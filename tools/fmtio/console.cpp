@@ -1,0 +1,136 @@
+#include "console.hpp"
+
+#include <algorithm>
+#include <climits>
+#include "text.hpp"
+
+namespace fmtio {
+namespace {
+
+bool ascii_only_ = false;
+
+bool is_console_handle(HANDLE handle)
+{
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode);
+}
+
+std::string to_ascii(std::string_view utf8)
+{
+    std::string result;
+    result.reserve(utf8.size());
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80)
+            result += c;
+        else if (byte >= 0xC0) // a lead byte; continuation bytes are dropped
+            result += '?';
+    }
+    return result;
+}
+
+} // namespace
+
+text_out::text_out(DWORD which) : handle_(GetStdHandle(which)), console_(is_console_handle(handle_)) {}
+
+void text_out::write(std::string_view utf8)
+{
+    if (failed_ || utf8.empty())
+        return;
+    const std::string ascii = ascii_only_ ? to_ascii(utf8) : std::string();
+    if (ascii_only_)
+        utf8 = ascii;
+    if (console_) {
+        const std::wstring wide = to_wide(utf8);
+        DWORD written = 0;
+        for (std::size_t at = 0; at < wide.size(); at += written) {
+            const DWORD count = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 16384));
+            if (!WriteConsoleW(handle_, wide.data() + at, count, &written, nullptr) || written == 0) {
+                failed_ = true;
+                return;
+            }
+        }
+        return;
+    }
+    DWORD written = 0;
+    for (std::size_t at = 0; at < utf8.size(); at += written) {
+        const DWORD count = static_cast<DWORD>(std::min<std::size_t>(utf8.size() - at, INT_MAX));
+        if (!WriteFile(handle_, utf8.data() + at, count, &written, nullptr) || written == 0) {
+            failed_ = true;
+            return;
+        }
+    }
+}
+
+text_out& standard_output()
+{
+    static text_out out(STD_OUTPUT_HANDLE);
+    return out;
+}
+
+text_out& standard_error()
+{
+    static text_out err(STD_ERROR_HANDLE);
+    return err;
+}
+
+void set_ascii_only(bool on)
+{
+    ascii_only_ = on;
+}
+
+bool ascii_only()
+{
+    return ascii_only_;
+}
+
+line_reader::line_reader() : handle_(GetStdHandle(STD_INPUT_HANDLE)), console_(is_console_handle(handle_)) {}
+
+std::optional<std::string> line_reader::next()
+{
+    for (;;) {
+        if (const std::size_t end = pending_.find('\n'); end != std::string::npos) {
+            std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            return line;
+        }
+        if (ended_ || !fill()) {
+            ended_ = true;
+            if (pending_.empty())
+                return std::nullopt;
+            std::string line = std::move(pending_);
+            pending_.clear();
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            return line;
+        }
+    }
+}
+
+// Appends what the input has next; false at its end or when it cannot be read.
+bool line_reader::fill()
+{
+    if (console_) {
+        wchar_t buffer[1024];
+        DWORD count = 0;
+        if (!ReadConsoleW(handle_, buffer, 1024, &count, nullptr) || count == 0)
+            return false;
+        std::wstring_view text(buffer, count);
+        if (const std::size_t end_mark = text.find(L'\x1A'); end_mark != text.npos) { // Ctrl+Z
+            pending_ += to_utf8(text.substr(0, end_mark));
+            return false;
+        }
+        pending_ += to_utf8(text);
+        return true;
+    }
+    char buffer[4096];
+    DWORD count = 0;
+    if (!ReadFile(handle_, buffer, sizeof buffer, &count, nullptr) || count == 0)
+        return false;
+    pending_.append(buffer, count);
+    return true;
+}
+
+} // namespace fmtio

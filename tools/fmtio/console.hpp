@@ -1,0 +1,51 @@
+#pragma once
+// The standard streams as UTF-8 text: a console gets UTF-16 through WriteConsoleW and
+// ReadConsoleW, pipes and files get the UTF-8 bytes.
+#include <windows.h>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace fmtio {
+
+class text_out {
+public:
+    explicit text_out(DWORD which);
+    text_out(const text_out&) = delete;
+    text_out& operator=(const text_out&) = delete;
+
+    void write(std::string_view utf8);
+    bool is_console() const noexcept { return console_; }
+    // True once a write has failed, such as into a closed pipe.
+    bool failed() const noexcept { return failed_; }
+
+private:
+    HANDLE handle_;
+    bool console_;
+    bool failed_ = false;
+};
+
+text_out& standard_output();
+text_out& standard_error();
+
+// Every character outside ASCII becomes "?", for terminals that cannot show it.
+void set_ascii_only(bool on);
+bool ascii_only();
+
+// Lines of standard input without their line ends; nothing at the end of the input.
+class line_reader {
+public:
+    line_reader();
+    std::optional<std::string> next();
+    bool is_console() const noexcept { return console_; }
+
+private:
+    bool fill();
+
+    HANDLE handle_;
+    bool console_;
+    bool ended_ = false;
+    std::string pending_;
+};
+
+} // namespace fmtio

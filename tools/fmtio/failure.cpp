@@ -1,0 +1,130 @@
+#include "failure.hpp"
+
+#include <oleauto.h>
+#include <cstdio>
+#include "com_types.hpp"
+
+namespace fmtio {
+namespace {
+
+// The record on the thread, which is taken either way so that no later failure reports it.
+std::optional<error_record> take_record(IUnknown* object, REFIID iid)
+{
+    com_ptr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) != S_OK || !info)
+        return std::nullopt;
+    com_ptr<ISupportErrorInfo> support;
+    if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&support))) ||
+        support->InterfaceSupportsErrorInfo(iid) != S_OK)
+        return std::nullopt; // the record may be older than this call
+    error_record record;
+    bstr text;
+    if (SUCCEEDED(info->GetDescription(text.out())))
+        record.description = text.utf8();
+    if (SUCCEEDED(info->GetSource(text.out())))
+        record.source = text.utf8();
+    if (SUCCEEDED(info->GetHelpFile(text.out())))
+        record.help_file = text.utf8();
+    if (FAILED(info->GetHelpContext(&record.help_context)))
+        record.help_context = 0;
+    return record;
+}
+
+} // namespace
+
+failure::failure(std::string method, std::string context, HRESULT hr, std::optional<error_record> record)
+    : std::runtime_error(method + " failed"), method_(std::move(method)), context_(std::move(context)), hr_(hr),
+      record_(std::move(record))
+{
+}
+
+std::string failure::report() const
+{
+    std::string text = "fmtio: " + method_ + " failed";
+    if (!context_.empty())
+        text += ", " + context_;
+    text += "\n  HRESULT:      " + hex(static_cast<unsigned long>(hr_)) + "\n";
+    if (record_) {
+        text += "  description:  " + record_->description + "\n";
+        text += "  source:       " + record_->source + "\n";
+        text += "  help context: " + std::to_string(record_->help_context);
+        if (!record_->help_file.empty())
+            text += " in " + record_->help_file;
+        text += "\n";
+    } else {
+        const std::string message = system_message(hr_);
+        text += "  description:  " + (message.empty() ? "unknown error" : message) + "\n";
+        text += "  source:       no error information\n";
+    }
+    return text;
+}
+
+void check(HRESULT hr, IUnknown* object, REFIID iid, std::string_view method, std::string_view context)
+{
+    if (SUCCEEDED(hr))
+        return;
+    throw failure(std::string(method), std::string(context), hr, take_record(object, iid));
+}
+
+void throw_last_error(std::string_view function, std::string_view context)
+{
+    const DWORD error = GetLastError();
+    throw failure(std::string(function), std::string(context), HRESULT_FROM_WIN32(error), std::nullopt);
+}
+
+std::string system_message(HRESULT hr)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0,
+                                        nullptr);
+    if (length == 0 || !text)
+        return {};
+    std::wstring message(text, length);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        message.pop_back();
+    return to_utf8(message);
+}
+
+std::string hex(unsigned long value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", value);
+    return text;
+}
+
+std::string quoted(std::string_view text)
+{
+    return "\"" + std::string(text) + "\"";
+}
+
+} // namespace fmtio
+
+#include <new>
+#include "console.hpp"
+
+namespace fmtio {
+
+int report_current_exception(std::string_view hint)
+{
+    text_out& err = standard_error();
+    try {
+        throw;
+    } catch (const usage_error& error) {
+        err.write("fmtio: " + std::string(error.what()) + "\n" + std::string(hint));
+        return exit_usage;
+    } catch (const failure& error) {
+        err.write(error.report());
+    } catch (const std::bad_alloc&) {
+        err.write("fmtio: out of memory\n");
+    } catch (const std::exception& error) {
+        err.write("fmtio: " + std::string(error.what()) + "\n");
+    } catch (...) {
+        err.write("fmtio: an unknown failure\n");
+    }
+    return exit_failure;
+}
+
+} // namespace fmtio

@@ -1,0 +1,128 @@
+#include "instrument.hpp"
+
+#include <stdexcept>
+#include "failure.hpp"
+#include "number_text.hpp"
+
+namespace fmtio {
+namespace {
+
+// The variant takes the array, labelled with the array's own element type.
+void hold_array(variant& holder, safe_array array)
+{
+    VARTYPE element = VT_EMPTY;
+    if (FAILED(SafeArrayGetVartype(array.get(), &element)))
+        throw std::runtime_error("an array without an element type");
+    V_ARRAY(holder.out()) = array.release();
+    V_VT(&holder.get()) = VT_ARRAY | element;
+}
+
+} // namespace
+
+std::string command_context(std::string_view command)
+{
+    return command.empty() ? "no command sent" : "command " + quoted(command);
+}
+
+instrument::instrument(const connection_settings& settings) : component_(create_component(settings.dll))
+{
+    trace_.Attach(new trace_session(open_session(settings.where), standard_error()));
+    trace_->enable(settings.trace);
+    check(component_.io->putref_IO(static_cast<IMessage*>(trace_.Get())), component_.io.Get(), IID_IFormattedIO488, "putref_IO", "");
+}
+
+void instrument::check_io(HRESULT hr, std::string_view method, std::string_view command)
+{
+    check(hr, component_.io.Get(), IID_IFormattedIO488, method, command_context(command));
+}
+
+long instrument::timeout()
+{
+    LONG milliseconds = 0;
+    check(trace_->get_Timeout(&milliseconds), static_cast<IMessage*>(trace_.Get()), IID_IMessage, "IMessage::get_Timeout", "");
+    return milliseconds;
+}
+
+void instrument::set_timeout(long milliseconds)
+{
+    check(trace_->put_Timeout(milliseconds), static_cast<IMessage*>(trace_.Get()), IID_IMessage, "IMessage::put_Timeout", "");
+}
+
+void instrument::write(std::string_view command)
+{
+    if (!command.empty())
+        check_io(component_.io->WriteString(bstr(command).get(), VARIANT_TRUE), "WriteString", command);
+}
+
+std::string instrument::read_string(std::string_view command)
+{
+    bstr response;
+    check_io(component_.io->ReadString(response.out()), "ReadString", command);
+    std::string text = response.utf8();
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    if (!text.empty() && text.back() == '\r')
+        text.pop_back();
+    return text;
+}
+
+std::string instrument::query(std::string_view command)
+{
+    write(command);
+    return read_string(command);
+}
+
+std::string instrument::read_number(std::string_view command)
+{
+    write(command);
+    variant number;
+    check_io(component_.io->ReadNumber(NumberType_Any, VARIANT_TRUE, number.out()), "ReadNumber", command);
+    return variant_text(number.get());
+}
+
+value_list instrument::read_list(std::string_view command, element_type type, std::string_view separators)
+{
+    write(command);
+    variant list;
+    check_io(component_.io->ReadList(number_type(type), bstr(separators).get(), list.out()), "ReadList", command);
+    return read_values(list.get());
+}
+
+void instrument::write_list(std::string_view command, element_type type, std::span<const std::string> values,
+                            std::string_view separator)
+{
+    variant list;
+    hold_array(list, make_array(type, values));
+    if (!command.empty())
+        check_io(component_.io->WriteString(bstr(std::string(command) + " ").get(), VARIANT_FALSE), "WriteString",
+                 command);
+    check_io(component_.io->WriteList(&list.get(), number_type(type), bstr(separator).get(), VARIANT_TRUE),
+             "WriteList", command);
+}
+
+void instrument::set_byte_order(bool little_endian, std::string_view command)
+{
+    check_io(component_.io->put_InstrumentBigEndian(little_endian ? VARIANT_FALSE : VARIANT_TRUE),
+             "put_InstrumentBigEndian", command);
+}
+
+value_list instrument::read_block(std::string_view command, element_type type, bool little_endian)
+{
+    write(command);
+    set_byte_order(little_endian, command);
+    variant block;
+    check_io(component_.io->ReadIEEEBlock(number_type(type), VARIANT_FALSE, VARIANT_TRUE, block.out()),
+             "ReadIEEEBlock", command);
+    return read_values(block.get());
+}
+
+void instrument::write_block(std::string_view command, safe_array data, bool little_endian)
+{
+    set_byte_order(little_endian, command);
+    variant block;
+    hold_array(block, std::move(data));
+    check_io(component_.io->WriteIEEEBlock(bstr(command).get(), block.get(), VARIANT_TRUE), "WriteIEEEBlock",
+             command);
+}
+
+} // namespace fmtio

@@ -1,0 +1,56 @@
+#pragma once
+// One resource opened through the component: the formatted-I/O calls that the subcommands,
+// the shell and the demo make, each checked, a failure thrown with its error information.
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include "component.hpp"
+#include "resource.hpp"
+#include "trace_session.hpp"
+#include "values.hpp"
+
+namespace fmtio {
+
+struct connection_settings {
+    std::optional<std::string> dll;
+    resource where;
+    bool trace = false;
+};
+
+class instrument {
+public:
+    explicit instrument(const connection_settings& settings);
+
+    void trace(bool on) noexcept { trace_->enable(on); }
+    bool tracing() const noexcept { return trace_->enabled(); }
+    long timeout();
+    void set_timeout(long milliseconds);
+    const component& formatted_io() const noexcept { return component_; }
+
+    // `command` with END; an empty command sends nothing.
+    void write(std::string_view command);
+    // The response to the end of its message, its trailing line end stripped; `command` is
+    // named if the read fails.
+    std::string read_string(std::string_view command);
+    std::string query(std::string_view command);
+    // The first number of the response, the rest of it dropped.
+    std::string read_number(std::string_view command);
+    value_list read_list(std::string_view command, element_type type, std::string_view separators);
+    void write_list(std::string_view command, element_type type, std::span<const std::string> values,
+                    std::string_view separator);
+    value_list read_block(std::string_view command, element_type type, bool little_endian);
+    void write_block(std::string_view command, safe_array data, bool little_endian);
+
+private:
+    void check_io(HRESULT hr, std::string_view method, std::string_view command);
+    void set_byte_order(bool little_endian, std::string_view command);
+
+    component component_;
+    com_ptr<trace_session> trace_;
+};
+
+// How a failing call names its command.
+std::string command_context(std::string_view command);
+
+} // namespace fmtio

@@ -1,0 +1,68 @@
+// fmtio: formatted I/O with an instrument through the Morvane component, from the command
+// line. Exit codes: 0 success, 1 I/O or instrument failure, 2 usage error.
+#include <windows.h>
+#include <objbase.h>
+#include <string>
+#include <vector>
+#include "commands.hpp"
+#include "console.hpp"
+#include "demo.hpp"
+#include "failure.hpp"
+#include "shell.hpp"
+
+namespace {
+
+using namespace fmtio;
+
+constexpr std::string_view hint = "Try 'fmtio --help'.\n";
+
+class com_apartment {
+public:
+    com_apartment()
+    {
+        const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        check(hr, nullptr, IID_NULL, "CoInitializeEx", "");
+    }
+    com_apartment(const com_apartment&) = delete;
+    com_apartment& operator=(const com_apartment&) = delete;
+    ~com_apartment() { CoUninitialize(); }
+};
+
+int run(const std::vector<std::string>& arguments)
+{
+    const invocation given = parse_command_line(arguments);
+    set_ascii_only(given.ascii);
+    const request& what = given.first;
+    if (show_help(what, false))
+        return exit_success;
+    const resource where = parse_resource(given.resource);
+    const com_apartment apartment;
+    instrument device({given.dll, where, what.trace});
+    if (what.timeout)
+        device.set_timeout(*what.timeout);
+    switch (what.what) {
+    case subcommand::shell: return run_shell(device, where, what.echo);
+    case subcommand::demo: return run_demo(device);
+    default: run_request(device, what, where); return exit_success;
+    }
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    int code = exit_failure;
+    try {
+        std::vector<std::string> arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments.push_back(to_utf8(argv[i]));
+        code = run(arguments);
+    } catch (...) {
+        code = report_current_exception(hint);
+    }
+    if (standard_output().failed()) {
+        standard_error().write("fmtio: the output could not be written\n");
+        return exit_failure;
+    }
+    return code;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The command line and shell lines: subcommands, their arguments and options, and help.
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+#include "values.hpp"
+
+namespace fmtio {
+
+enum class subcommand { write, query, read, read_number, read_list, write_list, read_block, write_block, info,
+                        shell, demo, help, exit };
+
+// One subcommand with what it was given.
+struct request {
+    subcommand what = subcommand::help;
+    std::string command;             // CMD: the words before the values, joined by spaces
+    std::vector<std::string> values; // VALUES of write-list and write-block
+    std::optional<element_type> type;
+    std::optional<std::string> separators;
+    bool little_endian = false;
+    std::optional<std::string> csv_file, svg_file, from_file;
+    bool plot = false;
+    std::optional<long> timeout;
+    bool trace = false;
+    bool help = false;
+    bool echo = false;
+    std::optional<subcommand> help_topic; // help SUBCOMMAND
+};
+
+// What applies to the whole process.
+struct invocation {
+    request first;
+    std::string resource = "SIM";
+    std::optional<std::string> dll;
+    bool ascii = false;
+};
+
+// Both throw usage_error for anything they cannot take.
+invocation parse_command_line(std::span<const std::string> arguments);
+request parse_shell_line(std::span<const std::string> words);
+
+// The words of a shell line, split at blanks.
+std::vector<std::string> split_words(std::string_view line);
+
+std::string usage_text();
+std::string shell_help_text();
+std::string subcommand_help(subcommand what);
+
+} // namespace fmtio

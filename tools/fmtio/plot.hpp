@@ -1,0 +1,16 @@
+#pragma once
+// Waveforms drawn for people to look at: in the terminal, 80 columns of block characters
+// with the minimum and maximum on the axis, and as an SVG picture for a browser.
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace fmtio {
+
+// The plot's lines, each ending with a line feed; a note when no value is a finite number.
+std::string terminal_plot(std::span<const double> values, bool ascii);
+
+// A whole SVG document; `title` names the data.
+std::string svg_plot(std::span<const double> values, std::string_view title);
+
+} // namespace fmtio

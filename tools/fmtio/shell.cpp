@@ -1,0 +1,77 @@
+#include "shell.hpp"
+
+#include <algorithm>
+#include "commands.hpp"
+#include "console.hpp"
+#include "failure.hpp"
+
+namespace fmtio {
+namespace {
+
+constexpr std::string_view hint = "Try 'help'.\n";
+
+// The line's own --trace and --timeout, undone when the line is done.
+class line_settings {
+public:
+    line_settings(instrument& device, const request& line) : device_(device), tracing_(device.tracing())
+    {
+        if (line.trace)
+            device_.trace(true);
+        if (line.timeout) {
+            saved_timeout_ = device_.timeout();
+            device_.set_timeout(*line.timeout);
+        }
+    }
+    line_settings(const line_settings&) = delete;
+    line_settings& operator=(const line_settings&) = delete;
+    ~line_settings()
+    {
+        try {
+            if (saved_timeout_)
+                device_.set_timeout(*saved_timeout_);
+        } catch (...) {
+            report_current_exception(hint);
+        }
+        device_.trace(tracing_);
+    }
+
+private:
+    instrument& device_;
+    bool tracing_;
+    std::optional<long> saved_timeout_;
+};
+
+} // namespace
+
+int run_shell(instrument& device, const resource& where, bool echo)
+{
+    line_reader input;
+    text_out& out = standard_output();
+    int worst = exit_success;
+    for (;;) {
+        if (input.is_console())
+            out.write("fmtio> ");
+        const std::optional<std::string> line = input.next();
+        if (!line)
+            break;
+        if (echo)
+            out.write("> " + *line + "\n");
+        const std::vector<std::string> words = split_words(*line);
+        if (words.empty() || words[0].starts_with("#"))
+            continue;
+        try {
+            const request what = parse_shell_line(words);
+            if (what.what == subcommand::exit)
+                break;
+            if (show_help(what, true))
+                continue;
+            line_settings settings(device, what);
+            run_request(device, what, where);
+        } catch (...) {
+            worst = std::max(worst, report_current_exception(hint));
+        }
+    }
+    return input.is_console() ? exit_success : worst;
+}
+
+} // namespace fmtio

@@ -1,0 +1,206 @@
+#include "trace_session.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include "failure.hpp"
+
+namespace fmtio {
+namespace {
+
+constexpr std::size_t shown_limit = 256;
+
+std::string yes_no(VARIANT_BOOL value)
+{
+    return value ? "true" : "false";
+}
+
+std::string status_text(LONG status)
+{
+    const std::string code = hex(static_cast<unsigned long>(status));
+    switch (status) {
+    case 0: return code + " (END)";
+    case 0x00040005: return code + " (termination character)";
+    case 0x00040006: return code + " (count reached)";
+    default: return code;
+    }
+}
+
+} // namespace
+
+std::string shown_bytes(const unsigned char* bytes, std::size_t count)
+{
+    std::string text = "\"";
+    for (std::size_t i = 0; i < std::min(count, shown_limit); ++i) {
+        const unsigned char byte = bytes[i];
+        switch (byte) {
+        case '\n': text += "\\n"; break;
+        case '\r': text += "\\r"; break;
+        case '\t': text += "\\t"; break;
+        case '"': text += "\\\""; break;
+        case '\\': text += "\\\\"; break;
+        default:
+            if (byte >= 0x20 && byte < 0x7F) {
+                text += static_cast<char>(byte);
+            } else {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+                text += escape;
+            }
+        }
+    }
+    text += "\"";
+    if (count > shown_limit)
+        text += "... (" + std::to_string(count - shown_limit) + " more)";
+    return text;
+}
+
+STDMETHODIMP trace_session::QueryInterface(REFIID riid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IMessage)) {
+        *object = static_cast<IMessage*>(this);
+    } else if (IsEqualGUID(riid, IID_ISupportErrorInfo)) {
+        com_ptr<ISupportErrorInfo> inner;
+        if (FAILED(inner_.As(&inner)))
+            return E_NOINTERFACE;
+        *object = static_cast<ISupportErrorInfo*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) trace_session::AddRef()
+{
+    return ++references_;
+}
+
+STDMETHODIMP_(ULONG) trace_session::Release()
+{
+    const ULONG left = --references_;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+void trace_session::log(const std::string& line)
+{
+    if (enabled_)
+        log_.write("trace: " + line + "\n");
+}
+
+// Logs the call with its result, or with the HRESULT when it failed; after a failure nothing
+// more is asked of the session, whose error information is still to be taken.
+HRESULT trace_session::log_result(const std::string& call, HRESULT hr, const std::string& result)
+{
+    log(call + " -> " + (FAILED(hr) ? "failed " + hex(static_cast<unsigned long>(hr)) : result));
+    return hr;
+}
+
+std::string trace_session::status_of_last_read()
+{
+    LONG status = 0;
+    return SUCCEEDED(inner_->get_LastStatus(&status)) ? status_text(status) : "unknown";
+}
+
+STDMETHODIMP trace_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
+{
+    if (!enabled_)
+        return inner_->Write(buffer, count, written);
+    VARIANT_BOOL end = VARIANT_FALSE;
+    const std::string end_text = FAILED(inner_->get_SendEndEnabled(&end)) ? "END unknown"
+                                 : end                                    ? "with END"
+                                                                          : "without END";
+    std::string bytes = "(no array)";
+    if (buffer && *buffer && SafeArrayGetDim(*buffer) == 1) {
+        const std::size_t size = std::min<std::size_t>((*buffer)->rgsabound[0].cElements, std::max<LONG>(count, 0));
+        void* data = nullptr;
+        if (SUCCEEDED(SafeArrayAccessData(*buffer, &data))) {
+            bytes = shown_bytes(static_cast<const unsigned char*>(data), size);
+            SafeArrayUnaccessData(*buffer);
+        }
+    }
+    const HRESULT hr = inner_->Write(buffer, count, written);
+    return log_result("Write " + std::to_string(count) + " bytes " + end_text + ": " + bytes, hr,
+                      written ? std::to_string(*written) + " written" : "");
+}
+
+STDMETHODIMP trace_session::Read(LONG count, SAFEARRAY** buffer)
+{
+    const HRESULT hr = inner_->Read(count, buffer);
+    if (!enabled_ || FAILED(hr) || !buffer)
+        return log_result("Read " + std::to_string(count), hr, "");
+    std::string result = "no array";
+    if (*buffer && SafeArrayGetDim(*buffer) == 1) {
+        const std::size_t size = (*buffer)->rgsabound[0].cElements;
+        void* data = nullptr;
+        if (SUCCEEDED(SafeArrayAccessData(*buffer, &data))) {
+            result = std::to_string(size) + " bytes " + shown_bytes(static_cast<const unsigned char*>(data), size);
+            SafeArrayUnaccessData(*buffer);
+        }
+    }
+    return log_result("Read " + std::to_string(count), hr, result + ", status " + status_of_last_read());
+}
+
+STDMETHODIMP trace_session::ReadString(LONG count, BSTR* text)
+{
+    const HRESULT hr = inner_->ReadString(count, text);
+    if (!enabled_ || FAILED(hr) || !text)
+        return log_result("ReadString " + std::to_string(count), hr, "");
+    const std::string utf8 = to_utf8({*text ? *text : L"", SysStringLen(*text)});
+    const std::string shown = shown_bytes(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
+    return log_result("ReadString " + std::to_string(count), hr,
+                      std::to_string(SysStringLen(*text)) + " characters " + shown + ", status " +
+                          status_of_last_read());
+}
+
+STDMETHODIMP trace_session::get_LastStatus(LONG* status)
+{
+    const HRESULT hr = inner_->get_LastStatus(status);
+    return log_result("get LastStatus", hr, status ? status_text(*status) : "");
+}
+
+STDMETHODIMP trace_session::get_SendEndEnabled(VARIANT_BOOL* enabled)
+{
+    const HRESULT hr = inner_->get_SendEndEnabled(enabled);
+    return log_result("get SendEndEnabled", hr, enabled ? yes_no(*enabled) : "");
+}
+
+STDMETHODIMP trace_session::put_SendEndEnabled(VARIANT_BOOL enabled)
+{
+    return log_result("put SendEndEnabled " + yes_no(enabled), inner_->put_SendEndEnabled(enabled), "ok");
+}
+
+STDMETHODIMP trace_session::get_TerminationCharacterEnabled(VARIANT_BOOL* enabled)
+{
+    const HRESULT hr = inner_->get_TerminationCharacterEnabled(enabled);
+    return log_result("get TerminationCharacterEnabled", hr, enabled ? yes_no(*enabled) : "");
+}
+
+STDMETHODIMP trace_session::put_TerminationCharacterEnabled(VARIANT_BOOL enabled)
+{
+    return log_result("put TerminationCharacterEnabled " + yes_no(enabled),
+                      inner_->put_TerminationCharacterEnabled(enabled), "ok");
+}
+
+STDMETHODIMP trace_session::get_Timeout(LONG* milliseconds)
+{
+    const HRESULT hr = inner_->get_Timeout(milliseconds);
+    return log_result("get Timeout", hr, milliseconds ? std::to_string(*milliseconds) : "");
+}
+
+STDMETHODIMP trace_session::put_Timeout(LONG milliseconds)
+{
+    return log_result("put Timeout " + std::to_string(milliseconds), inner_->put_Timeout(milliseconds), "ok");
+}
+
+STDMETHODIMP trace_session::InterfaceSupportsErrorInfo(REFIID riid)
+{
+    com_ptr<ISupportErrorInfo> inner;
+    return SUCCEEDED(inner_.As(&inner)) ? inner->InterfaceSupportsErrorInfo(riid) : S_FALSE;
+}
+
+} // namespace fmtio
