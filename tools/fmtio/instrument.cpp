@@ -21,7 +21,7 @@ void hold_array(variant& holder, safe_array array)
 
 std::string command_context(std::string_view command)
 {
-    return command.empty() ? "no command sent" : "command " + quoted(command);
+    return command.empty() ? "" : "command " + quoted(command);
 }
 
 instrument::instrument(const connection_settings& settings) : component_(create_component(settings.dll))

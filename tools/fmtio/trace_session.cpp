@@ -14,6 +14,11 @@ std::string yes_no(VARIANT_BOOL value)
     return value ? "true" : "false";
 }
 
+std::string bytes_text(std::size_t count, const std::string& shown)
+{
+    return std::to_string(count) + (count == 1 ? " byte " : " bytes ") + shown;
+}
+
 std::string status_text(LONG status)
 {
     const std::string code = hex(static_cast<unsigned long>(status));
@@ -112,19 +117,19 @@ STDMETHODIMP trace_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
         return inner_->Write(buffer, count, written);
     VARIANT_BOOL end = VARIANT_FALSE;
     const std::string end_text = FAILED(inner_->get_SendEndEnabled(&end)) ? "END unknown"
-                                 : end                                    ? "with END"
-                                                                          : "without END";
-    std::string bytes = "(no array)";
+                                 : end                                    ? "END"
+                                                                          : "no END";
+    std::string bytes = std::to_string(count) + " bytes, no array";
     if (buffer && *buffer && SafeArrayGetDim(*buffer) == 1) {
         const std::size_t size = std::min<std::size_t>((*buffer)->rgsabound[0].cElements, std::max<LONG>(count, 0));
         void* data = nullptr;
         if (SUCCEEDED(SafeArrayAccessData(*buffer, &data))) {
-            bytes = shown_bytes(static_cast<const unsigned char*>(data), size);
+            bytes = bytes_text(size, shown_bytes(static_cast<const unsigned char*>(data), size));
             SafeArrayUnaccessData(*buffer);
         }
     }
     const HRESULT hr = inner_->Write(buffer, count, written);
-    return log_result("Write " + std::to_string(count) + " bytes " + end_text + ": " + bytes, hr,
+    return log_result("Write " + bytes + ", " + end_text, hr,
                       written ? std::to_string(*written) + " written" : "");
 }
 
@@ -138,7 +143,7 @@ STDMETHODIMP trace_session::Read(LONG count, SAFEARRAY** buffer)
         const std::size_t size = (*buffer)->rgsabound[0].cElements;
         void* data = nullptr;
         if (SUCCEEDED(SafeArrayAccessData(*buffer, &data))) {
-            result = std::to_string(size) + " bytes " + shown_bytes(static_cast<const unsigned char*>(data), size);
+            result = bytes_text(size, shown_bytes(static_cast<const unsigned char*>(data), size));
             SafeArrayUnaccessData(*buffer);
         }
     }
