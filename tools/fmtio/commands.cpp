@@ -1,9 +1,9 @@
 #include "commands.hpp"
 
 #include <cmath>
+#include <optional>
 #include "console.hpp"
 #include "files.hpp"
-#include "number_text.hpp"
 #include "plot.hpp"
 
 namespace fmtio {
@@ -14,25 +14,22 @@ void print(const std::string& text)
     standard_output().write(text);
 }
 
-std::string joined(const std::vector<std::string>& texts)
-{
-    std::string line;
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        line += (i ? "," : "") + texts[i];
-    return line;
-}
-
+// The extremes are shown as the values print, so that a float keeps its own shortest form.
 std::string block_summary(const value_list& values, element_type type)
 {
     std::string line = std::to_string(values.numbers.size()) + " values of type " + type_name(type);
-    double low = INFINITY, high = -INFINITY;
-    for (const double v : values.numbers)
-        if (std::isfinite(v)) {
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
-    if (low <= high)
-        line += ", min " + number_text(low) + ", max " + number_text(high);
+    std::optional<std::size_t> low, high;
+    for (std::size_t i = 0; i < values.numbers.size(); ++i) {
+        const double v = values.numbers[i];
+        if (!std::isfinite(v))
+            continue;
+        if (!low || v < values.numbers[*low])
+            low = i;
+        if (!high || v > values.numbers[*high])
+            high = i;
+    }
+    if (low)
+        line += ", min " + values.texts[*low] + ", max " + values.texts[*high];
     return line + "\n";
 }
 
@@ -60,7 +57,7 @@ void read_block(instrument& device, const request& what)
     if (what.plot)
         print(terminal_plot(values.numbers, ascii_only()));
     else if (!what.csv_file && !what.svg_file)
-        print(joined(values.texts) + "\n");
+        print(joined(values.texts, ",") + "\n");
 }
 
 void info(instrument& device, const resource& where)
@@ -95,12 +92,12 @@ void run_request(instrument& device, const request& what, const resource& where)
     case subcommand::query: print(device.query(what.command) + "\n"); break;
     case subcommand::read: print(device.read_string("") + "\n"); break;
     case subcommand::read_number: print(device.read_number(what.command) + "\n"); break;
-    case subcommand::read_list:
-        print(joined(device.read_list(what.command, what.type.value_or(element_type::any),
-                                      what.separators.value_or(",;"))
-                         .texts) +
-              "\n");
+    case subcommand::read_list: {
+        const value_list list = device.read_list(what.command, what.type.value_or(element_type::any),
+                                                 what.separators.value_or(",;"));
+        print(joined(list.texts, ",") + "\n");
         break;
+    }
     case subcommand::write_list:
         device.write_list(what.command, what.type.value_or(element_type::any), what.values,
                           what.separators.value_or(","));

@@ -43,10 +43,11 @@ std::wstring beside_this_program(const wchar_t* name)
     return path + name;
 }
 
-component from_file(const std::wstring& file, std::string origin)
+// `why` says why this file, also when it cannot be used.
+component from_file(const std::wstring& file, const std::string& why)
 {
     const std::wstring path = full_path(file);
-    const std::string context = "file " + quoted(to_utf8(path));
+    const std::string context = "file " + quoted(to_utf8(path)) + ", " + why;
     library module(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), &FreeLibrary);
     if (!module)
         throw_last_error("LoadLibrary", context);
@@ -58,7 +59,7 @@ component from_file(const std::wstring& file, std::string origin)
     com_ptr<IClassFactory> factory;
     check(get_class_object(clsid_fmtdio, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
           nullptr, IID_IClassFactory, "DllGetClassObject", context);
-    component made{module, nullptr, std::move(origin)};
+    component made{module, nullptr, "made from the file " + why};
     check(factory->CreateInstance(nullptr, IID_IFormattedIO488, reinterpret_cast<void**>(made.io.GetAddressOf())),
           factory.Get(), IID_IClassFactory, "IClassFactory::CreateInstance", context);
     return made;
@@ -74,7 +75,7 @@ bool not_registered(HRESULT hr)
 component create_component(const std::optional<std::string>& dll)
 {
     if (dll)
-        return from_file(to_wide(*dll), "loaded from the file given by --dll");
+        return from_file(to_wide(*dll), "given by --dll");
     CLSID clsid{};
     HRESULT hr = CLSIDFromProgID(component_progid, &clsid);
     component made;
@@ -83,9 +84,9 @@ component create_component(const std::optional<std::string>& dll)
                               reinterpret_cast<void**>(made.io.GetAddressOf()));
     if (not_registered(hr))
         return from_file(beside_this_program(L"Morvane.dll"),
-                         "loaded from the file beside fmtio (VISA.Tellurix is not registered)");
+                         "beside fmtio, as VISA.Tellurix is not registered");
     check(hr, nullptr, IID_IFormattedIO488, "CoCreateInstance", "ProgID VISA.Tellurix");
-    made.origin = "created by its ProgID, VISA.Tellurix";
+    made.origin = "made by its ProgID, VISA.Tellurix";
     return made;
 }
 

@@ -45,21 +45,24 @@ void text_out::write(std::string_view utf8)
         DWORD written = 0;
         for (std::size_t at = 0; at < wide.size(); at += written) {
             const DWORD count = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 16384));
-            if (!WriteConsoleW(handle_, wide.data() + at, count, &written, nullptr) || written == 0) {
-                failed_ = true;
-                return;
-            }
+            if (!WriteConsoleW(handle_, wide.data() + at, count, &written, nullptr) || written == 0)
+                return fail();
         }
         return;
     }
     DWORD written = 0;
     for (std::size_t at = 0; at < utf8.size(); at += written) {
         const DWORD count = static_cast<DWORD>(std::min<std::size_t>(utf8.size() - at, INT_MAX));
-        if (!WriteFile(handle_, utf8.data() + at, count, &written, nullptr) || written == 0) {
-            failed_ = true;
-            return;
-        }
+        if (!WriteFile(handle_, utf8.data() + at, count, &written, nullptr) || written == 0)
+            return fail();
     }
+}
+
+void text_out::fail() noexcept
+{
+    const DWORD error = GetLastError();
+    failed_ = true;
+    closed_ = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
 }
 
 text_out& standard_output()

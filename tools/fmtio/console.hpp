@@ -16,13 +16,17 @@ public:
 
     void write(std::string_view utf8);
     bool is_console() const noexcept { return console_; }
-    // True once a write has failed, such as into a closed pipe.
-    bool failed() const noexcept { return failed_; }
+    // True once a write has failed, other than into a pipe that its reader closed (as
+    // `| head` does), which ends the output without being a failure to report.
+    bool failed() const noexcept { return failed_ && !closed_; }
 
 private:
     HANDLE handle_;
     bool console_;
+    void fail() noexcept;
+
     bool failed_ = false;
+    bool closed_ = false;
 };
 
 text_out& standard_output();

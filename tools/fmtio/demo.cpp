@@ -1,10 +1,11 @@
 #include "demo.hpp"
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include "console.hpp"
 #include "failure.hpp"
-#include "number_text.hpp"
+#include <algorithm>
 #include "plot.hpp"
 
 namespace fmtio {
@@ -19,11 +20,7 @@ public:
     void step(const std::string& title, const std::string& explanation, const std::function<void()>& body)
     {
         say("\n" + std::to_string(++steps_) + ". " + title + "\n");
-        for (std::size_t at = 0; at < explanation.size();) {
-            const std::size_t end = std::min(explanation.find('\n', at), explanation.size());
-            say("   " + explanation.substr(at, end - at) + "\n");
-            at = end + 1;
-        }
+        show(explanation);
         try {
             body();
         } catch (...) {
@@ -43,6 +40,15 @@ public:
     void sent(const std::string& command) { say("   > " + command + "\n"); }
     void received(const std::string& text) { say("   < " + text + "\n"); }
     void say(const std::string& text) { standard_output().write(text); }
+    // Lines of a plot or a report, in line with the step's text.
+    void show(const std::string& lines)
+    {
+        for (std::size_t at = 0; at < lines.size();) {
+            const std::size_t end = std::min(lines.find('\n', at), lines.size());
+            say("   " + lines.substr(at, end - at) + "\n");
+            at = end + 1;
+        }
+    }
 
     std::string query(const std::string& command)
     {
@@ -64,14 +70,6 @@ private:
     instrument& device_;
     int steps_ = 0, checks_ = 0, passed_ = 0;
 };
-
-std::string joined(const std::vector<std::string>& texts)
-{
-    std::string line;
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        line += (i ? "," : "") + texts[i];
-    return line;
-}
 
 bool all_finite(const std::vector<double>& numbers)
 {
@@ -110,20 +108,23 @@ void list_of_readings(tour& t)
 {
     t.sent("MEAS:ARR? 8");
     const value_list readings = t.device().read_list("MEAS:ARR? 8", element_type::r8, ",;");
-    t.received(joined(readings.texts));
+    t.received(joined(readings.texts, ","));
     t.check(readings.numbers.size() == 8 && all_finite(readings.numbers), "ReadList gave 8 doubles");
 }
 
 void list_round_trip(tour& t)
 {
-    const std::vector<std::string> values = {"0.1", "-2.5e-3", "1e+20", "42", "3.141592653589793"};
-    t.sent("DATA:LIST " + joined(values) + "   (WriteList, type r8)");
+    // WriteList writes doubles with 15 significant digits.
+    const std::vector<std::string> values = {"0.1", "-2.5e-3", "1e+20", "42", "3.14159265358979"};
+    t.sent("DATA:LIST " + joined(values, ",") + "   (WriteList, type r8)");
     t.device().write_list("DATA:LIST", element_type::r8, values, ",");
     t.sent("DATA:LIST?");
     const value_list back = t.device().read_list("DATA:LIST?", element_type::r8, ",;");
-    t.received(joined(back.texts));
-    t.check(back.texts == std::vector<std::string>{"0.1", "-0.0025", "1e+20", "42", "3.141592653589793"},
-            "the list came back with every digit");
+    t.received(joined(back.texts, ","));
+    std::vector<double> sent;
+    for (const std::string& value : values)
+        sent.push_back(std::strtod(value.c_str(), nullptr));
+    t.check(back.numbers == sent, "the instrument had every value as it was sent");
 }
 
 void waveform(tour& t)
@@ -134,7 +135,7 @@ void waveform(tour& t)
     }
     t.sent("WAV:DATA?   (ReadIEEEBlock, type r4, big-endian)");
     const value_list wave = t.device().read_block("WAV:DATA?", element_type::r4, false);
-    t.say(terminal_plot(wave.numbers, ascii_only()));
+    t.show(terminal_plot(wave.numbers, ascii_only(), 77));
     t.check(wave.numbers.size() == 200 && all_finite(wave.numbers), "the block held 200 finite floats");
 }
 
@@ -146,11 +147,11 @@ void block_upload(tour& t)
         t.sent(command);
         t.device().write(command);
     }
-    t.sent("TRAC:DATA #216<16 bytes: " + joined(values) + ">   (WriteIEEEBlock, type i2, little-endian)");
+    t.sent("TRAC:DATA #216<16 bytes: " + joined(values, ",") + ">   (WriteIEEEBlock, type i2, little-endian)");
     t.device().write_block("TRAC:DATA", make_array(element_type::i2, values), true);
     t.sent("TRAC:DATA?   (ReadIEEEBlock, type i2, little-endian)");
     const value_list back = t.device().read_block("TRAC:DATA?", element_type::i2, true);
-    t.received(joined(back.texts));
+    t.received(joined(back.texts, ","));
     t.check(back.texts == values, "the block came back byte for byte, line feeds, carriage returns and NULs too");
 }
 
@@ -163,7 +164,7 @@ void deliberate_error(tour& t)
     try {
         t.device().query("MEAS:CURR?");
     } catch (const failure& error) {
-        t.say(error.report());
+        t.show(error.report());
         timed_out = error.hr() == session_timeout;
     }
     t.device().set_timeout(timeout);

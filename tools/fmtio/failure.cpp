@@ -30,6 +30,19 @@ std::optional<error_record> take_record(IUnknown* object, REFIID iid)
     return record;
 }
 
+// A text of several lines (a description may hold line breaks) under its label.
+std::string field(std::string_view label, std::string_view text)
+{
+    std::string lines = "  " + std::string(label) + std::string(14 - label.size(), ' ');
+    for (const char c : text) {
+        if (c == '\n')
+            lines += "\n" + std::string(16, ' ');
+        else if (c != '\r')
+            lines += c;
+    }
+    return lines + "\n";
+}
+
 } // namespace
 
 failure::failure(std::string method, std::string context, HRESULT hr, std::optional<error_record> record)
@@ -43,18 +56,16 @@ std::string failure::report() const
     std::string text = "fmtio: " + method_ + " failed";
     if (!context_.empty())
         text += ", " + context_;
-    text += "\n  HRESULT:      " + hex(static_cast<unsigned long>(hr_)) + "\n";
+    text += "\n" + field("HRESULT:", hex(static_cast<unsigned long>(hr_)));
     if (record_) {
-        text += "  description:  " + record_->description + "\n";
-        text += "  source:       " + record_->source + "\n";
-        text += "  help context: " + std::to_string(record_->help_context);
-        if (!record_->help_file.empty())
-            text += " in " + record_->help_file;
-        text += "\n";
+        text += field("description:", record_->description);
+        text += field("source:", record_->source);
+        text += field("help context:", std::to_string(record_->help_context) +
+                                           (record_->help_file.empty() ? "" : " in " + record_->help_file));
     } else {
         const std::string message = system_message(hr_);
-        text += "  description:  " + (message.empty() ? "unknown error" : message) + "\n";
-        text += "  source:       no error information\n";
+        text += field("description:", message.empty() ? "the platform has no text for this HRESULT" : message);
+        text += field("source:", "no error information");
     }
     return text;
 }

@@ -17,18 +17,19 @@ void hold_array(variant& holder, safe_array array)
     V_VT(&holder.get()) = VT_ARRAY | element;
 }
 
-} // namespace
-
+// How a failing call names its command.
 std::string command_context(std::string_view command)
 {
     return command.empty() ? "" : "command " + quoted(command);
 }
 
+} // namespace
+
 instrument::instrument(const connection_settings& settings) : component_(create_component(settings.dll))
 {
     trace_.Attach(new trace_session(open_session(settings.where), standard_error()));
     trace_->enable(settings.trace);
-    check(component_.io->putref_IO(static_cast<IMessage*>(trace_.Get())), component_.io.Get(), IID_IFormattedIO488, "putref_IO", "");
+    check(component_.io->putref_IO(session()), component_.io.Get(), IID_IFormattedIO488, "putref_IO", "");
 }
 
 void instrument::check_io(HRESULT hr, std::string_view method, std::string_view command)
@@ -39,13 +40,13 @@ void instrument::check_io(HRESULT hr, std::string_view method, std::string_view 
 long instrument::timeout()
 {
     LONG milliseconds = 0;
-    check(trace_->get_Timeout(&milliseconds), static_cast<IMessage*>(trace_.Get()), IID_IMessage, "IMessage::get_Timeout", "");
+    check(session()->get_Timeout(&milliseconds), session(), IID_IMessage, "IMessage::get_Timeout", "");
     return milliseconds;
 }
 
 void instrument::set_timeout(long milliseconds)
 {
-    check(trace_->put_Timeout(milliseconds), static_cast<IMessage*>(trace_.Get()), IID_IMessage, "IMessage::put_Timeout", "");
+    check(session()->put_Timeout(milliseconds), session(), IID_IMessage, "IMessage::put_Timeout", "");
 }
 
 void instrument::write(std::string_view command)

@@ -43,14 +43,13 @@ public:
     void write_block(std::string_view command, safe_array data, bool little_endian);
 
 private:
+    // The session that the component is bound to: the trace in front of the resource's.
+    IMessage* session() const noexcept { return trace_.Get(); }
     void check_io(HRESULT hr, std::string_view method, std::string_view command);
     void set_byte_order(bool little_endian, std::string_view command);
 
     component component_;
     com_ptr<trace_session> trace_;
 };
-
-// How a failing call names its command.
-std::string command_context(std::string_view command);
 
 } // namespace fmtio

@@ -181,14 +181,6 @@ void apply(request& to, const given_option& option, const subcommand_spec& spec)
         to.from_file = option.value;
 }
 
-std::string joined(std::span<const std::string> words)
-{
-    std::string text;
-    for (const std::string& word : words)
-        text += (text.empty() ? "" : " ") + word;
-    return text;
-}
-
 void take_arguments(request& to, const subcommand_spec& spec, std::span<const std::string> words, bool in_shell)
 {
     const std::string name = spec.name;
@@ -201,7 +193,7 @@ void take_arguments(request& to, const subcommand_spec& spec, std::span<const st
     case arguments::optional_command:
         if (words.empty() && !(spec.takes == arguments::optional_command && in_shell))
             throw usage_error(name + " needs a command to send");
-        to.command = joined(words);
+        to.command = joined({words.begin(), words.end()}, " ");
         break;
     case arguments::command_and_values:
         if (words.empty())

@@ -9,7 +9,6 @@
 namespace fmtio {
 namespace {
 
-constexpr int plot_columns = 80;
 constexpr int plot_rows = 16;
 constexpr int label_digits = 6;
 
@@ -42,10 +41,9 @@ std::vector<std::optional<range>> column_levels(std::span<const double> values, 
     };
     std::vector<std::optional<range>> spans(static_cast<std::size_t>(columns));
     double previous = NAN; // NaN: no value before
-    const std::size_t n = values.size();
-    for (int c = 0; c < columns; ++c) {
-        const std::size_t first = n * static_cast<std::size_t>(c) / static_cast<std::size_t>(columns);
-        const std::size_t last = std::max(first + 1, n * static_cast<std::size_t>(c + 1) / static_cast<std::size_t>(columns));
+    const std::size_t n = values.size(), width = static_cast<std::size_t>(columns);
+    for (std::size_t c = 0; c < width; ++c) {
+        const std::size_t first = n * c / width, last = std::max(first + 1, n * (c + 1) / width);
         std::optional<range> span;
         for (std::size_t i = first; i < last; ++i) {
             if (!std::isfinite(values[i])) {
@@ -58,7 +56,7 @@ std::vector<std::optional<range>> column_levels(std::span<const double> values, 
                 span = range{std::min(span->low, previous), std::max(span->high, previous)};
             previous = l;
         }
-        spans[static_cast<std::size_t>(c)] = span;
+        spans[c] = span;
     }
     return spans;
 }
@@ -90,14 +88,14 @@ std::string escaped_xml(std::string_view text)
 
 } // namespace
 
-std::string terminal_plot(std::span<const double> values, bool ascii)
+std::string terminal_plot(std::span<const double> values, bool ascii, int width)
 {
     const std::optional<range> r = finite_range(values);
     if (!r)
         return "(nothing to plot: no value is a finite number)\n";
     const std::string top = rounded_text(r->high, label_digits), bottom = rounded_text(r->low, label_digits);
     const std::size_t label_width = std::max(top.size(), bottom.size());
-    const int columns = plot_columns - static_cast<int>(label_width) - 2;
+    const int columns = std::max(width - static_cast<int>(label_width) - 2, 10);
     const std::vector<std::optional<range>> spans = column_levels(values, *r, columns, 2 * plot_rows);
 
     const char* full = ascii ? "#" : "\u2588";
@@ -115,6 +113,7 @@ std::string terminal_plot(std::span<const double> values, bool ascii)
             const bool has_upper = covers(upper_level), has_lower = covers(lower_level);
             text += has_upper && has_lower ? full : has_upper ? upper : has_lower ? lower : " ";
         }
+        text.erase(text.find_last_not_of(' ') + 1);
         text += "\n";
     }
     text += std::string(label_width + 1, ' ') + (ascii ? "+" : "\u2514");
@@ -140,7 +139,8 @@ std::string svg_plot(std::span<const double> values, std::string_view title)
     };
 
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"400\" viewBox=\"0 0 800 400\">\n"
+                      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"400\""
+                      " viewBox=\"0 0 800 400\">\n"
                       "<title>" + escaped_xml(title) + "</title>\n"
                       "<rect width=\"800\" height=\"400\" fill=\"white\"/>\n"
                       "<g font-family=\"sans-serif\" font-size=\"12\" fill=\"black\">\n"

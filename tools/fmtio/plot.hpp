@@ -7,8 +7,9 @@
 
 namespace fmtio {
 
-// The plot's lines, each ending with a line feed; a note when no value is a finite number.
-std::string terminal_plot(std::span<const double> values, bool ascii);
+// The plot's lines, `width` columns at most, each ending with a line feed; a note when no
+// value is a finite number.
+std::string terminal_plot(std::span<const double> values, bool ascii, int width = 80);
 
 // A whole SVG document; `title` names the data.
 std::string svg_plot(std::span<const double> values, std::string_view title);

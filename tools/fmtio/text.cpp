@@ -42,6 +42,17 @@ std::wstring to_wide(std::string_view text)
     return result;
 }
 
+std::string joined(const std::vector<std::string>& texts, std::string_view separator)
+{
+    std::string line;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (i)
+            line += separator;
+        line += texts[i];
+    }
+    return line;
+}
+
 bool same_name(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
