@@ -40,6 +40,7 @@ const instrument::command instrument::commands[] = {
     {"*CLS", false, 0, 0, &instrument::clear_status},
     {"*OPC", true, 0, 0, &instrument::operation_complete},
     {"SYSTem:ERRor", true, 0, 0, &instrument::next_error},
+    {"SYSTem:ERRor:NEXT", true, 0, 0, &instrument::next_error},
     {"MEASure:VOLTage", true, 0, 0, &instrument::measure_voltage},
     {"MEASure:ARRay", true, 1, 1, &instrument::measure_array},
     {"DATA:LIST", false, 1, any_count, &instrument::set_list},

@@ -175,12 +175,14 @@ private:
             }
             std::size_t taken = std::min(static_cast<std::size_t>(count), response_.size() - sent_);
             LONG status = sent_ + taken == response_.size() ? status_end : status_count_reached;
-            const std::size_t line_feed = termination_character_ ? response_.find('\n', sent_) : std::string::npos;
-            if (line_feed < sent_ + taken && line_feed + 1 < response_.size()) {
-                taken = line_feed + 1 - sent_;
+            // Only the bytes this read may take are searched: a long response is read in many reads.
+            const std::string_view available = std::string_view(response_).substr(sent_, taken);
+            const std::size_t line_feed = termination_character_ ? available.find('\n') : std::string_view::npos;
+            if (line_feed != std::string_view::npos && sent_ + line_feed + 1 < response_.size()) {
+                taken = line_feed + 1;
                 status = status_termination_character;
             }
-            if (const HRESULT hr = deliver(std::string_view(response_).substr(sent_, taken)); FAILED(hr))
+            if (const HRESULT hr = deliver(available.substr(0, taken)); FAILED(hr))
                 return hr;
             sent_ += taken;
             last_status_ = status;

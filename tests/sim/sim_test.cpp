@@ -111,7 +111,7 @@ TEST(SimulatedInstrument, RunsEachMessageOnEndAndQueuesItsErrors)
     } cases[] = {
         {{{"*ID", false}, {"N?\n"}}, identity + "\n", {}},
         {{{"*idn?;*OPC?\r\n"}}, identity + ";1\n", {}},
-        {{{":syst:err?;SYSTEM:ERROR?\n"}}, "0,\"No error\";0,\"No error\"\n", {}},
+        {{{":syst:err?;SYSTEM:ERROR:next?\n"}}, "0,\"No error\";0,\"No error\"\n", {}},
         {{{"WAV:POIN 5;wav:poin?;wav:form int,16;:WAVEFORM:FORMAT?;FORM:BORD swap;FORM:BORD?\n"}}, "5;INT,16;SWAP\n", {}},
         {{{"DATA:LIST 1, -2.5 ,3e2,+0.1,1E-300\n"}, {"DATA:LIST?\n"}}, "1,-2.5,300,0.1,1e-300\n", {}},
         {{{"SYSTE:ERR?;MEAS:VOLT;*OPC?\n"}}, "1\n", {-113, -113}},
@@ -127,6 +127,7 @@ TEST(SimulatedInstrument, RunsEachMessageOnEndAndQueuesItsErrors)
         {{{"TRAC:DATA #0AB\n"}}, "", {-161}},
         {{{"DATA:LIST 1,,2\n"}, {"DATA:LIST 1,abc\n"}}, "", {-102, -104}},
         {{{"DATA:LIST 1" + repeated(",1", 100'000) + "\n"}}, "", {-223}},
+        {{{std::string(8u << 20, ' ') + "*OPC?\n"}}, "", {-223}},
         {{{"*IDN?\n"}, {"*OPC?\n"}}, "1\n", {-410}},
     };
     for (const auto& c : cases) {
