@@ -1,0 +1,31 @@
+#!/bin/sh
+# Runs fmtio under Wine and compares what it printed, stdout and stderr in the order written,
+# its exit code and the files it wrote with a golden transcript.
+#
+#   transcript.sh GOLDEN INPUT|- FILES -- FMTIO.EXE ARGUMENTS...
+#
+# INPUT is fed to standard input ("-": none); FILES (comma-separated, or "-") are files that the
+# run writes, appended to the transcript. The build directory's Windows path shows as <build>.
+# With FMTIO_UPDATE_GOLDEN=1 the transcript replaces the golden file.
+set -u
+golden=$1 input=$2 files=$3
+shift 4
+actual=$(basename "$golden").actual
+[ "$input" = - ] && input=/dev/null
+if [ "$files" != - ]; then
+  (IFS=,; for file in $files; do rm -f "$file"; done)
+fi
+${WINE:-wine} "$@" <"$input" >"$actual" 2>&1
+echo "exit code $?" >>"$actual"
+if [ "$files" != - ]; then
+  (IFS=,; for file in $files; do
+    echo "--- $file"
+    if [ -f "$file" ]; then cat "$file"; else echo "(not written)"; fi
+  done) >>"$actual"
+fi
+build_path=$(cd "$BUILD_DIR" && pwd | sed 's#/#\\#g; s#^#Z:#')
+sed -i "s#$(printf '%s' "$build_path" | sed 's/[\\.]/\\&/g')#<build>#g" "$actual"
+if [ "${FMTIO_UPDATE_GOLDEN:-}" = 1 ]; then
+  cp "$actual" "$golden"
+fi
+diff -u "$golden" "$actual"
