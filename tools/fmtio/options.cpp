@@ -15,7 +15,7 @@ enum option_set : unsigned {
     echo_option = 32,
 };
 
-struct subcommand_spec {
+struct subcommand_entry {
     const char* name;
     subcommand id;
     arguments takes;
@@ -25,7 +25,7 @@ struct subcommand_spec {
     const char* summary;
 };
 
-constexpr subcommand_spec subcommands[] = {
+constexpr subcommand_entry subcommands[] = {
     {"write", subcommand::write, arguments::command, 0, true, "write CMD", "Sends CMD with END."},
     {"query", subcommand::query, arguments::command, 0, true, "query CMD",
      "Sends CMD, then reads the response as text (WriteString, ReadString)."},
@@ -57,14 +57,14 @@ constexpr subcommand_spec subcommands[] = {
     {"exit", subcommand::exit, arguments::none, 0, true, "exit", "Ends the shell."},
 };
 
-struct option_spec {
+struct option_entry {
     const char* name;
     bool takes_value;
     unsigned needs; // an option_set bit; 0 for options that every subcommand takes
     bool process_wide;
 };
 
-constexpr option_spec options[] = {
+constexpr option_entry options[] = {
     {"--timeout", true, 0, false},       {"--trace", false, 0, false},       {"--help", false, 0, false},
     {"-h", false, 0, false},             {"--type", true, type_option, false},
     {"--sep", true, separator_option, false},
@@ -78,19 +78,19 @@ constexpr option_spec options[] = {
     {"--dll", true, 0, true},            {"--ascii", false, 0, true},
 };
 
-const subcommand_spec& spec_of(subcommand what)
+const subcommand_entry& entry_of(subcommand what)
 {
-    for (const subcommand_spec& spec : subcommands)
-        if (spec.id == what)
-            return spec;
+    for (const subcommand_entry& entry : subcommands)
+        if (entry.id == what)
+            return entry;
     return subcommands[0];
 }
 
-const subcommand_spec* find_subcommand(std::string_view name)
+const subcommand_entry* find_subcommand(std::string_view name)
 {
-    for (const subcommand_spec& spec : subcommands)
-        if (name == spec.name)
-            return &spec;
+    for (const subcommand_entry& entry : subcommands)
+        if (name == entry.name)
+            return &entry;
     return nullptr;
 }
 
@@ -109,7 +109,7 @@ long parse_timeout(const std::string& text)
 }
 
 struct given_option {
-    const option_spec* spec;
+    const option_entry* entry;
     std::string value;
 };
 
@@ -130,10 +130,10 @@ void sort_words(std::span<const std::string> words, std::vector<given_option>& g
         }
         const std::size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
-        const option_spec* found = nullptr;
-        for (const option_spec& spec : options)
-            if (name == spec.name)
-                found = &spec;
+        const option_entry* found = nullptr;
+        for (const option_entry& entry : options)
+            if (name == entry.name)
+                found = &entry;
         if (!found)
             throw usage_error("unknown option " + quoted(name));
         given_option option{found, {}};
@@ -150,11 +150,11 @@ void sort_words(std::span<const std::string> words, std::vector<given_option>& g
     }
 }
 
-void apply(request& to, const given_option& option, const subcommand_spec& spec)
+void apply(request& to, const given_option& option, const subcommand_entry& entry)
 {
-    const std::string name = option.spec->name;
-    if (option.spec->needs && !(spec.options & option.spec->needs))
-        throw usage_error(name + " does not apply to " + spec.name);
+    const std::string name = option.entry->name;
+    if (option.entry->needs && !(entry.options & option.entry->needs))
+        throw usage_error(name + " does not apply to " + entry.name);
     if (name == "--timeout")
         to.timeout = parse_timeout(option.value);
     else if (name == "--trace")
@@ -181,17 +181,17 @@ void apply(request& to, const given_option& option, const subcommand_spec& spec)
         to.from_file = option.value;
 }
 
-void take_arguments(request& to, const subcommand_spec& spec, std::span<const std::string> words, bool in_shell)
+void take_arguments(request& to, const subcommand_entry& entry, std::span<const std::string> words, bool in_shell)
 {
-    const std::string name = spec.name;
-    switch (spec.takes) {
+    const std::string name = entry.name;
+    switch (entry.takes) {
     case arguments::none:
         if (!words.empty())
             throw usage_error(name + " takes no arguments");
         break;
     case arguments::command:
     case arguments::optional_command:
-        if (words.empty() && !(spec.takes == arguments::optional_command && in_shell))
+        if (words.empty() && !(entry.takes == arguments::optional_command && in_shell))
             throw usage_error(name + " needs a command to send");
         to.command = joined({words.begin(), words.end()}, " ");
         break;
@@ -205,7 +205,7 @@ void take_arguments(request& to, const subcommand_spec& spec, std::span<const st
         if (words.size() > 1)
             throw usage_error("help takes one subcommand at most");
         if (!words.empty()) {
-            const subcommand_spec* topic = find_subcommand(words[0]);
+            const subcommand_entry* topic = find_subcommand(words[0]);
             if (!topic)
                 throw usage_error("unknown subcommand " + quoted(words[0]));
             to.help_topic = topic->id;
@@ -247,25 +247,25 @@ request parse_request(std::span<const std::string> words, bool in_shell, invocat
     sort_words(words, given, positional);
     if (positional.empty()) {
         for (const given_option& option : given)
-            if (option.spec->name == std::string_view("--help") || option.spec->name == std::string_view("-h"))
+            if (option.entry->name == std::string_view("--help") || option.entry->name == std::string_view("-h"))
                 return request{};
         throw usage_error("no subcommand given");
     }
-    const subcommand_spec* spec = find_subcommand(positional[0]);
-    if (!spec)
+    const subcommand_entry* entry = find_subcommand(positional[0]);
+    if (!entry)
         throw usage_error("unknown subcommand " + quoted(positional[0]));
-    if (in_shell && !spec->in_shell)
-        throw usage_error(std::string(spec->name) + " cannot run within the shell");
-    if (!in_shell && spec->id == subcommand::exit)
+    if (in_shell && !entry->in_shell)
+        throw usage_error(std::string(entry->name) + " cannot run within the shell");
+    if (!in_shell && entry->id == subcommand::exit)
         throw usage_error("exit ends the shell; outside it there is nothing to end");
     request made;
-    made.what = spec->id;
+    made.what = entry->id;
     for (const given_option& option : given) {
-        if (!option.spec->process_wide) {
-            apply(made, option, *spec);
+        if (!option.entry->process_wide) {
+            apply(made, option, *entry);
             continue;
         }
-        const std::string name = option.spec->name;
+        const std::string name = option.entry->name;
         if (!process)
             throw usage_error(name + " applies to the whole shell: give it to fmtio shell");
         if (name == "--dll")
@@ -277,7 +277,7 @@ request parse_request(std::span<const std::string> words, bool in_shell, invocat
     }
     if (made.help)
         return made;
-    take_arguments(made, *spec, std::span(positional).subspan(1), in_shell);
+    take_arguments(made, *entry, std::span(positional).subspan(1), in_shell);
     check_request(made);
     return made;
 }
@@ -315,9 +315,9 @@ std::string usage_text()
 {
     std::string text = "Usage: fmtio [OPTIONS] SUBCOMMAND [ARGUMENTS]\n\n"
                        "Formatted I/O with an instrument through the Morvane component.\n\nSubcommands:\n";
-    for (const subcommand_spec& spec : subcommands)
-        if (spec.id != subcommand::exit && spec.id != subcommand::read)
-            text += "  " + std::string(spec.synopsis) + "\n";
+    for (const subcommand_entry& entry : subcommands)
+        if (entry.id != subcommand::exit && entry.id != subcommand::read)
+            text += "  " + std::string(entry.synopsis) + "\n";
     text += "\nOptions:\n"
             "  -r, --resource NAME  the resource to open (default SIM, the simulated instrument)\n"
             "  --dll PATH           load this Morvane.dll instead of the registered component\n"
@@ -333,20 +333,20 @@ std::string usage_text()
 std::string shell_help_text()
 {
     std::string text = "Commands, one a line (options as on the command line, for that line):\n";
-    for (const subcommand_spec& spec : subcommands)
-        if (spec.in_shell)
-            text += "  " + std::string(spec.synopsis) + "\n";
+    for (const subcommand_entry& entry : subcommands)
+        if (entry.in_shell)
+            text += "  " + std::string(entry.synopsis) + "\n";
     text += "Without CMD, read-number, read-list and read-block read what the instrument has to say.\n";
     return text;
 }
 
 std::string subcommand_help(subcommand what)
 {
-    const subcommand_spec& spec = spec_of(what);
-    std::string text = "Usage: fmtio " + std::string(spec.synopsis) + "\n\n" + spec.summary + "\n";
-    if (spec.options & type_option)
+    const subcommand_entry& entry = entry_of(what);
+    std::string text = "Usage: fmtio " + std::string(entry.synopsis) + "\n\n" + entry.summary + "\n";
+    if (entry.options & type_option)
         text += "\nTypes T: i2, i4, r4, r8, str, any, ui1 (blocks: i2, i4, r4, r8, ui1).\n";
-    if (spec.options & order_option)
+    if (entry.options & order_option)
         text += "--little-endian: the instrument's byte order is little-endian (default big-endian).\n";
     text += "Every subcommand also takes --timeout MS, --trace and --help.\n";
     return text;
