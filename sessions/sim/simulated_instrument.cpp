@@ -28,6 +28,12 @@ class simulated_session final : public IMessage {
 public:
     explicit simulated_session(std::uint32_t seed) : instrument_(seed) {}
 
+    bool response_ready()
+    {
+        const std::lock_guard guard(lock_);
+        return answer_pending();
+    }
+
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override
     {
         if (!out)
@@ -222,6 +228,12 @@ Microsoft::WRL::ComPtr<IMessage> create_simulated_instrument(std::uint32_t seed)
         return nullptr;
     }
     return session;
+}
+
+bool response_ready(IMessage* instrument)
+{
+    auto* session = dynamic_cast<simulated_session*>(instrument);
+    return session && session->response_ready();
 }
 
 } // namespace morvane::sim
