@@ -21,7 +21,7 @@ constexpr LONG status_end = 0;
 constexpr LONG status_termination_character = 0x00040005;
 constexpr LONG status_count_reached = 0x00040006;
 constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
-constexpr std::size_t max_message_bytes = 8u << 20; // a full REAL,64 trace and its header fit
+constexpr std::size_t max_message_bytes = 24u << 20; // a full REAL,64 trace and its header fit
 constexpr LONG default_timeout_ms = 2000;
 
 class simulated_session final : public IMessage {
