@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include "message_object.hpp"
 #include "sim/com_transfer.hpp"
 #include "sim/instrument.hpp"
 
@@ -24,7 +25,7 @@ constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
 constexpr std::size_t max_message_bytes = 24u << 20; // a full REAL,64 trace and its header fit
 constexpr LONG default_timeout_ms = 2000;
 
-class simulated_session final : public IMessage {
+class simulated_session final : public message_object<simulated_session> {
 public:
     explicit simulated_session(std::uint32_t seed) : instrument_(seed) {}
 
@@ -32,27 +33,6 @@ public:
     {
         const std::lock_guard guard(lock_);
         return answer_pending();
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (!InlineIsEqualGUID(riid, IID_IUnknown) && !InlineIsEqualGUID(riid, IID_IMessage)) {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        *out = static_cast<IMessage*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override
@@ -109,6 +89,7 @@ public:
     }
 
 private:
+    friend class message_object<simulated_session>; // the last Release deletes it
     ~simulated_session() = default;
 
     template <typename T>
@@ -202,7 +183,6 @@ private:
         }
     }
 
-    std::atomic<ULONG> references_{1};
     std::mutex lock_;
     std::condition_variable answered_;
     instrument instrument_;
