@@ -13,7 +13,7 @@
 
 namespace morvane::sim {
 
-inline constexpr std::int64_t max_points = 1'000'000;       // WAVeform:POINts, trace elements
+inline constexpr std::int64_t max_points = 2'000'000;       // WAVeform:POINts, trace elements
 inline constexpr std::int64_t max_array_readings = 100'000;   // MEASure:ARRay?
 inline constexpr std::size_t max_response_bytes = 32u << 20;  // one response message
 

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include "message_object.hpp"
 #include "sim/com_transfer.hpp"
 #include "sim/instrument.hpp"
 
@@ -21,32 +22,17 @@ constexpr LONG status_end = 0;
 constexpr LONG status_termination_character = 0x00040005;
 constexpr LONG status_count_reached = 0x00040006;
 constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
-constexpr std::size_t max_message_bytes = 8u << 20; // a full REAL,64 trace and its header fit
+constexpr std::size_t max_message_bytes = 24u << 20; // a full REAL,64 trace and its header fit
 constexpr LONG default_timeout_ms = 2000;
 
-class simulated_session final : public IMessage {
+class simulated_session final : public message_object<simulated_session> {
 public:
     explicit simulated_session(std::uint32_t seed) : instrument_(seed) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    bool response_ready()
     {
-        if (!out)
-            return E_POINTER;
-        if (!InlineIsEqualGUID(riid, IID_IUnknown) && !InlineIsEqualGUID(riid, IID_IMessage)) {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        *out = static_cast<IMessage*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
+        const std::lock_guard guard(lock_);
+        return answer_pending();
     }
 
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override
@@ -103,6 +89,7 @@ public:
     }
 
 private:
+    friend class message_object<simulated_session>; // the last Release deletes it
     ~simulated_session() = default;
 
     template <typename T>
@@ -196,7 +183,6 @@ private:
         }
     }
 
-    std::atomic<ULONG> references_{1};
     std::mutex lock_;
     std::condition_variable answered_;
     instrument instrument_;
@@ -222,6 +208,12 @@ Microsoft::WRL::ComPtr<IMessage> create_simulated_instrument(std::uint32_t seed)
         return nullptr;
     }
     return session;
+}
+
+bool response_ready(IMessage* instrument)
+{
+    auto* session = dynamic_cast<simulated_session*>(instrument);
+    return session && session->response_ready();
 }
 
 } // namespace morvane::sim

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 #include <wrl/client.h>
+#include "message_object.hpp"
 #include "socket/socket_resource.hpp"
 #include "socket/tcp_connection.hpp"
 
@@ -34,31 +35,10 @@ struct safearray_destroy {
 };
 using unique_safearray = std::unique_ptr<SAFEARRAY, safearray_destroy>;
 
-class socket_session final : public IMessage {
+class socket_session final : public message_object<socket_session> {
 public:
     explicit socket_session(std::unique_ptr<tcp_connection> connection, LONG timeout)
         : connection_(std::move(connection)), timeout_(timeout) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IMessage)) {
-            *out = static_cast<IMessage*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const ULONG left = --references_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
     STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
@@ -102,7 +82,6 @@ private:
     std::vector<unsigned char> pending_; // arrived, not yet read
     std::size_t pending_start_ = 0;
     std::mutex lock_;
-    std::atomic<ULONG> references_{1};
     LONG last_status_ = 0;
     LONG timeout_;
     VARIANT_BOOL send_end_ = VARIANT_TRUE;

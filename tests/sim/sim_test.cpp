@@ -119,7 +119,7 @@ TEST(SimulatedInstrument, RunsEachMessageOnEndAndQueuesItsErrors)
         {{{"*IDN?x\n"}}, "", {-102}},
         {{{"WAV:POIN;WAV:FORM REAL\n"}}, "", {-109, -109}},
         {{{"*RST 1;MEAS:ARR? 0;MEAS:ARR? 100001;*OPC?\n"}}, "1\n", {-108, -222, -222}},
-        {{{"WAV:POIN 0;WAV:POIN 1000001;WAV:POIN?\n"}}, "1000\n", {-222, -222}},
+        {{{"WAV:POIN 0;WAV:POIN 2000001;WAV:POIN?\n"}}, "1000\n", {-222, -222}},
         {{{"WAV:POIN \"5\";WAV:FORM REAL,16;FORM:BORD BIG;WAV:FORM BYTE,8\n"}}, "", {-104, -224, -224, -108}},
         {{{"WAV:FORM BYTE;TRAC:DATA #14ABCDEF\n"}}, "", {-161}},
         {{{"WAV:FORM BYTE;TRAC:DATA #19AB\n"}}, "", {-161}},
@@ -127,7 +127,7 @@ TEST(SimulatedInstrument, RunsEachMessageOnEndAndQueuesItsErrors)
         {{{"TRAC:DATA #0AB\n"}}, "", {-161}},
         {{{"DATA:LIST 1,,2\n"}, {"DATA:LIST 1,abc\n"}}, "", {-102, -104}},
         {{{"DATA:LIST 1" + repeated(",1", 100'000) + "\n"}}, "", {-223}},
-        {{{std::string(8u << 20, ' ') + "*OPC?\n"}}, "", {-223}},
+        {{{std::string(24u << 20, ' ') + "*OPC?\n"}}, "", {-223}},
         {{{"*IDN?\n"}, {"*OPC?\n"}}, "1\n", {-410}},
     };
     for (const auto& c : cases) {
