@@ -92,7 +92,7 @@ TEST_F(Module, RefusedRequests)
 TEST_F(Module, OneClassObject)
 {
     std::vector<com_ptr<IUnknown>> objects(4);
-    // A start gate that spins: this toolchain's std::barrier can miss a wake-up and hang.
+    // A start gate that spins: a std::barrier here once hung under load, a spin cannot.
     std::atomic<std::size_t> arrived{0};
     {
         std::vector<std::jthread> threads;
