@@ -25,6 +25,10 @@ if [ "$files" != - ]; then
 fi
 build_path=$(cd "$BUILD_DIR" && pwd | sed 's#/#\\#g; s#^#Z:#')
 sed -i "s#$(printf '%s' "$build_path" | sed 's/[\\.]/\\&/g')#<build>#g" "$actual"
+# A server's port changes from run to run.
+if [ -n "${RESOURCE_SHOWN_AS:-}" ]; then
+  sed -i "s#$RESOURCE_SHOWN_AS#<resource>#g" "$actual"
+fi
 if [ "${FMTIO_UPDATE_GOLDEN:-}" = 1 ]; then
   cp "$actual" "$golden"
 fi

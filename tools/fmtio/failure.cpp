@@ -7,15 +7,16 @@
 namespace fmtio {
 namespace {
 
-// The record on the thread, which is taken either way so that no later failure reports it.
-std::optional<error_record> take_record(IUnknown* object, REFIID iid)
+// The record on the thread, which is taken either way so that no later failure reports it;
+// with `object`, only when the object says that it leaves records for `iid`.
+std::optional<error_record> take_record(IUnknown* object, const IID* iid)
 {
     com_ptr<IErrorInfo> info;
     if (GetErrorInfo(0, &info) != S_OK || !info)
         return std::nullopt;
     com_ptr<ISupportErrorInfo> support;
-    if (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&support))) ||
-        support->InterfaceSupportsErrorInfo(iid) != S_OK)
+    if (iid && (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&support))) ||
+                support->InterfaceSupportsErrorInfo(*iid) != S_OK))
         return std::nullopt; // the record may be older than this call
     error_record record;
     bstr text;
@@ -74,7 +75,14 @@ void check(HRESULT hr, IUnknown* object, REFIID iid, std::string_view method, st
 {
     if (SUCCEEDED(hr))
         return;
-    throw failure(std::string(method), std::string(context), hr, take_record(object, iid));
+    throw failure(std::string(method), std::string(context), hr, take_record(object, &iid));
+}
+
+void check_fresh(HRESULT hr, std::string_view method, std::string_view context)
+{
+    if (SUCCEEDED(hr))
+        return;
+    throw failure(std::string(method), std::string(context), hr, take_record(nullptr, nullptr));
 }
 
 void throw_last_error(std::string_view function, std::string_view context)

@@ -48,6 +48,9 @@ private:
 // through `iid` if it says it leaves any.
 void check(HRESULT hr, IUnknown* object, REFIID iid, std::string_view method, std::string_view context);
 
+// The same for a function that leaves a record when it fails, called with none on the thread.
+void check_fresh(HRESULT hr, std::string_view method, std::string_view context);
+
 // Throws a failure for a platform function that failed with GetLastError().
 [[noreturn]] void throw_last_error(std::string_view function, std::string_view context);
 

@@ -27,7 +27,8 @@ std::string command_context(std::string_view command)
 
 instrument::instrument(const connection_settings& settings) : component_(create_component(settings.dll))
 {
-    trace_.Attach(new trace_session(open_session(settings.where), standard_error()));
+    // This platform's ComPtr::Attach adds a reference; the new object's own one is taken over.
+    *trace_.GetAddressOf() = new trace_session(open_session(settings.where, settings.open_timeout_ms), standard_error());
     trace_->enable(settings.trace);
     check(component_.io->putref_IO(session()), component_.io.Get(), IID_IFormattedIO488, "putref_IO", "");
 }

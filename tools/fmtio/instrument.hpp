@@ -16,6 +16,7 @@ struct connection_settings {
     std::optional<std::string> dll;
     resource where;
     bool trace = false;
+    long open_timeout_ms = 2000; // how long a connection may take to open
 };
 
 class instrument {

@@ -37,7 +37,7 @@ int run(const std::vector<std::string>& arguments)
         return exit_success;
     const resource where = parse_resource(given.resource);
     const com_apartment apartment;
-    instrument device({given.dll, where, what.trace});
+    instrument device({given.dll, where, what.trace, what.timeout.value_or(2000)});
     if (what.timeout)
         device.set_timeout(*what.timeout);
     switch (what.what) {

@@ -2,6 +2,7 @@
 
 #include "failure.hpp"
 #include "sim/simulated_instrument.hpp"
+#include "socket/socket_session.hpp"
 #include "text.hpp"
 
 namespace fmtio {
@@ -16,24 +17,29 @@ resource parse_resource(std::string_view name)
 {
     if (same_name(name, "SIM"))
         return simulated_resource{};
-    throw usage_error("unknown resource " + quoted(name) + ": the resources are SIM (the simulated instrument)");
+    return socket_resource{std::string(name)};
 }
 
 std::string describe(const resource& which)
 {
-    return std::visit([](const simulated_resource&) { return std::string("SIM, the simulated instrument"); }, which);
+    if (const auto* socket = std::get_if<socket_resource>(&which))
+        return socket->name + ", raw SCPI over TCP";
+    return "SIM, the simulated instrument";
 }
 
-com_ptr<IMessage> open_session(const resource& which)
+com_ptr<IMessage> open_session(const resource& which, long timeout_ms)
 {
-    return std::visit(
-        [](const simulated_resource&) {
-            com_ptr<IMessage> session = morvane::sim::create_simulated_instrument(simulator_seed);
-            if (!session)
-                throw failure("create_simulated_instrument", "resource SIM", E_NOTIMPL, std::nullopt);
-            return session;
-        },
-        which);
+    com_ptr<IMessage> session;
+    if (const auto* socket = std::get_if<socket_resource>(&which)) {
+        SetErrorInfo(0, nullptr);
+        check_fresh(morvane::socket_session::open_socket_session(to_wide(socket->name), timeout_ms, &session),
+                    "open_socket_session", "resource " + quoted(socket->name));
+        return session;
+    }
+    session = morvane::sim::create_simulated_instrument(simulator_seed);
+    if (!session)
+        throw failure("create_simulated_instrument", "resource SIM", E_NOTIMPL, std::nullopt);
+    return session;
 }
 
 } // namespace fmtio

@@ -1,6 +1,6 @@
 #pragma once
-// Resources: the names that -r takes, and the sessions opened on them. Only the simulated
-// instrument exists so far; another kind adds an alternative to `resource`.
+// Resources: the names that -r takes, and the sessions opened on them: the simulated
+// instrument, and instruments on the LAN that take raw SCPI on a TCP port.
 #include <string>
 #include <string_view>
 #include <variant>
@@ -12,11 +12,17 @@ namespace fmtio {
 // "SIM": the simulated instrument, in this process.
 struct simulated_resource {};
 
-using resource = std::variant<simulated_resource>;
+// Any other name goes to the socket session, which takes TCPIP[board]::host::port::SOCKET and
+// refuses the rest with a message that names that form.
+struct socket_resource {
+    std::string name;
+};
 
-// Throws usage_error for a name that no kind of resource takes.
+using resource = std::variant<simulated_resource, socket_resource>;
+
 resource parse_resource(std::string_view name);
 std::string describe(const resource& which);
-com_ptr<IMessage> open_session(const resource& which);
+// A socket session connects within `timeout_ms`.
+com_ptr<IMessage> open_session(const resource& which, long timeout_ms);
 
 } // namespace fmtio
