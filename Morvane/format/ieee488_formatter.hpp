@@ -47,6 +47,9 @@ public:
     void attach(basic_comistream& in) noexcept { m_stream = &in; }
     basic_comistream& stream() const noexcept { return *m_stream; }
     void append_parsed(VARIANT& value) { m_parsed->take(value); }
+    // A value that already has the element type.
+    template <typename Number>
+    void push_parsed(Number value) { m_parsed->push(value); }
 
 private:
     std::size_t size() const noexcept { return m_in_place ? m_count : m_values.size(); }

@@ -85,22 +85,46 @@ void formattedio_parse::parse_number()
 void formattedio_parse::parse_list(int kind)
 {
     const VARTYPE type = item_type(kind);
+    // Doubles, and integers for 32-bit lists, need no conversion: their values go straight in.
+    const bool direct = kind == read_kind::double_list || kind == read_kind::long_list;
     for (int item = 1;; ++item) {
+        if (direct) {
+            const formattedio_scan::plain_number number = m_scanner->number_and_end();
+            if (number.token == scan_token::INTEGER && kind == read_kind::long_list) {
+                m_target->push_parsed(number.integer);
+            } else if (number.token && kind == read_kind::double_list) {
+                m_target->push_parsed(number.token == scan_token::INTEGER ? number.integer : number.real);
+            } else if (number.token) {
+                m_value.clear(); // a real for a 32-bit list: the platform rounds it below
+                V_VT(m_value.get()) = VT_R8;
+                V_R8(m_value.get()) = number.real;
+                append_converted(type);
+            }
+            if (number.token && number.behind == '\n')
+                return;
+            if (number.token)
+                continue;
+        }
         const int token = m_scanner->next_token();
         const bool accepted = token == scan_token::INTEGER || token == scan_token::REAL ||
                               (kind == read_kind::any_list && token == scan_token::STRING);
         if (!accepted)
             raise_item_error(kind, item);
-        if (type != VT_EMPTY && m_value.type() != type)
-            if (const HRESULT hr = m_value.change_type(type); FAILED(hr))
-                throw win32_hresult_error(message_id::coercion_failed, hr);
-        m_target->append_parsed(*m_value.get());
+        append_converted(type);
         const int after = m_scanner->next_token();
         if (after == scan_token::END_OF_DATA || after == scan_token::NEWLINE)
             return;
         if (after != scan_token::SEPARATOR)
             throw formattedio_parse_error(message_id::parse_failure, parse_help_context);
     }
+}
+
+void formattedio_parse::append_converted(VARTYPE type)
+{
+    if (type != VT_EMPTY && m_value.type() != type)
+        if (const HRESULT hr = m_value.change_type(type); FAILED(hr))
+            throw win32_hresult_error(message_id::coercion_failed, hr);
+    m_target->append_parsed(*m_value.get());
 }
 
 } // namespace morvane

@@ -33,6 +33,8 @@ public:
 private:
     void parse_number();
     void parse_list(int kind);
+    // The value converted to the list's element type (VT_EMPTY: kept as scanned), appended.
+    void append_converted(VARTYPE type);
 
     std::optional<formattedio_scan> m_scanner;
     ieee488_formatter* m_target;

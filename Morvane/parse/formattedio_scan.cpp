@@ -1,7 +1,9 @@
 #include "parse/formattedio_scan.hpp"
 
 #include <comdef.h>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +12,32 @@
 #include "platform/ansi.hpp"
 
 namespace morvane {
+namespace {
+
+// Eight bytes at a time, as loaded from memory (the first byte lowest): how many of them are
+// digits before the first that is not. The first non-digit's flag is exact: the bytes before
+// it are digits, which carry nothing into it.
+unsigned leading_digits(std::uint64_t word) noexcept
+{
+    const std::uint64_t non_digits =
+        ((word + 0x4646464646464646ull) | (word - 0x3030303030303030ull)) & 0x8080808080808080ull;
+    return non_digits ? static_cast<unsigned>(std::countr_zero(non_digits)) / 8 : 8;
+}
+
+// The value of the first `count` (1 to 8) digits of the word, in three multiplications.
+std::uint64_t digits_value(std::uint64_t word, unsigned count) noexcept
+{
+    // The digits move to the top, and zeros fill the places in front of them.
+    word <<= 8 * (8 - count);
+    if (count < 8)
+        word |= 0x3030303030303030ull >> (8 * count);
+    word -= 0x3030303030303030ull;
+    word = word * 10 + (word >> 8);
+    return (((word & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+            (((word >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+}
+
+} // namespace
 
 // Inside the scanner "," always means a separator: every separator arrives as ",", and a
 // literal "," travels as the first separator, to be given back as "," in item text.
@@ -146,7 +174,7 @@ int formattedio_scan::number_action(bool integer_test)
 // digits with an optional fraction, an optional exponent. A signed "5." without fraction
 // digits is not one of them (the integer "-5" is the token there), nor anything that the
 // number action would not give as INTEGER or REAL (too long, too large, beyond 32 bits).
-int formattedio_scan::number_shortcut()
+formattedio_scan::plain_number formattedio_scan::take_plain_number()
 {
     const auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
     const auto ends_token = [this](unsigned char c) { return m_map[c] == ',' || m_map[c] == '\n'; };
@@ -158,38 +186,64 @@ int formattedio_scan::number_shortcut()
     const bool sign = negative || (p != end && *p == '+');
     p += sign;
     if (p == end || !(digit(*p) || *p == '.'))
-        return 0;
+        return {};
     // An integer of up to ten digits is exact whichever way it is read.
     const unsigned char* after = p;
     std::uint64_t magnitude = 0;
+    if (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        const unsigned count = leading_digits(word);
+        magnitude = count ? digits_value(word, count) : 0;
+        after += count;
+    }
     while (after != end && digit(*after) && after - p < 10)
         magnitude = magnitude * 10 + (*after++ - '0');
     if (after == end)
-        return 0;
-    int token;
+        return {};
+    plain_number number;
     if (ends_token(*after) && after != p && magnitude <= 0x7FFFFFFFu + negative) {
-        release_value();
-        V_VT(m_value) = VT_I4;
-        V_I4(m_value) = static_cast<LONG>(negative ? -std::int64_t(magnitude) : std::int64_t(magnitude));
-        token = scan_token::INTEGER;
+        number.token = scan_token::INTEGER;
+        number.integer = static_cast<LONG>(negative ? -std::int64_t(magnitude) : std::int64_t(magnitude));
     } else {
         if (sign && *after == '.' && (after + 1 == end || !digit(after[1])))
-            return 0;
-        double real = 0;
+            return {};
         const auto [real_end, real_error] = std::from_chars(reinterpret_cast<const char*>(p),
-                                                            reinterpret_cast<const char*>(end), real,
+                                                            reinterpret_cast<const char*>(end), number.real,
                                                             std::chars_format::general);
         after = reinterpret_cast<const unsigned char*>(real_end);
         if (real_error != std::errc() || after == end || !ends_token(*after))
-            return 0;
-        release_value();
-        V_VT(m_value) = VT_R8;
-        V_R8(m_value) = negative ? -real : real;
-        token = scan_token::REAL;
+            return {};
+        number.token = scan_token::REAL;
+        number.real = negative ? -number.real : number.real;
     }
-    hold(m_map[*after]);
+    number.behind = m_map[*after];
     m_next = after + 1;
-    return token;
+    return number;
+}
+
+int formattedio_scan::number_shortcut()
+{
+    const plain_number number = take_plain_number();
+    if (!number.token)
+        return 0;
+    release_value();
+    if (number.token == scan_token::INTEGER) {
+        V_VT(m_value) = VT_I4;
+        V_I4(m_value) = number.integer;
+    } else {
+        V_VT(m_value) = VT_R8;
+        V_R8(m_value) = number.real;
+    }
+    hold(number.behind);
+    return number.token;
+}
+
+formattedio_scan::plain_number formattedio_scan::number_and_end()
+{
+    if (!m_shortcut || !nothing_held())
+        return {};
+    return take_plain_number();
 }
 
 int formattedio_scan::text_item(std::string text)

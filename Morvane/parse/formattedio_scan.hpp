@@ -38,6 +38,17 @@ public:
     virtual ~formattedio_scan();
 
     int next_token();
+
+    // A plain number and the "," or LF behind it, both taken where that is done in one step:
+    // what two calls of next_token would give, the second SEPARATOR or NEWLINE. Token 0 when
+    // the number is not plain; nothing is taken then.
+    struct plain_number {
+        int token = 0; // INTEGER (integer) or REAL (real)
+        LONG integer = 0;
+        double real = 0;
+        unsigned char behind = 0; // "," or LF
+    };
+    plain_number number_and_end();
     // What followed the number of a read that keeps the rest.
     const std::vector<unsigned char>& saved_rest() const noexcept { return m_saved_rest; }
     const std::string& error_text() const noexcept { return m_error_text; }
@@ -52,7 +63,10 @@ protected:
 private:
     bool number_read() const noexcept;
     // A plain number followed by "," or LF, where the window holds both, as the rules and the
-    // number action would take it; 0 for anything else, which the automaton then scans.
+    // number action would take it, with the byte behind it; token 0 for anything else, which
+    // the automaton then scans.
+    plain_number take_plain_number();
+    // The same as a token, the byte behind it held as read ahead.
     int number_shortcut();
     int number_action(bool integer_test);
     // An item of text that starts with `text`: the bytes up to the next "," or LF stay in it.

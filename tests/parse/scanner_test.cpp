@@ -109,6 +109,7 @@ TEST(Scanner, CutsResponsesIntoTokens)
         {"a,b;c", "STR 'a,b' SEP STR 'c' END", read_kind::any_list, ";"},
         {",x;y", "STR ',x' SEP STR 'y' END", read_kind::any_list, ";"},
         {"1,5;2:3", "STR '1,5' SEP INT 2 SEP INT 3 END", read_kind::any_list, ";:"},
+        {"123:4567890:12345678;1", "INT 123 SEP INT 4567890 SEP INT 12345678 SEP INT 1 END", read_kind::any_list, ";:"},
         {"1.5,2,3\n", "REAL 1.5 END rest ',2,3\\x0A'", read_kind::number_rest_kept, ","},
         {"1.5,2,3\n", "REAL 1.5 END", read_kind::number_rest_discarded, ","},
         {"+5.\n", "INT 5 END rest '.\\x0A'", read_kind::number_rest_kept, ","},
