@@ -5,6 +5,7 @@
 //     session.respond("1,2,3\n", {2, 2}); // chunks "1," "2," "3\n": statuses 0x40006, 0x40006, 0
 //     session.fail(session_op::write, 1, E_ABORT, L"link down");
 #include <windows.h>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <initializer_list>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 #include <visacom.h>
+#include "support/guarded_memory.hpp"
 
 namespace morvane::testing {
 
@@ -62,6 +64,12 @@ public:
     void set_termination_character(bool enabled) { term_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
     // Runs inside every call, before it is recorded: a test can watch or hold a call open.
     void on_call(std::function<void(const session_call&)> hook) { hook_ = std::move(hook); }
+    // A read takes bytes across chunks up to its count or the end of the message, as a session
+    // over an instrument does; otherwise it takes at most one chunk.
+    void join_chunks(bool on) { join_ = on; }
+    // Read arrays hold their bytes just before a page with no access.
+    void guard_reads(bool on) { guard_ = on; }
+    void clear_chunks() { chunks_.clear(); }
 
     const std::vector<session_call>& calls() const { return calls_; }
     // Each call as a line: "get_send_end", "put_send_end 0", "write 1000 noend", "read 1000", ...
@@ -69,7 +77,13 @@ public:
     lines writes() const;
     int count(session_op op) const;
     bool send_end() const { return send_end_ == VARIANT_TRUE; }
+    bool termination_character() const { return term_ == VARIANT_TRUE; }
+    long timeout() const { return timeout_; }
     long references() const { return references_; }
+    // Calls that began while another was in progress: the object's lock keeps this at 0.
+    int overlaps() const { return overlaps_; }
+    // Calls in progress on this thread, so that a test can tell the session's work from the component's.
+    static inline thread_local int calls_in_progress = 0;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
@@ -98,10 +112,28 @@ private:
         HRESULT hr;
         std::optional<std::wstring> description;
     };
+    class in_call {
+    public:
+        explicit in_call(scripted_session& session) : session_(session)
+        {
+            if (session_.busy_.exchange(true))
+                ++session_.overlaps_;
+            ++calls_in_progress;
+        }
+        ~in_call()
+        {
+            session_.busy_ = false;
+            --calls_in_progress;
+        }
+
+    private:
+        scripted_session& session_;
+    };
     HRESULT record(session_call call);
     template <typename T>
     HRESULT answer(session_op op, T value, T* out)
     {
+        const in_call scope(*this);
         const HRESULT hr = record({op, {}});
         if (SUCCEEDED(hr))
             *out = value;
@@ -110,6 +142,7 @@ private:
     template <typename T>
     HRESULT put(session_op op, T& setting, T value)
     {
+        const in_call scope(*this);
         const HRESULT hr = record({op, {}, value});
         if (SUCCEEDED(hr))
             setting = value;
@@ -122,7 +155,12 @@ private:
     std::deque<std::pair<std::string, long>> chunks_;
     std::vector<failure> failures_;
     std::function<void(const session_call&)> hook_;
-    long references_ = 0;
+    std::deque<guarded_bytes> guarded_;
+    std::atomic<long> references_ = 0;
+    std::atomic<bool> busy_ = false;
+    std::atomic<int> overlaps_ = 0;
+    bool join_ = false;
+    bool guard_ = false;
     LONG last_status_ = status_end;
     VARIANT_BOOL send_end_ = VARIANT_TRUE;
     VARIANT_BOOL term_ = VARIANT_TRUE;
