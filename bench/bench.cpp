@@ -182,6 +182,7 @@ int main()
         std::printf("SetBufferSize(0x30, %10ld) and back %12.1f us\n", static_cast<long>(buffer_size), resize * 1e6);
     }
     std::printf("bytes written: %zu\n", session.bytes_written());
+    bench_socket(io.Get());
     io.Reset();
     CoUninitialize();
     return 0;

@@ -19,7 +19,7 @@ double bare_reading(const std::string& text)
         const char* p = text.data();
         const char* end = p + text.size();
         while (p < end) {
-            Number value;
+            Number value{};
             p = std::from_chars(p, end, value).ptr + 1;
             values.push_back(value);
         }

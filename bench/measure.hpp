@@ -64,3 +64,5 @@ inline std::size_t peak_working_set()
 void bench_reading(IFormattedIO488* io, bench_session& session);
 // WriteIEEEBlock and ReadIEEEBlock of 100 MiB beside a memcpy into new memory.
 void bench_blocks(IFormattedIO488* io, bench_session& session);
+// Query round trips and a large block through the loopback socket.
+void bench_socket(IFormattedIO488* io);

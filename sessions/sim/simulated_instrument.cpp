@@ -1,11 +1,219 @@
 #include "sim/simulated_instrument.hpp"
 
-// Placeholder until the instrument lands: an instrument that is not there.
-namespace morvane::sim {
+// The session side: framing by END, the response handed out by count and termination
+// character, the timeout, the session properties and COM's object rules.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <string>
+#include <string_view>
+#include "message_object.hpp"
+#include "sim/com_transfer.hpp"
+#include "sim/instrument.hpp"
 
-Microsoft::WRL::ComPtr<IMessage> create_simulated_instrument(std::uint32_t)
+namespace morvane::sim {
+namespace {
+
+constexpr LONG status_end = 0;
+constexpr LONG status_termination_character = 0x00040005;
+constexpr LONG status_count_reached = 0x00040006;
+constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
+constexpr std::size_t max_message_bytes = 24u << 20; // a full REAL,64 trace and its header fit
+constexpr LONG default_timeout_ms = 2000;
+
+class simulated_session final : public message_object<simulated_session> {
+public:
+    explicit simulated_session(std::uint32_t seed) : instrument_(seed) {}
+
+    bool response_ready()
+    {
+        const std::lock_guard guard(lock_);
+        return answer_pending();
+    }
+
+    STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override
+    {
+        if (!buffer || !*buffer || !written)
+            return failure(E_POINTER, L"A required pointer is null.");
+        *written = 0;
+        try {
+            std::string bytes;
+            if (const HRESULT hr = bytes_of(*buffer, count, bytes); FAILED(hr))
+                return hr;
+            const std::lock_guard guard(lock_);
+            accept(bytes);
+        } catch (const std::bad_alloc&) {
+            return out_of_memory();
+        }
+        *written = count;
+        return S_OK;
+    }
+
+    STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override
+    {
+        if (!buffer)
+            return failure(E_POINTER, L"A required pointer is null.");
+        *buffer = nullptr;
+        return receive(count, [buffer](std::string_view bytes) { return new_byte_array(bytes, buffer); });
+    }
+
+    STDMETHODIMP ReadString(LONG count, BSTR* text) override
+    {
+        if (!text)
+            return failure(E_POINTER, L"A required pointer is null.");
+        *text = nullptr;
+        return receive(count, [text](std::string_view bytes) { return new_string(bytes, text); });
+    }
+
+    STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
+    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* enabled) override { return get_flag(send_end_, enabled); }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL enabled) override { return put(send_end_, enabled != VARIANT_FALSE); }
+    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* enabled) override
+    {
+        return get_flag(termination_character_, enabled);
+    }
+    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL enabled) override
+    {
+        return put(termination_character_, enabled != VARIANT_FALSE);
+    }
+    STDMETHODIMP get_Timeout(LONG* milliseconds) override { return get(timeout_ms_, milliseconds); }
+    STDMETHODIMP put_Timeout(LONG milliseconds) override
+    {
+        if (milliseconds < 0)
+            return failure(E_INVALIDARG, L"The timeout cannot be negative.");
+        return put(timeout_ms_, milliseconds);
+    }
+
+private:
+    friend class message_object<simulated_session>; // the last Release deletes it
+    ~simulated_session() = default;
+
+    template <typename T>
+    HRESULT get(const T& setting, T* out)
+    {
+        if (!out)
+            return failure(E_POINTER, L"A required pointer is null.");
+        const std::lock_guard guard(lock_);
+        *out = setting;
+        return S_OK;
+    }
+    HRESULT get_flag(const bool& setting, VARIANT_BOOL* out)
+    {
+        if (!out)
+            return failure(E_POINTER, L"A required pointer is null.");
+        const std::lock_guard guard(lock_);
+        *out = setting ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    template <typename T>
+    HRESULT put(T& setting, T value)
+    {
+        const std::lock_guard guard(lock_);
+        setting = value;
+        return S_OK;
+    }
+
+    bool answer_pending() const { return sent_ < response_.size(); }
+
+    // Bytes off the bus; the message runs when END comes with them.
+    void accept(std::string_view bytes)
+    {
+        if (bytes.empty())
+            return;
+        if (message_.empty() && !message_overflow_ && answer_pending()) {
+            instrument_.report(scpi::query_interrupted); // a new message while a response is unread
+            response_.clear();
+            sent_ = 0;
+        }
+        if (message_overflow_ || message_.size() + bytes.size() > max_message_bytes) {
+            message_overflow_ = true; // the rest of this message is dropped as it arrives
+            message_.clear();
+        } else {
+            message_.append(bytes);
+        }
+        if (!send_end_)
+            return;
+        if (message_overflow_)
+            instrument_.report(scpi::too_much_data);
+        else
+            response_ = instrument_.execute(message_);
+        sent_ = 0;
+        message_.clear();
+        message_overflow_ = false;
+        if (answer_pending())
+            answered_.notify_all();
+    }
+
+    // Waits up to the timeout for a response, then hands at most `count` bytes of it to
+    // `deliver`; the bytes count as read only when it succeeds.
+    HRESULT receive(LONG count, const std::function<HRESULT(std::string_view)>& deliver)
+    {
+        if (count < 1)
+            return failure(E_INVALIDARG, L"The count must be at least 1.");
+        try {
+            std::unique_lock guard(lock_);
+            if (!answered_.wait_for(guard, std::chrono::milliseconds(timeout_ms_), [this] { return answer_pending(); })) {
+                instrument_.report(scpi::query_unterminated);
+                return failure(timeout_expired, L"Timeout expired before operation completed.");
+            }
+            std::size_t taken = std::min(static_cast<std::size_t>(count), response_.size() - sent_);
+            LONG status = sent_ + taken == response_.size() ? status_end : status_count_reached;
+            // Only the bytes this read may take are searched: a long response is read in many reads.
+            const std::string_view available = std::string_view(response_).substr(sent_, taken);
+            const std::size_t line_feed = termination_character_ ? available.find('\n') : std::string_view::npos;
+            if (line_feed != std::string_view::npos && sent_ + line_feed + 1 < response_.size()) {
+                taken = line_feed + 1;
+                status = status_termination_character;
+            }
+            if (const HRESULT hr = deliver(available.substr(0, taken)); FAILED(hr))
+                return hr;
+            sent_ += taken;
+            last_status_ = status;
+            if (!answer_pending()) {
+                response_.clear();
+                sent_ = 0;
+            }
+            return S_OK;
+        } catch (const std::bad_alloc&) {
+            return out_of_memory();
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable answered_;
+    instrument instrument_;
+    std::string message_; // received so far, waiting for END
+    bool message_overflow_ = false;
+    std::string response_;
+    std::size_t sent_ = 0; // bytes of the response already read
+    LONG last_status_ = status_end;
+    bool send_end_ = true;
+    bool termination_character_ = true; // on, as a session opens; block reads must turn it off
+    LONG timeout_ms_ = default_timeout_ms;
+};
+
+} // namespace
+
+Microsoft::WRL::ComPtr<IMessage> create_simulated_instrument(std::uint32_t seed)
 {
-    return nullptr;
+    Microsoft::WRL::ComPtr<IMessage> session;
+    try {
+        // Takes over the creation reference; this WRL's Attach would add a second one.
+        *session.GetAddressOf() = new simulated_session(seed);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return session;
+}
+
+bool response_ready(IMessage* instrument)
+{
+    auto* session = dynamic_cast<simulated_session*>(instrument);
+    return session && session->response_ready();
 }
 
 } // namespace morvane::sim

@@ -12,4 +12,9 @@ namespace morvane::sim {
 // with it), so that its answers are the same from run to run.
 Microsoft::WRL::ComPtr<IMessage> create_simulated_instrument(std::uint32_t seed = 1);
 
+// Whether an instrument made here has response bytes that no one has read yet: a server that
+// relays the instrument over a socket asks before it reads, so that reading never waits for
+// an answer that is not coming.
+bool response_ready(IMessage* instrument);
+
 } // namespace morvane::sim

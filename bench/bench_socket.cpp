@@ -1,0 +1,179 @@
+// Through the loopback socket: query round trips and a 100 MiB block, each beside a bare
+// Winsock client doing the same sends and receives into new memory.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+#include "measure.hpp"
+#include "socket/socket_session.hpp"
+
+namespace {
+
+constexpr std::size_t block_size = 100u << 20;
+
+// Answers "*IDN?" with a line and "BLK?" with a block, on every connection, until it goes.
+class loopback_instrument {
+public:
+    loopback_instrument() : block_("#9" + std::to_string(block_size) + std::string(block_size, '\x5a') + "\n")
+    {
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 4);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        acceptor_ = std::thread([this] {
+            for (SOCKET client; (client = accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;)
+                clients_.emplace_back([this, client] { serve(client); });
+        });
+    }
+    ~loopback_instrument()
+    {
+        closesocket(listener_);
+        acceptor_.join();
+        for (std::thread& client : clients_)
+            client.join();
+    }
+    unsigned short port() const { return port_; }
+
+private:
+    void serve(SOCKET client)
+    {
+        BOOL no_delay = TRUE;
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+        std::string line;
+        char chunk[256];
+        for (int n; (n = recv(client, chunk, sizeof chunk, 0)) > 0;) {
+            for (const char byte : std::string_view(chunk, static_cast<std::size_t>(n))) {
+                if (byte != '\n') {
+                    line += byte;
+                    continue;
+                }
+                const std::string& answer = line == "BLK?" ? block_ : identity_;
+                for (std::size_t sent = 0; sent < answer.size();) {
+                    const int count = send(client, answer.data() + sent, static_cast<int>(answer.size() - sent), 0);
+                    if (count <= 0)
+                        break;
+                    sent += static_cast<std::size_t>(count);
+                }
+                line.clear();
+            }
+        }
+        closesocket(client);
+    }
+
+    const std::string identity_ = "Morvane,SIM-1,0,1.0\n";
+    const std::string block_;
+    SOCKET listener_;
+    unsigned short port_ = 0;
+    std::thread acceptor_;
+    std::vector<std::thread> clients_;
+};
+
+// The bare client: blocking sends, select and recv.
+class bare_client {
+public:
+    explicit bare_client(unsigned short port)
+    {
+        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        BOOL no_delay = TRUE;
+        setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+    }
+    ~bare_client() { closesocket(socket_); }
+
+    void send_line(const char* text) { send(socket_, text, static_cast<int>(std::strlen(text)), 0); }
+    // Receives into `to` until `count` bytes, or a line feed when `line`.
+    std::size_t receive(char* to, std::size_t count, bool line)
+    {
+        std::size_t got = 0;
+        while (got < count) {
+            fd_set ready;
+            FD_ZERO(&ready);
+            FD_SET(socket_, &ready);
+            timeval wait{2, 0};
+            if (select(0, &ready, nullptr, nullptr, &wait) != 1)
+                break;
+            const int n = recv(socket_, to + got, static_cast<int>(std::min<std::size_t>(count - got, 1 << 20)), 0);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+            if (line && to[got - 1] == '\n')
+                break;
+        }
+        return got;
+    }
+
+private:
+    SOCKET socket_;
+};
+
+} // namespace
+
+void bench_socket(IFormattedIO488* io)
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    {
+        loopback_instrument instrument;
+        const std::wstring resource = L"TCPIP::127.0.0.1::" + std::to_wstring(instrument.port()) + L"::SOCKET";
+        IMessage* session = nullptr;
+        check(morvane::socket_session::open_socket_session(resource, 10000, &session), "open_socket_session");
+        check(io->putref_IO(session), "IO");
+        session->Release();
+
+        constexpr int trips = 300;
+        BSTR query = SysAllocString(L"*IDN?");
+        BSTR block_query = SysAllocString(L"BLK?");
+        const double component_trip = median_seconds(5, [&] {
+            for (int i = 0; i < trips; ++i) {
+                BSTR answer = nullptr;
+                check(io->WriteString(query, VARIANT_TRUE), "WriteString");
+                check(io->ReadString(&answer), "ReadString");
+                SysFreeString(answer);
+            }
+        }) / trips;
+        bare_client bare(instrument.port());
+        const double bare_trip = median_seconds(5, [&] {
+            char answer[64];
+            for (int i = 0; i < trips; ++i) {
+                bare.send_line("*IDN?\n");
+                bare.receive(answer, sizeof answer, true);
+            }
+        }) / trips;
+        std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "query round trips over TCP", 1 / component_trip,
+                    1 / bare_trip, component_trip / bare_trip);
+
+        const double component_block = median_seconds(5, [&] {
+            check(io->WriteString(block_query, VARIANT_TRUE), "WriteString");
+            VARIANT result;
+            VariantInit(&result);
+            check(io->ReadIEEEBlock(NumberType_UI1, VARIANT_FALSE, VARIANT_TRUE, &result), "ReadIEEEBlock");
+            VariantClear(&result);
+        });
+        const double bare_block = median_seconds(5, [&] {
+            bare.send_line("BLK?\n");
+            char header[11];
+            bare.receive(header, sizeof header, false);
+            auto bytes = std::make_unique_for_overwrite<char[]>(block_size + 1);
+            bare.receive(bytes.get(), block_size + 1, false);
+        });
+        line("ReadIEEEBlock of 100 MiB over TCP", component_block, bare_block);
+        SysFreeString(query);
+        SysFreeString(block_query);
+        check(io->putref_IO(nullptr), "IO");
+    }
+    WSACleanup();
+}

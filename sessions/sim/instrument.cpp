@@ -1,0 +1,222 @@
+#include "sim/instrument.hpp"
+
+#include <limits>
+#include "sim/scpi_data.hpp"
+
+namespace morvane::sim {
+namespace {
+
+constexpr std::string_view identity = "Morvane,SIM-1,0,1.0";
+constexpr double nominal_volts = 1.25;
+constexpr double reading_noise_volts = 0.001;
+constexpr std::size_t default_points = 1000;
+constexpr std::size_t any_count = std::numeric_limits<std::size_t>::max();
+
+template <typename Each>
+std::string joined(std::size_t count, Each each)
+{
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i != 0)
+            text.push_back(',');
+        text += each(i);
+    }
+    return text;
+}
+
+} // namespace
+
+struct instrument::command {
+    std::string_view header;
+    bool query;
+    std::size_t min_parameters;
+    std::size_t max_parameters;
+    void (instrument::*handler)(const program_unit&, std::string&);
+};
+
+const instrument::command instrument::commands[] = {
+    {"*IDN", true, 0, 0, &instrument::identify},
+    {"*RST", false, 0, 0, &instrument::reset_command},
+    {"*CLS", false, 0, 0, &instrument::clear_status},
+    {"*OPC", true, 0, 0, &instrument::operation_complete},
+    {"SYSTem:ERRor", true, 0, 0, &instrument::next_error},
+    {"SYSTem:ERRor:NEXT", true, 0, 0, &instrument::next_error},
+    {"MEASure:VOLTage", true, 0, 0, &instrument::measure_voltage},
+    {"MEASure:ARRay", true, 1, 1, &instrument::measure_array},
+    {"DATA:LIST", false, 1, any_count, &instrument::set_list},
+    {"DATA:LIST", true, 0, 0, &instrument::get_list},
+    {"WAVeform:POINts", false, 1, 1, &instrument::set_points},
+    {"WAVeform:POINts", true, 0, 0, &instrument::get_points},
+    {"WAVeform:FORMat", false, 1, 2, &instrument::set_format},
+    {"WAVeform:FORMat", true, 0, 0, &instrument::get_format},
+    {"FORMat:BORDer", false, 1, 1, &instrument::set_byte_order},
+    {"FORMat:BORDer", true, 0, 0, &instrument::get_byte_order},
+    {"WAVeform:DATA", true, 0, 0, &instrument::waveform_data},
+    {"TRACe:DATA", false, 1, 1, &instrument::set_trace},
+    {"TRACe:DATA", true, 0, 0, &instrument::get_trace},
+    {"TRACe:VALues", true, 0, 0, &instrument::get_trace_values},
+};
+
+instrument::instrument(std::uint32_t seed) : seed_(seed) { reset(); }
+
+void instrument::reset()
+{
+    noise_.seed(seed_);
+    points_ = default_points;
+    format_ = sample_format::real32;
+    big_endian_ = true;
+    list_.clear();
+    trace_block_.clear();
+    trace_values_.clear();
+}
+
+std::string instrument::execute(std::string_view message)
+{
+    std::string response;
+    bool answered = false;
+    message_parser parser(message);
+    try {
+        while (const auto unit = parser.next()) {
+            std::string answer;
+            try {
+                run(*unit, answer);
+            } catch (const scpi_failure& failure) {
+                errors_.push(failure.code()); // a failed query answers nothing; the next unit runs
+                continue;
+            }
+            if (!unit->query)
+                continue;
+            if (response.size() + answer.size() + 2 > max_response_bytes) {
+                errors_.push(scpi::too_much_data);
+                continue;
+            }
+            if (answered)
+                response.push_back(';');
+            response += answer;
+            answered = true;
+        }
+    } catch (const scpi_failure& failure) {
+        errors_.push(failure.code()); // the parser is lost: the rest of the message is dropped
+    }
+    if (answered)
+        response.push_back('\n');
+    return response;
+}
+
+void instrument::run(const program_unit& unit, std::string& answer)
+{
+    for (const command& candidate : commands) {
+        if (candidate.query != unit.query || !header_matches(unit.header, candidate.header))
+            continue;
+        if (unit.parameters.size() < candidate.min_parameters)
+            throw scpi_failure(scpi::missing_parameter);
+        if (unit.parameters.size() > candidate.max_parameters)
+            throw scpi_failure(scpi::parameter_not_allowed);
+        (this->*candidate.handler)(unit, answer);
+        return;
+    }
+    throw scpi_failure(scpi::undefined_header);
+}
+
+double instrument::reading()
+{
+    return std::normal_distribution<double>(nominal_volts, reading_noise_volts)(noise_);
+}
+
+void instrument::identify(const program_unit&, std::string& answer) { answer = identity; }
+void instrument::reset_command(const program_unit&, std::string&) { reset(); }
+void instrument::clear_status(const program_unit&, std::string&) { errors_.clear(); }
+void instrument::operation_complete(const program_unit&, std::string& answer) { answer = "1"; }
+void instrument::next_error(const program_unit&, std::string& answer) { answer = errors_.pop(); }
+void instrument::measure_voltage(const program_unit&, std::string& answer) { answer = nr3(reading()); }
+
+void instrument::measure_array(const program_unit& unit, std::string& answer)
+{
+    const auto count = static_cast<std::size_t>(to_integer(unit.parameters[0], 1, max_array_readings));
+    answer = joined(count, [this](std::size_t) { return nr3(reading()); });
+}
+
+void instrument::set_list(const program_unit& unit, std::string&)
+{
+    std::vector<double> values;
+    values.reserve(unit.parameters.size());
+    for (const parameter& value : unit.parameters)
+        values.push_back(to_number(value));
+    list_ = std::move(values);
+}
+
+void instrument::get_list(const program_unit&, std::string& answer)
+{
+    answer = joined(list_.size(), [this](std::size_t i) { return shortest(list_[i]); });
+}
+
+void instrument::set_points(const program_unit& unit, std::string&)
+{
+    points_ = static_cast<std::size_t>(to_integer(unit.parameters[0], 1, max_points));
+}
+
+void instrument::get_points(const program_unit&, std::string& answer) { answer = std::to_string(points_); }
+
+void instrument::set_format(const program_unit& unit, std::string&)
+{
+    const parameter& kind = unit.parameters[0];
+    if (is_mnemonic(kind, "BYTE")) {
+        if (unit.parameters.size() > 1)
+            throw scpi_failure(scpi::parameter_not_allowed);
+        format_ = sample_format::byte;
+        return;
+    }
+    const bool real = is_mnemonic(kind, "REAL");
+    if (!real && !is_mnemonic(kind, "INTeger"))
+        throw scpi_failure(scpi::illegal_parameter_value);
+    if (unit.parameters.size() < 2)
+        throw scpi_failure(scpi::missing_parameter);
+    const std::int64_t bits = to_integer(unit.parameters[1], 0, 64);
+    if (real && (bits == 32 || bits == 64))
+        format_ = bits == 32 ? sample_format::real32 : sample_format::real64;
+    else if (!real && (bits == 16 || bits == 32))
+        format_ = bits == 16 ? sample_format::int16 : sample_format::int32;
+    else
+        throw scpi_failure(scpi::illegal_parameter_value);
+}
+
+void instrument::get_format(const program_unit&, std::string& answer) { answer = format_name(format_); }
+
+void instrument::set_byte_order(const program_unit& unit, std::string&)
+{
+    const parameter& order = unit.parameters[0];
+    if (is_mnemonic(order, "NORMal"))
+        big_endian_ = true;
+    else if (is_mnemonic(order, "SWAPped"))
+        big_endian_ = false;
+    else
+        throw scpi_failure(scpi::illegal_parameter_value);
+}
+
+void instrument::get_byte_order(const program_unit&, std::string& answer) { answer = big_endian_ ? "NORM" : "SWAP"; }
+
+void instrument::waveform_data(const program_unit&, std::string& answer)
+{
+    answer = definite_block(encode_samples(damped_sine(points_, format_, noise_), format_, big_endian_));
+}
+
+void instrument::set_trace(const program_unit& unit, std::string&)
+{
+    const parameter& block = unit.parameters[0];
+    if (block.type != parameter::kind::block)
+        throw scpi_failure(scpi::data_type_error);
+    if (block.data.size() / element_size(format_) > static_cast<std::size_t>(max_points))
+        throw scpi_failure(scpi::too_much_data);
+    std::string values = decode_samples(block.data, format_, big_endian_);
+    trace_block_ = block.block;
+    trace_values_ = std::move(values);
+}
+
+void instrument::get_trace(const program_unit&, std::string& answer)
+{
+    answer = trace_block_.empty() ? definite_block({}) : trace_block_;
+}
+
+void instrument::get_trace_values(const program_unit&, std::string& answer) { answer = trace_values_; }
+
+} // namespace morvane::sim

@@ -1,0 +1,68 @@
+#pragma once
+// The instrument behind the bus: its settings, its command set and its error queue. Not
+// thread-safe; the session serialises calls.
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+#include "sim/scpi_error.hpp"
+#include "sim/scpi_parser.hpp"
+#include "sim/waveform.hpp"
+
+namespace morvane::sim {
+
+inline constexpr std::int64_t max_points = 2'000'000;       // WAVeform:POINts, trace elements
+inline constexpr std::int64_t max_array_readings = 100'000;   // MEASure:ARRay?
+inline constexpr std::size_t max_response_bytes = 32u << 20;  // one response message
+
+class instrument {
+public:
+    explicit instrument(std::uint32_t seed);
+
+    // Runs one program message and returns its response message: the answers of the queries
+    // that succeeded, joined by ';' and ended by LF, or nothing when no query answered.
+    std::string execute(std::string_view message);
+    void report(int code) { errors_.push(code); }
+
+private:
+    struct command;
+    static const command commands[];
+
+    void reset();
+    void run(const program_unit& unit, std::string& answer);
+    double reading();
+
+    void identify(const program_unit&, std::string& answer);
+    void reset_command(const program_unit&, std::string&);
+    void clear_status(const program_unit&, std::string&);
+    void operation_complete(const program_unit&, std::string& answer);
+    void next_error(const program_unit&, std::string& answer);
+    void measure_voltage(const program_unit&, std::string& answer);
+    void measure_array(const program_unit& unit, std::string& answer);
+    void set_list(const program_unit& unit, std::string&);
+    void get_list(const program_unit&, std::string& answer);
+    void set_points(const program_unit& unit, std::string&);
+    void get_points(const program_unit&, std::string& answer);
+    void set_format(const program_unit& unit, std::string&);
+    void get_format(const program_unit&, std::string& answer);
+    void set_byte_order(const program_unit& unit, std::string&);
+    void get_byte_order(const program_unit&, std::string& answer);
+    void waveform_data(const program_unit&, std::string& answer);
+    void set_trace(const program_unit& unit, std::string&);
+    void get_trace(const program_unit&, std::string& answer);
+    void get_trace_values(const program_unit&, std::string& answer);
+
+    std::uint32_t seed_;
+    std::mt19937 noise_;
+    error_queue errors_;
+    std::size_t points_ = 0;
+    sample_format format_ = sample_format::real32;
+    bool big_endian_ = true;
+    std::vector<double> list_;
+    std::string trace_block_;  // as received, header included
+    std::string trace_values_; // its elements as text, decoded when it arrived
+};
+
+} // namespace morvane::sim

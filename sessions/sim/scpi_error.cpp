@@ -1,0 +1,52 @@
+#include "sim/scpi_error.hpp"
+
+#include <string_view>
+
+namespace morvane::sim {
+namespace {
+
+std::string_view message_of(int code)
+{
+    switch (code) {
+    case scpi::no_error: return "No error";
+    case scpi::syntax_error: return "Syntax error";
+    case scpi::data_type_error: return "Data type error";
+    case scpi::parameter_not_allowed: return "Parameter not allowed";
+    case scpi::missing_parameter: return "Missing parameter";
+    case scpi::undefined_header: return "Undefined header";
+    case scpi::invalid_block_data: return "Invalid block data";
+    case scpi::data_out_of_range: return "Data out of range";
+    case scpi::too_much_data: return "Too much data";
+    case scpi::illegal_parameter_value: return "Illegal parameter value";
+    case scpi::queue_overflow: return "Queue overflow";
+    case scpi::query_interrupted: return "Query INTERRUPTED";
+    case scpi::query_unterminated: return "Query UNTERMINATED";
+    default: return "Device-specific error";
+    }
+}
+
+} // namespace
+
+std::string error_entry(int code)
+{
+    return std::to_string(code) + ",\"" + std::string(message_of(code)) + '"';
+}
+
+void error_queue::push(int code)
+{
+    if (codes_.size() < capacity)
+        codes_.push_back(code);
+    else
+        codes_.back() = scpi::queue_overflow;
+}
+
+std::string error_queue::pop()
+{
+    if (codes_.empty())
+        return error_entry(scpi::no_error);
+    const int code = codes_.front();
+    codes_.pop_front();
+    return error_entry(code);
+}
+
+} // namespace morvane::sim

@@ -1,0 +1,233 @@
+#include "socket/socket_session.hpp"
+
+#include <oleauto.h>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+#include <wrl/client.h>
+#include "message_object.hpp"
+#include "socket/socket_resource.hpp"
+#include "socket/tcp_connection.hpp"
+
+namespace morvane::socket_session {
+namespace {
+
+HRESULT report(HRESULT hr, const std::wstring& description)
+{
+    Microsoft::WRL::ComPtr<ICreateErrorInfo> record;
+    if (SUCCEEDED(CreateErrorInfo(&record))) {
+        record->SetDescription(const_cast<wchar_t*>(description.c_str()));
+        record->SetSource(const_cast<wchar_t*>(L"Morvane TCP socket session"));
+        record->SetGUID(IID_IMessage);
+        Microsoft::WRL::ComPtr<IErrorInfo> info;
+        if (SUCCEEDED(record.As(&info)))
+            SetErrorInfo(0, info.Get());
+    }
+    return hr;
+}
+
+struct safearray_destroy {
+    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
+};
+using unique_safearray = std::unique_ptr<SAFEARRAY, safearray_destroy>;
+
+class socket_session final : public message_object<socket_session> {
+public:
+    explicit socket_session(std::unique_ptr<tcp_connection> connection, LONG timeout)
+        : connection_(std::move(connection)), timeout_(timeout) {}
+
+    STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
+    STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
+    STDMETHODIMP ReadString(LONG count, BSTR* text) override;
+    STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
+    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return get(send_end_, on); }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(send_end_, on); }
+    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override { return get(termination_, on); }
+    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) override { return put(termination_, on); }
+    STDMETHODIMP get_Timeout(LONG* ms) override { return get(timeout_, ms); }
+    STDMETHODIMP put_Timeout(LONG ms) override
+    {
+        if (ms < 0)
+            return report(E_INVALIDARG, L"The timeout must not be negative.");
+        return put(timeout_, ms);
+    }
+
+private:
+    template <typename T>
+    HRESULT get(const T& value, T* out)
+    {
+        if (!out)
+            return E_POINTER;
+        std::lock_guard guard(lock_);
+        *out = value;
+        return S_OK;
+    }
+    template <typename T>
+    HRESULT put(T& value, T given)
+    {
+        std::lock_guard guard(lock_);
+        value = given;
+        return S_OK;
+    }
+    deadline until() const { return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_); }
+    HRESULT failed(const tcp_failure& failure);
+    // The next response bytes, at most `count`, into a new array.
+    HRESULT read_bytes(LONG count, unique_safearray& bytes);
+
+    std::unique_ptr<tcp_connection> connection_;
+    std::vector<unsigned char> pending_; // arrived, not yet read
+    std::size_t pending_start_ = 0;
+    std::mutex lock_;
+    LONG last_status_ = 0;
+    LONG timeout_;
+    VARIANT_BOOL send_end_ = VARIANT_TRUE;
+    VARIANT_BOOL termination_ = VARIANT_TRUE;
+    bool lost_ = false;
+};
+
+HRESULT socket_session::failed(const tcp_failure& failure)
+{
+    if (failure.kind == tcp_failure::timed_out)
+        return report(timeout_expired, failure.text);
+    lost_ = true;
+    connection_.reset();
+    return report(connection_lost, failure.text);
+}
+
+STDMETHODIMP socket_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
+{
+    if (!buffer || !*buffer || !written)
+        return E_POINTER;
+    std::lock_guard guard(lock_);
+    *written = 0;
+    if (lost_)
+        return report(connection_lost, L"The connection to the instrument was lost.");
+    if (SafeArrayGetDim(*buffer) != 1 || SafeArrayGetElemsize(*buffer) != 1 || count < 0)
+        return report(E_INVALIDARG, L"Write takes a one-dimensional array of bytes.");
+    const LONG size = static_cast<LONG>((*buffer)->rgsabound[0].cElements);
+    const LONG n = std::min(count, size);
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(*buffer, &data)))
+        return report(E_INVALIDARG, L"The array cannot be read.");
+    HRESULT hr = S_OK;
+    try {
+        connection_->send_all(static_cast<const unsigned char*>(data), static_cast<std::size_t>(n), until());
+        *written = n;
+    } catch (const tcp_failure& failure) {
+        hr = failed(failure);
+    }
+    SafeArrayUnaccessData(*buffer);
+    return hr;
+}
+
+HRESULT socket_session::read_bytes(LONG count, unique_safearray& bytes)
+{
+    if (lost_)
+        return report(connection_lost, L"The connection to the instrument was lost.");
+    if (count < 0)
+        return report(E_INVALIDARG, L"The count must not be negative.");
+    const deadline end = until();
+    const std::size_t wanted = static_cast<std::size_t>(count);
+    for (std::size_t searched = 0;;) {
+        const unsigned char* begin = pending_.data() + pending_start_;
+        const std::size_t held = pending_.size() - pending_start_;
+        const std::size_t window = std::min(held, wanted);
+        std::size_t take = 0;
+        if (termination_) {
+            // A line feed ends the read, also as the count-th byte.
+            const auto* lf = static_cast<const unsigned char*>(std::memchr(begin + searched, '\n', window - searched));
+            if (lf) {
+                take = static_cast<std::size_t>(lf - begin) + 1;
+                last_status_ = status_termination_character;
+            }
+            searched = window;
+        }
+        if (take == 0 && held >= wanted) {
+            take = wanted;
+            last_status_ = status_count_reached;
+        }
+        if (take > 0 || wanted == 0) {
+            bytes.reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(take)));
+            if (!bytes)
+                return report(E_OUTOFMEMORY, L"Not enough memory for the bytes read.");
+            if (take > 0)
+                std::memcpy(bytes->pvData, begin, take);
+            pending_start_ += take;
+            if (pending_start_ == pending_.size())
+                pending_.clear(), pending_start_ = 0;
+            return S_OK;
+        }
+        // Bytes that arrived before a timeout stay for the next read.
+        try {
+            if (pending_start_ > 0 && pending_start_ * 2 > pending_.size()) {
+                pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pending_start_));
+                pending_start_ = 0;
+            }
+            connection_->receive(pending_, end);
+        } catch (const tcp_failure& failure) {
+            return failed(failure);
+        }
+    }
+}
+
+STDMETHODIMP socket_session::Read(LONG count, SAFEARRAY** buffer)
+{
+    if (!buffer)
+        return E_POINTER;
+    *buffer = nullptr;
+    std::lock_guard guard(lock_);
+    unique_safearray bytes;
+    const HRESULT hr = read_bytes(count, bytes);
+    *buffer = bytes.release();
+    return hr;
+}
+
+STDMETHODIMP socket_session::ReadString(LONG count, BSTR* text)
+{
+    if (!text)
+        return E_POINTER;
+    *text = nullptr;
+    std::lock_guard guard(lock_);
+    unique_safearray bytes;
+    if (const HRESULT hr = read_bytes(count, bytes); FAILED(hr))
+        return hr;
+    const int size = static_cast<int>(bytes->rgsabound[0].cElements);
+    const auto* data = static_cast<const char*>(bytes->pvData);
+    const int length = size ? MultiByteToWideChar(CP_ACP, 0, data, size, nullptr, 0) : 0;
+    BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+    if (!result)
+        return report(E_OUTOFMEMORY, L"Not enough memory for the text read.");
+    if (size)
+        MultiByteToWideChar(CP_ACP, 0, data, size, result, length);
+    *text = result;
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT open_socket_session(std::wstring_view resource, LONG timeout_ms, IMessage** session)
+{
+    if (!session)
+        return E_POINTER;
+    *session = nullptr;
+    const std::optional<socket_resource> parsed = parse_socket_resource(resource);
+    if (!parsed)
+        return report(invalid_resource, L"The resource name \"" + std::wstring(resource) +
+                                            L"\" is not supported; the supported form is " + supported_form + L".");
+    try {
+        auto connection = std::make_unique<tcp_connection>(
+            parsed->host, parsed->port, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms));
+        *session = new socket_session(std::move(connection), timeout_ms);
+        return S_OK;
+    } catch (const tcp_failure& failure) {
+        return report(resource_not_found, failure.text);
+    } catch (const std::bad_alloc&) {
+        return report(E_OUTOFMEMORY, L"Not enough memory to open the session.");
+    }
+}
+
+} // namespace morvane::socket_session

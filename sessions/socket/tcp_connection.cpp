@@ -1,0 +1,147 @@
+#include "socket/tcp_connection.hpp"
+
+#include <algorithm>
+#include <memory>
+
+namespace morvane::socket_session {
+namespace {
+
+struct winsock {
+    bool ready;
+    winsock()
+    {
+        WSADATA data;
+        ready = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~winsock()
+    {
+        if (ready)
+            WSACleanup();
+    }
+};
+
+std::wstring system_text(int code)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0,
+                                        nullptr);
+    std::wstring result = length ? std::wstring(text, length) : L"error " + std::to_wstring(code);
+    LocalFree(text);
+    while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L'.'))
+        result.pop_back();
+    return result;
+}
+
+timeval remaining(deadline until)
+{
+    const auto left = std::max<std::chrono::microseconds>(
+        std::chrono::duration_cast<std::chrono::microseconds>(until - std::chrono::steady_clock::now()),
+        std::chrono::microseconds(0));
+    return {static_cast<long>(left.count() / 1000000), static_cast<long>(left.count() % 1000000)};
+}
+
+struct address_list_free {
+    void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
+};
+
+} // namespace
+
+tcp_connection::tcp_connection(const std::string& host, const std::string& port, deadline until)
+{
+    static const winsock started;
+    if (!started.ready)
+        throw tcp_failure{tcp_failure::unreachable, L"Winsock could not be started"};
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (const int error = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); error != 0)
+        throw tcp_failure{tcp_failure::unreachable, L"The host name could not be resolved: " + system_text(error)};
+    const std::unique_ptr<addrinfo, address_list_free> addresses(found);
+    int last_error = WSAETIMEDOUT;
+    for (const addrinfo* address = found; address; address = address->ai_next) {
+        socket_ = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+        u_long non_blocking = 1;
+        if (socket_ == INVALID_SOCKET || ioctlsocket(socket_, FIONBIO, &non_blocking) != 0) {
+            last_error = WSAGetLastError();
+        } else if (connect(socket_, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0 ||
+                   (WSAGetLastError() == WSAEWOULDBLOCK && wait(true, until))) {
+            int error = 0;
+            int size = sizeof error;
+            getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+            if (error == 0) {
+                BOOL no_delay = TRUE;
+                setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+                return;
+            }
+            last_error = error;
+        } else {
+            last_error = WSAGetLastError() == WSAEWOULDBLOCK ? WSAETIMEDOUT : WSAGetLastError();
+        }
+        if (socket_ != INVALID_SOCKET)
+            closesocket(socket_);
+        socket_ = INVALID_SOCKET;
+    }
+    throw tcp_failure{tcp_failure::unreachable, L"Could not connect to " + std::wstring(host.begin(), host.end()) +
+                                                    L" port " + std::wstring(port.begin(), port.end()) + L": " +
+                                                    system_text(last_error)};
+}
+
+tcp_connection::~tcp_connection()
+{
+    if (socket_ != INVALID_SOCKET)
+        closesocket(socket_);
+}
+
+bool tcp_connection::wait(bool for_writing, deadline until)
+{
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(socket_, &ready);
+    FD_SET(socket_, &failed);
+    timeval left = remaining(until);
+    const int count = select(0, for_writing ? nullptr : &ready, for_writing ? &ready : nullptr, &failed, &left);
+    if (count == SOCKET_ERROR)
+        throw tcp_failure{tcp_failure::lost, L"The connection failed: " + system_text(WSAGetLastError())};
+    return count > 0;
+}
+
+void tcp_connection::send_all(const unsigned char* bytes, std::size_t count, deadline until)
+{
+    while (count > 0) {
+        const int chunk = static_cast<int>(std::min<std::size_t>(count, 1 << 30));
+        const int sent = send(socket_, reinterpret_cast<const char*>(bytes), chunk, 0);
+        if (sent > 0) {
+            bytes += sent;
+            count -= static_cast<std::size_t>(sent);
+        } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            throw tcp_failure{tcp_failure::lost, L"The connection was lost: " + system_text(WSAGetLastError())};
+        } else if (!wait(true, until)) {
+            throw tcp_failure{tcp_failure::timed_out, L"Timeout expired before operation completed."};
+        }
+    }
+}
+
+void tcp_connection::receive(std::vector<unsigned char>& to, deadline until)
+{
+    for (;;) {
+        unsigned char chunk[64 * 1024];
+        const int received = recv(socket_, reinterpret_cast<char*>(chunk), sizeof chunk, 0);
+        if (received > 0) {
+            to.insert(to.end(), chunk, chunk + received);
+            return;
+        }
+        if (received == 0)
+            throw tcp_failure{tcp_failure::lost, L"The connection was closed by the instrument."};
+        if (WSAGetLastError() != WSAEWOULDBLOCK)
+            throw tcp_failure{tcp_failure::lost, L"The connection was lost: " + system_text(WSAGetLastError())};
+        if (!wait(false, until))
+            throw tcp_failure{tcp_failure::timed_out, L"Timeout expired before operation completed."};
+    }
+}
+
+} // namespace morvane::socket_session

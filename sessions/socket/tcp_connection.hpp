@@ -1,0 +1,41 @@
+#pragma once
+// One non-blocking TCP connection whose every wait is bounded by a deadline.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace morvane::socket_session {
+
+using deadline = std::chrono::steady_clock::time_point;
+
+// What went wrong, with a text for the error information.
+struct tcp_failure {
+    enum kind_t { timed_out, lost, unreachable } kind;
+    std::wstring text;
+};
+
+class tcp_connection {
+public:
+    // Tries every address that `host` resolves to; throws tcp_failure (unreachable).
+    tcp_connection(const std::string& host, const std::string& port, deadline until);
+    ~tcp_connection();
+    tcp_connection(const tcp_connection&) = delete;
+    tcp_connection& operator=(const tcp_connection&) = delete;
+
+    // Sends every byte, or throws tcp_failure (timed_out or lost).
+    void send_all(const unsigned char* bytes, std::size_t count, deadline until);
+    // Appends what arrives next to `to` (at least one byte), or throws tcp_failure.
+    void receive(std::vector<unsigned char>& to, deadline until);
+
+private:
+    // Waits until the socket can be read or written; false when the deadline passed first.
+    bool wait(bool for_writing, deadline until);
+
+    SOCKET socket_ = INVALID_SOCKET;
+};
+
+} // namespace morvane::socket_session

@@ -1,0 +1,214 @@
+// The component over TCP against instrument-sim, which each test starts on a port of its
+// choosing and stops again.
+#include <gtest/gtest.h>
+#include <chrono>
+#include <numeric>
+#include <thread>
+#include "socket/socket_session.hpp"
+#include "support/fmtdio_fixture.hpp"
+
+namespace morvane::testing {
+namespace {
+
+using namespace socket_session;
+using Microsoft::WRL::ComPtr;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// instrument-sim from the build's bin folder, beside this test's folder.
+class server_process {
+public:
+    explicit server_process(const std::wstring& options, const wchar_t* address = L"127.0.0.1")
+    {
+        wchar_t path[MAX_PATH];
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring command = path;
+        command = L"\"" + command.substr(0, command.find_last_of(L"\\/")) + L"\\..\\bin\\instrument-sim.exe\" --port 0 "
+                  L"--seconds 60 --address " + address + L" " + options;
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE read_end = nullptr, write_end = nullptr;
+        CreatePipe(&read_end, &write_end, &inherit, 0);
+        SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = write_end;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                            &startup, &process_);
+        CloseHandle(write_end);
+        EXPECT_TRUE(started) << "instrument-sim did not start";
+        std::string line;
+        char c;
+        DWORD got = 0;
+        while (started && ReadFile(read_end, &c, 1, &got, nullptr) && got == 1 && c != '\n')
+            line += c;
+        CloseHandle(read_end);
+        port_ = line.empty() ? 0 : std::stoi(line);
+    }
+    ~server_process()
+    {
+        if (process_.hProcess) {
+            TerminateProcess(process_.hProcess, 0);
+            WaitForSingleObject(process_.hProcess, 5000);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+    }
+    bool listening() const { return port_ != 0; }
+    std::wstring resource(const wchar_t* host = L"127.0.0.1") const
+    {
+        return std::wstring(L"TCPIP::") + host + L"::" + std::to_wstring(port_) + L"::SOCKET";
+    }
+
+private:
+    PROCESS_INFORMATION process_{};
+    int port_ = 0;
+};
+
+struct connected {
+    ComPtr<IMessage> session;
+    ComPtr<IFormattedIO488> io = make_fmtdio();
+
+    explicit connected(const std::wstring& resource, LONG timeout = 5000)
+    {
+        EXPECT_EQ(outcome(open_socket_session(resource, timeout, &session)), L"0 without a record");
+        if (session) {
+            EXPECT_EQ(io->putref_IO(session.Get()), S_OK);
+        }
+    }
+    HRESULT write(const wchar_t* command) { return io->WriteString(bstr(command).get(), VARIANT_TRUE); }
+    std::wstring query(const wchar_t* command)
+    {
+        BSTR text = nullptr;
+        HRESULT hr = write(command);
+        if (SUCCEEDED(hr))
+            hr = io->ReadString(&text);
+        const unique_bstr owned(text);
+        return SUCCEEDED(hr) ? std::wstring(bstr_view(text)) : outcome(hr);
+    }
+    std::vector<double> read_list(const wchar_t* command)
+    {
+        unique_variant list;
+        EXPECT_EQ(write(command), S_OK);
+        EXPECT_EQ(outcome(io->ReadList(NumberType_R8, nullptr, list.get())), L"0 without a record");
+        if (V_VT(list.get()) != (VT_ARRAY | VT_R8))
+            return {};
+        const auto* values = static_cast<const double*>(V_ARRAY(list.get())->pvData);
+        return {values, values + V_ARRAY(list.get())->rgsabound[0].cElements};
+    }
+};
+
+class OverTcp : public ::testing::Test {
+protected:
+    void SetUp() override { clear_thread_error(); }
+};
+
+// A 10 MiB trace goes up as a block and comes back the same; a line feed that is exactly the
+// count-th byte ends the read at once; four objects on four connections keep their own data.
+TEST_F(OverTcp, BlocksLinesAndConnectionsAtOnce)
+{
+    server_process server(L"");
+    ASSERT_TRUE(server.listening());
+    connected link(server.resource());
+    std::vector<double> trace(10u << 17); // 10 MiB of doubles
+    for (std::size_t i = 0; i < trace.size(); ++i)
+        trace[i] = static_cast<double>(i % 1000) * 0.25 - static_cast<double>(i % 7);
+    SAFEARRAY* array = SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(trace.size()));
+    std::memcpy(array->pvData, trace.data(), trace.size() * sizeof(double));
+    unique_variant upload, download;
+    V_VT(upload.get()) = VT_ARRAY | VT_R8;
+    V_ARRAY(upload.get()) = array;
+    ASSERT_EQ(link.write(L"WAV:FORM REAL,64"), S_OK);
+    ASSERT_EQ(link.io->WriteIEEEBlock(bstr(L"TRAC:DATA").get(), *upload, VARIANT_TRUE), S_OK);
+    ASSERT_EQ(link.write(L"TRAC:DATA?"), S_OK);
+    ASSERT_EQ(outcome(link.io->ReadIEEEBlock(NumberType_R8, VARIANT_FALSE, VARIANT_TRUE, download.get())),
+              L"0 without a record");
+    const SAFEARRAY* back = V_ARRAY(download.get());
+    ASSERT_EQ(back->rgsabound[0].cElements, trace.size());
+    EXPECT_EQ(std::memcmp(back->pvData, trace.data(), trace.size() * sizeof(double)), 0);
+    EXPECT_EQ(link.query(L"SYST:ERR?"), L"0,\"No error\"\n");
+
+    const std::string identity = "Morvane,SIM-1,0,1.0\n";
+    ASSERT_EQ(link.write(L"*IDN?"), S_OK);
+    SAFEARRAY* bytes = nullptr;
+    const auto start = steady_clock::now();
+    ASSERT_EQ(link.session->Read(static_cast<LONG>(identity.size()), &bytes), S_OK);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(1000)) << "the read waited for more";
+    LONG status = 0;
+    link.session->get_LastStatus(&status);
+    EXPECT_EQ(status, status_termination_character);
+    EXPECT_EQ(std::string(static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements), identity);
+    SafeArrayDestroy(bytes);
+
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(4, -1);
+    for (int tag = 0; tag < 4; ++tag)
+        threads.emplace_back([&, tag] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            connected own(server.resource());
+            mismatches[tag] = 0;
+            for (int round = 0; round < 20; ++round) {
+                const std::wstring values = std::to_wstring(tag) + L"," + std::to_wstring(round) + L",7";
+                own.write((L"DATA:LIST " + values).c_str());
+                if (own.read_list(L"DATA:LIST?") != std::vector<double>{double(tag), double(round), 7})
+                    ++mismatches[tag];
+            }
+            CoUninitialize();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+// Responses in one-byte pieces read as whole ones.
+TEST_F(OverTcp, OneByteSegments)
+{
+    server_process server(L"--segment 1");
+    ASSERT_TRUE(server.listening());
+    connected link(server.resource());
+    EXPECT_EQ(link.query(L"*IDN?"), L"Morvane,SIM-1,0,1.0\n");
+    EXPECT_EQ(link.read_list(L"MEAS:ARR? 20").size(), 20u);
+}
+
+// A server that answers late: the read gives up after Timeout, not much later.
+TEST_F(OverTcp, SlowServerTimesOut)
+{
+    server_process server(L"--delay 3000");
+    ASSERT_TRUE(server.listening());
+    connected link(server.resource(), 500);
+    const auto start = steady_clock::now();
+    const std::wstring failed = link.query(L"*IDN?");
+    const auto waited = steady_clock::now() - start;
+    EXPECT_EQ(failed.substr(0, failed.find(L' ')), std::to_wstring(timeout_expired));
+    EXPECT_GE(waited, milliseconds(490));
+    EXPECT_LT(waited, milliseconds(2500));
+}
+
+// A connection closed in the middle of a response: the read fails with the session's HRESULT,
+// and so does every call after it, at once.
+TEST_F(OverTcp, ConnectionDroppedMidResponse)
+{
+    server_process server(L"--drop-after 10");
+    ASSERT_TRUE(server.listening());
+    connected link(server.resource());
+    const std::wstring lost = std::to_wstring(connection_lost);
+    const std::wstring failed = link.query(L"MEAS:ARR? 100");
+    EXPECT_EQ(failed.substr(0, failed.find(L' ')), lost);
+    const auto start = steady_clock::now();
+    const std::wstring again = link.query(L"*IDN?");
+    EXPECT_EQ(again.substr(0, again.find(L' ')), lost);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(500));
+}
+
+TEST_F(OverTcp, Ipv6Loopback)
+{
+    server_process server(L"", L"::1");
+    if (!server.listening())
+        GTEST_SKIP() << "no IPv6 loopback here";
+    connected link(server.resource(L"[::1]"));
+    EXPECT_EQ(link.query(L"*IDN?"), L"Morvane,SIM-1,0,1.0\n");
+}
+
+} // namespace
+} // namespace morvane::testing

@@ -1,0 +1,115 @@
+#include "connection.hpp"
+
+#include <windows.h>
+#include <oleauto.h>
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include "message_framer.hpp"
+#include "sim/simulated_instrument.hpp"
+
+namespace morvane::instrument_sim {
+namespace {
+
+constexpr LONG status_end = 0;
+
+class responder {
+public:
+    responder(SOCKET client, const server_options& options) : client_(client), options_(options) {}
+
+    // Sends response bytes as the fault options say; false once the connection is to close.
+    bool send_response(const unsigned char* bytes, std::size_t count)
+    {
+        if (options_.delay_ms && !delayed_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.delay_ms));
+            delayed_ = true;
+        }
+        while (count > 0) {
+            std::size_t piece = options_.segment ? std::min(count, options_.segment) : count;
+            if (options_.drop_after)
+                piece = std::min(piece, options_.drop_after - sent_);
+            if (piece > 0 && !send_all(bytes, piece))
+                return false;
+            bytes += piece;
+            count -= piece;
+            sent_ += piece;
+            if (options_.drop_after && sent_ >= options_.drop_after) {
+                shutdown(client_, SD_SEND); // a clean close, in the middle of the response
+                return false;
+            }
+            if (options_.segment && count > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1)); // pieces arrive apart
+        }
+        return true;
+    }
+    void end_response() { delayed_ = false; }
+
+private:
+    bool send_all(const unsigned char* bytes, std::size_t count)
+    {
+        while (count > 0) {
+            const int n = send(client_, reinterpret_cast<const char*>(bytes), static_cast<int>(std::min<std::size_t>(count, 1 << 20)), 0);
+            if (n <= 0)
+                return false;
+            bytes += n;
+            count -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    SOCKET client_;
+    const server_options& options_;
+    std::size_t sent_ = 0;
+    bool delayed_ = false;
+};
+
+// Hands one message to the instrument with END and sends back what it answers.
+bool execute(IMessage& instrument, const std::string& message, responder& out)
+{
+    SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(message.size()));
+    if (!bytes)
+        return false;
+    std::copy(message.begin(), message.end(), static_cast<char*>(bytes->pvData));
+    LONG written = 0;
+    instrument.Write(&bytes, static_cast<LONG>(message.size()), &written);
+    SafeArrayDestroy(bytes);
+    bool open = true;
+    while (open && sim::response_ready(&instrument)) {
+        SAFEARRAY* chunk = nullptr;
+        if (FAILED(instrument.Read(1 << 20, &chunk)) || !chunk)
+            break;
+        LONG status = status_end;
+        instrument.get_LastStatus(&status);
+        open = out.send_response(static_cast<const unsigned char*>(chunk->pvData), chunk->rgsabound[0].cElements);
+        SafeArrayDestroy(chunk);
+        if (status == status_end)
+            break;
+    }
+    out.end_response();
+    return open;
+}
+
+} // namespace
+
+void serve_connection(SOCKET client, const server_options& options)
+{
+    BOOL no_delay = TRUE;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+    const Microsoft::WRL::ComPtr<IMessage> instrument = sim::create_simulated_instrument(options.seed);
+    responder out(client, options);
+    message_framer framer;
+    char chunk[64 * 1024];
+    bool open = instrument != nullptr;
+    for (int n; open && (n = recv(client, chunk, sizeof chunk, 0)) > 0;) {
+        for (int i = 0; open && i < n; ++i) {
+            if (framer.take(chunk[i])) {
+                open = execute(*instrument.Get(), framer.message(), out);
+                framer.clear();
+            }
+        }
+    }
+    closesocket(client);
+}
+
+} // namespace morvane::instrument_sim

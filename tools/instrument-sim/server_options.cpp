@@ -1,0 +1,66 @@
+#include "server_options.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace morvane::instrument_sim {
+namespace {
+
+bool number(const char* text, double most, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && value >= 0 && value <= most;
+}
+
+} // namespace
+
+std::optional<server_options> parse_options(int argc, char** argv)
+{
+    server_options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view name = argv[i];
+        if (name == "--once") {
+            options.once = true;
+            continue;
+        }
+        if (name == "--help") {
+            std::printf("usage: instrument-sim [--port N] [--address A] [--once] [--seconds S] [--seed N]\n"
+                        "                      [--delay MS] [--segment N] [--drop-after N]\n"
+                        "Serves the simulated instrument over TCP (raw SCPI, LF-terminated). The port\n"
+                        "bound is the first line of output; --port 0 picks a free one.\n");
+            std::exit(0);
+        }
+        double value = 0;
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "instrument-sim: %s needs a value (see --help)\n", argv[i]);
+            return std::nullopt;
+        }
+        const char* text = argv[++i];
+        bool ok = true;
+        if (name == "--address")
+            options.address = text;
+        else if (name == "--port")
+            ok = number(text, 65535, value), options.port = static_cast<unsigned>(value);
+        else if (name == "--seconds")
+            ok = number(text, 1e6, value), options.seconds = value;
+        else if (name == "--seed")
+            ok = number(text, 4294967295.0, value), options.seed = static_cast<std::uint32_t>(value);
+        else if (name == "--delay")
+            ok = number(text, 600000, value), options.delay_ms = static_cast<unsigned>(value);
+        else if (name == "--segment")
+            ok = number(text, 1e9, value), options.segment = static_cast<std::size_t>(value);
+        else if (name == "--drop-after")
+            ok = number(text, 1e12, value), options.drop_after = static_cast<std::size_t>(value);
+        else
+            ok = false;
+        if (!ok) {
+            std::fprintf(stderr, "instrument-sim: bad option %s %s (see --help)\n", name.data(), text);
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+} // namespace morvane::instrument_sim
