@@ -1,153 +1,114 @@
-// The campaign program: `campaigns NAME [ITERATIONS [SEED]]` runs the trials of one campaign,
-// first those of the replay file (one line per defect found, "NAME SEED what it found"), then
-// ITERATIONS trials seeded SEED, SEED + 1, ... A failing trial prints its seed, so that
-// `campaigns NAME 1 SEED` runs it alone.
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+// `campaigns NAME [ITERATIONS [SEED]]`: the trials of the replay file (lines "NAME SEED what it
+// found"), then ITERATIONS trials seeded SEED, SEED + 1, ... A trial fails when it leaves a block
+// allocated: operator new and delete are replaced for the whole program, the component's library
+// included, and a spy watches the task allocator, which holds strings and safe arrays once the
+// string cache is off. Either can be made to fail.
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include "campaigns/campaign.hpp"
-#include "error/error_values.hpp"
 
 namespace morvane::campaigns {
-
-bool trial::expect(bool ok, const std::wstring& what)
-{
-    if (ok)
-        return true;
-    if (++failures_ == 1) {
-        std::string hex;
-        for (const unsigned char byte : input)
-            hex += "0123456789ABCDEF"[byte >> 4], hex += "0123456789ABCDEF"[byte & 15], hex += ' ';
-        std::printf("seed %llu, input %s\n", static_cast<unsigned long long>(seed_), hex.c_str());
-    }
-    std::printf("  %ls\n", what.c_str());
-    return false;
-}
-
-std::wstring value_text(const VARIANT& value)
-{
-    std::wstring text = std::to_wstring(V_VT(&value));
-    if (V_VT(&value) & VT_ARRAY) {
-        SAFEARRAY* array = V_ARRAY(&value);
-        LONG lower = 1, upper = 0;
-        SafeArrayGetLBound(array, 1, &lower);
-        SafeArrayGetUBound(array, 1, &upper);
-        text += L"[" + std::to_wstring(lower) + L".." + std::to_wstring(upper) + L"]";
-        const VARTYPE type = V_VT(&value) & VT_TYPEMASK;
-        for (LONG i = lower; i <= upper; ++i) {
-            unique_variant element;
-            if (type == VT_VARIANT) {
-                SafeArrayGetElement(array, &i, element.get());
-            } else if (SUCCEEDED(SafeArrayGetElement(array, &i, &element.get()->llVal))) {
-                V_VT(element.get()) = type;
-            }
-            text += L" " + value_text(*element);
-        }
-        return text;
-    }
-    unique_variant as_text;
-    if (V_VT(&value) != VT_EMPTY &&
-        SUCCEEDED(VariantChangeTypeEx(as_text.get(), const_cast<VARIANT*>(&value), 1033, 0, VT_BSTR)))
-        text += L":" + std::wstring(bstr_view(V_BSTR(as_text.get())));
-    return text;
-}
-
-bool well_formed_array(const VARIANT& value, VARTYPE type)
-{
-    SAFEARRAY* array = V_VT(&value) == (VT_ARRAY | type) ? V_ARRAY(&value) : nullptr;
-    const ULONG sizes[] = {0, 0, 2, 4, 4, 8, 0, 0, sizeof(BSTR), 0, 0, 0, sizeof(VARIANT), 0, 0, 0, 0, 1};
-    VARTYPE own = VT_EMPTY;
-    LONG lower = -1;
-    return array && SafeArrayGetDim(array) == 1 && array->cLocks == 0 && type < std::size(sizes) &&
-           array->cbElements == sizes[type] && SUCCEEDED(SafeArrayGetVartype(array, &own)) && own == type &&
-           SUCCEEDED(SafeArrayGetLBound(array, 1, &lower)) && lower == 0;
-}
-
-std::wstring result_text(HRESULT hr, const VARIANT& value)
-{
-    return outcome(hr) + L" " + value_text(value);
-}
-
-void expect_exchange(trial& t, IFormattedIO488* io, scripted_session& session)
-{
-    io->FlushWrite(VARIANT_FALSE);
-    io->FlushRead();
-    session.clear_chunks();
-    const std::size_t writes = session.writes().size();
-    const HRESULT written = io->WriteString(bstr(L"*IDN?").get(), VARIANT_TRUE);
-    std::string sent;
-    for (std::size_t i = writes; i < session.writes().size(); ++i)
-        sent += session.writes()[i];
-    t.expect(written == S_OK && sent == "*IDN?\n", L"the query after it: " + outcome(written) + L" " + std::wstring(sent.begin(), sent.end()));
-    session.respond("ok\n");
-    BSTR response = nullptr;
-    const HRESULT hr = io->ReadString(&response);
-    const unique_bstr owned(response);
-    t.expect(hr == S_OK && bstr_view(response) == L"ok\n", L"the response after it");
-}
-
 namespace {
 
-struct campaign {
-    const char* name;
-    void (*run)(trial&);
-    long iterations; // in CTest: a few seconds
-};
+std::atomic<long long> live_new = 0, live_com = 0, excused = 0, made = 0;
+thread_local long countdown = 0;
+thread_local bool counting = false, failed = false, reallocated = false;
 
-const campaign campaigns[] = {
-    {"responses", malformed_responses, 8000},
-    {"faults", session_faults, 1500},
-    {"arguments", arguments, 8000},
-    {"threads", threads, 10},
-    {"leaks", leaks, 100},
-};
-
-// The leak check of every trial counts from where the first one left off: what the component
-// sets up once per process stays.
-bool run_trial(const campaign& c, std::uint64_t seed, bool checked_for_leaks)
+bool failing_now() noexcept
 {
-    trial t(seed);
-    t.input.reserve(64); // its block is counted before the trial, whatever it grows to
-    const allocation_counts before = allocations();
-    c.run(t);
-    clear_thread_error();
-    if (checked_for_leaks)
-        expect_no_leak(t, before);
-    return !t.failed();
+    return counting && countdown > 0 && scripted_session::calls_in_progress == 0 && --countdown == 0 && (failed = true);
 }
+
+struct malloc_spy final : IMallocSpy {
+    STDMETHODIMP QueryInterface(REFIID, void** out) override { return *out = this, S_OK; } // asked for IMallocSpy alone
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return failing_now() ? 0 : size; } // 0 bytes: a failure
+    STDMETHODIMP_(void*) PostAlloc(void* block) override { return live_com += !!block, made += !!block, block; }
+    STDMETHODIMP_(void*) PreFree(void* block, BOOL spied) override { return live_com -= block && spied, block; }
+    STDMETHODIMP_(void) PostFree(BOOL) override {}
+    STDMETHODIMP_(SIZE_T) PreRealloc(void* block, SIZE_T size, void** to, BOOL spied) override { return reallocated = block && spied, *to = block, size; }
+    STDMETHODIMP_(void*) PostRealloc(void* block, BOOL) override { return live_com += !!block - reallocated, made += block && !reallocated, block; }
+    STDMETHODIMP_(void*) PreGetSize(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
+    STDMETHODIMP_(void*) PreDidAlloc(void* block, BOOL) override { return block; }
+    STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int allocated) override { return allocated; }
+    STDMETHODIMP_(void) PreHeapMinimize() override {}
+    STDMETHODIMP_(void) PostHeapMinimize() override {}
+} spy;
+
+// Registered before main, so that every task allocation is seen.
+const bool spying = [] {
+    reinterpret_cast<void(WINAPI*)()>(reinterpret_cast<void (*)()>(GetProcAddress(LoadLibraryW(L"oleaut32.dll"), "SetOaNoCache")))();
+    return SUCCEEDED(CoRegisterMallocSpy(&spy));
+}();
 
 } // namespace
 
+allocation_counts allocations() noexcept { return {live_new, live_com - excused}; }
+void excuse_task_blocks(long long count) noexcept { excused += count; }
+bool allocation_failed() noexcept { return failed; }
+
+HRESULT with_failing_allocation(long nth, const std::function<HRESULT()>& call)
+{
+    countdown = nth, failed = false, counting = true;
+    const HRESULT hr = call();
+    return counting = false, hr;
+}
+
 } // namespace morvane::campaigns
+
+void* operator new(std::size_t size)
+{
+    void* block = morvane::campaigns::failing_now() ? nullptr : std::malloc(size ? size : 1);
+    if (!block)
+        throw std::bad_alloc();
+    return ++morvane::campaigns::live_new, ++morvane::campaigns::made, block;
+}
+
+void operator delete(void* block) noexcept { morvane::campaigns::live_new -= block != nullptr, std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 
 int main(int argc, char** argv)
 {
     using namespace morvane::campaigns;
+    const struct {
+        const char* name;
+        void (*run)(trial&);
+        long iterations; // in CTest: a few seconds
+    } campaigns[] = {{"responses", malformed_responses, 8000}, {"faults", session_faults, 1500}, {"arguments", arguments, 8000},
+                     {"threads", threads, 10}, {"leaks", leaks, 100}};
+    const auto c = std::ranges::find_if(campaigns, [&](const auto& each) { return argc > 1 && each.name == std::string(argv[1]); });
+    if (c == std::end(campaigns))
+        return std::printf("usage: campaigns responses|faults|arguments|threads|leaks [ITERATIONS [SEED]]\n"), 2;
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     morvane::initialize_error_values();
-    const std::string name = argc > 1 ? argv[1] : "";
-    const campaign* c = std::find_if(std::begin(campaigns), std::end(campaigns), [&](const campaign& each) { return name == each.name; });
-    if (c == std::end(campaigns)) {
-        std::printf("usage: campaigns responses|faults|arguments|threads|leaks [ITERATIONS [SEED]]\n");
-        return 2;
-    }
-    const long iterations = argc > 2 ? std::atol(argv[2]) : c->iterations;
-    const std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 0) : 1;
+    // A trial counts from where the one before left off: what the component sets up once per
+    // process stays, and an unchecked first trial sets it up.
     int passed = 0, failed = 0;
-    run_trial(*c, seed ^ 0x5EEDull, false); // warms up what is set up once
+    const auto run = [&](std::uint64_t seed, bool checked) {
+        trial t(seed);
+        t.input.reserve(64); // its block is counted before the trial, whatever it grows to
+        const allocation_counts before = allocations();
+        c->run(t);
+        clear_thread_error();
+        const allocation_counts after = allocations();
+        t.expect(!checked || (spying && after.live_new == before.live_new && after.live_com == before.live_com),
+                 L"blocks left: " + std::to_wstring(after.live_new - before.live_new) + L" of operator new, " +
+                     std::to_wstring(after.live_com - before.live_com) + L" of the task allocator");
+        std::printf(t.failed() ? "\n" : "");
+        (t.failed() ? failed : passed) += checked;
+    };
+    const std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 0) : 1;
+    run(seed ^ 0x5EED, false);
     std::ifstream replay(CAMPAIGN_REPLAY);
-    for (std::string line; std::getline(replay, line);) {
-        std::istringstream fields(line);
-        std::string campaign_name;
-        std::uint64_t replayed = 0;
-        if (fields >> campaign_name >> replayed && campaign_name == name)
-            (run_trial(*c, replayed, true) ? passed : failed)++;
-    }
-    for (long i = 0; i < iterations && failed < 10; ++i)
-        (run_trial(*c, seed + i, true) ? passed : failed)++;
-    std::printf("campaign %s: %d passed, %d failed\n", c->name, passed, failed);
+    for (std::string line, name; std::getline(replay, line);)
+        if (std::uint64_t replayed = 0; std::istringstream(line) >> name >> replayed && name == c->name)
+            run(replayed, true);
+    for (long i = 0, iterations = argc > 2 ? std::atol(argv[2]) : c->iterations; i < iterations && failed < 10; ++i)
+        run(seed + i, true);
+    std::printf("campaign %s: %d passed, %d failed, %lld blocks allocated\n", c->name, passed, failed, made.load());
     CoUninitialize();
     return failed ? 1 : 0;
 }

@@ -149,15 +149,11 @@ STDMETHODIMP scripted_session::Write(SAFEARRAY** buffer, LONG count, LONG* writt
 STDMETHODIMP scripted_session::Read(LONG count, SAFEARRAY** buffer)
 {
     return read(session_op::read, count, [this, buffer](const std::string& bytes) {
-        if (!guard_) {
+        if (!guard_)
             *buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-        } else {
-            // Static data: destroying the array leaves the bytes to the session.
-            SafeArrayAllocDescriptorEx(VT_UI1, 1, buffer);
-            (*buffer)->fFeatures |= FADF_STATIC;
-            (*buffer)->rgsabound[0] = {static_cast<ULONG>(bytes.size()), 0};
+        else if (SUCCEEDED(SafeArrayAllocDescriptorEx(VT_UI1, 1, buffer))) // static data: the session keeps the bytes
+            (*buffer)->fFeatures |= FADF_STATIC, (*buffer)->rgsabound[0] = {static_cast<ULONG>(bytes.size()), 0},
             (*buffer)->pvData = guarded_.emplace_back(bytes.size()).data();
-        }
         std::ranges::copy(bytes, static_cast<char*>((*buffer)->pvData));
     });
 }

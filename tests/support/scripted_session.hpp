@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 #include <visacom.h>
-#include "support/guarded_memory.hpp"
 
 namespace morvane::testing {
 
@@ -46,6 +45,24 @@ std::string pattern(std::size_t n);
 inline constexpr const wchar_t* session_source = L"Scripted session";
 inline constexpr const wchar_t* session_help_file = L"C:\\session\\session.chm";
 inline constexpr DWORD session_help_context = 4242;
+
+// Bytes that end where a page with no access begins, so that a read past them faults at once:
+// this toolchain has no address sanitizer.
+class guarded_bytes {
+public:
+    explicit guarded_bytes(std::size_t size) : span_((size + 4095) / 4096 * 4096), size_(size)
+    {
+        DWORD old = 0;
+        VirtualProtect(base_ + span_, 4096, PAGE_NOACCESS, &old);
+    }
+    ~guarded_bytes() { VirtualFree(base_, 0, MEM_RELEASE); }
+    guarded_bytes(const guarded_bytes&) = delete;
+    unsigned char* data() const noexcept { return base_ + span_ - size_; }
+
+private:
+    std::size_t span_, size_;
+    unsigned char* base_ = static_cast<unsigned char*>(VirtualAlloc(nullptr, span_ + 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+};
 
 class scripted_session final : public IMessage {
 public:
@@ -112,22 +129,11 @@ private:
         HRESULT hr;
         std::optional<std::wstring> description;
     };
-    class in_call {
-    public:
-        explicit in_call(scripted_session& session) : session_(session)
-        {
-            if (session_.busy_.exchange(true))
-                ++session_.overlaps_;
-            ++calls_in_progress;
-        }
-        ~in_call()
-        {
-            session_.busy_ = false;
-            --calls_in_progress;
-        }
-
-    private:
-        scripted_session& session_;
+    // Counts a call that begins while another is in progress, and the calls in progress on the thread.
+    struct in_call {
+        scripted_session& s;
+        explicit in_call(scripted_session& session) : s(session) { s.overlaps_ += s.busy_.exchange(1), ++calls_in_progress; }
+        ~in_call() { s.busy_ = 0, --calls_in_progress; }
     };
     HRESULT record(session_call call);
     template <typename T>
@@ -157,10 +163,8 @@ private:
     std::function<void(const session_call&)> hook_;
     std::deque<guarded_bytes> guarded_;
     std::atomic<long> references_ = 0;
-    std::atomic<bool> busy_ = false;
-    std::atomic<int> overlaps_ = 0;
-    bool join_ = false;
-    bool guard_ = false;
+    std::atomic<int> busy_ = 0, overlaps_ = 0;
+    bool join_ = false, guard_ = false;
     LONG last_status_ = status_end;
     VARIANT_BOOL send_end_ = VARIANT_TRUE;
     VARIANT_BOOL term_ = VARIANT_TRUE;
