@@ -46,22 +46,15 @@ inline constexpr const wchar_t* session_source = L"Scripted session";
 inline constexpr const wchar_t* session_help_file = L"C:\\session\\session.chm";
 inline constexpr DWORD session_help_context = 4242;
 
-// Bytes that end where a page with no access begins, so that a read past them faults at once:
-// this toolchain has no address sanitizer.
-class guarded_bytes {
-public:
-    explicit guarded_bytes(std::size_t size) : span_((size + 4095) / 4096 * 4096), size_(size)
-    {
-        DWORD old = 0;
-        VirtualProtect(base_ + span_, 4096, PAGE_NOACCESS, &old);
-    }
-    ~guarded_bytes() { VirtualFree(base_, 0, MEM_RELEASE); }
+// Bytes that end where a page with no access begins, so that a read past them faults at once.
+struct guarded_bytes {
+    explicit guarded_bytes(std::size_t n) : span((n + 4095) / 4096 * 4096), size(n) { VirtualProtect(base + span, 4096, PAGE_NOACCESS, &old); }
+    ~guarded_bytes() { VirtualFree(base, 0, MEM_RELEASE); }
     guarded_bytes(const guarded_bytes&) = delete;
-    unsigned char* data() const noexcept { return base_ + span_ - size_; }
-
-private:
-    std::size_t span_, size_;
-    unsigned char* base_ = static_cast<unsigned char*>(VirtualAlloc(nullptr, span_ + 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    unsigned char* data() const noexcept { return base + span - size; }
+    std::size_t span, size;
+    unsigned char* base = static_cast<unsigned char*>(VirtualAlloc(nullptr, span + 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;
 };
 
 class scripted_session final : public IMessage {
@@ -81,10 +74,9 @@ public:
     void set_termination_character(bool enabled) { term_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
     // Runs inside every call, before it is recorded: a test can watch or hold a call open.
     void on_call(std::function<void(const session_call&)> hook) { hook_ = std::move(hook); }
-    // A read takes bytes across chunks up to its count or the end of the message, as a session
-    // over an instrument does; otherwise it takes at most one chunk.
+    // A read takes bytes across chunks up to its count or the message's end, as a session over an
+    // instrument does (otherwise one chunk at most); its array ends before a page with no access.
     void join_chunks(bool on) { join_ = on; }
-    // Read arrays hold their bytes just before a page with no access.
     void guard_reads(bool on) { guard_ = on; }
     void clear_chunks() { chunks_.clear(); }
 
@@ -97,9 +89,9 @@ public:
     bool termination_character() const { return term_ == VARIANT_TRUE; }
     long timeout() const { return timeout_; }
     long references() const { return references_; }
-    // Calls that began while another was in progress: the object's lock keeps this at 0.
+    // Calls that began while another was in progress, and the calls in progress on this thread
+    // (to tell the session's work from the component's).
     int overlaps() const { return overlaps_; }
-    // Calls in progress on this thread, so that a test can tell the session's work from the component's.
     static inline thread_local int calls_in_progress = 0;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
@@ -129,7 +121,6 @@ private:
         HRESULT hr;
         std::optional<std::wstring> description;
     };
-    // Counts a call that begins while another is in progress, and the calls in progress on the thread.
     struct in_call {
         scripted_session& s;
         explicit in_call(scripted_session& session) : s(session) { s.overlaps_ += s.busy_.exchange(1), ++calls_in_progress; }
