@@ -27,10 +27,8 @@ void hold_open(std::optional<safearray_data>& access, SAFEARRAY* array)
 // dimension or a mislabelled array makes smaller.
 bool spans(SAFEARRAY* array, std::size_t needed) noexcept
 {
-    std::size_t held = array->cbElements;
-    for (USHORT i = 0; i < array->cDims; ++i)
-        if (__builtin_mul_overflow(held, std::size_t(array->rgsabound[i].cElements), &held))
-            held = SIZE_MAX;
+    std::size_t held = SIZE_MAX;
+    __builtin_mul_overflow(cell_count(array), std::size_t(array->cbElements), &held);
     return held >= needed;
 }
 

@@ -200,7 +200,12 @@ STDMETHODIMP CFmtdIOCls::ReadIEEEBlock(NumberType type, VARIANT_BOOL seek_to_blo
                 m_input->discard_input();
             settle(read_method);
         }
-        termination.restore();
+        try {
+            termination.restore();
+        } catch (...) {
+            VariantClear(data); // a failed call hands no array out
+            throw;
+        }
     });
 }
 

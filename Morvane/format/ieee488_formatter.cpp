@@ -1,5 +1,6 @@
 #include "format/ieee488_formatter.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <visacom.h>
 #include "error/error_values.hpp"
@@ -62,20 +63,23 @@ void ieee488_formatter::load_array(const VARIANT& data)
     const std::size_t size = in_place_size(array->element_type(), m_type);
     VARTYPE own_type = VT_EMPTY;
     const bool same_type = FAILED(SafeArrayGetVartype(array->array(), &own_type)) || own_type == array->element_type();
-    if (size && same_type && SafeArrayGetElemsize(array->array()) == size) {
+    // Bounds that the platform wrapped around the 32-bit range count more elements than the
+    // array holds: those are fetched one by one, and the first fetch beyond the array fails.
+    const std::size_t cells = cell_count(array->array());
+    if (size && same_type && SafeArrayGetElemsize(array->array()) == size && range.count() <= cells) {
         m_in_place.emplace(array->array());
         m_in_place_type = array->element_type();
         m_count = range.count();
         return;
     }
     std::vector<unique_variant> values;
-    values.reserve(range.count());
-    for (LONG index = range.lower; range.count() && index <= range.upper; ++index) {
+    values.reserve(std::min(range.count(), cells));
+    for (LONGLONG index = range.lower; index <= range.upper; ++index) {
         unique_variant& value = values.emplace_back();
-        fetch_element(*array, index, value);
+        fetch_element(*array, static_cast<LONG>(index), value);
         if (m_type != VT_VARIANT && value.type() != m_type)
             if (HRESULT hr = value.change_type(m_type); FAILED(hr))
-                raise_element_conversion(index, hr);
+                raise_element_conversion(static_cast<LONG>(index), hr);
     }
     m_values = std::move(values);
 }

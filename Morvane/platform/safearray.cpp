@@ -1,6 +1,7 @@
 #include "platform/safearray.hpp"
 
 #include <climits>
+#include <cstdint>
 
 namespace morvane {
 
@@ -36,6 +37,15 @@ std::size_t element_count(SAFEARRAY* array)
         throw safearray_error("SafeArrayGetUBound", hr);
     const LONGLONG count = LONGLONG(upper) - lower + 1;
     return count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
+std::size_t cell_count(const SAFEARRAY* array) noexcept
+{
+    std::size_t cells = 1;
+    for (USHORT i = 0; i < array->cDims; ++i)
+        if (__builtin_mul_overflow(cells, std::size_t(array->rgsabound[i].cElements), &cells))
+            return SIZE_MAX;
+    return cells;
 }
 
 safearray_data::safearray_data(SAFEARRAY* array) : array_(array)

@@ -45,6 +45,8 @@ private:
 
 // Number of elements of the first dimension.
 std::size_t element_count(SAFEARRAY* array);
+// Number of elements of all dimensions together, SIZE_MAX when that does not fit.
+std::size_t cell_count(const SAFEARRAY* array) noexcept;
 
 // SafeArrayAccessData for the lifetime of the guard.
 class safearray_data {

@@ -52,19 +52,6 @@ std::wstring array_text(const VARIANT& result)
     return text;
 }
 
-std::wstring no_number() { return component_failure(E_FORMATTEDIO_DATA, L"Couldn't interpret I/O data as single number.", 1049); }
-std::wstring not_parsed() { return component_failure(E_FORMATTEDIO_DATA, L"Could not parse I/O data", 1034); }
-std::wstring terminated() { return component_failure(E_FORMATTEDIO_DATA, L"Unexpected I/O data termination", 1034); }
-std::wstring item_failure(int item, bool real)
-{
-    // The platform breaks the line where it goes beyond 80 characters.
-    const std::wstring number = std::to_wstring(item);
-    return component_failure(E_FORMATTEDIO_DATA,
-                             (L"Unexpected I/O termination or couldn't convert list item # " + number +
-                              (real ? L" to floating point\r\nformat" : L" to\r\nlong/integer/byte format")).c_str(),
-                             1034);
-}
-
 class Reading : public bound_fmtdio {
 protected:
     std::wstring read_number(bool flush, NumberType type = NumberType_R8)

@@ -2,23 +2,10 @@
 // A formatted-I/O object created as a client creates it, bound to a scripted session.
 #include <gtest/gtest.h>
 #include <string>
-#include <wrl/client.h>
-#include "object/fmtdio.hpp"
+#include "support/fmtdio_object.hpp"
 #include "support/error_record.hpp"
 
 namespace morvane::testing {
-
-inline Microsoft::WRL::ComPtr<IFormattedIO488> make_fmtdio()
-{
-    Microsoft::WRL::ComPtr<IFormattedIO488> object;
-    EXPECT_EQ(com_object<CFmtdIOCls>::create_instance(IID_IFormattedIO488, &object), S_OK);
-    return object;
-}
-
-inline unique_bstr bstr(std::wstring_view text)
-{
-    return unique_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-}
 
 class bound_fmtdio : public ::testing::Test {
 protected:

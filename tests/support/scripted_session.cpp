@@ -102,18 +102,25 @@ HRESULT scripted_session::record(session_call call)
 
 HRESULT scripted_session::read(session_op op, long count, const std::function<void(const std::string&)>& hand_out)
 {
+    const in_call scope(*this);
     if (HRESULT hr = record({op, {}, count}); FAILED(hr))
         return hr;
     if (chunks_.empty()) {
         set_thread_error(L"Timeout expired before operation completed.");
         return session_timeout;
     }
-    auto& [bytes, status] = chunks_.front();
-    hand_out(bytes.substr(0, static_cast<std::size_t>(count)));
-    bytes.erase(0, static_cast<std::size_t>(count));
-    last_status_ = bytes.empty() ? status : status_count_reached;
-    if (bytes.empty())
-        chunks_.pop_front();
+    std::string taken;
+    do {
+        auto& [bytes, status] = chunks_.front();
+        const std::size_t n = std::min(bytes.size(), static_cast<std::size_t>(count) - taken.size());
+        taken.append(bytes, 0, n);
+        bytes.erase(0, n);
+        last_status_ = bytes.empty() ? status : status_count_reached;
+        if (bytes.empty())
+            chunks_.pop_front();
+    } while (join_ && taken.size() < static_cast<std::size_t>(count) && !chunks_.empty() &&
+             last_status_ != status_end && last_status_ != status_termination_character);
+    hand_out(taken);
     return S_OK;
 }
 
@@ -130,6 +137,8 @@ STDMETHODIMP scripted_session::QueryInterface(REFIID riid, void** out)
 
 STDMETHODIMP scripted_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
+    const in_call scope(*this);
+    SwitchToThread(); // another caller that is not kept out would get in here
     const auto* data = static_cast<const char*>((*buffer)->pvData);
     const HRESULT hr = record({session_op::write, {data, (*buffer)->rgsabound[0].cElements}, count, send_end_ == VARIANT_TRUE});
     if (SUCCEEDED(hr))
@@ -139,8 +148,12 @@ STDMETHODIMP scripted_session::Write(SAFEARRAY** buffer, LONG count, LONG* writt
 
 STDMETHODIMP scripted_session::Read(LONG count, SAFEARRAY** buffer)
 {
-    return read(session_op::read, count, [buffer](const std::string& bytes) {
-        *buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    return read(session_op::read, count, [this, buffer](const std::string& bytes) {
+        if (!guard_)
+            *buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        else if (SUCCEEDED(SafeArrayAllocDescriptorEx(VT_UI1, 1, buffer))) // static data: the session keeps the bytes
+            (*buffer)->fFeatures |= FADF_STATIC, (*buffer)->rgsabound[0] = {static_cast<ULONG>(bytes.size()), 0},
+            (*buffer)->pvData = guarded_.emplace_back(bytes.size()).data();
         std::ranges::copy(bytes, static_cast<char*>((*buffer)->pvData));
     });
 }

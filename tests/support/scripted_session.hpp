@@ -5,6 +5,7 @@
 //     session.respond("1,2,3\n", {2, 2}); // chunks "1," "2," "3\n": statuses 0x40006, 0x40006, 0
 //     session.fail(session_op::write, 1, E_ABORT, L"link down");
 #include <windows.h>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <initializer_list>
@@ -45,6 +46,17 @@ inline constexpr const wchar_t* session_source = L"Scripted session";
 inline constexpr const wchar_t* session_help_file = L"C:\\session\\session.chm";
 inline constexpr DWORD session_help_context = 4242;
 
+// Bytes that end where a page with no access begins, so that a read past them faults at once.
+struct guarded_bytes {
+    explicit guarded_bytes(std::size_t n) : span((n + 4095) / 4096 * 4096), size(n) { VirtualProtect(base + span, 4096, PAGE_NOACCESS, &old); }
+    ~guarded_bytes() { VirtualFree(base, 0, MEM_RELEASE); }
+    guarded_bytes(const guarded_bytes&) = delete;
+    unsigned char* data() const noexcept { return base + span - size; }
+    std::size_t span, size;
+    unsigned char* base = static_cast<unsigned char*>(VirtualAlloc(nullptr, span + 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;
+};
+
 class scripted_session final : public IMessage {
 public:
     void add_chunk(std::string bytes, long status) { chunks_.push_back({std::move(bytes), status}); }
@@ -62,6 +74,11 @@ public:
     void set_termination_character(bool enabled) { term_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
     // Runs inside every call, before it is recorded: a test can watch or hold a call open.
     void on_call(std::function<void(const session_call&)> hook) { hook_ = std::move(hook); }
+    // A read takes bytes across chunks up to its count or the message's end, as a session over an
+    // instrument does (otherwise one chunk at most); its array ends before a page with no access.
+    void join_chunks(bool on) { join_ = on; }
+    void guard_reads(bool on) { guard_ = on; }
+    void clear_chunks() { chunks_.clear(); }
 
     const std::vector<session_call>& calls() const { return calls_; }
     // Each call as a line: "get_send_end", "put_send_end 0", "write 1000 noend", "read 1000", ...
@@ -69,7 +86,13 @@ public:
     lines writes() const;
     int count(session_op op) const;
     bool send_end() const { return send_end_ == VARIANT_TRUE; }
+    bool termination_character() const { return term_ == VARIANT_TRUE; }
+    long timeout() const { return timeout_; }
     long references() const { return references_; }
+    // Calls that began while another was in progress, and the calls in progress on this thread
+    // (to tell the session's work from the component's).
+    int overlaps() const { return overlaps_; }
+    static inline thread_local int calls_in_progress = 0;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
@@ -98,10 +121,16 @@ private:
         HRESULT hr;
         std::optional<std::wstring> description;
     };
+    struct in_call {
+        scripted_session& s;
+        explicit in_call(scripted_session& session) : s(session) { s.overlaps_ += s.busy_.exchange(1), ++calls_in_progress; }
+        ~in_call() { s.busy_ = 0, --calls_in_progress; }
+    };
     HRESULT record(session_call call);
     template <typename T>
     HRESULT answer(session_op op, T value, T* out)
     {
+        const in_call scope(*this);
         const HRESULT hr = record({op, {}});
         if (SUCCEEDED(hr))
             *out = value;
@@ -110,6 +139,7 @@ private:
     template <typename T>
     HRESULT put(session_op op, T& setting, T value)
     {
+        const in_call scope(*this);
         const HRESULT hr = record({op, {}, value});
         if (SUCCEEDED(hr))
             setting = value;
@@ -122,7 +152,10 @@ private:
     std::deque<std::pair<std::string, long>> chunks_;
     std::vector<failure> failures_;
     std::function<void(const session_call&)> hook_;
-    long references_ = 0;
+    std::deque<guarded_bytes> guarded_;
+    std::atomic<long> references_ = 0;
+    std::atomic<int> busy_ = 0, overlaps_ = 0;
+    bool join_ = false, guard_ = false;
     LONG last_status_ = status_end;
     VARIANT_BOOL send_end_ = VARIANT_TRUE;
     VARIANT_BOOL term_ = VARIANT_TRUE;
