@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <deque>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <ranges>
 #include <sstream>
@@ -127,19 +126,15 @@ bool own_failure(const std::wstring& result, const std::vector<DWORD>& help_cont
     });
 }
 
-// The object still works: it drops what is pending, then a query goes out whole and a response comes back whole.
+// The object still works: after flushing both ways, a query goes out and a response comes back.
 void expect_exchange(trial& t, IFormattedIO488* io, scripted_session& session)
 {
     io->FlushWrite(VARIANT_FALSE), io->FlushRead(), session.clear_chunks(), session.respond("ok\n");
-    const std::size_t writes = session.writes().size();
     BSTR response = nullptr;
     const HRESULT written = io->WriteString(bstr(L"*IDN?").get(), VARIANT_TRUE), read = io->ReadString(&response);
     const unique_bstr owned(response);
-    std::string sent;
-    for (const std::string& write : session.writes() | std::views::drop(writes))
-        sent += write;
-    t.expect(written == S_OK && sent == "*IDN?\n" && read == S_OK && bstr_view(response) == L"ok\n",
-             L"the exchange after it: " + std::to_wstring(written) + L" " + wide(sent) + L" " + std::to_wstring(read));
+    t.expect(written == S_OK && read == S_OK && bstr_view(response) == L"ok\n",
+             L"no exchange after it: " + std::to_wstring(written) + L" " + std::to_wstring(read));
 }
 
 // Arguments: a call of a random method with random arguments, then again with each of its
@@ -361,35 +356,27 @@ void leaks(trial& t)
 }
 
 // Malformed responses, read whole and in random chunks with random statuses and buffer size, from
-// arrays before a page with no access: the same result and rest either way, valid responses their
-// values, failures ones that reads name, well-formed results, and an object that still works.
+// arrays before a page with no access: the same result and rest either way, failures that reads
+// name, well-formed results, and an object that still works.
 enum read_kind { string_read = 4, number_read, list_read, block_read }; // invoke()'s numbering
 
-// A valid response and its values: a block, or items that every type holds in the forms they may take.
-std::wstring valid_response(trial& t, read_kind kind, VARTYPE type, const std::string& separators, bool seek, std::string& bytes)
+// A valid response: a block, or items that every type holds in the forms they may take.
+void valid_response(trial& t, read_kind kind, VARTYPE type, const std::string& separators, bool seek, std::string& bytes)
 {
     const std::size_t size = type == VT_UI1 ? 1 : type == VT_I2 ? 2 : type == VT_R8 ? 8 : 4;
     const long count = static_cast<long>(kind == block_read ? t.between(0, 12) : kind == list_read ? t.between(1, 6) : 1);
     for (long skipped = kind == block_read && seek ? static_cast<long>(t.between(0, 4)) : 0; skipped > 0; --skipped)
         bytes += t.pick({'1', ',', '\n', ' '});
     bytes += kind == block_read ? "#" + std::to_string(std::to_string(count * size).size()) + std::to_string(count * size) : "";
-    std::wstring values;
-    for (long i = 0; i < count; ++i) {
-        unique_variant value;
+    for (std::size_t i = 0; kind == block_read && i < count * size; ++i)
+        bytes += static_cast<char>(t.between(0, 255));
+    for (long i = 0; kind != block_read && i < count; ++i) {
         const long n = static_cast<long>(t.between(0, 1020));
-        const bool integer = kind == block_read || type == VT_I2 || type == VT_I4 || type == VT_UI1 || t.chance(40);
-        bytes += kind == block_read ? "" : i ? std::string(1, separators[t.between(0, std::ssize(separators) - 1)]) : "";
-        bytes += kind == block_read ? "" : integer ? t.pick<std::string>({"", " ", "+"}) + std::to_string(n / 4) + t.pick<std::string>({"", " "})
-                                       : t.chance(50) ? std::to_string(n / 4) + "." + std::to_string(n % 4 * 25) : std::to_string(n * 25) + "e-2";
-        V_VT(value.get()) = VT_R8, V_R8(value.get()) = integer ? n / 4 : n / 4.0;
-        VariantChangeTypeEx(value.get(), value.get(), 1033, 0, type == VT_VARIANT || kind == number_read ? VARTYPE(integer ? VT_I4 : VT_R8) : type);
-        for (std::size_t k = 0; kind == block_read && k < size; ++k)
-            bytes += static_cast<char>(t.between(0, 255)), reinterpret_cast<char*>(&value.get()->llVal)[size - 1 - k] = bytes.back(); // big-endian
-        values += L" " + value_text(*value);
+        bytes += i ? std::string(1, separators[t.between(0, std::ssize(separators) - 1)]) : "";
+        bytes += type == VT_I2 || type == VT_I4 || type == VT_UI1 || t.chance(40) ? t.pick<std::string>({"", " ", "+"}) + std::to_string(n / 4)
+                 : t.chance(50) ? std::to_string(n / 4) + "." + std::to_string(n % 4 * 25) : std::to_string(n * 25) + "e-2";
     }
     bytes += kind == number_read ? t.pick<std::string>({"", "\n", ",7\n", " V\n"}) : t.pick<std::string>({"", "\n", "\n9\n"});
-    return kind == number_read ? L"5:" + values.substr(values.find(L':') + 1)
-           : count ? std::to_wstring(VT_ARRAY | type) + L"[0.." + std::to_wstring(count - 1) + L"]" + values : L"0";
 }
 
 void malformed_responses(trial& t)
@@ -402,11 +389,10 @@ void malformed_responses(trial& t)
     const call read{kind, type, 0, 0, t.pick<VARIANT_BOOL>({VARIANT_TRUE, VARIANT_FALSE}), t.pick<VARIANT_BOOL>({VARIANT_TRUE, VARIANT_FALSE}),
                     nullptr, separators.get(), nullptr, value.get(), nullptr, true};
     std::string& bytes = t.input;
-    std::wstring values = valid_response(t, kind, type, separator_bytes, read.seek, bytes);
+    valid_response(t, kind, type, separator_bytes, read.seek, bytes);
     if (t.chance(10))
-        values.clear(), bytes.resize(static_cast<std::size_t>(t.between(0, 300))),
-            std::ranges::generate(bytes, [&] { return static_cast<char>(t.between(0, 255)); });
-    for (long n = t.chance(70) ? static_cast<long>(t.between(1, 4)) : 0; n > 0; --n, values.clear()) { // mutations
+        bytes.resize(static_cast<std::size_t>(t.between(0, 300))), std::ranges::generate(bytes, [&] { return static_cast<char>(t.between(0, 255)); });
+    for (long n = t.chance(70) ? static_cast<long>(t.between(1, 4)) : 0; n > 0; --n) { // mutations
         const std::size_t at = static_cast<std::size_t>(t.between(0, std::ssize(bytes)));
         const char byte = t.chance(50) ? static_cast<char>(t.between(0, 255)) : t.pick({'\n', '\r', '#', ',', ';', ' ', '\0', '-', '.', 'e', '9'});
         switch (at < bytes.size() ? t.between(0, 4) : 1) {
@@ -439,13 +425,10 @@ void malformed_responses(trial& t)
             expect_exchange(t, io.Get(), session);
     }
     t.expect(results[1] == results[0], L"chunked and whole differ:\n  " + results[1] + L"\n  " + results[0]);
-    const std::wstring result = results[0].substr(0, results[0].find(L" | ")), ok = outcome(S_OK) + L" ";
-    if (kind == string_read || type == VT_BSTR)
-        values.clear(); // strings are what the bytes are
-    t.expect(values.empty() ? result.starts_with(ok) || own_failure(result, {1019, 1020, 1024, 1034, 1049}) ||
-                                  (kind == block_read && result == outcome(E_UNEXPECTED) + L" 0")
-                            : result == ok + values,
-             L"not the value wanted, or a failure that reads do not name: " + result + L"\n  wanted: " + values);
+    const std::wstring& result = results[0];
+    t.expect(result.starts_with(outcome(S_OK) + L" ") || own_failure(result, {1019, 1020, 1024, 1034, 1049}) ||
+                 (kind == block_read && result.starts_with(outcome(E_UNEXPECTED) + L" 0 ")),
+             L"a failure that reads do not name: " + result);
 }
 
 // Session faults: a scenario of one method (13: the final release) runs, which gives its session
@@ -458,24 +441,6 @@ struct scenario {
     std::string text;
     std::vector<std::string> chunks; // the response
 };
-
-// The call, after what the method works on: output pending, a message half read, a response.
-std::wstring call_method(trial& t, const scenario& s, IFormattedIO488* io, scripted_session& session, const std::function<void()>& before_the_call)
-{
-    const int m = s.c.method;
-    io->SetBufferSize(m == 4 ? BufferMask_Input : BufferMask_Output, s.size);
-    if (m >= 8)
-        session.add_chunk("abc", status_count_reached), session.add_chunk("", status_count_reached); // ends a read, not the message
-    for (std::size_t i = 0; i < s.chunks.size(); ++i)
-        session.add_chunk(s.chunks[i], i + 1 < s.chunks.size() ? status_count_reached : status_end);
-    BSTR part = nullptr;
-    if (m >= 8)
-        io->ReadString(&part), SysFreeString(part);
-    if ((m >= 1 && m <= 3) || m >= 8)
-        io->WriteString(bstr(wide(s.text)).get(), VARIANT_FALSE);
-    before_the_call();
-    return run_call(t, s.c, io, session);
-}
 
 // What each method gives when its session call k fails: one table for all methods.
 std::wstring expected(const scenario& s, const std::vector<session_call>& calls, std::size_t k, bool informed, const std::wstring& clean)
@@ -496,8 +461,7 @@ std::wstring expected(const scenario& s, const std::vector<session_call>& calls,
     case 6: // a list: a string list or a whole item ends with the failure, a cut item is its own
         if (type == VT_BSTR || (!read.empty() && read.back() != ','))
             return session_error;
-        return (type == VT_VARIANT ? terminated() : item_failure(static_cast<int>(std::ranges::count(read, ',')) + 1, type == VT_R4 || type == VT_R8)) +
-               L" 0";
+        return (type == VT_VARIANT ? terminated() : item_failure(int(std::ranges::count(read, ',')) + 1, type == VT_R4 || type == VT_R8)) + L" 0";
     case 7: // a block: the byte after the data may time out
         return k > 0 && calls[k].op == session_op::read && calls[k - 1].op == session_op::put_timeout ? clean : outcome(E_UNEXPECTED) + L" 0";
     case 12: case 13: return clean; // rebinding and the final release ignore what their buffers meet
@@ -511,19 +475,27 @@ std::wstring run_scenario(trial& t, const scenario& s, std::vector<session_call>
     session.set_send_end(s.send_end), session.set_termination_character(s.termination);
     IFormattedIO488* io = make_fmtdio().Detach();
     io->putref_IO(&session);
-    std::size_t before = 0;
+    // What the method works on: output pending, a message half read, a response.
+    const int m = s.c.method;
+    io->SetBufferSize(m == 4 ? BufferMask_Input : BufferMask_Output, s.size);
+    if (m >= 8)
+        session.add_chunk("abc", status_count_reached), session.add_chunk("", status_count_reached); // ends a read, not the message
+    for (std::size_t i = 0; i < s.chunks.size(); ++i)
+        session.add_chunk(s.chunks[i], i + 1 < s.chunks.size() ? status_count_reached : status_end);
+    BSTR part = nullptr;
+    if (m >= 8)
+        io->ReadString(&part), SysFreeString(part);
+    if ((m >= 1 && m <= 3) || m >= 8)
+        io->WriteString(bstr(wide(s.text)).get(), VARIANT_FALSE);
+    const std::size_t before = session.calls().size();
     const session_call* failing = clean.empty() ? nullptr : &clean[k];
-    const std::wstring result = call_method(t, s, io, session, [&] {
-        before = session.calls().size();
-        clear_thread_error();
-        const long earlier = failing ? std::count_if(clean.begin(), clean.begin() + static_cast<long>(k) + 1,
-                                                     [&](const session_call& c) { return c.op == failing->op; })
-                                     : 0;
-        const bool trailing_byte = s.c.method == 7 && k > 0 && clean[k - 1].op == session_op::put_timeout;
-        if (failing)
-            session.fail(failing->op, session.count(failing->op) + static_cast<int>(earlier), trailing_byte ? session_timeout : link_down,
-                         informed ? std::optional<std::wstring>(L"link down") : std::nullopt);
-    });
+    if (failing) {
+        const long earlier = std::ranges::count(clean.begin(), clean.begin() + static_cast<long>(k) + 1, failing->op, &session_call::op);
+        const bool trailing_byte = m == 7 && k > 0 && clean[k - 1].op == session_op::put_timeout;
+        session.fail(failing->op, session.count(failing->op) + static_cast<int>(earlier), trailing_byte ? session_timeout : link_down,
+                     informed ? std::optional<std::wstring>(L"link down") : std::nullopt);
+    }
+    const std::wstring result = run_call(t, s.c, io, session);
     if (!failing)
         clean.assign(session.calls().begin() + static_cast<long>(before), session.calls().end());
     // A put that sets a value back and fails leaves the setting as the failure left it.
