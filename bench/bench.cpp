@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 #include <visacom.h>
@@ -120,11 +121,17 @@ int main()
     check(io->SetBufferSize(BufferMask_Output, 1 << 20), "SetBufferSize");
     SAFEARRAY* doubles = SafeArrayCreateVector(VT_R8, 0, list_size);
     SAFEARRAY* integers = SafeArrayCreateVector(VT_I4, 0, list_size);
+    // Measured values: full 53-bit mantissas between 1e-6 and 1e7, either sign.
+    SAFEARRAY* measured = SafeArrayCreateVector(VT_R8, 0, list_size);
     auto* double_data = static_cast<double*>(doubles->pvData);
     auto* integer_data = static_cast<LONG*>(integers->pvData);
+    auto* measured_data = static_cast<double*>(measured->pvData);
+    std::mt19937_64 random(20261207);
+    std::uniform_real_distribution<double> decades(-6, 7);
     for (std::size_t i = 0; i < list_size; ++i) {
         double_data[i] = std::ldexp(static_cast<double>((i * 2654435761u) % 1000003), static_cast<int>(i % 40) - 20);
         integer_data[i] = static_cast<LONG>((i * 2654435761u) % 2000000011u) - 1000000000;
+        measured_data[i] = std::copysign(std::pow(10.0, decades(random)), i % 2 ? -1.0 : 1.0);
     }
     BSTR comma = SysAllocString(L",");
     const auto write_list = [&](SAFEARRAY* array, VARTYPE type, NumberType code) {
@@ -150,11 +157,14 @@ int main()
             return std::to_chars(to, to + 25, double_data[i], std::chars_format::general, 15).ptr;
         }));
     line("WriteList of 1e6 doubles (code 5)", write_list(doubles, VT_R8, NumberType_R8), bare_doubles);
+    line("WriteList of 1e6 measured doubles (code 5)", write_list(measured, VT_R8, NumberType_R8),
+         bare_loop([&](char* to, std::size_t i) { return std::to_chars(to, to + 25, measured_data[i]).ptr; }));
     line("WriteList of 1e6 32-bit integers (code 3)", write_list(integers, VT_I4, NumberType_I4),
          bare_loop([&](char* to, std::size_t i) { return std::to_chars(to, to + 25, integer_data[i]).ptr; }));
     SysFreeString(comma);
     SafeArrayDestroy(doubles);
     SafeArrayDestroy(integers);
+    SafeArrayDestroy(measured);
     check(io->SetBufferSize(BufferMask_Output, 1000), "SetBufferSize");
 
     VARIANT one_and_a_half;

@@ -1,8 +1,9 @@
 // ReadIEEEBlock: one definite-length block straight from the session with Read, bypassing the
 // input buffer, while the session's termination character is off.
 //
-// A failing session call ends the read as E_UNEXPECTED without error information, so the
-// record that the session left on the thread is dropped. A Read that returns fewer bytes than
+// A failing session call ends the read as E_UNEXPECTED without error information of the
+// component's: the record that the session left on the thread stays there untouched, so that a
+// client that asks sees why (a timeout, a lost connection). A Read that returns fewer bytes than
 // asked means that the instrument ended its message early: that is message 103 before the
 // mark and 104 inside the block, except for the byte after the data, which may be missing.
 #include <algorithm>
@@ -28,17 +29,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-void drop_session_record() noexcept
-{
-    SetErrorInfo(0, nullptr);
-}
-
 void check(HRESULT hr)
 {
-    if (FAILED(hr)) {
-        drop_session_record();
+    if (FAILED(hr))
         throw unusable_response("session call failed");
-    }
 }
 
 // A session property changed for the call, set back to its saved value on every way out.
@@ -55,8 +49,8 @@ public:
     ~session_setting()
     {
         // On a failure's way out; that failure is the one to report.
-        if (!restored_ && FAILED((session_.*put_)(saved_)))
-            drop_session_record();
+        if (!restored_)
+            static_cast<void>((session_.*put_)(saved_));
     }
     session_setting(const session_setting&) = delete;
     session_setting& operator=(const session_setting&) = delete;
@@ -158,7 +152,7 @@ void read_block_data(IMessage& session, LONG length, binary_block& block)
     HRESULT hr = S_OK;
     read(session, 1, hr); // the byte itself is dropped with its array
     if (hr == session_timeout)
-        drop_session_record(); // no byte followed: the response ended with the data
+        SetErrorInfo(0, nullptr); // no byte followed: the response ended with the data, no failure
     else
         check(hr);
     timeout.restore();

@@ -12,7 +12,8 @@
 namespace morvane {
 namespace {
 
-// The size of an element that the formatter reads where it lies, or 0.
+// The size of an element that the formatter reads where it lies, or 0. A VARIANT element is
+// always fetched: one that cannot be copied must fail the list before anything is written.
 std::size_t in_place_size(VARTYPE element_type, VARTYPE code) noexcept
 {
     if (element_type != code && code != VT_VARIANT)
@@ -22,7 +23,6 @@ std::size_t in_place_size(VARTYPE element_type, VARTYPE code) noexcept
     case VT_I2: return 2;
     case VT_I4: case VT_R4: return 4;
     case VT_R8: case VT_BSTR: return 8;
-    case VT_VARIANT: return sizeof(VARIANT);
     default: return 0;
     }
 }
@@ -88,8 +88,6 @@ VARIANT ieee488_formatter::element(std::size_t i) const noexcept
 {
     if (!m_in_place)
         return *m_values[i];
-    if (m_in_place_type == VT_VARIANT)
-        return reinterpret_cast<const VARIANT*>(m_in_place->bytes())[i];
     VARIANT value;
     V_VT(&value) = m_in_place_type;
     const std::size_t size = in_place_size(m_in_place_type, m_in_place_type);
@@ -105,8 +103,8 @@ void ieee488_formatter::write_text_element(basic_comostream& out, const VARIANT&
         return;
     }
     unique_variant text;
-    if (HRESULT hr = VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(&value), unique_variant::us_english, 0,
-                                         VT_BSTR);
+    if (HRESULT hr = VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(&value), unique_variant::us_english,
+                                         unique_variant::coercion_flags, VT_BSTR);
         FAILED(hr))
         throw win32_hresult_error(message_id::coercion_failed, hr);
     write_text(out, V_BSTR(text.get()));

@@ -39,6 +39,71 @@ bool short_decimal(double magnitude, std::uint64_t& n, int& k)
     return false;
 }
 
+// The digits and decimal exponent of a positive number's text in to_chars' scientific form.
+struct decimal {
+    char digits[24];
+    int count = 0;
+    int exponent = 0;
+};
+
+decimal scientific_digits(const char* text, const char* end)
+{
+    decimal result;
+    const char* const e = std::find(text, end, 'e');
+    for (const char* p = text; p != e; ++p)
+        if (*p != '.')
+            result.digits[result.count++] = *p;
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), end, result.exponent);
+    return result;
+}
+
+// The shortest digits of a normal double rounded to `precision` (at most 15) digits, or false
+// where only the exact conversion can tell.
+//
+// The shortest text S of a double v is the decimal of fewest digits that reads back as v and,
+// of those, the nearest to v; every decimal between v and S reads back as v too. A boundary of
+// rounding to P digits is a decimal of P + 1 digits whose last is 5. When S has P + 2 digits
+// or more, no decimal of P + 1 digits reads back as v (S would be one), so no boundary lies
+// between v and S, and neither is one itself: rounding S gives the rounding of v, and the digit
+// after the P-th decides, since S has no trailing zeros. When S has P + 1 digits, a boundary
+// strictly between v and S would be a decimal of that length nearer to v than S: there is
+// none, and only S itself may be a boundary, when its last digit is 5. When S has P digits or
+// fewer, a normal double's spacing (2^-52 of it at most) is finer than P digits' (10^-14 of it
+// at least), so the decimal of P digits nearest to v is the only one that reads back as v.
+bool rounded_shortest(double magnitude, int precision, decimal& number)
+{
+    char text[32];
+    const auto converted = std::to_chars(std::begin(text), std::end(text), magnitude, std::chars_format::scientific);
+    number = scientific_digits(text, converted.ptr);
+    if (number.count <= precision)
+        return true;
+    if (number.count == precision + 1 && number.digits[precision] == '5')
+        return false;
+    const bool up = number.digits[precision] >= '5';
+    number.count = precision;
+    if (up) {
+        int i = precision - 1;
+        while (i >= 0 && number.digits[i] == '9')
+            number.digits[i--] = '0';
+        if (i >= 0) {
+            ++number.digits[i];
+        } else { // 9.99...9 became 10.00...0
+            number.digits[0] = '1';
+            ++number.exponent;
+        }
+    }
+    return true;
+}
+
+template <typename Real>
+decimal exact_digits(Real magnitude, int precision)
+{
+    char text[48];
+    const auto converted =
+        std::to_chars(std::begin(text), std::end(text), magnitude, std::chars_format::scientific, precision - 1);
+    return scientific_digits(text, converted.ptr);
+}
+
 template <typename Real>
 std::size_t real_text_of(Real value, int precision, char* out)
 {
@@ -51,36 +116,24 @@ std::size_t real_text_of(Real value, int precision, char* out)
     // More digits than max_digits10 would only spell out the binary value; the room is fixed.
     const int digits = std::clamp(precision, 1, std::numeric_limits<Real>::max_digits10);
     // to_chars rounds exactly, unlike some C runtimes' printf, and ignores the process locale.
-    char scientific[48];
-    char mantissa[std::numeric_limits<Real>::max_digits10 + 1];
-    int count = 0;
-    int exponent = 0;
+    const Real magnitude = std::fabs(value);
+    decimal number;
     std::uint64_t n = 0;
     int k = 0;
-    // A decimal of at most `digits` digits that rounds to a double is also the double's rounding
-    // to that many digits, since a double's spacing is finer than 15 digits'.
-    if (std::is_same_v<Real, double> && digits <= 15 && short_decimal(std::fabs(static_cast<double>(value)), n, k)) {
-        count = static_cast<int>(std::to_chars(mantissa, mantissa + sizeof mantissa, n).ptr - mantissa);
-        exponent = count - 1 - k;
+    // Below the smallest normal double the spacing of doubles is coarser than 15 digits, and
+    // neither shortcut holds.
+    const bool normal_double = std::is_same_v<Real, double> && digits <= 15 &&
+                               magnitude >= std::numeric_limits<double>::min();
+    if (normal_double && short_decimal(static_cast<double>(magnitude), n, k)) {
+        number.count = static_cast<int>(std::to_chars(number.digits, std::end(number.digits), n).ptr - number.digits);
+        number.exponent = number.count - 1 - k;
     }
-    if (count > digits)
-        count = 0;
-    // A double's shortest form with no more digits than asked for is its rounding to that many
-    // digits too (a double's spacing is finer than 15 digits'), and is found much faster.
-    if (count == 0) {
-        auto converted = std::to_chars(std::begin(scientific), std::end(scientific), std::fabs(value),
-                                       std::chars_format::scientific);
-        const bool shortest_fits = std::is_same_v<Real, double> && digits <= 15 &&
-                                   std::find(scientific, converted.ptr, 'e') - scientific <= digits + 1;
-        if (!shortest_fits)
-            converted = std::to_chars(std::begin(scientific), std::end(scientific), std::fabs(value),
-                                      std::chars_format::scientific, digits - 1);
-        const char* const e = std::find(scientific, converted.ptr, 'e');
-        std::from_chars(e + (e[1] == '+' ? 2 : 1), converted.ptr, exponent);
-        count = static_cast<int>(
-            std::copy_if(static_cast<const char*>(scientific), e, mantissa, [](char c) { return c != '.'; }) -
-            mantissa);
-    }
+    if (number.count == 0 || number.count > digits)
+        if (!normal_double || !rounded_shortest(static_cast<double>(magnitude), digits, number))
+            number = exact_digits(magnitude, digits);
+    const char* const mantissa = number.digits;
+    int count = number.count;
+    const int exponent = number.exponent;
     while (count > 1 && mantissa[count - 1] == '0')
         --count;
 
@@ -95,9 +148,9 @@ std::size_t real_text_of(Real value, int precision, char* out)
         }
         *p++ = 'e';
         *p++ = exponent < 0 ? '-' : '+';
-        const int magnitude = std::abs(exponent);
-        p = std::fill_n(p, magnitude < 10 ? 2 : magnitude < 100 ? 1 : 0, '0');
-        p = std::to_chars(p, p + 8, magnitude).ptr;
+        const int power = std::abs(exponent);
+        p = std::fill_n(p, power < 10 ? 2 : power < 100 ? 1 : 0, '0');
+        p = std::to_chars(p, p + 8, power).ptr;
     } else if (exponent >= 0) {
         for (int i = 0; i <= exponent; ++i)
             *p++ = i < count ? mantissa[i] : '0';

@@ -40,16 +40,19 @@ VARTYPE item_type(int kind) noexcept
 
 } // namespace
 
+// Its text is in its record alone.
 formattedio_parse::formattedio_parse_error::formattedio_parse_error(message_id message, DWORD help_context)
     : loc_com_error(message, help_context, help_file_path.c_str(), error_source.wide(), IID_IFormattedIO488,
                     E_FORMATTEDIO_DATA)
 {
+    message_.clear();
 }
 
 formattedio_parse::formattedio_parse_error::formattedio_parse_error(std::wstring description, DWORD help_context)
     : loc_com_error(std::wstring_view(description), help_context, help_file_path.c_str(), error_source.wide(),
                     IID_IFormattedIO488, E_FORMATTEDIO_DATA)
 {
+    message_.clear();
 }
 
 int formattedio_parse::parse(int kind, const char* separators)

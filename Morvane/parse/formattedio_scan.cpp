@@ -187,26 +187,32 @@ formattedio_scan::plain_number formattedio_scan::take_plain_number()
     p += sign;
     if (p == end || !(digit(*p) || *p == '.'))
         return {};
-    // An integer of up to ten digits is exact whichever way it is read.
-    const unsigned char* after = p;
+    // An integer of up to ten digits after its leading zeros is exact whichever way it is read.
+    const unsigned char* significant = p;
+    while (significant != end && *significant == '0')
+        ++significant;
+    const unsigned char* after = significant;
     std::uint64_t magnitude = 0;
-    if (end - p >= 8) {
+    if (end - significant >= 8) {
         std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
+        std::memcpy(&word, significant, sizeof word);
         const unsigned count = leading_digits(word);
         magnitude = count ? digits_value(word, count) : 0;
         after += count;
     }
-    while (after != end && digit(*after) && after - p < 10)
+    while (after != end && digit(*after) && after - significant < 10)
         magnitude = magnitude * 10 + (*after++ - '0');
-    if (after == end)
+    const unsigned char* digits_end = after;
+    while (digits_end != end && digit(*digits_end))
+        ++digits_end;
+    if (digits_end == end)
         return {};
     plain_number number;
-    if (ends_token(*after) && after != p && magnitude <= 0x7FFFFFFFu + negative) {
+    if (after == digits_end && ends_token(*after) && after != p && magnitude <= 0x7FFFFFFFu + negative) {
         number.token = scan_token::INTEGER;
         number.integer = static_cast<LONG>(negative ? -std::int64_t(magnitude) : std::int64_t(magnitude));
     } else {
-        if (sign && *after == '.' && (after + 1 == end || !digit(after[1])))
+        if (sign && *digits_end == '.' && (digits_end + 1 == end || !digit(digits_end[1])))
             return {};
         const auto [real_end, real_error] = std::from_chars(reinterpret_cast<const char*>(p),
                                                             reinterpret_cast<const char*>(end), number.real,

@@ -1,6 +1,7 @@
 // ReadList: one list response as an array of the requested element type. Strings are split on
 // the separators as they come; the other types go through the response parser.
 #include <climits>
+#include <cstring>
 #include "error/errors.hpp"
 #include "format/ieee488_formatter.hpp"
 #include "object/arguments.hpp"
@@ -107,7 +108,10 @@ STDMETHODIMP CFmtdIOCls::ReadList(NumberType type, BSTR separators, VARIANT* dat
         init_result(data);
         check_io();
         const VARTYPE code = element_code(type_bits(type), E_FORMATTEDIO_DATA);
-        ieee488_formatter list(SysStringLen(separators) ? to_ansi(bstr_view(separators)) : ",;", code, &m_blocks);
+        // The separators end at their first NUL, which may leave none.
+        std::string separator_set = SysStringLen(separators) ? to_ansi(bstr_view(separators)) : ",;";
+        separator_set.resize(std::strlen(separator_set.c_str()));
+        ieee488_formatter list(std::move(separator_set), code, &m_blocks);
         list.read_list(*m_input);
         list.store_array(*data);
     });

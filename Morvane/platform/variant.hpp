@@ -37,10 +37,12 @@ public:
         clear();
         return VariantCopy(&value_, const_cast<VARIANT*>(&source)); // the platform only reads it
     }
-    // The platform's coercion, in place: US English (locale 1033) and no flags.
+    // The platform's coercion, in place, in US English (locale 1033) as it is defined: a user
+    // whose own locale is US English may have changed its decimal separator, and the text must
+    // not follow the host.
     HRESULT change_type(VARTYPE type) noexcept
     {
-        return VariantChangeTypeEx(&value_, &value_, us_english, 0, type);
+        return VariantChangeTypeEx(&value_, &value_, us_english, coercion_flags, type);
     }
     // Hands the value over to the caller, who clears it; empty afterwards.
     VARIANT release() noexcept
@@ -51,6 +53,7 @@ public:
     }
 
     static constexpr LCID us_english = 1033;
+    static constexpr USHORT coercion_flags = VARIANT_NOUSEROVERRIDE;
 
 private:
     VARIANT value_;

@@ -2,6 +2,8 @@
 // many random values, and the byte streams' own number insertion.
 #include <gtest/gtest.h>
 #include <bit>
+#include <charconv>
+#include <chrono>
 #include <cfloat>
 #include <clocale>
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include <functional>
 #include <iomanip>
 #include <random>
-#include <regex>
 #include "format/number_text.hpp"
 #include "format/render_number.hpp"
 #include "support/scripted_session.hpp"
@@ -43,7 +44,10 @@ TEST(RenderNumber, WritesTheWireTextInAnyProcessLocale)
         {VT_R8, DBL_MAX, "1.79769313486232e+308"}, {VT_R8, 999999999999999.9, "1e+015"}, {VT_R8, -0.000123, "-0.000123"},
         {VT_R8, 1e100, "1e+100"}, {VT_R8, -0.0, "0"}, {VT_R8, HUGE_VAL, "9.9e+037"}, {VT_R8, -HUGE_VAL, "-9.9e+037"},
         {VT_R8, -NAN, "9.91e+037"}, {VT_I2, -3, "-3"}, {VT_I2, -32768, "-32768"}, {VT_I4, -2147483648., "-2147483648"},
-        {VT_UI1, 255, "255"}, {VT_UI1, 0, "0"},
+        {VT_UI1, 255, "255"}, {VT_UI1, 0, "0"}, {VT_R8, 5e-324, "4.94065645841247e-324"},
+        {VT_R8, -1e-310, "-9.99999999999997e-311"}, {VT_R8, 1.5e-320, "1.49998330077402e-320"},
+        {VT_R8, 3e-315, "3.00000000038571e-315"}, {VT_R8, 2.2250738585072014e-308, "2.2250738585072e-308"},
+        {VT_R8, 0.1234567890123456, "0.123456789012346"}, {VT_R8, 9.999999999999999e22, "1e+023"},
     };
     for (const char* locale : {"C", "German"}) {
         if (!std::setlocale(LC_ALL, locale) || *std::localeconv()->decimal_point != (*locale == 'C' ? '.' : ','))
@@ -55,30 +59,51 @@ TEST(RenderNumber, WritesTheWireTextInAnyProcessLocale)
     std::setlocale(LC_ALL, "C");
 }
 
-// The %g shape, and the value that the C library's %.*e rounds to the same number of digits.
-void check_shape(double value, int digits)
+// The exactly rounded %g text to compare with: to_chars' own, its exponent widened to three digits.
+std::string exact_text(double value, int digits)
 {
-    static const std::regex exponent_form(R"(-?[1-9](\.\d*[1-9])?e[+-]\d{3})"), fixed_form(R"(-?(0|[1-9]\d*)(\.\d*[1-9])?)");
-    char text[real_text_room], expected[40];
-    const std::string got(text, real_text(value, digits, text));
-    std::snprintf(expected, sizeof expected, "%.*e", digits - 1, value);
-    const int exponent = std::atoi(std::strchr(expected, 'e') + 1);
-    EXPECT_TRUE(std::regex_match(got, exponent < -4 || exponent >= digits ? exponent_form : fixed_form)) << got;
-    EXPECT_EQ(std::strtod(got.c_str(), nullptr), std::strtod(expected, nullptr)) << got << " from " << expected;
+    char text[40];
+    std::string got(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr);
+    if (const std::size_t e = got.find('e'); e != std::string::npos && got.size() - e < 5)
+        got.insert(e + 2, 5 - (got.size() - e), '0');
+    return got;
 }
 
-TEST(RealText, RandomValuesHaveTheGeneralShape)
+void expect_exact(double value, int digits)
 {
-    std::mt19937_64 random(20240611);
-    std::uniform_real_distribution<double> decades(-7, 17);
-    for (int i = 0; i < 20000; ++i) {
+    char text[real_text_room];
+    const std::string got(text, real_text(value, digits, text));
+    ASSERT_EQ(got, exact_text(value, digits)) << std::hexfloat << value << " to " << digits << " digits";
+}
+
+// Byte for byte the exactly rounded text, on values that take every way through the conversion.
+TEST(RealText, IsTheExactlyRoundedTextByteForByte)
+{
+    const auto seed = static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> decades(-6, 7);
+    for (int i = 0; i < 1000000; ++i) {
         const auto bits = random();
-        // Raw bits reach every exponent; scaled values crowd the fixed form and its edges.
-        const double any = std::bit_cast<double>(bits), scaled = (bits & 1 ? -1 : 1) * std::pow(10.0, decades(random));
-        const float single = i % 2 ? std::bit_cast<float>(static_cast<std::uint32_t>(bits)) : static_cast<float>(scaled / 1e8);
-        for (const auto& [value, digits] : {std::pair{any, 15}, {scaled, 15}, {single, 7}})
+        // Measured values: full 53-bit mantissas, either sign; raw bits reach every exponent and
+        // subnormals; floats take 7 digits.
+        const double measured = std::copysign(std::pow(10.0, decades(random)), bits & 1 ? -1.0 : 1.0);
+        const double any = std::bit_cast<double>(bits), subnormal = std::bit_cast<double>(bits & 0x800FFFFFFFFFFFFFull);
+        const float single = std::bit_cast<float>(static_cast<std::uint32_t>(bits));
+        for (const auto& [value, digits] : {std::pair{measured, 15}, {any, 15}, {subnormal, 15}, {single, 7}, {any, 7}})
             if (std::isfinite(value))
-                check_shape(value, digits);
+                expect_exact(value, digits);
+    }
+    // Where the shortest text may stand on a boundary of rounding to 15 digits itself: 16 digits
+    // ending in 5, and the doubles around them.
+    std::uniform_int_distribution<std::uint64_t> fifteen_digits(100000000000000, 999999999999999);
+    std::uniform_int_distribution<int> exponents(-307, 307);
+    for (int i = 0; i < 300000; ++i) {
+        const std::string text = std::to_string(fifteen_digits(random)) + "5e" + std::to_string(exponents(random) - 15);
+        double middle = 0;
+        std::from_chars(text.data(), text.data() + text.size(), middle);
+        for (const double value : {middle, std::nextafter(middle, 0.0), std::nextafter(middle, HUGE_VAL)})
+            expect_exact(value, 15);
     }
 }
 

@@ -51,7 +51,7 @@ TEST_F(FmtdioStrings, ReadsOneWholeResponseAtATime)
 {
     BSTR text = reinterpret_cast<BSTR>(0x1234);
     EXPECT_EQ(outcome(io->ReadString(&text)),
-              session_failure(L"Timeout expired before operation completed.", session_timeout)); // nothing scripted
+              session_failure(session_timed_out, session_timeout)); // nothing scripted
     EXPECT_EQ(text, nullptr);
     session.respond("hello\n");
     session.respond("first chunk, second chunk\n", {13});

@@ -106,7 +106,7 @@ HRESULT scripted_session::read(session_op op, long count, const std::function<vo
     if (HRESULT hr = record({op, {}, count}); FAILED(hr))
         return hr;
     if (chunks_.empty()) {
-        set_thread_error(L"Timeout expired before operation completed.");
+        set_thread_error(session_timed_out);
         return session_timeout;
     }
     std::string taken;

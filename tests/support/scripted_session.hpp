@@ -45,6 +45,8 @@ std::string pattern(std::size_t n);
 inline constexpr const wchar_t* session_source = L"Scripted session";
 inline constexpr const wchar_t* session_help_file = L"C:\\session\\session.chm";
 inline constexpr DWORD session_help_context = 4242;
+// The description of the failure of a read that finds nothing scripted.
+inline constexpr const wchar_t* session_timed_out = L"Timeout expired before operation completed.";
 
 // Bytes that end where a page with no access begins, so that a read past them faults at once.
 struct guarded_bytes {

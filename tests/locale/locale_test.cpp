@@ -1,0 +1,64 @@
+// Number text in a prefix whose user kept US English but changed its decimal separator to ",":
+// nothing on the wire may follow that choice.
+#include <gtest/gtest.h>
+#include "support/fmtdio_fixture.hpp"
+
+namespace morvane::testing {
+namespace {
+
+std::wstring platform_text(double x, USHORT flags)
+{
+    unique_variant number, text;
+    V_VT(number.get()) = VT_R8;
+    V_R8(number.get()) = x;
+    if (FAILED(VariantChangeTypeEx(text.get(), number.get(), 1033, flags, VT_BSTR)))
+        return L"failed";
+    return std::wstring(bstr_view(V_BSTR(text.get())));
+}
+
+unique_variant real(double x)
+{
+    unique_variant v;
+    V_VT(v.get()) = VT_R8;
+    V_R8(v.get()) = x;
+    return v;
+}
+
+class UserDecimalComma : public bound_fmtdio {
+protected:
+    void SetUp() override
+    {
+        // The premise: US English, with the user's own separator in force where flags allow it.
+        ASSERT_EQ(GetUserDefaultLCID(), 1033u);
+        ASSERT_EQ(platform_text(2.5, 0), L"2,5") << "the prefix has no decimal separator override";
+        bound_fmtdio::SetUp();
+    }
+    std::string sent() const
+    {
+        std::string all;
+        for (const std::string& write : session.writes())
+            all += write;
+        return all;
+    }
+};
+
+TEST_F(UserDecimalComma, NumberTextIgnoresTheOverride)
+{
+    SAFEARRAYBOUND bound{2, 0};
+    unique_variant list;
+    V_VT(list.get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(list.get()) = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    for (LONG i = 0; i < 2; ++i)
+        ASSERT_EQ(SafeArrayPutElement(V_ARRAY(list.get()), &i, real(i ? -0.125 : 2.5).get()), S_OK);
+    unique_variant text;
+    V_VT(text.get()) = VT_BSTR;
+    V_BSTR(text.get()) = SysAllocString(L"2.50");
+    for (const long code : {12L, 8L})
+        EXPECT_EQ(io->WriteList(list.get(), NumberType(code), bstr(L";").get(), VARIANT_TRUE), S_OK);
+    EXPECT_EQ(io->WriteNumber(*text, NumberType_R8, VARIANT_TRUE), S_OK);
+    EXPECT_EQ(io->WriteNumber(*text, NumberType(12), VARIANT_TRUE), S_OK);
+    EXPECT_EQ(sent(), "2.5;-0.125\n2.5;-0.125\n2.5\n2.5\n");
+}
+
+} // namespace
+} // namespace morvane::testing
