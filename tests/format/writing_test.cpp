@@ -166,6 +166,7 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
         ASSERT_EQ(io->putref_IO(&session), S_OK);
     }
     EXPECT_EQ(static_cast<const double*>(referenced->pvData)[0], 3.0) << "the caller's array is left as it was";
+    V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = VT_I4; // destroyable again
 }
 
 } // namespace
