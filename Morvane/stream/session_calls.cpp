@@ -19,7 +19,7 @@ void write_bytes(IMessage& session, SAFEARRAY* bytes, bool end_allowed)
     VARIANT_BOOL send_end = VARIANT_FALSE;
     if (!end_allowed)
         check_session(session.get_SendEndEnabled(&send_end));
-    if (send_end != VARIANT_TRUE) {
+    if (send_end == VARIANT_FALSE) { // any other value is true
         write_array(session, bytes);
         return;
     }

@@ -476,7 +476,7 @@ std::wstring expected(const scenario& s, const std::vector<session_call>& calls,
 std::wstring run_scenario(trial& t, const scenario& s, std::vector<session_call>& clean, std::size_t k = 0, bool informed = false)
 {
     scripted_session session;
-    session.set_send_end(s.send_end), session.set_termination_character(s.termination);
+    session.set_send_end(s.send_end ? VARIANT_TRUE : VARIANT_FALSE), session.set_termination_character(s.termination);
     IFormattedIO488* io = make_fmtdio().Detach();
     io->putref_IO(&session);
     // What the method works on: output pending, a message half read, a response.

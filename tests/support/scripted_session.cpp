@@ -140,7 +140,7 @@ STDMETHODIMP scripted_session::Write(SAFEARRAY** buffer, LONG count, LONG* writt
     const in_call scope(*this);
     SwitchToThread(); // another caller that is not kept out would get in here
     const auto* data = static_cast<const char*>((*buffer)->pvData);
-    const HRESULT hr = record({session_op::write, {data, (*buffer)->rgsabound[0].cElements}, count, send_end_ == VARIANT_TRUE});
+    const HRESULT hr = record({session_op::write, {data, (*buffer)->rgsabound[0].cElements}, count, send_end_ != VARIANT_FALSE});
     if (SUCCEEDED(hr))
         *written = count;
     return hr;

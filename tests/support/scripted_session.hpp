@@ -72,7 +72,8 @@ public:
     {
         failures_.push_back({op, nth, hr, std::move(description)});
     }
-    void set_send_end(bool enabled) { send_end_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
+    // Any non-zero value is true, as a session may answer it.
+    void set_send_end(VARIANT_BOOL enabled) { send_end_ = enabled; }
     void set_termination_character(bool enabled) { term_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
     // Runs inside every call, before it is recorded: a test can watch or hold a call open.
     void on_call(std::function<void(const session_call&)> hook) { hook_ = std::move(hook); }
@@ -87,7 +88,7 @@ public:
     lines trace() const;
     lines writes() const;
     int count(session_op op) const;
-    bool send_end() const { return send_end_ == VARIANT_TRUE; }
+    bool send_end() const { return send_end_ != VARIANT_FALSE; }
     bool termination_character() const { return term_ == VARIANT_TRUE; }
     long timeout() const { return timeout_; }
     long references() const { return references_; }
