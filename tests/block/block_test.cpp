@@ -75,14 +75,17 @@ TEST_F(Blocks, ElementsTravelInTheirByteOrderBothWays)
     for (const auto& row : rows)
         for (const bool big : {true, false}) {
             SCOPED_TRACE(::testing::Message() << "type " << row.type << (big ? " big" : " little") << "-endian");
-            ASSERT_EQ(io->put_InstrumentBigEndian(big ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+            const VARIANT_BOOL order = truth(big);
+            VARIANT_BOOL kept = 0;
+            ASSERT_EQ(io->put_InstrumentBigEndian(order), S_OK);
+            EXPECT_TRUE(io->get_InstrumentBigEndian(&kept) == S_OK && kept == order) << "kept as given";
             const std::string length = std::to_string(row.memory.size());
             const std::string wire = "#" + std::to_string(length.size()) + length + (big ? row.big_endian : row.memory);
             for (const long buffer_size : {1000, 3}) {
                 scripted_session fresh;
                 ASSERT_EQ(io->putref_IO(&fresh), S_OK);
                 ASSERT_EQ(io->SetBufferSize(BufferMask_Output, buffer_size), S_OK);
-                EXPECT_EQ(io->WriteIEEEBlock(nullptr, *elements(row.type, row.memory), VARIANT_TRUE), S_OK);
+                EXPECT_EQ(io->WriteIEEEBlock(nullptr, *elements(row.type, row.memory), truth(true)), S_OK);
                 EXPECT_EQ(sent_by(fresh), wire + "\n");
                 ASSERT_EQ(io->putref_IO(&session), S_OK);
             }
@@ -142,7 +145,7 @@ TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
         scripted_session fresh;
         ASSERT_EQ(io->putref_IO(&fresh), S_OK);
         clear_thread_error(); // the last row's FlushWrite may have left a record
-        const HRESULT hr = io->WriteIEEEBlock(row.command ? bstr(row.command).get() : nullptr, row.data, VARIANT_TRUE);
+        const HRESULT hr = io->WriteIEEEBlock(row.command ? bstr(row.command).get() : nullptr, row.data, truth(true));
         EXPECT_EQ(SUCCEEDED(hr) ? L"" : outcome(hr), row.outcome);
         io->FlushWrite(VARIANT_TRUE);
         EXPECT_EQ(sent_by(fresh), row.sent);
@@ -237,7 +240,7 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
         if (row.failing.second)
             fresh.fail(row.failing.first, row.failing.second, link_down, L"link down");
         unique_variant result;
-        const HRESULT hr = io->ReadIEEEBlock(NumberType(row.type), row.seek, row.flush, result.get());
+        const HRESULT hr = io->ReadIEEEBlock(NumberType(row.type), truth(row.seek), truth(row.flush), result.get());
         EXPECT_EQ(result_of(hr, *result), row.result);
         // Switched off only when it was on; set back as it was.
         const lines trace = fresh.trace();

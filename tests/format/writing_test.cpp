@@ -90,10 +90,10 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
     unique_variant copy;
     const HRESULT fetch_failure = copy.copy_from(static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]);
     const auto number = [&](const unique_variant& v, long code, bool end = true) {
-        return io->WriteNumber(*v, NumberType(code), end ? VARIANT_TRUE : VARIANT_FALSE);
+        return io->WriteNumber(*v, NumberType(code), truth(end));
     };
     const auto list = [&](const VARIANT& v, long code, const wchar_t* separator = L",") {
-        return io->WriteList(const_cast<VARIANT*>(&v), NumberType(code), bstr(separator).get(), VARIANT_TRUE);
+        return io->WriteList(const_cast<VARIANT*>(&v), NumberType(code), bstr(separator).get(), truth(true));
     };
     const struct {
         const char* name;

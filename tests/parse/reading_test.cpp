@@ -59,7 +59,7 @@ protected:
     std::wstring read_number(bool flush, NumberType type = NumberType_R8)
     {
         unique_variant result;
-        const HRESULT hr = io->ReadNumber(type, flush ? VARIANT_TRUE : VARIANT_FALSE, result.get());
+        const HRESULT hr = io->ReadNumber(type, truth(flush), result.get());
         return SUCCEEDED(hr) ? value_text(*result) : outcome(hr);
     }
     std::wstring read_list(long code, std::optional<std::wstring_view> separators = std::nullopt)

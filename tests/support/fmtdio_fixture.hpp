@@ -22,7 +22,7 @@ protected:
 
     HRESULT write(std::wstring_view text, bool end = true)
     {
-        return io->WriteString(bstr(text).get(), end ? VARIANT_TRUE : VARIANT_FALSE);
+        return io->WriteString(bstr(text).get(), truth(end));
     }
     // The response; a failure shows as its outcome.
     std::wstring read()

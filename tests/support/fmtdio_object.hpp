@@ -14,6 +14,15 @@ inline Microsoft::WRL::ComPtr<IFormattedIO488> make_fmtdio()
     return object;
 }
 
+// A VARIANT_BOOL argument: when true, -1, 1 and 0x7FFF in turn, since every non-zero value
+// must count as true.
+inline VARIANT_BOOL truth(bool value)
+{
+    static const VARIANT_BOOL trues[] = {VARIANT_TRUE, 1, 0x7FFF};
+    static unsigned next = 0;
+    return value ? trues[next++ % 3] : VARIANT_FALSE;
+}
+
 inline unique_bstr bstr(std::wstring_view text)
 {
     return unique_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
