@@ -97,6 +97,10 @@ void serve_connection(SOCKET client, const server_options& options)
     BOOL no_delay = TRUE;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
     const Microsoft::WRL::ComPtr<IMessage> instrument = sim::create_simulated_instrument(options.seed);
+    // Responses are relayed whole, up to END: a line feed inside a block must not cut them
+    // into reads of a few hundred bytes, each a send of its own.
+    if (instrument)
+        instrument->put_TerminationCharacterEnabled(VARIANT_FALSE);
     responder out(client, options);
     message_framer framer;
     char chunk[64 * 1024];
