@@ -1,6 +1,7 @@
 #include "sim/instrument.hpp"
 
 #include <limits>
+#include <utility>
 #include "sim/scpi_data.hpp"
 
 namespace morvane::sim {
@@ -23,6 +24,10 @@ std::string joined(std::size_t count, Each each)
     }
     return text;
 }
+
+// Room for a block of `data_bytes`, its header and the line feed that ends the response: an
+// answer of megabytes is then neither copied to grow nor to be ended.
+void make_room(std::string& answer, std::size_t data_bytes) { answer.reserve(data_bytes + 12); }
 
 } // namespace
 
@@ -90,9 +95,12 @@ std::string instrument::execute(std::string_view message)
                 errors_.push(scpi::too_much_data);
                 continue;
             }
-            if (answered)
+            if (answered) {
                 response.push_back(';');
-            response += answer;
+                response += answer;
+            } else {
+                response = std::move(answer);
+            }
             answered = true;
         }
     } catch (const scpi_failure& failure) {
@@ -197,7 +205,8 @@ void instrument::get_byte_order(const program_unit&, std::string& answer) { answ
 
 void instrument::waveform_data(const program_unit&, std::string& answer)
 {
-    answer = definite_block(encode_samples(damped_sine(points_, format_, noise_), format_, big_endian_));
+    make_room(answer, points_ * element_size(format_));
+    append_waveform_block(answer, points_, format_, big_endian_, noise_);
 }
 
 void instrument::set_trace(const program_unit& unit, std::string&)
@@ -214,7 +223,12 @@ void instrument::set_trace(const program_unit& unit, std::string&)
 
 void instrument::get_trace(const program_unit&, std::string& answer)
 {
-    answer = trace_block_.empty() ? definite_block({}) : trace_block_;
+    if (trace_block_.empty()) {
+        answer = definite_block({});
+        return;
+    }
+    make_room(answer, trace_block_.size());
+    answer = trace_block_;
 }
 
 void instrument::get_trace_values(const program_unit&, std::string& answer) { answer = trace_values_; }
