@@ -122,6 +122,7 @@ TEST(SimulatedInstrument, RunsEachMessageOnEndAndQueuesItsErrors)
         {{{"*IDN?x\n"}}, "", {-102}},
         {{{"WAV:POIN;WAV:FORM REAL\n"}}, "", {-109, -109}},
         {{{"*RST 1;MEAS:ARR? 0;MEAS:ARR? 100001;*OPC?\n"}}, "1\n", {-108, -222, -222}},
+        {{{"*IDN?;MEAS:ARR? 0;*OPC?\n"}}, identity + ";1\n", {-222}},
         {{{"WAV:POIN 0;WAV:POIN 2000001;WAV:POIN?\n"}}, "1000\n", {-222, -222}},
         {{{"WAV:POIN \"5\";WAV:FORM REAL,16;FORM:BORD BIG;WAV:FORM BYTE,8\n"}}, "", {-104, -224, -224, -108}},
         {{{"WAV:FORM BYTE;TRAC:DATA #14ABCDEF\n"}}, "", {-161}},
@@ -144,6 +145,18 @@ TEST(SimulatedInstrument, RunsEachMessageOnEndAndQueuesItsErrors)
         // A response left unread would make this query interrupt it: -410 at the end.
         EXPECT_EQ(c.errors, instrument.errors());
     }
+}
+
+TEST(SimulatedInstrument, DropsTheAnswerThatWouldOverfillTheResponse)
+{
+    bus instrument;
+    ASSERT_EQ(S_OK, instrument.session->put_TerminationCharacterEnabled(VARIANT_FALSE));
+    instrument.write("WAV:POIN 2000000;WAV:FORM REAL,64;WAV:DATA?;WAV:DATA?;WAV:DATA?;*OPC?\n");
+    chunk whole;
+    ASSERT_EQ(S_OK, instrument.read(64 << 20, whole));
+    EXPECT_EQ(2 * 16'000'010 + 4, whole.bytes.size()); // two blocks, ";", ";1" and LF: a third passes 32 MiB
+    EXPECT_EQ(";1\n", whole.bytes.substr(whole.bytes.size() - 3));
+    EXPECT_EQ(std::vector<int>{-223}, instrument.errors());
 }
 
 TEST(SimulatedInstrument, HoldsBytesWithoutEndAndTimesOutWithNothingToRead)
