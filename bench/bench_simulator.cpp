@@ -65,37 +65,37 @@ private:
     unsigned short port_ = 0;
 };
 
-// The whole response to `query`, in new memory: empty when it did not all come.
-std::unique_ptr<char[]> response(bare_client& client, const char* query)
+// Sends `query` and receives its whole response into `to`; false when it did not all come.
+bool response(bare_client& client, const char* query, char* to)
 {
     client.send_line(query);
-    auto bytes = std::make_unique_for_overwrite<char[]>(block_bytes);
-    if (client.receive(bytes.get(), block_bytes, false, wait_seconds) != block_bytes)
-        return nullptr;
-    return bytes;
+    return client.receive(to, block_bytes, false, wait_seconds) == block_bytes;
 }
 
 void measure(unsigned short port)
 {
     bare_client client(port);
+    // Received into the same memory every time: the figures are the simulator's, not those of
+    // fresh pages on this side.
+    const auto waveform = std::make_unique_for_overwrite<char[]>(block_bytes);
+    const auto trace = std::make_unique_for_overwrite<char[]>(block_bytes);
     client.send_line("WAV:POIN 2000000;WAV:FORM REAL,64\n");
-    const auto waveform = response(client, "WAV:DATA?\n");
+    const bool made = response(client, "WAV:DATA?\n", waveform.get());
     // The trace holds the waveform's own bytes: as many line feeds among them to frame.
-    if (waveform) {
+    if (made) {
         client.send_all("TRAC:DATA ");
         client.send_all(std::string_view(waveform.get(), block_bytes));
     }
     char error[64] = {};
     client.send_line("SYST:ERR?\n");
     client.receive(error, sizeof error - 1, true, wait_seconds);
-    const auto trace = response(client, "TRAC:DATA?\n");
-    if (!waveform || !trace || std::memcmp(waveform.get(), trace.get(), block_bytes) != 0 ||
-        std::strcmp(error, "0,\"No error\"\n") != 0) {
+    if (!made || !response(client, "TRAC:DATA?\n", trace.get()) ||
+        std::memcmp(waveform.get(), trace.get(), block_bytes) != 0 || std::strcmp(error, "0,\"No error\"\n") != 0) {
         std::printf("instrument-sim: no waveform stored as a trace (%s)\n", error);
         return;
     }
-    const double generated = median_seconds(5, [&] { response(client, "WAV:DATA?\n"); });
-    const double stored = median_seconds(5, [&] { response(client, "TRAC:DATA?\n"); });
+    const double generated = median_seconds(5, [&] { response(client, "WAV:DATA?\n", waveform.get()); });
+    const double stored = median_seconds(5, [&] { response(client, "TRAC:DATA?\n", trace.get()); });
     line("WAV:DATA? 2e6 REAL,64 beside TRAC:DATA?", generated, stored);
 }
 
