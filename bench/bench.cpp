@@ -193,6 +193,7 @@ int main()
     }
     std::printf("bytes written: %zu\n", session.bytes_written());
     bench_socket(io.Get());
+    bench_simulator();
     io.Reset();
     CoUninitialize();
     return 0;

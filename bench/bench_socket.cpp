@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "bare_client.hpp"
 #include "measure.hpp"
 #include "socket/socket_session.hpp"
 
@@ -76,48 +77,6 @@ private:
     unsigned short port_ = 0;
     std::thread acceptor_;
     std::vector<std::thread> clients_;
-};
-
-// The bare client: blocking sends, select and recv.
-class bare_client {
-public:
-    explicit bare_client(unsigned short port)
-    {
-        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        BOOL no_delay = TRUE;
-        setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
-    }
-    ~bare_client() { closesocket(socket_); }
-
-    void send_line(const char* text) { send(socket_, text, static_cast<int>(std::strlen(text)), 0); }
-    // Receives into `to` until `count` bytes, or a line feed when `line`.
-    std::size_t receive(char* to, std::size_t count, bool line)
-    {
-        std::size_t got = 0;
-        while (got < count) {
-            fd_set ready;
-            FD_ZERO(&ready);
-            FD_SET(socket_, &ready);
-            timeval wait{2, 0};
-            if (select(0, &ready, nullptr, nullptr, &wait) != 1)
-                break;
-            const int n = recv(socket_, to + got, static_cast<int>(std::min<std::size_t>(count - got, 1 << 20)), 0);
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-            if (line && to[got - 1] == '\n')
-                break;
-        }
-        return got;
-    }
-
-private:
-    SOCKET socket_;
 };
 
 } // namespace

@@ -66,3 +66,6 @@ void bench_reading(IFormattedIO488* io, bench_session& session);
 void bench_blocks(IFormattedIO488* io, bench_session& session);
 // Query round trips and a large block through the loopback socket.
 void bench_socket(IFormattedIO488* io);
+// WAV:DATA? of the simulated instrument's largest waveform beside TRAC:DATA? of as many
+// stored bytes, over TCP from instrument-sim.
+void bench_simulator();

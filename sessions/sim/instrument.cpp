@@ -13,16 +13,18 @@ constexpr std::size_t default_points = 1000;
 constexpr std::size_t any_count = std::numeric_limits<std::size_t>::max();
 
 template <typename Each>
-std::string joined(std::size_t count, Each each)
+void append_joined(std::string& out, std::size_t count, Each each)
 {
-    std::string text;
     for (std::size_t i = 0; i < count; ++i) {
         if (i != 0)
-            text.push_back(',');
-        text += each(i);
+            out.push_back(',');
+        out += each(i);
     }
-    return text;
 }
+
+// Room for a block of `data_bytes` and its header, and for the line feed that ends the
+// response: a response of megabytes is then not copied to grow.
+void make_room(std::string& out, std::size_t data_bytes) { out.reserve(out.size() + data_bytes + 12); }
 
 } // namespace
 
@@ -70,40 +72,44 @@ void instrument::reset()
     trace_values_.clear();
 }
 
-std::string instrument::execute(std::string_view message)
+void instrument::execute(std::string_view message, std::string& response)
 {
-    std::string response;
+    response.clear();
     bool answered = false;
     message_parser parser(message);
     try {
         while (const auto unit = parser.next()) {
-            std::string answer;
+            const std::size_t before = response.size();
+            if (unit->query && answered)
+                response.push_back(';');
+            const std::size_t answer_start = response.size();
             try {
-                run(*unit, answer);
+                run(*unit, response);
             } catch (const scpi_failure& failure) {
+                response.resize(before);
                 errors_.push(failure.code()); // a failed query answers nothing; the next unit runs
                 continue;
             }
             if (!unit->query)
                 continue;
-            if (response.size() + answer.size() + 2 > max_response_bytes) {
+            if (before + (response.size() - answer_start) + 2 > max_response_bytes) {
+                response.resize(before);
                 errors_.push(scpi::too_much_data);
                 continue;
             }
-            if (answered)
-                response.push_back(';');
-            response += answer;
             answered = true;
         }
     } catch (const scpi_failure& failure) {
         errors_.push(failure.code()); // the parser is lost: the rest of the message is dropped
+    } catch (...) {
+        response.clear(); // out of memory: no half response
+        throw;
     }
     if (answered)
         response.push_back('\n');
-    return response;
 }
 
-void instrument::run(const program_unit& unit, std::string& answer)
+void instrument::run(const program_unit& unit, std::string& out)
 {
     for (const command& candidate : commands) {
         if (candidate.query != unit.query || !header_matches(unit.header, candidate.header))
@@ -112,7 +118,7 @@ void instrument::run(const program_unit& unit, std::string& answer)
             throw scpi_failure(scpi::missing_parameter);
         if (unit.parameters.size() > candidate.max_parameters)
             throw scpi_failure(scpi::parameter_not_allowed);
-        (this->*candidate.handler)(unit, answer);
+        (this->*candidate.handler)(unit, out);
         return;
     }
     throw scpi_failure(scpi::undefined_header);
@@ -123,17 +129,17 @@ double instrument::reading()
     return std::normal_distribution<double>(nominal_volts, reading_noise_volts)(noise_);
 }
 
-void instrument::identify(const program_unit&, std::string& answer) { answer = identity; }
+void instrument::identify(const program_unit&, std::string& out) { out += identity; }
 void instrument::reset_command(const program_unit&, std::string&) { reset(); }
 void instrument::clear_status(const program_unit&, std::string&) { errors_.clear(); }
-void instrument::operation_complete(const program_unit&, std::string& answer) { answer = "1"; }
-void instrument::next_error(const program_unit&, std::string& answer) { answer = errors_.pop(); }
-void instrument::measure_voltage(const program_unit&, std::string& answer) { answer = nr3(reading()); }
+void instrument::operation_complete(const program_unit&, std::string& out) { out += "1"; }
+void instrument::next_error(const program_unit&, std::string& out) { out += errors_.pop(); }
+void instrument::measure_voltage(const program_unit&, std::string& out) { out += nr3(reading()); }
 
-void instrument::measure_array(const program_unit& unit, std::string& answer)
+void instrument::measure_array(const program_unit& unit, std::string& out)
 {
     const auto count = static_cast<std::size_t>(to_integer(unit.parameters[0], 1, max_array_readings));
-    answer = joined(count, [this](std::size_t) { return nr3(reading()); });
+    append_joined(out, count, [this](std::size_t) { return nr3(reading()); });
 }
 
 void instrument::set_list(const program_unit& unit, std::string&)
@@ -145,9 +151,9 @@ void instrument::set_list(const program_unit& unit, std::string&)
     list_ = std::move(values);
 }
 
-void instrument::get_list(const program_unit&, std::string& answer)
+void instrument::get_list(const program_unit&, std::string& out)
 {
-    answer = joined(list_.size(), [this](std::size_t i) { return shortest(list_[i]); });
+    append_joined(out, list_.size(), [this](std::size_t i) { return shortest(list_[i]); });
 }
 
 void instrument::set_points(const program_unit& unit, std::string&)
@@ -155,7 +161,7 @@ void instrument::set_points(const program_unit& unit, std::string&)
     points_ = static_cast<std::size_t>(to_integer(unit.parameters[0], 1, max_points));
 }
 
-void instrument::get_points(const program_unit&, std::string& answer) { answer = std::to_string(points_); }
+void instrument::get_points(const program_unit&, std::string& out) { out += std::to_string(points_); }
 
 void instrument::set_format(const program_unit& unit, std::string&)
 {
@@ -180,7 +186,7 @@ void instrument::set_format(const program_unit& unit, std::string&)
         throw scpi_failure(scpi::illegal_parameter_value);
 }
 
-void instrument::get_format(const program_unit&, std::string& answer) { answer = format_name(format_); }
+void instrument::get_format(const program_unit&, std::string& out) { out += format_name(format_); }
 
 void instrument::set_byte_order(const program_unit& unit, std::string&)
 {
@@ -193,11 +199,12 @@ void instrument::set_byte_order(const program_unit& unit, std::string&)
         throw scpi_failure(scpi::illegal_parameter_value);
 }
 
-void instrument::get_byte_order(const program_unit&, std::string& answer) { answer = big_endian_ ? "NORM" : "SWAP"; }
+void instrument::get_byte_order(const program_unit&, std::string& out) { out += big_endian_ ? "NORM" : "SWAP"; }
 
-void instrument::waveform_data(const program_unit&, std::string& answer)
+void instrument::waveform_data(const program_unit&, std::string& out)
 {
-    answer = definite_block(encode_samples(damped_sine(points_, format_, noise_), format_, big_endian_));
+    make_room(out, points_ * element_size(format_));
+    append_waveform_block(out, points_, format_, big_endian_, noise_);
 }
 
 void instrument::set_trace(const program_unit& unit, std::string&)
@@ -212,11 +219,16 @@ void instrument::set_trace(const program_unit& unit, std::string&)
     trace_values_ = std::move(values);
 }
 
-void instrument::get_trace(const program_unit&, std::string& answer)
+void instrument::get_trace(const program_unit&, std::string& out)
 {
-    answer = trace_block_.empty() ? definite_block({}) : trace_block_;
+    if (trace_block_.empty()) {
+        out += definite_block({});
+        return;
+    }
+    make_room(out, trace_block_.size());
+    out += trace_block_;
 }
 
-void instrument::get_trace_values(const program_unit&, std::string& answer) { answer = trace_values_; }
+void instrument::get_trace_values(const program_unit&, std::string& out) { out += trace_values_; }
 
 } // namespace morvane::sim

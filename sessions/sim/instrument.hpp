@@ -21,9 +21,10 @@ class instrument {
 public:
     explicit instrument(std::uint32_t seed);
 
-    // Runs one program message and returns its response message: the answers of the queries
-    // that succeeded, joined by ';' and ended by LF, or nothing when no query answered.
-    std::string execute(std::string_view message);
+    // Runs one program message and puts its response message in `response`: the answers of
+    // the queries that succeeded, joined by ';' and ended by LF, or nothing when no query
+    // answered. The handlers append to it, so that its memory serves message after message.
+    void execute(std::string_view message, std::string& response);
     void report(int code) { errors_.push(code); }
 
 private:
@@ -31,28 +32,28 @@ private:
     static const command commands[];
 
     void reset();
-    void run(const program_unit& unit, std::string& answer);
+    void run(const program_unit& unit, std::string& out);
     double reading();
 
-    void identify(const program_unit&, std::string& answer);
+    void identify(const program_unit&, std::string& out);
     void reset_command(const program_unit&, std::string&);
     void clear_status(const program_unit&, std::string&);
-    void operation_complete(const program_unit&, std::string& answer);
-    void next_error(const program_unit&, std::string& answer);
-    void measure_voltage(const program_unit&, std::string& answer);
-    void measure_array(const program_unit& unit, std::string& answer);
+    void operation_complete(const program_unit&, std::string& out);
+    void next_error(const program_unit&, std::string& out);
+    void measure_voltage(const program_unit&, std::string& out);
+    void measure_array(const program_unit& unit, std::string& out);
     void set_list(const program_unit& unit, std::string&);
-    void get_list(const program_unit&, std::string& answer);
+    void get_list(const program_unit&, std::string& out);
     void set_points(const program_unit& unit, std::string&);
-    void get_points(const program_unit&, std::string& answer);
+    void get_points(const program_unit&, std::string& out);
     void set_format(const program_unit& unit, std::string&);
-    void get_format(const program_unit&, std::string& answer);
+    void get_format(const program_unit&, std::string& out);
     void set_byte_order(const program_unit& unit, std::string&);
-    void get_byte_order(const program_unit&, std::string& answer);
-    void waveform_data(const program_unit&, std::string& answer);
+    void get_byte_order(const program_unit&, std::string& out);
+    void waveform_data(const program_unit&, std::string& out);
     void set_trace(const program_unit& unit, std::string&);
-    void get_trace(const program_unit&, std::string& answer);
-    void get_trace_values(const program_unit&, std::string& answer);
+    void get_trace(const program_unit&, std::string& out);
+    void get_trace_values(const program_unit&, std::string& out);
 
     std::uint32_t seed_;
     std::mt19937 noise_;

@@ -140,7 +140,7 @@ private:
         if (message_overflow_)
             instrument_.report(scpi::too_much_data);
         else
-            response_ = instrument_.execute(message_);
+            instrument_.execute(message_, response_);
         sent_ = 0;
         message_.clear();
         message_overflow_ = false;

@@ -4,7 +4,6 @@
 #include <random>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace morvane::sim {
 
@@ -14,12 +13,13 @@ std::size_t element_size(sample_format format);
 // "REAL,32", as WAVeform:FORMat? answers.
 std::string_view format_name(sample_format format);
 
-// `points` samples of a damped sine with Gaussian noise drawn from `noise`, in the units of
-// the format: volts for the real formats, rounded and clamped counts for the integer ones.
-std::vector<double> damped_sine(std::size_t points, sample_format format, std::mt19937& noise);
+// Appends a definite block of `points` samples of a damped sine with Gaussian-looking noise,
+// seeded from `noise`, in the units of the format: volts for the real formats, rounded and
+// clamped counts for the integer ones. Elements go most significant byte first (big_endian)
+// or last; BYTE is unsigned. The same seed gives the same volts in every format and order.
+void append_waveform_block(std::string& out, std::size_t points, sample_format format, bool big_endian,
+                           std::mt19937& noise);
 
-// Elements most significant byte first (big_endian) or last. BYTE is unsigned.
-std::string encode_samples(const std::vector<double>& values, sample_format format, bool big_endian);
 // The data's elements as text, comma-separated. Refused with -161 when the data is not a
 // whole number of elements, -222 when a real is not finite.
 std::string decode_samples(std::string_view data, sample_format format, bool big_endian);

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <numbers>
 #include <regex>
 #include <thread>
 #include <tuple>
@@ -119,6 +122,7 @@ TEST(SimulatedInstrument, RunsEachMessageOnEndAndQueuesItsErrors)
         {{{"*IDN?x\n"}}, "", {-102}},
         {{{"WAV:POIN;WAV:FORM REAL\n"}}, "", {-109, -109}},
         {{{"*RST 1;MEAS:ARR? 0;MEAS:ARR? 100001;*OPC?\n"}}, "1\n", {-108, -222, -222}},
+        {{{"*IDN?;MEAS:ARR? 0;*OPC?\n"}}, identity + ";1\n", {-222}},
         {{{"WAV:POIN 0;WAV:POIN 2000001;WAV:POIN?\n"}}, "1000\n", {-222, -222}},
         {{{"WAV:POIN \"5\";WAV:FORM REAL,16;FORM:BORD BIG;WAV:FORM BYTE,8\n"}}, "", {-104, -224, -224, -108}},
         {{{"WAV:FORM BYTE;TRAC:DATA #14ABCDEF\n"}}, "", {-161}},
@@ -141,6 +145,18 @@ TEST(SimulatedInstrument, RunsEachMessageOnEndAndQueuesItsErrors)
         // A response left unread would make this query interrupt it: -410 at the end.
         EXPECT_EQ(c.errors, instrument.errors());
     }
+}
+
+TEST(SimulatedInstrument, DropsTheAnswerThatWouldOverfillTheResponse)
+{
+    bus instrument;
+    ASSERT_EQ(S_OK, instrument.session->put_TerminationCharacterEnabled(VARIANT_FALSE));
+    instrument.write("WAV:POIN 2000000;WAV:FORM REAL,64;WAV:DATA?;WAV:DATA?;WAV:DATA?;*OPC?\n");
+    chunk whole;
+    ASSERT_EQ(S_OK, instrument.read(64 << 20, whole));
+    EXPECT_EQ(2 * 16'000'010 + 4, whole.bytes.size()); // two blocks, ";", ";1" and LF: a third passes 32 MiB
+    EXPECT_EQ(";1\n", whole.bytes.substr(whole.bytes.size() - 3));
+    EXPECT_EQ(std::vector<int>{-223}, instrument.errors());
 }
 
 TEST(SimulatedInstrument, HoldsBytesWithoutEndAndTimesOutWithNothingToRead)
@@ -226,46 +242,93 @@ TEST(SimulatedInstrument, ReturnsAStoredBlockByteForByte)
     }
 }
 
-double decoded(std::string_view bytes, bool big_endian)
+// The elements of the block that `response` holds, as numbers; the block must fill it.
+std::vector<double> elements(const std::string& response, const std::string& format, bool big_endian)
 {
-    std::uint64_t bits = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        bits |= std::uint64_t{static_cast<unsigned char>(bytes[big_endian ? i : 7 - i])} << (56 - 8 * i);
-    return std::bit_cast<double>(bits);
+    const auto digits = static_cast<std::size_t>(response.at(1) - '0');
+    const std::size_t length = std::stoul(response.substr(2, digits));
+    EXPECT_EQ(2 + digits + length + 1, response.size()) << "not one block and a line feed";
+    const std::size_t size = format == "REAL,64" ? 8 : format == "BYTE" ? 1 : format == "INT,16" ? 2 : 4;
+    std::vector<double> values;
+    for (std::size_t at = 2 + digits; at + size <= 2 + digits + length; at += size) {
+        std::uint64_t bits = 0;
+        for (std::size_t i = 0; i < size; ++i)
+            bits |= std::uint64_t{static_cast<unsigned char>(response[at + (big_endian ? i : size - 1 - i)])}
+                    << 8 * (size - 1 - i);
+        values.push_back(format == "REAL,64"   ? std::bit_cast<double>(bits)
+                         : format == "REAL,32" ? std::bit_cast<float>(static_cast<std::uint32_t>(bits))
+                         : format == "INT,32"  ? static_cast<std::int32_t>(bits)
+                         : format == "INT,16"  ? static_cast<std::int16_t>(bits)
+                                               : static_cast<double>(bits));
+    }
+    return values;
 }
 
-TEST(SimulatedInstrument, EncodesAndDecodesInTheChosenByteOrder)
+TEST(SimulatedInstrument, DecodesATraceInTheChosenByteOrder)
 {
     const struct {
         std::string order;
-        bool big_endian;
         std::string trace_values; // of the bytes 01 02 03 04 as INT,16
-    } cases[] = {{"NORM", true, "258,772"}, {"SWAP", false, "513,1027"}};
-    std::vector<std::vector<double>> waveforms;
+    } cases[] = {{"NORM", "258,772"}, {"SWAP", "513,1027"}};
     for (const auto& c : cases) {
         bus instrument;
-        const std::string waveform = instrument.query("WAV:FORM REAL,64;WAV:POIN 8;FORM:BORD " + c.order + ";WAV:DATA?");
-        ASSERT_EQ(std::string("#264"), waveform.substr(0, 4));
-        std::vector<double> values;
-        for (std::size_t at = 4; at < 68; at += 8)
-            values.push_back(decoded(std::string_view(waveform).substr(at, 8), c.big_endian));
-        for (double value : values)
-            EXPECT_TRUE(std::abs(value) < 1.5 && std::abs(value) > 1e-9) << value; // a swapped double is far off
-        waveforms.push_back(values);
-        EXPECT_EQ(c.trace_values + "\n", instrument.query("WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04;TRAC:VAL?"));
+        const std::string upload = "FORM:BORD " + c.order + ";WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04";
+        EXPECT_EQ(c.trace_values + "\n", instrument.query(upload + ";TRAC:VAL?"));
     }
-    EXPECT_EQ(waveforms[0], waveforms[1]);
+}
+
+// Over more points than the instrument makes at a time: the damped sine with 20 mV of bounded
+// noise, and the same volts from the same seed in every format and byte order.
+TEST(SimulatedInstrument, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
+{
+    const std::string points = "3000";
+    bus reference(3);
+    const std::vector<double> volts = elements(reference.query("WAV:POIN " + points + ";WAV:FORM REAL,64;WAV:DATA?"),
+                                               "REAL,64", true);
+    ASSERT_EQ(std::to_string(volts.size()), points);
+    double sum = 0, squares = 0, largest = 0;
+    for (std::size_t i = 0; i < volts.size(); ++i) {
+        const double t = static_cast<double>(i) / static_cast<double>(volts.size());
+        const double noise = volts[i] - std::exp(-4 * t) * std::sin(10 * std::numbers::pi * t);
+        sum += noise;
+        squares += noise * noise;
+        largest = std::max(largest, std::abs(noise));
+    }
+    EXPECT_NEAR(sum / static_cast<double>(volts.size()), 0, 0.002);
+    EXPECT_NEAR(std::sqrt(squares / static_cast<double>(volts.size())), 0.02, 0.002);
+    EXPECT_LT(largest, 0.07);
+
+    const struct {
+        std::string format;
+        double counts_per_volt; // 0 for volts
+        double zero;
+    } formats[] = {{"REAL,64", 0, 0}, {"REAL,32", 0, 0}, {"INT,32", 1e9, 0}, {"INT,16", 25000, 0}, {"BYTE", 100, 128}};
+    for (const auto& f : formats) {
+        std::vector<double> expected;
+        for (const double v : volts)
+            expected.push_back(f.counts_per_volt ? std::round(f.zero + v * f.counts_per_volt)
+                               : f.format == "REAL,32" ? static_cast<float>(v)
+                                                       : v);
+        for (const std::string order : {"NORM", "SWAP"}) {
+            SCOPED_TRACE(f.format + " " + order);
+            bus instrument(3);
+            const std::string setup = "WAV:POIN " + points + ";WAV:FORM " + f.format + ";FORM:BORD " + order;
+            EXPECT_EQ(expected, elements(instrument.query(setup + ";WAV:DATA?"), f.format, order == "NORM"));
+        }
+    }
 }
 
 TEST(SimulatedInstrument, AnswersTheSameForTheSameSeed)
 {
     const std::string readings = "MEAS:VOLT?;MEAS:ARR? 3;WAV:POIN 16;WAV:FORM INT,32;WAV:DATA?";
     bus first(7), second(7), other(8);
-    const std::string answer = first.query(readings);
+    const std::string answer = first.query(readings), elsewhere = other.query(readings);
+    const std::string volts = answer.substr(0, answer.find('#')), waveform = answer.substr(volts.size());
     EXPECT_EQ(answer, second.query(readings));
-    EXPECT_NE(answer, other.query(readings));
+    EXPECT_NE(volts, elsewhere.substr(0, elsewhere.find('#')));
+    EXPECT_NE(waveform, elsewhere.substr(elsewhere.find('#')));
+    EXPECT_NE(waveform, first.query("WAV:DATA?")); // each acquisition has noise of its own
     EXPECT_EQ(answer, first.query("*RST;" + readings)); // *RST re-seeds the noise
-    const std::string volts = answer.substr(0, answer.find("#"));
     // NR3 readings of 1.25 V with a millivolt of noise
     EXPECT_TRUE(std::regex_match(volts, std::regex(R"((\+1\.2[45]\d{6}E\+00[;,]){4})"))) << volts;
 }
