@@ -1,17 +1,20 @@
-// Number text in a prefix whose user kept US English but changed its decimal separator to ",":
-// nothing on the wire may follow that choice.
+// Number text for a user who kept US English but changed its decimal separator to ",", and for
+// a German user: nothing on the wire may follow either. Each runs in a prefix of its own, named
+// by MORVANE_USER_LOCALE.
 #include <gtest/gtest.h>
+#include <cstdlib>
+#include <string_view>
 #include "support/fmtdio_fixture.hpp"
 
 namespace morvane::testing {
 namespace {
 
-std::wstring platform_text(double x, USHORT flags)
+std::wstring platform_text(double x, LCID locale, USHORT flags)
 {
     unique_variant number, text;
     V_VT(number.get()) = VT_R8;
     V_R8(number.get()) = x;
-    if (FAILED(VariantChangeTypeEx(text.get(), number.get(), 1033, flags, VT_BSTR)))
+    if (FAILED(VariantChangeTypeEx(text.get(), number.get(), locale, flags, VT_BSTR)))
         return L"failed";
     return std::wstring(bstr_view(V_BSTR(text.get())));
 }
@@ -24,13 +27,16 @@ unique_variant real(double x)
     return v;
 }
 
-class UserDecimalComma : public bound_fmtdio {
+class UserLocale : public bound_fmtdio {
 protected:
     void SetUp() override
     {
-        // The premise: US English, with the user's own separator in force where flags allow it.
-        ASSERT_EQ(GetUserDefaultLCID(), 1033u);
-        ASSERT_EQ(platform_text(2.5, 0), L"2,5") << "the prefix has no decimal separator override";
+        // The premise, first: the user's locale, with its own separator in force where flags allow it.
+        const char* user = std::getenv("MORVANE_USER_LOCALE");
+        ASSERT_TRUE(user) << "run by run_in_own_prefix.sh";
+        const bool german = std::string_view(user) == "german";
+        ASSERT_EQ(GetUserDefaultLCID(), german ? 0x0407u : 0x0409u) << user;
+        ASSERT_EQ(platform_text(2.5, LOCALE_USER_DEFAULT, 0), L"2,5") << user;
         bound_fmtdio::SetUp();
     }
     std::string sent() const
@@ -42,7 +48,7 @@ protected:
     }
 };
 
-TEST_F(UserDecimalComma, NumberTextIgnoresTheOverride)
+TEST_F(UserLocale, NumberTextDoesNotFollowIt)
 {
     SAFEARRAYBOUND bound{2, 0};
     unique_variant list;
