@@ -89,6 +89,12 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
     V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = 15;
     unique_variant copy;
     const HRESULT fetch_failure = copy.copy_from(static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]);
+    // One that is fetched but has no text: what was written before it stays.
+    std::vector<unique_variant> with_null = values(VT_I4, {L"1", L"2"});
+    V_VT(with_null[1].get()) = VT_NULL;
+    with_null.push_back(value(VT_I4, L"3"));
+    const HRESULT no_text = coercion_result(with_null[1], VT_BSTR);
+    const unique_variant textless = array(VT_VARIANT, std::move(with_null));
     const auto number = [&](const unique_variant& v, long code, bool end = true) {
         return io->WriteNumber(*v, NumberType(code), truth(end));
     };
@@ -115,7 +121,7 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
          refused(E_INVALIDARG, L"Expected VARIANT argument to be a single number, not an array.", 1026)},
         {"a type that cannot be written", [&] { return number(value(VT_BOOL, L"1"), 11); },
          refused(E_INVALIDARG, L"The VARIANT argument could not be coerced to a valid numeric format.", 1027)},
-        {"subnormal doubles, exactly rounded", [&] { return number(real(VT_R8, 1e-310), 5); }, L"9.99999999999997e-311\n"},
+        {"a subnormal double, exactly rounded", [&] { return number(real(VT_R8, 1e-310), 5); }, L"9.99999999999997e-311\n"},
         {"a subnormal double as text", [&] { return number(real(VT_R8, 3e-315), 8); }, L"3.00000000038571e-315\n"},
         {"a subnormal double, any type", [&] { return number(real(VT_R8, 5e-324), 12); }, L"4.94065645841247e-324\n"},
         {"subnormal doubles in a list", [&] { return list(*tiny_doubles, 5); },
@@ -123,6 +129,8 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
         {"a subnormal float in a list", [&] { return list(*array(VT_R4, std::move(tiny_float)), 4); }, L"1.401298e-045\n"},
         {"a VARIANT that cannot be fetched leaves nothing behind", [&] { return list(*unfetchable, 12); },
          refused(fetch_failure, L"Bad Array Argument", 1017)},
+        {"a VARIANT without text leaves the elements before it", [&] { return list(*textless, 12); },
+         refused(no_text, coercion_text, 1017) + L"1,"},
         {"integers", [&] { return list(*array(VT_I4, values(VT_I4, {L"1", L"2", L"3"})), 3); }, L"1,2,3\n"},
         {"doubles by reference as integers", [&] { return list(by_reference, 3, L";"); }, L"3;2\n"},
         {"doubles", [&] { return list(*array(VT_R8, values(VT_R8, {L"0.5", L"1e-7"})), 5); }, L"0.5,1e-007\n"},
