@@ -10,60 +10,13 @@
 #include <memory>
 #include <string>
 #include "bare_client.hpp"
+#include "instrument-sim/child_process.hpp"
 #include "measure.hpp"
 
 namespace {
 
 constexpr std::size_t block_bytes = 2 + 8 + 2'000'000 * 8 + 1; // "#8", the length, REAL,64 data, LF
 constexpr long wait_seconds = 60;                              // for a first byte, however slow
-
-// instrument-sim serving one connection; it is ended with this object, if still running.
-class simulator_process {
-public:
-    simulator_process()
-    {
-        wchar_t path[MAX_PATH];
-        const std::wstring self(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
-        std::wstring command = L"\"" + self.substr(0, self.find_last_of(L"\\/")) +
-                               L"\\instrument-sim.exe\" --port 0 --once --seconds 600";
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE read_end = nullptr, write_end = nullptr;
-        if (!CreatePipe(&read_end, &write_end, &inherit, 0))
-            return;
-        SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = write_end;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        const bool started =
-            CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process_);
-        CloseHandle(write_end);
-        std::string line; // the port, as the first line
-        char c;
-        DWORD got = 0;
-        while (started && ReadFile(read_end, &c, 1, &got, nullptr) && got == 1 && c != '\n')
-            line += c;
-        CloseHandle(read_end);
-        port_ = static_cast<unsigned short>(std::atoi(line.c_str()));
-    }
-    ~simulator_process()
-    {
-        if (!process_.hProcess)
-            return;
-        if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0)
-            TerminateProcess(process_.hProcess, 1);
-        CloseHandle(process_.hProcess);
-        CloseHandle(process_.hThread);
-    }
-    simulator_process(const simulator_process&) = delete;
-    simulator_process& operator=(const simulator_process&) = delete;
-    unsigned short port() const { return port_; }
-
-private:
-    PROCESS_INFORMATION process_{};
-    unsigned short port_ = 0;
-};
 
 // Sends `query` and receives its whole response into `to`; false when it did not all come.
 bool response(bare_client& client, const char* query, char* to)
@@ -106,7 +59,8 @@ void bench_simulator()
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     {
-        const simulator_process simulator;
+        // One connection; given five seconds to stop by itself before it is ended.
+        const instrument_sim_process simulator(L"", L"--once --seconds 600", 5000);
         measure(simulator.port());
     }
     WSACleanup();

@@ -103,9 +103,7 @@ void ieee488_formatter::write_text_element(basic_comostream& out, const VARIANT&
         return;
     }
     unique_variant text;
-    if (HRESULT hr = VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(&value), unique_variant::us_english,
-                                         unique_variant::coercion_flags, VT_BSTR);
-        FAILED(hr))
+    if (HRESULT hr = text.change_type_from(value, VT_BSTR); FAILED(hr))
         throw win32_hresult_error(message_id::coercion_failed, hr);
     write_text(out, V_BSTR(text.get()));
 }

@@ -64,8 +64,8 @@ decimal scientific_digits(const char* text, const char* end)
 // of those, the nearest to v; every decimal between v and S reads back as v too. A boundary of
 // rounding to P digits is a decimal of P + 1 digits whose last is 5. When S has P + 2 digits
 // or more, no decimal of P + 1 digits or fewer reads back as v (the shortest would be one), so
-// no boundary lies between v and S, and neither is one itself: rounding S gives the rounding of v, and the digit
-// after the P-th decides, since S has no trailing zeros. When S has P + 1 digits, a boundary
+// no boundary lies between v and S, and neither is one itself: rounding S gives the rounding
+// of v, and the digit after the P-th decides, since S has no trailing zeros. When S has P + 1 digits, a boundary
 // strictly between v and S would be a decimal of that length nearer to v than S: there is
 // none, and only S itself may be a boundary, when its last digit is 5. When S has P digits or
 // fewer, a normal double's spacing (2^-52 of it at most) is finer than P digits' (10^-14 of it

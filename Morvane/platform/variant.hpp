@@ -40,9 +40,11 @@ public:
     // The platform's coercion, in place, in US English (locale 1033) as it is defined: a user
     // whose own locale is US English may have changed its decimal separator, and the text must
     // not follow the host.
-    HRESULT change_type(VARTYPE type) noexcept
+    HRESULT change_type(VARTYPE type) noexcept { return change_type_from(value_, type); }
+    // The same coercion of `source`, which stays as it is, into this value.
+    HRESULT change_type_from(const VARIANT& source, VARTYPE type) noexcept
     {
-        return VariantChangeTypeEx(&value_, &value_, us_english, coercion_flags, type);
+        return VariantChangeTypeEx(&value_, const_cast<VARIANT*>(&source), us_english, coercion_flags, type);
     }
     // Hands the value over to the caller, who clears it; empty afterwards.
     VARIANT release() noexcept

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <numeric>
 #include <thread>
+#include "instrument-sim/child_process.hpp"
 #include "socket/socket_session.hpp"
 #include "support/fmtdio_fixture.hpp"
 
@@ -16,54 +17,17 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 // instrument-sim from the build's bin folder, beside this test's folder.
-class server_process {
+class server_process : public instrument_sim_process {
 public:
     explicit server_process(const std::wstring& options, const wchar_t* address = L"127.0.0.1")
+        : instrument_sim_process(L"..\\bin\\", L"--seconds 60 --address " + std::wstring(address) + L" " + options)
     {
-        wchar_t path[MAX_PATH];
-        GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::wstring command = path;
-        command = L"\"" + command.substr(0, command.find_last_of(L"\\/")) + L"\\..\\bin\\instrument-sim.exe\" --port 0 "
-                  L"--seconds 60 --address " + address + L" " + options;
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE read_end = nullptr, write_end = nullptr;
-        CreatePipe(&read_end, &write_end, &inherit, 0);
-        SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = write_end;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                            &startup, &process_);
-        CloseHandle(write_end);
-        EXPECT_TRUE(started) << "instrument-sim did not start";
-        std::string line;
-        char c;
-        DWORD got = 0;
-        while (started && ReadFile(read_end, &c, 1, &got, nullptr) && got == 1 && c != '\n')
-            line += c;
-        CloseHandle(read_end);
-        port_ = line.empty() ? 0 : std::stoi(line);
     }
-    ~server_process()
-    {
-        if (process_.hProcess) {
-            TerminateProcess(process_.hProcess, 0);
-            WaitForSingleObject(process_.hProcess, 5000);
-            CloseHandle(process_.hProcess);
-            CloseHandle(process_.hThread);
-        }
-    }
-    bool listening() const { return port_ != 0; }
+    bool listening() const { return port() != 0; }
     std::wstring resource(const wchar_t* host = L"127.0.0.1") const
     {
-        return std::wstring(L"TCPIP::") + host + L"::" + std::to_wstring(port_) + L"::SOCKET";
+        return std::wstring(L"TCPIP::") + host + L"::" + std::to_wstring(port()) + L"::SOCKET";
     }
-
-private:
-    PROCESS_INFORMATION process_{};
-    int port_ = 0;
 };
 
 struct connected {

@@ -57,7 +57,8 @@ std::string variant_text(const VARIANT& value)
     default: break;
     }
     variant text;
-    if (FAILED(VariantChangeTypeEx(text.out(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT, VARIANT_NOUSEROVERRIDE, VT_BSTR)))
+    if (FAILED(VariantChangeTypeEx(text.out(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT, VARIANT_NOUSEROVERRIDE,
+                                   VT_BSTR)))
         return "(a value of type " + std::to_string(V_VT(&value)) + ")";
     return variant_text(text.get());
 }
@@ -71,7 +72,8 @@ double variant_number(const VARIANT& value)
     default: break;
     }
     variant number;
-    if (FAILED(VariantChangeTypeEx(number.out(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT, VARIANT_NOUSEROVERRIDE, VT_R8)))
+    if (FAILED(VariantChangeTypeEx(number.out(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT, VARIANT_NOUSEROVERRIDE,
+                                   VT_R8)))
         return std::numeric_limits<double>::quiet_NaN();
     return V_R8(&number.get());
 }
