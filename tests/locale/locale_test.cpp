@@ -1,6 +1,6 @@
-// Number text for a user who kept US English but changed its decimal separator to ",", and for
-// a German user: nothing on the wire may follow either. Each runs in a prefix of its own, named
-// by MORVANE_USER_LOCALE.
+// Numbers on the wire, both ways, for a user who kept US English but changed its decimal
+// separator to ",", and for a German user: nothing on the wire may follow either. Each runs in a
+// prefix of its own, named by MORVANE_USER_LOCALE.
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <string_view>
@@ -48,7 +48,7 @@ protected:
     }
 };
 
-TEST_F(UserLocale, NumberTextDoesNotFollowIt)
+TEST_F(UserLocale, NumbersOnTheWireDoNotFollowIt)
 {
     SAFEARRAYBOUND bound{2, 0};
     unique_variant list;
@@ -64,6 +64,20 @@ TEST_F(UserLocale, NumberTextDoesNotFollowIt)
     EXPECT_EQ(io->WriteNumber(*text, NumberType_R8, VARIANT_TRUE), S_OK);
     EXPECT_EQ(io->WriteNumber(*text, NumberType(12), VARIANT_TRUE), S_OK);
     EXPECT_EQ(sent(), "2.5;-0.125\n2.5;-0.125\n2.5\n2.5\n");
+
+    // Read back, a "," stays a separator and "." the decimal point, as text or as any type.
+    session.respond("2.5,-0.125\n");
+    session.respond("2.5\n");
+    unique_variant values, number;
+    ASSERT_EQ(io->ReadList(NumberType_R8, bstr(L",").get(), values.get()), S_OK);
+    double read[2] = {};
+    for (LONG i = 0; i < 2; ++i)
+        ASSERT_EQ(SafeArrayGetElement(V_ARRAY(values.get()), &i, &read[i]), S_OK);
+    EXPECT_EQ(read[0], 2.5);
+    EXPECT_EQ(read[1], -0.125);
+    ASSERT_EQ(io->ReadNumber(NumberType(12), VARIANT_TRUE, number.get()), S_OK);
+    EXPECT_EQ(V_VT(number.get()), VT_R8);
+    EXPECT_EQ(V_R8(number.get()), 2.5);
 }
 
 } // namespace
