@@ -130,7 +130,7 @@ TEST(SimulatedInstrument, AnswersAndQueuesErrorsAsDocumented)
         {{":syst:err:next?;SYSTEM:ERROR?;Err:Next?\n"}, repeated("0,\"No error\";", 2) + "0,\"No error\"\n", {}},
         {{"SYSTE:ERR?;SYST1:ERR?;SYST:ERR:NEX?;*RST?;MEAS:VOLT;*OPC?\n"}, "1\n", {-113, -113, -113, -113, -113}},
         {{"WAV:POIN 5;FORM int,16;POIN?;:WAVEFORM:FORMAT?;FORM:BORD swap;*OPC?;BORD?\n"}, "5;INT,16;1;SWAP\n", {}},
-        {{"WAV:FORM BYTE;:FORM?;FORM?;DATA:LIST 1, -2.5 ,3E2,+0.1;LIST?\n"}, "BYTE;1,-2.5,300,0.1\n", {-113}},
+        {{"WAV:FORM BYTE;FORM?;:FORM?;DATA:LIST 1, -2.5 ,3E2,+0.1;LIST?\n"}, "BYTE;1,-2.5,300,0.1\n", {-113}},
         // Counts rounded to the nearest integer, halves away from zero, before the range check
         {{"WAV:POIN 2.5;POIN?;POIN 1.49;POIN?;POIN 2000000.4;POIN?;FORM INT,31.5;FORM?\n"}, "3;1;2000000;INT,32\n", {}},
         {{"MEAS:ARR? 0.49;MEAS:ARR? 100000.5;WAV:POIN 0.4;POIN 2000000.5;POIN?\n"}, "1000\n", {-222, -222, -222, -222}},
