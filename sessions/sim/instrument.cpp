@@ -76,6 +76,7 @@ void instrument::execute(std::string_view message, std::string& response)
 {
     response.clear();
     bool answered = false;
+    std::string node; // each message starts at the root
     message_parser parser(message);
     try {
         while (const auto unit = parser.next()) {
@@ -84,7 +85,7 @@ void instrument::execute(std::string_view message, std::string& response)
                 response.push_back(';');
             const std::size_t answer_start = response.size();
             try {
-                run(*unit, response);
+                run(*unit, node, response);
             } catch (const scpi_failure& failure) {
                 response.resize(before);
                 errors_.push(failure.code()); // a failed query answers nothing; the next unit runs
@@ -109,19 +110,38 @@ void instrument::execute(std::string_view message, std::string& response)
         response.push_back('\n');
 }
 
-void instrument::run(const program_unit& unit, std::string& out)
+const instrument::command* instrument::find(std::string_view header, bool query)
 {
-    for (const command& candidate : commands) {
-        if (candidate.query != unit.query || !header_matches(unit.header, candidate.header))
-            continue;
-        if (unit.parameters.size() < candidate.min_parameters)
-            throw scpi_failure(scpi::missing_parameter);
-        if (unit.parameters.size() > candidate.max_parameters)
-            throw scpi_failure(scpi::parameter_not_allowed);
-        (this->*candidate.handler)(unit, out);
-        return;
+    for (const command& candidate : commands)
+        if (candidate.query == query && header_matches(header, candidate.header))
+            return &candidate;
+    return nullptr;
+}
+
+void instrument::run(const program_unit& unit, std::string& node, std::string& out)
+{
+    const bool common = unit.header.front() == '*';
+    std::string header = unit.header;
+    // Relative to the previous command's node first, as SCPI has it; then from the root, so
+    // that a full header works after ';' too.
+    const command* found = nullptr;
+    if (!common && !unit.rooted && !node.empty()) {
+        header = node + ':' + unit.header;
+        found = find(header, unit.query);
     }
-    throw scpi_failure(scpi::undefined_header);
+    if (!found) {
+        header = unit.header;
+        found = find(header, unit.query);
+    }
+    if (!found)
+        throw scpi_failure(scpi::undefined_header);
+    if (const std::size_t last = header.rfind(':'); !common)
+        node = last == std::string::npos ? std::string() : header.substr(0, last);
+    if (unit.parameters.size() < found->min_parameters)
+        throw scpi_failure(scpi::missing_parameter);
+    if (unit.parameters.size() > found->max_parameters)
+        throw scpi_failure(scpi::parameter_not_allowed);
+    (this->*found->handler)(unit, out);
 }
 
 double instrument::reading()
@@ -215,7 +235,8 @@ void instrument::set_trace(const program_unit& unit, std::string&)
     if (block.data.size() / element_size(format_) > static_cast<std::size_t>(max_points))
         throw scpi_failure(scpi::too_much_data);
     std::string values = decode_samples(block.data, format_, big_endian_);
-    trace_block_ = block.block;
+    // An indefinite block ("#0") could not be the first of several answers: kept in definite form.
+    trace_block_ = block.block[1] == '0' ? definite_block(block.data) : std::string(block.block);
     trace_values_ = std::move(values);
 }
 

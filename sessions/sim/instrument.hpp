@@ -32,7 +32,9 @@ private:
     static const command commands[];
 
     void reset();
-    void run(const program_unit& unit, std::string& out);
+    static const command* find(std::string_view header, bool query);
+    // `node` is the header path that a relative header after ';' starts from; run moves it.
+    void run(const program_unit& unit, std::string& node, std::string& out);
     double reading();
 
     void identify(const program_unit&, std::string& out);

@@ -10,6 +10,7 @@ namespace {
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_alpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 bool same_letters(std::string_view a, std::string_view b)
 {
@@ -29,8 +30,9 @@ std::size_t digits_at(std::string_view text, std::size_t& pos)
     return pos - start;
 }
 
-// The IEEE 488.2 decimal numeric form, which from_chars alone would widen (inf, nan, hex).
-bool is_nrf(std::string_view text)
+// The length of the IEEE 488.2 decimal numeric form that starts the text (0 when none), which
+// from_chars alone would widen (inf, nan, hex).
+std::size_t nrf_length(std::string_view text)
 {
     std::size_t pos = 0;
     if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
@@ -41,15 +43,16 @@ bool is_nrf(std::string_view text)
         mantissa += digits_at(text, pos);
     }
     if (mantissa == 0)
-        return false;
+        return 0;
+    const std::size_t without_exponent = pos;
     if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
         ++pos;
         if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
             ++pos;
         if (digits_at(text, pos) == 0)
-            return false;
+            return without_exponent;
     }
-    return pos == text.size();
+    return pos;
 }
 
 template <typename T>
@@ -86,9 +89,14 @@ bool header_matches(std::string_view received, std::string_view pattern)
 
 double to_number(const parameter& value)
 {
-    if (value.type != parameter::kind::token || !is_nrf(value.text))
+    if (value.type != parameter::kind::token)
         throw scpi_failure(scpi::data_type_error);
     std::string_view text = value.text;
+    if (const std::size_t length = nrf_length(text); length != text.size()) {
+        // A number with units ("5 V", "5V"): none of our parameters takes any.
+        const bool suffix = length != 0 && is_alpha(text[text.find_first_not_of(' ', length)]);
+        throw scpi_failure(suffix ? scpi::suffix_not_allowed : scpi::data_type_error);
+    }
     if (text.front() == '+')
         text.remove_prefix(1); // from_chars takes no plus sign
     double number = 0;
@@ -100,7 +108,7 @@ double to_number(const parameter& value)
 
 std::int64_t to_integer(const parameter& value, std::int64_t low, std::int64_t high)
 {
-    const double number = std::nearbyint(to_number(value));
+    const double number = std::round(to_number(value)); // halves away from zero: 2.5 is 3
     if (!(number >= static_cast<double>(low) && number <= static_cast<double>(high)))
         throw scpi_failure(scpi::data_out_of_range);
     return static_cast<std::int64_t>(number);
@@ -108,7 +116,7 @@ std::int64_t to_integer(const parameter& value, std::int64_t low, std::int64_t h
 
 bool is_mnemonic(const parameter& value, std::string_view pattern)
 {
-    if (value.type != parameter::kind::token || value.text.empty() || is_digit(value.text.front()))
+    if (value.type != parameter::kind::token || value.text.empty() || !is_alpha(value.text.front()))
         throw scpi_failure(scpi::data_type_error);
     return mnemonic_matches(value.text, pattern);
 }

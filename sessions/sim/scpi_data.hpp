@@ -13,11 +13,14 @@ bool mnemonic_matches(std::string_view received, std::string_view pattern);
 // The same for headers of ':'-separated mnemonics, node by node.
 bool header_matches(std::string_view received, std::string_view pattern);
 
-// A decimal number (NRf: 12, -1.5, .5, 3e-2). Not a number: -104; too large: -222.
+// A decimal number (NRf: 12, -1.5, .5, 3e-2). Not a number: -104; with a suffix: -138; too
+// large: -222.
 double to_number(const parameter& value);
-// An NRf rounded to the nearest integer, which must lie in [low, high] (-222 otherwise).
+// An NRf rounded to the nearest integer (halves away from zero), which must lie in [low, high]
+// (-222 otherwise).
 std::int64_t to_integer(const parameter& value, std::int64_t low, std::int64_t high);
-// A character data parameter, compared as mnemonic_matches does (-104 when not one).
+// A character data parameter (starting with a letter), compared as mnemonic_matches does (-104
+// when not one).
 bool is_mnemonic(const parameter& value, std::string_view pattern);
 
 // NR3 with nine significant digits: +1.23456789E+00.

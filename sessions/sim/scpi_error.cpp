@@ -10,10 +10,12 @@ std::string_view message_of(int code)
     switch (code) {
     case scpi::no_error: return "No error";
     case scpi::syntax_error: return "Syntax error";
+    case scpi::invalid_separator: return "Invalid separator";
     case scpi::data_type_error: return "Data type error";
     case scpi::parameter_not_allowed: return "Parameter not allowed";
     case scpi::missing_parameter: return "Missing parameter";
     case scpi::undefined_header: return "Undefined header";
+    case scpi::suffix_not_allowed: return "Suffix not allowed";
     case scpi::invalid_block_data: return "Invalid block data";
     case scpi::data_out_of_range: return "Data out of range";
     case scpi::too_much_data: return "Too much data";

@@ -10,10 +10,12 @@ namespace morvane::sim {
 namespace scpi {
 inline constexpr int no_error = 0;
 inline constexpr int syntax_error = -102;
+inline constexpr int invalid_separator = -103;
 inline constexpr int data_type_error = -104;
 inline constexpr int parameter_not_allowed = -108;
 inline constexpr int missing_parameter = -109;
 inline constexpr int undefined_header = -113;
+inline constexpr int suffix_not_allowed = -138;
 inline constexpr int invalid_block_data = -161;
 inline constexpr int data_out_of_range = -222;
 inline constexpr int too_much_data = -223;

@@ -51,8 +51,11 @@ std::optional<program_unit> message_parser::next()
             else
                 unit.parameters.push_back(parse_token());
             skip_white_space();
-            if (!at(','))
+            if (!at(',')) {
+                if (!at_unit_end() && !at('\n')) // a line feed inside the message is a syntax error below
+                    fail(scpi::invalid_separator);
                 break;
+            }
             ++pos_;
             skip_white_space();
             if (at_unit_end())
@@ -86,8 +89,10 @@ void message_parser::parse_header(program_unit& unit)
         ++pos_;
         unit.header = '*' + mnemonic();
     } else {
-        if (at(':'))
+        if (at(':')) {
+            unit.rooted = true;
             ++pos_;
+        }
         unit.header = mnemonic();
         while (at(':')) {
             ++pos_;
@@ -103,7 +108,14 @@ void message_parser::parse_header(program_unit& unit)
 parameter message_parser::parse_block()
 {
     const std::size_t start = pos_++;
-    // "#0", the indefinite form, is not accepted: its end could not be told from a data byte.
+    if (at('0')) {
+        // Indefinite: the data runs to END, and a line feed sent with END ends it, not being data.
+        const std::size_t end = message_.size() - message_.ends_with('\n');
+        parameter block{parameter::kind::block, {}, message_.substr(start, end - start),
+                        message_.substr(pos_ + 1, end - pos_ - 1)};
+        pos_ = end;
+        return block;
+    }
     if (pos_ >= message_.size() || message_[pos_] < '1' || message_[pos_] > '9')
         fail(scpi::invalid_block_data);
     const std::size_t digits = static_cast<std::size_t>(message_[pos_++] - '0');
@@ -147,15 +159,27 @@ parameter message_parser::parse_string()
 
 parameter message_parser::parse_token()
 {
+    const auto ends_token = [this](std::size_t at) {
+        const char c = message_[at];
+        return is_white_space(c) || c == ',' || c == ';' || c == '\n';
+    };
     const std::size_t start = pos_;
-    while (pos_ < message_.size() && message_[pos_] != ',' && message_[pos_] != ';' && message_[pos_] != '\n')
+    while (pos_ < message_.size() && !ends_token(pos_))
         ++pos_;
-    std::size_t end = pos_;
-    while (end > start && is_white_space(message_[end - 1]))
-        --end;
-    if (end == start)
+    if (pos_ == start)
         fail(scpi::syntax_error); // as in "1,,2"
-    return {parameter::kind::token, std::string(message_.substr(start, end - start)), {}, {}};
+    std::string text(message_.substr(start, pos_ - start));
+    // A number may be followed by white space and its suffix ("5 V"): one parameter, whose
+    // command judges the suffix.
+    std::size_t suffix = pos_;
+    while (suffix < message_.size() && is_white_space(message_[suffix]))
+        ++suffix;
+    if (!is_alpha(text.front()) && suffix > pos_ && suffix < message_.size() && is_alpha(message_[suffix])) {
+        for (pos_ = suffix; pos_ < message_.size() && !ends_token(pos_); ++pos_) {
+        }
+        text += ' ' + std::string(message_.substr(suffix, pos_ - suffix));
+    }
+    return {parameter::kind::token, std::move(text), {}, {}};
 }
 
 } // namespace morvane::sim

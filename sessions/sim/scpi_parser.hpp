@@ -15,19 +15,20 @@ inline constexpr std::size_t max_parameters = 100'000;
 struct parameter {
     enum class kind { token, string, block };
     kind type = kind::token;
-    std::string text;       // token: as sent, without surrounding white space; string: unquoted
+    std::string text;       // token: as sent ("5", "NORM", "5 V" with its suffix); string: unquoted
     std::string_view block; // block: header and data, as sent
     std::string_view data;  // block: the data bytes
 };
 
 struct program_unit {
     std::string header; // "*IDN" or "SYST:ERR", without a leading colon, case as sent
+    bool rooted = false; // sent with a leading colon: not relative to the previous command's node
     bool query = false;
     std::vector<parameter> parameters;
 };
 
 // The message must outlive the units it yields (blocks are views into it). A malformed unit
-// throws scpi_failure (-102, -161 for a block, -223); nothing after it can be trusted.
+// throws scpi_failure (-102, -103, -161 for a block, -223); nothing after it can be trusted.
 class message_parser {
 public:
     explicit message_parser(std::string_view message) : message_(message) {}

@@ -10,10 +10,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <numbers>
 #include <regex>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -36,6 +36,13 @@ struct chunk {
 
 void PrintTo(const chunk& c, std::ostream* out) { *out << ::testing::PrintToString(c.bytes) << " status " << c.status; }
 
+// The texts that SYST:ERR? gives with each code.
+const std::map<int, std::string> error_texts = {
+    {-102, "Syntax error"}, {-103, "Invalid separator"}, {-104, "Data type error"}, {-108, "Parameter not allowed"},
+    {-109, "Missing parameter"}, {-113, "Undefined header"}, {-138, "Suffix not allowed"}, {-161, "Invalid block data"},
+    {-222, "Data out of range"}, {-223, "Too much data"}, {-224, "Illegal parameter value"}, {-350, "Queue overflow"},
+    {-410, "Query INTERRUPTED"}, {-420, "Query UNTERMINATED"}};
+
 struct bus {
     explicit bus(std::uint32_t seed = 1) : session(morvane::sim::create_simulated_instrument(seed))
     {
@@ -45,6 +52,11 @@ struct bus {
     void write(std::string_view bytes, bool end = true)
     {
         ASSERT_EQ(S_OK, session->put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE));
+        send(bytes);
+    }
+    // With END as the session's own setting has it.
+    void send(std::string_view bytes)
+    {
         SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
         std::memcpy(array->pvData, bytes.data(), bytes.size());
         LONG written = 0;
@@ -73,20 +85,26 @@ struct bus {
         }
         return read_chunks;
     }
+    std::string response()
+    {
+        std::string whole;
+        for (const chunk& part : chunks(1000))
+            whole += part.bytes;
+        return whole;
+    }
     std::string query(std::string_view command)
     {
         write(std::string(command) + "\n");
-        std::string response;
-        for (const chunk& part : chunks(1000))
-            response += part.bytes;
-        return response;
+        return response();
     }
-    // The error queue emptied, as codes.
+    // The error queue emptied, as codes; each entry's text is checked on the way.
     std::vector<int> errors()
     {
         std::vector<int> codes;
-        for (int code; (code = std::stoi(query("SYST:ERR?"))) != 0 && codes.size() < 20;)
-            codes.push_back(code);
+        for (std::string entry; (entry = query("SYST:ERR?")) != "0,\"No error\"\n" && codes.size() < 20;) {
+            codes.push_back(std::stoi(entry));
+            EXPECT_EQ(std::to_string(codes.back()) + ",\"" + error_texts.at(codes.back()) + "\"\n", entry);
+        }
         return codes;
     }
 
@@ -96,52 +114,59 @@ struct bus {
 std::string repeated(std::string_view text, int times)
 {
     std::string all;
-    for (int i = 0; i < times; ++i)
+    while (times-- > 0)
         all += text;
     return all;
 }
 
-TEST(SimulatedInstrument, RunsEachMessageOnEndAndQueuesItsErrors)
+// What each command answers and what it queues, as the README documents them.
+TEST(SimulatedInstrument, AnswersAndQueuesErrorsAsDocumented)
 {
-    struct write_call {
-        std::string bytes;
-        bool end = true;
-    };
-    const struct {
-        std::vector<write_call> writes;
-        std::string response; // read when not empty
-        std::vector<int> errors;
-    } cases[] = {
-        {{{"*ID", false}, {"N?\n"}}, identity + "\n", {}},
-        {{{"*idn?;*OPC?\r\n"}}, identity + ";1\n", {}},
-        {{{":syst:err?;SYSTEM:ERROR:next?\n"}}, "0,\"No error\";0,\"No error\"\n", {}},
-        {{{"WAV:POIN 5;wav:poin?;wav:form int,16;:WAVEFORM:FORMAT?;FORM:BORD swap;FORM:BORD?\n"}}, "5;INT,16;SWAP\n", {}},
-        {{{"DATA:LIST 1, -2.5 ,3e2,+0.1,1E-300\n"}, {"DATA:LIST?\n"}}, "1,-2.5,300,0.1,1e-300\n", {}},
-        {{{"SYSTE:ERR?;MEAS:VOLT;*OPC?\n"}}, "1\n", {-113, -113}},
-        {{{"*IDN?\n\n"}}, "", {-102}},
-        {{{"*IDN?x\n"}}, "", {-102}},
-        {{{"WAV:POIN;WAV:FORM REAL\n"}}, "", {-109, -109}},
-        {{{"*RST 1;MEAS:ARR? 0;MEAS:ARR? 100001;*OPC?\n"}}, "1\n", {-108, -222, -222}},
-        {{{"*IDN?;MEAS:ARR? 0;*OPC?\n"}}, identity + ";1\n", {-222}},
-        {{{"WAV:POIN 0;WAV:POIN 2000001;WAV:POIN?\n"}}, "1000\n", {-222, -222}},
-        {{{"WAV:POIN \"5\";WAV:FORM REAL,16;FORM:BORD BIG;WAV:FORM BYTE,8\n"}}, "", {-104, -224, -224, -108}},
-        {{{"WAV:FORM BYTE;TRAC:DATA #14ABCDEF\n"}}, "", {-161}},
-        {{{"WAV:FORM BYTE;TRAC:DATA #19AB\n"}}, "", {-161}},
-        {{{"WAV:FORM INT,16;TRAC:DATA #13ABC\n"}}, "", {-161}},
-        {{{"TRAC:DATA #0AB\n"}}, "", {-161}},
-        {{{"DATA:LIST 1,,2\n"}, {"DATA:LIST 1,abc\n"}}, "", {-102, -104}},
-        {{{"DATA:LIST 1" + repeated(",1", 100'000) + "\n"}}, "", {-223}},
-        {{{std::string(24u << 20, ' ') + "*OPC?\n"}}, "", {-223}},
-        {{{"*IDN?\n"}, {"*OPC?\n"}}, "1\n", {-410}},
+    const std::string data = "\n\r\0\xFF a\n"s, values = "10,13,0,255,32,97,10"; // a block's data, TRAC:VAL? of it
+    // Messages written with END, the whole response (read when not empty), the errors queued
+    const struct { std::vector<std::string> writes; std::string response; std::vector<int> errors; } cases[] = {
+        // Forms of headers; a relative header after ';' starts at the node of the command before it
+        {{"*idn?;*OPC?\r\n"}, identity + ";1\n", {}},
+        {{":syst:err:next?;SYSTEM:ERROR?;Err:Next?\n"}, repeated("0,\"No error\";", 2) + "0,\"No error\"\n", {}},
+        {{"SYSTE:ERR?;SYST1:ERR?;SYST:ERR:NEX?;*RST?;MEAS:VOLT;*OPC?\n"}, "1\n", {-113, -113, -113, -113, -113}},
+        {{"WAV:POIN 5;FORM int,16;POIN?;:WAVEFORM:FORMAT?;FORM:BORD swap;*OPC?;BORD?\n"}, "5;INT,16;1;SWAP\n", {}},
+        {{"WAV:FORM BYTE;FORM?;:FORM?;DATA:LIST 1, -2.5 ,3E2,+0.1;LIST?\n"}, "BYTE;1,-2.5,300,0.1\n", {-113}},
+        // Counts rounded to the nearest integer, halves away from zero, before the range check
+        {{"WAV:POIN 2.5;POIN?;POIN 1.49;POIN?;POIN 2000000.4;POIN?;FORM INT,31.5;FORM?\n"}, "3;1;2000000;INT,32\n", {}},
+        {{"MEAS:ARR? 0.49;MEAS:ARR? 100000.5;WAV:POIN 0.4;POIN 2000000.5;POIN?\n"}, "1000\n", {-222, -222, -222, -222}},
+        // Refused parameters
+        {{"*RST 1;*IDN? 1;MEAS:ARR?;WAV:POIN;FORM REAL;*OPC?\n"}, "1\n", {-108, -108, -109, -109, -109}},
+        {{"WAV:POIN \"5\";WAV:FORM REAL,16;FORM:BORD BIG;WAV:FORM BYTE,8\n"}, "", {-104, -224, -224, -108}},
+        {{"FORM:BORD -1;FORM:BORD 1;FORM:BORD \"NORM\";FORM:BORD #11A\n"}, "", {-104, -104, -104, -104}},
+        {{"WAV:POIN 5 V;POIN 7V;MEAS:ARR? 2 S;DATA:LIST 1,x;LIST 1e999;LIST?\n"}, "\n", {-138, -138, -138, -104, -222}},
+        {{"*OPC?;WAV:POIN 5 6;*OPC?\n"}, "1\n", {-103}}, // the rest of a message after a syntax error is dropped
+        {{"*OPC?;FORM:BORD NORM SWAP;*OPC?\n", "*OPC?;DATA:LIST \"1\" x\n"}, "1\n", {-103, -410, -103}},
+        {{"*IDN?\n\n", "*IDN?x\n", "1ABC\n", "DATA:LIST 1,,2\n", "DATA:LIST 1,\n", "DATA:LIST \"1\n"}, "", {-102, -102,
+          -102, -102, -102, -102}},
+        {{"DATA:LIST 1" + repeated(",1", 100'000) + "\n", std::string(24u << 20, ' ') + "*OPC?\n"}, "", {-223, -223}},
+        // The queue: first in, first out; when full its newest entry becomes -350; *CLS empties it, *RST does not
+        {{"DATA:LIST x" + repeated(";FOO", 8) + ";WAV:POIN 0;WAV:FORM REAL,8\n"}, "", {-104, -113, -113, -113, -113,
+          -113, -113, -113, -113, -350}},
+        {{"FOO;*CLS;SYST:ERR?;FOO;*RST\n"}, "0,\"No error\"\n", {-113}},
+        // Blocks: definite ones end where their length says; an indefinite one at END, all of it data
+        {{"WAV:FORM BYTE;TRAC:DATA #14ABCDEF\n", "TRAC:DATA #19AB\n", "TRAC:DATA #A12\n"}, "", {-161, -161, -161}},
+        {{"WAV:FORM INT,16;TRAC:DATA #13ABC\n", "WAV:FORM REAL,32;TRAC:DATA #0AB\n"}, "", {-161, -161}},
+        {{"WAV:FORM BYTE;TRAC:DATA #0;*OPC?\n", "TRAC:DATA?;VAL?\n"}, "#16;*OPC?;59,42,79,80,67,63\n", {}},
+        {{"WAV:FORM BYTE;TRAC:DATA #17" + data + "\n", "TRAC:DATA?;VAL?\n"}, "#17" + data + ";" + values + "\n", {}},
+        {{"WAV:FORM BYTE;TRAC:DATA #17" + data, "TRAC:DATA?;VAL?\n"}, "#17" + data + ";" + values + "\n", {}},
+        {{"WAV:FORM BYTE;TRAC:DATA #3007" + data + "\r\n", "TRAC:DATA?\n"}, "#3007" + data + "\n", {}},
+        {{"WAV:FORM BYTE;TRAC:DATA #10\n", "TRAC:DATA?;VAL?\n"}, "#10;\n", {}},
+        {{"WAV:FORM BYTE;TRAC:DATA #0" + data + "\n", "TRAC:DATA?;VAL?\n"}, "#17" + data + ";" + values + "\n", {}},
+        {{"WAV:FORM BYTE;TRAC:DATA #0" + data, "TRAC:DATA?\n"}, "#16" + data.substr(0, 6) + "\n", {}},
+        {{"FORM:BORD NORM;WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04;TRAC:VAL?\n"}, "258,772\n", {}},
+        {{"FORM:BORD SWAP;WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04;TRAC:VAL?\n"}, "513,1027\n", {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.writes.back().bytes.substr(0, 60));
+        SCOPED_TRACE(c.writes.front().substr(0, 60));
         bus instrument;
-        for (const write_call& call : c.writes)
-            instrument.write(call.bytes, call.end);
-        if (!c.response.empty()) {
-            EXPECT_EQ(std::vector<chunk>{{c.response}}, instrument.chunks(1000));
-        }
+        for (const std::string& bytes : c.writes)
+            instrument.write(bytes);
+        EXPECT_EQ(c.response, c.response.empty() ? "" : instrument.response()); // read only when one is due
         // A response left unread would make this query interrupt it: -410 at the end.
         EXPECT_EQ(c.errors, instrument.errors());
     }
@@ -159,85 +184,26 @@ TEST(SimulatedInstrument, DropsTheAnswerThatWouldOverfillTheResponse)
     EXPECT_EQ(std::vector<int>{-223}, instrument.errors());
 }
 
-TEST(SimulatedInstrument, HoldsBytesWithoutEndAndTimesOutWithNothingToRead)
-{
-    bus instrument;
-    instrument.write("*IDN?\n", false);
-    const auto start = std::chrono::steady_clock::now();
-    chunk ignored;
-    EXPECT_EQ(timeout_expired, instrument.read(100, ignored));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 45ms);
-    ComPtr<IErrorInfo> record;
-    ASSERT_EQ(S_OK, GetErrorInfo(0, &record));
-    BSTR source = nullptr;
-    GUID interface_id = GUID_NULL;
-    EXPECT_EQ(S_OK, record->GetSource(&source));
-    EXPECT_EQ(S_OK, record->GetGUID(&interface_id));
-    EXPECT_STREQ(L"Morvane simulated instrument", source);
-    EXPECT_EQ(IID_IMessage, interface_id);
-    SysFreeString(source);
-    instrument.write("\n"); // END now: the message holds a second line feed
-    EXPECT_EQ((std::vector<int>{-420, -102}), instrument.errors());
-}
-
-TEST(SimulatedInstrument, ErrorQueueIsFirstInFirstOutAndBounded)
-{
-    bus instrument;
-    instrument.write("DATA:LIST x" + repeated(";FOO", 8) + ";WAV:POIN 0;WAV:FORM REAL,8\n");
-    EXPECT_EQ("-104,\"Data type error\"\n", instrument.query("SYST:ERR?"));
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ("-113,\"Undefined header\"\n", instrument.query("SYST:ERR?"));
-    EXPECT_EQ("-350,\"Queue overflow\"\n", instrument.query("SYST:ERR?"));
-    EXPECT_EQ("0,\"No error\"\n", instrument.query("SYST:ERR?"));
-    EXPECT_EQ("0,\"No error\"\n", instrument.query("FOO;*CLS;SYST:ERR?"));
-}
-
 TEST(SimulatedInstrument, HandsOutTheResponseByCountAndTerminationCharacter)
 {
-    const std::string data = "A\nB";
-    const struct {
-        std::string query;
-        LONG count;
-        bool termination_character;
-        std::vector<chunk> chunks;
-    } cases[] = {
-        {"*IDN?", 8, true, {{"Morvane,", count_status}, {"SIM-1,0,", count_status}, {"1.0\n", end_status}}},
-        {"*IDN?", 20, true, {{identity + "\n", end_status}}},
-        {"TRAC:DATA?", 100, true, {{"#13A\n", termination_status}, {"B\n", end_status}}},
-        {"TRAC:DATA?", 100, false, {{"#13A\nB\n", end_status}}},
-        {"TRAC:DATA?", 4, false, {{"#13A", count_status}, {"\nB\n", end_status}}},
+    // The termination character's flag counts as true for every non-zero value.
+    const struct { std::string query; LONG count; VARIANT_BOOL termination; std::vector<chunk> chunks; } cases[] = {
+        {"*IDN?", 8, 1, {{"Morvane,", count_status}, {"SIM-1,0,", count_status}, {"1.0\n", end_status}}},
+        {"*IDN?", 20, VARIANT_TRUE, {{identity + "\n", end_status}}},
+        {"TRAC:DATA?", 100, 0x7FFF, {{"#13A\n", termination_status}, {"B\n", end_status}}},
+        // A count that ends before the line feed, then one that ends on it
+        {"TRAC:DATA?", 2, -1,
+         {{"#1", count_status}, {"3A", count_status}, {"\n", termination_status}, {"B\n", end_status}}},
+        {"TRAC:DATA?", 100, VARIANT_FALSE, {{"#13A\nB\n", end_status}}},
+        {"TRAC:DATA?", 4, VARIANT_FALSE, {{"#13A", count_status}, {"\nB\n", end_status}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query + " " + std::to_string(c.count));
         bus instrument;
-        instrument.write("WAV:FORM BYTE;TRAC:DATA #13" + data + "\n");
-        EXPECT_EQ(S_OK, instrument.session->put_TerminationCharacterEnabled(c.termination_character ? VARIANT_TRUE
-                                                                                                      : VARIANT_FALSE));
+        instrument.write("WAV:FORM BYTE;TRAC:DATA #13A\nB\n");
+        EXPECT_EQ(S_OK, instrument.session->put_TerminationCharacterEnabled(c.termination));
         instrument.write(c.query + "\n");
         EXPECT_EQ(c.chunks, instrument.chunks(c.count));
-        EXPECT_EQ(std::vector<int>{}, instrument.errors());
-    }
-}
-
-TEST(SimulatedInstrument, ReturnsAStoredBlockByteForByte)
-{
-    const std::string data = "\n\r\0\xFF a\n"s, values = "10,13,0,255,32,97,10";
-    const struct {
-        std::string sent;
-        std::string stored;
-        std::string values;
-    } cases[] = {
-        {"#17" + data + "\n", "#17" + data, values},
-        {"#17" + data, "#17" + data, values}, // END straight after the data's own line feed
-        {"#3007" + data + "\r\n", "#3007" + data, values},
-        {"#10", "#10", ""},
-    };
-    for (const auto& c : cases) {
-        bus instrument;
-        instrument.write("WAV:FORM BYTE;TRAC:DATA " + c.sent);
-        EXPECT_EQ(S_OK, instrument.session->put_TerminationCharacterEnabled(VARIANT_FALSE));
-        EXPECT_EQ(c.stored + "\n", instrument.query("TRAC:DATA?"));
-        EXPECT_EQ(c.values + "\n", instrument.query("TRAC:VAL?"));
         EXPECT_EQ(std::vector<int>{}, instrument.errors());
     }
 }
@@ -264,19 +230,6 @@ std::vector<double> elements(const std::string& response, const std::string& for
     return values;
 }
 
-TEST(SimulatedInstrument, DecodesATraceInTheChosenByteOrder)
-{
-    const struct {
-        std::string order;
-        std::string trace_values; // of the bytes 01 02 03 04 as INT,16
-    } cases[] = {{"NORM", "258,772"}, {"SWAP", "513,1027"}};
-    for (const auto& c : cases) {
-        bus instrument;
-        const std::string upload = "FORM:BORD " + c.order + ";WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04";
-        EXPECT_EQ(c.trace_values + "\n", instrument.query(upload + ";TRAC:VAL?"));
-    }
-}
-
 // Over more points than the instrument makes at a time: the damped sine with 20 mV of bounded
 // noise, and the same volts from the same seed in every format and byte order.
 TEST(SimulatedInstrument, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
@@ -298,11 +251,8 @@ TEST(SimulatedInstrument, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
     EXPECT_NEAR(std::sqrt(squares / static_cast<double>(volts.size())), 0.02, 0.002);
     EXPECT_LT(largest, 0.07);
 
-    const struct {
-        std::string format;
-        double counts_per_volt; // 0 for volts
-        double zero;
-    } formats[] = {{"REAL,64", 0, 0}, {"REAL,32", 0, 0}, {"INT,32", 1e9, 0}, {"INT,16", 25000, 0}, {"BYTE", 100, 128}};
+    const struct { std::string format; double counts_per_volt, zero; } formats[] = { // counts_per_volt 0: volts
+        {"REAL,64", 0, 0}, {"REAL,32", 0, 0}, {"INT,32", 1e9, 0}, {"INT,16", 25000, 0}, {"BYTE", 100, 128}};
     for (const auto& f : formats) {
         std::vector<double> expected;
         for (const double v : volts)
@@ -320,7 +270,7 @@ TEST(SimulatedInstrument, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
 
 TEST(SimulatedInstrument, AnswersTheSameForTheSameSeed)
 {
-    const std::string readings = "MEAS:VOLT?;MEAS:ARR? 3;WAV:POIN 16;WAV:FORM INT,32;WAV:DATA?";
+    const std::string readings = "MEAS:VOLT?;MEAS:ARR? 2.5;WAV:POIN 16;WAV:FORM INT,32;WAV:DATA?";
     bus first(7), second(7), other(8);
     const std::string answer = first.query(readings), elsewhere = other.query(readings);
     const std::string volts = answer.substr(0, answer.find('#')), waveform = answer.substr(volts.size());
@@ -329,7 +279,7 @@ TEST(SimulatedInstrument, AnswersTheSameForTheSameSeed)
     EXPECT_NE(waveform, elsewhere.substr(elsewhere.find('#')));
     EXPECT_NE(waveform, first.query("WAV:DATA?")); // each acquisition has noise of its own
     EXPECT_EQ(answer, first.query("*RST;" + readings)); // *RST re-seeds the noise
-    // NR3 readings of 1.25 V with a millivolt of noise
+    // NR3 readings of 1.25 V with a millivolt of noise; 2.5 readings rounded to 3
     EXPECT_TRUE(std::regex_match(volts, std::regex(R"((\+1\.2[45]\d{6}E\+00[;,]){4})"))) << volts;
 }
 
@@ -362,30 +312,51 @@ TEST(SimulatedInstrument, FollowsComRules)
     SAFEARRAY* words = SafeArrayCreateVector(VT_I4, 0, 4);
     SAFEARRAY* none = nullptr;
     LONG written = 0;
-    const struct {
-        HRESULT result;
-        HRESULT expected;
-    } calls[] = {
+    const struct { HRESULT result, expected; } calls[] = {
         {session->Write(&bytes, 5, &written), E_INVALIDARG},
         {session->Write(&bytes, -1, &written), E_INVALIDARG},
         {session->Write(&words, 4, &written), E_INVALIDARG},
         {session->Write(&none, 0, &written), E_POINTER},
         {session->Read(0, &none), E_INVALIDARG},
         {session->put_Timeout(-1), E_INVALIDARG},
-        {session->put_SendEndEnabled(VARIANT_FALSE), S_OK},
-        {session->put_TerminationCharacterEnabled(VARIANT_FALSE), S_OK},
         {session->put_Timeout(1234), S_OK},
     };
     for (const auto& call : calls)
         EXPECT_EQ(call.expected, call.result);
     SafeArrayDestroy(bytes);
     SafeArrayDestroy(words);
-    VARIANT_BOOL send_end = VARIANT_TRUE, termination_character = VARIANT_TRUE;
     LONG timeout = 0;
-    EXPECT_EQ(S_OK, session->get_SendEndEnabled(&send_end));
-    EXPECT_EQ(S_OK, session->get_TerminationCharacterEnabled(&termination_character));
     EXPECT_EQ(S_OK, session->get_Timeout(&timeout));
-    EXPECT_EQ(std::make_tuple(VARIANT_FALSE, VARIANT_FALSE, 1234L), std::make_tuple(send_end, termination_character, timeout));
+    EXPECT_EQ(1234, timeout);
+    ASSERT_EQ(S_OK, session->put_Timeout(50));
+
+    // Every non-zero flag is true, and reads back as -1.
+    for (const VARIANT_BOOL value : {VARIANT_BOOL{1}, VARIANT_TRUE, VARIANT_BOOL{0x7FFF}, VARIANT_FALSE}) {
+        SCOPED_TRACE(value);
+        VARIANT_BOOL send_end = 1, termination_character = 1;
+        EXPECT_EQ(S_OK, session->put_SendEndEnabled(value));
+        EXPECT_EQ(S_OK, session->put_TerminationCharacterEnabled(value));
+        EXPECT_EQ(S_OK, session->get_SendEndEnabled(&send_end));
+        EXPECT_EQ(S_OK, session->get_TerminationCharacterEnabled(&termination_character));
+        const VARIANT_BOOL expected = value ? VARIANT_TRUE : VARIANT_FALSE;
+        EXPECT_EQ(std::make_pair(expected, expected), std::make_pair(send_end, termination_character));
+        instrument.send("*OPC?"); // runs at once only with END
+        if (!value) { // held until END comes; a read finds nothing to read when the timeout ends
+            const auto start = std::chrono::steady_clock::now();
+            chunk none;
+            EXPECT_EQ(timeout_expired, instrument.read(100, none));
+            EXPECT_GE(std::chrono::steady_clock::now() - start, 45ms);
+            ComPtr<IErrorInfo> record;
+            BSTR source = nullptr;
+            ASSERT_EQ(S_OK, GetErrorInfo(0, &record));
+            EXPECT_EQ(S_OK, record->GetSource(&source));
+            EXPECT_STREQ(L"Morvane simulated instrument", source);
+            SysFreeString(source);
+            instrument.write("\n");
+        }
+        EXPECT_EQ(std::vector<chunk>{{"1\n"}}, instrument.chunks(100));
+    }
+    EXPECT_EQ(std::vector<int>{-420}, instrument.errors());
 }
 
 } // namespace
