@@ -208,7 +208,7 @@ TEST(SocketSession, FlagsTakeEveryNonZeroValueAsTrue)
     const std::pair<VARIANT_BOOL, const char*> rows[] = {
         {VARIANT_TRUE, "1\n 40005"}, {1, "2\n 40005"}, {0x7FFF, "3\n 40005"}, {VARIANT_FALSE, "4\n5\n 40006"}};
     for (const auto& [given, result] : rows) {
-        VARIANT_BOOL send_end = 2, termination = 2;
+        VARIANT_BOOL send_end = 2, termination = 2; // neither value until read
         EXPECT_EQ(session->put_SendEndEnabled(given), S_OK);
         EXPECT_EQ(session->put_TerminationCharacterEnabled(given), S_OK);
         session->get_SendEndEnabled(&send_end);
