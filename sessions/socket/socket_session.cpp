@@ -45,9 +45,9 @@ public:
     STDMETHODIMP ReadString(LONG count, BSTR* text) override;
     STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
     STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return get(send_end_, on); }
-    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(send_end_, on); }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(send_end_, flag(on)); }
     STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override { return get(termination_, on); }
-    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) override { return put(termination_, on); }
+    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) override { return put(termination_, flag(on)); }
     STDMETHODIMP get_Timeout(LONG* ms) override { return get(timeout_, ms); }
     STDMETHODIMP put_Timeout(LONG ms) override
     {
@@ -57,6 +57,8 @@ public:
     }
 
 private:
+    // Any non-zero value counts as true; get gives back the canonical -1.
+    static VARIANT_BOOL flag(VARIANT_BOOL on) { return on ? VARIANT_TRUE : VARIANT_FALSE; }
     template <typename T>
     HRESULT get(const T& value, T* out)
     {
@@ -126,13 +128,12 @@ STDMETHODIMP socket_session::Write(SAFEARRAY** buffer, LONG count, LONG* written
 
 HRESULT socket_session::read_bytes(LONG count, unique_safearray& bytes)
 {
-    if (lost_)
-        return report(connection_lost, L"The connection to the instrument was lost.");
     if (count < 0)
         return report(E_INVALIDARG, L"The count must not be negative.");
-    const deadline end = until();
     const std::size_t wanted = static_cast<std::size_t>(count);
-    for (std::size_t searched = 0;;) {
+    std::size_t searched = 0;
+    // Every wait has the whole timeout: a response that keeps arriving is not cut off.
+    for (deadline end = until();; end = until()) {
         const unsigned char* begin = pending_.data() + pending_start_;
         const std::size_t held = pending_.size() - pending_start_;
         const std::size_t window = std::min(held, wanted);
@@ -150,6 +151,15 @@ HRESULT socket_session::read_bytes(LONG count, unique_safearray& bytes)
             take = wanted;
             last_status_ = status_count_reached;
         }
+        if (lost_) {
+            if (held == 0)
+                return report(connection_lost, L"The connection to the instrument was lost.");
+            if (take == 0) {
+                // What arrived before the connection went is the end of the message.
+                take = window;
+                last_status_ = status_end;
+            }
+        }
         if (take > 0 || wanted == 0) {
             bytes.reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(take)));
             if (!bytes)
@@ -161,7 +171,7 @@ HRESULT socket_session::read_bytes(LONG count, unique_safearray& bytes)
                 pending_.clear(), pending_start_ = 0;
             return S_OK;
         }
-        // Bytes that arrived before a timeout stay for the next read.
+        // Bytes that arrived before a timeout or a lost connection stay for the next read.
         try {
             if (pending_start_ > 0 && pending_start_ * 2 > pending_.size()) {
                 pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pending_start_));
@@ -169,7 +179,10 @@ HRESULT socket_session::read_bytes(LONG count, unique_safearray& bytes)
             }
             connection_->receive(pending_, end);
         } catch (const tcp_failure& failure) {
-            return failed(failure);
+            if (failure.kind == tcp_failure::timed_out || held == 0)
+                return failed(failure);
+            lost_ = true;
+            connection_.reset();
         }
     }
 }

@@ -13,6 +13,7 @@ inline constexpr HRESULT resource_not_found = static_cast<HRESULT>(0x80040011);
 inline constexpr HRESULT invalid_resource = static_cast<HRESULT>(0x80040012);
 inline constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
 inline constexpr HRESULT connection_lost = static_cast<HRESULT>(0x800400A6);
+inline constexpr LONG status_end = 0; // also when the instrument closed the connection
 inline constexpr LONG status_termination_character = 0x00040005;
 inline constexpr LONG status_count_reached = 0x00040006;
 

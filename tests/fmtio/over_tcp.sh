@@ -1,14 +1,19 @@
 #!/bin/sh
-# Starts instrument-sim on a free port for one connection, then runs transcript.sh with every
-# "@RESOURCE@" argument replaced by the server's resource name.
+# Starts a server on a free port for one connection (instrument-sim, or a Python script), then
+# runs transcript.sh with every "@RESOURCE@" argument replaced by the server's resource name.
 #
-#   over_tcp.sh INSTRUMENT-SIM.EXE TRANSCRIPT ARGUMENTS...
+#   over_tcp.sh SERVER TRANSCRIPT GOLDEN ARGUMENTS...
 set -u
-sim=$1 transcript=$2
+server=$1 transcript=$2
 shift 2
-${WINE:-wine} "$sim" --port 0 --once --seconds 60 >sim_port.txt 2>&1 &
-for _ in $(seq 100); do [ -s sim_port.txt ] && break; sleep 0.1; done
-port=$(head -1 sim_port.txt | tr -d '\r')
+ports=$(basename "$1").port
+rm -f "$ports"
+case $server in
+  *.py) python3 "$server" >"$ports" 2>&1 & ;;
+  *) ${WINE:-wine} "$server" --port 0 --once --seconds 60 >"$ports" 2>&1 & ;;
+esac
+for _ in $(seq 100); do [ -s "$ports" ] && break; sleep 0.1; done
+port=$(head -1 "$ports" | tr -d '\r')
 resource="TCPIP::127.0.0.1::$port::SOCKET"
 for argument in "$@"; do
   [ "$argument" = @RESOURCE@ ] && argument=$resource

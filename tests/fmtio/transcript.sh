@@ -29,6 +29,9 @@ sed -i "s#$(printf '%s' "$build_path" | sed 's/[\\.]/\\&/g')#<build>#g" "$actual
 if [ -n "${RESOURCE_SHOWN_AS:-}" ]; then
   sed -i "s#$RESOURCE_SHOWN_AS#<resource>#g" "$actual"
 fi
+# A line of a very long response shows as its length, start and end.
+awk 'length > 10000 { $0 = "<" length " characters: " substr($0, 1, 30) " ... " substr($0, length - 29) ">" } 1' \
+  "$actual" >"$actual.short" && mv "$actual.short" "$actual"
 if [ "${FMTIO_UPDATE_GOLDEN:-}" = 1 ]; then
   cp "$actual" "$golden"
 fi

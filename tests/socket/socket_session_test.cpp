@@ -2,9 +2,13 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <gtest/gtest.h>
+#include <charconv>
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
 #include "socket/socket_resource.hpp"
 #include "socket/socket_session.hpp"
 #include "support/fmtdio_fixture.hpp"
@@ -66,6 +70,28 @@ std::string receive_line(SOCKET from)
 }
 void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// A server's timeline: bytes, "|" for a pause of 100 ms, "!" for a reset instead of the clean
+// close that ends every script.
+std::function<void(SOCKET)> play(std::string script)
+{
+    return [script](SOCKET client) {
+        std::string run;
+        for (const char c : script) {
+            if (c != '|' && c != '!') {
+                run += c;
+                continue;
+            }
+            send_text(client, std::exchange(run, ""));
+            const linger reset{1, 0};
+            if (c == '!')
+                setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+            else
+                pause_ms(100);
+        }
+        send_text(client, run);
+    };
+}
+
 ComPtr<IMessage> open(const loopback_server& server, LONG timeout = 2000)
 {
     ComPtr<IMessage> session;
@@ -73,26 +99,26 @@ ComPtr<IMessage> open(const loopback_server& server, LONG timeout = 2000)
     return session;
 }
 
-std::string failure_text(const std::wstring& failure, SAFEARRAY* bytes)
+std::string hex(long value)
 {
-    EXPECT_EQ(bytes, nullptr);
-    return std::string(failure.begin(), failure.end());
+    char text[16];
+    return {text, std::to_chars(text, text + sizeof text, static_cast<unsigned long>(value), 16).ptr};
 }
 
-// What Read(count) gives: the bytes and the status, or the failure.
-std::string read(IMessage* session, LONG count)
+// What Read(count) gives, the bytes and the status, or what Write of one byte gives (count
+// -1); a failure shows its HRESULT first.
+std::string call(IMessage* session, LONG count)
 {
-    SAFEARRAY* bytes = nullptr;
-    const HRESULT hr = session->Read(count, &bytes);
-    if (FAILED(hr))
-        return failure_text(outcome(hr), bytes);
-    LONG status = 0;
+    SAFEARRAY* bytes = count < 0 ? SafeArrayCreateVector(VT_UI1, 0, 1) : nullptr;
+    LONG written = -1, status = -1;
+    const HRESULT hr = count < 0 ? session->Write(&bytes, 1, &written) : session->Read(count, &bytes);
     session->get_LastStatus(&status);
-    std::string text(static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements);
+    const std::string shown = count < 0 ? "wrote " + std::to_string(written)
+                              : bytes   ? std::string(static_cast<const char*>(bytes->pvData),
+                                                      bytes->rgsabound[0].cElements) + " " + hex(status)
+                                        : "no array";
     SafeArrayDestroy(bytes);
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, " %lx", static_cast<unsigned long>(status));
-    return text + suffix;
+    return FAILED(hr) ? hex(hr) + " " + shown : shown;
 }
 
 TEST(SocketResource, NamesOfTheSupportedForm)
@@ -143,47 +169,56 @@ TEST(SocketSession, RefusedConnection)
     EXPECT_EQ(session, nullptr);
 }
 
-// A line feed ends a read, also as the count-th byte; bytes behind it stay; a read without
-// it ends at the count; bytes that arrived before a timeout stay for the next read.
-TEST(SocketSession, ReadsEndAtLineFeedsAndCounts)
+// Each read against a server's timeline, with its timeout: a line feed ends a read, also as
+// the count-th byte, and bytes behind it stay; bytes that arrived before a timeout stay; a
+// response that keeps arriving is read whole however long it takes; what arrived before the
+// connection closed is read first, then every call fails at once.
+TEST(SocketSession, ReadsAgainstTimelines)
 {
-    loopback_server server([](SOCKET client) {
-        send_text(client, "abc\ndef1234\nxy");
-        pause_ms(600);
-        send_text(client, "z\n");
-        pause_ms(300);
-    });
-    ComPtr<IMessage> session = open(server);
-    EXPECT_EQ(session->put_Timeout(300), S_OK);
-    EXPECT_EQ(read(session.Get(), 2), "ab 40006");
-    EXPECT_EQ(read(session.Get(), 10), "c\n 40005");
-    EXPECT_EQ(read(session.Get(), 3), "def 40006");
-    EXPECT_EQ(read(session.Get(), 5), "1234\n 40005");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(read(session.Get(), 10).substr(0, 11), std::to_string(timeout_expired).substr(0, 11));
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(290));
-    EXPECT_LT(waited, std::chrono::milliseconds(2500));
-    EXPECT_EQ(session->put_Timeout(2000), S_OK);
-    EXPECT_EQ(read(session.Get(), 10), "xyz\n 40005");
+    constexpr LONG brief = 400, patient = 3000;
+    const std::string timed_out = hex(timeout_expired) + " no array", lost = hex(connection_lost) + " no array";
+    const struct {
+        const char* server;
+        std::vector<std::tuple<LONG, LONG, std::string>> steps; // timeout, count (-1: write), result
+    } rows[] = {
+        {"abc\ndef1234\nxy||||||||z\n",
+         {{brief, 2, "ab 40006"}, {brief, 10, "c\n 40005"}, {brief, 3, "def 40006"}, {brief, 5, "1234\n 40005"},
+          {brief, 10, timed_out}, {patient, 10, "xyz\n 40005"}}},
+        {"0|1|2|3|4|5|6|7|8|9|\n", {{brief, 20, "0123456789\n 40005"}, {brief, 20, lost}}},
+        {"abc\ndef", {{patient, 9, "abc\n 40005"}, {patient, 9, "def 0"}, {patient, 9, lost},
+                       {patient, -1, hex(connection_lost) + " wrote 0"}, {patient, 0, lost}}},
+        {"|!", {{patient, 9, lost}, {patient, 9, lost}, {patient, -1, hex(connection_lost) + " wrote 0"}}},
+    };
+    for (const auto& row : rows) {
+        loopback_server server(play(row.server));
+        ComPtr<IMessage> session = open(server);
+        for (const auto& [timeout, count, result] : row.steps) {
+            EXPECT_EQ(session->put_Timeout(timeout), S_OK);
+            EXPECT_EQ(call(session.Get(), count), result) << row.server;
+        }
+    }
 }
 
-// A connection closed in the middle of a response fails the read, and every call after it.
-TEST(SocketSession, LostConnection)
+// Every non-zero value turns a flag on and reads back as -1; only the termination character
+// changes what a read takes. Without it, the close ends the message.
+TEST(SocketSession, FlagsTakeEveryNonZeroValueAsTrue)
 {
-    loopback_server server([](SOCKET client) {
-        send_text(client, "partial");
-        shutdown(client, SD_SEND);
-        pause_ms(200);
-    });
+    loopback_server server(play("1\n2\n3\n4\n5\n6\n|"));
     ComPtr<IMessage> session = open(server);
-    const std::string lost = std::to_string(connection_lost);
-    EXPECT_EQ(read(session.Get(), 100).substr(0, lost.size()), lost);
-    SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, 1);
-    LONG written = -1;
-    EXPECT_EQ(session->Write(&bytes, 1, &written), connection_lost);
-    EXPECT_EQ(written, 0);
-    SafeArrayDestroy(bytes);
+    const std::pair<VARIANT_BOOL, const char*> rows[] = {
+        {VARIANT_TRUE, "1\n 40005"}, {1, "2\n 40005"}, {0x7FFF, "3\n 40005"}, {VARIANT_FALSE, "4\n5\n 40006"}};
+    for (const auto& [given, result] : rows) {
+        VARIANT_BOOL send_end = 2, termination = 2; // neither value until read
+        EXPECT_EQ(session->put_SendEndEnabled(given), S_OK);
+        EXPECT_EQ(session->put_TerminationCharacterEnabled(given), S_OK);
+        session->get_SendEndEnabled(&send_end);
+        session->get_TerminationCharacterEnabled(&termination);
+        EXPECT_EQ(send_end, given ? VARIANT_TRUE : VARIANT_FALSE) << given;
+        EXPECT_EQ(termination, send_end) << given;
+        EXPECT_EQ(call(session.Get(), 4), result) << given;
+    }
+    EXPECT_EQ(call(session.Get(), 9), "6\n 0");
+    EXPECT_EQ(call(session.Get(), 9), hex(connection_lost) + " no array");
 }
 
 // The component over a socket: a query, a list, and a block whose data holds line feeds,

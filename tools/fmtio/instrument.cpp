@@ -17,6 +17,9 @@ void hold_array(variant& holder, safe_array array)
     V_VT(&holder.get()) = VT_ARRAY | element;
 }
 
+// The component's failure for a response that cannot be read as asked.
+constexpr HRESULT data_not_understood = static_cast<HRESULT>(0x80040041);
+
 // How a failing call names its command.
 std::string command_context(std::string_view command)
 {
@@ -36,6 +39,19 @@ instrument::instrument(const connection_settings& settings) : component_(create_
 void instrument::check_io(HRESULT hr, std::string_view method, std::string_view command)
 {
     check(hr, component_.io.Get(), IID_IFormattedIO488, method, command_context(command));
+}
+
+// A response that could not be read as asked is dropped whole, so that the next read starts
+// at the next answer rather than at the rest of this one.
+void instrument::check_read(HRESULT hr, std::string_view method, std::string_view command)
+{
+    try {
+        check_io(hr, method, command);
+    } catch (...) {
+        if (hr == data_not_understood)
+            component_.io->FlushRead();
+        throw;
+    }
 }
 
 long instrument::timeout()
@@ -78,7 +94,7 @@ std::string instrument::read_number(std::string_view command)
 {
     write(command);
     variant number;
-    check_io(component_.io->ReadNumber(NumberType_Any, VARIANT_TRUE, number.out()), "ReadNumber", command);
+    check_read(component_.io->ReadNumber(NumberType_Any, VARIANT_TRUE, number.out()), "ReadNumber", command);
     return variant_text(number.get());
 }
 
@@ -86,8 +102,13 @@ value_list instrument::read_list(std::string_view command, element_type type, st
 {
     write(command);
     variant list;
-    check_io(component_.io->ReadList(number_type(type), bstr(separators).get(), list.out()), "ReadList", command);
-    return read_values(list.get());
+    check_read(component_.io->ReadList(number_type(type), bstr(separators).get(), list.out()), "ReadList", command);
+    value_list values = read_values(list.get());
+    // Lines that end in CR LF leave the CR on their last text item.
+    for (std::string& text : values.texts)
+        if (text.ends_with('\r'))
+            text.pop_back();
+    return values;
 }
 
 void instrument::write_list(std::string_view command, element_type type, std::span<const std::string> values,
@@ -115,6 +136,10 @@ value_list instrument::read_block(std::string_view command, element_type type, b
     variant block;
     check_io(component_.io->ReadIEEEBlock(number_type(type), VARIANT_FALSE, VARIANT_TRUE, block.out()),
              "ReadIEEEBlock", command);
+    // The component takes one byte after the data as the block's end; when an instrument ends
+    // it with CR LF, that byte is the CR, and the LF is read here to leave the next answer whole.
+    if (trace_->last_byte_read() == '\r')
+        read_string(command);
     return read_values(block.get());
 }
 

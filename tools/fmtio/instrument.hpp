@@ -47,6 +47,7 @@ private:
     // The session that the component is bound to: the trace in front of the resource's.
     IMessage* session() const noexcept { return trace_.Get(); }
     void check_io(HRESULT hr, std::string_view method, std::string_view command);
+    void check_read(HRESULT hr, std::string_view method, std::string_view command);
     void set_byte_order(bool little_endian, std::string_view command);
 
     component component_;

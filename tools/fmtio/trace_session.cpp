@@ -136,17 +136,22 @@ STDMETHODIMP trace_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 STDMETHODIMP trace_session::Read(LONG count, SAFEARRAY** buffer)
 {
     const HRESULT hr = inner_->Read(count, buffer);
-    if (!enabled_ || FAILED(hr) || !buffer)
-        return log_result("Read " + std::to_string(count), hr, "");
+    last_byte_ = -1;
     std::string result = "no array";
-    if (*buffer && SafeArrayGetDim(*buffer) == 1) {
+    if (SUCCEEDED(hr) && buffer && *buffer && SafeArrayGetDim(*buffer) == 1) {
         const std::size_t size = (*buffer)->rgsabound[0].cElements;
         void* data = nullptr;
         if (SUCCEEDED(SafeArrayAccessData(*buffer, &data))) {
-            result = bytes_text(size, shown_bytes(static_cast<const unsigned char*>(data), size));
+            const auto* bytes = static_cast<const unsigned char*>(data);
+            if (size > 0)
+                last_byte_ = bytes[size - 1];
+            if (enabled_)
+                result = bytes_text(size, shown_bytes(bytes, size));
             SafeArrayUnaccessData(*buffer);
         }
     }
+    if (!enabled_ || FAILED(hr) || !buffer)
+        return log_result("Read " + std::to_string(count), hr, "");
     return log_result("Read " + std::to_string(count), hr, result + ", status " + status_of_last_read());
 }
 

@@ -14,6 +14,8 @@ public:
     trace_session(com_ptr<IMessage> inner, text_out& log) : inner_(std::move(inner)), log_(log) {}
 
     void enable(bool on) noexcept { enabled_ = on; }
+    // The last byte of the last Read, or -1 when it failed or gave none.
+    int last_byte_read() const noexcept { return last_byte_; }
     bool enabled() const noexcept { return enabled_; }
 
     // IUnknown
@@ -44,6 +46,7 @@ private:
     com_ptr<IMessage> inner_;
     text_out& log_;
     bool enabled_ = true;
+    int last_byte_ = -1;
 };
 
 // `bytes` as C-style text in quotes, cut after 256 bytes.
