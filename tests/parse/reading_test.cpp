@@ -1,61 +1,66 @@
-// ReadNumber and ReadList through a bound object: values, errors, and what the next read sees.
+// ReadNumber and ReadList through a bound object: what the scanning rules and the C library's
+// conversions make of a response, errors, and how reads in sequence share out the messages.
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <optional>
 #include <random>
-#include <sstream>
+#include "parse/scan_rules.hpp"
 #include "platform/ansi.hpp"
 #include "support/fmtdio_fixture.hpp"
 
 namespace morvane::testing {
 namespace {
 
+// "I4 7", "R8 1.5" (the shortest text that reads back exactly), "'text'"; "type 3" for others.
 std::wstring value_text(const VARIANT& value)
 {
-    std::wostringstream text;
+    char real[32] = "";
+    const auto shortest = [&](auto number) { return std::wstring(real, std::to_chars(real, real + 32, number).ptr); };
     switch (V_VT(&value)) {
-    case VT_UI1: text << L"UI1 " << V_UI1(&value); break;
-    case VT_I2: text << L"I2 " << V_I2(&value); break;
-    case VT_I4: text << L"I4 " << V_I4(&value); break;
-    case VT_R4: text << L"R4 " << V_R4(&value); break;
-    case VT_R8: text << L"R8 " << V_R8(&value); break;
-    case VT_BSTR: text << L"'" << bstr_view(V_BSTR(&value)) << L"'"; break;
-    default: text << L"type " << V_VT(&value);
+    case VT_UI1: return L"UI1 " + std::to_wstring(V_UI1(&value));
+    case VT_I2: return L"I2 " + std::to_wstring(V_I2(&value));
+    case VT_I4: return L"I4 " + std::to_wstring(V_I4(&value));
+    case VT_R4: return L"R4 " + shortest(V_R4(&value));
+    case VT_R8: return L"R8 " + shortest(V_R8(&value));
+    case VT_BSTR: return L"'" + std::wstring(bstr_view(V_BSTR(&value))) + L"'";
+    default: return L"type " + std::to_wstring(V_VT(&value));
     }
-    return text.str();
+}
+std::wstring r8(double value)
+{
+    VARIANT real{};
+    V_VT(&real) = VT_R8, V_R8(&real) = value;
+    return value_text(real);
 }
 
-// "UI1[255 0]"-like: the element type once, then each element; VARIANT elements with their types.
+// "type 12 0..1: I4 7 'x'": the element type, the bounds, the elements (typed ones without their type).
 std::wstring array_text(const VARIANT& result)
 {
     if (!(V_VT(&result) & VT_ARRAY) || !V_ARRAY(&result))
         return L"not an array: " + value_text(result);
-    SAFEARRAY* array = V_ARRAY(&result);
+    const VARTYPE type = V_VT(&result) & VT_TYPEMASK;
     LONG lower = 1, upper = 0;
-    SafeArrayGetLBound(array, 1, &lower);
-    SafeArrayGetUBound(array, 1, &upper);
-    std::wstring text = value_text(VARIANT{}) + L"[";
-    text = L"type " + std::to_wstring(V_VT(&result) & VT_TYPEMASK) + L" " + std::to_wstring(lower) + L".." +
-           std::to_wstring(upper) + L":";
+    SafeArrayGetLBound(V_ARRAY(&result), 1, &lower);
+    SafeArrayGetUBound(V_ARRAY(&result), 1, &upper);
+    std::wstring text = L"type " + std::to_wstring(type) + L" " + std::to_wstring(lower) + L".." + std::to_wstring(upper) + L":";
     for (LONG i = lower; i <= upper; ++i) {
         unique_variant element;
-        if (V_VT(&result) == (VT_ARRAY | VT_VARIANT)) {
-            SafeArrayGetElement(array, &i, element.get());
-        } else {
-            V_VT(element.get()) = V_VT(&result) & VT_TYPEMASK;
-            SafeArrayGetElement(array, &i, &element.get()->llVal);
-        }
-        std::wstring item = value_text(*element);
-        if (V_VT(&result) != (VT_ARRAY | VT_VARIANT))
-            item = item.substr(item.find(L' ') + 1);
-        text += L" " + (V_VT(&result) == (VT_ARRAY | VT_BSTR) ? L"'" + std::wstring(bstr_view(V_BSTR(element.get()))) + L"'" : item);
+        V_VT(element.get()) = type == VT_VARIANT ? VARTYPE(VT_EMPTY) : type;
+        SafeArrayGetElement(V_ARRAY(&result), &i, type == VT_VARIANT ? static_cast<void*>(element.get()) : &element.get()->llVal);
+        const std::wstring item = value_text(*element);
+        text += L" " + (type == VT_VARIANT || type == VT_BSTR ? item : item.substr(item.find(L' ') + 1));
     }
     return text;
 }
 
 class Reading : public bound_fmtdio {
 protected:
+    // The results as value_text and array_text give them, or the outcome.
     std::wstring read_number(bool flush, NumberType type = NumberType_R8)
     {
         unique_variant result;
@@ -66,49 +71,235 @@ protected:
     {
         unique_variant result;
         NumberType type;
-        std::memcpy(&type, &code, sizeof type);
+        std::memcpy(&type, &code, sizeof type); // codes that the enumeration lacks too
         const HRESULT hr = io->ReadList(type, separators ? bstr(*separators).get() : nullptr, result.get());
         return SUCCEEDED(hr) ? array_text(*result) : outcome(hr);
     }
-};
-
-// Each response is followed by "next\n": the last column is what ReadString then returns.
-TEST_F(Reading, NumberIsTheFirstTokenOfTheResponse)
-{
-    const struct {
-        std::string response;
-        bool flush;
-        std::wstring result;
-        std::wstring next;
-    } rows[] = {
-        {"1.5\n", false, L"R8 1.5", L"\n"},
-        {" 42 \r\n", false, L"R8 42", L"\n"},
-        {"+5.\n", false, L"R8 5", L".\n"},
-        {"1.5,2,3\n", false, L"R8 1.5", L",2,3\n"},
-        {"1.5,2,3\n", true, L"R8 1.5", L"next\n"},
-        {"4294967296\n", true, L"R8 4.29497e+09", L"next\n"},
-        {"\n2.5", true, L"R8 2.5", L"next\n"},
-        {"1.5 E3\n", true, L"R8 1.5", L"next\n"},
-        {"\r\n2.5", false, no_number(), L"2.5"},
-        {"abc,1\n", false, no_number(), L"1\n"},
-        {"1e999,1\n", false, no_number(), L"next\n"},
-        {",1\n", true, no_number(), L"1\n"},
-        {"", false, no_number(), L"next\n"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.response);
-        session.respond(row.response);
-        session.respond("next\n");
-        EXPECT_EQ(read_number(row.flush), row.result);
-        EXPECT_EQ(read(), row.next);
-        if (row.next != L"next\n") {
+    // Runs check over the response in one piece and then one byte per session read, each time
+    // followed by "next\n", which check must leave as the next response.
+    template <typename Check>
+    void in_each_cut(const std::string& response, Check&& check)
+    {
+        for (const bool bytewise : {false, true}) {
+            SCOPED_TRACE(bytewise ? "one byte per read" : "whole");
+            for (std::size_t at = 0; bytewise && at < response.size(); ++at)
+                session.add_chunk(response.substr(at, 1), at + 1 < response.size() ? status_count_reached : status_end);
+            if (!bytewise || response.empty())
+                session.respond(response);
+            session.respond("next\n");
+            check();
             EXPECT_EQ(read(), L"next\n");
         }
     }
-    // The number type is not looked at.
-    session.respond("1,2\n");
-    EXPECT_EQ(read_number(false, NumberType(99)), L"R8 1");
-    EXPECT_EQ(read_number(false, NumberType(0)), no_number()) << "the rest starts with a separator";
+    // What ReadString returns before "next\n".
+    void then(const std::wstring& next)
+    {
+        if (next != L"next\n") {
+            EXPECT_EQ(read(), next);
+        }
+    }
+};
+
+// White space as strtod and strtol skip it (space, TAB, VT, FF, CR; LF ends an item) and other
+// control bytes, which the scanner takes as blanks too: around a number, inside it, at the end.
+TEST_F(Reading, WhiteSpaceAroundAndInsideNumbers)
+{
+    const struct {
+        std::string response;
+        std::wstring number; // ReadNumber, with the rest kept
+        std::wstring rest;   // what ReadString then returns
+        std::wstring list;   // ReadList of any type
+        std::wstring after = L"next\n";
+    } rows[] = {
+        {" 5,\t5,\v5,\f5,\r5, 5\x01\n", L"R8 5", L",\t5,\v5,\f5,\r5, 5\x01\n", L"type 12 0..5: I4 5 I4 5 I4 5 I4 5 I4 5 I4 5"},
+        {"- 3,+\t2,-\r7, - 3 ,\x01" "5\n", L"R8 0", L",+\t2,-\r7, - 3 ,\x01" "5\n", L"type 12 0..4: I4 0 I4 0 I4 0 I4 0 I4 0"},
+        {"1 .5,1e 3,1 e3,1E- 3,1.5e\f3\n", L"R8 1", L".5,1e 3,1 e3,1E- 3,1.5e\f3\n",
+         L"type 12 0..4: '1 .5' R8 1 R8 1 R8 1 R8 1.5"},
+        {"- .5,+\t.5,-1.5 ,1.5 ,-1.5\t\n", L"R8 0", L",+\t.5,-1.5 ,1.5 ,-1.5\t\n",
+         L"type 12 0..4: R8 0 R8 0 '-1.5 ' R8 1.5 '-1.5\t'"},
+        {"\v\f 12.5e-1 \r", L"R8 1.25", L"next\n", L"type 12 0..0: R8 1.25"},
+        {"\n\n\t-42\t\r\n", L"R8 -42", L"\n", L"type 12 0..0: I4 -42"},
+        {"5 \v6\n", L"R8 5", L"6\n", L"type 12 0..0: '5 \v6'"},
+        {"-1.5\r\n", L"R8 -1.5", L"\r\n", L"type 12 0..0: '-1.5\r'"},
+        {"1,\t\n", L"R8 1", L",\t\n", L"type 12 0..1: I4 1 '\t'"},
+        {"1, \r\n", L"R8 1", L", \r\n", L"type 12 0..1: I4 1 ' \r'"},
+        {"1,\r\n", L"R8 1", L",\r\n", terminated(), L""},
+        {"\r\n2.5\n", no_number(), L"2.5\n", terminated(), L"2.5\n"},
+        {"\f", no_number(), L"next\n", L"type 12 0..0: '\f'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.response));
+        in_each_cut(row.response, [&] { EXPECT_EQ(read_number(false), row.number); then(row.rest); });
+        in_each_cut(row.response, [&] { // a failed read drops nothing
+            EXPECT_EQ(read_number(true), row.number);
+            then(row.number == no_number() ? row.rest : L"next\n");
+        });
+        in_each_cut(row.response, [&] { EXPECT_EQ(read_list(12), row.list); then(row.after); });
+    }
+}
+
+// ---- the rules: the automaton and, through the reads, the values
+
+// The rules matched by brute force.
+bool blank(char c) { return static_cast<unsigned char>(c) <= 0x20 && c != '\n'; }
+bool digit(char c) { return c >= '0' && c <= '9'; }
+
+struct cursor {
+    std::string_view text;
+    std::size_t at = 0;
+    bool take(bool (*is)(char)) { return at < text.size() && is(text[at]) ? ++at, true : false; }
+    bool take(char c) { return at < text.size() && text[at] == c ? ++at, true : false; }
+    void skip(bool (*is)(char)) { while (take(is)) {} }
+    bool sign() { return take('+') || take('-'); }
+    bool done() const { return at == text.size(); }
+};
+
+// blanks, optional sign, blanks, digits, blanks: rule 1, and the exponent's tail
+bool integer_form(std::string_view text)
+{
+    cursor c{text};
+    c.skip(blank), c.sign(), c.skip(blank);
+    if (!c.take(digit))
+        return false;
+    c.skip(digit), c.skip(blank);
+    return c.done();
+}
+
+bool real_form(std::string_view text)
+{
+    cursor a{text};
+    if (a.take(digit) && (a.skip(digit), a.take('.')) && (a.skip(digit), a.skip(blank), a.done()))
+        return true;
+    cursor b{text};
+    b.skip(blank), b.sign(), b.skip(blank), b.skip(digit);
+    return b.take('.') && b.take(digit) && (b.skip(digit), b.done());
+}
+
+bool exponent_form(std::string_view text)
+{
+    for (std::size_t e = 0; e < text.size(); ++e)
+        if ((text[e] == 'e' || text[e] == 'E') && (integer_form(text.substr(0, e)) || real_form(text.substr(0, e))) &&
+            integer_form(text.substr(e + 1)))
+            return true;
+    return false;
+}
+
+bool string_start(std::string_view text)
+{
+    const unsigned char c = static_cast<unsigned char>(text[0]);
+    return text.size() == 1 && c < 0x80 && c != '\n' && c != '\r' && c != ',';
+}
+
+scan_automaton::match reference_match(std::string_view text)
+{
+    bool (*const rules[])(std::string_view) = {
+        integer_form, [](std::string_view t) { return t == ","; }, real_form, exponent_form,
+        [](std::string_view t) { return t == "\n"; }, string_start};
+    for (std::size_t length = text.size(); length > 0; --length)
+        for (int rule = 0; rule < 6; ++rule)
+            if (rules[rule](text.substr(0, length)))
+                return {static_cast<scan_rule>(rule + 1), length};
+    return {no_rule, 0};
+}
+
+TEST(Scanner, AutomatonMatchesTheRulesLongestFirstThenLowest)
+{
+    const std::string alphabet("0123456789+-.eE \t\r\n,;aZ\0\x80", 26);
+    std::mt19937 random(20261206);
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1), length(1, 9);
+    int mismatches = 0;
+    for (int i = 0; i < 200000 && mismatches < 10; ++i) {
+        std::string text(length(random), ' ');
+        for (char& c : text)
+            c = alphabet[pick(random)];
+        const auto found = scan_automaton::longest(scan_condition::response, text);
+        const auto expected = reference_match(text);
+        if (found.rule != expected.rule || found.length != expected.length) {
+            ++mismatches;
+            ADD_FAILURE() << ::testing::PrintToString(text) << ": rule " << int(found.rule) << " length " << found.length
+                          << ", expected rule " << int(expected.rule) << " length " << expected.length;
+        }
+        const bool initial = static_cast<unsigned char>(text[0]) < 0x80 && text[0] != '\n';
+        const auto first = scan_automaton::longest(scan_condition::initial, text);
+        EXPECT_EQ(first.rule, initial ? initial_rule : no_rule);
+        EXPECT_EQ(first.length, initial ? 1u : 0u);
+    }
+}
+
+// What a list read makes of one item, the text between separators: "I4 5", "R8 1.5", "'text'";
+// empty when every byte of it starts nothing and is dropped. A number token must be the whole item.
+std::wstring item_by_the_rules(std::string_view item)
+{
+    for (; !item.empty(); item.remove_prefix(1)) {
+        const auto [rule, length] = reference_match(item);
+        const std::string text(item);
+        const double real = std::strtod(text.c_str(), nullptr);
+        const long integer = std::strtol(text.c_str(), nullptr, 10);
+        if (rule == integer_rule && length == text.size() && integer == real)
+            return L"I4 " + std::to_wstring(integer);
+        if (rule != no_rule && rule != string_rule && length == text.size() && std::isfinite(real))
+            return r8(real);
+        if (rule != no_rule)
+            return L"'" + from_ansi(text.substr(0, text.find('\0'))) + L"'";
+    }
+    return {};
+}
+
+// Lists of items made of number pieces and blanks of every kind, read as any type and as doubles,
+// and ReadNumber with the rest it leaves, against the rules and the C library's conversions.
+TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
+{
+    const auto seed = static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    const std::string pieces[] = {"7", "0", "000", "42", "2147483647", "2147483648", "4294967296", "-", "+", ".", ".5",
+                                  "e", "E3", "e-1", "e999", " ", "\t", "\v", "\f", "\r", "\x01", std::string(1, '\0'), "a"};
+    for (int round = 0; round < 300; ++round) {
+        std::string response, first;
+        std::wstring any, doubles;
+        std::size_t items = 1 + below(4), bad_any = 0, bad_double = 0;
+        for (std::size_t n = 1; n <= items; ++n) {
+            std::string item;
+            for (std::size_t k = 1 + below(4); k > 0; --k)
+                item += pieces[below(std::size(pieces))];
+            response += (n > 1 ? "," : "") + item;
+            first = n == 1 ? item : first;
+            const std::wstring value = item_by_the_rules(item);
+            bad_any = bad_any ? bad_any : value.empty() ? n : 0;
+            bad_double = bad_double ? bad_double : value.empty() || value[0] == L'\'' ? n : 0;
+            any += L" " + value;
+            if (value.starts_with(L"I4") || value.starts_with(L"R8"))
+                doubles += L" " + (value[0] == L'I' ? r8(std::stol(value.substr(3))) : value).substr(3);
+        }
+        response += below(2) ? "\n" : "";
+        const std::wstring bounds = L" 0.." + std::to_wstring(items - 1) + L":";
+        SCOPED_TRACE(::testing::PrintToString(response));
+        in_each_cut(response, [&] {
+            EXPECT_EQ(read_list(12), bad_any ? terminated() : L"type 12" + bounds + any);
+            EXPECT_EQ(io->FlushRead(), S_OK);
+        });
+        in_each_cut(response, [&] {
+            EXPECT_EQ(read_list(5), bad_double ? item_failure(int(bad_double), true) : L"type 5" + bounds + doubles);
+            EXPECT_EQ(io->FlushRead(), S_OK);
+        });
+        // The first token that starts at the first item decides; the rest follows the token.
+        std::wstring number = no_number(), rest;
+        for (std::size_t at = 0; at < first.size(); ++at) {
+            const auto [rule, length] = reference_match(std::string_view(first).substr(at));
+            const double real = std::strtod(first.substr(at, length).c_str(), nullptr);
+            if (rule == integer_rule || rule == real_rule || rule == exponent_rule)
+                number = std::isfinite(real) ? r8(real) : no_number(), rest = from_ansi(response.substr(at + length));
+            if (rule != no_rule)
+                break;
+        }
+        in_each_cut(response, [&] {
+            EXPECT_EQ(read_number(false), number);
+            number == no_number() ? void(io->FlushRead()) : then(rest.empty() ? L"next\n" : rest);
+        });
+        if (HasFailure())
+            break;
+    }
 }
 
 // A session failure behind a complete number: the read that keeps the rest does not see it.
@@ -125,8 +316,9 @@ TEST_F(Reading, NumberBeforeASessionFailure)
     EXPECT_EQ(read_number(true), no_number());
 }
 
-// Each response is followed by "next\n": the last column is what ReadString then returns.
-TEST_F(Reading, ListOfEachElementType)
+// Lists of strings, separator arguments, and failures; the last column is what ReadString then
+// returns: what the scanner took, read ahead too, is gone, the rest stays.
+TEST_F(Reading, ListsBySeparatorsAndTheirFailures)
 {
     const struct {
         long code;
@@ -135,13 +327,6 @@ TEST_F(Reading, ListOfEachElementType)
         std::wstring next = L"next\n";
         std::optional<std::wstring_view> separators = std::nullopt;
     } rows[] = {
-        {12, "1.5,2,3\n", L"type 12 0..2: R8 1.5 I4 2 I4 3"},
-        {5, "1.5,2,3\n", L"type 5 0..2: 1.5 2 3"},
-        {3, "1.5,2.5,-7\n", L"type 3 0..2: 2 2 -7"},
-        {2, "-32768;32767\n", L"type 2 0..1: -32768 32767"},
-        {4, "7,0.1\n", L"type 4 0..1: 7 0.1"},
-        {17, "255,0\n", L"type 17 0..1: 255 0"},
-        {8, "1.5,2,3\n", L"type 8 0..2: '1.5' '2' '3'"},
         {8, "a, b;;c\nd", L"type 8 0..3: 'a' ' b' 'c' 'd'"},
         {8, "\"a,b\"\n", L"type 8 0..1: '\"a' 'b\"'"},
         {8, "\n", L"type 8 0..-1:"},
@@ -151,21 +336,10 @@ TEST_F(Reading, ListOfEachElementType)
         {8, std::string("a\0b,c\n", 6), L"type 8 0..0: 'a'", L"next\n", std::wstring_view(L"\0,", 2)},
         {8, "a;b,c\n", L"type 8 0..1: 'a' 'b,c'", L"next\n", std::wstring_view(L";\0,", 3)},
         {12, "1;2,3\n", L"type 12 0..1: I4 1 '2,3'", L"next\n", std::wstring_view(L";\0,", 3)},
-        {12, "1,abc,3\n", L"type 12 0..2: I4 1 'abc' I4 3"},
-        {3, "1,2\n3,4\n", L"type 3 0..1: 1 2"},
-        {8, "1,2\n3,4\n", L"type 8 0..3: '1' '2' '3' '4'"},
-        {5, "1,2", L"type 5 0..1: 1 2"},
-        {12, "7\n", L"type 12 0..0: I4 7"},
-        // Failures: what the scanner took, read ahead too, is gone; the rest stays.
-        {17, "256\n", not_parsed(), L""},
-        {4, "1e39,1\n", not_parsed(), L"1\n"},
-        {5, "", item_failure(1, true)},
-        {12, "", terminated()},
         {5, "1,,2\n", item_failure(2, true), L"2\n"},
         {3, "1,2,\n", item_failure(3, false), L""},
         {5, "a,,b\n", item_failure(1, true), L",b\n"},
         {12, "a,,b\n", terminated(), L"b\n"},
-        {3, "1,abc\n", item_failure(2, false), L""},
         {5, "1 2\n", item_failure(1, true), L""},
         {12, "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30 31 32 33 34 35,9\n",
          L"type 12 0..1: '1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30 31 32 "
@@ -174,13 +348,7 @@ TEST_F(Reading, ListOfEachElementType)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.response);
-        session.respond(row.response);
-        session.respond("next\n");
-        EXPECT_EQ(read_list(row.code, row.separators), row.result);
-        EXPECT_EQ(read(), row.next);
-        if (row.next != L"next\n") {
-            EXPECT_EQ(read(), L"next\n");
-        }
+        in_each_cut(row.response, [&] { EXPECT_EQ(read_list(row.code, row.separators), row.result); then(row.next); });
     }
 }
 
@@ -237,79 +405,167 @@ TEST_F(Reading, ListBeforeASessionFailure)
     }
 }
 
-// A number where the shortcut for plain numbers meets the automaton: leading zeros, 9 to 12
-// digits, the 32-bit limits, exponents at the edges of a double.
-std::string boundary_number(std::mt19937& random)
-{
-    static const char* const signs[] = {"", "", "-", "+"};
-    static const char* const integers[] = {"7", "99", "999999999", "2147483647", "2147483648", "2147483646",
-                                           "4294967295", "4294967296", "9999999999", "10000000000", "123456789012"};
-    static const char* const tails[] = {"", "", "", ".", ".5", "e3", "e308", "e309", "E-324", "e-325", ".0e-400", "e"};
-    std::uniform_int_distribution<std::size_t> sign(0, 3), integer(0, std::size(integers) - 1), zeros(0, 3),
-        tail(0, std::size(tails) - 1);
-    return signs[sign(random)] + std::string(zeros(random), '0') + integers[integer(random)] + tails[tail(random)];
-}
+// ---- reads in sequence against a model of how a stream of messages is shared out among them
 
-// However the session cuts a response, the list and what stays for the next read are the
-// same: numbers taken straight from a whole response agree with the automaton, which a
-// response in one-byte chunks always goes through.
-TEST_F(Reading, ResultDoesNotDependOnHowTheResponseIsCut)
+// An item of the generated messages, and what each kind of read makes of it.
+struct item {
+    const char* text;
+    const wchar_t* any;   // as an element of an any-type list
+    const wchar_t* real;  // as a double; null: not a number
+    const wchar_t* whole; // as a 32-bit integer; null: not one
+};
+constexpr item items[] = {
+    {"7", L"I4 7", L"7", L"7"},           {"-12", L"I4 -12", L"-12", L"-12"},     {"+007", L"I4 7", L"7", L"7"},
+    {"1.5", L"R8 1.5", L"1.5", L"2"},     {"-0.25", L"R8 -0.25", L"-0.25", L"0"}, {"2.5E1", L"R8 25", L"25", L"25"},
+    {"abc", L"'abc'", nullptr, nullptr},  {"4294967296", L"R8 4294967296", L"4294967296", nullptr},
+};
+
+// Messages of items between "," and LF, and how far the reads have taken them: the message, the
+// byte in it. A read that stops at a message's last byte leaves its end-of-file to the next.
+struct message_model {
+    struct message {
+        std::string text;
+        std::vector<const item*> items;
+        std::vector<std::size_t> starts, ends; // of each item's text
+    };
+    std::vector<message> messages;
+    std::size_t at = 0, offset = 0;
+
+    const message& m() const { return messages[at]; }
+    std::size_t size() const { return m().text.size(); }
+    void next_message() { ++at, offset = 0; }
+    std::wstring rest() const { return from_ansi(m().text.substr(offset)); }
+
+    std::wstring read_string() { const std::wstring text = rest(); return next_message(), text; }
+    void flush() { offset > 0 ? next_message() : void(); } // nothing read yet: nothing to drop
+    // The item that starts where the reads have got to, after the line feeds that a scan drops
+    // at its start; -1 at a "," or the end of the message.
+    int item_here()
+    {
+        while (offset < size() && m().text[offset] == '\n')
+            ++offset;
+        const auto found = std::ranges::find(m().starts, offset);
+        return found == m().starts.end() ? -1 : static_cast<int>(found - m().starts.begin());
+    }
+    // A read that fails takes the "," or LF behind the item it met.
+    std::wstring failed(int k, std::wstring error)
+    {
+        m().ends[k] == size() ? next_message() : void(offset = m().ends[k] + 1);
+        return error;
+    }
+    // A "," first is taken alone; the end of the message takes its end-of-file.
+    std::wstring nothing_here(std::wstring error)
+    {
+        offset == size() ? next_message() : void(++offset);
+        return error;
+    }
+    std::wstring read_number(bool flush)
+    {
+        const int k = item_here();
+        if (k < 0)
+            return nothing_here(no_number());
+        if (!m().items[k]->real)
+            return failed(k, no_number());
+        const std::wstring value = L"R8 " + std::wstring(m().items[k]->real);
+        flush || m().ends[k] == size() ? next_message() : void(offset = m().ends[k]);
+        return value;
+    }
+    std::wstring read_list(long code)
+    {
+        std::wstring elements;
+        int n = 0;
+        if (code == 8) {
+            for (std::size_t from = offset, to; from < size(); from = to + 1) {
+                to = std::min(m().text.find_first_of(",\n", from), size());
+                if (to > from) // empty items are skipped
+                    elements += L" '" + from_ansi(m().text.substr(from, to - from)) + L"'", ++n;
+            }
+            next_message();
+        } else {
+            const auto failure = [&](int item) {
+                return code == 12 ? terminated() : item_failure(item, code == 5);
+            };
+            int k = item_here();
+            if (k < 0)
+                return nothing_here(failure(1));
+            for (;; ++k) {
+                const item& it = *m().items[k];
+                const wchar_t* element = code == 12 ? it.any : code == 5 ? it.real : it.whole;
+                if (!element)
+                    return failed(k, it.real ? not_parsed() : failure(n + 1));
+                elements += L" " + std::wstring(element), ++n;
+                if (m().ends[k] == size() || m().text[m().ends[k]] == '\n')
+                    break; // the rest of the message is dropped
+            }
+            next_message();
+        }
+        return L"type " + std::to_wstring(code) + L" 0.." + std::to_wstring(n - 1) + L":" + elements;
+    }
+};
+
+// A few messages of items, some of several lines, ending at END with or without a final line
+// feed or at a line feed with the termination character's status; each arrives in chunks of
+// random sizes, read through input buffers of random sizes, which reads in between change.
+// Whatever the cuts, each read takes what the model says and leaves the rest to the next.
+TEST_F(Reading, ReadsInSequenceShareOutTheMessages)
 {
     const auto seed = static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
-    const char* const pieces[] = {"7", "-", "+", ".", "e", "E", "0", "99", "2147483647", "2147483648", "-2147483648",
-                                  "4294967296", "1e999", "1e-400", " ", "\r", "x", ";", ",", ",", ",", "\n"};
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1), length(1, 12);
-    for (int round = 0; round < 600; ++round) {
-        std::string response;
-        for (std::size_t n = length(random); n > 0; --n)
-            response += round % 3 ? pieces[pick(random)] : boundary_number(random) + (n % 4 ? "," : ";");
-        response += round % 2 ? "\n" : "";
-        for (const long code : {12L, 3L, 5L}) {
-            session.respond(response);
-            session.respond("next\n");
-            // The list, what the next read gives, and "next" behind that.
-            const auto list_then_next = [&] {
-                const std::wstring list = read_list(code);
-                const std::wstring next = read();
-                if (next != L"next\n") {
-                    EXPECT_EQ(read(), L"next\n");
-                }
-                return list + L" / " + next;
-            };
-            const std::wstring whole = list_then_next();
-            for (const char byte : response)
-                session.add_chunk(std::string(1, byte), status_count_reached);
-            session.add_chunk("", status_end);
-            session.respond("next\n");
-            ASSERT_EQ(list_then_next(), whole) << "code " << code << ": " << response;
+    const auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    const long buffer_sizes[] = {1, 2, 3, 5, 8, 13, 1000};
+    for (int round = 0; round < 300; ++round) {
+        message_model model;
+        for (std::size_t count = 1 + below(4); count > 0; --count) {
+            message_model::message message;
+            for (std::size_t n = below(5); n > 0; --n) {
+                message.items.push_back(&items[below(std::size(items))]);
+                message.starts.push_back(message.text.size());
+                message.text += message.items.back()->text;
+                message.ends.push_back(message.text.size());
+                message.text += n > 1 ? (below(4) ? "," : "\n") : "";
+            }
+            const long end = below(3) == 0 ? status_termination_character : status_end;
+            message.text += end == status_termination_character || below(2) ? "\n" : "";
+            for (std::size_t at = 0, size; at < message.text.size(); at += size) {
+                size = 1 + below(std::min<std::size_t>(message.text.size() - at, below(2) ? 4 : 64));
+                session.add_chunk(message.text.substr(at, size), at + size < message.text.size() ? status_count_reached : end);
+            }
+            if (message.text.empty())
+                session.add_chunk("", status_end);
+            model.messages.push_back(std::move(message));
         }
-        clear_thread_error();
-    }
-    // Integers that leading zeros make long are still integers, however they arrive.
-    for (const auto& [response, result] :
-         {std::pair{"1,00000000001\n", L"type 12 0..1: I4 1 I4 1"},
-          {"1,02147483647\n", L"type 12 0..1: I4 1 I4 2147483647"},
-          {"1,+00000000007,5\n", L"type 12 0..2: I4 1 I4 7 I4 5"},
-          {"-0002147483648,02147483648\n", L"type 12 0..1: I4 -2147483648 R8 2.14748e+09"}}) {
-        session.respond(response);
-        EXPECT_EQ(read_list(12), result);
-    }
-    // One list of a few hundred bytes in chunks of every size.
-    std::string list;
-    for (int i = 0; i < 40; ++i)
-        list += std::to_string(i * 37 % 1000) + (i % 3 ? ".25" : "") + (i % 7 == 0 ? ", text " : "") + ",";
-    list += "-1e-3\nrest\n";
-    session.respond(list);
-    const std::wstring whole = read_list(12);
-    EXPECT_EQ(whole.substr(0, 34), L"type 12 0..46: I4 0 ' text ' R8 37");
-    for (std::size_t size = 1; size < list.size(); ++size) {
-        for (std::size_t at = 0; at < list.size(); at += size)
-            session.add_chunk(list.substr(at, size), at + size < list.size() ? status_count_reached : status_end);
-        session.respond("next\n");
-        ASSERT_EQ(read_list(12), whole) << "chunks of " << size;
-        ASSERT_EQ(read(), L"next\n");
+        long in_size = buffer_sizes[below(std::size(buffer_sizes))];
+        ASSERT_EQ(io->SetBufferSize(BufferMask(0x10), in_size), S_OK);
+        std::string log = "buffer " + std::to_string(in_size) + ", messages";
+        for (const auto& message : model.messages)
+            log += " " + ::testing::PrintToString(message.text);
+        while (model.at < model.messages.size()) {
+            const std::size_t op = below(10), calls = session.calls().size();
+            std::wstring got, expected;
+            if (op == 0)
+                log += ", ReadString", got = read(), expected = model.read_string();
+            else if (op <= 2)
+                log += op == 1 ? ", ReadNumber" : ", ReadNumber flushing", got = read_number(op == 2),
+                expected = model.read_number(op == 2);
+            else if (op <= 6) {
+                const long code = std::array{12L, 5L, 3L, 8L}[op - 3];
+                log += ", ReadList " + std::to_string(code), got = read_list(code), expected = model.read_list(code);
+            } else if (op == 7) {
+                log += ", FlushRead", got = outcome(io->FlushRead()), expected = outcome(S_OK), model.flush();
+            } else {
+                in_size = buffer_sizes[below(std::size(buffer_sizes))];
+                log += ", SetBufferSize " + std::to_string(in_size);
+                got = outcome(io->SetBufferSize(BufferMask(0x10), in_size)), expected = outcome(S_OK), model.flush();
+            }
+            for (std::size_t i = calls; i < session.calls().size(); ++i) {
+                const session_call& call = session.calls()[i];
+                if (call.op == session_op::read || call.op == session_op::read_string)
+                    got += call.count == (call.op == session_op::read ? in_size : 1000) ? L"" : L" (read count)";
+            }
+            ASSERT_EQ(got, expected) << log;
+        }
+        ASSERT_EQ(read(), session_failure(session_timed_out, session_timeout)) << log << ": all taken, no more";
     }
 }
 

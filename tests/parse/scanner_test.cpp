@@ -1,8 +1,7 @@
-// The response scanner: tokens and values of responses, the token buffer's limits, and the
-// automaton against a matcher written from the rules by brute force.
+// The response scanner: tokens and values of responses, the token buffer's limits. The rules
+// themselves are matched by brute force in reading_test.
 #include <gtest/gtest.h>
 #include <cstdio>
-#include <random>
 #include "format/ieee488_formatter.hpp"
 #include "parse/formattedio_scan.hpp"
 #include "platform/ansi.hpp"
@@ -126,93 +125,6 @@ TEST(Scanner, CutsResponsesIntoTokens)
     };
     for (const auto& row : rows)
         EXPECT_EQ(scan(row.response, row.kind, row.separators), row.tokens) << shown(row.response);
-}
-
-// ---- the automaton against the rules, matched by brute force
-
-bool blank(char c) { return static_cast<unsigned char>(c) <= 0x20 && c != '\n'; }
-bool digit(char c) { return c >= '0' && c <= '9'; }
-
-struct cursor {
-    std::string_view text;
-    std::size_t at = 0;
-    bool take(bool (*is)(char)) { return at < text.size() && is(text[at]) ? ++at, true : false; }
-    bool take(char c) { return at < text.size() && text[at] == c ? ++at, true : false; }
-    void skip(bool (*is)(char)) { while (take(is)) {} }
-    bool sign() { return take('+') || take('-'); }
-    bool done() const { return at == text.size(); }
-};
-
-// blanks, optional sign, blanks, digits, blanks: rule 1, and the exponent's tail
-bool integer_form(std::string_view text)
-{
-    cursor c{text};
-    c.skip(blank), c.sign(), c.skip(blank);
-    if (!c.take(digit))
-        return false;
-    c.skip(digit), c.skip(blank);
-    return c.done();
-}
-
-bool real_form(std::string_view text)
-{
-    cursor a{text};
-    if (a.take(digit) && (a.skip(digit), a.take('.')) && (a.skip(digit), a.skip(blank), a.done()))
-        return true;
-    cursor b{text};
-    b.skip(blank), b.sign(), b.skip(blank), b.skip(digit);
-    return b.take('.') && b.take(digit) && (b.skip(digit), b.done());
-}
-
-bool exponent_form(std::string_view text)
-{
-    for (std::size_t e = 0; e < text.size(); ++e)
-        if ((text[e] == 'e' || text[e] == 'E') && (integer_form(text.substr(0, e)) || real_form(text.substr(0, e))) &&
-            integer_form(text.substr(e + 1)))
-            return true;
-    return false;
-}
-
-bool string_start(std::string_view text)
-{
-    const unsigned char c = static_cast<unsigned char>(text[0]);
-    return text.size() == 1 && c < 0x80 && c != '\n' && c != '\r' && c != ',';
-}
-
-scan_automaton::match reference_match(std::string_view text)
-{
-    bool (*const rules[])(std::string_view) = {
-        integer_form, [](std::string_view t) { return t == ","; }, real_form, exponent_form,
-        [](std::string_view t) { return t == "\n"; }, string_start};
-    for (std::size_t length = text.size(); length > 0; --length)
-        for (int rule = 0; rule < 6; ++rule)
-            if (rules[rule](text.substr(0, length)))
-                return {static_cast<scan_rule>(rule + 1), length};
-    return {no_rule, 0};
-}
-
-TEST(Scanner, AutomatonMatchesTheRulesLongestFirstThenLowest)
-{
-    const std::string alphabet("0123456789+-.eE \t\r\n,;aZ\0\x80", 26);
-    std::mt19937 random(20261206);
-    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1), length(1, 9);
-    int mismatches = 0;
-    for (int i = 0; i < 200000 && mismatches < 10; ++i) {
-        std::string text(length(random), ' ');
-        for (char& c : text)
-            c = alphabet[pick(random)];
-        const auto found = scan_automaton::longest(scan_condition::response, text);
-        const auto expected = reference_match(text);
-        if (found.rule != expected.rule || found.length != expected.length) {
-            ++mismatches;
-            ADD_FAILURE() << shown(text) << ": rule " << int(found.rule) << " length " << found.length
-                          << ", expected rule " << int(expected.rule) << " length " << expected.length;
-        }
-        const bool initial = static_cast<unsigned char>(text[0]) < 0x80 && text[0] != '\n';
-        const auto first = scan_automaton::longest(scan_condition::initial, text);
-        EXPECT_EQ(first.rule, initial ? initial_rule : no_rule);
-        EXPECT_EQ(first.length, initial ? 1u : 0u);
-    }
 }
 
 } // namespace
