@@ -226,6 +226,18 @@ TEST(Scanner, AutomatonMatchesTheRulesLongestFirstThenLowest)
     }
 }
 
+// A number token's value, "I4 5" or "R8 1.5"; empty when it is too large for a double.
+std::wstring token_value(const std::string& text, scan_rule rule)
+{
+    char* end = nullptr;
+    const double converted = std::strtod(text.c_str(), &end);
+    const double real = end == text.c_str() ? 0 : converted; // no number is 0 (a C library may say -0 after a sign)
+    const long integer = std::strtol(text.c_str(), nullptr, 10);
+    if (rule == integer_rule && integer == real)
+        return L"I4 " + std::to_wstring(integer);
+    return std::isfinite(real) ? r8(real) : L"";
+}
+
 // What a list read makes of one item, the text between separators: "I4 5", "R8 1.5", "'text'";
 // empty when every byte of it starts nothing and is dropped. A number token must be the whole item.
 std::wstring item_by_the_rules(std::string_view item)
@@ -233,14 +245,9 @@ std::wstring item_by_the_rules(std::string_view item)
     for (; !item.empty(); item.remove_prefix(1)) {
         const auto [rule, length] = reference_match(item);
         const std::string text(item);
-        const double real = std::strtod(text.c_str(), nullptr);
-        const long integer = std::strtol(text.c_str(), nullptr, 10);
-        if (rule == integer_rule && length == text.size() && integer == real)
-            return L"I4 " + std::to_wstring(integer);
-        if (rule != no_rule && rule != string_rule && length == text.size() && std::isfinite(real))
-            return r8(real);
+        const std::wstring value = rule != string_rule && length == text.size() ? token_value(text, rule) : L"";
         if (rule != no_rule)
-            return L"'" + from_ansi(text.substr(0, text.find('\0'))) + L"'";
+            return value.empty() ? L"'" + from_ansi(text.substr(0, text.find('\0'))) + L"'" : value;
     }
     return {};
 }
@@ -270,7 +277,7 @@ TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
             bad_double = bad_double ? bad_double : value.empty() || value[0] == L'\'' ? n : 0;
             any += L" " + value;
             if (value.starts_with(L"I4") || value.starts_with(L"R8"))
-                doubles += L" " + (value[0] == L'I' ? r8(std::stol(value.substr(3))) : value).substr(3);
+                doubles += L" " + r8(std::stod(value.substr(3))).substr(3);
         }
         response += below(2) ? "\n" : "";
         const std::wstring bounds = L" 0.." + std::to_wstring(items - 1) + L":";
@@ -287,11 +294,12 @@ TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
         std::wstring number = no_number(), rest;
         for (std::size_t at = 0; at < first.size(); ++at) {
             const auto [rule, length] = reference_match(std::string_view(first).substr(at));
-            const double real = std::strtod(first.substr(at, length).c_str(), nullptr);
-            if (rule == integer_rule || rule == real_rule || rule == exponent_rule)
-                number = std::isfinite(real) ? r8(real) : no_number(), rest = from_ansi(response.substr(at + length));
-            if (rule != no_rule)
-                break;
+            if (rule == no_rule)
+                continue;
+            const std::wstring value = rule == string_rule ? L"" : token_value(first.substr(at, length), rule);
+            number = value.empty() ? no_number() : r8(std::stod(value.substr(3)));
+            rest = from_ansi(response.substr(at + length));
+            break;
         }
         in_each_cut(response, [&] {
             EXPECT_EQ(read_number(false), number);
@@ -356,25 +364,17 @@ TEST_F(Reading, ListsBySeparatorsAndTheirFailures)
 TEST_F(Reading, LongListsKeepEveryValueInOrder)
 {
     std::string response;
-    for (int i = 0; i < 40000; ++i)
-        response += std::to_string(i) + (i % 5 ? "," : ".5,");
-    response.back() = '\n';
-    for (const VARTYPE type : {VT_I4, VT_R8, VT_VARIANT, VT_I4}) {
-        session.respond(response);
-        unique_variant result;
-        ASSERT_EQ(io->ReadList(NumberType(type), nullptr, result.get()), S_OK);
-        unique_variant element;
-        for (LONG i = 0; i < 40000; ++i) {
-            const HRESULT hr = SafeArrayGetElement(V_ARRAY(result.get()), &i, type == VT_VARIANT ? static_cast<void*>(element.get())
-                                                                                                   : &element.get()->llVal);
-            if (type != VT_VARIANT)
-                V_VT(element.get()) = type;
-            ASSERT_EQ(hr, S_OK);
-            ASSERT_EQ(element.change_type(VT_R8), S_OK);
-            const double read = i % 5 ? i : i + 0.5;
-            const double expected = type == VT_I4 ? std::nearbyint(read) : read; // halves to even
-            ASSERT_EQ(V_R8(element.get()), expected) << "element " << i << " of type " << type;
-        }
+    std::wstring any = L"type 12 0..39999:", doubles = L"type 5 0..39999:", wholes = L"type 3 0..39999:";
+    for (int i = 0; i < 40000; ++i) {
+        const double value = i % 5 ? i : i + 0.5;
+        response += (i ? "," : "") + std::to_string(i) + (i % 5 ? "" : ".5");
+        any += L" " + (i % 5 ? L"I4 " + std::to_wstring(i) : r8(value));
+        doubles += L" " + r8(value).substr(3);
+        wholes += L" " + std::to_wstring(std::lrint(value)); // halves to even
+    }
+    for (const auto& [code, list] : {std::pair{3L, wholes}, {5L, doubles}, {12L, any}, {3L, wholes}}) {
+        session.respond(response + "\n");
+        EXPECT_TRUE(read_list(code) == list) << "type " << code;
     }
 }
 
@@ -405,107 +405,74 @@ TEST_F(Reading, ListBeforeASessionFailure)
     }
 }
 
-// ---- reads in sequence against a model of how a stream of messages is shared out among them
+// ---- reads in sequence against a model of how they share out a stream of messages
 
-// An item of the generated messages, and what each kind of read makes of it.
-struct item {
-    const char* text;
-    const wchar_t* any;   // as an element of an any-type list
-    const wchar_t* real;  // as a double; null: not a number
-    const wchar_t* whole; // as a 32-bit integer; null: not one
-};
-constexpr item items[] = {
-    {"7", L"I4 7", L"7", L"7"},           {"-12", L"I4 -12", L"-12", L"-12"},     {"+007", L"I4 7", L"7", L"7"},
-    {"1.5", L"R8 1.5", L"1.5", L"2"},     {"-0.25", L"R8 -0.25", L"-0.25", L"0"}, {"2.5E1", L"R8 25", L"25", L"25"},
-    {"abc", L"'abc'", nullptr, nullptr},  {"4294967296", L"R8 4294967296", L"4294967296", nullptr},
-};
-
-// Messages of items between "," and LF, and how far the reads have taken them: the message, the
-// byte in it. A read that stops at a message's last byte leaves its end-of-file to the next.
+// Messages as their parts: items, each followed by its "," or LF but the last one at END.
+// Reads stop between parts; a read that stops after a message's last byte leaves the
+// end-of-file of the message to the next read.
 struct message_model {
-    struct message {
-        std::string text;
-        std::vector<const item*> items;
-        std::vector<std::size_t> starts, ends; // of each item's text
-    };
-    std::vector<message> messages;
-    std::size_t at = 0, offset = 0;
+    std::vector<std::vector<std::string>> messages;
+    std::size_t at = 0, part = 0; // the message, and its first part that no read has taken
 
-    const message& m() const { return messages[at]; }
-    std::size_t size() const { return m().text.size(); }
-    void next_message() { ++at, offset = 0; }
-    std::wstring rest() const { return from_ansi(m().text.substr(offset)); }
+    const std::vector<std::string>& m() const { return messages[at]; }
+    std::wstring next(std::wstring result) { return ++at, part = 0, result; }
+    std::wstring stop_at(std::size_t to, std::wstring result) { return part = to, result; }
+    // Where a scan starts, past the line feeds that it drops: an item, or null at a "," or the end.
+    const std::string* item()
+    {
+        while (part < m().size() && m()[part] == "\n")
+            ++part;
+        return part < m().size() && m()[part] != "," ? &m()[part] : nullptr;
+    }
+    // A "," met first is taken alone; at the end the end-of-file is taken.
+    std::wstring nothing(std::wstring error) { return part == m().size() ? next(error) : stop_at(part + 1, error); }
+    // A failed item is taken with the "," or LF behind it.
+    std::wstring failed(std::wstring error) { return part + 2 > m().size() ? next(error) : stop_at(part + 2, error); }
 
-    std::wstring read_string() { const std::wstring text = rest(); return next_message(), text; }
-    void flush() { offset > 0 ? next_message() : void(); } // nothing read yet: nothing to drop
-    // The item that starts where the reads have got to, after the line feeds that a scan drops
-    // at its start; -1 at a "," or the end of the message.
-    int item_here()
+    std::wstring read_string()
     {
-        while (offset < size() && m().text[offset] == '\n')
-            ++offset;
-        const auto found = std::ranges::find(m().starts, offset);
-        return found == m().starts.end() ? -1 : static_cast<int>(found - m().starts.begin());
+        std::string rest;
+        for (std::size_t i = part; i < m().size(); ++i)
+            rest += m()[i];
+        return next(from_ansi(rest));
     }
-    // A read that fails takes the "," or LF behind the item it met.
-    std::wstring failed(int k, std::wstring error)
-    {
-        m().ends[k] == size() ? next_message() : void(offset = m().ends[k] + 1);
-        return error;
-    }
-    // A "," first is taken alone; the end of the message takes its end-of-file.
-    std::wstring nothing_here(std::wstring error)
-    {
-        offset == size() ? next_message() : void(++offset);
-        return error;
-    }
+    void flush() { part > 0 ? void(next({})) : void(); } // nothing read of the message yet: nothing dropped
     std::wstring read_number(bool flush)
     {
-        const int k = item_here();
-        if (k < 0)
-            return nothing_here(no_number());
-        if (!m().items[k]->real)
-            return failed(k, no_number());
-        const std::wstring value = L"R8 " + std::wstring(m().items[k]->real);
-        flush || m().ends[k] == size() ? next_message() : void(offset = m().ends[k]);
-        return value;
+        const std::wstring value = item() ? item_by_the_rules(*item()) : L"";
+        if (value.empty() || value[0] == L'\'')
+            return value.empty() ? nothing(no_number()) : failed(no_number());
+        const std::wstring result = r8(std::stod(value.substr(3)));
+        return flush || part + 1 == m().size() ? next(result) : stop_at(part + 1, result);
     }
     std::wstring read_list(long code)
     {
         std::wstring elements;
         int n = 0;
-        if (code == 8) {
-            for (std::size_t from = offset, to; from < size(); from = to + 1) {
-                to = std::min(m().text.find_first_of(",\n", from), size());
-                if (to > from) // empty items are skipped
-                    elements += L" '" + from_ansi(m().text.substr(from, to - from)) + L"'", ++n;
-            }
-            next_message();
-        } else {
-            const auto failure = [&](int item) {
-                return code == 12 ? terminated() : item_failure(item, code == 5);
-            };
-            int k = item_here();
-            if (k < 0)
-                return nothing_here(failure(1));
-            for (;; ++k) {
-                const item& it = *m().items[k];
-                const wchar_t* element = code == 12 ? it.any : code == 5 ? it.real : it.whole;
-                if (!element)
-                    return failed(k, it.real ? not_parsed() : failure(n + 1));
-                elements += L" " + std::wstring(element), ++n;
-                if (m().ends[k] == size() || m().text[m().ends[k]] == '\n')
-                    break; // the rest of the message is dropped
-            }
-            next_message();
+        for (std::size_t i = part; code == 8 && i < m().size(); ++i) // every item to the end
+            if (m()[i] != "," && m()[i] != "\n")
+                elements += L" '" + from_ansi(m()[i]) + L"'", ++n;
+        if (code != 8 && !item())
+            return nothing(code == 12 ? terminated() : item_failure(1, code == 5));
+        for (; code != 8; part += 2) { // items up to a line feed or the end
+            std::wstring element = item_by_the_rules(m()[part]);
+            LONG whole = 0;
+            if (code != 12 && element[0] == L'\'')
+                return failed(item_failure(n + 1, code == 5));
+            if (code == 3 && FAILED(VarI4FromR8(std::stod(element.substr(3)), &whole)))
+                return failed(not_parsed());
+            element = code == 12 ? element : code == 5 ? r8(std::stod(element.substr(3))).substr(3) : std::to_wstring(whole);
+            elements += L" " + element, ++n;
+            if (part + 1 == m().size() || m()[part + 1] == "\n")
+                break; // the rest of the message is dropped
         }
-        return L"type " + std::to_wstring(code) + L" 0.." + std::to_wstring(n - 1) + L":" + elements;
+        return next(L"type " + std::to_wstring(code) + L" 0.." + std::to_wstring(n - 1) + L":" + elements);
     }
 };
 
 // A few messages of items, some of several lines, ending at END with or without a final line
-// feed or at a line feed with the termination character's status; each arrives in chunks of
-// random sizes, read through input buffers of random sizes, which reads in between change.
+// feed or at a line feed with the termination character's status. Each arrives in chunks of
+// random sizes, read through input buffers of random sizes that reads in between change.
 // Whatever the cuts, each read takes what the model says and leaves the rest to the next.
 TEST_F(Reading, ReadsInSequenceShareOutTheMessages)
 {
@@ -513,35 +480,35 @@ TEST_F(Reading, ReadsInSequenceShareOutTheMessages)
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     const auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    const char* const items[] = {"7", "-12", "+007", "1.5", "-0.25", "2.5E1", "abc", "4294967296"};
     const long buffer_sizes[] = {1, 2, 3, 5, 8, 13, 1000};
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 300 && !HasFailure(); ++round) {
         message_model model;
+        std::string log = "messages";
         for (std::size_t count = 1 + below(4); count > 0; --count) {
-            message_model::message message;
-            for (std::size_t n = below(5); n > 0; --n) {
-                message.items.push_back(&items[below(std::size(items))]);
-                message.starts.push_back(message.text.size());
-                message.text += message.items.back()->text;
-                message.ends.push_back(message.text.size());
-                message.text += n > 1 ? (below(4) ? "," : "\n") : "";
-            }
-            const long end = below(3) == 0 ? status_termination_character : status_end;
-            message.text += end == status_termination_character || below(2) ? "\n" : "";
-            for (std::size_t at = 0, size; at < message.text.size(); at += size) {
-                size = 1 + below(std::min<std::size_t>(message.text.size() - at, below(2) ? 4 : 64));
-                session.add_chunk(message.text.substr(at, size), at + size < message.text.size() ? status_count_reached : end);
-            }
-            if (message.text.empty())
+            std::vector<std::string> parts;
+            for (std::size_t n = below(5); n > 0; --n)
+                parts.push_back(items[below(std::size(items))]), parts.push_back(below(4) ? "," : "\n");
+            const long end = below(3) ? status_end : status_termination_character;
+            if (!parts.empty() && (end == status_end && below(2)))
+                parts.pop_back(); // no line feed at the end
+            else if (!parts.empty())
+                parts.back() = "\n";
+            std::string text;
+            for (const std::string& part : parts)
+                text += part;
+            if (text.empty())
                 session.add_chunk("", status_end);
-            model.messages.push_back(std::move(message));
+            for (std::size_t at = 0, size; at < text.size(); at += size) {
+                size = 1 + below(std::min<std::size_t>(text.size() - at, below(2) ? 4 : 64));
+                session.add_chunk(text.substr(at, size), at + size < text.size() ? status_count_reached : end);
+            }
+            log += " " + ::testing::PrintToString(text) + (end ? "(TC)" : "");
+            model.messages.push_back(std::move(parts));
         }
-        long in_size = buffer_sizes[below(std::size(buffer_sizes))];
-        ASSERT_EQ(io->SetBufferSize(BufferMask(0x10), in_size), S_OK);
-        std::string log = "buffer " + std::to_string(in_size) + ", messages";
-        for (const auto& message : model.messages)
-            log += " " + ::testing::PrintToString(message.text);
-        while (model.at < model.messages.size()) {
-            const std::size_t op = below(10), calls = session.calls().size();
+        long in_size = 0;
+        for (std::size_t op = 8; model.at < model.messages.size(); op = below(10)) {
+            const std::size_t calls = session.calls().size();
             std::wstring got, expected;
             if (op == 0)
                 log += ", ReadString", got = read(), expected = model.read_string();
@@ -551,21 +518,18 @@ TEST_F(Reading, ReadsInSequenceShareOutTheMessages)
             else if (op <= 6) {
                 const long code = std::array{12L, 5L, 3L, 8L}[op - 3];
                 log += ", ReadList " + std::to_string(code), got = read_list(code), expected = model.read_list(code);
-            } else if (op == 7) {
-                log += ", FlushRead", got = outcome(io->FlushRead()), expected = outcome(S_OK), model.flush();
             } else {
-                in_size = buffer_sizes[below(std::size(buffer_sizes))];
-                log += ", SetBufferSize " + std::to_string(in_size);
-                got = outcome(io->SetBufferSize(BufferMask(0x10), in_size)), expected = outcome(S_OK), model.flush();
+                in_size = op == 7 ? in_size : buffer_sizes[below(std::size(buffer_sizes))];
+                log += op == 7 ? ", FlushRead" : ", SetBufferSize " + std::to_string(in_size), model.flush();
+                got = outcome(op == 7 ? io->FlushRead() : io->SetBufferSize(BufferMask(0x10), in_size)), expected = outcome(S_OK);
             }
-            for (std::size_t i = calls; i < session.calls().size(); ++i) {
-                const session_call& call = session.calls()[i];
-                if (call.op == session_op::read || call.op == session_op::read_string)
-                    got += call.count == (call.op == session_op::read ? in_size : 1000) ? L"" : L" (read count)";
-            }
+            // Reads of a message ask for the buffer's size, draining for 1000 bytes.
+            for (std::size_t i = calls; i < session.calls().size(); ++i)
+                if (const session_call& call = session.calls()[i]; call.op == session_op::read || call.op == session_op::read_string)
+                    got += call.count == (call.op == session_op::read ? in_size : 1000) ? L"" : L" (count asked)";
             ASSERT_EQ(got, expected) << log;
         }
-        ASSERT_EQ(read(), session_failure(session_timed_out, session_timeout)) << log << ": all taken, no more";
+        ASSERT_EQ(read(), session_failure(session_timed_out, session_timeout)) << log << ": nothing more";
     }
 }
 
