@@ -48,22 +48,15 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
     EXPECT_EQ(outcome(write(L"")), component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033));
 }
 
-// One response at a time; a failed read leaves the out argument null and the stream good.
+// A failed read leaves the out argument null and the stream good; bytes above 0x7F come through
+// the ANSI code page. How reads share out messages is tested with the other reads.
 TEST_F(FmtdioStrings, ReadsOneWholeResponseAtATime)
 {
     BSTR text = reinterpret_cast<BSTR>(0x1234);
-    EXPECT_EQ(outcome(io->ReadString(&text)),
-              session_failure(session_timed_out, session_timeout)); // nothing scripted
+    EXPECT_EQ(outcome(io->ReadString(&text)), session_failure(session_timed_out, session_timeout)); // nothing scripted
     EXPECT_EQ(text, nullptr);
-    session.respond("hello\n");
-    session.respond("first chunk, second chunk\n", {13});
-    session.respond("\xe9\x80\n");
-    session.respond("", {}, status_termination_character);
-    session.respond(std::string(2500, 'r'), {1000, 1000});
-    for (const std::wstring& expected : {std::wstring(L"hello\n"), std::wstring(L"first chunk, second chunk\n"),
-                                         std::wstring(L"\u00e9\u20ac\n"), std::wstring()})
-        EXPECT_EQ(read(), expected);
-    EXPECT_EQ(read(), std::wstring(2500, L'r'));
+    session.respond("\xe9\x80\n", {1});
+    EXPECT_EQ(read(), L"\u00e9\u20ac\n");
 }
 
 // A failed intermediate chunk is dropped, so the requested END finds an empty buffer.

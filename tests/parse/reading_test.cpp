@@ -79,9 +79,9 @@ protected:
         return SUCCEEDED(hr) ? array_text(*result) : outcome(hr);
     }
     // Runs check over the response in one piece and then one byte per session read, each time
-    // followed by "next\n", which check must leave as the next response.
+    // followed by "next\n"; ReadString must then return the rest that check left, and "next\n".
     template <typename Check>
-    void in_each_cut(const std::string& response, Check&& check)
+    void in_each_cut(const std::string& response, Check&& check, const std::wstring& rest = L"next\n")
     {
         for (const bool bytewise : {false, true}) {
             SCOPED_TRACE(bytewise ? "one byte per read" : "whole");
@@ -91,14 +91,10 @@ protected:
                 session.respond(response);
             session.respond("next\n");
             check();
+            if (rest != L"next\n") {
+                EXPECT_EQ(read(), rest);
+            }
             EXPECT_EQ(read(), L"next\n");
-        }
-    }
-    // What ReadString returns before "next\n".
-    void then(const std::wstring& next)
-    {
-        if (next != L"next\n") {
-            EXPECT_EQ(read(), next);
         }
     }
 };
@@ -132,16 +128,12 @@ TEST_F(Reading, WhiteSpaceAroundAndInsideNumbers)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.response));
-        in_each_cut(row.response, [&] { EXPECT_EQ(read_number(false), row.number); then(row.rest); });
-        in_each_cut(row.response, [&] { // a failed read drops nothing
-            EXPECT_EQ(read_number(true), row.number);
-            then(row.number == no_number() ? row.rest : L"next\n");
-        });
-        in_each_cut(row.response, [&] { EXPECT_EQ(read_list(12), row.list); then(row.after); });
+        in_each_cut(row.response, [&] { EXPECT_EQ(read_number(false), row.number); }, row.rest);
+        in_each_cut(row.response, [&] { EXPECT_EQ(read_list(12), row.list); }, row.after);
     }
 }
 
-// ---- the rules: the automaton and, through the reads, the values
+// ---- the rules: the automaton, and through the reads the values
 
 // The rules as regular expressions, in priority order: blanks, signs, digits, points, exponents;
 // ","; LF; a byte that starts a string.
@@ -254,22 +246,25 @@ TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
                 continue;
             const std::wstring value = rule == string_rule ? L"" : token_value(first.substr(at, length), rule);
             number = value.empty() ? no_number() : r8(std::stod(value.substr(3)));
-            rest = from_ansi(response.substr(at + length));
+            rest = value.empty() ? L"" : from_ansi(response.substr(at + length));
             break;
         }
         in_each_cut(response, [&] {
             EXPECT_EQ(read_number(false), number);
-            number == no_number() ? void(io->FlushRead()) : then(rest.empty() ? L"next\n" : rest);
-        });
+            if (number == no_number())
+                io->FlushRead();
+        }, rest.empty() ? L"next\n" : rest);
         if (HasFailure())
             break;
     }
 }
 
-// Lists of strings, separator arguments, and failures; the last column is what ReadString then
-// returns: what the scanner took, read ahead too, is gone, the rest stays.
-TEST_F(Reading, ListsBySeparatorsAndTheirFailures)
+// Responses cut into items, with separator arguments, for lists of strings and of any type, and
+// for ReadNumber keeping (code 0) and dropping (code 1) the rest; the last column is what ReadString
+// then returns: what the reader took, read ahead too, is gone, the rest stays.
+TEST_F(Reading, ResponsesCutIntoItems)
 {
+    const std::string nul(1, '\0');
     const struct {
         long code;
         std::string response;
@@ -278,27 +273,45 @@ TEST_F(Reading, ListsBySeparatorsAndTheirFailures)
         std::optional<std::wstring_view> separators = std::nullopt;
     } rows[] = {
         {8, "a, b;;c\nd", L"type 8 0..3: 'a' ' b' 'c' 'd'"},
-        {8, "\"a,b\"\n", L"type 8 0..1: '\"a' 'b\"'"},
         {8, "\n", L"type 8 0..-1:"},
-        {8, std::string("x\x80y\0z,\xe9\n", 8), L"type 8 0..1: 'x\u20acy' '\u00e9'"},
+        {8, "x\x80y" + nul + "z,\xe9\n", L"type 8 0..1: 'x\u20acy' '\u00e9'"},
+        {12, "\n\n1,\"a,b\",#H1F", L"type 12 0..3: I4 1 '\"a' 'b\"' '#H1F'"},
+        {12, "5.,+5.; 5.,12x,1.2.3,1e5x", L"type 12 0..5: R8 5 '+5.' ' 5.' '12x' '1.2.3' '1e5x'"},
+        {12, "+,-,.,e", L"type 12 0..3: '+' '-' '.' 'e'"},
+        {12, "4294967296,-2147483648,2147483647,2147483648,-0002147483648,00000000001\n",
+         L"type 12 0..5: R8 4294967296 I4 -2147483648 I4 2147483647 R8 2147483648 I4 -2147483648 I4 1"},
+        {12, "1e999,-1E+999,1e-400,4.9e-324,2.2250738585072011e-308\n",
+         L"type 12 0..4: '1e999' '-1E+999' R8 0 R8 5e-324 R8 2.225073858507201e-308"},
+        {12, "0.1,123456789012345678901234567890,9007199254740993,.5e1,-.5\n",
+         L"type 12 0..4: R8 0.1 R8 1.2345678901234568e+29 R8 9007199254740992 R8 5 R8 -0.5"},
+        {12, "a\x80" "b,\x80" "c,\x7f" "1\n", L"type 12 0..2: 'a\u20acb' 'c' '\x7f" L"1'"},
+        {12, "\x80\n\xff" "7", L"type 12 0..0: I4 7"},
+        {12, "\n\x80", terminated()},
+        {12, "1" + nul + "2,a" + nul + "b", L"type 12 0..1: '1' 'a'"},
         {12, "1;2,5\n", L"type 12 0..1: I4 1 '2,5'", L"next\n", L";"},
-        {12, "1;2:3,4\n", L"type 12 0..2: I4 1 I4 2 '3,4'", L"next\n", L";:"},
-        {8, std::string("a\0b,c\n", 6), L"type 8 0..0: 'a'", L"next\n", std::wstring_view(L"\0,", 2)},
+        {12, "123:4567890:12345678;1,5\n", L"type 12 0..3: I4 123 I4 4567890 I4 12345678 '1,5'", L"next\n", L";:"},
+        {8, "a" + nul + "b,c\n", L"type 8 0..0: 'a'", L"next\n", std::wstring_view(L"\0,", 2)},
         {8, "a;b,c\n", L"type 8 0..1: 'a' 'b,c'", L"next\n", std::wstring_view(L";\0,", 3)},
         {12, "1;2,3\n", L"type 12 0..1: I4 1 '2,3'", L"next\n", std::wstring_view(L";\0,", 3)},
+        {0, "+5.\n", L"R8 5", L".\n"},
+        {1, "1.5,2,3\n", L"R8 1.5"},
+        {0, "1e999,2\n", no_number()},
+        {0, "abc,2\n", no_number(), L"2\n"},
         {5, "1,,2\n", item_failure(2, true), L"2\n"},
         {3, "1,2,\n", item_failure(3, false), L""},
-        {5, "a,,b\n", item_failure(1, true), L",b\n"},
         {12, "a,,b\n", terminated(), L"b\n"},
-        {5, "1 2\n", item_failure(1, true), L""},
-        {12, "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30 31 32 33 34 35,9\n",
-         L"type 12 0..1: '1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30 31 32 "
-         L"33 34 35' I4 9"},
-        {5, std::string(100, '1') + "\n", not_parsed(), L"\n"},
+        // The token buffer holds 100 bytes; a string item is not limited.
+        {12, std::string(99, '9') + "\n", L"type 12 0..0: R8 1e+99"},
+        {12, std::string(100, '9'), not_parsed(), L""},
+        {12, std::string(98, ' ') + "5\n", L"type 12 0..0: I4 5"},
+        {12, std::string(99, ' ') + "5\n", not_parsed(), L"\n"},
+        {12, std::string(150, 'x'), L"type 12 0..0: '" + std::wstring(150, L'x') + L"'"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.response);
-        in_each_cut(row.response, [&] { EXPECT_EQ(read_list(row.code, row.separators), row.result); then(row.next); });
+        SCOPED_TRACE(::testing::PrintToString(row.response));
+        in_each_cut(row.response, [&] {
+            EXPECT_EQ(row.code > 1 ? read_list(row.code, row.separators) : read_number(row.code), row.result);
+        }, row.next);
     }
 }
 

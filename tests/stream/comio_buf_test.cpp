@@ -1,5 +1,6 @@
-// comio_buf over a scripted session: input chunks, the end of a message, draining and
-// resizing, the bulk path; errors and destruction. Output framing is tested through WriteString.
+// comio_buf over a scripted session: where a message ends, byte by byte and on the bulk path;
+// errors and destruction. Output framing is tested through WriteString, reads in sequence and
+// draining through ReadNumber and ReadList.
 #include <gtest/gtest.h>
 #include <array>
 #include <memory>
@@ -26,14 +27,9 @@ std::string get_to_eof(comio_buf& buffer)
 // Collects what read_message hands over.
 struct collected final : message_sink {
     std::string bytes;
-    std::vector<std::size_t> pieces;
     void take(std::span<const unsigned char> b) override { add(b.data(), b.size()); }
     void take(unique_safearray chunk, std::size_t count) override { add(safearray_data(chunk.get()).bytes(), count); }
-    void add(const unsigned char* data, std::size_t count)
-    {
-        bytes.append(reinterpret_cast<const char*>(data), count);
-        pieces.push_back(count);
-    }
+    void add(const unsigned char* data, std::size_t count) { bytes.append(reinterpret_cast<const char*>(data), count); }
 };
 
 // A buffer over a scripted session; the session must have every reference back at the end.
@@ -59,8 +55,7 @@ TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
         std::vector<std::pair<std::string, long>> response; // read 4 bytes at a time
         lines messages;  // each up to its one end-of-file
     } rows[] = {
-        {{{"a\xFF" "cd", status_count_reached}, {"ef", status_end}, {"gh", status_end}}, {"a\xFF" "cdef", "gh"}},
-        {{{"abcd", status_end}, {"ab", status_termination_character}, {"cd", status_end}}, {"abcd", "ab", "cd"}},
+        {{{"a\xFF" "cd", status_count_reached}, {"ab", status_termination_character}, {"cd", status_end}}, {"a\xFF" "cdab", "cd"}},
         {{{"ab", 0x3FFF0001}, {"cd", status_end}}, {"abcd"}}, // any other status leaves the message open
         {{{"", status_end}, {"xy", status_end}, {"", status_end}}, {"", "xy", ""}}, // no bytes: eof, message open
     };
@@ -77,48 +72,6 @@ TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
             }
             EXPECT_EQ(r.session.trace().size(), 2 * row.response.size()) << "read, last_status per chunk";
         }
-}
-
-// read_message hands over what the area holds, then each chunk as the session returned it.
-TEST(ComioBufInput, ReadMessageAfterPartOfTheMessage)
-{
-    rig r(4);
-    r.session.respond("abcdefghij", {4, 4});
-    r.session.respond("next");
-    EXPECT_EQ(r.buffer->sbumpc(), 'a');
-    collected sink;
-    r.buffer->read_message(sink);
-    EXPECT_EQ(sink.bytes, "bcdefghij");
-    EXPECT_EQ(sink.pieces, (std::vector<std::size_t>{3, 4, 2}));
-    EXPECT_EQ(get_to_eof(*r.buffer), "next");
-}
-
-TEST(ComioBufInput, DiscardAndResizeDrainOnlyAMessageNotReadToItsEnd)
-{
-    const struct {
-        std::size_t size; // of the response, read 1000 bytes at a time
-        long final_status;
-        int taken;  // bytes taken first; one past the size takes the end-of-file
-        int drains; // ReadString calls
-        bool resize;
-    } rows[] = {
-        {2600, status_termination_character, 10, 2, true},
-        {2600, 0x3FFF0001, 1000, 2, false}, // the area used up, the message not
-        {3, status_end, 3, 0, false},       // the message read to its end, its end-of-file not taken
-        {3, status_end, 0, 0, true},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.size << " bytes, " << row.taken << " taken");
-        rig r;
-        row.size > 1000 ? r.session.respond(pattern(row.size), {1000}, row.final_status) : r.session.respond(pattern(3));
-        r.session.respond("next\n");
-        for (int i = 0; i < row.taken; ++i)
-            r.buffer->sbumpc();
-        row.resize ? r.buffer->set_input_size(16) : r.buffer->discard_input();
-        EXPECT_EQ(r.session.count(session_op::read_string), row.drains);
-        EXPECT_EQ(get_to_eof(*r.buffer), row.taken ? "next\n" : pattern(3));
-        EXPECT_EQ(r.session.trace().end()[-2], row.resize ? "read 16" : "read 1000");
-    }
 }
 
 TEST(ComioBufErrors, SessionFailureIsRecordedAndRaised)
