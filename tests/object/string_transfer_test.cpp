@@ -27,7 +27,8 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
         {"chunks", {{L"ab", false}, {long_text, true}}, chunk(1000) + chunk(1000) + lines{"write 4 end"},
          {"ab" + std::string(998, 'w'), std::string(1000, 'w'), "ww\xe9\n"}},
         {"chunks, END off", {{long_text, true}}, {"get_send_end", "write 1000 noend", "get_send_end",
-         "write 1000 noend", "write 2 noend"}, {std::string(1000, 'w'), std::string(1000, 'w'), "\xe9\n"}, VARIANT_FALSE},
+         "write 1000 noend", "write 2 noend"}, {std::string(1000, 'w'), std::string(1000, 'w'), "\xe9\n"},
+         VARIANT_FALSE},
         {"chunks, END on as any true value", {{long_text, true}}, chunk(1000) + chunk(1000) + lines{"write 2 end"},
          {std::string(1000, 'w'), std::string(1000, 'w'), "\xe9\n"}, 0x7FFF},
         {"a full buffer waits", {{std::wstring(1000, L'w'), false}, {L"", true}}, {"write 1001 end"},
@@ -45,7 +46,8 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
         EXPECT_EQ(fresh.send_end(), row.send_end != VARIANT_FALSE);
         ASSERT_EQ(io->putref_IO(&session), S_OK);
     }
-    EXPECT_EQ(outcome(write(L"")), component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033));
+    EXPECT_EQ(outcome(write(L"")),
+              component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033));
 }
 
 // A failed read leaves the out argument null and the stream good; bytes above 0x7F come through

@@ -12,7 +12,8 @@ namespace {
 
 std::streamsize put(comio_buf& buffer, std::string_view bytes)
 {
-    return buffer.sputn(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    return buffer.sputn(data, static_cast<std::streamsize>(bytes.size()));
 }
 
 // Bytes up to the first end-of-file, taken one at a time.
@@ -55,7 +56,8 @@ TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
         std::vector<std::pair<std::string, long>> response; // read 4 bytes at a time
         lines messages;  // each up to its one end-of-file
     } rows[] = {
-        {{{"a\xFF" "cd", status_count_reached}, {"ab", status_termination_character}, {"cd", status_end}}, {"a\xFF" "cdab", "cd"}},
+        {{{"a\xFF" "cd", status_count_reached}, {"ab", status_termination_character}, {"cd", status_end}},
+         {"a\xFF" "cdab", "cd"}},
         {{{"ab", 0x3FFF0001}, {"cd", status_end}}, {"abcd"}}, // any other status leaves the message open
         {{{"", status_end}, {"xy", status_end}, {"", status_end}}, {"", "xy", ""}}, // no bytes: eof, message open
     };
@@ -86,13 +88,15 @@ TEST(ComioBufErrors, SessionFailureIsRecordedAndRaised)
         {"Write of a whole chunk", session_op::write, [](rig& r) { put(*r.buffer, pattern(1001)); }},
         {"Read", session_op::read, [](rig& r) { r.session.respond("abc"); r.buffer->sgetc(); }},
         {"Read of a message", session_op::read, [](rig& r) { collected sink; r.buffer->read_message(sink); }},
-        {"ReadString draining", session_op::read_string, [](rig& r) { r.start_long_message(); r.buffer->discard_input(); }},
+        {"ReadString draining", session_op::read_string,
+         [](rig& r) { r.start_long_message(); r.buffer->discard_input(); }},
     };
     for (const auto& row : rows)
         for (const bool with_information : {true, false}) {
             SCOPED_TRACE(std::string(row.name) + (with_information ? ", with error information" : ", without"));
             rig r;
-            r.session.fail(row.op, 1, link_down, with_information ? std::optional<std::wstring>(L"link down") : std::nullopt);
+            const auto information = with_information ? std::optional<std::wstring>(L"link down") : std::nullopt;
+            r.session.fail(row.op, 1, link_down, information);
             clear_thread_error();
             // Without error information from the session the failure becomes the internal error.
             const std::wstring expected = with_information ? session_failure() : internal_failure();
