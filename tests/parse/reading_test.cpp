@@ -283,7 +283,8 @@ TEST_F(Reading, ResponsesCutIntoItems)
         {8, "\n", L"type 8 0..-1:"},
         {8, "x\x80y" + nul + "z,\xe9\n", L"type 8 0..1: 'x\u20acy' '\u00e9'"},
         {12, "\n\n1,\"a,b\",#H1F", L"type 12 0..3: I4 1 '\"a' 'b\"' '#H1F'"},
-        {12, "5.,+5.; 5.,12x,1.2.3,1e5x", L"type 12 0..5: R8 5 '+5.' ' 5.' '12x' '1.2.3' '1e5x'"},
+        {12, "5.,+5.; 5.,12x,1.2.3,1e5x,-123456789012.", L"type 12 0..6: R8 5 '+5.' ' 5.' '12x' '1.2.3' '1e5x' "
+                                                         L"'-123456789012.'"},
         {12, "+,-,.,e", L"type 12 0..3: '+' '-' '.' 'e'"},
         {12, "4294967296,-2147483648,2147483647,2147483648,-0002147483648,00000000001\n",
          L"type 12 0..5: R8 4294967296 I4 -2147483648 I4 2147483647 R8 2147483648 I4 -2147483648 I4 1"},
@@ -306,6 +307,7 @@ TEST_F(Reading, ResponsesCutIntoItems)
         {0, "abc,2\n", no_number(), L"2\n"},
         {5, "1,,2\n", item_failure(2, true), L"2\n"},
         {3, "1,2,\n", item_failure(3, false), L""},
+        {17, "255,256,1\n", not_parsed(), L"1\n"}, // a byte list converts each item
         {12, "a,,b\n", terminated(), L"b\n"},
         // The token buffer holds 100 bytes; a string item is not limited.
         {12, std::string(99, '9') + "\n", L"type 12 0..0: R8 1e+99"},

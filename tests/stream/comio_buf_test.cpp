@@ -76,6 +76,19 @@ TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
         }
 }
 
+// Draining goes on while the session says that the count was reached, and no further.
+TEST(ComioBufInput, DrainingStopsAtAnyOtherStatus)
+{
+    rig r(4);
+    r.session.add_chunk("abcd", status_count_reached);
+    r.session.add_chunk("efgh", 0x3FFF0001);
+    r.session.add_chunk("ij", status_end);
+    r.buffer->sbumpc();
+    r.buffer->discard_input();
+    EXPECT_EQ(r.session.trace(), (lines{"read 4", "last_status", "read_string 1000", "last_status"}));
+    EXPECT_EQ(get_to_eof(*r.buffer), "ij");
+}
+
 TEST(ComioBufErrors, SessionFailureIsRecordedAndRaised)
 {
     const struct {
