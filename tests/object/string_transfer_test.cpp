@@ -27,7 +27,8 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
         {"chunks", {{L"ab", false}, {long_text, true}}, chunk(1000) + chunk(1000) + lines{"write 4 end"},
          {"ab" + std::string(998, 'w'), std::string(1000, 'w'), "ww\xe9\n"}},
         {"chunks, END off", {{long_text, true}}, {"get_send_end", "write 1000 noend", "get_send_end",
-         "write 1000 noend", "write 2 noend"}, {std::string(1000, 'w'), std::string(1000, 'w'), "\xe9\n"}, VARIANT_FALSE},
+         "write 1000 noend", "write 2 noend"}, {std::string(1000, 'w'), std::string(1000, 'w'), "\xe9\n"},
+         VARIANT_FALSE},
         {"chunks, END on as any true value", {{long_text, true}}, chunk(1000) + chunk(1000) + lines{"write 2 end"},
          {std::string(1000, 'w'), std::string(1000, 'w'), "\xe9\n"}, 0x7FFF},
         {"a full buffer waits", {{std::wstring(1000, L'w'), false}, {L"", true}}, {"write 1001 end"},
@@ -45,25 +46,19 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
         EXPECT_EQ(fresh.send_end(), row.send_end != VARIANT_FALSE);
         ASSERT_EQ(io->putref_IO(&session), S_OK);
     }
-    EXPECT_EQ(outcome(write(L"")), component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033));
+    EXPECT_EQ(outcome(write(L"")),
+              component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033));
 }
 
-// One response at a time; a failed read leaves the out argument null and the stream good.
+// A failed read leaves the out argument null and the stream good; bytes above 0x7F come through
+// the ANSI code page. How reads share out messages is tested with the other reads.
 TEST_F(FmtdioStrings, ReadsOneWholeResponseAtATime)
 {
     BSTR text = reinterpret_cast<BSTR>(0x1234);
-    EXPECT_EQ(outcome(io->ReadString(&text)),
-              session_failure(session_timed_out, session_timeout)); // nothing scripted
+    EXPECT_EQ(outcome(io->ReadString(&text)), session_failure(session_timed_out, session_timeout)); // nothing scripted
     EXPECT_EQ(text, nullptr);
-    session.respond("hello\n");
-    session.respond("first chunk, second chunk\n", {13});
-    session.respond("\xe9\x80\n");
-    session.respond("", {}, status_termination_character);
-    session.respond(std::string(2500, 'r'), {1000, 1000});
-    for (const std::wstring& expected : {std::wstring(L"hello\n"), std::wstring(L"first chunk, second chunk\n"),
-                                         std::wstring(L"\u00e9\u20ac\n"), std::wstring()})
-        EXPECT_EQ(read(), expected);
-    EXPECT_EQ(read(), std::wstring(2500, L'r'));
+    session.respond("\xe9\x80\n", {1});
+    EXPECT_EQ(read(), L"\u00e9\u20ac\n");
 }
 
 // A failed intermediate chunk is dropped, so the requested END finds an empty buffer.

@@ -1,61 +1,73 @@
-// ReadNumber and ReadList through a bound object: values, errors, and what the next read sees.
+// ReadNumber and ReadList through a bound object: what the scanning rules and the C library's
+// conversions make of a response, errors, and how reads in sequence share out the messages.
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <numeric>
 #include <optional>
 #include <random>
-#include <sstream>
+#include <regex>
+#include "parse/scan_rules.hpp"
 #include "platform/ansi.hpp"
 #include "support/fmtdio_fixture.hpp"
 
 namespace morvane::testing {
 namespace {
 
+using namespace std::string_literals;
+
+// The shortest text that reads back as exactly the same double.
+std::wstring shortest(double value)
+{
+    char text[32];
+    return std::wstring(text, std::to_chars(text, text + 32, value).ptr);
+}
+std::wstring r8(double value) { return L"R8 " + shortest(value); }
+
+// "I4 7", "R8 1.5", "'text'"; "type 3" for others.
 std::wstring value_text(const VARIANT& value)
 {
-    std::wostringstream text;
     switch (V_VT(&value)) {
-    case VT_UI1: text << L"UI1 " << V_UI1(&value); break;
-    case VT_I2: text << L"I2 " << V_I2(&value); break;
-    case VT_I4: text << L"I4 " << V_I4(&value); break;
-    case VT_R4: text << L"R4 " << V_R4(&value); break;
-    case VT_R8: text << L"R8 " << V_R8(&value); break;
-    case VT_BSTR: text << L"'" << bstr_view(V_BSTR(&value)) << L"'"; break;
-    default: text << L"type " << V_VT(&value);
+    case VT_I4: return L"I4 " + std::to_wstring(V_I4(&value));
+    case VT_R8: return r8(V_R8(&value));
+    case VT_BSTR: return L"'" + std::wstring(bstr_view(V_BSTR(&value))) + L"'";
+    default: return L"type " + std::to_wstring(V_VT(&value));
     }
-    return text.str();
 }
 
-// "UI1[255 0]"-like: the element type once, then each element; VARIANT elements with their types.
+// "type 12 0..1: I4 7 'x'": the element type, the bounds, the elements (typed ones without their type).
 std::wstring array_text(const VARIANT& result)
 {
     if (!(V_VT(&result) & VT_ARRAY) || !V_ARRAY(&result))
         return L"not an array: " + value_text(result);
-    SAFEARRAY* array = V_ARRAY(&result);
+    const VARTYPE type = V_VT(&result) & VT_TYPEMASK;
     LONG lower = 1, upper = 0;
-    SafeArrayGetLBound(array, 1, &lower);
-    SafeArrayGetUBound(array, 1, &upper);
-    std::wstring text = value_text(VARIANT{}) + L"[";
-    text = L"type " + std::to_wstring(V_VT(&result) & VT_TYPEMASK) + L" " + std::to_wstring(lower) + L".." +
-           std::to_wstring(upper) + L":";
+    SafeArrayGetLBound(V_ARRAY(&result), 1, &lower);
+    SafeArrayGetUBound(V_ARRAY(&result), 1, &upper);
+    std::wstring text =
+        L"type " + std::to_wstring(type) + L" " + std::to_wstring(lower) + L".." + std::to_wstring(upper) + L":";
     for (LONG i = lower; i <= upper; ++i) {
         unique_variant element;
-        if (V_VT(&result) == (VT_ARRAY | VT_VARIANT)) {
-            SafeArrayGetElement(array, &i, element.get());
-        } else {
-            V_VT(element.get()) = V_VT(&result) & VT_TYPEMASK;
-            SafeArrayGetElement(array, &i, &element.get()->llVal);
-        }
-        std::wstring item = value_text(*element);
-        if (V_VT(&result) != (VT_ARRAY | VT_VARIANT))
-            item = item.substr(item.find(L' ') + 1);
-        text += L" " + (V_VT(&result) == (VT_ARRAY | VT_BSTR) ? L"'" + std::wstring(bstr_view(V_BSTR(element.get()))) + L"'" : item);
+        V_VT(element.get()) = type == VT_VARIANT ? VARTYPE(VT_EMPTY) : type;
+        void* const place = type == VT_VARIANT ? static_cast<void*>(element.get()) : &element.get()->llVal;
+        SafeArrayGetElement(V_ARRAY(&result), &i, place);
+        const std::wstring item = value_text(*element);
+        text += L" " + (type == VT_VARIANT || type == VT_BSTR ? item : item.substr(item.find(L' ') + 1));
     }
     return text;
 }
 
 class Reading : public bound_fmtdio {
 protected:
+    // Random choices from a seed that a failure shows.
+    const unsigned seed = static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
+    std::mt19937 random{seed};
+    std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); }
+    // The results as value_text and array_text give them, or the outcome.
     std::wstring read_number(bool flush, NumberType type = NumberType_R8)
     {
         unique_variant result;
@@ -66,68 +78,200 @@ protected:
     {
         unique_variant result;
         NumberType type;
-        std::memcpy(&type, &code, sizeof type);
+        std::memcpy(&type, &code, sizeof type); // codes that the enumeration lacks too
         const HRESULT hr = io->ReadList(type, separators ? bstr(*separators).get() : nullptr, result.get());
         return SUCCEEDED(hr) ? array_text(*result) : outcome(hr);
     }
-};
-
-// Each response is followed by "next\n": the last column is what ReadString then returns.
-TEST_F(Reading, NumberIsTheFirstTokenOfTheResponse)
-{
-    const struct {
-        std::string response;
-        bool flush;
-        std::wstring result;
-        std::wstring next;
-    } rows[] = {
-        {"1.5\n", false, L"R8 1.5", L"\n"},
-        {" 42 \r\n", false, L"R8 42", L"\n"},
-        {"+5.\n", false, L"R8 5", L".\n"},
-        {"1.5,2,3\n", false, L"R8 1.5", L",2,3\n"},
-        {"1.5,2,3\n", true, L"R8 1.5", L"next\n"},
-        {"4294967296\n", true, L"R8 4.29497e+09", L"next\n"},
-        {"\n2.5", true, L"R8 2.5", L"next\n"},
-        {"1.5 E3\n", true, L"R8 1.5", L"next\n"},
-        {"\r\n2.5", false, no_number(), L"2.5"},
-        {"abc,1\n", false, no_number(), L"1\n"},
-        {"1e999,1\n", false, no_number(), L"next\n"},
-        {",1\n", true, no_number(), L"1\n"},
-        {"", false, no_number(), L"next\n"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.response);
-        session.respond(row.response);
-        session.respond("next\n");
-        EXPECT_EQ(read_number(row.flush), row.result);
-        EXPECT_EQ(read(), row.next);
-        if (row.next != L"next\n") {
+    // Runs check over the response in one piece and then one byte per session read, each time
+    // followed by "next\n"; ReadString must then return the rest that check left, and "next\n".
+    template <typename Check>
+    void in_each_cut(const std::string& response, Check&& check, const std::wstring& rest = L"next\n")
+    {
+        for (const bool bytewise : {false, true}) {
+            SCOPED_TRACE(bytewise ? "one byte per read" : "whole");
+            for (std::size_t at = 0; bytewise && at < response.size(); ++at)
+                session.add_chunk(response.substr(at, 1), at + 1 < response.size() ? status_count_reached : status_end);
+            if (!bytewise || response.empty())
+                session.respond(response);
+            session.respond("next\n");
+            check();
+            if (rest != L"next\n") {
+                EXPECT_EQ(read(), rest);
+            }
             EXPECT_EQ(read(), L"next\n");
         }
     }
-    // The number type is not looked at.
-    session.respond("1,2\n");
-    EXPECT_EQ(read_number(false, NumberType(99)), L"R8 1");
-    EXPECT_EQ(read_number(false, NumberType(0)), no_number()) << "the rest starts with a separator";
-}
+};
 
-// A session failure behind a complete number: the read that keeps the rest does not see it.
-TEST_F(Reading, NumberBeforeASessionFailure)
+// White space as strtod and strtol skip it (space, TAB, VT, FF, CR; LF ends an item) and other
+// control bytes, which the scanner takes as blanks too: around a number, inside it, at the end.
+TEST_F(Reading, WhiteSpaceAroundAndInsideNumbers)
 {
-    for (const bool flush : {false, true}) {
-        session.add_chunk("1.5", status_count_reached);
-        session.fail(session_op::read, session.count(session_op::read) + 2, link_down, L"link down");
-        EXPECT_EQ(read_number(flush), flush ? session_failure() : L"R8 1.5");
-        session.respond("after\n");
-        EXPECT_EQ(read(), L"after\n");
+    const struct {
+        std::string response;
+        std::wstring number; // ReadNumber, with the rest kept
+        std::wstring rest;   // what ReadString then returns
+        std::wstring list;   // ReadList of any type
+        std::wstring after = L"next\n";
+    } rows[] = {
+        {" 5,\t5,\v5,\f5,\r5, 5\x01\n", L"R8 5", L",\t5,\v5,\f5,\r5, 5\x01\n",
+         L"type 12 0..5: I4 5 I4 5 I4 5 I4 5 I4 5 I4 5"},
+        {"- 3,+\t2,-\r7, - 3 ,\x01" "5\n", L"R8 0", L",+\t2,-\r7, - 3 ,\x01" "5\n",
+         L"type 12 0..4: I4 0 I4 0 I4 0 I4 0 I4 0"},
+        {"1 .5,1e 3,1 e3,1E- 3,1.5e\f3\n", L"R8 1", L".5,1e 3,1 e3,1E- 3,1.5e\f3\n",
+         L"type 12 0..4: '1 .5' R8 1 R8 1 R8 1 R8 1.5"},
+        {"- .5,+\t.5,-1.5 ,1.5 ,-1.5\t\n", L"R8 0", L",+\t.5,-1.5 ,1.5 ,-1.5\t\n",
+         L"type 12 0..4: R8 0 R8 0 '-1.5 ' R8 1.5 '-1.5\t'"},
+        {"\v\f 12.5e-1 \r", L"R8 1.25", L"next\n", L"type 12 0..0: R8 1.25"},
+        {"\n\n\t-42\t\r\n", L"R8 -42", L"\n", L"type 12 0..0: I4 -42"},
+        {"5 \v6\n", L"R8 5", L"6\n", L"type 12 0..0: '5 \v6'"},
+        {"-1.5\r\n", L"R8 -1.5", L"\r\n", L"type 12 0..0: '-1.5\r'"},
+        {"1,\t\n", L"R8 1", L",\t\n", L"type 12 0..1: I4 1 '\t'"},
+        {"1, \r\n", L"R8 1", L", \r\n", L"type 12 0..1: I4 1 ' \r'"},
+        {"1,\r\n", L"R8 1", L",\r\n", terminated(), L""},
+        {"\r\n2.5\n", no_number(), L"2.5\n", terminated(), L"2.5\n"},
+        {"\f", no_number(), L"next\n", L"type 12 0..0: '\f'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.response));
+        in_each_cut(row.response, [&] { EXPECT_EQ(read_number(false), row.number); }, row.rest);
+        in_each_cut(row.response, [&] { EXPECT_EQ(read_list(12), row.list); }, row.after);
     }
-    session.fail(session_op::read, session.count(session_op::read) + 1, link_down, L"link down");
-    EXPECT_EQ(read_number(true), no_number());
 }
 
-// Each response is followed by "next\n": the last column is what ReadString then returns.
-TEST_F(Reading, ListOfEachElementType)
+// ---- the rules: the automaton, and through the reads the values
+
+// The rules as regular expressions, in priority order: blanks, signs, digits, points, exponents;
+// ","; LF; a byte that starts a string.
+const std::regex& rule_expression(int rule)
 {
+    static const std::string b = "[\\x00-\\x09\\x0B-\\x20]*", integer = b + "[+-]?" + b + "[0-9]+" + b,
+                             real = "[0-9]+\\.[0-9]*" + b + "|" + b + "[+-]?" + b + "[0-9]*\\.[0-9]+";
+    static const std::regex rules[] = {std::regex(integer), std::regex(","), std::regex(real),
+                                       std::regex("(" + integer + "|" + real + ")[Ee]" + integer), std::regex("\n"),
+                                       std::regex("[\\x00-\\x09\\x0B\\x0C\\x0E-\\x2B\\x2D-\\x7F]")};
+    return rules[rule];
+}
+
+// The longest prefix that a rule matches, the first rule on a tie.
+scan_automaton::match reference_match(std::string_view text)
+{
+    for (std::size_t length = text.size(); length > 0; --length)
+        for (int rule = 0; rule < 6; ++rule)
+            if (std::regex_match(text.begin(), text.begin() + length, rule_expression(rule)))
+                return {static_cast<scan_rule>(rule + 1), length};
+    return {no_rule, 0};
+}
+
+TEST(Scanner, AutomatonMatchesTheRulesLongestFirstThenLowest)
+{
+    const std::string alphabet("0123456789+-.eE \t\r\n,;aZ\0\x80", 26);
+    std::mt19937 random(20261206);
+    for (int i = 0, mismatches = 0; i < 50000 && mismatches < 10; ++i) {
+        std::string text(1 + random() % 9, ' ');
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
+        const auto [rule, length] = scan_automaton::longest(scan_condition::response, text);
+        const auto expected = reference_match(text);
+        mismatches += rule != expected.rule || length != expected.length;
+        EXPECT_TRUE(rule == expected.rule && length == expected.length)
+            << ::testing::PrintToString(text) << ": rule " << int(rule) << " length " << length;
+        // The initial condition's one rule takes one byte, any but LF and those above 0x7F.
+        const bool initial = static_cast<unsigned char>(text[0]) < 0x80 && text[0] != '\n';
+        const auto first = scan_automaton::longest(scan_condition::initial, text);
+        EXPECT_TRUE(first.rule == (initial ? initial_rule : no_rule) && first.length == initial) << int(text[0]);
+    }
+}
+
+// A number token's value, "I4 5" or "R8 1.5"; empty when it is too large for a double.
+std::wstring token_value(const std::string& text, scan_rule rule)
+{
+    char* end = nullptr;
+    const double converted = std::strtod(text.c_str(), &end);
+    const double real = end == text.c_str() ? 0 : converted; // no number is 0 (a C library may say -0 after a sign)
+    const long integer = std::strtol(text.c_str(), nullptr, 10);
+    if (rule == integer_rule && integer == real)
+        return L"I4 " + std::to_wstring(integer);
+    return std::isfinite(real) ? r8(real) : L"";
+}
+
+// What a list read makes of one item, the text between separators: "I4 5", "R8 1.5", "'text'";
+// empty when every byte of it starts nothing and is dropped. A number token must be the whole item.
+std::wstring item_by_the_rules(std::string_view item)
+{
+    for (; !item.empty(); item.remove_prefix(1)) {
+        const auto [rule, length] = reference_match(item);
+        const std::string text(item);
+        const std::wstring value = rule != string_rule && length == text.size() ? token_value(text, rule) : L"";
+        if (rule != no_rule)
+            return value.empty() ? L"'" + from_ansi(text.substr(0, text.find('\0'))) + L"'" : value;
+    }
+    return {};
+}
+
+// Lists of items made of number pieces and blanks of every kind, read as any type and as doubles,
+// and ReadNumber with the rest it leaves, against the rules and the C library's conversions.
+TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
+{
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const std::string pieces[] = {"7", "0", "000", "42", "2147483647", "2147483648", "4294967296", "-", "+", ".",
+                                  ".5", "e", "E3", "e-1", "e999", " ", "\t", "\v", "\f", "\r", "\x01",
+                                  std::string(1, '\0'), "a"};
+    for (int round = 0; round < 300; ++round) {
+        std::string response, first;
+        std::wstring any, doubles;
+        std::size_t items = 1 + below(4), bad_any = 0, bad_double = 0;
+        for (std::size_t n = 1; n <= items; ++n) {
+            std::string item;
+            for (std::size_t k = 1 + below(4); k > 0; --k)
+                item += pieces[below(std::size(pieces))];
+            response += (n > 1 ? "," : "") + item;
+            first = n == 1 ? item : first;
+            const std::wstring value = item_by_the_rules(item);
+            bad_any = bad_any ? bad_any : value.empty() ? n : 0;
+            bad_double = bad_double ? bad_double : value.empty() || value[0] == L'\'' ? n : 0;
+            any += L" " + value;
+            if (value.starts_with(L"I4") || value.starts_with(L"R8"))
+                doubles += L" " + shortest(std::stod(value.substr(3)));
+        }
+        response += below(2) ? "\n" : "";
+        const std::wstring bounds = L" 0.." + std::to_wstring(items - 1) + L":";
+        SCOPED_TRACE(::testing::PrintToString(response));
+        in_each_cut(response, [&] {
+            EXPECT_EQ(read_list(12), bad_any ? terminated() : L"type 12" + bounds + any);
+            EXPECT_EQ(io->FlushRead(), S_OK);
+        });
+        in_each_cut(response, [&] {
+            EXPECT_EQ(read_list(5), bad_double ? item_failure(int(bad_double), true) : L"type 5" + bounds + doubles);
+            EXPECT_EQ(io->FlushRead(), S_OK);
+        });
+        // The first token that starts at the first item decides; the rest follows the token.
+        std::wstring number = no_number(), rest;
+        for (std::size_t at = 0; at < first.size(); ++at) {
+            const auto [rule, length] = reference_match(std::string_view(first).substr(at));
+            if (rule == no_rule)
+                continue;
+            const std::wstring value = rule == string_rule ? L"" : token_value(first.substr(at, length), rule);
+            number = value.empty() ? no_number() : r8(std::stod(value.substr(3)));
+            rest = value.empty() ? L"" : from_ansi(response.substr(at + length));
+            break;
+        }
+        in_each_cut(response, [&] {
+            EXPECT_EQ(read_number(false), number);
+            if (number == no_number())
+                io->FlushRead();
+        }, rest.empty() ? L"next\n" : rest);
+        if (HasFailure())
+            break;
+    }
+}
+
+// Responses cut into items, with separator arguments, for lists of strings and of any type, and
+// for ReadNumber keeping (code 0) and dropping (code 1) the rest; the last column is what ReadString
+// then returns: what the reader took, read ahead too, is gone, the rest stays.
+TEST_F(Reading, ResponsesCutIntoItems)
+{
+    const std::string nul(1, '\0');
     const struct {
         long code;
         std::string response;
@@ -135,52 +279,48 @@ TEST_F(Reading, ListOfEachElementType)
         std::wstring next = L"next\n";
         std::optional<std::wstring_view> separators = std::nullopt;
     } rows[] = {
-        {12, "1.5,2,3\n", L"type 12 0..2: R8 1.5 I4 2 I4 3"},
-        {5, "1.5,2,3\n", L"type 5 0..2: 1.5 2 3"},
-        {3, "1.5,2.5,-7\n", L"type 3 0..2: 2 2 -7"},
-        {2, "-32768;32767\n", L"type 2 0..1: -32768 32767"},
-        {4, "7,0.1\n", L"type 4 0..1: 7 0.1"},
-        {17, "255,0\n", L"type 17 0..1: 255 0"},
-        {8, "1.5,2,3\n", L"type 8 0..2: '1.5' '2' '3'"},
         {8, "a, b;;c\nd", L"type 8 0..3: 'a' ' b' 'c' 'd'"},
-        {8, "\"a,b\"\n", L"type 8 0..1: '\"a' 'b\"'"},
         {8, "\n", L"type 8 0..-1:"},
-        {8, std::string("x\x80y\0z,\xe9\n", 8), L"type 8 0..1: 'x\u20acy' '\u00e9'"},
+        {8, "x\x80y" + nul + "z,\xe9\n", L"type 8 0..1: 'x\u20acy' '\u00e9'"},
+        {12, "\n\n1,\"a,b\",#H1F", L"type 12 0..3: I4 1 '\"a' 'b\"' '#H1F'"},
+        {12, "5.,+5.; 5.,-123456789012.,12x,1.2.3,1e5x", L"type 12 0..6: R8 5 '+5.' ' 5.' '-123456789012.' '12x' "
+                                                         L"'1.2.3' '1e5x'"},
+        {12, "+,-,.,e", L"type 12 0..3: '+' '-' '.' 'e'"},
+        {12, "4294967296,-2147483648,2147483647,2147483648,-0002147483648,00000000001\n",
+         L"type 12 0..5: R8 4294967296 I4 -2147483648 I4 2147483647 R8 2147483648 I4 -2147483648 I4 1"},
+        {12, "1e999,-1E+999,1e-400,4.9e-324,2.2250738585072011e-308\n",
+         L"type 12 0..4: '1e999' '-1E+999' R8 0 R8 5e-324 R8 2.225073858507201e-308"},
+        {12, "0.1,123456789012345678901234567890,9007199254740993,.5e1,-.5\n",
+         L"type 12 0..4: R8 0.1 R8 1.2345678901234568e+29 R8 9007199254740992 R8 5 R8 -0.5"},
+        {12, "a\x80" "b,\x80" "c,\x7f" "1\n", L"type 12 0..2: 'a\u20acb' 'c' '\x7f" L"1'"},
+        {12, "\x80\n\xff" "7", L"type 12 0..0: I4 7"},
+        {12, "\n\x80", terminated()},
+        {12, "1" + nul + "2,a" + nul + "b", L"type 12 0..1: '1' 'a'"},
         {12, "1;2,5\n", L"type 12 0..1: I4 1 '2,5'", L"next\n", L";"},
-        {12, "1;2:3,4\n", L"type 12 0..2: I4 1 I4 2 '3,4'", L"next\n", L";:"},
-        {8, std::string("a\0b,c\n", 6), L"type 8 0..0: 'a'", L"next\n", std::wstring_view(L"\0,", 2)},
+        {12, "123:4567890:12345678;1,5\n", L"type 12 0..3: I4 123 I4 4567890 I4 12345678 '1,5'", L"next\n", L";:"},
+        {8, "a" + nul + "b,c\n", L"type 8 0..0: 'a'", L"next\n", std::wstring_view(L"\0,", 2)},
         {8, "a;b,c\n", L"type 8 0..1: 'a' 'b,c'", L"next\n", std::wstring_view(L";\0,", 3)},
         {12, "1;2,3\n", L"type 12 0..1: I4 1 '2,3'", L"next\n", std::wstring_view(L";\0,", 3)},
-        {12, "1,abc,3\n", L"type 12 0..2: I4 1 'abc' I4 3"},
-        {3, "1,2\n3,4\n", L"type 3 0..1: 1 2"},
-        {8, "1,2\n3,4\n", L"type 8 0..3: '1' '2' '3' '4'"},
-        {5, "1,2", L"type 5 0..1: 1 2"},
-        {12, "7\n", L"type 12 0..0: I4 7"},
-        // Failures: what the scanner took, read ahead too, is gone; the rest stays.
-        {17, "256\n", not_parsed(), L""},
-        {4, "1e39,1\n", not_parsed(), L"1\n"},
-        {5, "", item_failure(1, true)},
-        {12, "", terminated()},
+        {0, "+5.\n", L"R8 5", L".\n"},
+        {1, "1.5,2,3\n", L"R8 1.5"},
+        {0, "1e999,2\n", no_number()},
+        {0, "abc,2\n", no_number(), L"2\n"},
         {5, "1,,2\n", item_failure(2, true), L"2\n"},
         {3, "1,2,\n", item_failure(3, false), L""},
-        {5, "a,,b\n", item_failure(1, true), L",b\n"},
+        {17, "255,256,1\n", not_parsed(), L"1\n"}, // a byte list converts each item
         {12, "a,,b\n", terminated(), L"b\n"},
-        {3, "1,abc\n", item_failure(2, false), L""},
-        {5, "1 2\n", item_failure(1, true), L""},
-        {12, "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30 31 32 33 34 35,9\n",
-         L"type 12 0..1: '1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30 31 32 "
-         L"33 34 35' I4 9"},
-        {5, std::string(100, '1') + "\n", not_parsed(), L"\n"},
+        // The token buffer holds 100 bytes; a string item is not limited.
+        {12, std::string(99, '9') + "\n", L"type 12 0..0: R8 1e+99"},
+        {12, std::string(100, '9'), not_parsed(), L""},
+        {12, std::string(98, ' ') + "5\n", L"type 12 0..0: I4 5"},
+        {12, std::string(99, ' ') + "5\n", not_parsed(), L"\n"},
+        {12, std::string(150, 'x'), L"type 12 0..0: '" + std::wstring(150, L'x') + L"'"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.response);
-        session.respond(row.response);
-        session.respond("next\n");
-        EXPECT_EQ(read_list(row.code, row.separators), row.result);
-        EXPECT_EQ(read(), row.next);
-        if (row.next != L"next\n") {
-            EXPECT_EQ(read(), L"next\n");
-        }
+        SCOPED_TRACE(::testing::PrintToString(row.response));
+        in_each_cut(row.response, [&] {
+            EXPECT_EQ(row.code > 1 ? read_list(row.code, row.separators) : read_number(row.code), row.result);
+        }, row.next);
     }
 }
 
@@ -188,25 +328,17 @@ TEST_F(Reading, ListOfEachElementType)
 TEST_F(Reading, LongListsKeepEveryValueInOrder)
 {
     std::string response;
-    for (int i = 0; i < 40000; ++i)
-        response += std::to_string(i) + (i % 5 ? "," : ".5,");
-    response.back() = '\n';
-    for (const VARTYPE type : {VT_I4, VT_R8, VT_VARIANT, VT_I4}) {
-        session.respond(response);
-        unique_variant result;
-        ASSERT_EQ(io->ReadList(NumberType(type), nullptr, result.get()), S_OK);
-        unique_variant element;
-        for (LONG i = 0; i < 40000; ++i) {
-            const HRESULT hr = SafeArrayGetElement(V_ARRAY(result.get()), &i, type == VT_VARIANT ? static_cast<void*>(element.get())
-                                                                                                   : &element.get()->llVal);
-            if (type != VT_VARIANT)
-                V_VT(element.get()) = type;
-            ASSERT_EQ(hr, S_OK);
-            ASSERT_EQ(element.change_type(VT_R8), S_OK);
-            const double read = i % 5 ? i : i + 0.5;
-            const double expected = type == VT_I4 ? std::nearbyint(read) : read; // halves to even
-            ASSERT_EQ(V_R8(element.get()), expected) << "element " << i << " of type " << type;
-        }
+    std::wstring any = L"type 12 0..39999:", doubles = L"type 5 0..39999:", wholes = L"type 3 0..39999:";
+    for (int i = 0; i < 40000; ++i) {
+        const double value = i % 5 ? i : i + 0.5;
+        response += (i ? "," : "") + std::to_string(i) + (i % 5 ? "" : ".5");
+        any += L" " + (i % 5 ? L"I4 " + std::to_wstring(i) : r8(value));
+        doubles += L" " + shortest(value);
+        wholes += L" " + std::to_wstring(std::lrint(value)); // halves to even
+    }
+    for (const auto& [code, list] : {std::pair{3L, wholes}, {5L, doubles}, {12L, any}, {3L, wholes}}) {
+        session.respond(response + "\n");
+        EXPECT_TRUE(read_list(code) == list) << "type " << code;
     }
 }
 
@@ -219,97 +351,146 @@ TEST_F(Reading, ListTypeIsCheckedAfterTheBinding)
     EXPECT_EQ(session.count(session_op::read), 0);
     EXPECT_EQ(io->putref_IO(nullptr), S_OK);
     EXPECT_EQ(read_list(0),
-              component_failure(E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.", 1030));
+              component_failure(E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O "
+                                        L"resource.", 1030));
 }
 
-// The session fails after "1,2,": at an item the list fails; after an item it ends and the
-// session's error is reported.
-TEST_F(Reading, ListBeforeASessionFailure)
+// The session fails after the bytes given. A list fails at an item with the item's message and
+// after an item with the session's error; so does a number read that drops the rest, while the
+// one that keeps it puts the rest back and does not see the error.
+TEST_F(Reading, ReadsBeforeASessionFailure)
 {
-    for (const auto& [code, cut, result] : {std::tuple{3L, "1,2,", item_failure(3, false)},
-                                            std::tuple{3L, "1,2", session_failure()},
-                                            std::tuple{8L, "1,2", session_failure()}}) {
-        session.add_chunk(cut, status_count_reached);
-        session.fail(session_op::read, session.count(session_op::read) + 2, link_down, L"link down");
-        EXPECT_EQ(read_list(code), result);
+    const struct {
+        long code; // of the list; 0 and 1 for ReadNumber keeping and dropping the rest
+        std::string cut;
+        std::wstring result;
+    } rows[] = {{3, "1,2,", item_failure(3, false)}, {3, "1,2", session_failure()}, {8, "1,2", session_failure()},
+                {0, "1.5", L"R8 1.5"}, {1, "1.5", session_failure()}, {1, "", no_number()}};
+    for (const auto& row : rows) {
+        if (!row.cut.empty())
+            session.add_chunk(row.cut, status_count_reached);
+        session.fail(session_op::read, session.count(session_op::read) + 1 + !row.cut.empty(), link_down, L"link down");
+        EXPECT_EQ(row.code > 1 ? read_list(row.code) : read_number(row.code), row.result) << row.cut;
         session.respond("after\n");
         EXPECT_EQ(read(), L"after\n");
     }
 }
 
-// A number where the shortcut for plain numbers meets the automaton: leading zeros, 9 to 12
-// digits, the 32-bit limits, exponents at the edges of a double.
-std::string boundary_number(std::mt19937& random)
-{
-    static const char* const signs[] = {"", "", "-", "+"};
-    static const char* const integers[] = {"7", "99", "999999999", "2147483647", "2147483648", "2147483646",
-                                           "4294967295", "4294967296", "9999999999", "10000000000", "123456789012"};
-    static const char* const tails[] = {"", "", "", ".", ".5", "e3", "e308", "e309", "E-324", "e-325", ".0e-400", "e"};
-    std::uniform_int_distribution<std::size_t> sign(0, 3), integer(0, std::size(integers) - 1), zeros(0, 3),
-        tail(0, std::size(tails) - 1);
-    return signs[sign(random)] + std::string(zeros(random), '0') + integers[integer(random)] + tails[tail(random)];
-}
+// ---- reads in sequence against a model of how they share out a stream of messages
 
-// However the session cuts a response, the list and what stays for the next read are the
-// same: numbers taken straight from a whole response agree with the automaton, which a
-// response in one-byte chunks always goes through.
-TEST_F(Reading, ResultDoesNotDependOnHowTheResponseIsCut)
-{
-    const auto seed = static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 random(seed);
-    const char* const pieces[] = {"7", "-", "+", ".", "e", "E", "0", "99", "2147483647", "2147483648", "-2147483648",
-                                  "4294967296", "1e999", "1e-400", " ", "\r", "x", ";", ",", ",", ",", "\n"};
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1), length(1, 12);
-    for (int round = 0; round < 600; ++round) {
-        std::string response;
-        for (std::size_t n = length(random); n > 0; --n)
-            response += round % 3 ? pieces[pick(random)] : boundary_number(random) + (n % 4 ? "," : ";");
-        response += round % 2 ? "\n" : "";
-        for (const long code : {12L, 3L, 5L}) {
-            session.respond(response);
-            session.respond("next\n");
-            // The list, what the next read gives, and "next" behind that.
-            const auto list_then_next = [&] {
-                const std::wstring list = read_list(code);
-                const std::wstring next = read();
-                if (next != L"next\n") {
-                    EXPECT_EQ(read(), L"next\n");
-                }
-                return list + L" / " + next;
-            };
-            const std::wstring whole = list_then_next();
-            for (const char byte : response)
-                session.add_chunk(std::string(1, byte), status_count_reached);
-            session.add_chunk("", status_end);
-            session.respond("next\n");
-            ASSERT_EQ(list_then_next(), whole) << "code " << code << ": " << response;
+// Messages as their parts: items, each followed by its "," or LF, but the last at END. Reads stop
+// between parts; one that stops after a message's last byte leaves its end-of-file to the next.
+struct message_model {
+    std::vector<std::vector<std::string>> messages;
+    std::size_t at = 0, part = 0; // the message, and its first part that no read has taken
+
+    const std::vector<std::string>& m() const { return messages[at]; }
+    std::wstring next(std::wstring result) { return ++at, part = 0, result; }
+    std::wstring stop_at(std::size_t to, std::wstring result) { return part = to, result; }
+    // Where a scan starts, past the line feeds that it drops: an item, or null at a "," or the end.
+    const std::string* item()
+    {
+        while (part < m().size() && m()[part] == "\n")
+            ++part;
+        return part < m().size() && m()[part] != "," ? &m()[part] : nullptr;
+    }
+    // With no item a "," is taken alone, at the end the end-of-file; a failed item is taken with
+    // the "," or LF behind it.
+    std::wstring nothing(std::wstring error) { return part == m().size() ? next(error) : stop_at(part + 1, error); }
+    std::wstring failed(std::wstring error) { return part + 2 > m().size() ? next(error) : stop_at(part + 2, error); }
+
+    std::wstring read_string() { return next(from_ansi(std::accumulate(m().begin() + part, m().end(), ""s))); }
+    void flush() { part > 0 ? void(next({})) : void(); } // nothing read of the message: nothing dropped
+    std::wstring read_number(bool flush)
+    {
+        const std::wstring value = item() ? item_by_the_rules(*item()) : L"";
+        if (value.empty() || value[0] == L'\'')
+            return value.empty() ? nothing(no_number()) : failed(no_number());
+        const std::wstring result = r8(std::stod(value.substr(3)));
+        return flush || part + 1 == m().size() ? next(result) : stop_at(part + 1, result);
+    }
+    std::wstring read_list(long code)
+    {
+        std::wstring elements;
+        int n = 0;
+        for (std::size_t i = part; code == 8 && i < m().size(); ++i) // every item to the end
+            if (m()[i] != "," && m()[i] != "\n")
+                elements += L" '" + from_ansi(m()[i]) + L"'", ++n;
+        if (code != 8 && !item())
+            return nothing(code == 12 ? terminated() : item_failure(1, code == 5));
+        for (; code != 8; part += 2) { // items up to a line feed or the end
+            std::wstring element = item_by_the_rules(m()[part]);
+            LONG whole = 0;
+            if (code != 12 && element[0] == L'\'')
+                return failed(item_failure(n + 1, code == 5));
+            if (code == 3 && FAILED(VarI4FromR8(std::stod(element.substr(3)), &whole)))
+                return failed(not_parsed());
+            if (code != 12)
+                element = code == 5 ? shortest(std::stod(element.substr(3))) : std::to_wstring(whole);
+            elements += L" " + element, ++n;
+            if (part + 1 == m().size() || m()[part + 1] == "\n")
+                break; // the rest of the message is dropped
         }
-        clear_thread_error();
+        return next(L"type " + std::to_wstring(code) + L" 0.." + std::to_wstring(n - 1) + L":" + elements);
     }
-    // Integers that leading zeros make long are still integers, however they arrive.
-    for (const auto& [response, result] :
-         {std::pair{"1,00000000001\n", L"type 12 0..1: I4 1 I4 1"},
-          {"1,02147483647\n", L"type 12 0..1: I4 1 I4 2147483647"},
-          {"1,+00000000007,5\n", L"type 12 0..2: I4 1 I4 7 I4 5"},
-          {"-0002147483648,02147483648\n", L"type 12 0..1: I4 -2147483648 R8 2.14748e+09"}}) {
-        session.respond(response);
-        EXPECT_EQ(read_list(12), result);
-    }
-    // One list of a few hundred bytes in chunks of every size.
-    std::string list;
-    for (int i = 0; i < 40; ++i)
-        list += std::to_string(i * 37 % 1000) + (i % 3 ? ".25" : "") + (i % 7 == 0 ? ", text " : "") + ",";
-    list += "-1e-3\nrest\n";
-    session.respond(list);
-    const std::wstring whole = read_list(12);
-    EXPECT_EQ(whole.substr(0, 34), L"type 12 0..46: I4 0 ' text ' R8 37");
-    for (std::size_t size = 1; size < list.size(); ++size) {
-        for (std::size_t at = 0; at < list.size(); at += size)
-            session.add_chunk(list.substr(at, size), at + size < list.size() ? status_count_reached : status_end);
-        session.respond("next\n");
-        ASSERT_EQ(read_list(12), whole) << "chunks of " << size;
-        ASSERT_EQ(read(), L"next\n");
+};
+
+// A few messages of items, some of several lines, ending at END with or without a final line
+// feed or at a line feed with the termination character's status. Each arrives in chunks of
+// random sizes, read through input buffers of random sizes that reads in between change.
+// Whatever the cuts, each read takes what the model says and leaves the rest to the next.
+TEST_F(Reading, ReadsInSequenceShareOutTheMessages)
+{
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const char* const items[] = {"7", "-12", "+007", "1.5", "-0.25", "2.5E1", "abc", "4294967296"};
+    const long buffer_sizes[] = {1, 2, 3, 5, 8, 13, 1000};
+    for (int round = 0; round < 300 && !HasFailure(); ++round) {
+        message_model model;
+        std::string log = "messages";
+        for (std::size_t count = 1 + below(4); count > 0; --count) {
+            std::vector<std::string> parts;
+            for (std::size_t n = below(5); n > 0; --n)
+                parts.push_back(items[below(std::size(items))]), parts.push_back(below(4) ? "," : "\n");
+            const long end = below(3) ? status_end : status_termination_character;
+            if (!parts.empty())
+                end == status_end && below(2) ? parts.pop_back() : void(parts.back() = "\n");
+            const std::string text = std::accumulate(parts.begin(), parts.end(), std::string());
+            if (text.empty())
+                session.add_chunk("", status_end);
+            for (std::size_t at = 0, size; at < text.size(); at += size) {
+                size = 1 + below(std::min<std::size_t>(text.size() - at, below(2) ? 4 : 64));
+                session.add_chunk(text.substr(at, size), at + size < text.size() ? status_count_reached : end);
+            }
+            log += " " + ::testing::PrintToString(text) + (end ? "(TC)" : "");
+            model.messages.push_back(std::move(parts));
+        }
+        long in_size = 0;
+        for (std::size_t op = 8; model.at < model.messages.size(); op = below(10)) {
+            const std::size_t calls = session.calls().size();
+            std::wstring got, expected;
+            if (op == 0)
+                log += ", ReadString", got = read(), expected = model.read_string();
+            else if (op <= 2)
+                log += op == 1 ? ", ReadNumber" : ", ReadNumber flushing", got = read_number(op == 2),
+                expected = model.read_number(op == 2);
+            else if (op <= 6) {
+                const long code = std::array{12L, 5L, 3L, 8L}[op - 3];
+                log += ", ReadList " + std::to_string(code), got = read_list(code), expected = model.read_list(code);
+            } else {
+                in_size = op == 7 ? in_size : buffer_sizes[below(std::size(buffer_sizes))];
+                log += op == 7 ? ", FlushRead" : ", SetBufferSize " + std::to_string(in_size), model.flush();
+                got = outcome(op == 7 ? io->FlushRead() : io->SetBufferSize(BufferMask(0x10), in_size));
+                expected = outcome(S_OK);
+            }
+            // Reads ask for the buffer's size; draining asks for 1000 bytes whatever the size.
+            for (std::size_t i = calls; i < session.calls().size(); ++i)
+                if (const session_call& call = session.calls()[i]; call.op == session_op::read)
+                    got += call.count == in_size ? L"" : L" (count asked)";
+                else if (call.op == session_op::read_string)
+                    got += call.count == 1000 ? L"" : L" (count asked to drain)";
+            ASSERT_EQ(got, expected) << log;
+        }
+        ASSERT_EQ(read(), session_failure(session_timed_out, session_timeout)) << log << ": nothing more";
     }
 }
 
