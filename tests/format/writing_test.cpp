@@ -3,45 +3,10 @@
 #include <gtest/gtest.h>
 #include <functional>
 #include "support/fmtdio_fixture.hpp"
+#include "support/variant_values.hpp"
 
 namespace morvane::testing {
 namespace {
-
-// A VARIANT of `type` made from text by the platform's conversion.
-unique_variant value(VARTYPE type, const wchar_t* text)
-{
-    unique_variant v;
-    V_VT(v.get()) = VT_BSTR;
-    V_BSTR(v.get()) = SysAllocString(text);
-    EXPECT_EQ(v.change_type(type), S_OK);
-    return v;
-}
-
-// A VARIANT that holds a one-dimensional array of `type`, indexed from `lower`.
-unique_variant array(VARTYPE type, std::vector<unique_variant> elements, LONG lower = 0)
-{
-    SAFEARRAYBOUND bound{static_cast<ULONG>(elements.size()), lower};
-    unique_variant holder;
-    V_VT(holder.get()) = VT_ARRAY | type;
-    V_ARRAY(holder.get()) = SafeArrayCreate(type, 1, &bound);
-    for (LONG i = 0; i < LONG(elements.size()); ++i) {
-        VARIANT* e = elements[i].get();
-        LONG index = lower + i;
-        SafeArrayPutElement(V_ARRAY(holder.get()), &index,
-                            type == VT_BSTR      ? static_cast<void*>(V_BSTR(e))
-                            : type == VT_VARIANT ? static_cast<void*>(e)
-                                                 : static_cast<void*>(&e->llVal));
-    }
-    return holder;
-}
-
-std::vector<unique_variant> values(VARTYPE type, std::initializer_list<const wchar_t*> texts)
-{
-    std::vector<unique_variant> list;
-    for (const wchar_t* text : texts)
-        list.push_back(value(type, text));
-    return list;
-}
 
 // The platform's own answer to a coercion, for the errors that pass it on.
 HRESULT coercion_result(const unique_variant& from, VARTYPE type)
@@ -60,30 +25,13 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
     VARIANT by_reference;
     V_VT(&by_reference) = VT_ARRAY | VT_R8 | VT_BYREF;
     V_ARRAYREF(&by_reference) = &referenced;
-    const unique_variant text = value(VT_BSTR, L"abc"), big = value(VT_I4, L"70000");
-    std::vector<unique_variant> mixed_values;
-    for (const auto& [type, text] : {std::pair{VT_I4, L"1"}, {VT_R8, L"2.5"}, {VT_BSTR, L"x"}})
-        mixed_values.push_back(value(type, text));
-    const unique_variant mixed = array(VT_VARIANT, std::move(mixed_values));
-    const unique_variant bad_text = array(VT_BSTR, values(VT_BSTR, {L"1", L"x", L"3"}), 5);
+    const unique_variant big = value(VT_I4, L"70000");
     VARIANT mislabelled = *doubles; // says 32-bit integers, holds doubles
     V_VT(&mislabelled) = VT_ARRAY | VT_I4;
     SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
     unique_variant two_dimensions;
     V_VT(two_dimensions.get()) = VT_ARRAY | VT_I4;
     V_ARRAY(two_dimensions.get()) = SafeArrayCreate(VT_I4, 2, square);
-    const auto real = [](VARTYPE type, double x) {
-        unique_variant v;
-        V_VT(v.get()) = type;
-        type == VT_R4 ? void(V_R4(v.get()) = static_cast<float>(x)) : void(V_R8(v.get()) = x);
-        return v;
-    };
-    std::vector<unique_variant> subnormals;
-    for (const double x : {5e-324, -1.5e-320})
-        subnormals.push_back(real(VT_R8, x));
-    const unique_variant tiny_doubles = array(VT_R8, std::move(subnormals));
-    std::vector<unique_variant> tiny_float;
-    tiny_float.push_back(real(VT_R4, 0x1p-149));
     // An element that cannot even be fetched, between two that can.
     const unique_variant unfetchable = array(VT_VARIANT, values(VT_I4, {L"1", L"2", L"3"}));
     V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = 15;
@@ -106,36 +54,18 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
         std::function<HRESULT()> call;
         std::wstring expected; // what was sent, or the refusal
     } rows[] = {
-        {"1.5, any type", [&] { return number(value(VT_R8, L"1.5"), 12); }, L"1.5\n"},
-        {"-3 as a double", [&] { return number(value(VT_I2, L"-3"), 5); }, L"-3\n"},
         {"text read as a double", [&] { return number(value(VT_BSTR, L"2.50"), 12); }, L"2.5\n"},
-        {"a byte, 65541 read as 5", [&] { return number(value(VT_UI1, L"255"), 65541); }, L"255\n"},
         {"two numbers, one message", [&] { return number(value(VT_I4, L"1"), 3, false) | number(value(VT_I4, L"2"), 3); },
          L"12\n"},
-        {"text that is no number", [&] { return number(text, 5); },
-         refused(coercion_result(text, VT_R8), coercion_text, 1017)},
-        {"out of range", [&] { return number(big, 2); }, refused(coercion_result(big, VT_I2), coercion_text, 1017)},
         {"an array, coerced first", [&] { return number(doubles, 5); },
          refused(coercion_result(doubles, VT_R8), coercion_text, 1017)},
         {"an array", [&] { return number(doubles, 12); },
          refused(E_INVALIDARG, L"Expected VARIANT argument to be a single number, not an array.", 1026)},
-        {"a type that cannot be written", [&] { return number(value(VT_BOOL, L"1"), 11); },
-         refused(E_INVALIDARG, L"The VARIANT argument could not be coerced to a valid numeric format.", 1027)},
-        {"a subnormal double, exactly rounded", [&] { return number(real(VT_R8, 1e-310), 5); }, L"9.99999999999997e-311\n"},
-        {"a subnormal double as text", [&] { return number(real(VT_R8, 3e-315), 8); }, L"3.00000000038571e-315\n"},
-        {"a subnormal double, any type", [&] { return number(real(VT_R8, 5e-324), 12); }, L"4.94065645841247e-324\n"},
-        {"subnormal doubles in a list", [&] { return list(*tiny_doubles, 5); },
-         L"4.94065645841247e-324,-1.49998330077402e-320\n"},
-        {"a subnormal float in a list", [&] { return list(*array(VT_R4, std::move(tiny_float)), 4); }, L"1.401298e-045\n"},
         {"a VARIANT that cannot be fetched leaves nothing behind", [&] { return list(*unfetchable, 12); },
          refused(fetch_failure, L"Bad Array Argument", 1017)},
         {"a VARIANT without text leaves the elements before it", [&] { return list(*textless, 12); },
          refused(no_text, coercion_text, 1017) + L"1,"},
-        {"integers", [&] { return list(*array(VT_I4, values(VT_I4, {L"1", L"2", L"3"})), 3); }, L"1,2,3\n"},
         {"doubles by reference as integers", [&] { return list(by_reference, 3, L";"); }, L"3;2\n"},
-        {"doubles", [&] { return list(*array(VT_R8, values(VT_R8, {L"0.5", L"1e-7"})), 5); }, L"0.5,1e-007\n"},
-        {"any type", [&] { return list(*mixed, 12); }, L"1,2.5,x\n"},
-        {"texts", [&] { return list(*array(VT_BSTR, values(VT_BSTR, {L"ab", L"cd"})), 8, L" "); }, L"ab cd\n"},
         {"not an array, before the type", [&] { return list(*big, 99); },
          refused(E_INVALIDARG, L"WriteList expected an array argument to write.", 1031)},
         {"the type, before the separator", [&] { return list(*doubles, 65541, L""); },
@@ -150,10 +80,6 @@ TEST_F(bound_fmtdio, WriteNumberAndWriteList)
          refused(E_INVALIDARG, L"The Array argument was multidimensional.", 1029)},
         {"an array that is not what it says", [&] { return list(mislabelled, 3); },
          refused(DISP_E_TYPEMISMATCH, L"Bad Array Argument", 1017)},
-        {"an element that is no number", [&] { return list(*bad_text, 5); },
-         refused(E_INVALIDARG, L"While attempting to convert element 6 of array to the desired data format, this\r\n"
-                               L"error occurred:\r\n\"The variant argument could not be coerced to the desired type.\".",
-                 1017)}, // lines broken at 80 as the platform breaks them
         {"no elements", [&] { return list(*array(VT_I4, {}), 3); },
          refused(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033)},
     };
