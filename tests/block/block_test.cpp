@@ -112,8 +112,7 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
                        short_read = failed(E_FORMATTEDIO_DATA, L"The amount of data retrieved before the end of input "
                                                                L"was less than the specified size of the binary block.",
                                            1020);
-    const lines trailing = {"get_timeout", "put_timeout 100", "read 1", "put_timeout 2000"},
-                drain = {"read_string 1000", "last_status"};
+    const lines trailing = {"get_timeout", "put_timeout 100", "read 1", "put_timeout 2000"};
     const struct {
         const char* name;
         std::vector<std::string> messages;
@@ -124,8 +123,6 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
         std::pair<session_op, int> failing{};
         bool input_left = false, flush = false;
     } rows[] = {
-        {"seek to the block", {"1,2#12ab\n"}, VT_UI1, true, ab, reads({1, 1, 1, 1, 1, 1, 2}) + trailing},
-        {"no block at the start", {"1,2#12ab\n"}, VT_UI1, false, unexpected, reads({1})},
         {"input ends before the mark", {"xy", ""}, VT_UI1, true, no_block, reads({1, 1, 1})},
         {"no mark before the timeout", {"xy"}, VT_UI1, true, timed_out, reads({1, 1, 1})},
         {"digit count no digit", {"#A1"}, VT_UI1, false, unexpected, reads({1, 1})},
@@ -143,9 +140,6 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
         {"data read fails", {"#14abcd\n"}, VT_UI1, false, link_lost, reads({1, 1, 1, 4}), {session_op::read, 4}},
         {"byte after the data fails", {"#14abcd\n"}, VT_UI1, false, link_lost, reads({1, 1, 1, 4}) + trailing,
          {session_op::read, 5}},
-        {"input left", {"#12ab\n", "rest\n"}, VT_UI1, false, ab, reads({1, 1, 1, 2}) + trailing, {}, true},
-        {"input left, flush", {"#12ab\n", "rest\n"}, VT_UI1, false, ab, reads({1, 1, 1, 2}) + trailing + drain, {},
-         true, true},
         {"input left, flush fails", {"#12ab\n", "rest\n"}, VT_UI1, false, session_failure() + L"; " + ab,
          reads({1, 1, 1, 2}) + trailing + lines{"read_string 1000"}, {session_op::read_string, 1}, true, true},
     };

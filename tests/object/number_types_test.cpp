@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <bit>
+#include <cstdint>
 #include <functional>
 #include "support/fmtdio_fixture.hpp"
 #include "support/variant_values.hpp"
@@ -14,21 +15,11 @@ namespace {
 using namespace std::string_literals;
 
 // Any 32-bit value, as a client may pass it.
-NumberType code_arg(long code)
-{
-    NumberType type;
-    std::memcpy(&type, &code, sizeof type);
-    return type;
-}
-
-std::wstring wide(const std::string& bytes) { return std::wstring(bytes.begin(), bytes.end()); }
+NumberType code_arg(long code) { return std::bit_cast<NumberType>(static_cast<std::int32_t>(code)); }
 
 // The platform's answer to a coercion, for the refusals that pass it on.
-HRESULT coercion_result(const wchar_t* text, VARTYPE type)
-{
-    unique_variant to;
-    return to.change_type_from(*value(VT_BSTR, text), type);
-}
+HRESULT coercion_result(const VARIANT& from, VARTYPE type) { return unique_variant().change_type_from(from, type); }
+HRESULT coercion_result(const wchar_t* text, VARTYPE type) { return coercion_result(*value(VT_BSTR, text), type); }
 
 class NumberTypes : public bound_fmtdio {
 protected:
@@ -39,26 +30,30 @@ protected:
         EXPECT_EQ(io->putref_IO(&fresh), S_OK);
         const HRESULT hr = call();
         std::wstring text = FAILED(hr) ? outcome(hr) : L"";
-        io->FlushWrite(VARIANT_FALSE);
+        EXPECT_EQ(io->FlushWrite(VARIANT_FALSE), S_OK) << "a refusal leaves nothing behind";
         for (const std::string& write : fresh.writes())
             text += wide(write);
         EXPECT_EQ(io->putref_IO(&session), S_OK);
         return text;
     }
-    // The response read by `read` into a VARIANT: its contents, or the failure and then them.
-    std::wstring got(const std::string& response, const std::function<HRESULT(VARIANT*)>& read)
+    // The response read by ReadList, ReadNumber or ReadIEEEBlock: what the result holds, after
+    // the failure if any.
+    enum reader { list, number, block };
+    std::wstring got(const std::string& response, reader method, long code)
     {
         session.respond(response);
         unique_variant result;
-        const HRESULT hr = read(result.get());
+        const HRESULT hr = method == list     ? io->ReadList(code_arg(code), nullptr, result.get())
+                           : method == number ? io->ReadNumber(code_arg(code), VARIANT_FALSE, result.get())
+                                              : io->ReadIEEEBlock(code_arg(code), 0, 0, result.get());
         const std::wstring held = contents(*result);
         io->FlushRead(), session.clear_chunks(); // what the read left is no later read's
         return FAILED(hr) ? outcome(hr) + L"; " + held : held;
     }
     HRESULT write_number(const VARIANT& v, long code) { return io->WriteNumber(v, code_arg(code), truth(true)); }
-    HRESULT write_list(const VARIANT& v, long code)
+    HRESULT write_list(const VARIANT& v, long code, const wchar_t* separator = L",")
     {
-        return io->WriteList(const_cast<VARIANT*>(&v), code_arg(code), bstr(L",").get(), truth(true));
+        return io->WriteList(const_cast<VARIANT*>(&v), code_arg(code), bstr(separator).get(), truth(true));
     }
 };
 
@@ -90,38 +85,32 @@ TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << "type " << row.code);
         const std::vector<unique_variant> typed = values(row.code, row.numbers);
-        std::wstring list;
+        std::wstring joined;
         for (const wchar_t* number : row.numbers)
-            list += (list.empty() ? L"" : L",") + std::wstring(number);
-        for (std::size_t i = 0; i < typed.size(); ++i) {
-            const std::wstring text = row.numbers[i] + L"\n"s;
-            EXPECT_EQ(sent([&] { return write_number(*typed[i], row.code); }), text);
-            EXPECT_EQ(sent([&] { return write_number(*typed[i], VT_VARIANT); }), text) << "in its own type";
-            EXPECT_EQ(sent([&] { return write_number(*value(VT_BSTR, row.numbers[i]), row.code); }), text);
-            EXPECT_EQ(sent([&] { return write_number(*value(VT_R8, row.numbers[i]), row.code); }), text);
+            joined += (joined.empty() ? L"" : L",") + std::wstring(number);
+        for (const wchar_t* n : row.numbers) {
+            for (const VARTYPE from : {row.code, VARTYPE(VT_BSTR), VARTYPE(VT_R8)}) // coerced to the type if need be
+                EXPECT_EQ(sent([&] { return write_number(*value(from, n), row.code); }), n + L"\n"s) << from;
+            EXPECT_EQ(sent([&] { return write_number(*value(row.code, n), VT_VARIANT); }), n + L"\n"s) << "own type";
         }
         EXPECT_EQ(sent([&] { return write_number(*value(VT_BSTR, row.beyond), row.code); }),
                   component_failure(coercion_result(row.beyond, row.code), coercion_text, 1017));
         // Read where they lie, or fetched and converted one by one.
         for (const auto& held : {array(row.code, typed), array(VT_VARIANT, values(VT_R8, row.numbers)),
                                  array(VT_BSTR, values(VT_BSTR, row.numbers))})
-            EXPECT_EQ(sent([&] { return write_list(*held, row.code); }), list + L"\n") << V_VT(&*held);
+            EXPECT_EQ(sent([&] { return write_list(*held, row.code); }), joined + L"\n") << V_VT(&*held);
         EXPECT_EQ(sent([&] { return write_list(*array(VT_BSTR, values(VT_BSTR, {L"1", row.beyond}), 5), row.code); }),
-                  component_failure(E_INVALIDARG, L"While attempting to convert element 6 of array to the desired data "
-                                                  L"format, this\r\nerror occurred:\r\n\"The variant argument could not "
-                                                  L"be coerced to the desired type.\".", 1017)); // broken at 80 as the platform does
-        const std::string response(list.begin(), list.end());
-        const std::wstring beyond = row.beyond, first = row.numbers[0];
-        EXPECT_EQ(got(response + "\n", [&](VARIANT* v) { return io->ReadList(code_arg(row.code), nullptr, v); }),
-                  contents(*array(row.code, typed)));
-        EXPECT_EQ(got(std::string(first.begin(), first.end()) + "," + std::string(beyond.begin(), beyond.end()) + "\n",
-                      [&](VARIANT* v) { return io->ReadList(code_arg(row.code), nullptr, v); }),
-                  row.list_beyond + L"; 0:");
+                  component_failure(E_INVALIDARG, // broken at 80 columns as the platform does
+                                    L"While attempting to convert element 6 of array to the desired data format, "
+                                    L"this\r\nerror occurred:\r\n\"The variant argument could not be coerced to the "
+                                    L"desired type.\".", 1017));
+        const std::string beyond = narrow(row.beyond);
+        EXPECT_EQ(got(narrow(joined) + "\n", list, row.code), contents(*array(row.code, typed)));
+        EXPECT_EQ(got(narrow(row.numbers[0]) + "," + beyond + "\n", list, row.code), row.list_beyond + L"; 0:");
         // A number is read as a double whatever the type, outside the type's range too.
-        const double outside = std::wcstod(row.beyond, nullptr);
-        EXPECT_EQ(got(std::string(beyond.begin(), beyond.end()) + ",1\n",
-                      [&](VARIANT* v) { return io->ReadNumber(code_arg(row.code), truth(false), v); }),
-                  std::isinf(outside) ? no_number() + L"; 0:" : contents(*value(VT_R8, row.beyond)));
+        const bool finite = std::isfinite(std::wcstod(row.beyond, nullptr));
+        EXPECT_EQ(got(beyond + ",1\n", number, row.code),
+                  finite ? contents(*value(VT_R8, row.beyond)) : no_number() + L"; 0:");
         for (const bool big : {true, false}) {
             SCOPED_TRACE(big ? "big-endian" : "little-endian");
             ASSERT_EQ(io->put_InstrumentBigEndian(truth(big)), S_OK);
@@ -137,8 +126,7 @@ TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
                               return io->WriteIEEEBlock(nullptr, *elements(row.code, row.memory), truth(true));
                           }),
                           wide(wire + "\n"));
-            EXPECT_EQ(got(wire + "\n", [&](VARIANT* v) { return io->ReadIEEEBlock(code_arg(row.code), 0, 0, v); }),
-                      contents(*elements(row.code, row.memory)));
+            EXPECT_EQ(got(wire + "\n", block, row.code), contents(*elements(row.code, row.memory)));
         }
     }
 }
@@ -153,9 +141,11 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
                            E_INVALIDARG, L"The VARIANT argument could not be coerced to a valid numeric format.", 1027),
                        list_refused = component_failure(E_INVALIDARG, unknown.c_str(), 1028),
                        read_refused = component_failure(E_FORMATTEDIO_DATA, unknown.c_str(), 1028) + L"; 0:",
-                       no_block = component_failure(
-                           E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided in the array argument.", 1025);
-    const auto coerced = [](long code) { return component_failure(coercion_result(L"2.5", VARTYPE(code)), coercion_text, 1017); };
+                       no_block = component_failure(E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided "
+                                                                   L"in the array argument.", 1025);
+    const auto coerced = [](long code) {
+        return component_failure(coercion_result(L"2.5", VARTYPE(code)), coercion_text, 1017);
+    };
     const struct {
         long code;
         std::wstring write_number, write_list, read_list;
@@ -177,21 +167,85 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
         SCOPED_TRACE(::testing::Message() << "code " << row.code);
         EXPECT_EQ(sent([&] { return write_number(*value(VT_R8, L"2.5"), row.code); }), row.write_number);
         EXPECT_EQ(sent([&] { return write_list(*any, row.code); }), row.write_list);
-        EXPECT_EQ(got("1,2.5,x y\n", [&](VARIANT* v) { return io->ReadList(code_arg(row.code), nullptr, v); }),
-                  row.read_list);
-        EXPECT_EQ(got("2.5,x\n", [&](VARIANT* v) { return io->ReadNumber(code_arg(row.code), truth(true), v); }),
-                  L"5:2.5");
-        EXPECT_EQ(got("#12ab\n", [&](VARIANT* v) { return io->ReadIEEEBlock(code_arg(row.code), 0, 0, v); }),
-                  component_failure(E_INVALIDARG, not_convertible, 1024) + L"; 0:");
-        if (row.code < 0x10000 && unique_safearray(SafeArrayCreateVector(VARTYPE(row.code), 0, 0))) { // arrays of it exist
-            EXPECT_EQ(sent([&] { return io->WriteIEEEBlock(nullptr, *elements(VARTYPE(row.code), "ab"), truth(true)); }),
-                      no_block);
+        EXPECT_EQ(got("1,2.5,x y\n", list, row.code), row.read_list);
+        EXPECT_EQ(got("2.5,x\n", number, row.code), L"5:2.5");
+        EXPECT_EQ(got("#12ab\n", block, row.code), component_failure(E_INVALIDARG, not_convertible, 1024) + L"; 0:");
+        const VARTYPE type = VARTYPE(row.code);
+        if (row.code == type && unique_safearray(SafeArrayCreateVector(type, 0, 0))) { // arrays of this type exist
+            EXPECT_EQ(sent([&] { return io->WriteIEEEBlock(nullptr, *elements(type, "ab"), truth(true)); }), no_block);
         }
     }
     EXPECT_EQ(sent([&] { return write_number(*two_bytes, VT_BSTR); }),
               component_failure(coercion_result(L"ab", VT_R8), coercion_text, 1017));
-    EXPECT_EQ(got("#16abcdef\n", [&](VARIANT* v) { return io->ReadIEEEBlock(NumberType_I4, 0, 0, v); }),
-              component_failure(E_FORMATTEDIO_DATA, not_convertible, 1024) + L"; 0:") << "6 bytes are no 32-bit integers";
+    EXPECT_EQ(got("#16abcdef\n", block, VT_I4), component_failure(E_FORMATTEDIO_DATA, not_convertible, 1024) + L"; 0:")
+        << "6 bytes are no 32-bit integers";
+}
+
+// The order in which WriteNumber and WriteList check and convert their arguments, arrays held
+// by reference, and elements that fail on the way.
+TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
+{
+    const unique_variant doubles = array(VT_R8, values(VT_R8, {L"3", L"2.25"}));
+    SAFEARRAY* referenced = V_ARRAY(&*doubles);
+    VARIANT by_reference;
+    V_VT(&by_reference) = VT_ARRAY | VT_R8 | VT_BYREF;
+    V_ARRAYREF(&by_reference) = &referenced;
+    const unique_variant big = value(VT_I4, L"70000");
+    VARIANT mislabelled = *doubles; // says 32-bit integers, holds doubles
+    V_VT(&mislabelled) = VT_ARRAY | VT_I4;
+    SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+    unique_variant two_dimensions;
+    V_VT(two_dimensions.get()) = VT_ARRAY | VT_I4;
+    V_ARRAY(two_dimensions.get()) = SafeArrayCreate(VT_I4, 2, square);
+    // An element that cannot even be fetched, between two that can.
+    const unique_variant unfetchable = array(VT_VARIANT, values(VT_I4, {L"1", L"2", L"3"}));
+    V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = 15;
+    unique_variant copy;
+    const HRESULT fetch_failure = copy.copy_from(static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]);
+    // One that is fetched but has no text: what was written before it stays.
+    std::vector<unique_variant> with_null = values(VT_I4, {L"1", L"2"});
+    V_VT(with_null[1].get()) = VT_NULL;
+    with_null.push_back(value(VT_I4, L"3"));
+    const HRESULT no_text = coercion_result(*with_null[1], VT_BSTR);
+    const unique_variant textless = array(VT_VARIANT, std::move(with_null));
+    const std::wstring not_single = component_failure(
+        E_INVALIDARG, L"The list separator character parameter must be a string containing a single character.", 1035);
+    const struct {
+        const char* name;
+        std::function<HRESULT()> call;
+        std::wstring expected; // what was sent, or the refusal
+    } rows[] = {
+        {"text read as a double", [&] { return write_number(*value(VT_BSTR, L"2.50"), 12); }, L"2.5\n"},
+        {"two numbers, one message", [&] { return io->WriteNumber(*big, NumberType_I4, 0) | write_number(*big, 3); },
+         L"7000070000\n"},
+        {"an array, coerced first", [&] { return write_number(*doubles, 5); },
+         component_failure(coercion_result(*doubles, VT_R8), coercion_text, 1017)},
+        {"an array", [&] { return write_number(*doubles, 12); },
+         component_failure(E_INVALIDARG, L"Expected VARIANT argument to be a single number, not an array.", 1026)},
+        {"a VARIANT that cannot be fetched leaves nothing behind", [&] { return write_list(*unfetchable, 12); },
+         component_failure(fetch_failure, L"Bad Array Argument", 1017)},
+        {"a VARIANT without text leaves the elements before it", [&] { return write_list(*textless, 12); },
+         component_failure(no_text, coercion_text, 1017) + L"1,"},
+        {"doubles by reference as integers", [&] { return write_list(by_reference, 3, L";"); }, L"3;2\n"},
+        {"not an array, before the type", [&] { return write_list(*big, 99); },
+         component_failure(E_INVALIDARG, L"WriteList expected an array argument to write.", 1031)},
+        {"the type, before the separator", [&] { return write_list(*doubles, 65541, L""); },
+         component_failure(E_INVALIDARG, L"The NumberType argument was not a recognized enumeration value.", 1028)},
+        {"no separator", [&] { return io->WriteList(&by_reference, NumberType_R8, nullptr, -1); }, not_single},
+        {"two separators", [&] { return write_list(*doubles, 5, L",,"); }, not_single},
+        {"two dimensions", [&] { return write_list(*two_dimensions, 3); },
+         component_failure(E_INVALIDARG, L"The Array argument was multidimensional.", 1029)},
+        {"an array that is not what it says", [&] { return write_list(mislabelled, 3); },
+         component_failure(DISP_E_TYPEMISMATCH, L"Bad Array Argument", 1017)},
+        {"no elements", [&] { return write_list(*array(VT_I4, {}), 3); },
+         component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(sent(row.call), row.expected);
+    }
+    EXPECT_EQ(static_cast<const double*>(referenced->pvData)[0], 3.0) << "the caller's array is left as it was";
+    V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = VT_I4; // destroyable again
 }
 
 } // namespace

@@ -8,6 +8,10 @@
 
 namespace morvane::testing {
 
+// Bytes as the characters of the same codes, and back.
+inline std::wstring wide(std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); }
+inline std::string narrow(std::wstring_view text) { return std::string(text.begin(), text.end()); }
+
 // A VARIANT of `type` made from text by the platform's conversion (US English).
 inline unique_variant value(VARTYPE type, const wchar_t* text)
 {
