@@ -10,12 +10,7 @@ namespace {
 using namespace std::string_literals;
 using Blocks = bound_fmtdio;
 
-VARIANT typed(VARTYPE type)
-{
-    VARIANT v{};
-    V_VT(&v) = type;
-    return v;
-}
+VARIANT typed(VARTYPE type) { VARIANT v{}; return V_VT(&v) = type, v; }
 
 // A read's outcome as one line: the error if any, then what the result holds.
 std::wstring result_of(HRESULT hr, const VARIANT& result)
@@ -90,8 +85,7 @@ TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
 lines reads(std::initializer_list<long> counts)
 {
     lines calls;
-    for (long count : counts)
-        calls.push_back("read " + std::to_string(count));
+    for (long n : counts) calls.push_back("read " + std::to_string(n));
     return calls;
 }
 

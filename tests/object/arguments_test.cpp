@@ -41,8 +41,9 @@ TEST_F(Booleans, EveryTrueValueHasOneEffectAndFalseTheOther)
          {"write 4 end"}, {}},
         {"WriteIEEEBlock flush-and-END", "write",
          [&](auto&, VARIANT_BOOL b) { return io->WriteIEEEBlock(nullptr, *byte, b), lines{}; }, {"write 5 end"}, {}},
-        {"FlushWrite send-END", "", [&](auto&, VARIANT_BOOL b) { return write(L"A", 0), io->FlushWrite(b), lines{}; },
-         {"write 2 end"}, chunk(1)},
+        {"FlushWrite send-END, with nothing pending and then with one byte", "", [&](auto&, VARIANT_BOOL b) {
+             return lines{std::to_string(io->FlushWrite(b)), std::to_string((write(L"A", 0), io->FlushWrite(b)))}; },
+         {"-2147467259", "0", "write 2 end"}, lines{"0", "0"} + chunk(1)}, // E_FAIL: no END without data
         {"ReadNumber flush-to-END", "read ", [&](scripted_session& s, VARIANT_BOOL b) {
              s.respond("1,2\n"), s.respond("next\n");
              return lines{result([&](VARIANT* v) { return io->ReadNumber(NumberType_R8, b, v); }), narrow(read())}; },

@@ -41,8 +41,7 @@ TEST(FmtdioUnbound, IoMethodsReportMessage112AfterThePointerChecks)
     EXPECT_EQ(io->WriteString(nullptr, VARIANT_TRUE), E_POINTER);
     EXPECT_EQ(io->get_IO(nullptr), E_POINTER);
     EXPECT_EQ(io->get_InstrumentBigEndian(nullptr), E_POINTER);
-    VARIANT_BOOL big_endian = 0;
-    EXPECT_TRUE(io->get_InstrumentBigEndian(&big_endian) == S_OK && big_endian == VARIANT_TRUE) << "true at first";
+    EXPECT_TRUE(io->get_InstrumentBigEndian(&V_BOOL(&value)) == S_OK && V_BOOL(&value) == VARIANT_TRUE) << "at first";
     EXPECT_EQ(outcome(E_FAIL), no_session);
 }
 

@@ -160,8 +160,7 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
         {99, coerced(99), list_refused, read_refused},
     };
     std::vector<unique_variant> mixed = values(VT_I2, {L"-3"});
-    mixed.push_back(value(VT_R8, L"2.5"));
-    mixed.push_back(value(VT_BSTR, L"x y"));
+    mixed.push_back(value(VT_R8, L"2.5")), mixed.push_back(value(VT_BSTR, L"x y"));
     const unique_variant any = array(VT_VARIANT, mixed), two_bytes = value(VT_BSTR, L"ab");
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << "code " << row.code);
