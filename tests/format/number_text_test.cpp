@@ -22,12 +22,14 @@ std::string rendered(VARTYPE code, double x)
 {
     VARIANT v{};
     V_VT(&v) = code;
-    code == VT_I2 ? void(V_I2(&v) = static_cast<SHORT>(x)) : code == VT_I4 ? void(V_I4(&v) = static_cast<LONG>(x))
-        : code == VT_R4 ? void(V_R4(&v) = static_cast<float>(x)) : code == VT_R8 ? void(V_R8(&v) = x) : void(V_UI1(&v) = static_cast<BYTE>(x));
+    code == VT_I2   ? void(V_I2(&v) = static_cast<SHORT>(x))
+    : code == VT_R4 ? void(V_R4(&v) = static_cast<float>(x))
+    : code == VT_R8 ? void(V_R8(&v) = x)
+                    : void(V_UI1(&v) = static_cast<BYTE>(x));
     scripted_session session;
     basic_comostream out(std::make_unique<comio_buf>(&session, 1000, 1000));
     render_number(out, v, code);
-    EXPECT_EQ(out.precision(), code == VT_I2 ? 5 : code == VT_I4 ? 10 : code == VT_R4 ? 7 : code == VT_R8 ? 15 : 3);
+    EXPECT_EQ(out.precision(), code == VT_I2 ? 5 : code == VT_R4 ? 7 : code == VT_R8 ? 15 : 3);
     EXPECT_THROW(render_number(out, v, VT_BSTR), std::invalid_argument);
     out.flush_with_end();
     return session.writes().at(0);
@@ -35,26 +37,18 @@ std::string rendered(VARTYPE code, double x)
 
 TEST(RenderNumber, WritesTheWireTextInAnyProcessLocale)
 {
+    // Infinities and NaN have no number text: they go out as the values that stand for them.
     const struct { VARTYPE code; double x; const char* text; } rows[] = {
-        {VT_R4, 1.5, "1.5"}, {VT_R4, 0.1, "0.1"}, {VT_R4, 1 / 3., "0.3333333"}, {VT_R4, 12345678, "1.234568e+007"},
-        {VT_R4, 15e6, "1.5e+007"}, {VT_R4, 2.5e-5, "2.5e-005"}, {VT_R4, FLT_TRUE_MIN, "1.401298e-045"}, {VT_R4, HUGE_VAL, "9.9e+037"},
-        {VT_R8, 1e-300, "1e-300"}, {VT_R8, 100, "100"}, {VT_R8, 1 / 3., "0.333333333333333"}, {VT_R8, 0.1 + 0.2, "0.3"},
-        {VT_R8, 2 / 3., "0.666666666666667"}, {VT_R8, 15e6, "15000000"}, {VT_R8, 123456789012345, "123456789012345"},
-        {VT_R8, 1e15, "1e+015"}, {VT_R8, 0.0001, "0.0001"}, {VT_R8, 0.00001, "1e-005"}, {VT_R8, -2.5, "-2.5"},
-        {VT_R8, DBL_MAX, "1.79769313486232e+308"}, {VT_R8, 999999999999999.9, "1e+015"}, {VT_R8, -0.000123, "-0.000123"},
-        {VT_R8, 1e100, "1e+100"}, {VT_R8, -0.0, "0"}, {VT_R8, HUGE_VAL, "9.9e+037"}, {VT_R8, -HUGE_VAL, "-9.9e+037"},
-        {VT_R8, -NAN, "9.91e+037"}, {VT_I2, -3, "-3"}, {VT_I2, -32768, "-32768"}, {VT_I4, -2147483648., "-2147483648"},
-        {VT_UI1, 255, "255"}, {VT_UI1, 0, "0"}, {VT_R8, 5e-324, "4.94065645841247e-324"},
-        {VT_R8, -1e-310, "-9.99999999999997e-311"}, {VT_R8, 1.5e-320, "1.49998330077402e-320"},
-        {VT_R8, 3e-315, "3.00000000038571e-315"}, {VT_R8, 2.2250738585072014e-308, "2.2250738585072e-308"},
-        {VT_R8, 0.1234567890123456, "0.123456789012346"}, {VT_R8, 9.999999999999999e22, "1e+023"},
+        {VT_R4, 12345678, "1.234568e+007"}, {VT_R4, HUGE_VAL, "9.9e+037"}, {VT_R8, -0.0, "0"}, {VT_R8, -2.5, "-2.5"},
+        {VT_R8, 999999999999999.9, "1e+015"}, {VT_R8, -HUGE_VAL, "-9.9e+037"}, {VT_R8, -NAN, "9.91e+037"},
+        {VT_I2, -32768, "-32768"}, {VT_UI1, 255, "255"},
     };
     for (const char* locale : {"C", "German"}) {
         if (!std::setlocale(LC_ALL, locale) || *std::localeconv()->decimal_point != (*locale == 'C' ? '.' : ','))
             std::printf("locale %s is not available: not tested\n", locale);
         else
             for (const auto& row : rows)
-                EXPECT_EQ(rendered(row.code, row.x), std::string(row.text) + "\n") << locale << " " << row.code << " " << row.x;
+                EXPECT_EQ(rendered(row.code, row.x), std::string(row.text) + "\n") << locale << " " << row.x;
     }
     std::setlocale(LC_ALL, "C");
 }

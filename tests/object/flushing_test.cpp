@@ -7,20 +7,6 @@ namespace {
 
 using FmtdioFlushing = bound_fmtdio;
 
-TEST_F(FmtdioFlushing, FlushWriteSendsWhatIsPending)
-{
-    EXPECT_EQ(io->FlushWrite(VARIANT_FALSE), S_OK);
-    EXPECT_EQ(outcome(io->FlushWrite(VARIANT_TRUE)),
-              component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033));
-    EXPECT_TRUE(session.calls().empty());
-    ASSERT_EQ(write(L"12345", false), S_OK);
-    EXPECT_EQ(io->FlushWrite(VARIANT_FALSE), S_OK);
-    ASSERT_EQ(write(L"678", false), S_OK);
-    EXPECT_EQ(io->FlushWrite(short(2)), S_OK); // any non-zero flag counts as true
-    EXPECT_EQ(session.trace(), chunk(5) + lines{"write 4 end"});
-    EXPECT_EQ(session.writes(), (lines{"12345", "678\n"}));
-}
-
 TEST_F(FmtdioFlushing, FlushReadDrainsOnlyAnUnfinishedResponse)
 {
     session.respond("done\n");

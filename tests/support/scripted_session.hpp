@@ -75,6 +75,7 @@ public:
     // Any non-zero value is true, as a session may answer it.
     void set_send_end(VARIANT_BOOL enabled) { send_end_ = enabled; }
     void set_termination_character(bool enabled) { term_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
+    void set_termination_character(VARIANT_BOOL enabled) { term_ = enabled; } // any non-zero value is true
     // Runs inside every call, before it is recorded: a test can watch or hold a call open.
     void on_call(std::function<void(const session_call&)> hook) { hook_ = std::move(hook); }
     // A read takes bytes across chunks up to its count or the message's end, as a session over an

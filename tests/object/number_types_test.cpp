@@ -1,0 +1,251 @@
+// Every number type in every method that takes one: the text or bytes on the wire, the type of
+// what a read gives, each type's limits and byte order, and the codes that are refused.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <cmath>
+#include <bit>
+#include <cstdint>
+#include <functional>
+#include "support/fmtdio_fixture.hpp"
+#include "support/variant_values.hpp"
+
+namespace morvane::testing {
+namespace {
+
+using namespace std::string_literals;
+
+// Any 32-bit value, as a client may pass it.
+NumberType code_arg(long code) { return std::bit_cast<NumberType>(static_cast<std::int32_t>(code)); }
+
+// The platform's answer to a coercion, for the refusals that pass it on.
+HRESULT coercion_result(const VARIANT& from, VARTYPE type) { return unique_variant().change_type_from(from, type); }
+HRESULT coercion_result(const wchar_t* text, VARTYPE type) { return coercion_result(*value(VT_BSTR, text), type); }
+
+class NumberTypes : public bound_fmtdio {
+protected:
+    // Over a fresh session: the call's outcome when it fails, then every byte that was sent.
+    std::wstring sent(const std::function<HRESULT()>& call)
+    {
+        scripted_session fresh;
+        EXPECT_EQ(io->putref_IO(&fresh), S_OK);
+        const HRESULT hr = call();
+        std::wstring text = FAILED(hr) ? outcome(hr) : L"";
+        EXPECT_EQ(io->FlushWrite(VARIANT_FALSE), S_OK) << "a refusal leaves nothing behind";
+        for (const std::string& write : fresh.writes())
+            text += wide(write);
+        EXPECT_EQ(io->putref_IO(&session), S_OK);
+        return text;
+    }
+    // The response read by ReadList, ReadNumber or ReadIEEEBlock: what the result holds, after
+    // the failure if any.
+    enum reader { list, number, block };
+    std::wstring got(const std::string& response, reader method, long code)
+    {
+        session.respond(response);
+        unique_variant result;
+        const HRESULT hr = method == list     ? io->ReadList(code_arg(code), nullptr, result.get())
+                           : method == number ? io->ReadNumber(code_arg(code), VARIANT_FALSE, result.get())
+                                              : io->ReadIEEEBlock(code_arg(code), 0, 0, result.get());
+        const std::wstring held = contents(*result);
+        io->FlushRead(), session.clear_chunks(); // what the read left is no later read's
+        return FAILED(hr) ? outcome(hr) + L"; " + held : held;
+    }
+    HRESULT write_number(const VARIANT& v, long code) { return io->WriteNumber(v, code_arg(code), truth(true)); }
+    HRESULT write_list(const VARIANT& v, long code, const wchar_t* separator = L",")
+    {
+        return io->WriteList(const_cast<VARIANT*>(&v), code_arg(code), bstr(separator).get(), truth(true));
+    }
+};
+
+const wchar_t* const coercion_text = L"The variant argument could not be coerced to the desired type.";
+const wchar_t* const not_convertible = L"The Safearray cannot be converted to the desired type.";
+
+// The numbers are in their wire form, so they are written as they stand and read back as the
+// platform converts their text. Block elements have bytes that all differ and span 16 bytes
+// or more, so that any wrong order shows, also where many are reversed at once.
+TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
+{
+    const struct {
+        VARTYPE code;
+        std::vector<const wchar_t*> numbers; // the first is no limit, so that the limits come after it
+        const wchar_t* beyond;               // the nearest number outside the type
+        std::wstring list_beyond;            // what ReadList makes of it as item 2
+        std::string memory;                  // block elements as they lie in memory
+    } rows[] = {
+        {VT_UI1, {L"7", L"0", L"255"}, L"256", not_parsed(), "\x00\x01\xff\xfe"s},
+        {VT_I2, {L"7", L"-32768", L"32767"}, L"32768", not_parsed(),
+         "\x01\x00\xfe\xff\x03\x02\x05\x04\x07\x06\x09\x08\x0b\x0a\x0d\x0c\x0f\x0e"s},
+        {VT_I4, {L"7", L"-2147483648", L"2147483647"}, L"2147483648", not_parsed(),
+         "\x04\x03\x02\x01\xfc\xfd\xfe\xff\x08\x07\x06\x05\x0c\x0b\x0a\x09\x10\x0f\x0e\x0d"s},
+        {VT_R4, {L"0.1", L"-3.402823e+038", L"2.5e-005"}, L"3.5e+038", not_parsed(),
+         "\x00\x00\xc0\x3f\x01\x02\x10\xc0\x14\x13\x12\x11\x18\x17\x16\x15\x1c\x1b\x1a\x19"s},
+        {VT_R8, {L"0.1", L"-1.5e+308", L"4.94065645841247e-324"}, L"1.8e+308", item_failure(2, true),
+         "\x00\x00\x00\x00\x00\x00\xf0\x3f\x08\x07\x06\x05\x04\x03\x02\x01\x18\x17\x16\x15\x14\x13\x12\x11"s},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "type " << row.code);
+        const std::vector<unique_variant> typed = values(row.code, row.numbers);
+        std::wstring joined;
+        for (const wchar_t* number : row.numbers)
+            joined += (joined.empty() ? L"" : L",") + std::wstring(number);
+        for (const wchar_t* n : row.numbers) {
+            for (const VARTYPE from : {row.code, VARTYPE(VT_BSTR), VARTYPE(VT_R8)}) // coerced to the type if need be
+                EXPECT_EQ(sent([&] { return write_number(*value(from, n), row.code); }), n + L"\n"s) << from;
+            EXPECT_EQ(sent([&] { return write_number(*value(row.code, n), VT_VARIANT); }), n + L"\n"s) << "own type";
+        }
+        EXPECT_EQ(sent([&] { return write_number(*value(VT_BSTR, row.beyond), row.code); }),
+                  component_failure(coercion_result(row.beyond, row.code), coercion_text, 1017));
+        // Read where they lie, or fetched and converted one by one.
+        for (const auto& held : {array(row.code, typed), array(VT_VARIANT, values(VT_R8, row.numbers)),
+                                 array(VT_BSTR, values(VT_BSTR, row.numbers))})
+            EXPECT_EQ(sent([&] { return write_list(*held, row.code); }), joined + L"\n") << V_VT(&*held);
+        EXPECT_EQ(sent([&] { return write_list(*array(VT_BSTR, values(VT_BSTR, {L"1", row.beyond}), 5), row.code); }),
+                  component_failure(E_INVALIDARG, // broken at 80 columns as the platform does
+                                    L"While attempting to convert element 6 of array to the desired data format, "
+                                    L"this\r\nerror occurred:\r\n\"The variant argument could not be coerced to the "
+                                    L"desired type.\".", 1017));
+        const std::string beyond = narrow(row.beyond);
+        EXPECT_EQ(got(narrow(joined) + "\n", list, row.code), contents(*array(row.code, typed)));
+        EXPECT_EQ(got(narrow(row.numbers[0]) + "," + beyond + "\n", list, row.code), row.list_beyond + L"; 0:");
+        // A number is read as a double whatever the type, outside the type's range too.
+        const bool finite = std::isfinite(std::wcstod(row.beyond, nullptr));
+        EXPECT_EQ(got(beyond + ",1\n", number, row.code),
+                  finite ? contents(*value(VT_R8, row.beyond)) : no_number() + L"; 0:");
+        for (const bool big : {true, false}) {
+            SCOPED_TRACE(big ? "big-endian" : "little-endian");
+            ASSERT_EQ(io->put_InstrumentBigEndian(truth(big)), S_OK);
+            std::string order = row.memory;
+            const std::size_t size = SafeArrayGetElemsize(V_ARRAY(array(row.code, typed).get()));
+            for (std::size_t at = 0; big && at < order.size(); at += size)
+                std::reverse(order.begin() + at, order.begin() + at + size);
+            const std::string length = std::to_string(order.size());
+            const std::string wire = "#" + std::to_string(length.size()) + length + order;
+            for (const long buffer_size : {1000, 3}) // chunks of 3 bytes cut through elements
+                EXPECT_EQ(sent([&] {
+                              io->SetBufferSize(BufferMask_Output, buffer_size);
+                              return io->WriteIEEEBlock(nullptr, *elements(row.code, row.memory), truth(true));
+                          }),
+                          wide(wire + "\n"));
+            EXPECT_EQ(got(wire + "\n", block, row.code), contents(*elements(row.code, row.memory)));
+        }
+    }
+}
+
+// Text, any type, and codes that are no number type: WriteNumber coerces to the code's low 16
+// bits and writes only what is a number; the list methods compare all 32 bits; ReadNumber
+// ignores the code; blocks take the five number types alone.
+TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
+{
+    const std::wstring unknown = L"The NumberType argument was not a recognized enumeration value.",
+                       not_numeric = component_failure(
+                           E_INVALIDARG, L"The VARIANT argument could not be coerced to a valid numeric format.", 1027),
+                       list_refused = component_failure(E_INVALIDARG, unknown.c_str(), 1028),
+                       read_refused = component_failure(E_FORMATTEDIO_DATA, unknown.c_str(), 1028) + L"; 0:",
+                       no_block = component_failure(E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided "
+                                                                   L"in the array argument.", 1025);
+    const auto coerced = [](long code) {
+        return component_failure(coercion_result(L"2.5", VARTYPE(code)), coercion_text, 1017);
+    };
+    const struct {
+        long code;
+        std::wstring write_number, write_list, read_list;
+    } rows[] = {
+        {VT_BSTR, L"2.5\n", L"-3,2.5,x y\n", L"8200 from 0: 8:1 8:2.5 8:x y"},
+        {VT_VARIANT, L"2.5\n", L"-3,2.5,x y\n", L"8204 from 0: 3:1 5:2.5 8:x y"},
+        {0, not_numeric, list_refused, read_refused},
+        {VT_DATE, not_numeric, list_refused, read_refused},
+        {VT_DISPATCH, coerced(VT_DISPATCH), list_refused, read_refused},
+        {VT_BOOL, not_numeric, list_refused, read_refused},
+        {0x10002, L"2\n", list_refused, read_refused}, // 2 in the low 16 bits; 2.5 rounds to even
+        {99, coerced(99), list_refused, read_refused},
+    };
+    std::vector<unique_variant> mixed = values(VT_I2, {L"-3"});
+    mixed.push_back(value(VT_R8, L"2.5")), mixed.push_back(value(VT_BSTR, L"x y"));
+    const unique_variant any = array(VT_VARIANT, mixed), two_bytes = value(VT_BSTR, L"ab");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "code " << row.code);
+        EXPECT_EQ(sent([&] { return write_number(*value(VT_R8, L"2.5"), row.code); }), row.write_number);
+        EXPECT_EQ(sent([&] { return write_list(*any, row.code); }), row.write_list);
+        EXPECT_EQ(got("1,2.5,x y\n", list, row.code), row.read_list);
+        EXPECT_EQ(got("2.5,x\n", number, row.code), L"5:2.5");
+        EXPECT_EQ(got("#12ab\n", block, row.code), component_failure(E_INVALIDARG, not_convertible, 1024) + L"; 0:");
+        const VARTYPE type = VARTYPE(row.code);
+        if (row.code == type && unique_safearray(SafeArrayCreateVector(type, 0, 0))) { // arrays of this type exist
+            EXPECT_EQ(sent([&] { return io->WriteIEEEBlock(nullptr, *elements(type, "ab"), truth(true)); }), no_block);
+        }
+    }
+    EXPECT_EQ(sent([&] { return write_number(*two_bytes, VT_BSTR); }),
+              component_failure(coercion_result(L"ab", VT_R8), coercion_text, 1017));
+    EXPECT_EQ(got("#16abcdef\n", block, VT_I4), component_failure(E_FORMATTEDIO_DATA, not_convertible, 1024) + L"; 0:")
+        << "6 bytes are no 32-bit integers";
+}
+
+// The order in which WriteNumber and WriteList check and convert their arguments, arrays held
+// by reference, and elements that fail on the way.
+TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
+{
+    const unique_variant doubles = array(VT_R8, values(VT_R8, {L"3", L"2.25"}));
+    SAFEARRAY* referenced = V_ARRAY(&*doubles);
+    VARIANT by_reference;
+    V_VT(&by_reference) = VT_ARRAY | VT_R8 | VT_BYREF;
+    V_ARRAYREF(&by_reference) = &referenced;
+    const unique_variant big = value(VT_I4, L"70000");
+    VARIANT mislabelled = *doubles; // says 32-bit integers, holds doubles
+    V_VT(&mislabelled) = VT_ARRAY | VT_I4;
+    SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+    unique_variant two_dimensions;
+    V_VT(two_dimensions.get()) = VT_ARRAY | VT_I4;
+    V_ARRAY(two_dimensions.get()) = SafeArrayCreate(VT_I4, 2, square);
+    // An element that cannot even be fetched, between two that can.
+    const unique_variant unfetchable = array(VT_VARIANT, values(VT_I4, {L"1", L"2", L"3"}));
+    V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = 15;
+    unique_variant copy;
+    const HRESULT fetch_failure = copy.copy_from(static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]);
+    // One that is fetched but has no text: what was written before it stays.
+    std::vector<unique_variant> with_null = values(VT_I4, {L"1", L"2"});
+    V_VT(with_null[1].get()) = VT_NULL;
+    with_null.push_back(value(VT_I4, L"3"));
+    const HRESULT no_text = coercion_result(*with_null[1], VT_BSTR);
+    const unique_variant textless = array(VT_VARIANT, std::move(with_null));
+    const std::wstring not_single = component_failure(
+        E_INVALIDARG, L"The list separator character parameter must be a string containing a single character.", 1035);
+    const struct {
+        const char* name;
+        std::function<HRESULT()> call;
+        std::wstring expected; // what was sent, or the refusal
+    } rows[] = {
+        {"text read as a double", [&] { return write_number(*value(VT_BSTR, L"2.50"), 12); }, L"2.5\n"},
+        {"two numbers, one message", [&] { return io->WriteNumber(*big, NumberType_I4, 0) | write_number(*big, 3); },
+         L"7000070000\n"},
+        {"an array, coerced first", [&] { return write_number(*doubles, 5); },
+         component_failure(coercion_result(*doubles, VT_R8), coercion_text, 1017)},
+        {"an array", [&] { return write_number(*doubles, 12); },
+         component_failure(E_INVALIDARG, L"Expected VARIANT argument to be a single number, not an array.", 1026)},
+        {"a VARIANT that cannot be fetched leaves nothing behind", [&] { return write_list(*unfetchable, 12); },
+         component_failure(fetch_failure, L"Bad Array Argument", 1017)},
+        {"a VARIANT without text leaves the elements before it", [&] { return write_list(*textless, 12); },
+         component_failure(no_text, coercion_text, 1017) + L"1,"},
+        {"doubles by reference as integers", [&] { return write_list(by_reference, 3, L";"); }, L"3;2\n"},
+        {"not an array, before the type", [&] { return write_list(*big, 99); },
+         component_failure(E_INVALIDARG, L"WriteList expected an array argument to write.", 1031)},
+        {"the type, before the separator", [&] { return write_list(*doubles, 65541, L""); },
+         component_failure(E_INVALIDARG, L"The NumberType argument was not a recognized enumeration value.", 1028)},
+        {"no separator", [&] { return io->WriteList(&by_reference, NumberType_R8, nullptr, -1); }, not_single},
+        {"two separators", [&] { return write_list(*doubles, 5, L",,"); }, not_single},
+        {"two dimensions", [&] { return write_list(*two_dimensions, 3); },
+         component_failure(E_INVALIDARG, L"The Array argument was multidimensional.", 1029)},
+        {"an array that is not what it says", [&] { return write_list(mislabelled, 3); },
+         component_failure(DISP_E_TYPEMISMATCH, L"Bad Array Argument", 1017)},
+        {"no elements", [&] { return write_list(*array(VT_I4, {}), 3); },
+         component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(sent(row.call), row.expected);
+    }
+    EXPECT_EQ(static_cast<const double*>(referenced->pvData)[0], 3.0) << "the caller's array is left as it was";
+    V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = VT_I4; // destroyable again
+}
+
+} // namespace
+} // namespace morvane::testing
