@@ -1,9 +1,9 @@
-// Module entry of Morvane.dll; the exports are in server/exports.cpp.
+// Module entry of Morvane.dll; the exports are in exports.cpp.
 #include <windows.h>
 #include <new>
 #include "error/error_values.hpp"
-#include "server/class_info.hpp"
-#include "server/class_table.hpp"
+#include "class_info.hpp"
+#include "class_table.hpp"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <wrl/client.h>
 #include <visacom.h>
-#include "server/class_ids.hpp"
+#include "class_ids.hpp"
 
 namespace {
 

@@ -1,7 +1,9 @@
 #include "format/ieee488_formatter.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <stdexcept>
 #include <visacom.h>
 #include "error/error_values.hpp"
 #include "error/errors.hpp"
@@ -166,6 +168,34 @@ void ieee488_formatter::write_list(basic_comostream& out)
     }
     if (!out.good())
         raise_recorded(out.last_error());
+}
+
+void ieee488_formatter::store_array(VARIANT& result)
+{
+    VariantInit(&result);
+    V_VT(&result) = VT_ARRAY | m_type;
+    const std::size_t count = m_parsed ? m_parsed->size() : 0;
+    SAFEARRAY* array = count <= ULONG_MAX ? SafeArrayCreateVector(m_type, 0, static_cast<ULONG>(count)) : nullptr;
+    if (!array)
+        throw win32_hresult_error(message_id::no_memory, E_OUTOFMEMORY);
+    V_ARRAY(&result) = array;
+    if (count == 0)
+        return;
+    try {
+        const safearray_data data(array);
+        m_parsed->move_to(data.bytes());
+    } catch (const safearray_error& error) {
+        throw win32_hresult_error(message_id::bad_array, error.hresult());
+    }
+}
+
+double ieee488_formatter::first_value() const
+{
+    if (!m_parsed || m_parsed->size() == 0)
+        throw std::out_of_range("no number was read");
+    double value;
+    std::memcpy(&value, m_parsed->first(), sizeof value);
+    return value;
 }
 
 } // namespace morvane

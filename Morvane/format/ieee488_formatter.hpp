@@ -1,7 +1,7 @@
 #pragma once
 // A list of values of one element type between a safe array and the wire. WriteList loads it
-// from the caller's array and writes it as one separated list; ReadList and ReadNumber read a
-// response into it through the response parser and store it as a safe array.
+// from the caller's array and writes it as one separated list; ReadList and ReadNumber have the
+// response parser read a response into it and store it as a safe array.
 //
 // Elements that need no conversion are read where they lie in the caller's array, which is
 // held open for the formatter's life; the others are converted into values of its own when
@@ -33,23 +33,25 @@ public:
     // The elements, separated, without anything before or after them.
     void write_list(basic_comostream& out);
 
-    // One list response from `in`, in the element type; the rest of a response whose list
-    // ended at a line feed is dropped. Nothing is read from a stream that is not good.
-    void read_list(basic_comistream& in);
-    // The list read, as a one-dimensional array of the element type with lower bound 0.
-    void store_array(VARIANT& result);
-    // The first number of the response; the rest stays for the next read unless `flush`.
-    void read_number(basic_comistream& in, bool flush);
-    // The number read; std::out_of_range when none was.
-    double first_value() const;
-
-    // The stream that the parser reads, and each item it reads (what that owns is taken over).
-    void attach(basic_comistream& in) noexcept { m_stream = &in; }
+    // Reading, which the response parser does: an empty list of values of `type`, read from
+    // `in`; each item it reads (what that owns is taken over); the list as a one-dimensional
+    // array of the element type with lower bound 0; the first number, std::out_of_range when
+    // none was read.
+    void start_reading(basic_comistream& in, VARTYPE type)
+    {
+        m_parsed.emplace(type, m_pool);
+        m_stream = &in;
+    }
     basic_comistream& stream() const noexcept { return *m_stream; }
     void append_parsed(VARIANT& value) { m_parsed->take(value); }
-    // A value that already has the element type.
     template <typename Number>
     void push_parsed(Number value) { m_parsed->push(value); }
+    parsed_values& parsed() noexcept { return *m_parsed; }
+    void store_array(VARIANT& result);
+    double first_value() const;
+
+    VARTYPE type() const noexcept { return m_type; }
+    const std::string& separators() const noexcept { return m_separators; }
 
 private:
     std::size_t size() const noexcept { return m_in_place ? m_count : m_values.size(); }

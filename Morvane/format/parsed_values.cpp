@@ -19,25 +19,6 @@ std::size_t size_of(VARTYPE type) noexcept
 
 } // namespace
 
-std::unique_ptr<unsigned char[]> block_pool::take()
-{
-    if (free_.empty())
-        return std::make_unique_for_overwrite<unsigned char[]>(block_size);
-    std::unique_ptr<unsigned char[]> block = std::move(free_.back());
-    free_.pop_back();
-    return block;
-}
-
-void block_pool::give(std::unique_ptr<unsigned char[]> block) noexcept
-{
-    if (free_.size() < kept_most) {
-        try {
-            free_.push_back(std::move(block));
-        } catch (...) {
-        }
-    }
-}
-
 parsed_values::parsed_values(VARTYPE type, block_pool* pool) noexcept
     : m_type(type), m_size(size_of(type)), m_pool(pool), m_room(m_inline.size() / m_size), m_cursor(m_inline.data())
 {

@@ -3,9 +3,7 @@
 // then moved into the result array in one copy per block. Strings and VARIANTs are owned until
 // they are moved out.
 //
-// A long list fills blocks of 64 KiB that come from a block_pool; the formatted-I/O object
-// keeps one, so that list after list reuses memory that is already mapped instead of touching
-// fresh pages.
+// A long list fills blocks that come from a block_pool.
 #include <windows.h>
 #include <oaidl.h>
 #include <array>
@@ -13,20 +11,9 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+#include "object/block_pool.hpp"
 
 namespace morvane {
-
-class block_pool {
-public:
-    static constexpr std::size_t block_size = 64 * 1024;
-    static constexpr std::size_t kept_most = 256; // 16 MiB
-
-    std::unique_ptr<unsigned char[]> take();
-    void give(std::unique_ptr<unsigned char[]> block) noexcept;
-
-private:
-    std::vector<std::unique_ptr<unsigned char[]>> free_;
-};
 
 class parsed_values {
 public:

@@ -3,7 +3,7 @@
 // so that a number reads the same alone and as a list element.
 #include <windows.h>
 #include <oaidl.h>
-#include "format/number_text.hpp"
+#include "stream/number_text.hpp"
 #include "stream/comio_stream.hpp"
 
 namespace morvane {

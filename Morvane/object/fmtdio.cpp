@@ -1,8 +1,8 @@
 #include "object/fmtdio.hpp"
 
+#include "com/class_type_info.hpp"
 #include "error/errors.hpp"
 #include "error/messages.hpp"
-#include "server/class_ids.hpp"
 
 namespace morvane {
 

@@ -13,8 +13,8 @@
 #include <type_traits>
 #include <visacom.h>
 #include <wrl/client.h>
-#include "server/com_object.hpp"
-#include "format/parsed_values.hpp"
+#include "com/com_object.hpp"
+#include "object/block_pool.hpp"
 #include "object/call_frame.hpp"
 #include "platform/critical_section.hpp"
 #include "stream/comio_stream.hpp"

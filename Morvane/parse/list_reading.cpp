@@ -1,6 +1,5 @@
 // ReadList: one list response as an array of the requested element type. Strings are split on
 // the separators as they come; the other types go through the response parser.
-#include <climits>
 #include <cstring>
 #include "error/errors.hpp"
 #include "format/ieee488_formatter.hpp"
@@ -62,45 +61,27 @@ private:
     parsed_values& items_;
 };
 
-} // namespace
-
-void ieee488_formatter::read_list(basic_comistream& in)
+// One list response from `in`, in the element type; the rest of a response whose list ended at
+// a line feed is dropped. Nothing is read from a stream that is not good.
+void read_list(ieee488_formatter& list, basic_comistream& in)
 {
-    m_parsed.emplace(m_type, m_pool);
+    list.start_reading(in, list.type());
     if (!in.good())
         return;
-    if (m_type == VT_BSTR) {
-        string_splitter splitter(m_separators, *m_parsed);
+    if (list.type() == VT_BSTR) {
+        string_splitter splitter(list.separators(), list.parsed());
         in.read_message(splitter);
         splitter.finish(); // the end of the data, also where the session failed
         return;
     }
-    attach(in);
-    formattedio_parse parser(this);
-    parser.parse(list_kind(m_type), m_separators.c_str());
+    formattedio_parse parser(&list);
+    parser.parse(list_kind(list.type()), list.separators().c_str());
     // The list ended at a line feed: the rest of the response is not for anyone.
     if (in.good())
         in.sync();
 }
 
-void ieee488_formatter::store_array(VARIANT& result)
-{
-    VariantInit(&result);
-    V_VT(&result) = VT_ARRAY | m_type;
-    const std::size_t count = m_parsed ? m_parsed->size() : 0;
-    SAFEARRAY* array = count <= ULONG_MAX ? SafeArrayCreateVector(m_type, 0, static_cast<ULONG>(count)) : nullptr;
-    if (!array)
-        throw win32_hresult_error(message_id::no_memory, E_OUTOFMEMORY);
-    V_ARRAY(&result) = array;
-    if (count == 0)
-        return;
-    try {
-        const safearray_data data(array);
-        m_parsed->move_to(data.bytes());
-    } catch (const safearray_error& error) {
-        throw win32_hresult_error(message_id::bad_array, error.hresult());
-    }
-}
+} // namespace
 
 STDMETHODIMP CFmtdIOCls::ReadList(NumberType type, BSTR separators, VARIANT* data)
 {
@@ -112,7 +93,7 @@ STDMETHODIMP CFmtdIOCls::ReadList(NumberType type, BSTR separators, VARIANT* dat
         std::string separator_set = SysStringLen(separators) ? to_ansi(bstr_view(separators)) : ",;";
         separator_set.resize(std::strlen(separator_set.c_str()));
         ieee488_formatter list(std::move(separator_set), code, &m_blocks);
-        list.read_list(*m_input);
+        read_list(list, *m_input);
         list.store_array(*data);
     });
 }

@@ -9,7 +9,7 @@
 #include <span>
 #include <type_traits>
 #include <vector>
-#include "format/number_text.hpp"
+#include "stream/number_text.hpp"
 #include "stream/comio_char_traits.hpp"
 
 namespace {

@@ -3,7 +3,7 @@
 // num_put only for char and wchar_t; streams of unsigned char need them for their fill
 // character and for formatted input and output. Classification and punctuation are the
 // classic locale's, widening and narrowing are the identity, and number output follows
-// the wire's number text (format/number_text.hpp), never the process locale.
+// the wire's number text (stream/number_text.hpp), never the process locale.
 #include <locale>
 #include <string>
 

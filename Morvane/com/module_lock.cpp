@@ -1,4 +1,4 @@
-#include "server/module_lock.hpp"
+#include "com/module_lock.hpp"
 
 #include <atomic>
 

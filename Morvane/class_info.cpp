@@ -1,12 +1,13 @@
-#include "server/class_info.hpp"
+#include "class_info.hpp"
 
 #include <oleauto.h>
 #include <atomic>
 #include <mutex>
 #include <wrl/client.h>
+#include "class_ids.hpp"
+#include "com/module_lock.hpp"
+#include "platform/module_path.hpp"
 #include "platform/this_module.hpp"
-#include "server/module_lock.hpp"
-#include "server/module_path.hpp"
 
 namespace morvane {
 namespace {

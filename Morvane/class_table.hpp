@@ -6,7 +6,7 @@
 #include <unknwn.h>
 #include <atomic>
 #include <span>
-#include "server/class_factory.hpp"
+#include "com/class_factory.hpp"
 
 namespace morvane {
 

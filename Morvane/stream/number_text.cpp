@@ -1,4 +1,4 @@
-#include "format/number_text.hpp"
+#include "stream/number_text.hpp"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "server/module_path.hpp"
+#include "platform/module_path.hpp"
 
 #include <new>
 

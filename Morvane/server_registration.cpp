@@ -1,9 +1,9 @@
-#include "registration/server_registration.hpp"
+#include "server_registration.hpp"
 
 #include <new>
 #include <string>
-#include "server/class_table.hpp"
-#include "server/module_path.hpp"
+#include "class_table.hpp"
+#include "platform/module_path.hpp"
 #include "registration/registrar.hpp"
 #include "registration/type_library_registration.hpp"
 

@@ -21,7 +21,7 @@
 #include <tuple>
 #include <new>
 #include "platform/platform_error.hpp"
-#include "server/module_lock.hpp"
+#include "com/module_lock.hpp"
 
 namespace morvane {
 

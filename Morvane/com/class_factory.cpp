@@ -1,7 +1,7 @@
-#include "server/class_factory.hpp"
+#include "com/class_factory.hpp"
 
 #include <new>
-#include "server/module_lock.hpp"
+#include "com/module_lock.hpp"
 
 namespace morvane {
 

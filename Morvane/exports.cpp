@@ -2,9 +2,9 @@
 #include <windows.h>
 #include <objbase.h>
 #include "platform/this_module.hpp"
-#include "registration/server_registration.hpp"
-#include "server/class_table.hpp"
-#include "server/module_lock.hpp"
+#include "server_registration.hpp"
+#include "class_table.hpp"
+#include "com/module_lock.hpp"
 
 STDAPI DllCanUnloadNow()
 {

@@ -11,7 +11,7 @@
 #include <functional>
 #include <iomanip>
 #include <random>
-#include "format/number_text.hpp"
+#include "stream/number_text.hpp"
 #include "format/render_number.hpp"
 #include "support/scripted_session.hpp"
 

@@ -1,5 +1,6 @@
 #pragma once
-// Identity of the component's class and of its own type library.
+// Identity of the component's class and of its own type library: the one place that spells
+// them, for the module, the tools that build and register the library, and the clients.
 #include <windows.h>
 #include <oaidl.h>
 
@@ -11,9 +12,5 @@ inline constexpr CLSID CLSID_FmtdIOCls = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x5
 inline constexpr GUID LIBID_TELLURIXLib = {0x709f7ec2, 0xab81, 0x11d4, {0x98, 0xe6, 0x00, 0x10, 0x83, 0x01, 0xcb, 0x39}};
 inline constexpr WORD tellurixlib_major = 5;
 inline constexpr WORD tellurixlib_minor = 5;
-
-// The type information of FmtdIOCls from the type library that the module carries;
-// loaded once and kept until the module unloads.
-HRESULT class_type_info(ITypeInfo** type_info) noexcept;
 
 } // namespace morvane

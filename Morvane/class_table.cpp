@@ -1,8 +1,8 @@
-#include "server/class_table.hpp"
+#include "class_table.hpp"
 
 #include <mutex>
-#include "server/module_lock.hpp"
-#include "server/class_ids.hpp"
+#include "com/module_lock.hpp"
+#include "class_ids.hpp"
 #include "object/fmtdio.hpp"
 #include "resource_ids.hpp"
 
