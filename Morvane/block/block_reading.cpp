@@ -19,7 +19,6 @@
 namespace morvane {
 namespace {
 
-constexpr HRESULT session_timeout = static_cast<HRESULT>(0x80040015);
 // How long the byte after the data is waited for, in milliseconds.
 constexpr LONG trailing_byte_timeout = 100;
 
@@ -151,7 +150,7 @@ void read_block_data(IMessage& session, LONG length, binary_block& block)
     timeout.set(trailing_byte_timeout);
     HRESULT hr = S_OK;
     read(session, 1, hr); // the byte itself is dropped with its array
-    if (hr == session_timeout)
+    if (hr == session::timeout_expired)
         SetErrorInfo(0, nullptr); // no byte followed: the response ended with the data, no failure
     else
         check(hr);

@@ -1,6 +1,7 @@
 #include "error/errors.hpp"
 
 #include <visacom.h>
+#include "error/error_record.hpp"
 #include "error/error_values.hpp"
 #include "error/resource_string.hpp"
 #include "platform/ansi.hpp"
@@ -22,26 +23,6 @@ std::wstring wide_message_text(message_id number)
     const wchar_t* wide = text.wide();
     return wide ? wide : L"";
 }
-
-// The five fields of a record, read back.
-struct record_fields {
-    unique_bstr description, help_file, source;
-    GUID interface_id = GUID_NULL;
-    DWORD help_context = 0;
-
-    explicit record_fields(IErrorInfo* record)
-    {
-        const auto read = [record](HRESULT (STDMETHODCALLTYPE IErrorInfo::*get)(BSTR*)) {
-            BSTR text = nullptr;
-            return unique_bstr(SUCCEEDED((record->*get)(&text)) ? text : nullptr);
-        };
-        description = read(&IErrorInfo::GetDescription);
-        help_file = read(&IErrorInfo::GetHelpFile);
-        source = read(&IErrorInfo::GetSource);
-        record->GetGUID(&interface_id);
-        record->GetHelpContext(&help_context);
-    }
-};
 
 } // namespace
 
@@ -85,7 +66,7 @@ loc_com_error::loc_com_error(const _com_error& error, const GUID& interface_id)
     ComPtr<IErrorInfo> record;
     *record.GetAddressOf() = error.ErrorInfo();
     if (record) {
-        record_fields fields(record.Get());
+        record_text fields(record.Get());
         message_ = to_ansi(bstr_view(fields.description.get()));
         set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(),
                        fields.source.get(), interface_id, error.Error());
@@ -100,7 +81,7 @@ loc_com_error::loc_com_error(const loc_com_error& other)
     : std::runtime_error(other), message_(other.message_), hr_(other.hr_)
 {
     if (other.record_) {
-        record_fields fields(other.record_.Get());
+        record_text fields(other.record_.Get());
         set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(),
                        fields.source.get(), fields.interface_id, other.hr_);
     }
@@ -110,19 +91,8 @@ void loc_com_error::set_error_info(const wchar_t* description, DWORD help_contex
                                    const wchar_t* source, const GUID& interface_id, HRESULT hr)
 {
     hr_ = hr;
-    ComPtr<ICreateErrorInfo> created;
-    if (FAILED(CreateErrorInfo(&created)) || !created)
-        throw _com_error(E_POINTER);
-    // The record copies what it is given (SetDescription and friends take a copy); they fail
-    // only for lack of memory.
-    ComPtr<IErrorInfo> record;
-    for (const HRESULT hr_step : {created->SetDescription(const_cast<LPOLESTR>(description)),
-                                  created->SetGUID(interface_id), created->SetHelpContext(help_context),
-                                  created->SetHelpFile(const_cast<LPOLESTR>(help_file)),
-                                  created->SetSource(const_cast<LPOLESTR>(source)), created.As(&record)})
-        if (FAILED(hr_step))
-            throw _com_error(hr_step);
-    record_ = std::move(record);
+    record_ = make_error_record({.description = description, .source = source, .interface_id = interface_id,
+                                 .help_file = help_file, .help_context = help_context});
 }
 
 HRESULT loc_com_error::report() const
@@ -137,7 +107,7 @@ void loc_com_error::load_thread_error_info()
     ComPtr<IErrorInfo> taken;
     if (GetErrorInfo(0, &taken) != S_OK || !taken)
         throw _com_error(E_POINTER);
-    record_fields fields(taken.Get());
+    record_text fields(taken.Get());
     set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(), fields.source.get(),
                    fields.interface_id, hr_);
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 #include "platform/platform_error.hpp"
+#include "platform/unique_any.hpp"
 #include "platform/variant.hpp"
 
 namespace morvane {
@@ -23,10 +24,7 @@ private:
     bool creation_;
 };
 
-struct safearray_destroy {
-    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
-};
-using unique_safearray = std::unique_ptr<SAFEARRAY, safearray_destroy>;
+using unique_safearray = unique_any<SAFEARRAY*, &SafeArrayDestroy>;
 
 // A one-dimensional byte array, lower bound 0, that describes bytes owned elsewhere: handing
 // bytes to the platform through it copies nothing. The bytes must outlive each use.

@@ -205,7 +205,7 @@ void comio_buf::read_chunk()
     unsigned char* begin = in_buffer_.bytes.get();
     std::memcpy(begin, safearray_data(chunk.bytes.get()).bytes(), count);
     setg(begin, begin, begin + count);
-    if (ends_message(chunk.status))
+    if (session::ends_message(chunk.status))
         end_of_message_ = begin + count;
 }
 
@@ -227,7 +227,7 @@ void comio_buf::read_message(message_sink& sink)
             begin[0] = safearray_data(chunk.bytes.get()).bytes()[count - 1];
             setg(begin, begin + 1, begin + 1);
             sink.take(std::move(chunk.bytes), count);
-            if (ends_message(chunk.status))
+            if (session::ends_message(chunk.status))
                 end_of_message_ = gptr();
         }
         reset_get_area();

@@ -52,7 +52,7 @@ void drain_message(IMessage& session)
         unique_bstr dropped(text);
         check_session(hr);
         check_session(session.get_LastStatus(&status));
-    } while (status == status_count_reached);
+    } while (status == session::status_count_reached);
 }
 
 } // namespace morvane

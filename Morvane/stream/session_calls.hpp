@@ -5,18 +5,9 @@
 #include <cstddef>
 #include <visacom.h>
 #include "platform/safearray.hpp"
+#include "session_codes.hpp"
 
 namespace morvane {
-
-// LastStatus after a read.
-inline constexpr long status_end = 0;                             // the read ended on END
-inline constexpr long status_termination_character = 0x00040005; // ... on the termination character
-inline constexpr long status_count_reached = 0x00040006;         // the count was reached, the message goes on
-
-inline constexpr bool ends_message(long status) noexcept
-{
-    return status == status_end || status == status_termination_character;
-}
 
 // One Write of the byte array. With `end_allowed`, END goes as the session's SendEndEnabled
 // makes it; otherwise SendEndEnabled is switched off for the write (and back on, also when

@@ -1,0 +1,11 @@
+#pragma once
+// The platform's text for a system error code or HRESULT, in the user's language, without the
+// line break it ends with; empty when the platform has none.
+#include <windows.h>
+#include <string>
+
+namespace morvane {
+
+std::wstring system_message(DWORD code);
+
+} // namespace morvane

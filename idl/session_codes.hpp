@@ -1,0 +1,24 @@
+#pragma once
+// What message sessions answer: the LastStatus values after a read and the HRESULTs of their
+// failures. The one place that spells them, for the component, the sessions, the tools and
+// the benchmark (the tests spell the documented values themselves).
+#include <windows.h>
+
+namespace morvane::session {
+
+// LastStatus after a read.
+inline constexpr LONG status_end = 0;                             // the read ended on END
+inline constexpr LONG status_termination_character = 0x00040005; // ... on the termination character
+inline constexpr LONG status_count_reached = 0x00040006;         // the count was reached, the message goes on
+
+inline constexpr HRESULT resource_not_found = static_cast<HRESULT>(0x80040011);
+inline constexpr HRESULT invalid_resource = static_cast<HRESULT>(0x80040012);
+inline constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
+inline constexpr HRESULT connection_lost = static_cast<HRESULT>(0x800400A6);
+
+inline constexpr bool ends_message(LONG status) noexcept
+{
+    return status == status_end || status == status_termination_character;
+}
+
+} // namespace morvane::session
