@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 #include "bare_client.hpp"
-#include "instrument-sim/child_process.hpp"
+#include "instrument-sim/instrument_server_process.hpp"
 #include "measure.hpp"
 
 namespace {
@@ -60,7 +60,7 @@ void bench_simulator()
     WSAStartup(MAKEWORD(2, 2), &data);
     {
         // One connection; given five seconds to stop by itself before it is ended.
-        const instrument_sim_process simulator(L"", L"--once --seconds 600", 5000);
+        const instrument_server_process simulator(L"", L"--once --seconds 600", 5000);
         measure(simulator.port());
     }
     WSACleanup();

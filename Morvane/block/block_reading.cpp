@@ -170,7 +170,7 @@ bool read_block(IMessage& session, bool seek_to_block, bool swap, std::uint32_t 
         return false;
     read_block_data(session, length, block);
     block.to_array(result, swap, type);
-    return true; // the session's array goes with the block, before the input stream is settled
+    return true; // the session's array goes with the block, before the input stream is checked
 }
 
 } // namespace
@@ -191,7 +191,7 @@ STDMETHODIMP CFmtdIOCls::ReadIEEEBlock(NumberType type, VARIANT_BOOL seek_to_blo
             // Input that an earlier read left in the stream is no part of the block.
             if (flush_to_end && !m_input->eof())
                 m_input->discard_input();
-            settle(read_method);
+            check_method_streams(read_method);
         }
         try {
             termination.restore();

@@ -99,7 +99,7 @@ void init_result(VARIANT* result)
     VariantInit(result);
 }
 
-void settle(byte_ios& stream, const loc_com_error* recorded, std::ios_base::iostate failure)
+void raise_failure_or_clear(byte_ios& stream, const loc_com_error* recorded, std::ios_base::iostate failure)
 {
     if (stream.rdstate() & failure)
         raise_recorded(recorded);

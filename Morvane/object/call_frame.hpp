@@ -13,10 +13,10 @@
 namespace morvane {
 
 struct handler_list {
-    bool bad_pointer;  // E_POINTER, no error information
-    bool win32_errors; // a record built from the platform failure, help context 1017
-    bool loc_com;      // reset the method's streams, publish the error's record
-    bool com_error;    // the platform's COM support error, as a record of the component
+    bool bad_pointer = false;  // E_POINTER, no error information
+    bool win32_errors = false; // a record built from the platform failure, help context 1017
+    bool loc_com = false;      // reset the method's streams, publish the error's record
+    bool com_error = false;    // the platform's COM support error, as a record of the component
 };
 
 // What the frame knows of a method: its handlers, the streams it works on (a reported error
@@ -31,17 +31,30 @@ struct method_kind {
 inline constexpr std::ios_base::iostate any_failure =
     std::ios_base::badbit | std::ios_base::failbit | std::ios_base::eofbit;
 
-inline constexpr method_kind property_method{{true, false, false, false}};            // IO, InstrumentBigEndian get
-inline constexpr method_kind unchecked_method{{false, false, false, false}};          // InstrumentBigEndian put
-inline constexpr method_kind write_text_method{{true, false, true, true}, false, true, any_failure};  // WriteString, WriteIEEEBlock
-inline constexpr method_kind write_value_method{{true, true, true, true}, false, true, any_failure};  // WriteNumber, WriteList
-inline constexpr method_kind read_method{{true, false, true, false}, true};          // ReadString, ReadNumber, ReadIEEEBlock, FlushRead
-inline constexpr method_kind read_list_method{{true, true, true, false}, true};      // ReadList
-inline constexpr method_kind flush_write_method{{true, false, true, false}, false, true}; // FlushWrite
+// One row per kind of method; a handler or stream that a row does not name is off.
+// IO, InstrumentBigEndian get
+inline constexpr method_kind property_method{.handlers = {.bad_pointer = true}};
+// InstrumentBigEndian put
+inline constexpr method_kind unchecked_method{.handlers = {}};
+// WriteString, WriteIEEEBlock
+inline constexpr method_kind write_text_method{
+    .handlers = {.bad_pointer = true, .loc_com = true, .com_error = true}, .output = true, .failure = any_failure};
+// WriteNumber, WriteList
+inline constexpr method_kind write_value_method{
+    .handlers = {.bad_pointer = true, .win32_errors = true, .loc_com = true, .com_error = true},
+    .output = true,
+    .failure = any_failure};
+// ReadString, ReadNumber, ReadIEEEBlock, FlushRead
+inline constexpr method_kind read_method{.handlers = {.bad_pointer = true, .loc_com = true}, .input = true};
+// ReadList
+inline constexpr method_kind read_list_method{
+    .handlers = {.bad_pointer = true, .win32_errors = true, .loc_com = true}, .input = true};
+// FlushWrite
+inline constexpr method_kind flush_write_method{.handlers = {.bad_pointer = true, .loc_com = true}, .output = true};
 // SetBufferSize: the streams its mask selects.
 constexpr method_kind resize_method(bool input, bool output) noexcept
 {
-    return {{true, false, true, false}, input, output};
+    return {.handlers = {.bad_pointer = true, .loc_com = true}, .input = input, .output = output};
 }
 
 // The streams to reset, null where the method has none or nothing is bound.
@@ -74,8 +87,8 @@ void clear_result(VARIANT* result);
 // A result VARIANT that is made empty without releasing anything.
 void init_result(VARIANT* result);
 
-// Step 5 of the frame for one stream: a stream that shows `failure` raises the error that its
-// buffer recorded; otherwise its state is reset to good.
-void settle(byte_ios& stream, const loc_com_error* recorded, std::ios_base::iostate failure);
+// The frame's look at one stream after the method's body: a stream that shows `failure`
+// raises the error that its buffer recorded; otherwise its state is reset to good.
+void raise_failure_or_clear(byte_ios& stream, const loc_com_error* recorded, std::ios_base::iostate failure);
 
 } // namespace morvane

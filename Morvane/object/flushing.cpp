@@ -34,7 +34,7 @@ STDMETHODIMP CFmtdIOCls::SetBufferSize(BufferMask mask, LONG size)
             raise(buffer_size_not_positive);
         if (input) {
             m_input->set_input_size(size);
-            settle(resize_method(true, false)); // a failed input side leaves the output side alone
+            check_method_streams(resize_method(true, false)); // a failed input side leaves the output side alone
         }
         if (output)
             m_output->set_output_size(size);

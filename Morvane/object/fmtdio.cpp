@@ -20,12 +20,12 @@ void CFmtdIOCls::check_io() const
         raise(no_io_resource);
 }
 
-void CFmtdIOCls::settle(const method_kind& kind)
+void CFmtdIOCls::check_method_streams(const method_kind& kind)
 {
     if (kind.input && m_input)
-        morvane::settle(*m_input, m_input->last_error(), kind.failure);
+        raise_failure_or_clear(*m_input, m_input->last_error(), kind.failure);
     if (kind.output && m_output)
-        morvane::settle(*m_output, m_output->last_error(), kind.failure);
+        raise_failure_or_clear(*m_output, m_output->last_error(), kind.failure);
 }
 
 STDMETHODIMP CFmtdIOCls::get_IO(IMessage** session)

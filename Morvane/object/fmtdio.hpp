@@ -63,7 +63,7 @@ private:
     template <typename Body>
     HRESULT frame(const method_kind& kind, Body&& body) noexcept;
     // The frame's look at the method's streams, also for a body that must stop at a failure.
-    void settle(const method_kind& kind);
+    void check_method_streams(const method_kind& kind);
 
     critical_section m_lock; // first in, last out: held by every method, deleted after the rest
     Microsoft::WRL::ComPtr<IMessage> m_io;
@@ -89,7 +89,7 @@ HRESULT CFmtdIOCls::frame(const method_kind& kind, Body&& body) noexcept
             body();
         else
             hr = body();
-        settle(kind);
+        check_method_streams(kind);
         return hr;
     } catch (...) {
         return translate_current_exception(kind.handlers, {kind.input ? m_input.get() : nullptr,

@@ -60,7 +60,7 @@ int formattedio_parse::parse(int kind, const char* separators)
     try {
         m_scanner.reset();
         m_scanner.emplace(m_target, kind, m_value.get(), separators);
-        scope_exit settle([this] { m_scanner->settle_input(); });
+        scope_exit account_for_taken_bytes([this] { m_scanner->settle_input(); });
         m_scanner->next_token(); // the read kind, or the end of an empty response
         if (kind == read_kind::number_rest_kept || kind == read_kind::number_rest_discarded)
             parse_number();

@@ -10,7 +10,7 @@
 #include <vector>
 #include <wrl/client.h>
 #include "message_object.hpp"
-#include "socket/socket_resource.hpp"
+#include "socket/socket_resource_name.hpp"
 #include "socket/tcp_connection.hpp"
 
 namespace morvane::socket_session {
@@ -227,7 +227,7 @@ HRESULT open_socket_session(std::wstring_view resource, LONG timeout_ms, IMessag
     if (!session)
         return E_POINTER;
     *session = nullptr;
-    const std::optional<socket_resource> parsed = parse_socket_resource(resource);
+    const std::optional<socket_address> parsed = parse_socket_resource_name(resource);
     if (!parsed)
         return report(invalid_resource, L"The resource name \"" + std::wstring(resource) +
                                             L"\" is not supported; the supported form is " + supported_form + L".");

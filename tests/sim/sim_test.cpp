@@ -1,6 +1,6 @@
-// The simulated instrument driven the way the component drives a session: byte arrays with
+// The simulated session driven the way the component drives a session: byte arrays with
 // or without END, reads by count, the session properties.
-#include "sim/simulated_instrument.hpp"
+#include "sim/simulated_session.hpp"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
@@ -44,7 +44,7 @@ const std::map<int, std::string> error_texts = {
     {-410, "Query INTERRUPTED"}, {-420, "Query UNTERMINATED"}};
 
 struct bus {
-    explicit bus(std::uint32_t seed = 1) : session(morvane::sim::create_simulated_instrument(seed))
+    explicit bus(std::uint32_t seed = 1) : session(morvane::sim::create_simulated_session(seed))
     {
         EXPECT_EQ(S_OK, session->put_Timeout(50));
     }
@@ -120,7 +120,7 @@ std::string repeated(std::string_view text, int times)
 }
 
 // What each command answers and what it queues, as the README documents them.
-TEST(SimulatedInstrument, AnswersAndQueuesErrorsAsDocumented)
+TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
 {
     const std::string data = "\n\r\0\xFF a\n"s, values = "10,13,0,255,32,97,10"; // a block's data, TRAC:VAL? of it
     // Messages written with END, the whole response (read when not empty), the errors queued
@@ -163,28 +163,28 @@ TEST(SimulatedInstrument, AnswersAndQueuesErrorsAsDocumented)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.writes.front().substr(0, 60));
-        bus instrument;
+        bus simulated;
         for (const std::string& bytes : c.writes)
-            instrument.write(bytes);
-        EXPECT_EQ(c.response, c.response.empty() ? "" : instrument.response()); // read only when one is due
+            simulated.write(bytes);
+        EXPECT_EQ(c.response, c.response.empty() ? "" : simulated.response()); // read only when one is due
         // A response left unread would make this query interrupt it: -410 at the end.
-        EXPECT_EQ(c.errors, instrument.errors());
+        EXPECT_EQ(c.errors, simulated.errors());
     }
 }
 
-TEST(SimulatedInstrument, DropsTheAnswerThatWouldOverfillTheResponse)
+TEST(SimulatedSession, DropsTheAnswerThatWouldOverfillTheResponse)
 {
-    bus instrument;
-    ASSERT_EQ(S_OK, instrument.session->put_TerminationCharacterEnabled(VARIANT_FALSE));
-    instrument.write("WAV:POIN 2000000;WAV:FORM REAL,64;WAV:DATA?;WAV:DATA?;WAV:DATA?;*OPC?\n");
+    bus simulated;
+    ASSERT_EQ(S_OK, simulated.session->put_TerminationCharacterEnabled(VARIANT_FALSE));
+    simulated.write("WAV:POIN 2000000;WAV:FORM REAL,64;WAV:DATA?;WAV:DATA?;WAV:DATA?;*OPC?\n");
     chunk whole;
-    ASSERT_EQ(S_OK, instrument.read(64 << 20, whole));
+    ASSERT_EQ(S_OK, simulated.read(64 << 20, whole));
     EXPECT_EQ(2 * 16'000'010 + 4, whole.bytes.size()); // two blocks, ";", ";1" and LF: a third passes 32 MiB
     EXPECT_EQ(";1\n", whole.bytes.substr(whole.bytes.size() - 3));
-    EXPECT_EQ(std::vector<int>{-223}, instrument.errors());
+    EXPECT_EQ(std::vector<int>{-223}, simulated.errors());
 }
 
-TEST(SimulatedInstrument, HandsOutTheResponseByCountAndTerminationCharacter)
+TEST(SimulatedSession, HandsOutTheResponseByCountAndTerminationCharacter)
 {
     // The termination character's flag counts as true for every non-zero value.
     const struct { std::string query; LONG count; VARIANT_BOOL termination; std::vector<chunk> chunks; } cases[] = {
@@ -199,12 +199,12 @@ TEST(SimulatedInstrument, HandsOutTheResponseByCountAndTerminationCharacter)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query + " " + std::to_string(c.count));
-        bus instrument;
-        instrument.write("WAV:FORM BYTE;TRAC:DATA #13A\nB\n");
-        EXPECT_EQ(S_OK, instrument.session->put_TerminationCharacterEnabled(c.termination));
-        instrument.write(c.query + "\n");
-        EXPECT_EQ(c.chunks, instrument.chunks(c.count));
-        EXPECT_EQ(std::vector<int>{}, instrument.errors());
+        bus simulated;
+        simulated.write("WAV:FORM BYTE;TRAC:DATA #13A\nB\n");
+        EXPECT_EQ(S_OK, simulated.session->put_TerminationCharacterEnabled(c.termination));
+        simulated.write(c.query + "\n");
+        EXPECT_EQ(c.chunks, simulated.chunks(c.count));
+        EXPECT_EQ(std::vector<int>{}, simulated.errors());
     }
 }
 
@@ -232,7 +232,7 @@ std::vector<double> elements(const std::string& response, const std::string& for
 
 // Over more points than the instrument makes at a time: the damped sine with 20 mV of bounded
 // noise, and the same volts from the same seed in every format and byte order.
-TEST(SimulatedInstrument, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
+TEST(SimulatedSession, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
 {
     const std::string points = "3000";
     bus reference(3);
@@ -261,14 +261,14 @@ TEST(SimulatedInstrument, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
                                                        : v);
         for (const std::string order : {"NORM", "SWAP"}) {
             SCOPED_TRACE(f.format + " " + order);
-            bus instrument(3);
+            bus simulated(3);
             const std::string setup = "WAV:POIN " + points + ";WAV:FORM " + f.format + ";FORM:BORD " + order;
-            EXPECT_EQ(expected, elements(instrument.query(setup + ";WAV:DATA?"), f.format, order == "NORM"));
+            EXPECT_EQ(expected, elements(simulated.query(setup + ";WAV:DATA?"), f.format, order == "NORM"));
         }
     }
 }
 
-TEST(SimulatedInstrument, AnswersTheSameForTheSameSeed)
+TEST(SimulatedSession, AnswersTheSameForTheSameSeed)
 {
     const std::string readings = "MEAS:VOLT?;MEAS:ARR? 2.5;WAV:POIN 16;WAV:FORM INT,32;WAV:DATA?";
     bus first(7), second(7), other(8);
@@ -283,24 +283,24 @@ TEST(SimulatedInstrument, AnswersTheSameForTheSameSeed)
     EXPECT_TRUE(std::regex_match(volts, std::regex(R"((\+1\.2[45]\d{6}E\+00[;,]){4})"))) << volts;
 }
 
-TEST(SimulatedInstrument, ServesAReaderWaitingOnAnotherThread)
+TEST(SimulatedSession, ServesAReaderWaitingOnAnotherThread)
 {
-    bus instrument;
-    ASSERT_EQ(S_OK, instrument.session->put_Timeout(5000));
+    bus simulated;
+    ASSERT_EQ(S_OK, simulated.session->put_Timeout(5000));
     std::thread writer([&] {
         std::this_thread::sleep_for(50ms);
-        instrument.write("*OPC?\n");
+        simulated.write("*OPC?\n");
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(std::vector<chunk>{{"1\n"}}, instrument.chunks(100));
+    EXPECT_EQ(std::vector<chunk>{{"1\n"}}, simulated.chunks(100));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     writer.join();
 }
 
-TEST(SimulatedInstrument, FollowsComRules)
+TEST(SimulatedSession, FollowsComRules)
 {
-    bus instrument;
-    IMessage* session = instrument.session.Get();
+    bus simulated;
+    IMessage* session = simulated.session.Get();
     ComPtr<IUnknown> unknown;
     ComPtr<IDispatch> dispatch;
     EXPECT_EQ(S_OK, session->QueryInterface(IID_PPV_ARGS(&unknown)));
@@ -340,11 +340,11 @@ TEST(SimulatedInstrument, FollowsComRules)
         EXPECT_EQ(S_OK, session->get_TerminationCharacterEnabled(&termination_character));
         const VARIANT_BOOL expected = value ? VARIANT_TRUE : VARIANT_FALSE;
         EXPECT_EQ(std::make_pair(expected, expected), std::make_pair(send_end, termination_character));
-        instrument.send("*OPC?"); // runs at once only with END
+        simulated.send("*OPC?"); // runs at once only with END
         if (!value) { // held until END comes; a read finds nothing to read when the timeout ends
             const auto start = std::chrono::steady_clock::now();
             chunk none;
-            EXPECT_EQ(timeout_expired, instrument.read(100, none));
+            EXPECT_EQ(timeout_expired, simulated.read(100, none));
             EXPECT_GE(std::chrono::steady_clock::now() - start, 45ms);
             ComPtr<IErrorInfo> record;
             BSTR source = nullptr;
@@ -352,11 +352,11 @@ TEST(SimulatedInstrument, FollowsComRules)
             EXPECT_EQ(S_OK, record->GetSource(&source));
             EXPECT_STREQ(L"Morvane simulated instrument", source);
             SysFreeString(source);
-            instrument.write("\n");
+            simulated.write("\n");
         }
-        EXPECT_EQ(std::vector<chunk>{{"1\n"}}, instrument.chunks(100));
+        EXPECT_EQ(std::vector<chunk>{{"1\n"}}, simulated.chunks(100));
     }
-    EXPECT_EQ(std::vector<int>{-420}, instrument.errors());
+    EXPECT_EQ(std::vector<int>{-420}, simulated.errors());
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // choosing and stops again.
 #include <gtest/gtest.h>
 #include <thread>
-#include "instrument-sim/child_process.hpp"
+#include "instrument-sim/instrument_server_process.hpp"
 #include "socket/socket_session.hpp"
 #include "support/fmtdio_fixture.hpp"
 
@@ -13,10 +13,10 @@ using namespace socket_session;
 using Microsoft::WRL::ComPtr;
 
 // instrument-sim from the build's bin folder, beside this test's folder.
-class server_process : public instrument_sim_process {
+class server_process : public instrument_server_process {
 public:
     explicit server_process(const std::wstring& options, const wchar_t* address = L"127.0.0.1")
-        : instrument_sim_process(L"..\\bin\\", L"--seconds 60 --address " + std::wstring(address) + L" " + options)
+        : instrument_server_process(L"..\\bin\\", L"--seconds 60 --address " + std::wstring(address) + L" " + options)
     {
     }
     bool listening() const { return port() != 0; }

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <utility>
 #include <vector>
-#include "socket/socket_resource.hpp"
+#include "socket/socket_resource_name.hpp"
 #include "socket/socket_session.hpp"
 #include "support/fmtdio_fixture.hpp"
 
@@ -121,7 +121,7 @@ std::string call(IMessage* session, LONG count)
     return FAILED(hr) ? hex(hr) + " " + shown : shown;
 }
 
-TEST(SocketResource, NamesOfTheSupportedForm)
+TEST(SocketResourceName, NamesOfTheSupportedForm)
 {
     const struct {
         const wchar_t* name;
@@ -141,7 +141,7 @@ TEST(SocketResource, NamesOfTheSupportedForm)
         {L"TCPIP::a::b::5025::SOCKET", nullptr},
     };
     for (const auto& row : rows) {
-        const auto parsed = parse_socket_resource(row.name);
+        const auto parsed = parse_socket_resource_name(row.name);
         ASSERT_EQ(parsed.has_value(), row.host != nullptr) << std::string(row.name, row.name + wcslen(row.name));
         if (parsed) {
             EXPECT_EQ(parsed->host, row.host);

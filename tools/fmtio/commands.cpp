@@ -41,10 +41,10 @@ std::string csv_text(const value_list& values)
     return text;
 }
 
-void read_block(instrument& device, const request& what)
+void read_block(bound_component& io, const request& what)
 {
     const element_type type = what.type.value_or(element_type::r4);
-    const value_list values = device.read_block(what.command, type, what.little_endian);
+    const value_list values = io.read_block(what.command, type, what.little_endian);
     print(block_summary(values, type));
     if (what.csv_file) {
         write_file(*what.csv_file, csv_text(values));
@@ -60,9 +60,9 @@ void read_block(instrument& device, const request& what)
         print(joined(values.texts, ",") + "\n");
 }
 
-void info(instrument& device, const resource& where)
+void info(bound_component& io, const resource& where)
 {
-    const component& used = device.formatted_io();
+    const component& used = io.formatted_io();
     const module_facts facts = describe_module(used.io.Get());
     print("component: FmtdIOCls, " + used.origin + "\n");
     print("file:      " + facts.path + "\n");
@@ -85,31 +85,31 @@ bool show_help(const request& what, bool in_shell)
     return true;
 }
 
-void run_request(instrument& device, const request& what, const resource& where)
+void run_request(bound_component& io, const request& what, const resource& where)
 {
     switch (what.what) {
-    case subcommand::write: device.write(what.command); break;
-    case subcommand::query: print(device.query(what.command) + "\n"); break;
-    case subcommand::read: print(device.read_string("") + "\n"); break;
-    case subcommand::read_number: print(device.read_number(what.command) + "\n"); break;
+    case subcommand::write: io.write(what.command); break;
+    case subcommand::query: print(io.query(what.command) + "\n"); break;
+    case subcommand::read: print(io.read_string("") + "\n"); break;
+    case subcommand::read_number: print(io.read_number(what.command) + "\n"); break;
     case subcommand::read_list: {
-        const value_list list = device.read_list(what.command, what.type.value_or(element_type::any),
-                                                 what.separators.value_or(",;"));
+        const value_list list = io.read_list(what.command, what.type.value_or(element_type::any),
+                                             what.separators.value_or(",;"));
         print(joined(list.texts, ",") + "\n");
         break;
     }
     case subcommand::write_list:
-        device.write_list(what.command, what.type.value_or(element_type::any), what.values,
-                          what.separators.value_or(","));
+        io.write_list(what.command, what.type.value_or(element_type::any), what.values,
+                      what.separators.value_or(","));
         break;
-    case subcommand::read_block: read_block(device, what); break;
+    case subcommand::read_block: read_block(io, what); break;
     case subcommand::write_block:
-        device.write_block(what.command,
-                           what.from_file ? array_from_bytes(*what.type, read_file(*what.from_file))
-                                          : make_array(*what.type, what.values),
-                           what.little_endian);
+        io.write_block(what.command,
+                       what.from_file ? array_from_bytes(*what.type, read_file(*what.from_file))
+                                      : make_array(*what.type, what.values),
+                       what.little_endian);
         break;
-    case subcommand::info: info(device, where); break;
+    case subcommand::info: info(io, where); break;
     case subcommand::shell:
     case subcommand::demo:
     case subcommand::help:

@@ -1,11 +1,11 @@
 #pragma once
-// The subcommands that work on an open instrument: data on stdout, failures thrown.
-#include "instrument.hpp"
+// The subcommands that work on the bound component: data on stdout, failures thrown.
+#include "bound_component.hpp"
 #include "options.hpp"
 
 namespace fmtio {
 
-void run_request(instrument& device, const request& what, const resource& where);
+void run_request(bound_component& io, const request& what, const resource& where);
 
 // The help that `what` asks for, or none when it asks for none.
 bool show_help(const request& what, bool in_shell);

@@ -15,7 +15,7 @@ constexpr HRESULT session_timeout = static_cast<HRESULT>(0x80040015);
 
 class tour {
 public:
-    explicit tour(instrument& device) : device_(device) {}
+    explicit tour(bound_component& io) : io_(io) {}
 
     void step(const std::string& title, const std::string& explanation, const std::function<void()>& body)
     {
@@ -53,7 +53,7 @@ public:
     std::string query(const std::string& command)
     {
         sent(command);
-        const std::string answer = device_.query(command);
+        const std::string answer = io_.query(command);
         received(answer);
         return answer;
     }
@@ -64,10 +64,10 @@ public:
         return passed_ == checks_ ? exit_success : exit_failure;
     }
 
-    instrument& device() { return device_; }
+    bound_component& io() { return io_; }
 
 private:
-    instrument& device_;
+    bound_component& io_;
     int steps_ = 0, checks_ = 0, passed_ = 0;
 };
 
@@ -91,14 +91,14 @@ void identification(tour& t)
 void reset(tour& t)
 {
     t.sent("*RST;*CLS");
-    t.device().write("*RST;*CLS");
+    t.io().write("*RST;*CLS");
     t.check(t.query("*OPC?") == "1", "*OPC? answers 1 once the reset is done");
 }
 
 void single_reading(tour& t)
 {
     t.sent("MEAS:VOLT?");
-    const std::string reading = t.device().read_number("MEAS:VOLT?");
+    const std::string reading = t.io().read_number("MEAS:VOLT?");
     t.received(reading);
     const double value = std::strtod(reading.c_str(), nullptr);
     t.check(std::isfinite(value) && std::abs(value) < 1000, "ReadNumber gave one reading as a double");
@@ -107,7 +107,7 @@ void single_reading(tour& t)
 void list_of_readings(tour& t)
 {
     t.sent("MEAS:ARR? 8");
-    const value_list readings = t.device().read_list("MEAS:ARR? 8", element_type::r8, ",;");
+    const value_list readings = t.io().read_list("MEAS:ARR? 8", element_type::r8, ",;");
     t.received(joined(readings.texts, ","));
     t.check(readings.numbers.size() == 8 && all_finite(readings.numbers), "ReadList gave 8 doubles");
 }
@@ -117,9 +117,9 @@ void list_round_trip(tour& t)
     // WriteList writes doubles with 15 significant digits.
     const std::vector<std::string> values = {"0.1", "-2.5e-3", "1e+20", "42", "3.14159265358979"};
     t.sent("DATA:LIST " + joined(values, ",") + "   (WriteList, type r8)");
-    t.device().write_list("DATA:LIST", element_type::r8, values, ",");
+    t.io().write_list("DATA:LIST", element_type::r8, values, ",");
     t.sent("DATA:LIST?");
-    const value_list back = t.device().read_list("DATA:LIST?", element_type::r8, ",;");
+    const value_list back = t.io().read_list("DATA:LIST?", element_type::r8, ",;");
     t.received(joined(back.texts, ","));
     std::vector<double> sent;
     for (const std::string& value : values)
@@ -131,10 +131,10 @@ void waveform(tour& t)
 {
     for (const char* command : {"WAV:POIN 200", "WAV:FORM REAL,32", "FORM:BORD NORM"}) {
         t.sent(command);
-        t.device().write(command);
+        t.io().write(command);
     }
     t.sent("WAV:DATA?   (ReadIEEEBlock, type r4, big-endian)");
-    const value_list wave = t.device().read_block("WAV:DATA?", element_type::r4, false);
+    const value_list wave = t.io().read_block("WAV:DATA?", element_type::r4, false);
     t.show(terminal_plot(wave.numbers, ascii_only(), 77));
     t.check(wave.numbers.size() == 200 && all_finite(wave.numbers), "the block held 200 finite floats");
 }
@@ -145,41 +145,41 @@ void block_upload(tour& t)
     const std::vector<std::string> values = {"0", "10", "13", "-1", "2560", "3338", "32767", "-32768"};
     for (const char* command : {"WAV:FORM INT,16", "FORM:BORD SWAP"}) {
         t.sent(command);
-        t.device().write(command);
+        t.io().write(command);
     }
     t.sent("TRAC:DATA #216<16 bytes: " + joined(values, ",") + ">   (WriteIEEEBlock, type i2, little-endian)");
-    t.device().write_block("TRAC:DATA", make_array(element_type::i2, values), true);
+    t.io().write_block("TRAC:DATA", make_array(element_type::i2, values), true);
     t.sent("TRAC:DATA?   (ReadIEEEBlock, type i2, little-endian)");
-    const value_list back = t.device().read_block("TRAC:DATA?", element_type::i2, true);
+    const value_list back = t.io().read_block("TRAC:DATA?", element_type::i2, true);
     t.received(joined(back.texts, ","));
     t.check(back.texts == values, "the block came back byte for byte, line feeds, carriage returns and NULs too");
 }
 
 void deliberate_error(tour& t)
 {
-    const long timeout = t.device().timeout();
-    t.device().set_timeout(500);
+    const long timeout = t.io().timeout();
+    t.io().set_timeout(500);
     t.sent("MEAS:CURR?   (this instrument measures no current)");
     bool timed_out = false;
     try {
-        t.device().query("MEAS:CURR?");
+        t.io().query("MEAS:CURR?");
     } catch (const failure& error) {
         t.show(error.report());
         timed_out = error.hr() == session_timeout;
     }
-    t.device().set_timeout(timeout);
+    t.io().set_timeout(timeout);
     t.check(timed_out, "ReadString failed with the session's timeout, as no answer came");
     t.check(t.query("SYST:ERR?").starts_with("-113,"), "the instrument's error queue says why: undefined header");
     t.sent("*CLS");
-    t.device().write("*CLS");
+    t.io().write("*CLS");
     t.check(t.query("SYST:ERR?") == "0,\"No error\"", "*CLS emptied the queue");
 }
 
 } // namespace
 
-int run_demo(instrument& device)
+int run_demo(bound_component& io)
 {
-    tour t(device);
+    tour t(io);
     t.say("A tour of formatted I/O through the Morvane component, with the simulated instrument.\n"
           "Lines with > are sent, lines with < are read back.\n");
     t.step("Identification", "WriteString sends *IDN?, ReadString reads the answer.", [&] { identification(t); });

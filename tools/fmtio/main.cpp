@@ -37,13 +37,13 @@ int run(const std::vector<std::string>& arguments)
         return exit_success;
     const resource where = parse_resource(given.resource);
     const com_apartment apartment;
-    instrument device({given.dll, where, what.trace, what.timeout.value_or(2000)});
+    bound_component io({given.dll, where, what.trace, what.timeout.value_or(2000)});
     if (what.timeout)
-        device.set_timeout(*what.timeout);
+        io.set_timeout(*what.timeout);
     switch (what.what) {
-    case subcommand::shell: return run_shell(device, where, what.echo);
-    case subcommand::demo: return run_demo(device);
-    default: run_request(device, what, where); return exit_success;
+    case subcommand::shell: return run_shell(io, where, what.echo);
+    case subcommand::demo: return run_demo(io);
+    default: run_request(io, what, where); return exit_success;
     }
 }
 

@@ -1,7 +1,7 @@
 #include "resource.hpp"
 
 #include "failure.hpp"
-#include "sim/simulated_instrument.hpp"
+#include "sim/simulated_session.hpp"
 #include "socket/socket_session.hpp"
 #include "text.hpp"
 
@@ -17,12 +17,12 @@ resource parse_resource(std::string_view name)
 {
     if (same_name(name, "SIM"))
         return simulated_resource{};
-    return socket_resource{std::string(name)};
+    return socket_session_resource{std::string(name)};
 }
 
 std::string describe(const resource& which)
 {
-    if (const auto* socket = std::get_if<socket_resource>(&which))
+    if (const auto* socket = std::get_if<socket_session_resource>(&which))
         return socket->name + ", raw SCPI over TCP";
     return "SIM, the simulated instrument";
 }
@@ -30,13 +30,13 @@ std::string describe(const resource& which)
 com_ptr<IMessage> open_session(const resource& which, long timeout_ms)
 {
     com_ptr<IMessage> session;
-    if (const auto* socket = std::get_if<socket_resource>(&which)) {
+    if (const auto* socket = std::get_if<socket_session_resource>(&which)) {
         SetErrorInfo(0, nullptr);
         check_fresh(morvane::socket_session::open_socket_session(to_wide(socket->name), timeout_ms, &session),
                     "open_socket_session", "resource " + quoted(socket->name));
         return session;
     }
-    session = morvane::sim::create_simulated_instrument(simulator_seed);
+    session = morvane::sim::create_simulated_session(simulator_seed);
     if (!session)
         throw failure("create_simulated_instrument", "resource SIM", E_NOTIMPL, std::nullopt);
     return session;

@@ -13,12 +13,12 @@ namespace fmtio {
 struct simulated_resource {};
 
 // Any other name goes to the socket session, which takes TCPIP[board]::host::port::SOCKET and
-// refuses the rest with a message that names that form.
-struct socket_resource {
+// refuses the rest with a message that names that form. The name is passed on unparsed.
+struct socket_session_resource {
     std::string name;
 };
 
-using resource = std::variant<simulated_resource, socket_resource>;
+using resource = std::variant<simulated_resource, socket_session_resource>;
 
 resource parse_resource(std::string_view name);
 std::string describe(const resource& which);

@@ -13,13 +13,13 @@ constexpr std::string_view hint = "Try 'help'.\n";
 // The line's own --trace and --timeout, undone when the line is done.
 class line_settings {
 public:
-    line_settings(instrument& device, const request& line) : device_(device), tracing_(device.tracing())
+    line_settings(bound_component& io, const request& line) : io_(io), tracing_(io.tracing())
     {
         if (line.trace)
-            device_.trace(true);
+            io_.trace(true);
         if (line.timeout) {
-            saved_timeout_ = device_.timeout();
-            device_.set_timeout(*line.timeout);
+            saved_timeout_ = io_.timeout();
+            io_.set_timeout(*line.timeout);
         }
     }
     line_settings(const line_settings&) = delete;
@@ -28,22 +28,22 @@ public:
     {
         try {
             if (saved_timeout_)
-                device_.set_timeout(*saved_timeout_);
+                io_.set_timeout(*saved_timeout_);
         } catch (...) {
             report_current_exception(hint);
         }
-        device_.trace(tracing_);
+        io_.trace(tracing_);
     }
 
 private:
-    instrument& device_;
+    bound_component& io_;
     bool tracing_;
     std::optional<long> saved_timeout_;
 };
 
 } // namespace
 
-int run_shell(instrument& device, const resource& where, bool echo)
+int run_shell(bound_component& io, const resource& where, bool echo)
 {
     line_reader input;
     text_out& out = standard_output();
@@ -65,8 +65,8 @@ int run_shell(instrument& device, const resource& where, bool echo)
                 break;
             if (show_help(what, true))
                 continue;
-            line_settings settings(device, what);
-            run_request(device, what, where);
+            line_settings settings(io, what);
+            run_request(io, what, where);
         } catch (...) {
             worst = std::max(worst, report_current_exception(hint));
         }

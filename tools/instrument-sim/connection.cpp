@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 #include "message_framer.hpp"
-#include "sim/simulated_instrument.hpp"
+#include "sim/simulated_session.hpp"
 
-namespace morvane::instrument_sim {
+namespace morvane::instrument_server {
 namespace {
 
 constexpr LONG status_end = 0;
@@ -64,25 +64,25 @@ private:
     bool delayed_ = false;
 };
 
-// Hands one message to the instrument with END and sends back what it answers.
-bool execute(IMessage& instrument, const std::string& message, responder& out)
+// Hands one message to the session with END and sends back what it answers.
+bool execute(IMessage& session, const std::string& message, responder& out)
 {
     SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(message.size()));
     if (!bytes)
         return false;
     std::copy(message.begin(), message.end(), static_cast<char*>(bytes->pvData));
     LONG written = 0;
-    instrument.Write(&bytes, static_cast<LONG>(message.size()), &written);
+    session.Write(&bytes, static_cast<LONG>(message.size()), &written);
     SafeArrayDestroy(bytes);
     bool open = true;
     // Reads of 64 KiB: their arrays come from heap memory used again and again, where arrays
     // of a megabyte are fresh pages, slow to touch, every time.
-    while (open && sim::response_ready(&instrument)) {
+    while (open && sim::response_ready(&session)) {
         SAFEARRAY* chunk = nullptr;
-        if (FAILED(instrument.Read(64 << 10, &chunk)) || !chunk)
+        if (FAILED(session.Read(64 << 10, &chunk)) || !chunk)
             break;
         LONG status = status_end;
-        instrument.get_LastStatus(&status);
+        session.get_LastStatus(&status);
         open = out.send_response(static_cast<const unsigned char*>(chunk->pvData), chunk->rgsabound[0].cElements);
         SafeArrayDestroy(chunk);
         if (status == status_end)
@@ -98,19 +98,19 @@ void serve_connection(SOCKET client, const server_options& options)
 {
     BOOL no_delay = TRUE;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
-    const Microsoft::WRL::ComPtr<IMessage> instrument = sim::create_simulated_instrument(options.seed);
+    const Microsoft::WRL::ComPtr<IMessage> session = sim::create_simulated_session(options.seed);
     // Responses are relayed whole, up to END: a line feed inside a block must not cut them
     // into reads of a few hundred bytes, each a send of its own.
-    if (instrument)
-        instrument->put_TerminationCharacterEnabled(VARIANT_FALSE);
+    if (session)
+        session->put_TerminationCharacterEnabled(VARIANT_FALSE);
     responder out(client, options);
     message_framer framer;
     char chunk[64 * 1024];
-    bool open = instrument != nullptr;
+    bool open = session != nullptr;
     for (int n; open && (n = recv(client, chunk, sizeof chunk, 0)) > 0;) {
         for (int i = 0; open && i < n; ++i) {
             if (framer.take(chunk[i])) {
-                open = execute(*instrument.Get(), framer.message(), out);
+                open = execute(*session.Get(), framer.message(), out);
                 framer.clear();
             }
         }
@@ -118,4 +118,4 @@ void serve_connection(SOCKET client, const server_options& options)
     closesocket(client);
 }
 
-} // namespace morvane::instrument_sim
+} // namespace morvane::instrument_server

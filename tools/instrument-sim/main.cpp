@@ -1,4 +1,4 @@
-// instrument-sim: the simulated instrument served over TCP, one instrument per connection.
+// instrument-sim: the simulated instrument served over TCP, one simulated session per connection.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include "connection.hpp"
 #include "server_options.hpp"
 
-using namespace morvane::instrument_sim;
+using namespace morvane::instrument_server;
 
 namespace {
 

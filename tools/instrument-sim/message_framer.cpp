@@ -1,6 +1,6 @@
 #include "message_framer.hpp"
 
-namespace morvane::instrument_sim {
+namespace morvane::instrument_server {
 
 bool message_framer::take(char byte)
 {
@@ -38,4 +38,4 @@ bool message_framer::take(char byte)
     return false;
 }
 
-} // namespace morvane::instrument_sim
+} // namespace morvane::instrument_server

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace morvane::instrument_sim {
+namespace morvane::instrument_server {
 
 class message_framer {
 public:
@@ -22,4 +22,4 @@ private:
     std::size_t data_left_ = 0;
 };
 
-} // namespace morvane::instrument_sim
+} // namespace morvane::instrument_server

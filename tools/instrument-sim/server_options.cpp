@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-namespace morvane::instrument_sim {
+namespace morvane::instrument_server {
 namespace {
 
 bool number(const char* text, double most, double& value)
@@ -63,4 +63,4 @@ std::optional<server_options> parse_options(int argc, char** argv)
     return options;
 }
 
-} // namespace morvane::instrument_sim
+} // namespace morvane::instrument_server

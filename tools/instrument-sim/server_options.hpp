@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace morvane::instrument_sim {
+namespace morvane::instrument_server {
 
 struct server_options {
     std::string address = "127.0.0.1";
@@ -20,4 +20,4 @@ struct server_options {
 // None, with a message on stderr, when the command line is not understood.
 std::optional<server_options> parse_options(int argc, char** argv);
 
-} // namespace morvane::instrument_sim
+} // namespace morvane::instrument_server

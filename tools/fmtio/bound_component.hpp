@@ -1,6 +1,7 @@
 #pragma once
-// One resource opened through the component: the formatted-I/O calls that the subcommands,
-// the shell and the demo make, each checked, a failure thrown with its error information.
+// The component bound to the session of one opened resource: the formatted-I/O calls that the
+// subcommands, the shell and the demo make, each checked, a failure thrown with its error
+// information.
 #include <optional>
 #include <span>
 #include <string>
@@ -19,9 +20,9 @@ struct connection_settings {
     long open_timeout_ms = 2000; // how long a connection may take to open
 };
 
-class instrument {
+class bound_component {
 public:
-    explicit instrument(const connection_settings& settings);
+    explicit bound_component(const connection_settings& settings);
 
     void trace(bool on) noexcept { trace_->enable(on); }
     bool tracing() const noexcept { return trace_->enabled(); }

@@ -1,4 +1,4 @@
-#include "sim/simulated_instrument.hpp"
+#include "sim/simulated_session.hpp"
 
 // The session side: framing by END, the response handed out by count and termination
 // character, the timeout, the session properties and COM's object rules.
@@ -13,7 +13,7 @@
 #include <string_view>
 #include "message_object.hpp"
 #include "sim/com_transfer.hpp"
-#include "sim/instrument.hpp"
+#include "sim/scpi_model.hpp"
 
 namespace morvane::sim {
 namespace {
@@ -27,7 +27,7 @@ constexpr LONG default_timeout_ms = 2000;
 
 class simulated_session final : public message_object<simulated_session> {
 public:
-    explicit simulated_session(std::uint32_t seed) : instrument_(seed) {}
+    explicit simulated_session(std::uint32_t seed) : model_(seed) {}
 
     bool response_ready()
     {
@@ -125,7 +125,7 @@ private:
         if (bytes.empty())
             return;
         if (message_.empty() && !message_overflow_ && answer_pending()) {
-            instrument_.report(scpi::query_interrupted); // a new message while a response is unread
+            model_.report(scpi::query_interrupted); // a new message while a response is unread
             response_.clear();
             sent_ = 0;
         }
@@ -138,9 +138,9 @@ private:
         if (!send_end_)
             return;
         if (message_overflow_)
-            instrument_.report(scpi::too_much_data);
+            model_.report(scpi::too_much_data);
         else
-            instrument_.execute(message_, response_);
+            model_.execute(message_, response_);
         sent_ = 0;
         message_.clear();
         message_overflow_ = false;
@@ -157,7 +157,7 @@ private:
         try {
             std::unique_lock guard(lock_);
             if (!answered_.wait_for(guard, std::chrono::milliseconds(timeout_ms_), [this] { return answer_pending(); })) {
-                instrument_.report(scpi::query_unterminated);
+                model_.report(scpi::query_unterminated);
                 return failure(timeout_expired, L"Timeout expired before operation completed.");
             }
             std::size_t taken = std::min(static_cast<std::size_t>(count), response_.size() - sent_);
@@ -185,7 +185,7 @@ private:
 
     std::mutex lock_;
     std::condition_variable answered_;
-    instrument instrument_;
+    scpi_model model_;
     std::string message_; // received so far, waiting for END
     bool message_overflow_ = false;
     std::string response_;
@@ -198,7 +198,7 @@ private:
 
 } // namespace
 
-Microsoft::WRL::ComPtr<IMessage> create_simulated_instrument(std::uint32_t seed)
+Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed)
 {
     Microsoft::WRL::ComPtr<IMessage> session;
     try {
@@ -210,10 +210,10 @@ Microsoft::WRL::ComPtr<IMessage> create_simulated_instrument(std::uint32_t seed)
     return session;
 }
 
-bool response_ready(IMessage* instrument)
+bool response_ready(IMessage* session)
 {
-    auto* session = dynamic_cast<simulated_session*>(instrument);
-    return session && session->response_ready();
+    auto* simulated = dynamic_cast<simulated_session*>(session);
+    return simulated && simulated->response_ready();
 }
 
 } // namespace morvane::sim

@@ -7,13 +7,14 @@
 
 namespace morvane::socket_session {
 
-struct socket_resource {
+// Where a resource name of that form connects.
+struct socket_address {
     std::string host; // without brackets
     std::string port; // digits, 1 to 65535
 };
 
 // None when `name` is not of that form.
-std::optional<socket_resource> parse_socket_resource(std::wstring_view name);
+std::optional<socket_address> parse_socket_resource_name(std::wstring_view name);
 
 inline constexpr const wchar_t* supported_form = L"TCPIP[board]::host::port::SOCKET";
 

@@ -1,4 +1,4 @@
-#include "socket/socket_resource.hpp"
+#include "socket/socket_resource_name.hpp"
 
 #include <algorithm>
 #include <cwctype>
@@ -37,7 +37,7 @@ std::vector<std::wstring_view> fields(std::wstring_view name)
 
 } // namespace
 
-std::optional<socket_resource> parse_socket_resource(std::wstring_view name)
+std::optional<socket_address> parse_socket_resource_name(std::wstring_view name)
 {
     const std::vector<std::wstring_view> parts = fields(name);
     if (parts.size() != 4 || parts[0].size() < 5 || !same_text(parts[0].substr(0, 5), L"TCPIP") ||
@@ -53,14 +53,14 @@ std::optional<socket_resource> parse_socket_resource(std::wstring_view name)
     if (host.empty() || host.find_first_of(L"[] \t") != std::wstring_view::npos || !all_digits(port) ||
         port.size() > 5 || std::stoul(std::wstring(port)) - 1 > 65534)
         return std::nullopt;
-    socket_resource resource;
+    socket_address address;
     for (const wchar_t c : host) {
         if (c > 0x7E)
             return std::nullopt; // host names travel as ASCII
-        resource.host += static_cast<char>(c);
+        address.host += static_cast<char>(c);
     }
-    resource.port.assign(port.begin(), port.end());
-    return resource;
+    address.port.assign(port.begin(), port.end());
+    return address;
 }
 
 } // namespace morvane::socket_session

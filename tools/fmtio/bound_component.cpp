@@ -1,4 +1,4 @@
-#include "instrument.hpp"
+#include "bound_component.hpp"
 
 #include <stdexcept>
 #include "failure.hpp"
@@ -28,7 +28,7 @@ std::string command_context(std::string_view command)
 
 } // namespace
 
-instrument::instrument(const connection_settings& settings) : component_(create_component(settings.dll))
+bound_component::bound_component(const connection_settings& settings) : component_(create_component(settings.dll))
 {
     // This platform's ComPtr::Attach adds a reference; the new object's own one is taken over.
     *trace_.GetAddressOf() = new trace_session(open_session(settings.where, settings.open_timeout_ms), standard_error());
@@ -36,14 +36,14 @@ instrument::instrument(const connection_settings& settings) : component_(create_
     check(component_.io->putref_IO(session()), component_.io.Get(), IID_IFormattedIO488, "putref_IO", "");
 }
 
-void instrument::check_io(HRESULT hr, std::string_view method, std::string_view command)
+void bound_component::check_io(HRESULT hr, std::string_view method, std::string_view command)
 {
     check(hr, component_.io.Get(), IID_IFormattedIO488, method, command_context(command));
 }
 
 // A response that could not be read as asked is dropped whole, so that the next read starts
 // at the next answer rather than at the rest of this one.
-void instrument::check_read(HRESULT hr, std::string_view method, std::string_view command)
+void bound_component::check_read(HRESULT hr, std::string_view method, std::string_view command)
 {
     try {
         check_io(hr, method, command);
@@ -54,25 +54,25 @@ void instrument::check_read(HRESULT hr, std::string_view method, std::string_vie
     }
 }
 
-long instrument::timeout()
+long bound_component::timeout()
 {
     LONG milliseconds = 0;
     check(session()->get_Timeout(&milliseconds), session(), IID_IMessage, "IMessage::get_Timeout", "");
     return milliseconds;
 }
 
-void instrument::set_timeout(long milliseconds)
+void bound_component::set_timeout(long milliseconds)
 {
     check(session()->put_Timeout(milliseconds), session(), IID_IMessage, "IMessage::put_Timeout", "");
 }
 
-void instrument::write(std::string_view command)
+void bound_component::write(std::string_view command)
 {
     if (!command.empty())
         check_io(component_.io->WriteString(bstr(command).get(), VARIANT_TRUE), "WriteString", command);
 }
 
-std::string instrument::read_string(std::string_view command)
+std::string bound_component::read_string(std::string_view command)
 {
     bstr response;
     check_io(component_.io->ReadString(response.out()), "ReadString", command);
@@ -84,13 +84,13 @@ std::string instrument::read_string(std::string_view command)
     return text;
 }
 
-std::string instrument::query(std::string_view command)
+std::string bound_component::query(std::string_view command)
 {
     write(command);
     return read_string(command);
 }
 
-std::string instrument::read_number(std::string_view command)
+std::string bound_component::read_number(std::string_view command)
 {
     write(command);
     variant number;
@@ -98,7 +98,7 @@ std::string instrument::read_number(std::string_view command)
     return variant_text(number.get());
 }
 
-value_list instrument::read_list(std::string_view command, element_type type, std::string_view separators)
+value_list bound_component::read_list(std::string_view command, element_type type, std::string_view separators)
 {
     write(command);
     variant list;
@@ -111,8 +111,8 @@ value_list instrument::read_list(std::string_view command, element_type type, st
     return values;
 }
 
-void instrument::write_list(std::string_view command, element_type type, std::span<const std::string> values,
-                            std::string_view separator)
+void bound_component::write_list(std::string_view command, element_type type, std::span<const std::string> values,
+                                 std::string_view separator)
 {
     variant list;
     hold_array(list, make_array(type, values));
@@ -123,13 +123,13 @@ void instrument::write_list(std::string_view command, element_type type, std::sp
              "WriteList", command);
 }
 
-void instrument::set_byte_order(bool little_endian, std::string_view command)
+void bound_component::set_byte_order(bool little_endian, std::string_view command)
 {
     check_io(component_.io->put_InstrumentBigEndian(little_endian ? VARIANT_FALSE : VARIANT_TRUE),
              "put_InstrumentBigEndian", command);
 }
 
-value_list instrument::read_block(std::string_view command, element_type type, bool little_endian)
+value_list bound_component::read_block(std::string_view command, element_type type, bool little_endian)
 {
     write(command);
     set_byte_order(little_endian, command);
@@ -143,7 +143,7 @@ value_list instrument::read_block(std::string_view command, element_type type, b
     return read_values(block.get());
 }
 
-void instrument::write_block(std::string_view command, safe_array data, bool little_endian)
+void bound_component::write_block(std::string_view command, safe_array data, bool little_endian)
 {
     set_byte_order(little_endian, command);
     variant block;

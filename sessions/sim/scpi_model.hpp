@@ -1,6 +1,6 @@
 #pragma once
-// The instrument behind the bus: its settings, its command set and its error queue. Not
-// thread-safe; the session serialises calls.
+// The SCPI model behind the simulated session: the instrument's settings, its command set and
+// its error queue. Not thread-safe; the session serialises calls.
 #include <cstddef>
 #include <cstdint>
 #include <random>
@@ -17,9 +17,9 @@ inline constexpr std::int64_t max_points = 2'000'000;       // WAVeform:POINts, 
 inline constexpr std::int64_t max_array_readings = 100'000;   // MEASure:ARRay?
 inline constexpr std::size_t max_response_bytes = 32u << 20;  // one response message
 
-class instrument {
+class scpi_model {
 public:
-    explicit instrument(std::uint32_t seed);
+    explicit scpi_model(std::uint32_t seed);
 
     // Runs one program message and puts its response message in `response`: the answers of
     // the queries that succeeded, joined by ';' and ended by LF, or nothing when no query

@@ -1,4 +1,4 @@
-#include "sim/instrument.hpp"
+#include "sim/scpi_model.hpp"
 
 #include <limits>
 #include "sim/scpi_data.hpp"
@@ -28,40 +28,40 @@ void make_room(std::string& out, std::size_t data_bytes) { out.reserve(out.size(
 
 } // namespace
 
-struct instrument::command {
+struct scpi_model::command {
     std::string_view header;
     bool query;
     std::size_t min_parameters;
     std::size_t max_parameters;
-    void (instrument::*handler)(const program_unit&, std::string&);
+    void (scpi_model::*handler)(const program_unit&, std::string&);
 };
 
-const instrument::command instrument::commands[] = {
-    {"*IDN", true, 0, 0, &instrument::identify},
-    {"*RST", false, 0, 0, &instrument::reset_command},
-    {"*CLS", false, 0, 0, &instrument::clear_status},
-    {"*OPC", true, 0, 0, &instrument::operation_complete},
-    {"SYSTem:ERRor", true, 0, 0, &instrument::next_error},
-    {"SYSTem:ERRor:NEXT", true, 0, 0, &instrument::next_error},
-    {"MEASure:VOLTage", true, 0, 0, &instrument::measure_voltage},
-    {"MEASure:ARRay", true, 1, 1, &instrument::measure_array},
-    {"DATA:LIST", false, 1, any_count, &instrument::set_list},
-    {"DATA:LIST", true, 0, 0, &instrument::get_list},
-    {"WAVeform:POINts", false, 1, 1, &instrument::set_points},
-    {"WAVeform:POINts", true, 0, 0, &instrument::get_points},
-    {"WAVeform:FORMat", false, 1, 2, &instrument::set_format},
-    {"WAVeform:FORMat", true, 0, 0, &instrument::get_format},
-    {"FORMat:BORDer", false, 1, 1, &instrument::set_byte_order},
-    {"FORMat:BORDer", true, 0, 0, &instrument::get_byte_order},
-    {"WAVeform:DATA", true, 0, 0, &instrument::waveform_data},
-    {"TRACe:DATA", false, 1, 1, &instrument::set_trace},
-    {"TRACe:DATA", true, 0, 0, &instrument::get_trace},
-    {"TRACe:VALues", true, 0, 0, &instrument::get_trace_values},
+const scpi_model::command scpi_model::commands[] = {
+    {"*IDN", true, 0, 0, &scpi_model::identify},
+    {"*RST", false, 0, 0, &scpi_model::reset_command},
+    {"*CLS", false, 0, 0, &scpi_model::clear_status},
+    {"*OPC", true, 0, 0, &scpi_model::operation_complete},
+    {"SYSTem:ERRor", true, 0, 0, &scpi_model::next_error},
+    {"SYSTem:ERRor:NEXT", true, 0, 0, &scpi_model::next_error},
+    {"MEASure:VOLTage", true, 0, 0, &scpi_model::measure_voltage},
+    {"MEASure:ARRay", true, 1, 1, &scpi_model::measure_array},
+    {"DATA:LIST", false, 1, any_count, &scpi_model::set_list},
+    {"DATA:LIST", true, 0, 0, &scpi_model::get_list},
+    {"WAVeform:POINts", false, 1, 1, &scpi_model::set_points},
+    {"WAVeform:POINts", true, 0, 0, &scpi_model::get_points},
+    {"WAVeform:FORMat", false, 1, 2, &scpi_model::set_format},
+    {"WAVeform:FORMat", true, 0, 0, &scpi_model::get_format},
+    {"FORMat:BORDer", false, 1, 1, &scpi_model::set_byte_order},
+    {"FORMat:BORDer", true, 0, 0, &scpi_model::get_byte_order},
+    {"WAVeform:DATA", true, 0, 0, &scpi_model::waveform_data},
+    {"TRACe:DATA", false, 1, 1, &scpi_model::set_trace},
+    {"TRACe:DATA", true, 0, 0, &scpi_model::get_trace},
+    {"TRACe:VALues", true, 0, 0, &scpi_model::get_trace_values},
 };
 
-instrument::instrument(std::uint32_t seed) : seed_(seed) { reset(); }
+scpi_model::scpi_model(std::uint32_t seed) : seed_(seed) { reset(); }
 
-void instrument::reset()
+void scpi_model::reset()
 {
     noise_.seed(seed_);
     points_ = default_points;
@@ -72,7 +72,7 @@ void instrument::reset()
     trace_values_.clear();
 }
 
-void instrument::execute(std::string_view message, std::string& response)
+void scpi_model::execute(std::string_view message, std::string& response)
 {
     response.clear();
     bool answered = false;
@@ -110,7 +110,7 @@ void instrument::execute(std::string_view message, std::string& response)
         response.push_back('\n');
 }
 
-const instrument::command* instrument::find(std::string_view header, bool query)
+const scpi_model::command* scpi_model::find(std::string_view header, bool query)
 {
     for (const command& candidate : commands)
         if (candidate.query == query && header_matches(header, candidate.header))
@@ -118,7 +118,7 @@ const instrument::command* instrument::find(std::string_view header, bool query)
     return nullptr;
 }
 
-void instrument::run(const program_unit& unit, std::string& node, std::string& out)
+void scpi_model::run(const program_unit& unit, std::string& node, std::string& out)
 {
     const bool common = unit.header.front() == '*';
     std::string header = unit.header;
@@ -144,25 +144,25 @@ void instrument::run(const program_unit& unit, std::string& node, std::string& o
     (this->*found->handler)(unit, out);
 }
 
-double instrument::reading()
+double scpi_model::reading()
 {
     return std::normal_distribution<double>(nominal_volts, reading_noise_volts)(noise_);
 }
 
-void instrument::identify(const program_unit&, std::string& out) { out += identity; }
-void instrument::reset_command(const program_unit&, std::string&) { reset(); }
-void instrument::clear_status(const program_unit&, std::string&) { errors_.clear(); }
-void instrument::operation_complete(const program_unit&, std::string& out) { out += "1"; }
-void instrument::next_error(const program_unit&, std::string& out) { out += errors_.pop(); }
-void instrument::measure_voltage(const program_unit&, std::string& out) { out += nr3(reading()); }
+void scpi_model::identify(const program_unit&, std::string& out) { out += identity; }
+void scpi_model::reset_command(const program_unit&, std::string&) { reset(); }
+void scpi_model::clear_status(const program_unit&, std::string&) { errors_.clear(); }
+void scpi_model::operation_complete(const program_unit&, std::string& out) { out += "1"; }
+void scpi_model::next_error(const program_unit&, std::string& out) { out += errors_.pop(); }
+void scpi_model::measure_voltage(const program_unit&, std::string& out) { out += nr3(reading()); }
 
-void instrument::measure_array(const program_unit& unit, std::string& out)
+void scpi_model::measure_array(const program_unit& unit, std::string& out)
 {
     const auto count = static_cast<std::size_t>(to_integer(unit.parameters[0], 1, max_array_readings));
     append_joined(out, count, [this](std::size_t) { return nr3(reading()); });
 }
 
-void instrument::set_list(const program_unit& unit, std::string&)
+void scpi_model::set_list(const program_unit& unit, std::string&)
 {
     std::vector<double> values;
     values.reserve(unit.parameters.size());
@@ -171,19 +171,19 @@ void instrument::set_list(const program_unit& unit, std::string&)
     list_ = std::move(values);
 }
 
-void instrument::get_list(const program_unit&, std::string& out)
+void scpi_model::get_list(const program_unit&, std::string& out)
 {
     append_joined(out, list_.size(), [this](std::size_t i) { return shortest(list_[i]); });
 }
 
-void instrument::set_points(const program_unit& unit, std::string&)
+void scpi_model::set_points(const program_unit& unit, std::string&)
 {
     points_ = static_cast<std::size_t>(to_integer(unit.parameters[0], 1, max_points));
 }
 
-void instrument::get_points(const program_unit&, std::string& out) { out += std::to_string(points_); }
+void scpi_model::get_points(const program_unit&, std::string& out) { out += std::to_string(points_); }
 
-void instrument::set_format(const program_unit& unit, std::string&)
+void scpi_model::set_format(const program_unit& unit, std::string&)
 {
     const parameter& kind = unit.parameters[0];
     if (is_mnemonic(kind, "BYTE")) {
@@ -206,9 +206,9 @@ void instrument::set_format(const program_unit& unit, std::string&)
         throw scpi_failure(scpi::illegal_parameter_value);
 }
 
-void instrument::get_format(const program_unit&, std::string& out) { out += format_name(format_); }
+void scpi_model::get_format(const program_unit&, std::string& out) { out += format_name(format_); }
 
-void instrument::set_byte_order(const program_unit& unit, std::string&)
+void scpi_model::set_byte_order(const program_unit& unit, std::string&)
 {
     const parameter& order = unit.parameters[0];
     if (is_mnemonic(order, "NORMal"))
@@ -219,15 +219,15 @@ void instrument::set_byte_order(const program_unit& unit, std::string&)
         throw scpi_failure(scpi::illegal_parameter_value);
 }
 
-void instrument::get_byte_order(const program_unit&, std::string& out) { out += big_endian_ ? "NORM" : "SWAP"; }
+void scpi_model::get_byte_order(const program_unit&, std::string& out) { out += big_endian_ ? "NORM" : "SWAP"; }
 
-void instrument::waveform_data(const program_unit&, std::string& out)
+void scpi_model::waveform_data(const program_unit&, std::string& out)
 {
     make_room(out, points_ * element_size(format_));
     append_waveform_block(out, points_, format_, big_endian_, noise_);
 }
 
-void instrument::set_trace(const program_unit& unit, std::string&)
+void scpi_model::set_trace(const program_unit& unit, std::string&)
 {
     const parameter& block = unit.parameters[0];
     if (block.type != parameter::kind::block)
@@ -240,7 +240,7 @@ void instrument::set_trace(const program_unit& unit, std::string&)
     trace_values_ = std::move(values);
 }
 
-void instrument::get_trace(const program_unit&, std::string& out)
+void scpi_model::get_trace(const program_unit&, std::string& out)
 {
     if (trace_block_.empty()) {
         out += definite_block({});
@@ -250,6 +250,6 @@ void instrument::get_trace(const program_unit&, std::string& out)
     out += trace_block_;
 }
 
-void instrument::get_trace_values(const program_unit&, std::string& out) { out += trace_values_; }
+void scpi_model::get_trace_values(const program_unit&, std::string& out) { out += trace_values_; }
 
 } // namespace morvane::sim

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-class instrument_sim_process {
+class instrument_server_process {
 public:
     // `folder`: where instrument-sim.exe is, relative to this program's folder ("" for the same).
-    instrument_sim_process(const std::wstring& folder, const std::wstring& options, DWORD grace_ms = 0)
+    instrument_server_process(const std::wstring& folder, const std::wstring& options, DWORD grace_ms = 0)
         : grace_ms_(grace_ms)
     {
         wchar_t path[MAX_PATH];
@@ -37,7 +37,7 @@ public:
         CloseHandle(read_end);
         port_ = static_cast<unsigned short>(std::atoi(line.c_str()));
     }
-    ~instrument_sim_process()
+    ~instrument_server_process()
     {
         if (!process_.hProcess)
             return;
@@ -47,8 +47,8 @@ public:
         CloseHandle(process_.hProcess);
         CloseHandle(process_.hThread);
     }
-    instrument_sim_process(const instrument_sim_process&) = delete;
-    instrument_sim_process& operator=(const instrument_sim_process&) = delete;
+    instrument_server_process(const instrument_server_process&) = delete;
+    instrument_server_process& operator=(const instrument_server_process&) = delete;
 
     // 0 when it did not start or bound nothing.
     unsigned short port() const { return port_; }

@@ -1,0 +1,20 @@
+#pragma once
+// A SCPI instrument on a message-based bus with END, as an in-process message session: the
+// default resource that needs no hardware.
+#include <windows.h>
+#include <cstdint>
+#include <visacom.h>
+#include <wrl/client.h>
+
+namespace morvane::sim {
+
+// A new session over a SCPI model in its reset state; `seed` fixes its measurement noise (and
+// *RST re-seeds with it), so that its answers are the same from run to run.
+Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed = 1);
+
+// Whether a session made here has response bytes that no one has read yet: a server that
+// relays the session over a socket asks before it reads, so that reading never waits for an
+// answer that is not coming.
+bool response_ready(IMessage* session);
+
+} // namespace morvane::sim
