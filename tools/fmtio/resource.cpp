@@ -38,7 +38,7 @@ com_ptr<IMessage> open_session(const resource& which, long timeout_ms)
     }
     session = morvane::sim::create_simulated_session(simulator_seed);
     if (!session)
-        throw failure("create_simulated_instrument", "resource SIM", E_NOTIMPL, std::nullopt);
+        throw failure("create_simulated_session", "resource SIM", E_NOTIMPL, std::nullopt);
     return session;
 }
 
