@@ -52,13 +52,7 @@ private:
 // Bytes per element of a block element type, the whole 32-bit code compared; 0 for any other.
 std::size_t block_element_size(std::uint32_t type) noexcept
 {
-    switch (type) {
-    case VT_UI1: return 1;
-    case VT_I2: return 2;
-    case VT_I4: case VT_R4: return 4;
-    case VT_R8: return 8;
-    default: return 0;
-    }
+    return type <= 0xFFFF ? number_size(static_cast<VARTYPE>(type)) : 0;
 }
 
 } // namespace

@@ -20,13 +20,7 @@ std::size_t in_place_size(VARTYPE element_type, VARTYPE code) noexcept
 {
     if (element_type != code && code != VT_VARIANT)
         return 0;
-    switch (element_type) {
-    case VT_UI1: return 1;
-    case VT_I2: return 2;
-    case VT_I4: case VT_R4: return 4;
-    case VT_R8: case VT_BSTR: return 8;
-    default: return 0;
-    }
+    return element_type == VT_BSTR ? sizeof(BSTR) : number_size(element_type);
 }
 
 [[noreturn]] void raise_element_conversion(LONG index, HRESULT hr)

@@ -2,19 +2,14 @@
 
 #include <algorithm>
 #include <oleauto.h>
+#include "platform/variant.hpp"
 
 namespace morvane {
 namespace {
 
 std::size_t size_of(VARTYPE type) noexcept
 {
-    switch (type) {
-    case VT_UI1: return 1;
-    case VT_I2: return 2;
-    case VT_I4: case VT_R4: return 4;
-    case VT_VARIANT: return sizeof(VARIANT);
-    default: return 8; // VT_R8, VT_BSTR
-    }
+    return type == VT_VARIANT ? sizeof(VARIANT) : type == VT_BSTR ? sizeof(BSTR) : number_size(type);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // Owning VARIANT: empty when made, cleared on every way out.
 #include <windows.h>
 #include <oleauto.h>
+#include <cstddef>
 
 namespace morvane {
 
@@ -60,5 +61,17 @@ public:
 private:
     VARIANT value_;
 };
+
+// Bytes of one value of a number type (VT_UI1, VT_I2, VT_I4, VT_R4, VT_R8); 0 for any other type.
+constexpr std::size_t number_size(VARTYPE type) noexcept
+{
+    switch (type) {
+    case VT_UI1: return 1;
+    case VT_I2: return 2;
+    case VT_I4: case VT_R4: return 4;
+    case VT_R8: return 8;
+    default: return 0;
+    }
+}
 
 } // namespace morvane
