@@ -6,28 +6,26 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include "winsock.hpp"
 
 class bare_client {
 public:
     explicit bare_client(unsigned short port)
+        : socket_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))
     {
-        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(port);
-        connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        connect(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
         BOOL no_delay = TRUE;
-        setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+        setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
     }
-    ~bare_client() { closesocket(socket_); }
-    bare_client(const bare_client&) = delete;
-    bare_client& operator=(const bare_client&) = delete;
 
     void send_line(const char* text) { send_all(std::string_view(text, std::strlen(text))); }
     void send_all(std::string_view bytes)
     {
-        for (int n; !bytes.empty() && (n = send(socket_, bytes.data(), static_cast<int>(bytes.size()), 0)) > 0;)
+        for (int n; !bytes.empty() && (n = send(socket_.get(), bytes.data(), static_cast<int>(bytes.size()), 0)) > 0;)
             bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     // Receives into `to` until `count` bytes, or a line feed when `line`; gives up when
@@ -38,11 +36,12 @@ public:
         while (got < count) {
             fd_set ready;
             FD_ZERO(&ready);
-            FD_SET(socket_, &ready);
+            FD_SET(socket_.get(), &ready);
             timeval wait{wait_seconds, 0};
             if (select(0, &ready, nullptr, nullptr, &wait) != 1)
                 break;
-            const int n = recv(socket_, to + got, static_cast<int>(std::min<std::size_t>(count - got, 1 << 20)), 0);
+            const int chunk = static_cast<int>(std::min<std::size_t>(count - got, 1 << 20));
+            const int n = recv(socket_.get(), to + got, chunk, 0);
             if (n <= 0)
                 break;
             got += static_cast<std::size_t>(n);
@@ -53,5 +52,5 @@ public:
     }
 
 private:
-    SOCKET socket_;
+    unique_socket socket_;
 };

@@ -16,26 +16,50 @@
 #include <visacom.h>
 #include <wrl/client.h>
 #include "bench_session.hpp"
+#include "class_ids.hpp"
 #include "measure.hpp"
+#include "new_vector.hpp"
+#include "platform/bstr.hpp"
+#include "platform/safearray.hpp"
+#include "platform/unique_any.hpp"
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-constexpr CLSID clsid_fmtdio = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
+using morvane::make_bstr;
+using morvane::unique_bstr;
+using unique_module = morvane::unique_any<HMODULE, &FreeLibrary>;
 
 volatile std::size_t written_text = 0;
 
-ComPtr<IFormattedIO488> create_from_dll()
+// COM for this thread, for as long as the benchmark runs.
+class com_apartment {
+public:
+    com_apartment() { check(CoInitializeEx(nullptr, COINIT_MULTITHREADED), "CoInitializeEx"); }
+    ~com_apartment() { CoUninitialize(); }
+    com_apartment(const com_apartment&) = delete;
+    com_apartment& operator=(const com_apartment&) = delete;
+};
+
+unique_module load_component()
 {
-    const HMODULE module = LoadLibraryW(L"Morvane.dll");
+    unique_module module(LoadLibraryW(L"Morvane.dll"));
     if (!module)
         check(HRESULT_FROM_WIN32(GetLastError()), "LoadLibrary(Morvane.dll)");
+    return module;
+}
+
+// An object of the component, as a client that loads the module itself makes it; the module
+// must stay loaded for as long as the object lives.
+ComPtr<IFormattedIO488> create_from_dll(HMODULE module)
+{
     const auto get_class_object =
         reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
             reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
+    if (!get_class_object)
+        check(HRESULT_FROM_WIN32(GetLastError()), "GetProcAddress(DllGetClassObject)");
     ComPtr<IClassFactory> factory;
-    check(get_class_object(clsid_fmtdio, IID_IClassFactory, &factory), "DllGetClassObject");
+    check(get_class_object(morvane::CLSID_FmtdIOCls, IID_IClassFactory, &factory), "DllGetClassObject");
     ComPtr<IFormattedIO488> io;
     check(factory->CreateInstance(nullptr, IID_IFormattedIO488, &io), "CreateInstance");
     return io;
@@ -45,9 +69,11 @@ ComPtr<IFormattedIO488> create_from_dll()
 
 int main()
 {
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    // Declared in the order that they go: the object before the module, COM last.
+    const com_apartment com;
+    const unique_module component = load_component();
     bench_session session;
-    ComPtr<IFormattedIO488> io = create_from_dll();
+    const ComPtr<IFormattedIO488> io = create_from_dll(component.get());
     check(io->putref_IO(&session), "IO");
     // First, while the process's peak memory is still that of the list read alone.
     bench_reading(io.Get(), session);
@@ -57,7 +83,7 @@ int main()
     std::wstring text(size, L' ');
     for (std::size_t i = 0; i < size; ++i)
         text[i] = i % 7 == 0 ? L'\u00e9' : static_cast<wchar_t>(L'!' + i % 90);
-    BSTR long_text = SysAllocStringLen(text.data(), static_cast<UINT>(size));
+    const unique_bstr long_text = make_bstr(text);
     std::string response(size, ' ');
     WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(size), response.data(), static_cast<int>(size),
                         nullptr, nullptr);
@@ -65,10 +91,11 @@ int main()
 
     std::printf("%-44s %13s %13s %7s\n", "case", "median", "bare work", "ratio");
     bench_blocks(io.Get(), session);
-    const double write = median_seconds(runs, [&] { check(io->WriteString(long_text, VARIANT_TRUE), "WriteString"); });
+    const double write =
+        median_seconds(runs, [&] { check(io->WriteString(long_text.get(), VARIANT_TRUE), "WriteString"); });
     const double bare_write = median_seconds(runs, [&] {
         auto bytes = std::make_unique_for_overwrite<char[]>(size); // new memory, as a conversion needs
-        WideCharToMultiByte(CP_ACP, 0, long_text, static_cast<int>(size), bytes.get(), static_cast<int>(size),
+        WideCharToMultiByte(CP_ACP, 0, long_text.get(), static_cast<int>(size), bytes.get(), static_cast<int>(size),
                             nullptr, nullptr);
     });
     line("WriteString 10 MiB, 1000-byte buffer", write, bare_write);
@@ -76,42 +103,37 @@ int main()
     check(io->SetBufferSize(BufferMask_Input, 1 << 20), "SetBufferSize");
     const double read = median_seconds(runs, [&] {
         session.respond(response);
-        BSTR result = nullptr;
-        check(io->ReadString(&result), "ReadString");
-        SysFreeString(result);
+        unique_bstr result;
+        check(io->ReadString(result.put()), "ReadString");
     });
     const double bare_read = median_seconds(runs, [&] {
         auto bytes = std::make_unique_for_overwrite<char[]>(size);
         std::memcpy(bytes.get(), response.data(), size);
-        BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(size));
-        MultiByteToWideChar(CP_ACP, 0, bytes.get(), static_cast<int>(size), result, static_cast<int>(size));
-        SysFreeString(result);
+        const unique_bstr result(SysAllocStringLen(nullptr, static_cast<UINT>(size)));
+        MultiByteToWideChar(CP_ACP, 0, bytes.get(), static_cast<int>(size), result.get(), static_cast<int>(size));
     });
     line("ReadString 10 MiB, 1 MiB input buffer", read, bare_read);
-    SysFreeString(long_text);
 
     // Short exchanges: what a call costs when there is next to no data.
     constexpr int calls = 20000;
-    BSTR query = SysAllocString(L"*IDN?");
+    const unique_bstr query = make_bstr(L"*IDN?");
     const std::string reply = "+1.234567E+00\n";
     const double short_write = median_seconds(5, [&] {
         for (int i = 0; i < calls; ++i)
-            io->WriteString(query, VARIANT_TRUE);
+            io->WriteString(query.get(), VARIANT_TRUE);
     }) / calls;
     const double short_read = median_seconds(5, [&] {
         for (int i = 0; i < calls; ++i) {
             session.respond(reply);
-            BSTR result = nullptr;
-            io->ReadString(&result);
-            SysFreeString(result);
+            unique_bstr result;
+            io->ReadString(result.put());
         }
     }) / calls;
     const double bare_short = median_seconds(5, [&] {
         char bytes[16];
         for (int i = 0; i < calls; ++i)
-            WideCharToMultiByte(CP_ACP, 0, query, 5, bytes, sizeof bytes, nullptr, nullptr);
+            WideCharToMultiByte(CP_ACP, 0, query.get(), 5, bytes, sizeof bytes, nullptr, nullptr);
     }) / calls;
-    SysFreeString(query);
     std::printf("%-44s %10.0f /s %10.0f /s\n", "WriteString \"*IDN?\" with END, calls", 1 / short_write, 1 / bare_short);
     std::printf("%-44s %10.0f /s\n", "ReadString of a 14-byte reply, calls", 1 / short_read);
 
@@ -119,13 +141,15 @@ int main()
     // std::to_chars loop over the same values into new memory.
     constexpr std::size_t list_size = 1'000'000;
     check(io->SetBufferSize(BufferMask_Output, 1 << 20), "SetBufferSize");
-    SAFEARRAY* doubles = SafeArrayCreateVector(VT_R8, 0, list_size);
-    SAFEARRAY* integers = SafeArrayCreateVector(VT_I4, 0, list_size);
+    const morvane::unique_safearray doubles = new_vector(VT_R8, list_size);
+    const morvane::unique_safearray integers = new_vector(VT_I4, list_size);
     // Measured values: full 53-bit mantissas between 1e-6 and 1e7, either sign.
-    SAFEARRAY* measured = SafeArrayCreateVector(VT_R8, 0, list_size);
-    auto* double_data = static_cast<double*>(doubles->pvData);
-    auto* integer_data = static_cast<LONG*>(integers->pvData);
-    auto* measured_data = static_cast<double*>(measured->pvData);
+    const morvane::unique_safearray measured = new_vector(VT_R8, list_size);
+    const morvane::safearray_data double_access(doubles.get()), integer_access(integers.get()),
+        measured_access(measured.get());
+    double* const double_data = elements<double>(double_access);
+    LONG* const integer_data = elements<LONG>(integer_access);
+    double* const measured_data = elements<double>(measured_access);
     std::mt19937_64 random(20261207);
     std::uniform_real_distribution<double> decades(-6, 7);
     for (std::size_t i = 0; i < list_size; ++i) {
@@ -133,12 +157,12 @@ int main()
         integer_data[i] = static_cast<LONG>((i * 2654435761u) % 2000000011u) - 1000000000;
         measured_data[i] = std::copysign(std::pow(10.0, decades(random)), i % 2 ? -1.0 : 1.0);
     }
-    BSTR comma = SysAllocString(L",");
+    const unique_bstr comma = make_bstr(L",");
     const auto write_list = [&](SAFEARRAY* array, VARTYPE type, NumberType code) {
         VARIANT list;
         V_VT(&list) = VT_ARRAY | type;
-        V_ARRAY(&list) = array;
-        return median_seconds(runs, [&] { check(io->WriteList(&list, code, comma, VARIANT_TRUE), "WriteList"); });
+        V_ARRAY(&list) = array; // lent, not owned
+        return median_seconds(runs, [&] { check(io->WriteList(&list, code, comma.get(), VARIANT_TRUE), "WriteList"); });
     };
     const auto bare_loop = [&](auto format) {
         return median_seconds(runs, [&] {
@@ -156,45 +180,40 @@ int main()
         bare_loop([&](char* to, std::size_t i) {
             return std::to_chars(to, to + 25, double_data[i], std::chars_format::general, 15).ptr;
         }));
-    line("WriteList of 1e6 doubles (code 5)", write_list(doubles, VT_R8, NumberType_R8), bare_doubles);
-    line("WriteList of 1e6 measured doubles (code 5)", write_list(measured, VT_R8, NumberType_R8),
+    line("WriteList of 1e6 doubles (code 5)", write_list(doubles.get(), VT_R8, NumberType_R8), bare_doubles);
+    line("WriteList of 1e6 measured doubles (code 5)", write_list(measured.get(), VT_R8, NumberType_R8),
          bare_loop([&](char* to, std::size_t i) { return std::to_chars(to, to + 25, measured_data[i]).ptr; }));
-    line("WriteList of 1e6 32-bit integers (code 3)", write_list(integers, VT_I4, NumberType_I4),
+    line("WriteList of 1e6 32-bit integers (code 3)", write_list(integers.get(), VT_I4, NumberType_I4),
          bare_loop([&](char* to, std::size_t i) { return std::to_chars(to, to + 25, integer_data[i]).ptr; }));
-    SysFreeString(comma);
-    SafeArrayDestroy(doubles);
-    SafeArrayDestroy(integers);
-    SafeArrayDestroy(measured);
     check(io->SetBufferSize(BufferMask_Output, 1000), "SetBufferSize");
 
     VARIANT one_and_a_half;
     V_VT(&one_and_a_half) = VT_R8;
     V_R8(&one_and_a_half) = 1.5;
-    BSTR number_text = SysAllocString(L"1.5");
+    const unique_bstr number_text = make_bstr(L"1.5");
     const double number_calls = median_seconds(5, [&] {
         for (int i = 0; i < calls; ++i)
             io->WriteNumber(one_and_a_half, NumberType_R8, VARIANT_FALSE);
     }) / calls;
     const double string_calls = median_seconds(5, [&] {
         for (int i = 0; i < calls; ++i)
-            io->WriteString(number_text, VARIANT_FALSE);
+            io->WriteString(number_text.get(), VARIANT_FALSE);
     }) / calls;
-    SysFreeString(number_text);
     std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "WriteNumber 1.5 beside WriteString \"1.5\"", 1 / number_calls,
                 1 / string_calls, number_calls / string_calls);
 
     // A buffer of any size is allocated in the same time: nothing is written until it is used.
+    const auto both = BufferMask(BufferMask_Input | BufferMask_Output);
     for (const LONG buffer_size : {LONG(1000), LONG(1) << 20, LONG(1) << 30, LONG(0x7FFFFFFF)}) {
         const double resize = median_seconds(5, [&] {
-            check(io->SetBufferSize(BufferMask(0x30), buffer_size), "SetBufferSize");
-            check(io->SetBufferSize(BufferMask(0x30), 1000), "SetBufferSize");
+            check(io->SetBufferSize(both, buffer_size), "SetBufferSize");
+            check(io->SetBufferSize(both, 1000), "SetBufferSize");
         });
-        std::printf("SetBufferSize(0x30, %10ld) and back %12.1f us\n", static_cast<long>(buffer_size), resize * 1e6);
+        std::printf("SetBufferSize(0x%02X, %10ld) and back %12.1f us\n", static_cast<unsigned>(both),
+                    static_cast<long>(buffer_size), resize * 1e6);
     }
     std::printf("bytes written: %zu\n", session.bytes_written());
     bench_socket(io.Get());
     bench_simulator();
-    io.Reset();
-    CoUninitialize();
     return 0;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include "bench_session.hpp"
 #include "measure.hpp"
+#include "platform/bstr.hpp"
+#include "platform/variant.hpp"
 
 namespace {
 
@@ -31,10 +33,8 @@ double read_list(IFormattedIO488* io, bench_session& session, const std::string&
 {
     return median_seconds(7, [&] {
         session.respond(text);
-        VARIANT result;
-        VariantInit(&result);
-        check(io->ReadList(type, nullptr, &result), "ReadList");
-        VariantClear(&result);
+        morvane::unique_variant result;
+        check(io->ReadList(type, nullptr, result.get()), "ReadList");
     });
 }
 
@@ -55,13 +55,14 @@ void bench_reading(IFormattedIO488* io, bench_session& session)
     }
 
     std::printf("%-44s %13s %13s %7s\n", "case", "median", "bare work", "ratio");
-    const std::size_t before = peak_working_set();
-    session.respond(doubles);
-    VARIANT first;
-    VariantInit(&first);
-    check(io->ReadList(NumberType_R8, nullptr, &first), "ReadList");
-    const std::size_t peak = peak_working_set() - before;
-    VariantClear(&first);
+    std::size_t peak = 0;
+    {
+        const std::size_t before = peak_working_set();
+        session.respond(doubles);
+        morvane::unique_variant first;
+        check(io->ReadList(NumberType_R8, nullptr, first.get()), "ReadList");
+        peak = peak_working_set() - before;
+    }
 
     const double bare_doubles = bare_reading<double>(doubles);
     const double bare_integers = bare_reading<long>(integers);
@@ -77,20 +78,20 @@ void bench_reading(IFormattedIO488* io, bench_session& session)
     constexpr int calls = 20000;
     const std::string reply = "1.5\n";
     const double number_calls = median_seconds(5, [&] {
+        // Made once and cleared before each read: one platform call per number, no more.
+        morvane::unique_variant value;
         for (int i = 0; i < calls; ++i) {
             session.respond(reply);
-            VARIANT value;
-            VariantInit(&value);
-            io->ReadNumber(NumberType_R8, VARIANT_TRUE, &value);
-            read_sum = read_sum + V_R8(&value);
+            value.clear();
+            io->ReadNumber(NumberType_R8, VARIANT_TRUE, value.get());
+            read_sum = read_sum + V_R8(value.get());
         }
     }) / calls;
     const double string_calls = median_seconds(5, [&] {
         for (int i = 0; i < calls; ++i) {
             session.respond(reply);
-            BSTR text = nullptr;
-            io->ReadString(&text);
-            SysFreeString(text);
+            morvane::unique_bstr text;
+            io->ReadString(text.put());
         }
     }) / calls;
     std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "ReadNumber \"1.5\" beside ReadString", 1 / number_calls,

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include "platform/safearray.hpp"
+#include "session_codes.hpp"
 
 STDMETHODIMP bench_session::QueryInterface(REFIID riid, void** out)
 {
@@ -22,15 +24,19 @@ STDMETHODIMP bench_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 
 STDMETHODIMP bench_session::Read(LONG count, SAFEARRAY** buffer)
 {
+    *buffer = nullptr;
     const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), lent_.size() - position_);
-    *buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(n));
-    if (!*buffer)
+    morvane::unique_safearray made(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(n)));
+    if (!made)
         return E_OUTOFMEMORY;
-    void* data = nullptr;
-    SafeArrayAccessData(*buffer, &data);
-    std::memcpy(data, lent_.data() + position_, n);
-    SafeArrayUnaccessData(*buffer);
+    try {
+        const morvane::safearray_data data(made.get());
+        std::memcpy(data.bytes(), lent_.data() + position_, n);
+    } catch (const morvane::safearray_error& error) {
+        return error.hresult();
+    }
     position_ += n;
-    status_ = position_ == lent_.size() ? 0 : 0x00040006;
+    status_ = position_ == lent_.size() ? morvane::session::status_end : morvane::session::status_count_reached;
+    *buffer = made.release();
     return S_OK;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <visacom.h>
+#include "session_codes.hpp"
 
 class bench_session final : public IMessage {
 public:
@@ -41,6 +42,6 @@ private:
     std::string_view lent_;
     std::size_t position_ = 0;
     std::size_t written_ = 0;
-    LONG status_ = 0;
+    LONG status_ = morvane::session::status_end;
     VARIANT_BOOL send_end_ = VARIANT_TRUE;
 };

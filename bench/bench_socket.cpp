@@ -8,10 +8,15 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+#include <wrl/client.h>
 #include "bare_client.hpp"
 #include "measure.hpp"
+#include "platform/bstr.hpp"
+#include "platform/variant.hpp"
 #include "socket/socket_session.hpp"
+#include "winsock.hpp"
 
 namespace {
 
@@ -20,25 +25,28 @@ constexpr std::size_t block_size = 100u << 20;
 // Answers "*IDN?" with a line and "BLK?" with a block, on every connection, until it goes.
 class loopback_instrument {
 public:
-    loopback_instrument() : block_("#9" + std::to_string(block_size) + std::string(block_size, '\x5a') + "\n")
+    loopback_instrument()
+        : block_("#9" + std::to_string(block_size) + std::string(block_size, '\x5a') + "\n"),
+          listener_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))
     {
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int size = sizeof address;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 4);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_.get(), 4);
+        getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &size);
         port_ = ntohs(address.sin_port);
-        acceptor_ = std::thread([this] {
-            for (SOCKET client; (client = accept(listener_, nullptr, nullptr)) != INVALID_SOCKET;)
-                clients_.emplace_back([this, client] { serve(client); });
+        // The thread keeps its own copy of the listener's handle: closing the listener is what
+        // ends it.
+        acceptor_ = std::thread([this, listener = listener_.get()] {
+            for (SOCKET client; (client = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;)
+                clients_.emplace_back([this, owned = unique_socket(client)]() mutable { serve(std::move(owned)); });
         });
     }
     ~loopback_instrument()
     {
-        closesocket(listener_);
+        listener_.reset();
         acceptor_.join();
         for (std::thread& client : clients_)
             client.join();
@@ -46,8 +54,9 @@ public:
     unsigned short port() const { return port_; }
 
 private:
-    void serve(SOCKET client)
+    void serve(const unique_socket owned)
     {
+        const SOCKET client = owned.get();
         BOOL no_delay = TRUE;
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
         std::string line;
@@ -68,12 +77,11 @@ private:
                 line.clear();
             }
         }
-        closesocket(client);
     }
 
     const std::string identity_ = "Morvane,SIM-1,0,1.0\n";
     const std::string block_;
-    SOCKET listener_;
+    unique_socket listener_;
     unsigned short port_ = 0;
     std::thread acceptor_;
     std::vector<std::thread> clients_;
@@ -83,56 +91,48 @@ private:
 
 void bench_socket(IFormattedIO488* io)
 {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
+    const winsock_use winsock;
+    loopback_instrument instrument;
     {
-        loopback_instrument instrument;
         const std::wstring resource = L"TCPIP::127.0.0.1::" + std::to_wstring(instrument.port()) + L"::SOCKET";
-        IMessage* session = nullptr;
+        Microsoft::WRL::ComPtr<IMessage> session;
         check(morvane::socket_session::open_socket_session(resource, 10000, &session), "open_socket_session");
-        check(io->putref_IO(session), "IO");
-        session->Release();
-
-        constexpr int trips = 300;
-        BSTR query = SysAllocString(L"*IDN?");
-        BSTR block_query = SysAllocString(L"BLK?");
-        const double component_trip = median_seconds(5, [&] {
-            for (int i = 0; i < trips; ++i) {
-                BSTR answer = nullptr;
-                check(io->WriteString(query, VARIANT_TRUE), "WriteString");
-                check(io->ReadString(&answer), "ReadString");
-                SysFreeString(answer);
-            }
-        }) / trips;
-        bare_client bare(instrument.port());
-        const double bare_trip = median_seconds(5, [&] {
-            char answer[64];
-            for (int i = 0; i < trips; ++i) {
-                bare.send_line("*IDN?\n");
-                bare.receive(answer, sizeof answer, true);
-            }
-        }) / trips;
-        std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "query round trips over TCP", 1 / component_trip,
-                    1 / bare_trip, component_trip / bare_trip);
-
-        const double component_block = median_seconds(5, [&] {
-            check(io->WriteString(block_query, VARIANT_TRUE), "WriteString");
-            VARIANT result;
-            VariantInit(&result);
-            check(io->ReadIEEEBlock(NumberType_UI1, VARIANT_FALSE, VARIANT_TRUE, &result), "ReadIEEEBlock");
-            VariantClear(&result);
-        });
-        const double bare_block = median_seconds(5, [&] {
-            bare.send_line("BLK?\n");
-            char header[11];
-            bare.receive(header, sizeof header, false);
-            auto bytes = std::make_unique_for_overwrite<char[]>(block_size + 1);
-            bare.receive(bytes.get(), block_size + 1, false);
-        });
-        line("ReadIEEEBlock of 100 MiB over TCP", component_block, bare_block);
-        SysFreeString(query);
-        SysFreeString(block_query);
-        check(io->putref_IO(nullptr), "IO");
+        check(io->putref_IO(session.Get()), "IO");
     }
-    WSACleanup();
+
+    constexpr int trips = 300;
+    const morvane::unique_bstr query = morvane::make_bstr(L"*IDN?");
+    const morvane::unique_bstr block_query = morvane::make_bstr(L"BLK?");
+    const double component_trip = median_seconds(5, [&] {
+        for (int i = 0; i < trips; ++i) {
+            morvane::unique_bstr answer;
+            check(io->WriteString(query.get(), VARIANT_TRUE), "WriteString");
+            check(io->ReadString(answer.put()), "ReadString");
+        }
+    }) / trips;
+    bare_client bare(instrument.port());
+    const double bare_trip = median_seconds(5, [&] {
+        char answer[64];
+        for (int i = 0; i < trips; ++i) {
+            bare.send_line("*IDN?\n");
+            bare.receive(answer, sizeof answer, true);
+        }
+    }) / trips;
+    std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "query round trips over TCP", 1 / component_trip,
+                1 / bare_trip, component_trip / bare_trip);
+
+    const double component_block = median_seconds(5, [&] {
+        check(io->WriteString(block_query.get(), VARIANT_TRUE), "WriteString");
+        morvane::unique_variant result;
+        check(io->ReadIEEEBlock(NumberType_UI1, VARIANT_FALSE, VARIANT_TRUE, result.get()), "ReadIEEEBlock");
+    });
+    const double bare_block = median_seconds(5, [&] {
+        bare.send_line("BLK?\n");
+        char header[11];
+        bare.receive(header, sizeof header, false);
+        auto bytes = std::make_unique_for_overwrite<char[]>(block_size + 1);
+        bare.receive(bytes.get(), block_size + 1, false);
+    });
+    line("ReadIEEEBlock of 100 MiB over TCP", component_block, bare_block);
+    check(io->putref_IO(nullptr), "IO");
 }
