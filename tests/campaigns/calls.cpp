@@ -74,7 +74,7 @@ void scalar(trial& t, VARIANT& value, VARTYPE type)
         V_BSTR(&value) = bstr(text(t)).release();
     }
     if (FAILED(VariantChangeTypeEx(&value, &value, 1033, 0, type))) {
-        VariantInit(&value); // zeroed: no pointer is left for `type`
+        VariantInit(&value);
         V_VT(&value) = type;
     }
 }

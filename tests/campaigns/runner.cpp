@@ -108,7 +108,7 @@ int main(int argc, char** argv)
     // A trial counts from where the one before left off; an unchecked first one sets up what stays.
     int passed = 0, failures = 0;
     const auto run = [&](std::uint64_t seed, bool checked) {
-        trial t(seed);
+        trial t{seed};
         t.input.reserve(64); // its block is counted before the trial, whatever it grows to
         const long long before_new = live_new, before_com = live_com - excused;
         chosen->run(t);
