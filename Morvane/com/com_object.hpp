@@ -20,6 +20,8 @@
 #include <atomic>
 #include <tuple>
 #include <new>
+#include <utility>
+#include <wrl/client.h>
 #include "platform/platform_error.hpp"
 #include "com/module_lock.hpp"
 
@@ -120,6 +122,13 @@ template <typename T>
 class com_object final : private object_count, public T {
 public:
     static HRESULT create_instance(REFIID riid, void** out) noexcept { return create_form<com_object>(riid, out); }
+    // A new object made from `args`, as its interface `Interface` with the one reference; what
+    // the construction raises passes through.
+    template <typename Interface, typename... Args>
+    static Microsoft::WRL::ComPtr<Interface> make(Args&&... args)
+    {
+        return Microsoft::WRL::ComPtr<Interface>(static_cast<Interface*>(new com_object(std::forward<Args>(args)...)));
+    }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override { return query_interface(this, riid, out); }
     STDMETHODIMP_(ULONG) AddRef() override { return add_ref(); }
@@ -130,7 +139,8 @@ private:
     template <typename Form, typename... Args>
     friend HRESULT create_form(REFIID riid, void** out, Args... args) noexcept;
 
-    com_object() = default;
+    template <typename... Args>
+    explicit com_object(Args&&... args) : T(std::forward<Args>(args)...) {}
     ~com_object() override { begin_destruction(); }
 };
 
