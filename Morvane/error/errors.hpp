@@ -62,7 +62,6 @@ public:
 
     const char* what() const noexcept override { return message_.c_str(); }
     HRESULT hresult() const noexcept { return hr_; }
-    IErrorInfo* error_info() const noexcept { return record_.Get(); }
 
     // Publishes the record as the calling thread's error information; returns the HRESULT.
     virtual HRESULT report() const;

@@ -1,6 +1,7 @@
 // The exception family: the records that errors build, copies, publishing on the thread.
 #include <gtest/gtest.h>
 #include <comdef.h>
+#include "error/error_record.hpp"
 #include "support/error_record.hpp"
 
 namespace morvane::testing {
@@ -13,8 +14,9 @@ struct coded_error : win32_error {
 
 TEST(LocComError, RecordOfEachKindCopiedAndPublished)
 {
-    const loc_com_error session(std::wstring_view(L"link down"), session_help_context, session_help_file,
-                                session_source, IID_IMessage, link_down);
+    const auto session = make_error_record({.description = L"link down", .source = session_source,
+                                            .interface_id = IID_IMessage, .help_file = session_help_file,
+                                            .help_context = session_help_context});
     const struct {
         loc_com_error error;
         std::wstring expected;
@@ -24,7 +26,7 @@ TEST(LocComError, RecordOfEachKindCopiedAndPublished)
         {win32_com_error(coded_error(5), 1017, IID_IFormattedIO488),
          component_failure(static_cast<HRESULT>(0x80070005), L"coded", 1017), "coded"},
         // The interface is always the one given, never the record's.
-        {loc_com_error(_com_error(link_down, session.error_info(), true), IID_IFormattedIO488),
+        {loc_com_error(_com_error(link_down, session.Get(), true), IID_IFormattedIO488),
          error_line(link_down, L"link down", session_source, session_help_file, session_help_context,
                     IID_IFormattedIO488), "link down"},
     };
@@ -32,9 +34,13 @@ TEST(LocComError, RecordOfEachKindCopiedAndPublished)
         EXPECT_EQ(describe(row.error), row.expected);
         EXPECT_EQ(row.error.what(), row.what);
         const loc_com_error copy(row.error);
-        EXPECT_NE(copy.error_info(), row.error.error_info()); // a record of its own
         EXPECT_EQ(describe(copy), row.expected);
+        copy.report();
+        Microsoft::WRL::ComPtr<IErrorInfo> copied, original;
+        GetErrorInfo(0, &copied);
         row.error.report();
+        GetErrorInfo(0, &original);
+        EXPECT_NE(copied.Get(), original.Get()); // a record of its own
         EXPECT_EQ(outcome(row.error.report()), row.expected) << "the error keeps its record after publishing it";
     }
 }

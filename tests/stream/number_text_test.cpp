@@ -109,6 +109,23 @@ struct counting_buf final : std::basic_streambuf<unsigned char, byte_traits> {
     int_type overflow(int_type c) override { return ++calls, bytes.push_back(static_cast<char>(c)), c; }
 };
 
+// The output path writes its number text directly; a client that inserts a number through a
+// byte stream at the same precision gets the same text.
+TEST(ByteNumPut, InsertsTheOutputPathsText)
+{
+    using out = std::basic_ostream<unsigned char, byte_traits>;
+    for (const double value : {1.5, -1234.5, 1e-5, 0.1, 123456789012345.0, 6.02214076e23, -2.5e-300, 1e300}) {
+        for (const int precision : {7, 15}) {
+            counting_buf buffer;
+            out stream(&buffer);
+            stream.imbue(byte_locale());
+            stream << std::setprecision(precision) << value;
+            char text[real_text_room];
+            EXPECT_EQ(buffer.bytes, std::string(text, real_text(value, precision, text))) << value;
+        }
+    }
+}
+
 TEST(ByteNumPut, HonoursTheFormatFlagsInBulk)
 {
     using out = std::basic_ostream<unsigned char, byte_traits>;

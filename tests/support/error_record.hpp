@@ -38,8 +38,6 @@ inline std::wstring describe(HRESULT hr, IErrorInfo* record)
     const unique_bstr owned[3] = {unique_bstr(text[0]), unique_bstr(text[1]), unique_bstr(text[2])};
     return error_line(hr, bstr_view(text[0]), bstr_view(text[1]), bstr_view(text[2]), help_context, interface_id);
 }
-inline std::wstring describe(const loc_com_error& error) { return describe(error.hresult(), error.error_info()); }
-
 // What a call returned with the thread's error information, which is taken (cleared).
 inline std::wstring outcome(HRESULT hr)
 {
@@ -48,6 +46,12 @@ inline std::wstring outcome(HRESULT hr)
     return describe(hr, record.Get());
 }
 inline void clear_thread_error() { SetErrorInfo(0, nullptr); }
+// An error as it publishes itself.
+inline std::wstring describe(const loc_com_error& error)
+{
+    clear_thread_error();
+    return outcome(error.report());
+}
 
 // The component's own record; what a failing scripted session leaves; the internal error.
 inline std::wstring component_failure(HRESULT hr, const wchar_t* description, DWORD help_context)
