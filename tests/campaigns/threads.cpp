@@ -73,12 +73,11 @@ void threads(trial& t)
     const auto get_class_object = entry<HRESULT STDAPICALLTYPE(REFCLSID, REFIID, void**)>(module, "DllGetClassObject");
     const auto can_unload = entry<HRESULT STDAPICALLTYPE()>(module, "DllCanUnloadNow");
     on_threads(t, [&](int, std::wstring& failure) {
-        const CLSID fmtdio = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
         for (int round = 0; round < 25; ++round) {
             ComPtr<IClassFactory> factory;
             std::vector<ComPtr<IFormattedIO488>> objects(16);
             for (auto& object : objects)
-                if (FAILED(get_class_object(fmtdio, IID_IClassFactory, &factory)) ||
+                if (FAILED(get_class_object(clsid_fmtdio, IID_IClassFactory, &factory)) ||
                     FAILED(factory->CreateInstance(nullptr, IID_IFormattedIO488, &object)))
                     failure = L"a creation failed";
             for (int lock = 0; lock < 400; ++lock) {

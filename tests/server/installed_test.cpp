@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 const HKEY classes = HKEY_CLASSES_ROOT;
 const std::wstring module = shipped_file(L"Morvane.dll");
-const std::wstring clsid = L"{db8cbf1d-d6d3-11d4-aa51-00a024ee30bd}";
+const std::wstring clsid = morvane::testing::clsid_fmtdio_text;
 const std::wstring class_key = L"CLSID\\" + clsid;
 const std::wstring inproc_key = class_key + L"\\InprocServer32";
 const std::wstring typelib_key = L"TypeLib\\{709F7EC2-AB81-11D4-98E6-00108301CB39}";

@@ -11,6 +11,7 @@
 #include <vector>
 #include <visacom.h>
 #include <wrl/client.h>
+#include "support/documented_values.hpp"
 
 namespace server_tests {
 
@@ -18,7 +19,7 @@ template <typename T>
 using com_ptr = Microsoft::WRL::ComPtr<T>;
 using names = std::vector<std::wstring>;
 
-inline constexpr CLSID clsid_fmtdio = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
+using morvane::testing::clsid_fmtdio;
 inline constexpr IID iid_formatted_io = {0xdb8cbf1a, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
 
 // MORVANE_BIN_FROM_TESTS: the bin directory relative to the test executable's.

@@ -13,14 +13,10 @@
 #include <string>
 #include <vector>
 #include <visacom.h>
+#include "support/documented_values.hpp"
 
 namespace morvane::testing {
 
-inline constexpr long status_end = 0;
-inline constexpr long status_termination_character = 0x00040005;
-inline constexpr long status_count_reached = 0x00040006;
-inline constexpr HRESULT session_timeout = static_cast<HRESULT>(0x80040015);
-inline constexpr HRESULT link_down = static_cast<HRESULT>(0x80040011);
 
 enum class session_op {
     write, read, read_string, last_status, get_send_end, put_send_end,
