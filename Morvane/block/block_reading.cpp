@@ -15,6 +15,7 @@
 #include "error/errors.hpp"
 #include "object/arguments.hpp"
 #include "object/fmtdio.hpp"
+#include "stream/session_setting.hpp"
 
 namespace morvane {
 namespace {
@@ -33,41 +34,6 @@ void check(HRESULT hr)
     if (FAILED(hr))
         throw unusable_response("session call failed");
 }
-
-// A session property changed for the call, set back to its saved value on every way out.
-template <typename Value>
-class session_setting {
-public:
-    using getter = HRESULT (STDMETHODCALLTYPE IMessage::*)(Value*);
-    using putter = HRESULT (STDMETHODCALLTYPE IMessage::*)(Value);
-
-    session_setting(IMessage& session, getter get, putter put) : session_(session), put_(put)
-    {
-        check((session.*get)(&saved_));
-    }
-    ~session_setting()
-    {
-        // On a failure's way out; that failure is the one to report.
-        if (!restored_)
-            static_cast<void>((session_.*put_)(saved_));
-    }
-    session_setting(const session_setting&) = delete;
-    session_setting& operator=(const session_setting&) = delete;
-
-    Value saved() const noexcept { return saved_; }
-    void set(Value value) { check((session_.*put_)(value)); }
-    void restore()
-    {
-        restored_ = true;
-        set(saved_);
-    }
-
-private:
-    IMessage& session_;
-    putter put_;
-    Value saved_{};
-    bool restored_ = false;
-};
 
 // One Read of `count` bytes; the array that the session made, if any, is owned either way.
 unique_safearray read(IMessage& session, LONG count, HRESULT& hr)
@@ -146,7 +112,7 @@ void read_block_data(IMessage& session, LONG length, binary_block& block)
         raise(block_short);
     block.take_data(std::move(data), count);
 
-    session_setting<LONG> timeout(session, &IMessage::get_Timeout, &IMessage::put_Timeout);
+    session_setting<LONG, check> timeout(session, &IMessage::get_Timeout, &IMessage::put_Timeout);
     timeout.set(trailing_byte_timeout);
     HRESULT hr = S_OK;
     read(session, 1, hr); // the byte itself is dropped with its array
@@ -182,7 +148,7 @@ STDMETHODIMP CFmtdIOCls::ReadIEEEBlock(NumberType type, VARIANT_BOOL seek_to_blo
         init_result(data);
         check_io();
         IMessage& session = *m_io.Get();
-        session_setting<VARIANT_BOOL> termination(session, &IMessage::get_TerminationCharacterEnabled,
+        session_setting<VARIANT_BOOL, check> termination(session, &IMessage::get_TerminationCharacterEnabled,
                                                   &IMessage::put_TerminationCharacterEnabled);
         if (termination.saved() != VARIANT_FALSE)
             termination.set(VARIANT_FALSE);

@@ -2,6 +2,7 @@
 
 #include "error/errors.hpp"
 #include "platform/bstr.hpp"
+#include "stream/session_setting.hpp"
 
 namespace morvane {
 namespace {
@@ -16,21 +17,21 @@ void write_array(IMessage& session, SAFEARRAY* bytes)
 
 void write_bytes(IMessage& session, SAFEARRAY* bytes, bool end_allowed)
 {
-    VARIANT_BOOL send_end = VARIANT_FALSE;
-    if (!end_allowed)
-        check_session(session.get_SendEndEnabled(&send_end));
-    if (send_end == VARIANT_FALSE) { // any other value is true
+    if (end_allowed) {
         write_array(session, bytes);
         return;
     }
-    check_session(session.put_SendEndEnabled(VARIANT_FALSE));
-    try {
+    session_setting<VARIANT_BOOL, check_session> send_end(session, &IMessage::get_SendEndEnabled,
+                                                          &IMessage::put_SendEndEnabled);
+    if (send_end.saved() == VARIANT_FALSE) { // any other value is true
+        send_end.keep();
         write_array(session, bytes);
-    } catch (...) {
-        session.put_SendEndEnabled(VARIANT_TRUE); // the write's own failure is the one to report
-        throw;
+        return;
     }
-    check_session(session.put_SendEndEnabled(VARIANT_TRUE));
+    send_end.set_back_as(VARIANT_TRUE);
+    send_end.set(VARIANT_FALSE);
+    write_array(session, bytes);
+    send_end.restore();
 }
 
 read_result read_bytes(IMessage& session, long count)
