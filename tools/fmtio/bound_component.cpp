@@ -33,8 +33,8 @@ std::string command_context(std::string_view command)
 
 bound_component::bound_component(const connection_settings& settings)
     : component_(create_component(settings.dll)),
-      session_(morvane::com_object<trace_session>::make<IMessage>(open_session(settings.where, settings.open_timeout_ms),
-                                                                  standard_error())),
+      session_(morvane::com_object<trace_session>::make<IMessage>(
+          open_session(settings.where, settings.open_timeout_ms), standard_error())),
       trace_(static_cast<trace_session*>(session_.Get()))
 {
     trace_->enable(settings.trace);
@@ -107,7 +107,8 @@ value_list bound_component::read_list(std::string_view command, element_type typ
 {
     write(command);
     morvane::unique_variant list;
-    check_read(component_.io->ReadList(number_type(type), utf8_to_bstr(separators).get(), list.get()), "ReadList", command);
+    check_read(component_.io->ReadList(number_type(type), utf8_to_bstr(separators).get(), list.get()), "ReadList",
+               command);
     value_list values = read_values(*list);
     // Lines that end in CR LF leave the CR on their last text item.
     for (std::string& text : values.texts)
@@ -122,8 +123,8 @@ void bound_component::write_list(std::string_view command, element_type type, st
     morvane::unique_variant list;
     hold_array(list, make_array(type, values));
     if (!command.empty())
-        check_io(component_.io->WriteString(utf8_to_bstr(std::string(command) + " ").get(), VARIANT_FALSE), "WriteString",
-                 command);
+        check_io(component_.io->WriteString(utf8_to_bstr(std::string(command) + " ").get(), VARIANT_FALSE),
+                 "WriteString", command);
     check_io(component_.io->WriteList(list.get(), number_type(type), utf8_to_bstr(separator).get(), VARIANT_TRUE),
              "WriteList", command);
 }

@@ -56,8 +56,8 @@ component from_file(const std::wstring& file, const std::string& why)
         throw_last_error("GetProcAddress(DllGetClassObject)", context);
     const auto get_class_object = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(entry);
     Microsoft::WRL::ComPtr<IClassFactory> factory;
-    check(get_class_object(morvane::CLSID_FmtdIOCls, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
-          nullptr, IID_IClassFactory, "DllGetClassObject", context);
+    check(get_class_object(morvane::CLSID_FmtdIOCls, IID_PPV_ARGS(&factory)), nullptr, IID_IClassFactory,
+          "DllGetClassObject", context);
     component made{module, nullptr, "made from the file " + why};
     check(factory->CreateInstance(nullptr, IID_IFormattedIO488, reinterpret_cast<void**>(made.io.GetAddressOf())),
           factory.Get(), IID_IClassFactory, "IClassFactory::CreateInstance", context);
