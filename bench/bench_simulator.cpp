@@ -12,6 +12,7 @@
 #include "bare_client.hpp"
 #include "instrument-sim/instrument_server_process.hpp"
 #include "measure.hpp"
+#include "winsock.hpp"
 
 namespace {
 
@@ -56,12 +57,8 @@ void measure(unsigned short port)
 
 void bench_simulator()
 {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    {
-        // One connection; given five seconds to stop by itself before it is ended.
-        const instrument_server_process simulator(L"", L"--once --seconds 600", 5000);
-        measure(simulator.port());
-    }
-    WSACleanup();
+    const winsock_use winsock;
+    // One connection; given five seconds to stop by itself before it is ended.
+    const instrument_server_process simulator(L"", L"--once --seconds 600", 5000);
+    measure(simulator.port());
 }

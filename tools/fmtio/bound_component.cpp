@@ -3,18 +3,21 @@
 #include <stdexcept>
 #include "failure.hpp"
 #include "number_text.hpp"
+#include "platform/variant.hpp"
+#include "text.hpp"
 
 namespace fmtio {
 namespace {
 
 // The variant takes the array, labelled with the array's own element type.
-void hold_array(variant& holder, safe_array array)
+void hold_array(morvane::unique_variant& holder, morvane::unique_safearray array)
 {
     VARTYPE element = VT_EMPTY;
     if (FAILED(SafeArrayGetVartype(array.get(), &element)))
         throw std::runtime_error("an array without an element type");
-    V_ARRAY(holder.out()) = array.release();
-    V_VT(&holder.get()) = VT_ARRAY | element;
+    holder.clear();
+    V_ARRAY(holder.get()) = array.release();
+    V_VT(holder.get()) = VT_ARRAY | element;
 }
 
 // The component's failure for a response that cannot be read as asked.
@@ -28,10 +31,12 @@ std::string command_context(std::string_view command)
 
 } // namespace
 
-bound_component::bound_component(const connection_settings& settings) : component_(create_component(settings.dll))
+bound_component::bound_component(const connection_settings& settings)
+    : component_(create_component(settings.dll)),
+      session_(morvane::com_object<trace_session>::make<IMessage>(
+          open_session(settings.where, settings.open_timeout_ms), standard_error())),
+      trace_(static_cast<trace_session*>(session_.Get()))
 {
-    // This platform's ComPtr::Attach adds a reference; the new object's own one is taken over.
-    *trace_.GetAddressOf() = new trace_session(open_session(settings.where, settings.open_timeout_ms), standard_error());
     trace_->enable(settings.trace);
     check(component_.io->putref_IO(session()), component_.io.Get(), IID_IFormattedIO488, "putref_IO", "");
 }
@@ -69,14 +74,14 @@ void bound_component::set_timeout(long milliseconds)
 void bound_component::write(std::string_view command)
 {
     if (!command.empty())
-        check_io(component_.io->WriteString(bstr(command).get(), VARIANT_TRUE), "WriteString", command);
+        check_io(component_.io->WriteString(utf8_to_bstr(command).get(), VARIANT_TRUE), "WriteString", command);
 }
 
 std::string bound_component::read_string(std::string_view command)
 {
-    bstr response;
-    check_io(component_.io->ReadString(response.out()), "ReadString", command);
-    std::string text = response.utf8();
+    morvane::unique_bstr response;
+    check_io(component_.io->ReadString(response.put()), "ReadString", command);
+    std::string text = bstr_to_utf8(response.get());
     if (!text.empty() && text.back() == '\n')
         text.pop_back();
     if (!text.empty() && text.back() == '\r')
@@ -93,17 +98,18 @@ std::string bound_component::query(std::string_view command)
 std::string bound_component::read_number(std::string_view command)
 {
     write(command);
-    variant number;
-    check_read(component_.io->ReadNumber(NumberType_Any, VARIANT_TRUE, number.out()), "ReadNumber", command);
-    return variant_text(number.get());
+    morvane::unique_variant number;
+    check_read(component_.io->ReadNumber(NumberType_Any, VARIANT_TRUE, number.get()), "ReadNumber", command);
+    return variant_text(*number);
 }
 
 value_list bound_component::read_list(std::string_view command, element_type type, std::string_view separators)
 {
     write(command);
-    variant list;
-    check_read(component_.io->ReadList(number_type(type), bstr(separators).get(), list.out()), "ReadList", command);
-    value_list values = read_values(list.get());
+    morvane::unique_variant list;
+    check_read(component_.io->ReadList(number_type(type), utf8_to_bstr(separators).get(), list.get()), "ReadList",
+               command);
+    value_list values = read_values(*list);
     // Lines that end in CR LF leave the CR on their last text item.
     for (std::string& text : values.texts)
         if (text.ends_with('\r'))
@@ -114,12 +120,12 @@ value_list bound_component::read_list(std::string_view command, element_type typ
 void bound_component::write_list(std::string_view command, element_type type, std::span<const std::string> values,
                                  std::string_view separator)
 {
-    variant list;
+    morvane::unique_variant list;
     hold_array(list, make_array(type, values));
     if (!command.empty())
-        check_io(component_.io->WriteString(bstr(std::string(command) + " ").get(), VARIANT_FALSE), "WriteString",
-                 command);
-    check_io(component_.io->WriteList(&list.get(), number_type(type), bstr(separator).get(), VARIANT_TRUE),
+        check_io(component_.io->WriteString(utf8_to_bstr(std::string(command) + " ").get(), VARIANT_FALSE),
+                 "WriteString", command);
+    check_io(component_.io->WriteList(list.get(), number_type(type), utf8_to_bstr(separator).get(), VARIANT_TRUE),
              "WriteList", command);
 }
 
@@ -133,22 +139,22 @@ value_list bound_component::read_block(std::string_view command, element_type ty
 {
     write(command);
     set_byte_order(little_endian, command);
-    variant block;
-    check_io(component_.io->ReadIEEEBlock(number_type(type), VARIANT_FALSE, VARIANT_TRUE, block.out()),
+    morvane::unique_variant block;
+    check_io(component_.io->ReadIEEEBlock(number_type(type), VARIANT_FALSE, VARIANT_TRUE, block.get()),
              "ReadIEEEBlock", command);
     // The component takes one byte after the data as the block's end; when an instrument ends
     // it with CR LF, that byte is the CR, and the LF is read here to leave the next answer whole.
     if (trace_->last_byte_read() == '\r')
         read_string(command);
-    return read_values(block.get());
+    return read_values(*block);
 }
 
-void bound_component::write_block(std::string_view command, safe_array data, bool little_endian)
+void bound_component::write_block(std::string_view command, morvane::unique_safearray data, bool little_endian)
 {
     set_byte_order(little_endian, command);
-    variant block;
+    morvane::unique_variant block;
     hold_array(block, std::move(data));
-    check_io(component_.io->WriteIEEEBlock(bstr(command).get(), block.get(), VARIANT_TRUE), "WriteIEEEBlock",
+    check_io(component_.io->WriteIEEEBlock(utf8_to_bstr(command).get(), *block, VARIANT_TRUE), "WriteIEEEBlock",
              command);
 }
 

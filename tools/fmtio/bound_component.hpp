@@ -42,17 +42,18 @@ public:
     void write_list(std::string_view command, element_type type, std::span<const std::string> values,
                     std::string_view separator);
     value_list read_block(std::string_view command, element_type type, bool little_endian);
-    void write_block(std::string_view command, safe_array data, bool little_endian);
+    void write_block(std::string_view command, morvane::unique_safearray data, bool little_endian);
 
 private:
     // The session that the component is bound to: the trace in front of the resource's.
-    IMessage* session() const noexcept { return trace_.Get(); }
+    IMessage* session() const noexcept { return session_.Get(); }
     void check_io(HRESULT hr, std::string_view method, std::string_view command);
     void check_read(HRESULT hr, std::string_view method, std::string_view command);
     void set_byte_order(bool little_endian, std::string_view command);
 
     component component_;
-    com_ptr<trace_session> trace_;
+    Microsoft::WRL::ComPtr<IMessage> session_; // the trace
+    trace_session* trace_;                     // the same object, kept alive by session_
 };
 
 } // namespace fmtio

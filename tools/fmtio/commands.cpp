@@ -5,6 +5,7 @@
 #include "console.hpp"
 #include "files.hpp"
 #include "plot.hpp"
+#include "text.hpp"
 
 namespace fmtio {
 namespace {

@@ -2,13 +2,12 @@
 
 #include <cstdio>
 #include <vector>
+#include "class_ids.hpp"
 #include "failure.hpp"
+#include "text.hpp"
 
 namespace fmtio {
 namespace {
-
-// FmtdIOCls, written out here: a client knows the class by its published identity.
-constexpr CLSID clsid_fmtdio = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
 
 std::wstring full_path(const std::wstring& file)
 {
@@ -56,9 +55,9 @@ component from_file(const std::wstring& file, const std::string& why)
     if (!entry)
         throw_last_error("GetProcAddress(DllGetClassObject)", context);
     const auto get_class_object = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(entry);
-    com_ptr<IClassFactory> factory;
-    check(get_class_object(clsid_fmtdio, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
-          nullptr, IID_IClassFactory, "DllGetClassObject", context);
+    Microsoft::WRL::ComPtr<IClassFactory> factory;
+    check(get_class_object(morvane::CLSID_FmtdIOCls, IID_PPV_ARGS(&factory)), nullptr, IID_IClassFactory,
+          "DllGetClassObject", context);
     component made{module, nullptr, "made from the file " + why};
     check(factory->CreateInstance(nullptr, IID_IFormattedIO488, reinterpret_cast<void**>(made.io.GetAddressOf())),
           factory.Get(), IID_IClassFactory, "IClassFactory::CreateInstance", context);

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 #include <visacom.h>
-#include "com_types.hpp"
+#include <wrl/client.h>
 
 namespace fmtio {
 
@@ -17,7 +17,7 @@ using library = std::shared_ptr<std::remove_pointer_t<HMODULE>>;
 
 struct component {
     library module; // declared first, so that it goes after the object
-    com_ptr<IFormattedIO488> io;
+    Microsoft::WRL::ComPtr<IFormattedIO488> io;
     std::string origin; // how the object was made, for `info`
 };
 

@@ -7,11 +7,11 @@
 #include "failure.hpp"
 #include <algorithm>
 #include "plot.hpp"
+#include "text.hpp"
+#include "session_codes.hpp"
 
 namespace fmtio {
 namespace {
-
-constexpr HRESULT session_timeout = static_cast<HRESULT>(0x80040015);
 
 class tour {
 public:
@@ -165,7 +165,7 @@ void deliberate_error(tour& t)
         t.io().query("MEAS:CURR?");
     } catch (const failure& error) {
         t.show(error.report());
-        timed_out = error.hr() == session_timeout;
+        timed_out = error.hr() == morvane::session::timeout_expired;
     }
     t.io().set_timeout(timeout);
     t.check(timed_out, "ReadString failed with the session's timeout, as no answer came");

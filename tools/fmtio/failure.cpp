@@ -2,7 +2,10 @@
 
 #include <oleauto.h>
 #include <cstdio>
-#include "com_types.hpp"
+#include <wrl/client.h>
+#include "error/error_record.hpp"
+#include "platform/system_message.hpp"
+#include "text.hpp"
 
 namespace fmtio {
 namespace {
@@ -11,24 +14,16 @@ namespace {
 // with `object`, only when the object says that it leaves records for `iid`.
 std::optional<error_record> take_record(IUnknown* object, const IID* iid)
 {
-    com_ptr<IErrorInfo> info;
+    Microsoft::WRL::ComPtr<IErrorInfo> info;
     if (GetErrorInfo(0, &info) != S_OK || !info)
         return std::nullopt;
-    com_ptr<ISupportErrorInfo> support;
+    Microsoft::WRL::ComPtr<ISupportErrorInfo> support;
     if (iid && (!object || FAILED(object->QueryInterface(IID_PPV_ARGS(&support))) ||
                 support->InterfaceSupportsErrorInfo(*iid) != S_OK))
         return std::nullopt; // the record may be older than this call
-    error_record record;
-    bstr text;
-    if (SUCCEEDED(info->GetDescription(text.out())))
-        record.description = text.utf8();
-    if (SUCCEEDED(info->GetSource(text.out())))
-        record.source = text.utf8();
-    if (SUCCEEDED(info->GetHelpFile(text.out())))
-        record.help_file = text.utf8();
-    if (FAILED(info->GetHelpContext(&record.help_context)))
-        record.help_context = 0;
-    return record;
+    const morvane::record_text fields(info.Get());
+    return error_record{bstr_to_utf8(fields.description.get()), bstr_to_utf8(fields.source.get()),
+                        bstr_to_utf8(fields.help_file.get()), fields.help_context};
 }
 
 // A text of several lines (a description may hold line breaks) under its label.
@@ -64,7 +59,7 @@ std::string failure::report() const
         text += field("help context:", std::to_string(record_->help_context) +
                                            (record_->help_file.empty() ? "" : " in " + record_->help_file));
     } else {
-        const std::string message = system_message(hr_);
+        const std::string message = to_utf8(morvane::system_message(static_cast<DWORD>(hr_)));
         text += field("description:", message.empty() ? "the platform has no text for this HRESULT" : message);
         text += field("source:", "no error information");
     }
@@ -89,22 +84,6 @@ void throw_last_error(std::string_view function, std::string_view context)
 {
     const DWORD error = GetLastError();
     throw failure(std::string(function), std::string(context), HRESULT_FROM_WIN32(error), std::nullopt);
-}
-
-std::string system_message(HRESULT hr)
-{
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&text), 0,
-                                        nullptr);
-    if (length == 0 || !text)
-        return {};
-    std::wstring message(text, length);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-        message.pop_back();
-    return to_utf8(message);
 }
 
 std::string hex(unsigned long value)

@@ -54,9 +54,6 @@ void check_fresh(HRESULT hr, std::string_view method, std::string_view context);
 // Throws a failure for a platform function that failed with GetLastError().
 [[noreturn]] void throw_last_error(std::string_view function, std::string_view context);
 
-// The platform's text for an HRESULT, without its line end; empty when it has none.
-std::string system_message(HRESULT hr);
-
 std::string hex(unsigned long value);
 // `text` in double quotes.
 std::string quoted(std::string_view text);

@@ -3,14 +3,15 @@
 #include <windows.h>
 #include <algorithm>
 #include <climits>
-#include <memory>
 #include "failure.hpp"
+#include "platform/unique_any.hpp"
 #include "text.hpp"
 
 namespace fmtio {
 namespace {
 
-using file_handle = std::unique_ptr<void, decltype(&CloseHandle)>;
+// Null when it holds none: a handle is only kept once CreateFile gave a valid one.
+using file_handle = morvane::unique_any<HANDLE, &CloseHandle>;
 
 file_handle open_file(const std::string& path, DWORD access, DWORD disposition)
 {
@@ -18,7 +19,7 @@ file_handle open_file(const std::string& path, DWORD access, DWORD disposition)
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         throw_last_error("CreateFile", "file " + quoted(path));
-    return file_handle(handle, &CloseHandle);
+    return file_handle(handle);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "demo.hpp"
 #include "failure.hpp"
 #include "shell.hpp"
+#include "text.hpp"
 
 namespace {
 

@@ -4,7 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include "com_types.hpp"
+#include "platform/variant.hpp"
+#include "text.hpp"
 
 namespace fmtio {
 namespace {
@@ -53,14 +54,14 @@ std::string variant_text(const VARIANT& value)
     case VT_I8: return number_text(static_cast<long long>(V_I8(&value)));
     case VT_R4: return number_text(V_R4(&value));
     case VT_R8: return number_text(V_R8(&value));
-    case VT_BSTR: return to_utf8({V_BSTR(&value) ? V_BSTR(&value) : L"", SysStringLen(V_BSTR(&value))});
+    case VT_BSTR: return bstr_to_utf8(V_BSTR(&value));
     default: break;
     }
-    variant text;
-    if (FAILED(VariantChangeTypeEx(text.out(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT, VARIANT_NOUSEROVERRIDE,
+    morvane::unique_variant text;
+    if (FAILED(VariantChangeTypeEx(text.get(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT, VARIANT_NOUSEROVERRIDE,
                                    VT_BSTR)))
         return "(a value of type " + std::to_string(V_VT(&value)) + ")";
-    return variant_text(text.get());
+    return variant_text(*text);
 }
 
 double variant_number(const VARIANT& value)
@@ -71,11 +72,11 @@ double variant_number(const VARIANT& value)
     case VT_BSTR: return std::numeric_limits<double>::quiet_NaN();
     default: break;
     }
-    variant number;
-    if (FAILED(VariantChangeTypeEx(number.out(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT, VARIANT_NOUSEROVERRIDE,
+    morvane::unique_variant number;
+    if (FAILED(VariantChangeTypeEx(number.get(), const_cast<VARIANT*>(&value), LOCALE_INVARIANT, VARIANT_NOUSEROVERRIDE,
                                    VT_R8)))
         return std::numeric_limits<double>::quiet_NaN();
-    return V_R8(&number.get());
+    return V_R8(&*number);
 }
 
 } // namespace fmtio

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <climits>
 #include "failure.hpp"
+#include "text.hpp"
 
 namespace fmtio {
 namespace {

@@ -1,4 +1,5 @@
 #include "plot.hpp"
+#include "text.hpp"
 
 #include <algorithm>
 #include <cmath>

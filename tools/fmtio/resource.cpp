@@ -27,9 +27,9 @@ std::string describe(const resource& which)
     return "SIM, the simulated instrument";
 }
 
-com_ptr<IMessage> open_session(const resource& which, long timeout_ms)
+Microsoft::WRL::ComPtr<IMessage> open_session(const resource& which, long timeout_ms)
 {
-    com_ptr<IMessage> session;
+    Microsoft::WRL::ComPtr<IMessage> session;
     if (const auto* socket = std::get_if<socket_session_resource>(&which)) {
         SetErrorInfo(0, nullptr);
         check_fresh(morvane::socket_session::open_socket_session(to_wide(socket->name), timeout_ms, &session),

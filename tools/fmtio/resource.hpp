@@ -1,11 +1,12 @@
 #pragma once
 // Resources: the names that -r takes, and the sessions opened on them: the simulated
 // instrument, and instruments on the LAN that take raw SCPI on a TCP port.
+#include <windows.h>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <visacom.h>
-#include "com_types.hpp"
+#include <wrl/client.h>
 
 namespace fmtio {
 
@@ -23,6 +24,6 @@ using resource = std::variant<simulated_resource, socket_session_resource>;
 resource parse_resource(std::string_view name);
 std::string describe(const resource& which);
 // A socket session connects within `timeout_ms`.
-com_ptr<IMessage> open_session(const resource& which, long timeout_ms);
+Microsoft::WRL::ComPtr<IMessage> open_session(const resource& which, long timeout_ms);
 
 } // namespace fmtio

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include "failure.hpp"
+#include "platform/safearray.hpp"
+#include "session_codes.hpp"
+#include "text.hpp"
 
 namespace fmtio {
 namespace {
@@ -23,10 +27,20 @@ std::string status_text(LONG status)
 {
     const std::string code = hex(static_cast<unsigned long>(status));
     switch (status) {
-    case 0: return code + " (END)";
-    case 0x00040005: return code + " (termination character)";
-    case 0x00040006: return code + " (count reached)";
+    case morvane::session::status_end: return code + " (END)";
+    case morvane::session::status_termination_character: return code + " (termination character)";
+    case morvane::session::status_count_reached: return code + " (count reached)";
     default: return code;
+    }
+}
+
+// The array's bytes, or none when the platform does not give them: a trace never fails a call.
+std::optional<morvane::safearray_data> reach(SAFEARRAY* array) noexcept
+{
+    try {
+        return std::optional<morvane::safearray_data>(std::in_place, array);
+    } catch (const morvane::safearray_error&) {
+        return std::nullopt;
     }
 }
 
@@ -57,38 +71,6 @@ std::string shown_bytes(const unsigned char* bytes, std::size_t count)
     if (count > shown_limit)
         text += "... (" + std::to_string(count - shown_limit) + " more)";
     return text;
-}
-
-STDMETHODIMP trace_session::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IMessage)) {
-        *object = static_cast<IMessage*>(this);
-    } else if (IsEqualGUID(riid, IID_ISupportErrorInfo)) {
-        com_ptr<ISupportErrorInfo> inner;
-        if (FAILED(inner_.As(&inner)))
-            return E_NOINTERFACE;
-        *object = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) trace_session::AddRef()
-{
-    return ++references_;
-}
-
-STDMETHODIMP_(ULONG) trace_session::Release()
-{
-    const ULONG left = --references_;
-    if (left == 0)
-        delete this;
-    return left;
 }
 
 void trace_session::log(const std::string& line)
@@ -122,11 +104,8 @@ STDMETHODIMP trace_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
     std::string bytes = std::to_string(count) + " bytes, no array";
     if (buffer && *buffer && SafeArrayGetDim(*buffer) == 1) {
         const std::size_t size = std::min<std::size_t>((*buffer)->rgsabound[0].cElements, std::max<LONG>(count, 0));
-        void* data = nullptr;
-        if (SUCCEEDED(SafeArrayAccessData(*buffer, &data))) {
-            bytes = bytes_text(size, shown_bytes(static_cast<const unsigned char*>(data), size));
-            SafeArrayUnaccessData(*buffer);
-        }
+        if (const std::optional<morvane::safearray_data> data = reach(*buffer))
+            bytes = bytes_text(size, shown_bytes(data->bytes(), size));
     }
     const HRESULT hr = inner_->Write(buffer, count, written);
     return log_result("Write " + bytes + ", " + end_text, hr,
@@ -140,14 +119,12 @@ STDMETHODIMP trace_session::Read(LONG count, SAFEARRAY** buffer)
     std::string result = "no array";
     if (SUCCEEDED(hr) && buffer && *buffer && SafeArrayGetDim(*buffer) == 1) {
         const std::size_t size = (*buffer)->rgsabound[0].cElements;
-        void* data = nullptr;
-        if (SUCCEEDED(SafeArrayAccessData(*buffer, &data))) {
-            const auto* bytes = static_cast<const unsigned char*>(data);
+        if (const std::optional<morvane::safearray_data> data = reach(*buffer)) {
+            const unsigned char* bytes = data->bytes();
             if (size > 0)
                 last_byte_ = bytes[size - 1];
             if (enabled_)
                 result = bytes_text(size, shown_bytes(bytes, size));
-            SafeArrayUnaccessData(*buffer);
         }
     }
     if (!enabled_ || FAILED(hr) || !buffer)
@@ -160,7 +137,7 @@ STDMETHODIMP trace_session::ReadString(LONG count, BSTR* text)
     const HRESULT hr = inner_->ReadString(count, text);
     if (!enabled_ || FAILED(hr) || !text)
         return log_result("ReadString " + std::to_string(count), hr, "");
-    const std::string utf8 = to_utf8({*text ? *text : L"", SysStringLen(*text)});
+    const std::string utf8 = bstr_to_utf8(*text);
     const std::string shown = shown_bytes(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
     return log_result("ReadString " + std::to_string(count), hr,
                       std::to_string(SysStringLen(*text)) + " characters " + shown + ", status " +
@@ -209,7 +186,7 @@ STDMETHODIMP trace_session::put_Timeout(LONG milliseconds)
 
 STDMETHODIMP trace_session::InterfaceSupportsErrorInfo(REFIID riid)
 {
-    com_ptr<ISupportErrorInfo> inner;
+    Microsoft::WRL::ComPtr<ISupportErrorInfo> inner;
     return SUCCEEDED(inner_.As(&inner)) ? inner->InterfaceSupportsErrorInfo(riid) : S_FALSE;
 }
 

@@ -1,27 +1,29 @@
 #pragma once
 // A session that passes every call on to another and logs it: the bytes, END and the
 // status, as an I/O monitor would show them.
+// Made as com_object<trace_session>.
 #include <windows.h>
-#include <atomic>
 #include <visacom.h>
-#include "com_types.hpp"
+#include <wrl/client.h>
+#include "com/com_object.hpp"
 #include "console.hpp"
 
 namespace fmtio {
 
-class trace_session final : public IMessage, public ISupportErrorInfo {
+class trace_session : public IMessage, public ISupportErrorInfo {
 public:
-    trace_session(com_ptr<IMessage> inner, text_out& log) : inner_(std::move(inner)), log_(log) {}
+    using interfaces = morvane::interface_list<IMessage, ISupportErrorInfo>;
+
+    trace_session(Microsoft::WRL::ComPtr<IMessage> inner, text_out& log) : inner_(std::move(inner)), log_(log) {}
+    virtual ~trace_session() = default;
+    trace_session(const trace_session&) = delete;
+    trace_session& operator=(const trace_session&) = delete;
 
     void enable(bool on) noexcept { enabled_ = on; }
     // The last byte of the last Read, or -1 when it failed or gave none.
     int last_byte_read() const noexcept { return last_byte_; }
     bool enabled() const noexcept { return enabled_; }
 
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     // IMessage
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
     STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
@@ -33,17 +35,15 @@ public:
     STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL enabled) override;
     STDMETHODIMP get_Timeout(LONG* milliseconds) override;
     STDMETHODIMP put_Timeout(LONG milliseconds) override;
-    // ISupportErrorInfo, answered as the inner session answers
+    // ISupportErrorInfo, answered as the inner session answers; S_FALSE when it has none
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
-    ~trace_session() = default;
     void log(const std::string& line);
     HRESULT log_result(const std::string& call, HRESULT hr, const std::string& result);
     std::string status_of_last_read();
 
-    std::atomic<ULONG> references_{1};
-    com_ptr<IMessage> inner_;
+    Microsoft::WRL::ComPtr<IMessage> inner_;
     text_out& log_;
     bool enabled_ = true;
     int last_byte_ = -1;

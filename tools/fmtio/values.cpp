@@ -8,6 +8,7 @@
 #include <type_traits>
 #include "failure.hpp"
 #include "number_text.hpp"
+#include "text.hpp"
 
 namespace fmtio {
 namespace {
@@ -16,15 +17,13 @@ struct type_facts {
     const char* name;
     NumberType code;
     VARTYPE vt;
-    std::size_t size; // 0: no block type
 };
 
 // In the order of element_type.
 constexpr type_facts types[] = {
-    {"i2", NumberType_I2, VT_I2, 2},       {"i4", NumberType_I4, VT_I4, 4},
-    {"r4", NumberType_R4, VT_R4, 4},       {"r8", NumberType_R8, VT_R8, 8},
-    {"str", NumberType_BSTR, VT_BSTR, 0},  {"any", NumberType_Any, VT_VARIANT, 0},
-    {"ui1", NumberType_UI1, VT_UI1, 1},
+    {"i2", NumberType_I2, VT_I2},       {"i4", NumberType_I4, VT_I4},     {"r4", NumberType_R4, VT_R4},
+    {"r8", NumberType_R8, VT_R8},       {"str", NumberType_BSTR, VT_BSTR}, {"any", NumberType_Any, VT_VARIANT},
+    {"ui1", NumberType_UI1, VT_UI1},
 };
 
 const type_facts& facts(element_type type)
@@ -62,26 +61,37 @@ T parse_element(const std::string& text, element_type type)
     }
 }
 
-safe_array new_vector(VARTYPE vt, std::size_t count)
+morvane::unique_safearray new_vector(VARTYPE vt, std::size_t count)
 {
     if (count > std::numeric_limits<ULONG>::max())
         throw std::bad_alloc();
-    safe_array array(SafeArrayCreateVector(vt, 0, static_cast<ULONG>(count)));
-    if (!array.get())
+    morvane::unique_safearray array(SafeArrayCreateVector(vt, 0, static_cast<ULONG>(count)));
+    if (!array)
         throw std::bad_alloc();
     return array;
 }
 
+// The elements of a one-dimensional array of T, reached for as long as the view lives.
+template <typename T>
+class elements {
+public:
+    explicit elements(SAFEARRAY* array) : access_(array) {}
+    T& operator[](std::size_t i) const noexcept { return reinterpret_cast<T*>(access_.bytes())[i]; }
+
+private:
+    morvane::safearray_data access_;
+};
+
 // A string that the array owns once stored in it.
 BSTR owned_string(const std::string& text)
 {
-    return bstr(text).release();
+    return utf8_to_bstr(text).release();
 }
 
 template <typename T>
 void fill(SAFEARRAY* array, std::span<const std::string> texts, element_type type)
 {
-    const array_data<T> data(array);
+    const elements<T> data(array);
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if constexpr (std::is_same_v<T, BSTR>) {
             data[i] = owned_string(texts[i]);
@@ -102,13 +112,13 @@ void fill(SAFEARRAY* array, std::span<const std::string> texts, element_type typ
 template <typename T>
 void append_elements(SAFEARRAY* array, std::size_t count, value_list& values)
 {
-    const array_data<T> data(array);
+    const elements<T> data(array);
     for (std::size_t i = 0; i < count; ++i) {
         if constexpr (std::is_same_v<T, VARIANT>) {
             values.texts.push_back(variant_text(data[i]));
             values.numbers.push_back(variant_number(data[i]));
         } else if constexpr (std::is_same_v<T, BSTR>) {
-            values.texts.push_back(to_utf8({data[i] ? data[i] : L"", SysStringLen(data[i])}));
+            values.texts.push_back(bstr_to_utf8(data[i]));
             values.numbers.push_back(std::numeric_limits<double>::quiet_NaN());
         } else if constexpr (std::is_floating_point_v<T>) {
             values.texts.push_back(number_text(data[i]));
@@ -142,17 +152,17 @@ NumberType number_type(element_type type)
 
 bool is_block_type(element_type type)
 {
-    return facts(type).size != 0;
+    return element_size(type) != 0;
 }
 
 std::size_t element_size(element_type type)
 {
-    return facts(type).size;
+    return morvane::number_size(facts(type).vt);
 }
 
-safe_array make_array(element_type type, std::span<const std::string> texts)
+morvane::unique_safearray make_array(element_type type, std::span<const std::string> texts)
 {
-    safe_array array = new_vector(facts(type).vt, texts.size());
+    morvane::unique_safearray array = new_vector(facts(type).vt, texts.size());
     switch (type) {
     case element_type::i2: fill<SHORT>(array.get(), texts, type); break;
     case element_type::i4: fill<LONG>(array.get(), texts, type); break;
@@ -165,16 +175,16 @@ safe_array make_array(element_type type, std::span<const std::string> texts)
     return array;
 }
 
-safe_array array_from_bytes(element_type type, std::span<const unsigned char> bytes)
+morvane::unique_safearray array_from_bytes(element_type type, std::span<const unsigned char> bytes)
 {
     const std::size_t size = element_size(type);
     if (size == 0 || bytes.size() % size != 0)
         throw usage_error("the data is " + std::to_string(bytes.size()) + " bytes long, no whole number of " +
                           type_name(type) + " elements");
-    safe_array array = new_vector(facts(type).vt, bytes.size() / size);
+    morvane::unique_safearray array = new_vector(facts(type).vt, bytes.size() / size);
     if (!bytes.empty()) {
-        const array_data<unsigned char> data(array.get());
-        std::memcpy(data.begin(), bytes.data(), bytes.size());
+        const morvane::safearray_data data(array.get());
+        std::memcpy(data.bytes(), bytes.data(), bytes.size());
     }
     return array;
 }

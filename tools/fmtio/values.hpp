@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 #include <visacom.h>
-#include "com_types.hpp"
+#include "platform/safearray.hpp"
 
 namespace fmtio {
 
@@ -23,9 +23,9 @@ std::size_t element_size(element_type type);
 
 // The texts as an array of `type`: integers in range, reals that the type holds; any takes
 // a number as a double and other text as a string. Throws usage_error naming a bad value.
-safe_array make_array(element_type type, std::span<const std::string> texts);
+morvane::unique_safearray make_array(element_type type, std::span<const std::string> texts);
 // Bytes as elements of a block type, in this machine's (little-endian) order.
-safe_array array_from_bytes(element_type type, std::span<const unsigned char> bytes);
+morvane::unique_safearray array_from_bytes(element_type type, std::span<const unsigned char> bytes);
 
 // What a read returned, element by element: as text, and as numbers (NaN for text).
 struct value_list {

@@ -7,12 +7,12 @@
 #include <string>
 #include <thread>
 #include "message_framer.hpp"
+#include "platform/safearray.hpp"
+#include "session_codes.hpp"
 #include "sim/simulated_session.hpp"
 
 namespace morvane::instrument_server {
 namespace {
-
-constexpr LONG status_end = 0;
 
 class responder {
 public:
@@ -67,25 +67,25 @@ private:
 // Hands one message to the session with END and sends back what it answers.
 bool execute(IMessage& session, const std::string& message, responder& out)
 {
-    SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(message.size()));
+    unique_safearray bytes(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(message.size())));
     if (!bytes)
         return false;
     std::copy(message.begin(), message.end(), static_cast<char*>(bytes->pvData));
     LONG written = 0;
-    session.Write(&bytes, static_cast<LONG>(message.size()), &written);
-    SafeArrayDestroy(bytes);
+    SAFEARRAY* given = bytes.get(); // [in]: the session reads it and leaves it ours
+    session.Write(&given, static_cast<LONG>(message.size()), &written);
+    bytes.reset();
     bool open = true;
     // Reads of 64 KiB: their arrays come from heap memory used again and again, where arrays
     // of a megabyte are fresh pages, slow to touch, every time.
     while (open && sim::response_ready(&session)) {
-        SAFEARRAY* chunk = nullptr;
-        if (FAILED(session.Read(64 << 10, &chunk)) || !chunk)
+        unique_safearray chunk;
+        if (FAILED(session.Read(64 << 10, chunk.put())) || !chunk)
             break;
-        LONG status = status_end;
+        LONG status = morvane::session::status_end;
         session.get_LastStatus(&status);
         open = out.send_response(static_cast<const unsigned char*>(chunk->pvData), chunk->rgsabound[0].cElements);
-        SafeArrayDestroy(chunk);
-        if (status == status_end)
+        if (status == morvane::session::status_end)
             break;
     }
     out.end_response();

@@ -5,47 +5,40 @@
 #include <windows.h>
 #include <cstdlib>
 #include <string>
+#include "platform/unique_any.hpp"
 
 class instrument_server_process {
 public:
     // `folder`: where instrument-sim.exe is, relative to this program's folder ("" for the same).
     instrument_server_process(const std::wstring& folder, const std::wstring& options, DWORD grace_ms = 0)
-        : grace_ms_(grace_ms)
+        : child_(grace_ms)
     {
         wchar_t path[MAX_PATH];
         const std::wstring self(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
         std::wstring command = L"\"" + self.substr(0, self.find_last_of(L"\\/") + 1) + folder +
                                L"instrument-sim.exe\" --port 0 " + options;
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE read_end = nullptr, write_end = nullptr;
-        if (!CreatePipe(&read_end, &write_end, &inherit, 0))
+        handle read_end, write_end;
+        if (!CreatePipe(read_end.put(), write_end.put(), &inherit, 0))
             return;
-        SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = write_end;
+        startup.hStdOutput = write_end.get();
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        const bool started =
-            CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process_);
-        CloseHandle(write_end);
+        PROCESS_INFORMATION started{};
+        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
+            child_.process.reset(started.hProcess);
+            const handle thread(started.hThread); // not needed: closed at once
+        }
+        write_end.reset(); // the child's copy is the only one left: its exit ends the read
         std::string line;
         char c;
         DWORD got = 0;
-        while (started && ReadFile(read_end, &c, 1, &got, nullptr) && got == 1 && c != '\n')
+        while (child_.process && ReadFile(read_end.get(), &c, 1, &got, nullptr) && got == 1 && c != '\n')
             line += c;
-        CloseHandle(read_end);
         port_ = static_cast<unsigned short>(std::atoi(line.c_str()));
-    }
-    ~instrument_server_process()
-    {
-        if (!process_.hProcess)
-            return;
-        if (WaitForSingleObject(process_.hProcess, grace_ms_) != WAIT_OBJECT_0)
-            TerminateProcess(process_.hProcess, 1);
-        WaitForSingleObject(process_.hProcess, 5000);
-        CloseHandle(process_.hProcess);
-        CloseHandle(process_.hThread);
     }
     instrument_server_process(const instrument_server_process&) = delete;
     instrument_server_process& operator=(const instrument_server_process&) = delete;
@@ -54,7 +47,27 @@ public:
     unsigned short port() const { return port_; }
 
 private:
-    PROCESS_INFORMATION process_{};
+    using handle = morvane::unique_any<HANDLE, &CloseHandle>;
+
+    // The running server, ended with its owner: given its grace to stop by itself, then
+    // terminated, and waited for either way so that its port and files are free again.
+    struct running_child {
+        explicit running_child(DWORD grace) : grace_ms(grace) {}
+        ~running_child()
+        {
+            if (!process)
+                return;
+            if (WaitForSingleObject(process.get(), grace_ms) != WAIT_OBJECT_0)
+                TerminateProcess(process.get(), 1);
+            WaitForSingleObject(process.get(), 5000);
+        }
+        running_child(const running_child&) = delete;
+        running_child& operator=(const running_child&) = delete;
+
+        handle process;
+        DWORD grace_ms;
+    };
+
+    running_child child_;
     unsigned short port_ = 0;
-    DWORD grace_ms_;
 };
