@@ -176,7 +176,7 @@ TEST(SocketSession, RefusedConnection)
 TEST(SocketSession, ReadsAgainstTimelines)
 {
     constexpr LONG brief = 400, patient = 3000;
-    const std::string timed_out = hex(timeout_expired) + " no array", lost = hex(connection_lost) + " no array";
+    const std::string timed_out = hex(session_timeout) + " no array", lost = hex(connection_lost) + " no array";
     const struct {
         const char* server;
         std::vector<std::tuple<LONG, LONG, std::string>> steps; // timeout, count (-1: write), result

@@ -19,8 +19,12 @@ namespace morvane::testing {
 inline constexpr long status_end = 0;
 inline constexpr long status_termination_character = 0x00040005;
 inline constexpr long status_count_reached = 0x00040006;
+// The sessions' failures, as sessions give them.
+inline constexpr HRESULT resource_not_found = static_cast<HRESULT>(0x80040011);
+inline constexpr HRESULT invalid_resource = static_cast<HRESULT>(0x80040012);
 inline constexpr HRESULT session_timeout = static_cast<HRESULT>(0x80040015);
-inline constexpr HRESULT link_down = static_cast<HRESULT>(0x80040011);
+inline constexpr HRESULT connection_lost = static_cast<HRESULT>(0x800400A6);
+inline constexpr HRESULT link_down = resource_not_found; // what a scripted failure gives
 
 enum class session_op {
     write, read, read_string, last_status, get_send_end, put_send_end,
