@@ -33,7 +33,7 @@ public:
         : block_("#9" + std::to_string(block_size) + std::string(block_size, '\x5a') + "\n"),
           listener_("127.0.0.1", 0, 4)
     {
-        // Closing the listener is what ends the thread.
+        // Stopping the listener is what ends the thread.
         acceptor_ = std::thread([this] {
             for (unique_socket client; (client = listener_.accept());)
                 clients_.emplace_back([this, owned = std::move(client)]() mutable { serve(std::move(owned)); });
@@ -41,7 +41,7 @@ public:
     }
     ~loopback_instrument()
     {
-        listener_.close();
+        listener_.stop();
         acceptor_.join();
         for (std::thread& client : clients_)
             client.join();

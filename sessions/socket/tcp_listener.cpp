@@ -1,6 +1,7 @@
 #include "socket/tcp_listener.hpp"
 
 #include <ws2tcpip.h>
+#include <algorithm>
 #include <memory>
 
 namespace morvane::socket_session {
@@ -10,7 +11,7 @@ struct address_list_free {
     void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
 };
 
-SOCKET listen_on(const std::string& address, unsigned port, int backlog)
+unique_socket listen_on(const std::string& address, unsigned port, int backlog)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -18,13 +19,13 @@ SOCKET listen_on(const std::string& address, unsigned port, int backlog)
     hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
     addrinfo* found = nullptr;
     if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
-        return INVALID_SOCKET;
+        return {};
     const std::unique_ptr<addrinfo, address_list_free> addresses(found);
     unique_socket listener(socket(found->ai_family, SOCK_STREAM, IPPROTO_TCP));
     if (!listener || bind(listener.get(), found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0 ||
         listen(listener.get(), backlog) != 0)
-        return INVALID_SOCKET;
-    return listener.release();
+        return {};
+    return listener;
 }
 
 } // namespace
@@ -34,28 +35,35 @@ tcp_listener::tcp_listener(const std::string& address, unsigned port, int backlo
 {
     sockaddr_storage bound{};
     int size = sizeof bound;
-    if (socket_ != INVALID_SOCKET && getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &size) == 0)
+    if (socket_ && getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&bound), &size) == 0)
         port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
 }
 
 unique_socket tcp_listener::accept(std::optional<std::chrono::microseconds> within) const
 {
-    if (within) {
+    // Waits in ticks, so that a stop from another thread is seen.
+    constexpr std::chrono::microseconds tick(20000);
+    const auto end = std::chrono::steady_clock::now() + within.value_or(std::chrono::microseconds(0));
+    while (!stopped_) {
+        std::chrono::microseconds wait = tick;
+        if (within) {
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return {};
+            wait = std::min(wait, left);
+        }
         fd_set ready;
         FD_ZERO(&ready);
-        FD_SET(socket_, &ready);
-        timeval wait{static_cast<long>(within->count() / 1000000), static_cast<long>(within->count() % 1000000)};
-        if (select(0, &ready, nullptr, nullptr, &wait) != 1)
+        FD_SET(socket_.get(), &ready);
+        timeval left{static_cast<long>(wait.count() / 1000000), static_cast<long>(wait.count() % 1000000)};
+        const int count = select(0, &ready, nullptr, nullptr, &left);
+        if (count == SOCKET_ERROR)
             return {};
+        if (count == 1)
+            return unique_socket(::accept(socket_.get(), nullptr, nullptr));
     }
-    return unique_socket(::accept(socket_, nullptr, nullptr));
-}
-
-void tcp_listener::close() noexcept
-{
-    if (socket_ != INVALID_SOCKET && !closed_.exchange(true))
-        closesocket(socket_);
+    return {};
 }
 
 } // namespace morvane::socket_session

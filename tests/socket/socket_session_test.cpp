@@ -33,7 +33,7 @@ public:
     }
     ~loopback_server()
     {
-        listener_.close(); // ends an accept that no one will answer
+        listener_.stop(); // ends an accept that no one will answer
         thread_.join();
     }
     std::wstring resource() const { return L"TCPIP::127.0.0.1::" + std::to_wstring(listener_.port()) + L"::SOCKET"; }

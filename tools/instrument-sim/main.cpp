@@ -52,7 +52,6 @@ int main(int argc, char** argv)
             CoUninitialize();
         });
     }
-    listener.close();
     // Connections still open when time is up are ended with the process.
     for (std::thread& connection : connections)
         connection.detach();
