@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
-#include "winsock.hpp"
+#include "socket/winsock.hpp"
 
 class bare_client {
 public:
@@ -52,5 +52,5 @@ public:
     }
 
 private:
-    unique_socket socket_;
+    morvane::socket_session::unique_socket socket_;
 };

@@ -16,9 +16,13 @@
 #include "platform/bstr.hpp"
 #include "platform/variant.hpp"
 #include "socket/socket_session.hpp"
-#include "winsock.hpp"
+#include "socket/tcp_listener.hpp"
 
 namespace {
+
+using morvane::socket_session::tcp_listener;
+using morvane::socket_session::unique_socket;
+using morvane::socket_session::winsock_use;
 
 constexpr std::size_t block_size = 100u << 20;
 
@@ -27,31 +31,22 @@ class loopback_instrument {
 public:
     loopback_instrument()
         : block_("#9" + std::to_string(block_size) + std::string(block_size, '\x5a') + "\n"),
-          listener_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))
+          listener_("127.0.0.1", 0, 4)
     {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int size = sizeof address;
-        bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_.get(), 4);
-        getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
-        // The thread keeps its own copy of the listener's handle: closing the listener is what
-        // ends it.
-        acceptor_ = std::thread([this, listener = listener_.get()] {
-            for (SOCKET client; (client = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;)
-                clients_.emplace_back([this, owned = unique_socket(client)]() mutable { serve(std::move(owned)); });
+        // Stopping the listener is what ends the thread.
+        acceptor_ = std::thread([this] {
+            for (unique_socket client; (client = listener_.accept());)
+                clients_.emplace_back([this, owned = std::move(client)]() mutable { serve(std::move(owned)); });
         });
     }
     ~loopback_instrument()
     {
-        listener_.reset();
+        listener_.stop();
         acceptor_.join();
         for (std::thread& client : clients_)
             client.join();
     }
-    unsigned short port() const { return port_; }
+    unsigned short port() const { return listener_.port(); }
 
 private:
     void serve(const unique_socket owned)
@@ -81,8 +76,7 @@ private:
 
     const std::string identity_ = "Morvane,SIM-1,0,1.0\n";
     const std::string block_;
-    unique_socket listener_;
-    unsigned short port_ = 0;
+    tcp_listener listener_;
     std::thread acceptor_;
     std::vector<std::thread> clients_;
 };
@@ -92,6 +86,8 @@ private:
 void bench_socket(IFormattedIO488* io)
 {
     const winsock_use winsock;
+    if (winsock.error() != 0)
+        check(HRESULT_FROM_WIN32(static_cast<DWORD>(winsock.error())), "WSAStartup");
     loopback_instrument instrument;
     {
         const std::wstring resource = L"TCPIP::127.0.0.1::" + std::to_wstring(instrument.port()) + L"::SOCKET";

@@ -7,6 +7,8 @@
 
 namespace morvane::sim {
 
+inline constexpr const wchar_t* error_source = L"Morvane simulated instrument";
+
 // Leaves error information naming the simulated instrument and IMessage on the thread; returns hr.
 HRESULT failure(HRESULT hr, const wchar_t* description);
 HRESULT out_of_memory();

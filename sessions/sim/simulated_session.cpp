@@ -11,22 +11,24 @@
 #include <new>
 #include <string>
 #include <string_view>
-#include "message_object.hpp"
+#include "message_session.hpp"
+#include "session_codes.hpp"
 #include "sim/com_transfer.hpp"
 #include "sim/scpi_model.hpp"
 
 namespace morvane::sim {
 namespace {
 
-constexpr LONG status_end = 0;
-constexpr LONG status_termination_character = 0x00040005;
-constexpr LONG status_count_reached = 0x00040006;
-constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
+using namespace ::morvane::session;
+
 constexpr std::size_t max_message_bytes = 24u << 20; // a full REAL,64 trace and its header fit
 constexpr LONG default_timeout_ms = 2000;
 
-class simulated_session final : public message_object<simulated_session> {
+class simulated_session : public message_session<simulated_session> {
 public:
+    static constexpr const wchar_t* error_source = sim::error_source;
+    static HRESULT null_pointer() { return report(E_POINTER, L"A required pointer is null."); }
+
     explicit simulated_session(std::uint32_t seed) : model_(seed) {}
 
     bool response_ready()
@@ -38,7 +40,7 @@ public:
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override
     {
         if (!buffer || !*buffer || !written)
-            return failure(E_POINTER, L"A required pointer is null.");
+            return report(E_POINTER, L"A required pointer is null.");
         *written = 0;
         try {
             std::string bytes;
@@ -56,7 +58,7 @@ public:
     STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override
     {
         if (!buffer)
-            return failure(E_POINTER, L"A required pointer is null.");
+            return report(E_POINTER, L"A required pointer is null.");
         *buffer = nullptr;
         return receive(count, [buffer](std::string_view bytes) { return new_byte_array(bytes, buffer); });
     }
@@ -64,59 +66,31 @@ public:
     STDMETHODIMP ReadString(LONG count, BSTR* text) override
     {
         if (!text)
-            return failure(E_POINTER, L"A required pointer is null.");
+            return report(E_POINTER, L"A required pointer is null.");
         *text = nullptr;
         return receive(count, [text](std::string_view bytes) { return new_string(bytes, text); });
     }
 
     STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
-    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* enabled) override { return get_flag(send_end_, enabled); }
-    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL enabled) override { return put(send_end_, enabled != VARIANT_FALSE); }
+    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* enabled) override { return get(send_end_, enabled); }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL enabled) override { return put(send_end_, flag(enabled)); }
     STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* enabled) override
     {
-        return get_flag(termination_character_, enabled);
+        return get(termination_character_, enabled);
     }
     STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL enabled) override
     {
-        return put(termination_character_, enabled != VARIANT_FALSE);
+        return put(termination_character_, flag(enabled));
     }
     STDMETHODIMP get_Timeout(LONG* milliseconds) override { return get(timeout_ms_, milliseconds); }
     STDMETHODIMP put_Timeout(LONG milliseconds) override
     {
         if (milliseconds < 0)
-            return failure(E_INVALIDARG, L"The timeout cannot be negative.");
+            return report(E_INVALIDARG, L"The timeout cannot be negative.");
         return put(timeout_ms_, milliseconds);
     }
 
 private:
-    friend class message_object<simulated_session>; // the last Release deletes it
-    ~simulated_session() = default;
-
-    template <typename T>
-    HRESULT get(const T& setting, T* out)
-    {
-        if (!out)
-            return failure(E_POINTER, L"A required pointer is null.");
-        const std::lock_guard guard(lock_);
-        *out = setting;
-        return S_OK;
-    }
-    HRESULT get_flag(const bool& setting, VARIANT_BOOL* out)
-    {
-        if (!out)
-            return failure(E_POINTER, L"A required pointer is null.");
-        const std::lock_guard guard(lock_);
-        *out = setting ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    template <typename T>
-    HRESULT put(T& setting, T value)
-    {
-        const std::lock_guard guard(lock_);
-        setting = value;
-        return S_OK;
-    }
-
     bool answer_pending() const { return sent_ < response_.size(); }
 
     // Bytes off the bus; the message runs when END comes with them.
@@ -153,12 +127,12 @@ private:
     HRESULT receive(LONG count, const std::function<HRESULT(std::string_view)>& deliver)
     {
         if (count < 1)
-            return failure(E_INVALIDARG, L"The count must be at least 1.");
+            return report(E_INVALIDARG, L"The count must be at least 1.");
         try {
             std::unique_lock guard(lock_);
             if (!answered_.wait_for(guard, std::chrono::milliseconds(timeout_ms_), [this] { return answer_pending(); })) {
                 model_.report(scpi::query_unterminated);
-                return failure(timeout_expired, L"Timeout expired before operation completed.");
+                return report(timeout_expired, L"Timeout expired before operation completed.");
             }
             std::size_t taken = std::min(static_cast<std::size_t>(count), response_.size() - sent_);
             LONG status = sent_ + taken == response_.size() ? status_end : status_count_reached;
@@ -183,7 +157,6 @@ private:
         }
     }
 
-    std::mutex lock_;
     std::condition_variable answered_;
     scpi_model model_;
     std::string message_; // received so far, waiting for END
@@ -191,8 +164,8 @@ private:
     std::string response_;
     std::size_t sent_ = 0; // bytes of the response already read
     LONG last_status_ = status_end;
-    bool send_end_ = true;
-    bool termination_character_ = true; // on, as a session opens; block reads must turn it off
+    VARIANT_BOOL send_end_ = VARIANT_TRUE;
+    VARIANT_BOOL termination_character_ = VARIANT_TRUE; // on, as a session opens; block reads must turn it off
     LONG timeout_ms_ = default_timeout_ms;
 };
 
@@ -200,14 +173,11 @@ private:
 
 Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed)
 {
-    Microsoft::WRL::ComPtr<IMessage> session;
     try {
-        // Takes over the creation reference; this WRL's Attach would add a second one.
-        *session.GetAddressOf() = new simulated_session(seed);
+        return com_object<simulated_session>::make<IMessage>(seed);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    return session;
 }
 
 bool response_ready(IMessage* session)

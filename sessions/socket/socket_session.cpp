@@ -2,41 +2,28 @@
 
 #include <oleauto.h>
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
-#include <wrl/client.h>
-#include "message_object.hpp"
+#include "message_session.hpp"
+#include "platform/bstr.hpp"
+#include "platform/safearray.hpp"
+#include "session_codes.hpp"
 #include "socket/socket_resource_name.hpp"
 #include "socket/tcp_connection.hpp"
 
 namespace morvane::socket_session {
 namespace {
 
-HRESULT report(HRESULT hr, const std::wstring& description)
-{
-    Microsoft::WRL::ComPtr<ICreateErrorInfo> record;
-    if (SUCCEEDED(CreateErrorInfo(&record))) {
-        record->SetDescription(const_cast<wchar_t*>(description.c_str()));
-        record->SetSource(const_cast<wchar_t*>(L"Morvane TCP socket session"));
-        record->SetGUID(IID_IMessage);
-        Microsoft::WRL::ComPtr<IErrorInfo> info;
-        if (SUCCEEDED(record.As(&info)))
-            SetErrorInfo(0, info.Get());
-    }
-    return hr;
-}
+using namespace ::morvane::session;
 
-struct safearray_destroy {
-    void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
-};
-using unique_safearray = std::unique_ptr<SAFEARRAY, safearray_destroy>;
-
-class socket_session final : public message_object<socket_session> {
+class socket_session : public message_session<socket_session> {
 public:
+    static constexpr const wchar_t* error_source = L"Morvane TCP socket session";
+    static HRESULT null_pointer() { return E_POINTER; }
+
     explicit socket_session(std::unique_ptr<tcp_connection> connection, LONG timeout)
         : connection_(std::move(connection)), timeout_(timeout) {}
 
@@ -57,24 +44,6 @@ public:
     }
 
 private:
-    // Any non-zero value counts as true; get gives back the canonical -1.
-    static VARIANT_BOOL flag(VARIANT_BOOL on) { return on ? VARIANT_TRUE : VARIANT_FALSE; }
-    template <typename T>
-    HRESULT get(const T& value, T* out)
-    {
-        if (!out)
-            return E_POINTER;
-        std::lock_guard guard(lock_);
-        *out = value;
-        return S_OK;
-    }
-    template <typename T>
-    HRESULT put(T& value, T given)
-    {
-        std::lock_guard guard(lock_);
-        value = given;
-        return S_OK;
-    }
     deadline until() const { return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_); }
     HRESULT failed(const tcp_failure& failure);
     // The next response bytes, at most `count`, into a new array.
@@ -83,8 +52,7 @@ private:
     std::unique_ptr<tcp_connection> connection_;
     std::vector<unsigned char> pending_; // arrived, not yet read
     std::size_t pending_start_ = 0;
-    std::mutex lock_;
-    LONG last_status_ = 0;
+    LONG last_status_ = status_end;
     LONG timeout_;
     VARIANT_BOOL send_end_ = VARIANT_TRUE;
     VARIANT_BOOL termination_ = VARIANT_TRUE;
@@ -112,18 +80,16 @@ STDMETHODIMP socket_session::Write(SAFEARRAY** buffer, LONG count, LONG* written
         return report(E_INVALIDARG, L"Write takes a one-dimensional array of bytes.");
     const LONG size = static_cast<LONG>((*buffer)->rgsabound[0].cElements);
     const LONG n = std::min(count, size);
-    void* data = nullptr;
-    if (FAILED(SafeArrayAccessData(*buffer, &data)))
-        return report(E_INVALIDARG, L"The array cannot be read.");
-    HRESULT hr = S_OK;
     try {
-        connection_->send_all(static_cast<const unsigned char*>(data), static_cast<std::size_t>(n), until());
+        const safearray_data data(*buffer);
+        connection_->send_all(data.bytes(), static_cast<std::size_t>(n), until());
         *written = n;
+    } catch (const safearray_error&) {
+        return report(E_INVALIDARG, L"The array cannot be read.");
     } catch (const tcp_failure& failure) {
-        hr = failed(failure);
+        return failed(failure);
     }
-    SafeArrayUnaccessData(*buffer);
-    return hr;
+    return S_OK;
 }
 
 HRESULT socket_session::read_bytes(LONG count, unique_safearray& bytes)
@@ -211,12 +177,12 @@ STDMETHODIMP socket_session::ReadString(LONG count, BSTR* text)
     const int size = static_cast<int>(bytes->rgsabound[0].cElements);
     const auto* data = static_cast<const char*>(bytes->pvData);
     const int length = size ? MultiByteToWideChar(CP_ACP, 0, data, size, nullptr, 0) : 0;
-    BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(length));
+    unique_bstr result(SysAllocStringLen(nullptr, static_cast<UINT>(length)));
     if (!result)
         return report(E_OUTOFMEMORY, L"Not enough memory for the text read.");
     if (size)
-        MultiByteToWideChar(CP_ACP, 0, data, size, result, length);
-    *text = result;
+        MultiByteToWideChar(CP_ACP, 0, data, size, result.get(), length);
+    *text = result.release();
     return S_OK;
 }
 
@@ -229,17 +195,17 @@ HRESULT open_socket_session(std::wstring_view resource, LONG timeout_ms, IMessag
     *session = nullptr;
     const std::optional<socket_address> parsed = parse_socket_resource_name(resource);
     if (!parsed)
-        return report(invalid_resource, L"The resource name \"" + std::wstring(resource) +
+        return socket_session::report(invalid_resource, L"The resource name \"" + std::wstring(resource) +
                                             L"\" is not supported; the supported form is " + supported_form + L".");
     try {
         auto connection = std::make_unique<tcp_connection>(
             parsed->host, parsed->port, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms));
-        *session = new socket_session(std::move(connection), timeout_ms);
+        *session = com_object<socket_session>::make<IMessage>(std::move(connection), timeout_ms).Detach();
         return S_OK;
     } catch (const tcp_failure& failure) {
-        return report(resource_not_found, failure.text);
+        return socket_session::report(resource_not_found, failure.text);
     } catch (const std::bad_alloc&) {
-        return report(E_OUTOFMEMORY, L"Not enough memory to open the session.");
+        return socket_session::report(E_OUTOFMEMORY, L"Not enough memory to open the session.");
     }
 }
 

@@ -2,33 +2,17 @@
 
 #include <algorithm>
 #include <memory>
+#include "platform/system_message.hpp"
 
 namespace morvane::socket_session {
 namespace {
 
-struct winsock {
-    bool ready;
-    winsock()
-    {
-        WSADATA data;
-        ready = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~winsock()
-    {
-        if (ready)
-            WSACleanup();
-    }
-};
-
+// The platform's text for a Winsock or resolver error, as a clause: without its full stop.
 std::wstring system_text(int code)
 {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0,
-                                        nullptr);
-    std::wstring result = length ? std::wstring(text, length) : L"error " + std::to_wstring(code);
-    LocalFree(text);
+    std::wstring result = system_message(static_cast<DWORD>(code));
+    if (result.empty())
+        result = L"error " + std::to_wstring(code);
     while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L'.'))
         result.pop_back();
     return result;
@@ -50,8 +34,8 @@ struct address_list_free {
 
 tcp_connection::tcp_connection(const std::string& host, const std::string& port, deadline until)
 {
-    static const winsock started;
-    if (!started.ready)
+    static const winsock_use started;
+    if (started.error() != 0)
         throw tcp_failure{tcp_failure::unreachable, L"Winsock could not be started"};
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -63,37 +47,29 @@ tcp_connection::tcp_connection(const std::string& host, const std::string& port,
     const std::unique_ptr<addrinfo, address_list_free> addresses(found);
     int last_error = WSAETIMEDOUT;
     for (const addrinfo* address = found; address; address = address->ai_next) {
-        socket_ = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+        socket_.reset(::socket(address->ai_family, address->ai_socktype, address->ai_protocol));
         u_long non_blocking = 1;
-        if (socket_ == INVALID_SOCKET || ioctlsocket(socket_, FIONBIO, &non_blocking) != 0) {
+        if (!socket_ || ioctlsocket(socket_.get(), FIONBIO, &non_blocking) != 0) {
             last_error = WSAGetLastError();
-        } else if (connect(socket_, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0 ||
+        } else if (connect(socket_.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0 ||
                    (WSAGetLastError() == WSAEWOULDBLOCK && wait(true, until))) {
             int error = 0;
             int size = sizeof error;
-            getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+            getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
             if (error == 0) {
                 BOOL no_delay = TRUE;
-                setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+                setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
                 return;
             }
             last_error = error;
         } else {
             last_error = WSAGetLastError() == WSAEWOULDBLOCK ? WSAETIMEDOUT : WSAGetLastError();
         }
-        if (socket_ != INVALID_SOCKET)
-            closesocket(socket_);
-        socket_ = INVALID_SOCKET;
+        socket_.reset();
     }
     throw tcp_failure{tcp_failure::unreachable, L"Could not connect to " + std::wstring(host.begin(), host.end()) +
                                                     L" port " + std::wstring(port.begin(), port.end()) + L": " +
                                                     system_text(last_error)};
-}
-
-tcp_connection::~tcp_connection()
-{
-    if (socket_ != INVALID_SOCKET)
-        closesocket(socket_);
 }
 
 bool tcp_connection::wait(bool for_writing, deadline until)
@@ -101,8 +77,8 @@ bool tcp_connection::wait(bool for_writing, deadline until)
     fd_set ready, failed;
     FD_ZERO(&ready);
     FD_ZERO(&failed);
-    FD_SET(socket_, &ready);
-    FD_SET(socket_, &failed);
+    FD_SET(socket_.get(), &ready);
+    FD_SET(socket_.get(), &failed);
     timeval left = remaining(until);
     const int count = select(0, for_writing ? nullptr : &ready, for_writing ? &ready : nullptr, &failed, &left);
     if (count == SOCKET_ERROR)
@@ -114,7 +90,7 @@ void tcp_connection::send_all(const unsigned char* bytes, std::size_t count, dea
 {
     while (count > 0) {
         const int chunk = static_cast<int>(std::min<std::size_t>(count, 1 << 30));
-        const int sent = send(socket_, reinterpret_cast<const char*>(bytes), chunk, 0);
+        const int sent = send(socket_.get(), reinterpret_cast<const char*>(bytes), chunk, 0);
         if (sent > 0) {
             bytes += sent;
             count -= static_cast<std::size_t>(sent);
@@ -130,7 +106,7 @@ void tcp_connection::receive(std::vector<unsigned char>& to, deadline until)
 {
     for (;;) {
         unsigned char chunk[64 * 1024];
-        const int received = recv(socket_, reinterpret_cast<char*>(chunk), sizeof chunk, 0);
+        const int received = recv(socket_.get(), reinterpret_cast<char*>(chunk), sizeof chunk, 0);
         if (received > 0) {
             to.insert(to.end(), chunk, chunk + received);
             return;

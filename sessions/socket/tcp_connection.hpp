@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <vector>
+#include "socket/winsock.hpp"
 
 namespace morvane::socket_session {
 
@@ -22,7 +23,6 @@ class tcp_connection {
 public:
     // Tries every address that `host` resolves to; throws tcp_failure (unreachable).
     tcp_connection(const std::string& host, const std::string& port, deadline until);
-    ~tcp_connection();
     tcp_connection(const tcp_connection&) = delete;
     tcp_connection& operator=(const tcp_connection&) = delete;
 
@@ -35,7 +35,7 @@ private:
     // Waits until the socket can be read or written; false when the deadline passed first.
     bool wait(bool for_writing, deadline until);
 
-    SOCKET socket_ = INVALID_SOCKET;
+    unique_socket socket_;
 };
 
 } // namespace morvane::socket_session

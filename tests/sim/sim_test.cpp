@@ -15,6 +15,7 @@
 #include <regex>
 #include <thread>
 #include <vector>
+#include "support/scripted_session.hpp"
 
 namespace {
 
@@ -22,10 +23,10 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Microsoft::WRL::ComPtr;
 
-constexpr LONG end_status = 0;
-constexpr LONG termination_status = 0x00040005;
-constexpr LONG count_status = 0x00040006;
-constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
+using morvane::testing::session_timeout;
+constexpr LONG end_status = morvane::testing::status_end;
+constexpr LONG termination_status = morvane::testing::status_termination_character;
+constexpr LONG count_status = morvane::testing::status_count_reached;
 const std::string identity = "Morvane,SIM-1,0,1.0";
 
 struct chunk {
@@ -344,7 +345,7 @@ TEST(SimulatedSession, FollowsComRules)
         if (!value) { // held until END comes; a read finds nothing to read when the timeout ends
             const auto start = std::chrono::steady_clock::now();
             chunk none;
-            EXPECT_EQ(timeout_expired, simulated.read(100, none));
+            EXPECT_EQ(session_timeout, simulated.read(100, none));
             EXPECT_GE(std::chrono::steady_clock::now() - start, 45ms);
             ComPtr<IErrorInfo> record;
             BSTR source = nullptr;

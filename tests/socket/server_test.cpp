@@ -120,7 +120,7 @@ TEST_F(OverTcp, FaultyServers)
         std::vector<std::pair<const wchar_t*, std::wstring>> queries; // answers up to a blank
     } rows[] = {
         {L"--segment 1", 5000, {{L"*IDN?", L"Morvane,SIM-1,0,1.0\n"}, {L"*OPC?", L"1\n"}}},
-        {L"--delay 3000", 500, {{L"*IDN?", std::to_wstring(timeout_expired)}}},
+        {L"--delay 3000", 500, {{L"*IDN?", std::to_wstring(session_timeout)}}},
         {L"--drop-after 10", 5000, {{L"MEAS:ARR? 100", L"+1.2494502"}, {L"*IDN?", std::to_wstring(connection_lost)}}},
     };
     for (const auto& row : rows) {

@@ -11,6 +11,7 @@
 #include <vector>
 #include "socket/socket_resource_name.hpp"
 #include "socket/socket_session.hpp"
+#include "socket/tcp_listener.hpp"
 #include "support/fmtdio_fixture.hpp"
 
 namespace morvane::testing {
@@ -24,36 +25,22 @@ class loopback_server {
 public:
     explicit loopback_server(std::function<void(SOCKET)> script)
     {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int size = sizeof address;
-        EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(listener_, 1), 0);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
+        EXPECT_TRUE(listener_);
         thread_ = std::thread([this, script] {
-            const SOCKET client = accept(listener_, nullptr, nullptr);
-            if (client != INVALID_SOCKET) {
-                script(client);
-                closesocket(client);
-            }
+            if (const unique_socket client = listener_.accept())
+                script(client.get());
         });
     }
     ~loopback_server()
     {
-        closesocket(listener_); // ends an accept that no one will answer
+        listener_.stop(); // ends an accept that no one will answer
         thread_.join();
-        WSACleanup();
     }
-    std::wstring resource() const { return L"TCPIP::127.0.0.1::" + std::to_wstring(port_) + L"::SOCKET"; }
+    std::wstring resource() const { return L"TCPIP::127.0.0.1::" + std::to_wstring(listener_.port()) + L"::SOCKET"; }
 
 private:
-    SOCKET listener_;
-    unsigned short port_ = 0;
+    const winsock_use winsock_;
+    tcp_listener listener_;
     std::thread thread_;
 };
 
@@ -176,7 +163,7 @@ TEST(SocketSession, RefusedConnection)
 TEST(SocketSession, ReadsAgainstTimelines)
 {
     constexpr LONG brief = 400, patient = 3000;
-    const std::string timed_out = hex(timeout_expired) + " no array", lost = hex(connection_lost) + " no array";
+    const std::string timed_out = hex(session_timeout) + " no array", lost = hex(connection_lost) + " no array";
     const struct {
         const char* server;
         std::vector<std::tuple<LONG, LONG, std::string>> steps; // timeout, count (-1: write), result

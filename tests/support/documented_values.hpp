@@ -9,8 +9,11 @@ namespace morvane::testing {
 inline constexpr long status_end = 0;
 inline constexpr long status_termination_character = 0x00040005;
 inline constexpr long status_count_reached = 0x00040006;
+inline constexpr HRESULT resource_not_found = static_cast<HRESULT>(0x80040011);
+inline constexpr HRESULT invalid_resource = static_cast<HRESULT>(0x80040012);
 inline constexpr HRESULT session_timeout = static_cast<HRESULT>(0x80040015);
-inline constexpr HRESULT link_down = static_cast<HRESULT>(0x80040011);
+inline constexpr HRESULT connection_lost = static_cast<HRESULT>(0x800400A6);
+inline constexpr HRESULT link_down = resource_not_found; // what a scripted failure gives
 
 // FmtdIOCls, "VISA.Tellurix", as a GUID and as the registry writes it.
 inline constexpr CLSID clsid_fmtdio = {0xdb8cbf1d, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};

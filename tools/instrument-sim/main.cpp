@@ -1,6 +1,5 @@
 // instrument-sim: the simulated instrument served over TCP, one simulated session per connection.
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 #include <objbase.h>
 #include <chrono>
@@ -9,52 +8,27 @@
 #include <vector>
 #include "connection.hpp"
 #include "server_options.hpp"
+#include "socket/tcp_listener.hpp"
 
 using namespace morvane::instrument_server;
-
-namespace {
-
-SOCKET listen_on(const server_options& options, unsigned short& port)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(options.address.c_str(), std::to_string(options.port).c_str(), &hints, &found) != 0 || !found)
-        return INVALID_SOCKET;
-    SOCKET listener = socket(found->ai_family, SOCK_STREAM, IPPROTO_TCP);
-    if (listener != INVALID_SOCKET &&
-        (bind(listener, found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0 || listen(listener, 8) != 0)) {
-        closesocket(listener);
-        listener = INVALID_SOCKET;
-    }
-    freeaddrinfo(found);
-    sockaddr_storage bound{};
-    int size = sizeof bound;
-    if (listener != INVALID_SOCKET && getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &size) == 0)
-        port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                                 : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-    return listener;
-}
-
-} // namespace
+using morvane::socket_session::tcp_listener;
+using morvane::socket_session::unique_socket;
+using morvane::socket_session::winsock_use;
 
 int main(int argc, char** argv)
 {
     const auto options = parse_options(argc, argv);
     if (!options)
         return 2;
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0 || FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+    const winsock_use winsock;
+    if (winsock.error() != 0 || FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 1;
-    unsigned short port = 0;
-    const SOCKET listener = listen_on(*options, port);
-    if (listener == INVALID_SOCKET) {
+    tcp_listener listener(options->address, options->port, 8);
+    if (!listener) {
         std::fprintf(stderr, "instrument-sim: cannot listen on %s port %u\n", options->address.c_str(), options->port);
         return 1;
     }
-    std::printf("%u\n", port);
+    std::printf("%u\n", listener.port());
     std::fflush(stdout);
 
     const auto start = std::chrono::steady_clock::now();
@@ -63,15 +37,11 @@ int main(int argc, char** argv)
         if (options->seconds > 0 &&
             std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(options->seconds))
             break;
-        fd_set ready;
-        FD_ZERO(&ready);
-        FD_SET(listener, &ready);
-        timeval tick{0, 100000}; // the time limit is looked at ten times a second
-        if (select(0, &ready, nullptr, nullptr, &tick) != 1)
+        // The time limit is looked at ten times a second.
+        unique_socket accepted = listener.accept(std::chrono::milliseconds(100));
+        if (!accepted)
             continue;
-        const SOCKET client = accept(listener, nullptr, nullptr);
-        if (client == INVALID_SOCKET)
-            continue;
+        const SOCKET client = accepted.release(); // the connection closes it
         if (options->once) {
             serve_connection(client, *options);
             break;
@@ -82,7 +52,6 @@ int main(int argc, char** argv)
             CoUninitialize();
         });
     }
-    closesocket(listener);
     // Connections still open when time is up are ended with the process.
     for (std::thread& connection : connections)
         connection.detach();
