@@ -1,7 +1,6 @@
 #include "socket/tcp_connection.hpp"
 
 #include <algorithm>
-#include <memory>
 #include "platform/system_message.hpp"
 
 namespace morvane::socket_session {
@@ -26,10 +25,6 @@ timeval remaining(deadline until)
     return {static_cast<long>(left.count() / 1000000), static_cast<long>(left.count() % 1000000)};
 }
 
-struct address_list_free {
-    void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
-};
-
 } // namespace
 
 tcp_connection::tcp_connection(const std::string& host, const std::string& port, deadline until)
@@ -44,7 +39,7 @@ tcp_connection::tcp_connection(const std::string& host, const std::string& port,
     addrinfo* found = nullptr;
     if (const int error = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); error != 0)
         throw tcp_failure{tcp_failure::unreachable, L"The host name could not be resolved: " + system_text(error)};
-    const std::unique_ptr<addrinfo, address_list_free> addresses(found);
+    const unique_address_list addresses(found);
     int last_error = WSAETIMEDOUT;
     for (const addrinfo* address = found; address; address = address->ai_next) {
         socket_.reset(::socket(address->ai_family, address->ai_socktype, address->ai_protocol));

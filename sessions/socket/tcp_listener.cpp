@@ -2,14 +2,9 @@
 
 #include <ws2tcpip.h>
 #include <algorithm>
-#include <memory>
 
 namespace morvane::socket_session {
 namespace {
-
-struct address_list_free {
-    void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
-};
 
 unique_socket listen_on(const std::string& address, unsigned port, int backlog)
 {
@@ -20,7 +15,7 @@ unique_socket listen_on(const std::string& address, unsigned port, int backlog)
     addrinfo* found = nullptr;
     if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
         return {};
-    const std::unique_ptr<addrinfo, address_list_free> addresses(found);
+    const unique_address_list addresses(found);
     unique_socket listener(socket(found->ai_family, SOCK_STREAM, IPPROTO_TCP));
     if (!listener || bind(listener.get(), found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0 ||
         listen(listener.get(), backlog) != 0)

@@ -1,12 +1,15 @@
 #pragma once
-// Winsock for the socket code: its use from startup to cleanup, and sockets that close
-// themselves.
+// Winsock for the socket code: its use from startup to cleanup, and sockets and address
+// lists that free themselves.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include "platform/unique_any.hpp"
 
 namespace morvane::socket_session {
 
 using unique_socket = unique_any<SOCKET, &closesocket, INVALID_SOCKET>;
+// What getaddrinfo found.
+using unique_address_list = unique_any<addrinfo*, &freeaddrinfo>;
 
 class winsock_use {
 public:
