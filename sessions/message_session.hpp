@@ -2,9 +2,11 @@
 // What the message sessions share: IMessage with com_object's IUnknown, the session's error
 // records under its own source, and the properties, read and set under the session's lock.
 //
-// A session class names its source and what a null out pointer gives:
+// A session class names its source, what a null out pointer gives and what a negative timeout
+// is told:
 //     static constexpr const wchar_t* error_source = L"...";
 //     static HRESULT null_pointer();
+//     static constexpr const wchar_t* negative_timeout = L"...";
 #include <windows.h>
 #include <mutex>
 #include <string_view>
@@ -27,8 +29,20 @@ public:
         return report_error(hr, description, Session::error_source, IID_IMessage);
     }
 
+    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return get(send_end_, on); }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(send_end_, flag(on)); }
+    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override { return get(termination_, on); }
+    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) override { return put(termination_, flag(on)); }
+    STDMETHODIMP get_Timeout(LONG* ms) override { return get(timeout_ms_, ms); }
+    STDMETHODIMP put_Timeout(LONG ms) override
+    {
+        if (ms < 0)
+            return report(E_INVALIDARG, Session::negative_timeout);
+        return put(timeout_ms_, ms);
+    }
+
 protected:
-    message_session() = default;
+    explicit message_session(LONG timeout_ms) noexcept : timeout_ms_(timeout_ms) {}
 
     // Any non-zero value counts as true; a flag reads back as the canonical -1.
     static VARIANT_BOOL flag(VARIANT_BOOL on) noexcept { return on ? VARIANT_TRUE : VARIANT_FALSE; }
@@ -51,6 +65,10 @@ protected:
     }
 
     std::mutex lock_;
+    // Both on, as a session opens; read under the lock.
+    VARIANT_BOOL send_end_ = VARIANT_TRUE;
+    VARIANT_BOOL termination_ = VARIANT_TRUE;
+    LONG timeout_ms_;
 };
 
 } // namespace morvane

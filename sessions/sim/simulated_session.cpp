@@ -28,8 +28,9 @@ class simulated_session : public message_session<simulated_session> {
 public:
     static constexpr const wchar_t* error_source = sim::error_source;
     static HRESULT null_pointer() { return report(E_POINTER, L"A required pointer is null."); }
+    static constexpr const wchar_t* negative_timeout = L"The timeout cannot be negative.";
 
-    explicit simulated_session(std::uint32_t seed) : model_(seed) {}
+    explicit simulated_session(std::uint32_t seed) : message_session(default_timeout_ms), model_(seed) {}
 
     bool response_ready()
     {
@@ -72,23 +73,6 @@ public:
     }
 
     STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
-    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* enabled) override { return get(send_end_, enabled); }
-    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL enabled) override { return put(send_end_, flag(enabled)); }
-    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* enabled) override
-    {
-        return get(termination_character_, enabled);
-    }
-    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL enabled) override
-    {
-        return put(termination_character_, flag(enabled));
-    }
-    STDMETHODIMP get_Timeout(LONG* milliseconds) override { return get(timeout_ms_, milliseconds); }
-    STDMETHODIMP put_Timeout(LONG milliseconds) override
-    {
-        if (milliseconds < 0)
-            return report(E_INVALIDARG, L"The timeout cannot be negative.");
-        return put(timeout_ms_, milliseconds);
-    }
 
 private:
     bool answer_pending() const { return sent_ < response_.size(); }
@@ -138,7 +122,7 @@ private:
             LONG status = sent_ + taken == response_.size() ? status_end : status_count_reached;
             // Only the bytes this read may take are searched: a long response is read in many reads.
             const std::string_view available = std::string_view(response_).substr(sent_, taken);
-            const std::size_t line_feed = termination_character_ ? available.find('\n') : std::string_view::npos;
+            const std::size_t line_feed = termination_ ? available.find('\n') : std::string_view::npos;
             if (line_feed != std::string_view::npos && sent_ + line_feed + 1 < response_.size()) {
                 taken = line_feed + 1;
                 status = status_termination_character;
@@ -164,9 +148,6 @@ private:
     std::string response_;
     std::size_t sent_ = 0; // bytes of the response already read
     LONG last_status_ = status_end;
-    VARIANT_BOOL send_end_ = VARIANT_TRUE;
-    VARIANT_BOOL termination_character_ = VARIANT_TRUE; // on, as a session opens; block reads must turn it off
-    LONG timeout_ms_ = default_timeout_ms;
 };
 
 } // namespace

@@ -23,28 +23,18 @@ class socket_session : public message_session<socket_session> {
 public:
     static constexpr const wchar_t* error_source = L"Morvane TCP socket session";
     static HRESULT null_pointer() { return E_POINTER; }
+    static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
 
     explicit socket_session(std::unique_ptr<tcp_connection> connection, LONG timeout)
-        : connection_(std::move(connection)), timeout_(timeout) {}
+        : message_session(timeout), connection_(std::move(connection)) {}
 
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
     STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
     STDMETHODIMP ReadString(LONG count, BSTR* text) override;
     STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
-    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return get(send_end_, on); }
-    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(send_end_, flag(on)); }
-    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override { return get(termination_, on); }
-    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) override { return put(termination_, flag(on)); }
-    STDMETHODIMP get_Timeout(LONG* ms) override { return get(timeout_, ms); }
-    STDMETHODIMP put_Timeout(LONG ms) override
-    {
-        if (ms < 0)
-            return report(E_INVALIDARG, L"The timeout must not be negative.");
-        return put(timeout_, ms);
-    }
 
 private:
-    deadline until() const { return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_); }
+    deadline until() const { return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_); }
     HRESULT failed(const tcp_failure& failure);
     // The next response bytes, at most `count`, into a new array.
     HRESULT read_bytes(LONG count, unique_safearray& bytes);
@@ -53,9 +43,6 @@ private:
     std::vector<unsigned char> pending_; // arrived, not yet read
     std::size_t pending_start_ = 0;
     LONG last_status_ = status_end;
-    LONG timeout_;
-    VARIANT_BOOL send_end_ = VARIANT_TRUE;
-    VARIANT_BOOL termination_ = VARIANT_TRUE;
     bool lost_ = false;
 };
 
