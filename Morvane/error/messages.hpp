@@ -3,6 +3,8 @@
 // help context and HRESULT that go with each message the component raises itself.
 #include <windows.h>
 
+#include "component_codes.hpp"
+
 namespace morvane {
 
 enum class message_id : UINT {
@@ -35,9 +37,6 @@ enum class message_id : UINT {
     coercion_failed = 2008,
     internal_error = 2009,
 };
-
-// The component's own code for data that cannot be parsed, converted or framed.
-inline constexpr HRESULT E_FORMATTEDIO_DATA = static_cast<HRESULT>(0x80040041);
 
 // What a raising site passes along with a message.
 struct component_message {

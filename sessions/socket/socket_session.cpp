@@ -91,8 +91,9 @@ HRESULT socket_session::read_bytes(LONG count, unique_safearray& bytes)
         const std::size_t held = pending_.size() - pending_start_;
         const std::size_t window = std::min(held, wanted);
         std::size_t take = 0;
-        if (termination_) {
-            // A line feed ends the read, also as the count-th byte.
+        if (termination_ && window > searched) {
+            // A line feed ends the read, also as the count-th byte. (memchr takes no null
+            // pointer, even for no bytes, and nothing may have arrived yet.)
             const auto* lf = static_cast<const unsigned char*>(std::memchr(begin + searched, '\n', window - searched));
             if (lf) {
                 take = static_cast<std::size_t>(lf - begin) + 1;

@@ -102,8 +102,8 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
                        link_lost = session_failure(L"link down", E_UNEXPECTED) + L"; 0:",
                        timed_out = session_failure(session_timed_out, E_UNEXPECTED) + L"; 0:",
                        ab = contents(*elements(VT_UI1, "ab")), twenty = contents(*elements(VT_UI1, pattern(20))),
-                       no_block = failed(E_FORMATTEDIO_DATA, L"No binary block was found in the input stream.", 1019),
-                       short_read = failed(E_FORMATTEDIO_DATA, L"The amount of data retrieved before the end of input "
+                       no_block = failed(data_failure, L"No binary block was found in the input stream.", 1019),
+                       short_read = failed(data_failure, L"The amount of data retrieved before the end of input "
                                                                L"was less than the specified size of the binary block.",
                                            1020);
     const lines trailing = {"get_timeout", "put_timeout 100", "read 1", "put_timeout 2000"};

@@ -140,7 +140,7 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
                        not_numeric = component_failure(
                            E_INVALIDARG, L"The VARIANT argument could not be coerced to a valid numeric format.", 1027),
                        list_refused = component_failure(E_INVALIDARG, unknown.c_str(), 1028),
-                       read_refused = component_failure(E_FORMATTEDIO_DATA, unknown.c_str(), 1028) + L"; 0:",
+                       read_refused = component_failure(data_failure, unknown.c_str(), 1028) + L"; 0:",
                        no_block = component_failure(E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided "
                                                                    L"in the array argument.", 1025);
     const auto coerced = [](long code) {
@@ -176,7 +176,7 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
     }
     EXPECT_EQ(sent([&] { return write_number(*two_bytes, VT_BSTR); }),
               component_failure(coercion_result(L"ab", VT_R8), coercion_text, 1017));
-    EXPECT_EQ(got("#16abcdef\n", block, VT_I4), component_failure(E_FORMATTEDIO_DATA, not_convertible, 1024) + L"; 0:")
+    EXPECT_EQ(got("#16abcdef\n", block, VT_I4), component_failure(data_failure, not_convertible, 1024) + L"; 0:")
         << "6 bytes are no 32-bit integers";
 }
 

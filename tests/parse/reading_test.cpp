@@ -345,7 +345,7 @@ TEST_F(Reading, LongListsKeepEveryValueInOrder)
 TEST_F(Reading, ListTypeIsCheckedAfterTheBinding)
 {
     const std::wstring refused =
-        component_failure(E_FORMATTEDIO_DATA, L"The NumberType argument was not a recognized enumeration value.", 1028);
+        component_failure(data_failure, L"The NumberType argument was not a recognized enumeration value.", 1028);
     for (const long code : {0L, 7L, 9L, 65541L})
         EXPECT_EQ(read_list(code), refused);
     EXPECT_EQ(session.count(session_op::read), 0);

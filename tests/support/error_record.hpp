@@ -10,6 +10,7 @@
 #include "error/error_values.hpp"
 #include "error/errors.hpp"
 #include "platform/bstr.hpp"
+#include "support/documented_values.hpp"
 #include "support/scripted_session.hpp"
 
 namespace morvane::testing {
@@ -68,14 +69,14 @@ inline std::wstring internal_failure()
 }
 
 // The parser's failures: no number, a failed parse, an empty response, the item that does not fit.
-inline std::wstring no_number() { return component_failure(E_FORMATTEDIO_DATA, L"Couldn't interpret I/O data as single number.", 1049); }
-inline std::wstring not_parsed() { return component_failure(E_FORMATTEDIO_DATA, L"Could not parse I/O data", 1034); }
-inline std::wstring terminated() { return component_failure(E_FORMATTEDIO_DATA, L"Unexpected I/O data termination", 1034); }
+inline std::wstring no_number() { return component_failure(data_failure, L"Couldn't interpret I/O data as single number.", 1049); }
+inline std::wstring not_parsed() { return component_failure(data_failure, L"Could not parse I/O data", 1034); }
+inline std::wstring terminated() { return component_failure(data_failure, L"Unexpected I/O data termination", 1034); }
 inline std::wstring item_failure(int item, bool real)
 {
     // The platform breaks the line where it goes beyond 80 characters.
     const std::wstring number = std::to_wstring(item);
-    return component_failure(E_FORMATTEDIO_DATA,
+    return component_failure(data_failure,
                              (L"Unexpected I/O termination or couldn't convert list item # " + number +
                               (real ? L" to floating point\r\nformat" : L" to\r\nlong/integer/byte format")).c_str(),
                              1034);

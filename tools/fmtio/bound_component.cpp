@@ -1,6 +1,7 @@
 #include "bound_component.hpp"
 
 #include <stdexcept>
+#include "component_codes.hpp"
 #include "failure.hpp"
 #include "number_text.hpp"
 #include "platform/variant.hpp"
@@ -19,9 +20,6 @@ void hold_array(morvane::unique_variant& holder, morvane::unique_safearray array
     V_ARRAY(holder.get()) = array.release();
     V_VT(holder.get()) = VT_ARRAY | element;
 }
-
-// The component's failure for a response that cannot be read as asked.
-constexpr HRESULT data_not_understood = static_cast<HRESULT>(0x80040041);
 
 // How a failing call names its command.
 std::string command_context(std::string_view command)
@@ -53,7 +51,7 @@ void bound_component::check_read(HRESULT hr, std::string_view method, std::strin
     try {
         check_io(hr, method, command);
     } catch (...) {
-        if (hr == data_not_understood)
+        if (hr == morvane::E_FORMATTEDIO_DATA)
             component_.io->FlushRead();
         throw;
     }
