@@ -2,9 +2,9 @@
 #include <windows.h>
 #include <objbase.h>
 #include "platform/this_module.hpp"
-#include "server_registration.hpp"
 #include "class_table.hpp"
 #include "com/module_lock.hpp"
+#include "registration/server_registration.hpp"
 
 STDAPI DllCanUnloadNow()
 {
@@ -13,15 +13,15 @@ STDAPI DllCanUnloadNow()
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out)
 {
-    return morvane::get_class_object(clsid, riid, out);
+    return morvane::get_class_object(morvane::class_table(), clsid, riid, out);
 }
 
 STDAPI DllRegisterServer()
 {
-    return morvane::register_server(morvane::this_module());
+    return morvane::register_server(morvane::this_module(), morvane::class_table());
 }
 
 STDAPI DllUnregisterServer()
 {
-    return morvane::unregister_server(morvane::this_module());
+    return morvane::unregister_server(morvane::this_module(), morvane::class_table());
 }

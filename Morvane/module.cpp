@@ -18,7 +18,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
         DisableThreadLibraryCalls(instance);
         break;
     case DLL_PROCESS_DETACH:
-        morvane::release_class_objects();
+        morvane::release_class_objects(morvane::class_table());
         morvane::release_class_type_info();
         break;
     }

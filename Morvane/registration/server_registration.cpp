@@ -1,8 +1,7 @@
-#include "server_registration.hpp"
+#include "registration/server_registration.hpp"
 
 #include <new>
 #include <string>
-#include "class_table.hpp"
 #include "platform/module_path.hpp"
 #include "registration/registrar.hpp"
 #include "registration/type_library_registration.hpp"
@@ -93,11 +92,11 @@ HRESULT run_class_script(HMODULE module, const class_entry& entry, registrar_mod
     return run_registry_script(script, replacements, mode);
 }
 
-HRESULT run_class_scripts(HMODULE module, registrar_mode mode) noexcept
+HRESULT run_class_scripts(HMODULE module, std::span<const class_entry> classes, registrar_mode mode) noexcept
 {
     try {
         // The classes have no component categories, so the scripts are all there is.
-        for (const class_entry& entry : class_table())
+        for (const class_entry& entry : classes)
             if (HRESULT hr = run_class_script(module, entry, mode); FAILED(hr))
                 return hr;
         return S_OK;
@@ -108,16 +107,16 @@ HRESULT run_class_scripts(HMODULE module, registrar_mode mode) noexcept
 
 } // namespace
 
-HRESULT register_server(HMODULE module) noexcept
+HRESULT register_server(HMODULE module, std::span<const class_entry> classes) noexcept
 {
-    if (HRESULT hr = run_class_scripts(module, registrar_mode::register_keys); FAILED(hr))
+    if (HRESULT hr = run_class_scripts(module, classes, registrar_mode::register_keys); FAILED(hr))
         return hr;
     return register_type_library(module);
 }
 
-HRESULT unregister_server(HMODULE module) noexcept
+HRESULT unregister_server(HMODULE module, std::span<const class_entry> classes) noexcept
 {
-    if (HRESULT hr = run_class_scripts(module, registrar_mode::unregister_keys); FAILED(hr))
+    if (HRESULT hr = run_class_scripts(module, classes, registrar_mode::unregister_keys); FAILED(hr))
         return hr;
     return unregister_type_library(module);
 }
