@@ -1,33 +1,52 @@
 #pragma once
-// What the message sessions share: IMessage with com_object's IUnknown, the session's error
-// records under its own source, and the properties, read and set under the session's lock.
+// What the message sessions share: IMessage and IMorvaneSession with com_object's IUnknown,
+// the session's error records under its own source, and the properties, read and set under
+// the session's lock.
 //
 // A session class names its source, what a null out pointer gives and what a negative timeout
-// is told:
+// is told, and defines Clear, ReadStatusByte and AssertTrigger:
 //     static constexpr const wchar_t* error_source = L"...";
 //     static HRESULT null_pointer();
 //     static constexpr const wchar_t* negative_timeout = L"...";
 #include <windows.h>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <visacom.h>
+#include <morvane_sessions.h>
 #include "com/com_object.hpp"
 #include "error/error_record.hpp"
 
 namespace morvane {
 
 template <typename Session>
-class message_session : public IMessage {
+class message_session : public IMessage, public IMorvaneSession, public ISupportErrorInfo {
 public:
-    using interfaces = interface_list<IMessage>;
+    using interfaces = interface_list<IMessage, IMorvaneSession, ISupportErrorInfo>;
 
     virtual ~message_session() = default;
 
-    // Leaves error information naming the session and IMessage on the thread; returns hr.
-    static HRESULT report(HRESULT hr, std::wstring_view description) noexcept
+    // Leaves error information naming the session and the interface on the thread; returns hr.
+    static HRESULT report(HRESULT hr, std::wstring_view description, const IID& interface_id = IID_IMessage) noexcept
     {
-        return report_error(hr, description, Session::error_source, IID_IMessage);
+        return report_error(hr, description, Session::error_source, interface_id);
     }
+
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override
+    {
+        return InlineIsEqualGUID(riid, IID_IMessage) || InlineIsEqualGUID(riid, IID_IMorvaneSession) ? S_OK : S_FALSE;
+    }
+
+    STDMETHODIMP get_ResourceName(BSTR* name) override
+    {
+        if (!name)
+            return Session::null_pointer();
+        *name = SysAllocStringLen(resource_name_.data(), static_cast<UINT>(resource_name_.size()));
+        return *name ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory for the resource name.", IID_IMorvaneSession);
+    }
+    STDMETHODIMP get_TerminationCharacter(BYTE* character) override { return get(termination_character_, character); }
+    STDMETHODIMP put_TerminationCharacter(BYTE character) override { return put(termination_character_, character); }
 
     STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return get(send_end_, on); }
     STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(send_end_, flag(on)); }
@@ -42,7 +61,8 @@ public:
     }
 
 protected:
-    explicit message_session(LONG timeout_ms) noexcept : timeout_ms_(timeout_ms) {}
+    message_session(std::wstring resource_name, LONG timeout_ms) noexcept
+        : resource_name_(std::move(resource_name)), timeout_ms_(timeout_ms) {}
 
     // Any non-zero value counts as true; a flag reads back as the canonical -1.
     static VARIANT_BOOL flag(VARIANT_BOOL on) noexcept { return on ? VARIANT_TRUE : VARIANT_FALSE; }
@@ -65,9 +85,11 @@ protected:
     }
 
     std::mutex lock_;
+    const std::wstring resource_name_;
     // Both on, as a session opens; read under the lock.
     VARIANT_BOOL send_end_ = VARIANT_TRUE;
     VARIANT_BOOL termination_ = VARIANT_TRUE;
+    BYTE termination_character_ = '\n';
     LONG timeout_ms_;
 };
 

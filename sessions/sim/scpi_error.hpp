@@ -49,6 +49,7 @@ public:
     // The oldest entry, or `0,"No error"`.
     std::string pop();
     void clear() noexcept { codes_.clear(); }
+    bool empty() const noexcept { return codes_.empty(); }
 
 private:
     std::deque<int> codes_;

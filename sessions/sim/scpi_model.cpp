@@ -41,6 +41,9 @@ const scpi_model::command scpi_model::commands[] = {
     {"*RST", false, 0, 0, &scpi_model::reset_command},
     {"*CLS", false, 0, 0, &scpi_model::clear_status},
     {"*OPC", true, 0, 0, &scpi_model::operation_complete},
+    {"*STB", true, 0, 0, &scpi_model::status_byte_query},
+    {"*TRG", false, 0, 0, &scpi_model::trigger_command},
+    {"TRIGger:COUNt", true, 0, 0, &scpi_model::get_trigger_count},
     {"SYSTem:ERRor", true, 0, 0, &scpi_model::next_error},
     {"SYSTem:ERRor:NEXT", true, 0, 0, &scpi_model::next_error},
     {"MEASure:VOLTage", true, 0, 0, &scpi_model::measure_voltage},
@@ -70,6 +73,7 @@ void scpi_model::reset()
     list_.clear();
     trace_block_.clear();
     trace_values_.clear();
+    triggers_ = 0;
 }
 
 void scpi_model::execute(std::string_view message, std::string& response)
@@ -154,6 +158,11 @@ void scpi_model::reset_command(const program_unit&, std::string&) { reset(); }
 void scpi_model::clear_status(const program_unit&, std::string&) { errors_.clear(); }
 void scpi_model::operation_complete(const program_unit&, std::string& out) { out += "1"; }
 void scpi_model::next_error(const program_unit&, std::string& out) { out += errors_.pop(); }
+void scpi_model::status_byte_query(const program_unit&, std::string& out) { out += std::to_string(status_byte()); }
+void scpi_model::trigger_command(const program_unit&, std::string&) { trigger(); }
+void scpi_model::get_trigger_count(const program_unit&, std::string& out) { out += std::to_string(triggers_); }
+
+std::uint8_t scpi_model::status_byte() const { return errors_.empty() ? 0 : error_available; }
 void scpi_model::measure_voltage(const program_unit&, std::string& out) { out += nr3(reading()); }
 
 void scpi_model::measure_array(const program_unit& unit, std::string& out)

@@ -27,6 +27,13 @@ public:
     void execute(std::string_view message, std::string& response);
     void report(int code) { errors_.push(code); }
 
+    // The status byte's bits that the model knows of; the session adds MAV.
+    static constexpr std::uint8_t error_available = 0x04;     // the error queue is not empty
+    static constexpr std::uint8_t message_available = 0x10;
+    std::uint8_t status_byte() const;
+    // A bus trigger (*TRG or the session's own), counted since *RST for TRIGger:COUNt?.
+    void trigger() { ++triggers_; }
+
 private:
     struct command;
     static const command commands[];
@@ -42,6 +49,9 @@ private:
     void clear_status(const program_unit&, std::string&);
     void operation_complete(const program_unit&, std::string& out);
     void next_error(const program_unit&, std::string& out);
+    void status_byte_query(const program_unit&, std::string& out);
+    void trigger_command(const program_unit&, std::string&);
+    void get_trigger_count(const program_unit&, std::string& out);
     void measure_voltage(const program_unit&, std::string& out);
     void measure_array(const program_unit& unit, std::string& out);
     void set_list(const program_unit& unit, std::string&);
@@ -66,6 +76,7 @@ private:
     std::vector<double> list_;
     std::string trace_block_;  // as received, header included
     std::string trace_values_; // its elements as text, decoded when it arrived
+    std::uint64_t triggers_ = 0;
 };
 
 } // namespace morvane::sim

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include "message_session.hpp"
 #include "session_codes.hpp"
 #include "sim/com_transfer.hpp"
@@ -22,7 +23,6 @@ namespace {
 using namespace ::morvane::session;
 
 constexpr std::size_t max_message_bytes = 24u << 20; // a full REAL,64 trace and its header fit
-constexpr LONG default_timeout_ms = 2000;
 
 class simulated_session : public message_session<simulated_session> {
 public:
@@ -30,7 +30,8 @@ public:
     static HRESULT null_pointer() { return report(E_POINTER, L"A required pointer is null."); }
     static constexpr const wchar_t* negative_timeout = L"The timeout cannot be negative.";
 
-    explicit simulated_session(std::uint32_t seed) : message_session(default_timeout_ms), model_(seed) {}
+    simulated_session(std::uint32_t seed, std::wstring resource_name, LONG timeout_ms)
+        : message_session(std::move(resource_name), timeout_ms), model_(seed) {}
 
     bool response_ready()
     {
@@ -73,6 +74,33 @@ public:
     }
 
     STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
+
+    // Device clear: the message being received and the unread response are dropped.
+    STDMETHODIMP Clear() override
+    {
+        const std::lock_guard guard(lock_);
+        message_.clear();
+        message_overflow_ = false;
+        response_.clear();
+        sent_ = 0;
+        return S_OK;
+    }
+
+    STDMETHODIMP ReadStatusByte(short* status) override
+    {
+        if (!status)
+            return report(E_POINTER, L"A required pointer is null.", IID_IMorvaneSession);
+        const std::lock_guard guard(lock_);
+        *status = static_cast<short>(model_.status_byte() | (answer_pending() ? scpi_model::message_available : 0));
+        return S_OK;
+    }
+
+    STDMETHODIMP AssertTrigger() override
+    {
+        const std::lock_guard guard(lock_);
+        model_.trigger();
+        return S_OK;
+    }
 
 private:
     bool answer_pending() const { return sent_ < response_.size(); }
@@ -122,7 +150,8 @@ private:
             LONG status = sent_ + taken == response_.size() ? status_end : status_count_reached;
             // Only the bytes this read may take are searched: a long response is read in many reads.
             const std::string_view available = std::string_view(response_).substr(sent_, taken);
-            const std::size_t line_feed = termination_ ? available.find('\n') : std::string_view::npos;
+            const std::size_t line_feed =
+                termination_ ? available.find(static_cast<char>(termination_character_)) : std::string_view::npos;
             if (line_feed != std::string_view::npos && sent_ + line_feed + 1 < response_.size()) {
                 taken = line_feed + 1;
                 status = status_termination_character;
@@ -152,10 +181,11 @@ private:
 
 } // namespace
 
-Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed)
+Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed, std::wstring_view resource_name,
+                                                          LONG timeout_ms)
 {
     try {
-        return com_object<simulated_session>::make<IMessage>(seed);
+        return com_object<simulated_session>::make<IMessage>(seed, std::wstring(resource_name), timeout_ms);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -3,14 +3,18 @@
 // default resource that needs no hardware.
 #include <windows.h>
 #include <cstdint>
+#include <string_view>
 #include <visacom.h>
 #include <wrl/client.h>
 
 namespace morvane::sim {
 
+inline constexpr LONG default_timeout_ms = 2000;
+
 // A new session over a SCPI model in its reset state; `seed` fixes its measurement noise (and
 // *RST re-seeds with it), so that its answers are the same from run to run.
-Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed = 1);
+Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed = 1, std::wstring_view resource_name = L"SIM",
+                                                          LONG timeout_ms = default_timeout_ms);
 
 // Whether a session made here has response bytes that no one has read yet: a server that
 // relays the session over a socket asks before it reads, so that reading never waits for an

@@ -2,7 +2,9 @@
 
 #include <oleauto.h>
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <string>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,19 +27,25 @@ public:
     static HRESULT null_pointer() { return E_POINTER; }
     static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
 
-    explicit socket_session(std::unique_ptr<tcp_connection> connection, LONG timeout)
-        : message_session(timeout), connection_(std::move(connection)) {}
+    socket_session(std::unique_ptr<tcp_connection> connection, std::wstring resource_name, LONG timeout)
+        : message_session(std::move(resource_name), timeout), connection_(std::move(connection)) {}
 
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
     STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
     STDMETHODIMP ReadString(LONG count, BSTR* text) override;
     STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
 
+    STDMETHODIMP Clear() override;
+    STDMETHODIMP ReadStatusByte(short* status) override;
+    STDMETHODIMP AssertTrigger() override;
+
 private:
     deadline until() const { return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_); }
-    HRESULT failed(const tcp_failure& failure);
-    // The next response bytes, at most `count`, into a new array.
-    HRESULT read_bytes(LONG count, unique_safearray& bytes);
+    HRESULT failed(const tcp_failure& failure, const IID& interface_id = IID_IMessage);
+    HRESULT send(const unsigned char* bytes, std::size_t count, const IID& interface_id);
+    // The next response bytes, at most `count`, into a new array; `stop` ends them after the
+    // termination character.
+    HRESULT read_bytes(LONG count, bool stop, unique_safearray& bytes);
 
     std::unique_ptr<tcp_connection> connection_;
     std::vector<unsigned char> pending_; // arrived, not yet read
@@ -46,13 +54,25 @@ private:
     bool lost_ = false;
 };
 
-HRESULT socket_session::failed(const tcp_failure& failure)
+HRESULT socket_session::failed(const tcp_failure& failure, const IID& interface_id)
 {
     if (failure.kind == tcp_failure::timed_out)
-        return report(timeout_expired, failure.text);
+        return report(timeout_expired, failure.text, interface_id);
     lost_ = true;
     connection_.reset();
-    return report(connection_lost, failure.text);
+    return report(connection_lost, failure.text, interface_id);
+}
+
+HRESULT socket_session::send(const unsigned char* bytes, std::size_t count, const IID& interface_id)
+{
+    if (lost_)
+        return report(connection_lost, L"The connection to the instrument was lost.", interface_id);
+    try {
+        connection_->send_all(bytes, count, until());
+    } catch (const tcp_failure& failure) {
+        return failed(failure, interface_id);
+    }
+    return S_OK;
 }
 
 STDMETHODIMP socket_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
@@ -61,25 +81,22 @@ STDMETHODIMP socket_session::Write(SAFEARRAY** buffer, LONG count, LONG* written
         return E_POINTER;
     std::lock_guard guard(lock_);
     *written = 0;
-    if (lost_)
-        return report(connection_lost, L"The connection to the instrument was lost.");
     if (SafeArrayGetDim(*buffer) != 1 || SafeArrayGetElemsize(*buffer) != 1 || count < 0)
         return report(E_INVALIDARG, L"Write takes a one-dimensional array of bytes.");
     const LONG size = static_cast<LONG>((*buffer)->rgsabound[0].cElements);
     const LONG n = std::min(count, size);
     try {
         const safearray_data data(*buffer);
-        connection_->send_all(data.bytes(), static_cast<std::size_t>(n), until());
+        if (const HRESULT hr = send(data.bytes(), static_cast<std::size_t>(n), IID_IMessage); FAILED(hr))
+            return hr;
         *written = n;
     } catch (const safearray_error&) {
         return report(E_INVALIDARG, L"The array cannot be read.");
-    } catch (const tcp_failure& failure) {
-        return failed(failure);
     }
     return S_OK;
 }
 
-HRESULT socket_session::read_bytes(LONG count, unique_safearray& bytes)
+HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& bytes)
 {
     if (count < 0)
         return report(E_INVALIDARG, L"The count must not be negative.");
@@ -91,10 +108,11 @@ HRESULT socket_session::read_bytes(LONG count, unique_safearray& bytes)
         const std::size_t held = pending_.size() - pending_start_;
         const std::size_t window = std::min(held, wanted);
         std::size_t take = 0;
-        if (termination_ && window > searched) {
-            // A line feed ends the read, also as the count-th byte. (memchr takes no null
-            // pointer, even for no bytes, and nothing may have arrived yet.)
-            const auto* lf = static_cast<const unsigned char*>(std::memchr(begin + searched, '\n', window - searched));
+        if (stop && window > searched) {
+            // The termination character ends the read, also as the count-th byte. (memchr
+            // takes no null pointer, even for no bytes, and nothing may have arrived yet.)
+            const auto* lf =
+                static_cast<const unsigned char*>(std::memchr(begin + searched, termination_character_, window - searched));
             if (lf) {
                 take = static_cast<std::size_t>(lf - begin) + 1;
                 last_status_ = status_termination_character;
@@ -148,7 +166,7 @@ STDMETHODIMP socket_session::Read(LONG count, SAFEARRAY** buffer)
     *buffer = nullptr;
     std::lock_guard guard(lock_);
     unique_safearray bytes;
-    const HRESULT hr = read_bytes(count, bytes);
+    const HRESULT hr = read_bytes(count, termination_ != VARIANT_FALSE, bytes);
     *buffer = bytes.release();
     return hr;
 }
@@ -160,7 +178,7 @@ STDMETHODIMP socket_session::ReadString(LONG count, BSTR* text)
     *text = nullptr;
     std::lock_guard guard(lock_);
     unique_safearray bytes;
-    if (const HRESULT hr = read_bytes(count, bytes); FAILED(hr))
+    if (const HRESULT hr = read_bytes(count, termination_ != VARIANT_FALSE, bytes); FAILED(hr))
         return hr;
     const int size = static_cast<int>(bytes->rgsabound[0].cElements);
     const auto* data = static_cast<const char*>(bytes->pvData);
@@ -172,6 +190,65 @@ STDMETHODIMP socket_session::ReadString(LONG count, BSTR* text)
         MultiByteToWideChar(CP_ACP, 0, data, size, result.get(), length);
     *text = result.release();
     return S_OK;
+}
+
+STDMETHODIMP socket_session::Clear()
+{
+    std::lock_guard guard(lock_);
+    pending_.clear();
+    pending_start_ = 0;
+    if (lost_)
+        return report(connection_lost, L"The connection to the instrument was lost.", IID_IMorvaneSession);
+    // What has arrived by now goes too; nothing is waited for.
+    try {
+        for (std::vector<unsigned char> dropped;; dropped.clear())
+            connection_->receive(dropped, std::chrono::steady_clock::now());
+    } catch (const tcp_failure& failure) {
+        if (failure.kind != tcp_failure::timed_out)
+            return failed(failure, IID_IMorvaneSession);
+    }
+    return S_OK;
+}
+
+// A raw socket has no status byte of its own: the instrument is asked for it.
+STDMETHODIMP socket_session::ReadStatusByte(short* status)
+{
+    if (!status)
+        return E_POINTER;
+    *status = 0;
+    std::lock_guard guard(lock_);
+    static constexpr unsigned char query[] = {'*', 'S', 'T', 'B', '?', '\n'};
+    if (const HRESULT hr = send(query, sizeof query, IID_IMorvaneSession); FAILED(hr))
+        return hr;
+    const LONG status_before = last_status_; // the answer is not the client's read
+    std::string answer;
+    constexpr LONG longest_answer = 64;
+    do {
+        unique_safearray bytes;
+        if (const HRESULT hr = read_bytes(longest_answer, true, bytes); FAILED(hr)) {
+            last_status_ = status_before;
+            return hr;
+        }
+        answer.append(static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements);
+    } while (last_status_ == status_count_reached && answer.size() <= longest_answer);
+    last_status_ = status_before;
+    const auto first = answer.find_first_not_of(" \t");
+    const auto last = answer.find_last_not_of(" \t\r\n");
+    int value = -1;
+    const char* const begin = answer.data() + (first == std::string::npos ? answer.size() : first);
+    const char* const end = answer.data() + (last == std::string::npos ? 0 : last + 1);
+    if (first == std::string::npos || std::from_chars(begin + (*begin == '+'), end, value).ptr != end || value < 0 ||
+        value > 255)
+        return report(E_FAIL, L"The instrument's answer to *STB? is not a status byte.", IID_IMorvaneSession);
+    *status = static_cast<short>(value);
+    return S_OK;
+}
+
+STDMETHODIMP socket_session::AssertTrigger()
+{
+    std::lock_guard guard(lock_);
+    static constexpr unsigned char command[] = {'*', 'T', 'R', 'G', '\n'};
+    return send(command, sizeof command, IID_IMorvaneSession);
 }
 
 } // namespace
@@ -188,7 +265,8 @@ HRESULT open_socket_session(std::wstring_view resource, LONG timeout_ms, IMessag
     try {
         auto connection = std::make_unique<tcp_connection>(
             parsed->host, parsed->port, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms));
-        *session = com_object<socket_session>::make<IMessage>(std::move(connection), timeout_ms).Detach();
+        *session = com_object<socket_session>::make<IMessage>(std::move(connection), std::wstring(resource), timeout_ms)
+                       .Detach();
         return S_OK;
     } catch (const tcp_failure& failure) {
         return socket_session::report(resource_not_found, failure.text);

@@ -149,6 +149,9 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         {{"DATA:LIST x" + repeated(";FOO", 8) + ";WAV:POIN 0;WAV:FORM REAL,8\n"}, "", {-104, -113, -113, -113, -113,
           -113, -113, -113, -113, -350}},
         {{"FOO;*CLS;SYST:ERR?;FOO;*RST\n"}, "0,\"No error\"\n", {-113}},
+        // The status byte tells of queued errors; triggers are counted until *RST
+        {{"*STB?;FOO;*STB?;*TRG;TRIG:COUN?;*TRG;*TRG;:TRIGGER:COUNT?;*RST;TRIG:COUN?;*TRG 1\n"}, "0;4;1;3;0\n",
+         {-113, -108}},
         // Blocks: definite ones end where their length says; an indefinite one at END, all of it data
         {{"WAV:FORM BYTE;TRAC:DATA #14ABCDEF\n", "TRAC:DATA #19AB\n", "TRAC:DATA #A12\n"}, "", {-161, -161, -161}},
         {{"WAV:FORM INT,16;TRAC:DATA #13ABC\n", "WAV:FORM REAL,32;TRAC:DATA #0AB\n"}, "", {-161, -161}},
