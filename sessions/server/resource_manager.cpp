@@ -1,0 +1,171 @@
+#include "server/resource_manager.hpp"
+
+#include <oleauto.h>
+#include <algorithm>
+#include <cwctype>
+#include <new>
+#include <string_view>
+#include "error/error_record.hpp"
+#include "platform/bstr.hpp"
+#include "platform/safearray.hpp"
+#include "server/resource_pattern.hpp"
+#include "session_codes.hpp"
+#include "sim/simulated_session.hpp"
+#include "socket/socket_resource_name.hpp"
+#include "socket/socket_session.hpp"
+
+namespace morvane::sessions {
+namespace {
+
+constexpr const wchar_t* error_source = L"Morvane.ResourceManager";
+constexpr std::wstring_view simulated_name = L"SIM";
+constexpr const wchar_t* forms = L"TCPIP[board]::host::port::SOCKET, SIM";
+
+// What the manager can find without asking the network.
+constexpr std::wstring_view local_resources[] = {simulated_name};
+
+HRESULT report(HRESULT hr, std::wstring_view description) noexcept
+{
+    return report_error(hr, description, error_source, IID_IMorvaneResourceManager);
+}
+
+std::wstring_view text_of(BSTR text) noexcept { return {text ? text : L"", SysStringLen(text)}; }
+
+bool same_name(std::wstring_view a, std::wstring_view b)
+{
+    return std::ranges::equal(a, b, [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
+}
+
+// The name as a message can show it: control characters (a NUL would end the text) as '?'.
+std::wstring shown(std::wstring_view name)
+{
+    std::wstring text(name);
+    std::ranges::replace_if(text, [](wchar_t c) { return c < L' '; }, L'?');
+    return text;
+}
+
+HRESULT new_text(std::wstring_view text, BSTR* out) noexcept
+{
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory for the text.");
+}
+
+} // namespace
+
+STDMETHODIMP resource_manager::Open(BSTR resource_name, LONG timeout, IMessage** session)
+{
+    if (!session)
+        return report(E_POINTER, L"A required pointer is null.");
+    *session = nullptr;
+    if (timeout < 1)
+        return report(E_INVALIDARG, L"The timeout must be at least 1 ms.");
+    const std::wstring_view name = text_of(resource_name);
+    try {
+        if (same_name(name, simulated_name)) {
+            *session = sim::create_simulated_session(1, name, timeout).Detach();
+            return *session ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory to open the session.");
+        }
+        if (socket_session::parse_socket_resource_name(name))
+            return socket_session::open_socket_session(name, timeout, session);
+        return report(session::invalid_resource, L"The resource name \"" + shown(name) +
+                                                     L"\" is not of a supported form: " + forms + L".");
+    } catch (const std::bad_alloc&) {
+        return report(E_OUTOFMEMORY, L"Not enough memory to open the session.");
+    }
+}
+
+STDMETHODIMP resource_manager::FindResources(BSTR expression, SAFEARRAY** names)
+{
+    if (!names)
+        return report(E_POINTER, L"A required pointer is null.");
+    *names = nullptr;
+    try {
+        const std::wstring_view text = SysStringLen(expression) ? text_of(expression) : L"?*";
+        const std::optional<std::wregex> pattern = resource_pattern(text);
+        if (!pattern)
+            return report(E_INVALIDARG, L"The expression \"" + shown(text) + L"\" is not well formed.");
+        std::vector<std::wstring_view> found;
+        for (std::wstring_view resource : local_resources)
+            if (std::regex_match(resource.begin(), resource.end(), *pattern))
+                found.push_back(resource);
+        unique_safearray list(SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(found.size())));
+        if (!list)
+            return report(E_OUTOFMEMORY, L"Not enough memory for the list of resources.");
+        auto* elements = static_cast<BSTR*>(list->pvData);
+        for (std::size_t i = 0; i < found.size(); ++i)
+            if (FAILED(new_text(found[i], &elements[i])))
+                return E_OUTOFMEMORY;
+        *names = list.release();
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return report(E_OUTOFMEMORY, L"Not enough memory for the list of resources.");
+    }
+}
+
+STDMETHODIMP resource_manager::get_ResourceForms(BSTR* text)
+{
+    if (!text)
+        return report(E_POINTER, L"A required pointer is null.");
+    return new_text(forms, text);
+}
+
+HRESULT resource_manager::get_number(const LONG& field, LONG* out)
+{
+    if (!out)
+        return report(E_POINTER, L"A required pointer is null.");
+    const std::lock_guard guard(lock_);
+    *out = field;
+    return S_OK;
+}
+
+HRESULT resource_manager::put_number(LONG& field, LONG value, LONG lowest, LONG highest, const wchar_t* refused)
+{
+    if (value < lowest || value > highest)
+        return report(E_INVALIDARG, refused);
+    const std::lock_guard guard(lock_);
+    field = value;
+    return S_OK;
+}
+
+STDMETHODIMP resource_manager::get_PortmapperPort(LONG* port) { return get_number(portmapper_port_, port); }
+STDMETHODIMP resource_manager::put_PortmapperPort(LONG port)
+{
+    return put_number(portmapper_port_, port, 1, 65535, L"The portmapper port must be from 1 to 65535.");
+}
+STDMETHODIMP resource_manager::get_DiscoveryTimeout(LONG* ms) { return get_number(discovery_timeout_ms_, ms); }
+STDMETHODIMP resource_manager::put_DiscoveryTimeout(LONG ms)
+{
+    return put_number(discovery_timeout_ms_, ms, 1, LONG_MAX, L"The discovery timeout must be at least 1 ms.");
+}
+STDMETHODIMP resource_manager::get_CorePort(LONG* port) { return get_number(core_port_, port); }
+STDMETHODIMP resource_manager::put_CorePort(LONG port)
+{
+    return put_number(core_port_, port, 0, 65535, L"The core port must be from 0 (ask the portmapper) to 65535.");
+}
+
+STDMETHODIMP resource_manager::get_DiscoveryAddresses(BSTR* addresses)
+{
+    if (!addresses)
+        return report(E_POINTER, L"A required pointer is null.");
+    const std::lock_guard guard(lock_);
+    return new_text(discovery_addresses_, addresses);
+}
+
+STDMETHODIMP resource_manager::put_DiscoveryAddresses(BSTR addresses)
+{
+    try {
+        std::wstring text(text_of(addresses));
+        const std::lock_guard guard(lock_);
+        discovery_addresses_ = std::move(text);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return report(E_OUTOFMEMORY, L"Not enough memory for the addresses.");
+    }
+}
+
+STDMETHODIMP resource_manager::InterfaceSupportsErrorInfo(REFIID riid)
+{
+    return InlineIsEqualGUID(riid, IID_IMorvaneResourceManager) ? S_OK : S_FALSE;
+}
+
+} // namespace morvane::sessions

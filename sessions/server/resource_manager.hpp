@@ -1,0 +1,44 @@
+#pragma once
+// The resource manager: opens the sessions that it knows by resource name, and lists the
+// resources that it can find.
+#include <windows.h>
+#include <mutex>
+#include <string>
+#include <visacom.h>
+#include <morvane_sessions.h>
+#include "com/com_object.hpp"
+
+namespace morvane::sessions {
+
+class resource_manager : public IMorvaneResourceManager, public ISupportErrorInfo {
+public:
+    using interfaces = interface_list<IMorvaneResourceManager, ISupportErrorInfo>;
+
+    virtual ~resource_manager() = default;
+
+    STDMETHODIMP Open(BSTR resource_name, LONG timeout, IMessage** session) override;
+    STDMETHODIMP FindResources(BSTR expression, SAFEARRAY** names) override;
+    STDMETHODIMP get_ResourceForms(BSTR* forms) override;
+    STDMETHODIMP get_PortmapperPort(LONG* port) override;
+    STDMETHODIMP put_PortmapperPort(LONG port) override;
+    STDMETHODIMP get_DiscoveryAddresses(BSTR* addresses) override;
+    STDMETHODIMP put_DiscoveryAddresses(BSTR addresses) override;
+    STDMETHODIMP get_DiscoveryTimeout(LONG* milliseconds) override;
+    STDMETHODIMP put_DiscoveryTimeout(LONG milliseconds) override;
+    STDMETHODIMP get_CorePort(LONG* port) override;
+    STDMETHODIMP put_CorePort(LONG port) override;
+
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
+
+private:
+    HRESULT get_number(const LONG& field, LONG* out);
+    HRESULT put_number(LONG& field, LONG value, LONG lowest, LONG highest, const wchar_t* refused);
+
+    std::mutex lock_;
+    LONG portmapper_port_ = 111;
+    std::wstring discovery_addresses_; // none: a broadcast on the local networks
+    LONG discovery_timeout_ms_ = 1000;
+    LONG core_port_ = 0; // ask the portmapper
+};
+
+} // namespace morvane::sessions
