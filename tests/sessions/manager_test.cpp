@@ -1,0 +1,364 @@
+// The resource manager through COM: the names it takes and refuses, what it finds, its
+// properties, and the sessions it opens: their own interface, their timeouts, their
+// connections, and the component over them.
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+#include "instrument-sim/instrument_server_process.hpp"
+#include "platform/safearray.hpp"
+#include "platform/variant.hpp"
+#include "sessions_client.hpp"
+#include "socket/tcp_listener.hpp"
+
+namespace morvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using clock = std::chrono::steady_clock;
+using socket_session::tcp_listener;
+
+const socket_session::winsock_use winsock; // for the test's own listeners
+
+const std::wstring refused_form = L"\" is not of a supported form: TCPIP[board]::host::port::SOCKET, SIM.";
+
+std::wstring manager_failure(HRESULT hr, const std::wstring& description)
+{
+    return error_line(hr, description, manager_source, L"", 0, IID_IMorvaneResourceManager);
+}
+
+std::wstring socket_resource(unsigned short port)
+{
+    return L"TCPIP::127.0.0.1::" + std::to_wstring(port) + L"::SOCKET";
+}
+
+// instrument-sim from the build's bin folder, on a port it picked.
+struct instrument_server : instrument_server_process {
+    instrument_server() : instrument_server_process(L"..\\..\\bin\\", L"--seconds 120") {}
+    std::wstring resource() const { return socket_resource(port()); }
+};
+
+TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecond)
+{
+    const auto resources = manager();
+    ASSERT_TRUE(resources);
+    const std::wstring_view names[] = {
+        L"", L"SIM0", L" SIM", L"GPIB0::1::INSTR", L"TCPIP::127.0.0.1::SOCKET", L"TCPIP::127.0.0.1::0::SOCKET",
+        L"TCPIP::127.0.0.1::65536::SOCKET", L"TCPIP::[::1::5025::SOCKET", L"TCPIP::::1]::5025::SOCKET",
+        L"TCPIP::127.0.0.1::5025::SOCKET::", L"TCPIP::127.0.0.1::5025::SOCKETS", L"TCPIPx::127.0.0.1::5025::SOCKET",
+        std::wstring_view(L"SI\0M", 4),
+    };
+    for (const std::wstring_view name : names) {
+        std::wstring shown(name);
+        std::replace(shown.begin(), shown.end(), L'\0', L'?');
+        ComPtr<IMessage> session;
+        EXPECT_EQ(open(resources.Get(), name, 1000, session),
+                  manager_failure(invalid_resource, L"The resource name \"" + shown + refused_form));
+        EXPECT_FALSE(session);
+    }
+    for (const LONG timeout : {0L, -1L, LONG_MIN}) {
+        ComPtr<IMessage> session;
+        EXPECT_EQ(open(resources.Get(), L"SIM", timeout, session),
+                  manager_failure(E_INVALIDARG, L"The timeout must be at least 1 ms."));
+    }
+    EXPECT_EQ(resources->Open(make_bstr(L"SIM").get(), 1000, nullptr), E_POINTER);
+}
+
+TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
+{
+    const auto resources = manager();
+    ASSERT_TRUE(resources);
+    const struct { const wchar_t* expression; std::vector<std::wstring> found; } cases[] = {
+        {L"", {L"SIM"}},        {L"?*", {L"SIM"}},       {L"s?m", {L"SIM"}},   {L"[ST]IM", {L"SIM"}},
+        {L"(GPIB|SIM)", {L"SIM"}}, {L"SIM?*", {L"SIM"}}, {L"TCPIP?*", {}},     {L"SI", {}},
+        {L"S.M", {}},           {L"\\SIM", {L"SIM"}},
+    };
+    for (const auto& c : cases) {
+        SAFEARRAY* raw = nullptr;
+        ASSERT_EQ(resources->FindResources(make_bstr(c.expression).get(), &raw), S_OK) << c.expression;
+        const unique_safearray names(raw);
+        VARTYPE type = VT_EMPTY;
+        SafeArrayGetVartype(raw, &type);
+        EXPECT_EQ(type, VT_BSTR);
+        std::vector<std::wstring> found;
+        for (ULONG i = 0; i < raw->rgsabound[0].cElements; ++i)
+            found.emplace_back(bstr_view(static_cast<BSTR*>(raw->pvData)[i]));
+        EXPECT_EQ(found, c.found) << c.expression;
+    }
+    for (const wchar_t* malformed : {L"*SIM", L"SIM\\", L"[SIM", L"(SIM"}) {
+        SAFEARRAY* raw = nullptr;
+        EXPECT_EQ(outcome(resources->FindResources(make_bstr(malformed).get(), &raw)),
+                  manager_failure(E_INVALIDARG, L"The expression \"" + std::wstring(malformed) + L"\" is not well formed."));
+        EXPECT_FALSE(raw);
+    }
+    BSTR forms = nullptr;
+    ASSERT_EQ(resources->get_ResourceForms(&forms), S_OK);
+    EXPECT_EQ(std::wstring(bstr_view(unique_bstr(forms).get())), L"TCPIP[board]::host::port::SOCKET, SIM");
+}
+
+TEST(ResourceManager, KeepsItsDiscoverySettingsWithinTheirRanges)
+{
+    const auto resources = manager();
+    ASSERT_TRUE(resources);
+    using getter = HRESULT (STDMETHODCALLTYPE IMorvaneResourceManager::*)(LONG*);
+    using putter = HRESULT (STDMETHODCALLTYPE IMorvaneResourceManager::*)(LONG);
+    const struct { getter get; putter put; LONG initial, lowest, highest; const wchar_t* refused; } numbers[] = {
+        {&IMorvaneResourceManager::get_PortmapperPort, &IMorvaneResourceManager::put_PortmapperPort, 111, 1, 65535,
+         L"The portmapper port must be from 1 to 65535."},
+        {&IMorvaneResourceManager::get_CorePort, &IMorvaneResourceManager::put_CorePort, 0, 0, 65535,
+         L"The core port must be from 0 (ask the portmapper) to 65535."},
+        {&IMorvaneResourceManager::get_DiscoveryTimeout, &IMorvaneResourceManager::put_DiscoveryTimeout, 1000, 1,
+         LONG_MAX, L"The discovery timeout must be at least 1 ms."},
+    };
+    for (const auto& number : numbers) {
+        LONG value = -7;
+        EXPECT_EQ(((*resources.Get()).*number.get)(&value), S_OK);
+        EXPECT_EQ(value, number.initial);
+        for (const LONG accepted : {number.lowest, number.highest}) {
+            EXPECT_EQ(((*resources.Get()).*number.put)(accepted), S_OK);
+            EXPECT_EQ(((*resources.Get()).*number.get)(&value), S_OK);
+            EXPECT_EQ(value, accepted);
+        }
+        for (const LONG refused : {number.lowest - 1, number.highest == LONG_MAX ? LONG_MIN : number.highest + 1}) {
+            EXPECT_EQ(outcome(((*resources.Get()).*number.put)(refused)), manager_failure(E_INVALIDARG, number.refused));
+            EXPECT_EQ(((*resources.Get()).*number.get)(&value), S_OK);
+            EXPECT_EQ(value, number.highest) << "a refused value is not kept";
+        }
+    }
+    BSTR addresses = nullptr;
+    EXPECT_EQ(resources->get_DiscoveryAddresses(&addresses), S_OK);
+    EXPECT_EQ(std::wstring(bstr_view(unique_bstr(addresses).get())), L"");
+    EXPECT_EQ(resources->put_DiscoveryAddresses(make_bstr(L"127.0.0.1,10.0.0.255").get()), S_OK);
+    EXPECT_EQ(resources->get_DiscoveryAddresses(&addresses), S_OK);
+    EXPECT_EQ(std::wstring(bstr_view(unique_bstr(addresses).get())), L"127.0.0.1,10.0.0.255");
+}
+
+// What both kinds of session offer beside IMessage, against the same instrument.
+TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
+{
+    instrument_server server;
+    ASSERT_NE(server.port(), 0);
+    const auto resources = manager();
+    ASSERT_TRUE(resources);
+    for (const std::wstring& name : {std::wstring(L"sim"), L"tcpip0::127.0.0.1::" + std::to_wstring(server.port()) +
+                                                               L"::socket"}) {
+        SCOPED_TRACE(name);
+        const bool simulated = name == L"sim";
+        ComPtr<IMessage> session;
+        ASSERT_EQ(open(resources.Get(), name, 1234, session), L"open");
+        const auto extra = own(session.Get());
+        ComPtr<ISupportErrorInfo> errors;
+        ASSERT_EQ(session.As(&errors), S_OK);
+        EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMessage), S_OK);
+        EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMorvaneSession), S_OK);
+        EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IFormattedIO488), S_FALSE);
+        BSTR resource = nullptr;
+        EXPECT_EQ(extra->get_ResourceName(&resource), S_OK);
+        EXPECT_EQ(std::wstring(bstr_view(unique_bstr(resource).get())), name);
+        LONG timeout = 0;
+        EXPECT_EQ(session->get_Timeout(&timeout), S_OK);
+        EXPECT_EQ(timeout, 1234);
+        BYTE termination = 0;
+        EXPECT_EQ(extra->get_TerminationCharacter(&termination), S_OK);
+        EXPECT_EQ(termination, '\n');
+
+        bound_component instrument(session.Get());
+        short status = -1;
+        EXPECT_EQ(instrument.write(L"*CLS"), S_OK);
+        EXPECT_EQ(extra->ReadStatusByte(&status), S_OK);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(instrument.write(L"NO:SUCH:COMMAND"), S_OK);
+        EXPECT_EQ(extra->ReadStatusByte(&status), S_OK);
+        EXPECT_EQ(status, 4) << "an error is queued";
+        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"-113,\"Undefined header\"\n");
+        // An answer left unread is dropped by a clear: the next read finds only the next answer.
+        EXPECT_EQ(instrument.write(L"*IDN?"), S_OK);
+        if (simulated) {
+            EXPECT_EQ(extra->ReadStatusByte(&status), S_OK);
+            EXPECT_EQ(status, 16) << "a response waits";
+        } else {
+            std::this_thread::sleep_for(300ms); // the answer arrives before the clear
+        }
+        EXPECT_EQ(extra->Clear(), S_OK);
+        EXPECT_EQ(instrument.query(L"*OPC?"), L"1\n");
+        EXPECT_EQ(extra->AssertTrigger(), S_OK);
+        EXPECT_EQ(extra->AssertTrigger(), S_OK);
+        EXPECT_EQ(instrument.query(L"TRIG:COUN?"), L"2\n");
+        // Another termination character ends reads there.
+        EXPECT_EQ(extra->put_TerminationCharacter(','), S_OK);
+        EXPECT_EQ(instrument.query(L"DATA:LIST 1,2,3;LIST?"), L"1,");
+        EXPECT_EQ(instrument.read(), L"2,");
+        EXPECT_EQ(extra->put_TerminationCharacter('\n'), S_OK);
+        EXPECT_EQ(instrument.read(), L"3\n");
+    }
+}
+
+// A port that refuses and a listener that never accepts: each call fails within its timeout
+// and half a second more.
+TEST(Sessions, FailWithinTheirTimeout)
+{
+    const auto resources = manager();
+    ASSERT_TRUE(resources);
+    unsigned short closed_port = 0;
+    {
+        const tcp_listener gone;
+        closed_port = gone.port();
+    }
+    const auto started = clock::now();
+    ComPtr<IMessage> session;
+    const std::wstring refused = open(resources.Get(), socket_resource(closed_port), 1000, session);
+    EXPECT_LT(clock::now() - started, 1500ms);
+    EXPECT_EQ(refused.substr(0, refused.find(L' ')), std::to_wstring(resource_not_found));
+    EXPECT_NE(refused.find(socket_source), std::wstring::npos) << refused;
+
+    const tcp_listener never_accepting;
+    ASSERT_EQ(open(resources.Get(), socket_resource(never_accepting.port()), 700, session), L"open");
+    bound_component instrument(session.Get());
+    const auto reading = clock::now();
+    const std::wstring timed_out = instrument.query(L"*IDN?");
+    EXPECT_GE(clock::now() - reading, 700ms);
+    EXPECT_LT(clock::now() - reading, 1200ms);
+    EXPECT_EQ(timed_out.substr(0, timed_out.find(L' ')), std::to_wstring(session_timeout));
+}
+
+// Counts the connections a server holds open: every one it accepted and that its client has
+// not closed.
+class connection_counter {
+public:
+    connection_counter() : accepting_([this] {
+        while (!done_)
+            if (auto connection = listener_.accept(20ms))
+                accepted_.push_back(std::move(connection));
+    }) {}
+    ~connection_counter() { stop(); }
+    unsigned short port() const { return listener_.port(); }
+    // Waits for the accepts to end, then counts the connections that are not at their end.
+    std::size_t open_connections(std::size_t& accepted)
+    {
+        stop();
+        accepted = accepted_.size();
+        std::size_t open = 0;
+        for (const auto& connection : accepted_) {
+            u_long nonblocking = 1;
+            ioctlsocket(connection.get(), FIONBIO, &nonblocking);
+            char byte = 0;
+            open += recv(connection.get(), &byte, 1, 0) != 0;
+        }
+        return open;
+    }
+
+private:
+    void stop()
+    {
+        done_ = true;
+        listener_.stop();
+        if (accepting_.joinable())
+            accepting_.join();
+    }
+
+    tcp_listener listener_{"127.0.0.1", 0, 64};
+    std::atomic<bool> done_{false};
+    std::vector<socket_session::unique_socket> accepted_;
+    std::thread accepting_;
+};
+
+TEST(Sessions, AThousandOpensAndReleasesLeaveNothingOpen)
+{
+    connection_counter server;
+    {
+        const auto resources = manager();
+        ASSERT_TRUE(resources);
+        for (const std::wstring& name : {std::wstring(L"SIM"), socket_resource(server.port())})
+            for (int i = 0; i < 1000; ++i) {
+                ComPtr<IMessage> session;
+                ASSERT_EQ(open(resources.Get(), name, 2000, session), L"open") << i;
+            }
+    }
+    std::size_t accepted = 0;
+    EXPECT_EQ(server.open_connections(accepted), 0u);
+    EXPECT_EQ(accepted, 1000u);
+    const HMODULE module = GetModuleHandleW(L"MorvaneSessions.dll");
+    ASSERT_TRUE(module);
+    const auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_TRUE(can_unload);
+    EXPECT_EQ(can_unload(), S_OK);
+    const auto resources = manager();
+    EXPECT_EQ(can_unload(), S_FALSE) << "a live object keeps the module";
+}
+
+// The component over sessions from the resource manager: a query, a list, a block, a timeout
+// and a connection that drops.
+TEST(Sessions, CarryTheComponentsTraffic)
+{
+    instrument_server server;
+    ASSERT_NE(server.port(), 0);
+    const auto resources = manager();
+    ASSERT_TRUE(resources);
+    for (const std::wstring& name : {std::wstring(L"SIM"), server.resource()}) {
+        SCOPED_TRACE(name);
+        ComPtr<IMessage> session;
+        ASSERT_EQ(open(resources.Get(), name, 2000, session), L"open");
+        bound_component instrument(session.Get());
+        EXPECT_EQ(instrument.query(L"*RST;*IDN?"), L"Morvane,SIM-1,0,1.0\n");
+        unique_variant values;
+        EXPECT_EQ(instrument.write(L"MEAS:ARR? 5"), S_OK);
+        ASSERT_EQ(instrument.io->ReadList(NumberType_R8, make_bstr(L",").get(), values.get()), S_OK);
+        ASSERT_EQ(V_VT(values.get()), VT_ARRAY | VT_R8);
+        EXPECT_EQ(V_ARRAY(values.get())->rgsabound[0].cElements, 5u);
+        EXPECT_NEAR(static_cast<const double*>(V_ARRAY(values.get())->pvData)[4], 1.25, 0.01);
+        unique_variant block;
+        EXPECT_EQ(instrument.write(L"WAV:POIN 300000;DATA?"), S_OK);
+        ASSERT_EQ(instrument.io->ReadIEEEBlock(NumberType_R4, VARIANT_FALSE, VARIANT_TRUE, block.get()), S_OK);
+        ASSERT_EQ(V_VT(block.get()), VT_ARRAY | VT_R4);
+        EXPECT_EQ(V_ARRAY(block.get())->rgsabound[0].cElements, 300000u);
+        EXPECT_EQ(session->put_Timeout(200), S_OK);
+        const std::wstring nothing = instrument.read();
+        EXPECT_EQ(nothing.substr(0, nothing.find(L' ')), std::to_wstring(session_timeout));
+    }
+
+    tcp_listener dropping;
+    ComPtr<IMessage> session;
+    ASSERT_EQ(open(resources.Get(), socket_resource(dropping.port()), 2000, session), L"open");
+    dropping.accept(2s).reset();
+    bound_component instrument(session.Get());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::wstring lost = instrument.query(L"*IDN?");
+        EXPECT_EQ(lost.substr(0, lost.find(L' ')), std::to_wstring(connection_lost)) << lost;
+        EXPECT_NE(lost.find(socket_source), std::wstring::npos) << lost;
+    }
+}
+
+// Two threads, each with a session of its own, at once: neither waits for nor disturbs the other.
+TEST(Sessions, TwoThreadsUseTwoSessionsAtOnce)
+{
+    instrument_server server;
+    ASSERT_NE(server.port(), 0);
+    const std::wstring names[] = {L"SIM", server.resource()};
+    std::vector<std::wstring> failures(2);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&, t] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            {
+                const auto resources = manager();
+                ComPtr<IMessage> session;
+                failures[t] = resources ? open(resources.Get(), names[t], 2000, session) : L"no manager";
+                if (session) {
+                    bound_component instrument(session.Get());
+                    for (int i = 0; i < 200 && failures[t] == L"open"; ++i) {
+                        const std::wstring list = std::to_wstring(t) + L"," + std::to_wstring(i);
+                        if (const std::wstring got = instrument.query(L"DATA:LIST " + list + L";LIST?"); got != list + L"\n")
+                            failures[t] = L"round " + std::to_wstring(i) + L": " + got;
+                    }
+                }
+            }
+            CoUninitialize();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, (std::vector<std::wstring>{L"open", L"open"}));
+}
+
+} // namespace
+} // namespace morvane::testing
