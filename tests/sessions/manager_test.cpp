@@ -283,8 +283,11 @@ TEST(Sessions, AThousandOpensAndReleasesLeaveNothingOpen)
         reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
     ASSERT_TRUE(can_unload);
     EXPECT_EQ(can_unload(), S_OK);
-    const auto resources = manager();
-    EXPECT_EQ(can_unload(), S_FALSE) << "a live object keeps the module";
+    ComPtr<IMessage> session;
+    ASSERT_EQ(open(manager().Get(), L"SIM", 100, session), L"open");
+    EXPECT_EQ(can_unload(), S_FALSE) << "a live session keeps the module";
+    session.Reset();
+    EXPECT_EQ(can_unload(), S_OK);
 }
 
 // The component over sessions from the resource manager: a query, a list, a block, a timeout
