@@ -1,0 +1,16 @@
+#pragma once
+// The VXI-11 core channel (program 0x0607AF version 1) on one client connection: every link
+// created on it a simulated instrument of its own.
+#include <winsock2.h>
+#include <cstddef>
+#include "server_options.hpp"
+
+namespace morvane::instrument_server {
+
+// The largest device_write that a link takes, as create_link tells the client.
+inline constexpr std::size_t core_max_receive = 1 << 20;
+
+// Serves calls until the client goes, the connection fails or drop-after closes it; closes `client`.
+void serve_core_connection(SOCKET client, const server_options& options);
+
+} // namespace morvane::instrument_server
