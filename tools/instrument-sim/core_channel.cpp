@@ -22,7 +22,7 @@ using namespace vxi11;
 using Microsoft::WRL::ComPtr;
 using error = device_error;
 
-constexpr std::size_t record_limit = core_max_receive + 1024; // a full device_write and its header
+constexpr std::size_t record_limit = core_max_write + 1024; // a full device_write and its header
 constexpr std::size_t max_links = 64;                          // on one connection
 constexpr std::size_t read_piece = 64 << 10; // the session's arrays come from reused heap memory at this size
 
@@ -148,7 +148,7 @@ private:
         const std::int32_t flags = in.get_signed();
         const auto data = in.get_opaque(record_limit);
         link* const found = find(id);
-        error code = !found ? error::invalid_link : data.size() > core_max_receive ? error::parameter : error::none;
+        error code = !found ? error::invalid_link : data.size() > core_max_write ? error::parameter : error::none;
         LONG written = 0;
         if (code == error::none) {
             const bool end = (flags & flag_end) != 0;

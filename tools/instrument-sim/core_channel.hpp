@@ -7,8 +7,10 @@
 
 namespace morvane::instrument_server {
 
-// The largest device_write that a link takes, as create_link tells the client.
+// The device_write size that create_link announces (maxRecvSize). Larger writes are still
+// taken up to core_max_write, for clients that do not split theirs.
 inline constexpr std::size_t core_max_receive = 1 << 20;
+inline constexpr std::size_t core_max_write = 32 << 20;
 
 // Serves calls until the client goes, the connection fails or drop-after closes it; closes `client`.
 void serve_core_connection(SOCKET client, const server_options& options);
