@@ -79,10 +79,12 @@ TEST(Xdr, RecordReceiverJoinsFragmentsWithinTheLimit)
         }
         EXPECT_EQ(records, (std::vector<std::string>{"abcde", "f"})) << piece;
     }
-    for (const bytes& header : {bytes{0x80, 0, 0, 6}, bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
+    for (const bytes& fragments : {bytes{0x80, 0, 0, 6}, bytes{0xFF, 0xFF, 0xFF, 0xFF}, bytes{0, 0, 0, 3, 'a', 'b', 'c', 0x80, 0, 0, 3}}) {
         record_receiver receiver(5);
-        std::copy(header.begin(), header.end(), receiver.space().begin());
-        EXPECT_THROW(receiver.received(4), xdr_error);
+        EXPECT_THROW(for (unsigned char byte : fragments) {
+            receiver.space()[0] = byte;
+            receiver.received(1);
+        }, xdr_error) << fragments.size();
     }
 }
 
