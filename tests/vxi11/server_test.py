@@ -72,6 +72,26 @@ finally:
     server.kill()
     server.wait()
 
+# --delay holds the first reply of each response; --drop-after closes the connection mid-reply.
+server, (core_port, _) = start_server("--vxi11", "--portmapper-port", "0", "--delay", "400", "--drop-after", "200")
+try:
+    link = Link(core_port)  # replies of 44 (create_link), 36 (device_write) and 52 bytes (each read)
+    link.write(b"MEAS:ARR? 20\n")
+    timings = []
+    for size in (10, 10):
+        started = time.monotonic()
+        check("delayed read", link.read(size=size)[:2], (0, 1))
+        timings.append(time.monotonic() - started > 0.35)
+    check("delay on the first reply alone", timings, [True, False])
+    try:
+        link.read()
+        check("dropped mid-reply", "a reply", "a closed connection")
+    except (AssertionError, ConnectionError):  # closed, not timed out
+        pass
+finally:
+    server.kill()
+    server.wait()
+
 # A portmapper port that cannot be had: the server says which option to change and stops.
 with socket.socket() as taken:
     taken.bind(("127.0.0.1", 0))
