@@ -93,4 +93,7 @@ broken)
   ;;
 *) fail "no such case" ;;
 esac
+# A passing case leaves no prefix behind (a failing one keeps it to look into).
+wineserver -w
+rm -rf "$WINEPREFIX"
 echo "package test $case: passed"
