@@ -2,15 +2,16 @@
 # Installs the Windows package as a user does, in a Wine prefix of its own copied from one
 # that nothing was installed in, and checks what install.cmd and uninstall.cmd leave.
 #
-#   package_test.sh fresh|standard|broken ZIP CLIENT BASE-PREFIX PREFIX
+#   package_test.sh fresh|standard|broken ZIP EXAMPLE BASE-PREFIX PREFIX
 #
-# fresh: install, a session through the registered classes alone against instrument-sim,
-# uninstall: no key of either server left, the stand-in gone too. standard: the same where the
+# fresh: install, the example client (which knows only the program identifiers) on the
+# simulated instrument, against instrument-sim and on a name of no known form, uninstall: no
+# key of either server left, the stand-in gone too. standard: the same where the
 # standard type library was registered beforehand from another folder: it stays registered.
 # broken: without Morvane.dll install.cmd stops at its first step and registers nothing; with a
 # Morvane.dll that cannot load it stops at the third, and uninstall.cmd clears what it did.
 set -euo pipefail
-case=$1 zip=$2 client=$3 base=$4
+case=$1 zip=$2 example=$3 base=$4
 export WINEPREFIX=$5
 fail() { echo "FAIL ($case): $*" >&2; exit 1; }
 rm -rf "$WINEPREFIX"
@@ -35,25 +36,38 @@ server_keys=(VISA.Tellurix VISA.Tellurix.1 Morvane.ResourceManager Morvane.Resou
   'Interface\{8B83C8AC-266B-42F0-9372-CED9E428B6CE}' 'Interface\{DEACD162-3471-4951-B18B-92178665F7AA}')
 standard_keys=('TypeLib\{DB8CBF00-D6D3-11D4-AA51-00A024EE30BD}'
   'Interface\{DB8CBF05-D6D3-11D4-AA51-00A024EE30BD}' 'Interface\{DB8CBF1A-D6D3-11D4-AA51-00A024EE30BD}')
-# keys [+|-]KEY...: each key of HKEY_CLASSES_ROOT there (+) or not (-).
-keys() { wine "$client" keys "$@" || fail "registry keys as listed above"; }
+# keys [+|-]KEY[=DEFAULT]...: each key of HKEY_CLASSES_ROOT there (+, with that default value
+# when given) or not (-), read from the prefix's registry file once the server has saved it.
+keys() {
+  wineserver -w
+  python3 "$(dirname "$0")/registry_keys.py" "$WINEPREFIX/system.reg" "$@" || fail "registry keys as listed above"
+}
 
-# A session with instrument-sim from the package, on a port it picked, through the registered
-# classes: the client names only their program identifiers.
+# example RESOURCE: the example client succeeds with the identification, five readings and the
+# waveform's 1000 points, which the simulated instrument keeps within about -0.6 V and 0.9 V.
+example() {
+  output=$(wine "$example" "$1" 2>&1 | tr -d '\r') || fail "the example on $1: $output"
+  printf '%s\n' "$output"
+  awk '/^Identification: Morvane,SIM-1,0,1\.0$/ { id = 1 }
+       /^Readings:/ { readings = (NF == 6); for (i = 2; i <= NF; i++) if ($i + 0 < 1 || $i + 0 > 1.5) readings = 0 }
+       /^Waveform: +1000 points from / { wave = ($5 > -0.7 && $5 < -0.4 && $8 > 0.7 && $8 < 1) }
+       END { exit !(id && readings && wave) }' <<<"$output" || fail "the example's output on $1"
+}
+
+# Sessions through the registered classes alone, from the package's own files: the simulated
+# instrument, and instrument-sim on a port it picked.
 session() {
   local ports=$WINEPREFIX/instrument-sim.txt sim
+  example SIM
   wine 'C:\Morvane\instrument-sim.exe' --port 0 --once --seconds 60 >"$ports" 2>&1 &
   sim=$!
   for _ in $(seq 300); do [ -s "$ports" ] && break; sleep 0.1; done
   port=$(head -1 "$ports" | tr -d '\r')
   [[ $port =~ ^[0-9]+$ ]] || { kill "$sim"; fail "instrument-sim gave no port: $(cat "$ports")"; }
-  output=$(wine "$client" query "TCPIP::127.0.0.1::$port::SOCKET" | tr -d '\r') || { kill "$sim"; fail "the session"; }
-  printf '%s\n' "$output"
+  example "TCPIP::127.0.0.1::$port::SOCKET"
   wait "$sim" || fail "instrument-sim exited with $?"
-  says 'answer: Morvane,SIM-1,0,1.0'
-  says 'resource manager: C:\Morvane\MorvaneSessions.dll'
-  says 'session: C:\Morvane\MorvaneSessions.dll'
-  says 'formatted I/O: C:\Morvane\Morvane.dll'
+  keys '+CLSID\{db8cbf1d-d6d3-11d4-aa51-00a024ee30bd}\InprocServer32=C:\Morvane\Morvane.dll' \
+    '+CLSID\{31b02d3b-1942-4e5a-a9bd-16d45f2023e0}\InprocServer32=C:\Morvane\MorvaneSessions.dll'
 }
 
 case $case in
@@ -62,6 +76,10 @@ fresh)
   says "Registered visacom.tlb, the standard type library's stand-in."
   [ -f "$marker" ] || fail "install.cmd left no marker"
   session
+  # A name of no known form: exit code 1, the HRESULT and the resource manager's description.
+  output=$(wine "$example" NOWHERE 2>&1 | tr -d '\r') && fail "the example took NOWHERE"
+  grep -q '^Open failed: HRESULT 0x80040012$' <<<"$output" && grep -q 'NOWHERE.*not of a supported form' <<<"$output" ||
+    fail "the example's failure on NOWHERE: $output"
   run uninstall.cmd 0
   [ ! -e "$marker" ] || fail "uninstall.cmd left the marker"
   keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/-}"
