@@ -1,21 +1,25 @@
 #pragma once
-// The component bound to the session of one opened resource: the formatted-I/O calls that the
-// subcommands, the shell and the demo make, each checked, a failure thrown with its error
-// information.
+// The component bound to the session of one resource, opened through the resource manager:
+// the formatted-I/O calls and the session's own calls that the subcommands, the shell and the
+// demo make, each checked, a failure thrown with its error information.
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include "component.hpp"
+#include <vector>
+#include <visacom.h>
 #include "resource.hpp"
+#include "server_object.hpp"
 #include "trace_session.hpp"
 #include "values.hpp"
 
 namespace fmtio {
 
+using component = server_object<IFormattedIO488>;
+
 struct connection_settings {
-    std::optional<std::string> dll;
-    resource where;
+    std::optional<std::string> dll; // Morvane.dll
+    std::string resource;
     bool trace = false;
     long open_timeout_ms = 2000; // how long a connection may take to open
 };
@@ -29,6 +33,13 @@ public:
     long timeout();
     void set_timeout(long milliseconds);
     const component& formatted_io() const noexcept { return component_; }
+    const resource_manager& manager() const noexcept { return manager_; }
+
+    // The session's own calls, beside IMessage.
+    std::string resource_name();
+    void clear();
+    short read_status_byte();
+    void assert_trigger();
 
     // `command` with END; an empty command sends nothing.
     void write(std::string_view command);
@@ -50,8 +61,12 @@ private:
     void check_io(HRESULT hr, std::string_view method, std::string_view command);
     void check_read(HRESULT hr, std::string_view method, std::string_view command);
     void set_byte_order(bool little_endian, std::string_view command);
+    void check_control(HRESULT hr, std::string_view method, const std::string& result);
 
+    // In this order, so that each server's DLL stays loaded until its objects have gone.
+    resource_manager manager_;
     component component_;
+    opened_session opened_;
     Microsoft::WRL::ComPtr<IMessage> session_; // the trace
     trace_session* trace_;                     // the same object, kept alive by session_
 };

@@ -1,8 +1,11 @@
 #include "commands.hpp"
 
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <optional>
 #include "console.hpp"
+#include "failure.hpp"
 #include "files.hpp"
 #include "plot.hpp"
 #include "text.hpp"
@@ -61,17 +64,46 @@ void read_block(bound_component& io, const request& what)
         print(joined(values.texts, ",") + "\n");
 }
 
-void info(bound_component& io, const resource& where)
+// The status byte's bits by their IEEE 488.2 and SCPI meaning; bits 0 and 1 are the instrument's.
+constexpr const char* status_bits[] = {"bit 0",           "bit 1",        "error available", "questionable status",
+                                       "message available", "event status", "service request", "operation status"};
+
+std::string status_text(short status)
 {
-    const component& used = io.formatted_io();
-    const module_facts facts = describe_module(used.io.Get());
-    print("component: FmtdIOCls, " + used.origin + "\n");
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned short>(status));
+    std::vector<std::string> set;
+    for (unsigned bit = 0; bit < std::size(status_bits); ++bit)
+        if (status & (1u << bit))
+            set.push_back(status_bits[bit]);
+    return std::to_string(status) + " (" + code + (set.empty() ? "" : ": " + joined(set, ", ")) + ")\n";
+}
+
+void describe_server(const char* label, const std::string& what, IUnknown* object)
+{
+    const module_facts facts = describe_module(object);
+    print(label + what + "\n");
     print("file:      " + facts.path + "\n");
     print("version:   " + (facts.version.empty() ? std::string("not recorded in the file") : facts.version) + "\n");
-    print("resource:  " + describe(where) + "\n");
+}
+
+void info(bound_component& io)
+{
+    describe_server("component: ", "FmtdIOCls, " + io.formatted_io().origin, io.formatted_io().object.Get());
+    describe_server("sessions:  ", "ResourceManager, " + io.manager().origin, io.manager().object.Get());
+    print("resource:  " + io.resource_name() + "\n");
 }
 
 } // namespace
+
+void list_resources(IMorvaneResourceManager* manager, const std::string& expression)
+{
+    const std::vector<std::string> found = find_resources(manager, expression);
+    for (const std::string& name : found)
+        print(name + "\n");
+    if (found.empty())
+        standard_error().write("fmtio: no resource matches " + quoted(expression) + "\n");
+}
 
 bool show_help(const request& what, bool in_shell)
 {
@@ -86,7 +118,7 @@ bool show_help(const request& what, bool in_shell)
     return true;
 }
 
-void run_request(bound_component& io, const request& what, const resource& where)
+void run_request(bound_component& io, const request& what)
 {
     switch (what.what) {
     case subcommand::write: io.write(what.command); break;
@@ -110,7 +142,11 @@ void run_request(bound_component& io, const request& what, const resource& where
                                       : make_array(*what.type, what.values),
                        what.little_endian);
         break;
-    case subcommand::info: info(io, where); break;
+    case subcommand::clear: io.clear(); break;
+    case subcommand::status_byte: print(status_text(io.read_status_byte())); break;
+    case subcommand::trigger: io.assert_trigger(); break;
+    case subcommand::find: list_resources(io.manager().object.Get(), what.command); break;
+    case subcommand::info: info(io); break;
     case subcommand::shell:
     case subcommand::demo:
     case subcommand::help:

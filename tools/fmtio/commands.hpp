@@ -5,7 +5,10 @@
 
 namespace fmtio {
 
-void run_request(bound_component& io, const request& what, const resource& where);
+void run_request(bound_component& io, const request& what);
+
+// find: the names on stdout, one a line; a note on stderr when none matches.
+void list_resources(IMorvaneResourceManager* manager, const std::string& expression);
 
 // The help that `what` asks for, or none when it asks for none.
 bool show_help(const request& what, bool in_shell);

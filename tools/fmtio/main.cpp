@@ -36,15 +36,18 @@ int run(const std::vector<std::string>& arguments)
     const request& what = given.first;
     if (show_help(what, false))
         return exit_success;
-    const resource where = parse_resource(given.resource);
     const com_apartment apartment;
-    bound_component io({given.dll, where, what.trace, what.timeout.value_or(2000)});
+    if (what.what == subcommand::find) { // needs no session
+        list_resources(create_resource_manager().object.Get(), what.command);
+        return exit_success;
+    }
+    bound_component io({given.dll, given.resource, what.trace, what.timeout.value_or(2000)});
     if (what.timeout)
         io.set_timeout(*what.timeout);
     switch (what.what) {
-    case subcommand::shell: return run_shell(io, where, what.echo);
+    case subcommand::shell: return run_shell(io, what.echo);
     case subcommand::demo: return run_demo(io);
-    default: run_request(io, what, where); return exit_success;
+    default: run_request(io, what); return exit_success;
     }
 }
 

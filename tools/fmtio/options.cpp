@@ -8,7 +8,7 @@
 namespace fmtio {
 namespace {
 
-enum class arguments { none, command, optional_command, command_and_values, topic };
+enum class arguments { none, command, optional_command, command_and_values, expression, topic };
 
 // Options by the subcommands that take them.
 enum option_set : unsigned {
@@ -48,8 +48,17 @@ constexpr subcommand_entry subcommands[] = {
      true, "write-block CMD --type T VALUES...|--from FILE",
      "Sends CMD and the values as a definite-length binary block (WriteIEEEBlock). --from takes the\n"
      "elements from a binary file, little-endian as this machine stores them."},
+    {"clear", subcommand::clear, arguments::none, 0, true, "clear",
+     "Clears the device: the instrument and the session drop what is unsent and unread (Clear)."},
+    {"stb", subcommand::status_byte, arguments::none, 0, true, "stb",
+     "Reads the status byte (ReadStatusByte): its value, in hexadecimal, and the bits set. Over TCP\n"
+     "the session asks the instrument with *STB?."},
+    {"trigger", subcommand::trigger, arguments::none, 0, true, "trigger", "Sends a bus trigger (AssertTrigger)."},
+    {"find", subcommand::find, arguments::expression, 0, true, "find [EXPRESSION]",
+     "Lists the resources that the resource manager finds, one a line (FindResources). In EXPRESSION,\n"
+     "? matches one character and * repeats the one before; the default, ?*, matches every name."},
     {"info", subcommand::info, arguments::none, 0, true, "info",
-     "Shows the component in use, its file and version, and the resource."},
+     "Shows the component and the resource manager in use, their files and versions, and the resource."},
     {"shell", subcommand::shell, arguments::none, echo_option, false, "shell [--echo]",
      "Reads commands, one a line, and runs them on one session. From a pipe it shows no prompt and\n"
      "ends with exit code 1 or 2 if any line failed; --echo shows every line before its output."},
@@ -201,6 +210,11 @@ void take_arguments(request& to, const subcommand_entry& entry, std::span<const 
             throw usage_error(name + " needs a command to send");
         to.command = words[0];
         to.values.assign(words.begin() + 1, words.end());
+        break;
+    case arguments::expression:
+        if (words.size() > 1)
+            throw usage_error(name + " takes one expression at most");
+        to.command = words.empty() ? "?*" : words[0];
         break;
     case arguments::topic:
         if (words.size() > 1)

@@ -9,13 +9,13 @@
 
 namespace fmtio {
 
-enum class subcommand { write, query, read, read_number, read_list, write_list, read_block, write_block, info,
-                        shell, demo, help, exit };
+enum class subcommand { write, query, read, read_number, read_list, write_list, read_block, write_block, clear,
+                        status_byte, trigger, find, info, shell, demo, help, exit };
 
 // One subcommand with what it was given.
 struct request {
     subcommand what = subcommand::help;
-    std::string command;             // CMD: the words before the values, joined by spaces
+    std::string command;             // CMD: the words before the values, joined by spaces; find's EXPRESSION
     std::vector<std::string> values; // VALUES of write-list and write-block
     std::optional<element_type> type;
     std::optional<std::string> separators;

@@ -1,6 +1,6 @@
 #pragma once
-// Waveforms drawn for people to look at: in the terminal, 80 columns of block characters
-// with the minimum and maximum on the axis, and as an SVG picture for a browser.
+// Waveforms drawn for people to look at: in the terminal, 80 columns of block characters,
+// and as an SVG picture for a browser; both with round values marked on their axes.
 #include <span>
 #include <string>
 #include <string_view>

@@ -1,45 +1,39 @@
 #include "resource.hpp"
 
+#include <algorithm>
 #include "failure.hpp"
-#include "sim/simulated_session.hpp"
-#include "socket/socket_session.hpp"
+#include "platform/safearray.hpp"
 #include "text.hpp"
 
 namespace fmtio {
-namespace {
 
-// Answers are the same from run to run, so that transcripts can be compared.
-constexpr std::uint32_t simulator_seed = 1;
-
-} // namespace
-
-resource parse_resource(std::string_view name)
+resource_manager create_resource_manager()
 {
-    if (same_name(name, "SIM"))
-        return simulated_resource{};
-    return socket_session_resource{std::string(name)};
+    return create_server_object<IMorvaneResourceManager>(resource_manager_class, std::nullopt);
 }
 
-std::string describe(const resource& which)
+opened_session open_session(IMorvaneResourceManager* manager, const std::string& name, long timeout_ms)
 {
-    if (const auto* socket = std::get_if<socket_session_resource>(&which))
-        return socket->name + ", raw SCPI over TCP";
-    return "SIM, the simulated instrument";
+    opened_session opened;
+    // The manager takes 1 ms at least; a shorter timeout is put on the session once it is open.
+    check(manager->Open(utf8_to_bstr(name).get(), std::max(timeout_ms, 1L), &opened.message), manager,
+          IID_IMorvaneResourceManager, "IMorvaneResourceManager::Open", "resource " + quoted(name));
+    check(opened.message.As(&opened.control), nullptr, IID_NULL, "QueryInterface(IMorvaneSession)",
+          "resource " + quoted(name));
+    return opened;
 }
 
-Microsoft::WRL::ComPtr<IMessage> open_session(const resource& which, long timeout_ms)
+std::vector<std::string> find_resources(IMorvaneResourceManager* manager, const std::string& expression)
 {
-    Microsoft::WRL::ComPtr<IMessage> session;
-    if (const auto* socket = std::get_if<socket_session_resource>(&which)) {
-        SetErrorInfo(0, nullptr);
-        check_fresh(morvane::socket_session::open_socket_session(to_wide(socket->name), timeout_ms, &session),
-                    "open_socket_session", "resource " + quoted(socket->name));
-        return session;
-    }
-    session = morvane::sim::create_simulated_session(simulator_seed);
-    if (!session)
-        throw failure("create_simulated_session", "resource SIM", E_NOTIMPL, std::nullopt);
-    return session;
+    morvane::unique_safearray names;
+    check(manager->FindResources(utf8_to_bstr(expression).get(), names.put()), manager, IID_IMorvaneResourceManager,
+          "IMorvaneResourceManager::FindResources", "expression " + quoted(expression));
+    std::vector<std::string> found;
+    const std::size_t count = morvane::element_count(names.get());
+    const morvane::safearray_data data(names.get());
+    for (std::size_t i = 0; i < count; ++i)
+        found.push_back(bstr_to_utf8(reinterpret_cast<BSTR*>(data.bytes())[i]));
+    return found;
 }
 
 } // namespace fmtio

@@ -1,29 +1,31 @@
 #pragma once
-// Resources: the names that -r takes, and the sessions opened on them: the simulated
-// instrument, and instruments on the LAN that take raw SCPI on a TCP port.
+// Resources, opened by name through the resource manager of MorvaneSessions.dll, which knows
+// their forms: fmtio uses nothing that another client could not.
 #include <windows.h>
 #include <string>
-#include <string_view>
-#include <variant>
+#include <vector>
 #include <visacom.h>
+#include <morvane_sessions.h>
 #include <wrl/client.h>
+#include "server_object.hpp"
 
 namespace fmtio {
 
-// "SIM": the simulated instrument, in this process.
-struct simulated_resource {};
+using resource_manager = server_object<IMorvaneResourceManager>;
 
-// Any other name goes to the socket session, which takes TCPIP[board]::host::port::SOCKET and
-// refuses the rest with a message that names that form. The name is passed on unparsed.
-struct socket_session_resource {
-    std::string name;
+// By its program identifier, or from the MorvaneSessions.dll beside this program.
+resource_manager create_resource_manager();
+
+// The session that Open gave, and what it offers beside IMessage.
+struct opened_session {
+    Microsoft::WRL::ComPtr<IMessage> message;
+    Microsoft::WRL::ComPtr<IMorvaneSession> control;
 };
 
-using resource = std::variant<simulated_resource, socket_session_resource>;
+// A socket session connects within `timeout_ms`, which is also the session's timeout.
+opened_session open_session(IMorvaneResourceManager* manager, const std::string& name, long timeout_ms);
 
-resource parse_resource(std::string_view name);
-std::string describe(const resource& which);
-// A socket session connects within `timeout_ms`.
-Microsoft::WRL::ComPtr<IMessage> open_session(const resource& which, long timeout_ms);
+// The resources that match `expression`, as FindResources gives them.
+std::vector<std::string> find_resources(IMorvaneResourceManager* manager, const std::string& expression);
 
 } // namespace fmtio

@@ -43,7 +43,7 @@ private:
 
 } // namespace
 
-int run_shell(bound_component& io, const resource& where, bool echo)
+int run_shell(bound_component& io, bool echo)
 {
     line_reader input;
     text_out& out = standard_output();
@@ -66,7 +66,7 @@ int run_shell(bound_component& io, const resource& where, bool echo)
             if (show_help(what, true))
                 continue;
             line_settings settings(io, what);
-            run_request(io, what, where);
+            run_request(io, what);
         } catch (...) {
             worst = std::max(worst, report_current_exception(hint));
         }

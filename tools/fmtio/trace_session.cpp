@@ -79,8 +79,8 @@ void trace_session::log(const std::string& line)
         log_.write("trace: " + line + "\n");
 }
 
-// Logs the call with its result, or with the HRESULT when it failed; after a failure nothing
-// more is asked of the session, whose error information is still to be taken.
+// After a failure nothing more is asked of the session, whose error information is still to
+// be taken.
 HRESULT trace_session::log_result(const std::string& call, HRESULT hr, const std::string& result)
 {
     log(call + " -> " + (FAILED(hr) ? "failed " + hex(static_cast<unsigned long>(hr)) : result));

@@ -23,6 +23,9 @@ public:
     // The last byte of the last Read, or -1 when it failed or gave none.
     int last_byte_read() const noexcept { return last_byte_; }
     bool enabled() const noexcept { return enabled_; }
+    // Logs a call with its result, or with the HRESULT when it failed; also for the calls that
+    // fmtio makes on the inner session's other interfaces. Returns hr.
+    HRESULT log_result(const std::string& call, HRESULT hr, const std::string& result);
 
     // IMessage
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
@@ -40,7 +43,6 @@ public:
 
 private:
     void log(const std::string& line);
-    HRESULT log_result(const std::string& call, HRESULT hr, const std::string& result);
     std::string status_of_last_read();
 
     Microsoft::WRL::ComPtr<IMessage> inner_;

@@ -1,7 +1,8 @@
-#include "component.hpp"
+#include "server_object.hpp"
 
 #include <cstdio>
 #include <vector>
+#include <morvane_sessions.h>
 #include "class_ids.hpp"
 #include "failure.hpp"
 #include "text.hpp"
@@ -43,25 +44,26 @@ std::wstring beside_this_program(const wchar_t* name)
 }
 
 // `why` says why this file, also when it cannot be used.
-component from_file(const std::wstring& file, const std::string& why)
+std::string from_file(const server_class& which, const std::wstring& file, const std::string& why, REFIID iid,
+                      library& module, void** out)
 {
     const std::wstring path = full_path(file);
     const std::string context = "file " + quoted(to_utf8(path)) + ", " + why;
-    library module(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), &FreeLibrary);
-    if (!module)
+    library loaded(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), &FreeLibrary);
+    if (!loaded)
         throw_last_error("LoadLibrary", context);
     // void (*)() converts to any other function pointer type unwarned.
-    const auto entry = reinterpret_cast<void (*)()>(GetProcAddress(module.get(), "DllGetClassObject"));
+    const auto entry = reinterpret_cast<void (*)()>(GetProcAddress(loaded.get(), "DllGetClassObject"));
     if (!entry)
         throw_last_error("GetProcAddress(DllGetClassObject)", context);
     const auto get_class_object = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(entry);
     Microsoft::WRL::ComPtr<IClassFactory> factory;
-    check(get_class_object(morvane::CLSID_FmtdIOCls, IID_PPV_ARGS(&factory)), nullptr, IID_IClassFactory,
-          "DllGetClassObject", context);
-    component made{module, nullptr, "made from the file " + why};
-    check(factory->CreateInstance(nullptr, IID_IFormattedIO488, reinterpret_cast<void**>(made.io.GetAddressOf())),
-          factory.Get(), IID_IClassFactory, "IClassFactory::CreateInstance", context);
-    return made;
+    check(get_class_object(*which.clsid, IID_PPV_ARGS(&factory)), nullptr, IID_IClassFactory, "DllGetClassObject",
+          context);
+    check(factory->CreateInstance(nullptr, iid, out), factory.Get(), IID_IClassFactory,
+          "IClassFactory::CreateInstance", context);
+    module = std::move(loaded);
+    return "made from the file " + why;
 }
 
 bool not_registered(HRESULT hr)
@@ -71,22 +73,25 @@ bool not_registered(HRESULT hr)
 
 } // namespace
 
-component create_component(const std::optional<std::string>& dll)
+const server_class formatted_io_class{L"VISA.Tellurix", &morvane::CLSID_FmtdIOCls, L"Morvane.dll"};
+const server_class resource_manager_class{L"Morvane.ResourceManager", &CLSID_ResourceManager,
+                                          L"MorvaneSessions.dll"};
+
+std::string create_object(const server_class& which, const std::optional<std::string>& dll, REFIID iid,
+                          library& module, void** out)
 {
     if (dll)
-        return from_file(to_wide(*dll), "given by --dll");
+        return from_file(which, to_wide(*dll), "given by --dll", iid, module, out);
+    const std::string progid = to_utf8(which.progid);
     CLSID clsid{};
-    HRESULT hr = CLSIDFromProgID(component_progid, &clsid);
-    component made;
+    HRESULT hr = CLSIDFromProgID(which.progid, &clsid);
     if (SUCCEEDED(hr))
-        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IFormattedIO488,
-                              reinterpret_cast<void**>(made.io.GetAddressOf()));
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
     if (not_registered(hr))
-        return from_file(beside_this_program(L"Morvane.dll"),
-                         "beside fmtio, as VISA.Tellurix is not registered");
-    check(hr, nullptr, IID_IFormattedIO488, "CoCreateInstance", "ProgID VISA.Tellurix");
-    made.origin = "made by its ProgID, VISA.Tellurix";
-    return made;
+        return from_file(which, beside_this_program(which.dll_name),
+                         "beside fmtio, as " + progid + " is not registered", iid, module, out);
+    check(hr, nullptr, iid, "CoCreateInstance", "ProgID " + progid);
+    return "made by its ProgID, " + progid;
 }
 
 module_facts describe_module(IUnknown* object)

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Installs the Windows package as a user does, in a Wine prefix of its own copied from one
+# that nothing was installed in, and checks what install.cmd and uninstall.cmd leave.
+#
+#   package_test.sh fresh|standard|broken ZIP EXAMPLE BASE-PREFIX PREFIX
+#
+# fresh: install, the example client (which knows only the program identifiers) on the
+# simulated instrument, against instrument-sim and on a name of no known form, uninstall: no
+# key of either server left, the stand-in gone too. standard: the same where the
+# standard type library was registered beforehand from another folder: it stays registered.
+# broken: without Morvane.dll install.cmd stops at its first step and registers nothing; with a
+# Morvane.dll that cannot load it stops at the third, and uninstall.cmd clears what it did.
+set -euo pipefail
+case=$1 zip=$2 example=$3 base=$4
+export WINEPREFIX=$5
+fail() { echo "FAIL ($case): $*" >&2; exit 1; }
+rm -rf "$WINEPREFIX"
+cp -a "$base" "$WINEPREFIX"
+python3 -m zipfile -e "$zip" "$WINEPREFIX/drive_c"
+folder=$WINEPREFIX/drive_c/Morvane
+marker=$folder/visacom-registered-by-install.txt
+
+# run SCRIPT CODE: runs C:\Morvane\SCRIPT through cmd, which must exit with CODE.
+run() {
+  local code=0
+  wine cmd /c "C:\\Morvane\\$1" >"$WINEPREFIX/output.txt" 2>&1 || code=$?
+  output=$(tr -d '\r' <"$WINEPREFIX/output.txt")
+  printf '%s\n' "$output"
+  [ "$code" = "$2" ] || fail "$1 exited with $code, not $2"
+}
+says() { grep -qxF -- "$1" <<<"$output" || fail "no line: $1"; }
+
+server_keys=(VISA.Tellurix VISA.Tellurix.1 Morvane.ResourceManager Morvane.ResourceManager.1
+  'CLSID\{db8cbf1d-d6d3-11d4-aa51-00a024ee30bd}' 'CLSID\{31b02d3b-1942-4e5a-a9bd-16d45f2023e0}'
+  'TypeLib\{709F7EC2-AB81-11D4-98E6-00108301CB39}' 'TypeLib\{1F3DD6C7-47C1-4125-B802-BBAD418BC165}'
+  'Interface\{8B83C8AC-266B-42F0-9372-CED9E428B6CE}' 'Interface\{DEACD162-3471-4951-B18B-92178665F7AA}')
+standard_keys=('TypeLib\{DB8CBF00-D6D3-11D4-AA51-00A024EE30BD}'
+  'Interface\{DB8CBF05-D6D3-11D4-AA51-00A024EE30BD}' 'Interface\{DB8CBF1A-D6D3-11D4-AA51-00A024EE30BD}')
+# keys [+|-]KEY[=DEFAULT]...: each key of HKEY_CLASSES_ROOT there (+, with that default value
+# when given) or not (-), read from the prefix's registry file once the server has saved it.
+keys() {
+  wineserver -w
+  python3 "$(dirname "$0")/registry_keys.py" "$WINEPREFIX/system.reg" "$@" || fail "registry keys as listed above"
+}
+
+# example RESOURCE: the example client succeeds with the identification, five readings and the
+# waveform's 1000 points, which the simulated instrument keeps within about -0.6 V and 0.9 V.
+example() {
+  output=$(wine "$example" "$1" 2>&1 | tr -d '\r') || fail "the example on $1: $output"
+  printf '%s\n' "$output"
+  awk '/^Identification: Morvane,SIM-1,0,1\.0$/ { id = 1 }
+       /^Readings:/ { readings = (NF == 6); for (i = 2; i <= NF; i++) if ($i + 0 < 1 || $i + 0 > 1.5) readings = 0 }
+       /^Waveform: +1000 points from / { wave = ($5 > -0.7 && $5 < -0.4 && $8 > 0.7 && $8 < 1) }
+       END { exit !(id && readings && wave) }' <<<"$output" || fail "the example's output on $1"
+}
+
+# Sessions through the registered classes alone, from the package's own files: the simulated
+# instrument, and instrument-sim on a port it picked.
+session() {
+  local ports=$WINEPREFIX/instrument-sim.txt sim
+  example SIM
+  wine 'C:\Morvane\instrument-sim.exe' --port 0 --once --seconds 60 >"$ports" 2>&1 &
+  sim=$!
+  for _ in $(seq 300); do [ -s "$ports" ] && break; sleep 0.1; done
+  port=$(head -1 "$ports" | tr -d '\r')
+  [[ $port =~ ^[0-9]+$ ]] || { kill "$sim"; fail "instrument-sim gave no port: $(cat "$ports")"; }
+  example "TCPIP::127.0.0.1::$port::SOCKET"
+  wait "$sim" || fail "instrument-sim exited with $?"
+  keys '+CLSID\{db8cbf1d-d6d3-11d4-aa51-00a024ee30bd}\InprocServer32=C:\Morvane\Morvane.dll' \
+    '+CLSID\{31b02d3b-1942-4e5a-a9bd-16d45f2023e0}\InprocServer32=C:\Morvane\MorvaneSessions.dll'
+}
+
+case $case in
+fresh)
+  run install.cmd 0
+  says "Registered visacom.tlb, the standard type library's stand-in."
+  [ -f "$marker" ] || fail "install.cmd left no marker"
+  session
+  # A name of no known form: exit code 1, the HRESULT and the resource manager's description.
+  output=$(wine "$example" NOWHERE 2>&1 | tr -d '\r') && fail "the example took NOWHERE"
+  grep -q '^Open failed: HRESULT 0x80040012$' <<<"$output" && grep -q 'NOWHERE.*not of a supported form' <<<"$output" ||
+    fail "the example's failure on NOWHERE: $output"
+  run uninstall.cmd 0
+  [ ! -e "$marker" ] || fail "uninstall.cmd left the marker"
+  keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/-}"
+  ;;
+standard)
+  mkdir "$WINEPREFIX/drive_c/Standard"
+  cp "$folder/visacom.tlb" "$folder/register_typelib.exe" "$WINEPREFIX/drive_c/Standard"
+  wine 'C:\Standard\register_typelib.exe' 'C:\Standard\visacom.tlb' || fail "registering the standard library"
+  run install.cmd 0
+  says "The VISA COM standard type library is already registered: leaving it as it is."
+  [ ! -e "$marker" ] || fail "install.cmd left a marker"
+  session
+  run uninstall.cmd 0
+  keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/+}"
+  ;;
+broken)
+  rm "$folder/Morvane.dll"
+  run install.cmd 1
+  says 'install.cmd: step 1 of 4, checking that the package is whole, failed: Morvane.dll is not in C:\Morvane\'
+  [ ! -e "$marker" ] || fail "install.cmd left a marker"
+  keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/-}"
+  echo 'not a DLL' >"$folder/Morvane.dll"
+  run install.cmd 3
+  grep -q '^install.cmd: step 3 of 4, registering Morvane.dll, failed' <<<"$output" || fail "no message of step 3"
+  [ -f "$marker" ] || fail "install.cmd left no marker"
+  keys "-Morvane.ResourceManager" "${standard_keys[@]/#/+}"
+  run uninstall.cmd 0
+  keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/-}"
+  ;;
+*) fail "no such case" ;;
+esac
+# A passing case leaves no prefix behind (a failing one keeps it to look into).
+wineserver -w
+rm -rf "$WINEPREFIX"
+echo "package test $case: passed"
