@@ -35,22 +35,23 @@ class Rpc:
             reply = self.sock.recv(65536)
         else:
             self.sock.sendall(struct.pack(">I", 0x80000000 | len(message)) + message)
-            reply, last = b"", False
+            reply, last = bytearray(), False
             while not last:
                 (mark,) = struct.unpack(">I", self.exactly(4))
                 last = bool(mark & 0x80000000)
                 reply += self.exactly(mark & 0x7FFFFFFF)
+            reply = bytes(reply)
         xid, kind, stat, _, verifier = struct.unpack_from(">IIIII", reply)
         assert (xid, kind, stat) == (self.xid, 1, 0), (xid, kind, stat)
         (accept,) = struct.unpack_from(">I", reply, 20 + verifier)
         return accept, reply[24 + verifier:]
 
     def exactly(self, count):
-        data = b""
-        while len(data) < count:
-            piece = self.sock.recv(count - len(data))
-            assert piece, "the server closed the connection"
-            data += piece
+        data, got = bytearray(count), 0
+        while got < count:
+            n = self.sock.recv_into(memoryview(data)[got:])
+            assert n, "the server closed the connection"
+            got += n
         return data
 
 

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <morvane_sessions.h>
 #include "platform/safearray.hpp"
 #include "rpc_connection.hpp"
@@ -36,10 +37,13 @@ struct link {
 
 class core_server {
 public:
-    explicit core_server(const server_options& options) : options_(options) {}
+    core_server(const server_options& options, rpc_connection& connection) : options_(options), connection_(connection) {}
 
-    // The reply to one call; `delayed` tells whether it starts a response.
-    xdr_writer answer(std::span<const unsigned char> record, bool& delayed)
+    // False once a reply sent in parts failed: the connection is to close.
+    bool open() const noexcept { return open_; }
+
+    // The reply to one call, none when it was sent already; `delayed` tells whether it starts a response.
+    std::optional<xdr_writer> answer(std::span<const unsigned char> record, bool& delayed)
     {
         xdr_reader in(record);
         const call_header call = get_call(in);
@@ -78,7 +82,7 @@ private:
         return found == links_.end() ? nullptr : &found->second;
     }
 
-    xdr_writer procedure(const call_header& call, xdr_reader& in, bool& delayed)
+    std::optional<xdr_writer> procedure(const call_header& call, xdr_reader& in, bool& delayed)
     {
         const std::uint32_t xid = call.xid;
         switch (call.procedure) {
@@ -170,7 +174,7 @@ private:
         return out;
     }
 
-    xdr_writer device_read(std::uint32_t xid, xdr_reader& in, bool& delayed)
+    std::optional<xdr_writer> device_read(std::uint32_t xid, xdr_reader& in, bool& delayed)
     {
         const std::int32_t id = in.get_signed();
         const std::uint32_t request = in.get();
@@ -200,7 +204,27 @@ private:
             return out;
         }
         std::size_t got = piece->rgsabound[0].cElements;
-        const std::size_t size = std::min<std::size_t>(request, got + sim::response_left(&device));
+        const std::size_t left = got + sim::response_left(&device);
+        const std::size_t size = std::min<std::size_t>(request, left);
+        delayed = !found->response_started;
+        found->response_started = true;
+        if (!(flags & flag_term_char) && !options_.segment) {
+            // The size and the reason are known: the data go out as they are read, with no copy.
+            xdr_writer head = results(xid, error::none);
+            head.put(static_cast<std::uint32_t>(size == left ? reason_end : reason_request_size));
+            head.put(static_cast<std::uint32_t>(size));
+            const std::size_t padding = (4 - size % 4) % 4;
+            open_ = connection_.begin_reply(head, head.message().size() + size + padding, delayed) &&
+                    connection_.send_part(piece->pvData, got);
+            while (open_ && got < size) {
+                piece.reset();
+                open_ = SUCCEEDED(device.Read(static_cast<LONG>(std::min(size - got, read_piece)), piece.put())) &&
+                        connection_.send_part(piece->pvData, piece->rgsabound[0].cElements);
+                got += open_ ? piece->rgsabound[0].cElements : 0;
+            }
+            open_ = open_ && connection_.send_part("\0\0\0", padding);
+            return std::nullopt;
+        }
         xdr_writer out = results(xid, error::none, size + 64);
         const std::size_t reason_at = out.size();
         out.put(0);
@@ -223,8 +247,6 @@ private:
                                     : got == request                                  ? reason_request_size
                                                                                       : 0;
         out.put_at(reason_at, static_cast<std::uint32_t>(reason));
-        delayed = !found->response_started;
-        found->response_started = true;
         return out;
     }
 
@@ -254,6 +276,8 @@ private:
     }
 
     const server_options& options_;
+    rpc_connection& connection_;
+    bool open_ = true;
     std::map<std::int32_t, link> links_;
 };
 
@@ -262,7 +286,7 @@ private:
 void serve_core_connection(SOCKET client, const server_options& options)
 {
     rpc_connection connection(client, record_limit, options);
-    core_server server(options);
+    core_server server(options, connection);
     while (const auto call = connection.receive()) {
         bool delayed = false;
         std::optional<xdr_writer> reply;
@@ -271,7 +295,7 @@ void serve_core_connection(SOCKET client, const server_options& options)
         } catch (const xdr_error&) {
             break; // no call at all: nothing to answer
         }
-        if (!connection.send(*reply, delayed))
+        if (!server.open() || (reply && !connection.send(*reply, delayed)))
             break;
     }
 }

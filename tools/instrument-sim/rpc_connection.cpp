@@ -57,13 +57,22 @@ bool rpc_connection::send(vxi11::xdr_writer& reply, bool delayed)
     return true;
 }
 
+bool rpc_connection::begin_reply(const vxi11::xdr_writer& head, std::size_t size, bool delayed)
+{
+    if (delayed && faults_.delay_ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(faults_.delay_ms));
+    const std::uint32_t mark = htonl(static_cast<std::uint32_t>(size) | vxi11::rpc::last_fragment);
+    return send_bytes(reinterpret_cast<const unsigned char*>(&mark), 4) &&
+           send_bytes(head.message().data(), head.message().size());
+}
+
 bool rpc_connection::send_bytes(const unsigned char* bytes, std::size_t count)
 {
     if (faults_.drop_after)
         count = std::min(count, faults_.drop_after - std::min(sent_, faults_.drop_after));
     for (std::size_t done = 0; done < count;) {
         const int n = ::send(client_, reinterpret_cast<const char*>(bytes + done),
-                             static_cast<int>(std::min<std::size_t>(count - done, 1 << 20)), 0);
+                             static_cast<int>(std::min<std::size_t>(count - done, 64 << 10)), 0);
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);

@@ -24,6 +24,13 @@ public:
     // Sends a reply, after the delay when `delayed`, in fragments of --segment bytes sent
     // apart; false once the connection is to close (--drop-after closes it mid-reply).
     bool send(vxi11::xdr_writer& reply, bool delayed = false);
+    // A reply sent as it is made, without --segment: `head` first (after the delay when
+    // `delayed`), then send_part until the message's `size` bytes are all sent.
+    bool begin_reply(const vxi11::xdr_writer& head, std::size_t size, bool delayed);
+    bool send_part(const void* bytes, std::size_t count)
+    {
+        return send_bytes(static_cast<const unsigned char*>(bytes), count);
+    }
 
 private:
     bool send_bytes(const unsigned char* bytes, std::size_t count);
