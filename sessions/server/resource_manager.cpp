@@ -13,13 +13,15 @@
 #include "sim/simulated_session.hpp"
 #include "socket/socket_resource_name.hpp"
 #include "socket/socket_session.hpp"
+#include "vxi11/vxi11_resource_name.hpp"
+#include "vxi11/vxi11_session.hpp"
 
 namespace morvane::sessions {
 namespace {
 
 constexpr const wchar_t* error_source = L"Morvane.ResourceManager";
 constexpr std::wstring_view simulated_name = L"SIM";
-constexpr const wchar_t* forms = L"TCPIP[board]::host::port::SOCKET, SIM";
+constexpr const wchar_t* forms = L"TCPIP[board]::host::port::SOCKET, TCPIP[board]::host[::device name][::INSTR], SIM";
 
 // What the manager can find without asking the network.
 constexpr std::wstring_view local_resources[] = {simulated_name};
@@ -67,6 +69,15 @@ STDMETHODIMP resource_manager::Open(BSTR resource_name, LONG timeout, IMessage**
         }
         if (socket_session::parse_socket_resource_name(name))
             return socket_session::open_socket_session(name, timeout, session);
+        if (vxi11::parse_vxi11_resource_name(name)) {
+            vxi11::core_channel_ports ports;
+            {
+                const std::lock_guard guard(lock_);
+                ports.portmapper = static_cast<unsigned short>(portmapper_port_);
+                ports.core = static_cast<unsigned short>(core_port_);
+            }
+            return vxi11::open_vxi11_session(name, timeout, ports, session);
+        }
         return report(session::invalid_resource, L"The resource name \"" + shown(name) +
                                                      L"\" is not of a supported form: " + forms + L".");
     } catch (const std::bad_alloc&) {

@@ -7,6 +7,13 @@
 namespace morvane::socket_session {
 namespace {
 
+bool all_digits(std::wstring_view text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+} // namespace
+
 bool same_text(std::wstring_view a, std::wstring_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
@@ -14,12 +21,7 @@ bool same_text(std::wstring_view a, std::wstring_view b)
            });
 }
 
-bool all_digits(std::wstring_view text)
-{
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
-}
-
-std::vector<std::wstring_view> fields(std::wstring_view name)
+std::vector<std::wstring_view> resource_fields(std::wstring_view name)
 {
     std::vector<std::wstring_view> parts;
     for (;;) {
@@ -35,32 +37,37 @@ std::vector<std::wstring_view> fields(std::wstring_view name)
     }
 }
 
-} // namespace
+bool is_tcpip_board(std::wstring_view field)
+{
+    return field.size() >= 5 && same_text(field.substr(0, 5), L"TCPIP") &&
+           (field.size() == 5 || all_digits(field.substr(5)));
+}
+
+std::optional<std::string> host_of(std::wstring_view host)
+{
+    if (host.size() >= 2 && host.front() == L'[' && host.back() == L']')
+        host = host.substr(1, host.size() - 2);
+    if (host.empty() || host.find_first_of(L"[] \t") != std::wstring_view::npos)
+        return std::nullopt;
+    std::string text;
+    for (const wchar_t c : host) {
+        if (c > 0x7E || c < 0x21)
+            return std::nullopt; // host names travel as ASCII
+        text += static_cast<char>(c);
+    }
+    return text;
+}
 
 std::optional<socket_address> parse_socket_resource_name(std::wstring_view name)
 {
-    const std::vector<std::wstring_view> parts = fields(name);
-    if (parts.size() != 4 || parts[0].size() < 5 || !same_text(parts[0].substr(0, 5), L"TCPIP") ||
-        !same_text(parts[3], L"SOCKET"))
+    const std::vector<std::wstring_view> parts = resource_fields(name);
+    if (parts.size() != 4 || !is_tcpip_board(parts[0]) || !same_text(parts[3], L"SOCKET"))
         return std::nullopt;
-    const std::wstring_view board = parts[0].substr(5);
-    if (!board.empty() && !all_digits(board))
-        return std::nullopt;
-    std::wstring_view host = parts[1];
-    if (host.size() >= 2 && host.front() == L'[' && host.back() == L']')
-        host = host.substr(1, host.size() - 2);
+    const std::optional<std::string> host = host_of(parts[1]);
     const std::wstring_view port = parts[2];
-    if (host.empty() || host.find_first_of(L"[] \t") != std::wstring_view::npos || !all_digits(port) ||
-        port.size() > 5 || std::stoul(std::wstring(port)) - 1 > 65534)
+    if (!host || !all_digits(port) || port.size() > 5 || std::stoul(std::wstring(port)) - 1 > 65534)
         return std::nullopt;
-    socket_address address;
-    for (const wchar_t c : host) {
-        if (c > 0x7E)
-            return std::nullopt; // host names travel as ASCII
-        address.host += static_cast<char>(c);
-    }
-    address.port.assign(port.begin(), port.end());
-    return address;
+    return socket_address{*host, std::string(port.begin(), port.end())};
 }
 
 } // namespace morvane::socket_session

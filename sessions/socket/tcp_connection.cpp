@@ -99,13 +99,18 @@ void tcp_connection::send_all(const unsigned char* bytes, std::size_t count, dea
 
 void tcp_connection::receive(std::vector<unsigned char>& to, deadline until)
 {
+    unsigned char chunk[64 * 1024];
+    const std::size_t received = receive_into(chunk, until);
+    to.insert(to.end(), chunk, chunk + received);
+}
+
+std::size_t tcp_connection::receive_into(std::span<unsigned char> to, deadline until)
+{
     for (;;) {
-        unsigned char chunk[64 * 1024];
-        const int received = recv(socket_.get(), reinterpret_cast<char*>(chunk), sizeof chunk, 0);
-        if (received > 0) {
-            to.insert(to.end(), chunk, chunk + received);
-            return;
-        }
+        const int received = recv(socket_.get(), reinterpret_cast<char*>(to.data()),
+                                  static_cast<int>(std::min<std::size_t>(to.size(), 1 << 30)), 0);
+        if (received > 0)
+            return static_cast<std::size_t>(received);
         if (received == 0)
             throw tcp_failure{tcp_failure::lost, L"The connection was closed by the instrument."};
         if (WSAGetLastError() != WSAEWOULDBLOCK)

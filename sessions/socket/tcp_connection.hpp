@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <chrono>
 #include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 #include "socket/winsock.hpp"
@@ -30,6 +31,9 @@ public:
     void send_all(const unsigned char* bytes, std::size_t count, deadline until);
     // Appends what arrives next to `to` (at least one byte), or throws tcp_failure.
     void receive(std::vector<unsigned char>& to, deadline until);
+    // Receives into `to` (not empty) what arrives next, at least one byte; returns how many,
+    // or throws tcp_failure.
+    std::size_t receive_into(std::span<unsigned char> to, deadline until);
 
 private:
     // Waits until the socket can be read or written; false when the deadline passed first.

@@ -20,7 +20,8 @@ using socket_session::tcp_listener;
 
 const socket_session::winsock_use winsock; // for the test's own listeners
 
-const std::wstring refused_form = L"\" is not of a supported form: TCPIP[board]::host::port::SOCKET, SIM.";
+const std::wstring forms = L"TCPIP[board]::host::port::SOCKET, TCPIP[board]::host[::device name][::INSTR], SIM";
+const std::wstring refused_form = L"\" is not of a supported form: " + forms + L".";
 
 std::wstring manager_failure(HRESULT hr, const std::wstring& description)
 {
@@ -38,6 +39,15 @@ struct instrument_server : instrument_server_process {
     std::wstring resource() const { return socket_resource(port()); }
 };
 
+// The same over VXI-11, found through its portmapper by the manager given.
+struct vxi11_instrument : instrument_server_process {
+    explicit vxi11_instrument(IMorvaneResourceManager* resources)
+        : instrument_server_process(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120")
+    {
+        EXPECT_EQ(resources->put_PortmapperPort(portmapper_port()), S_OK);
+    }
+};
+
 TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecond)
 {
     const auto resources = manager();
@@ -46,6 +56,8 @@ TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecon
         L"", L"SIM0", L" SIM", L"GPIB0::1::INSTR", L"TCPIP::127.0.0.1::SOCKET", L"TCPIP::127.0.0.1::0::SOCKET",
         L"TCPIP::127.0.0.1::65536::SOCKET", L"TCPIP::[::1::5025::SOCKET", L"TCPIP::::1]::5025::SOCKET",
         L"TCPIP::127.0.0.1::5025::SOCKET::", L"TCPIP::127.0.0.1::5025::SOCKETS", L"TCPIPx::127.0.0.1::5025::SOCKET",
+        L"TCPIP::127.0.0.1::inst0::INSTR::", L"TCPIP::127.0.0.1::a::b::INSTR", L"TCPIP::::INSTR", L"TCPIP::h::INSTR::INSTR",
+        L"TCPIP::127.0.0.1::in st0", L"TCPIP2x::127.0.0.1::INSTR", L"TCPIP",
         std::wstring_view(L"SI\0M", 4),
     };
     for (const std::wstring_view name : names) {
@@ -93,7 +105,7 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     }
     BSTR forms = nullptr;
     ASSERT_EQ(resources->get_ResourceForms(&forms), S_OK);
-    EXPECT_EQ(std::wstring(bstr_view(unique_bstr(forms).get())), L"TCPIP[board]::host::port::SOCKET, SIM");
+    EXPECT_EQ(std::wstring(bstr_view(unique_bstr(forms).get())), testing::forms);
 }
 
 TEST(ResourceManager, KeepsItsDiscoverySettingsWithinTheirRanges)
@@ -140,8 +152,9 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
     ASSERT_NE(server.port(), 0);
     const auto resources = manager();
     ASSERT_TRUE(resources);
+    const vxi11_instrument lan(resources.Get());
     for (const std::wstring& name : {std::wstring(L"sim"), L"tcpip0::127.0.0.1::" + std::to_wstring(server.port()) +
-                                                               L"::socket"}) {
+                                                               L"::socket", std::wstring(L"TCPIP::127.0.0.1::INSTR")}) {
         SCOPED_TRACE(name);
         const bool simulated = name == L"sim";
         ComPtr<IMessage> session;
@@ -185,6 +198,7 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         EXPECT_EQ(extra->AssertTrigger(), S_OK);
         EXPECT_EQ(instrument.query(L"TRIG:COUN?"), L"2\n");
         // Another termination character ends reads there.
+        EXPECT_EQ(session->put_TerminationCharacterEnabled(VARIANT_TRUE), S_OK);
         EXPECT_EQ(extra->put_TerminationCharacter(','), S_OK);
         EXPECT_EQ(instrument.query(L"DATA:LIST 1,2,3;LIST?"), L"1,");
         EXPECT_EQ(instrument.read(), L"2,");
@@ -298,7 +312,8 @@ TEST(Sessions, CarryTheComponentsTraffic)
     ASSERT_NE(server.port(), 0);
     const auto resources = manager();
     ASSERT_TRUE(resources);
-    for (const std::wstring& name : {std::wstring(L"SIM"), server.resource()}) {
+    const vxi11_instrument lan(resources.Get());
+    for (const std::wstring& name : {std::wstring(L"SIM"), server.resource(), std::wstring(L"TCPIP::127.0.0.1::INSTR")}) {
         SCOPED_TRACE(name);
         ComPtr<IMessage> session;
         ASSERT_EQ(open(resources.Get(), name, 2000, session), L"open");

@@ -1,0 +1,47 @@
+#pragma once
+// An ONC RPC client over one TCP connection: a call sent as one record, its reply awaited up to
+// a deadline, no call overlapping another.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+#include "socket/tcp_connection.hpp"
+#include "vxi11/xdr.hpp"
+
+namespace morvane::vxi11 {
+
+using socket_session::deadline;
+using socket_session::tcp_connection;
+
+// The server answered, but not with results: the program, version or procedure is not served.
+struct rpc_refused : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class rpc_client {
+public:
+    // `reply_limit`: the most bytes a reply may hold.
+    rpc_client(std::unique_ptr<tcp_connection> connection, std::uint32_t program, std::uint32_t version,
+               std::size_t reply_limit);
+
+    // A writer holding the call header of `procedure`, for its arguments; room for `capacity` bytes.
+    xdr_writer start(std::uint32_t procedure, std::size_t capacity = 128);
+    // Sends the call that `start` began and returns the reply; `results` is where its results
+    // begin. Throws tcp_failure, xdr_error (a reply that cannot be decoded) or rpc_refused.
+    std::vector<unsigned char> call(xdr_writer& call, deadline until, std::size_t& results);
+
+private:
+    std::unique_ptr<tcp_connection> connection_;
+    std::uint32_t program_, version_;
+    std::size_t reply_limit_;
+    std::uint32_t xid_;
+};
+
+// The port that the portmapper at `host`:`portmapper_port` gives for `program` and `version`
+// over TCP; 0 when none is registered. Throws as rpc_client::call, and tcp_failure when it
+// cannot be reached.
+unsigned short ask_port(const std::string& host, unsigned short portmapper_port, std::uint32_t program,
+                        std::uint32_t version, deadline until);
+
+} // namespace morvane::vxi11

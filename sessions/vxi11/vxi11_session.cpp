@@ -1,0 +1,402 @@
+#include "vxi11/vxi11_session.hpp"
+
+#include <oleauto.h>
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+#include "message_session.hpp"
+#include "platform/bstr.hpp"
+#include "platform/safearray.hpp"
+#include "session_codes.hpp"
+#include "vxi11/rpc_client.hpp"
+#include "vxi11/vxi11_errors.hpp"
+#include "vxi11/vxi11_numbers.hpp"
+#include "vxi11/vxi11_resource_name.hpp"
+
+namespace morvane::vxi11 {
+namespace {
+
+using namespace ::morvane::session;
+using socket_session::tcp_failure;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// The most bytes one device_read asks for: a larger Read takes several.
+constexpr std::uint32_t read_piece = 8u << 20;
+constexpr std::size_t reply_limit = read_piece + 1024;
+// A reply may come this long after the device's own timeout.
+constexpr milliseconds reply_grace{1000};
+
+std::wstring widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// A reply's bytes and where in them the results of the procedure begin.
+struct rpc_reply {
+    std::vector<unsigned char> record;
+    std::size_t results = 0;
+    xdr_reader reader() const { return xdr_reader(std::span(record).subspan(results)); }
+};
+
+class vxi11_session : public message_session<vxi11_session> {
+public:
+    static constexpr const wchar_t* error_source = L"Morvane VXI-11 session";
+    static HRESULT null_pointer() { return E_POINTER; }
+    static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
+
+    vxi11_session(std::wstring resource_name, LONG timeout, std::string host, unsigned short port, std::string device)
+        : message_session(std::move(resource_name), timeout), host_(std::move(host)), port_(port),
+          device_(std::move(device))
+    {
+        termination_ = VARIANT_FALSE;
+    }
+    ~vxi11_session() override;
+
+    // Connects and creates the link, replies awaited until `until`.
+    HRESULT connect(deadline until, const IID& interface_id = IID_IMessage);
+
+    STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
+    STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
+    STDMETHODIMP ReadString(LONG count, BSTR* text) override;
+    STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
+
+    STDMETHODIMP Clear() override;
+    STDMETHODIMP ReadStatusByte(short* status) override;
+    STDMETHODIMP AssertTrigger() override;
+
+private:
+    std::uint32_t timeout() const { return static_cast<std::uint32_t>(timeout_ms_); }
+    // A call of the core channel, the link made again first if a timeout dropped it; the
+    // reply's error field read. Fails, with error information, as the call or the device did.
+    HRESULT call(std::uint32_t procedure, const std::function<void(xdr_writer&)>& arguments, std::size_t capacity,
+                 rpc_reply& reply, xdr_reader& results, const IID& interface_id);
+    HRESULT generic(std::uint32_t procedure, rpc_reply& reply, xdr_reader& results);
+    HRESULT read_bytes(LONG count, unique_safearray& bytes);
+
+    const std::string host_;
+    const unsigned short port_;
+    const std::string device_;
+    std::optional<rpc_client> rpc_; // none: no link, made again by the next call
+    std::int32_t link_ = 0;
+    std::size_t max_receive_ = 1024;
+    bool lost_ = false;                 // every call fails at once
+    std::vector<unsigned char> pending_; // read before a failure, given to the next read
+    LONG last_status_ = status_end;
+};
+
+vxi11_session::~vxi11_session()
+{
+    if (!rpc_ || lost_)
+        return;
+    try {
+        xdr_writer call = rpc_->start(core::destroy_link);
+        call.put_signed(link_);
+        std::size_t at = 0;
+        rpc_->call(call, steady_clock::now() + reply_grace, at);
+    } catch (...) {
+        // The link goes with the connection anyway.
+    }
+}
+
+HRESULT vxi11_session::connect(deadline until, const IID& interface_id)
+{
+    try {
+        rpc_.emplace(std::make_unique<tcp_connection>(host_, std::to_string(port_), until), core::program,
+                     core::version, reply_limit);
+    } catch (const tcp_failure& failure) {
+        return report(resource_not_found, failure.text, interface_id);
+    }
+    rpc_reply reply;
+    xdr_reader results(reply.record);
+    const HRESULT hr = call(core::create_link, [&](xdr_writer& out) {
+        out.put_signed(0);       // clientId
+        out.put(0);              // lockDevice: no
+        out.put(timeout());      // lock_timeout
+        out.put_string(device_);
+    }, device_.size(), reply, results, interface_id);
+    if (FAILED(hr)) {
+        rpc_.reset();
+        return hr;
+    }
+    try {
+        link_ = results.get_signed();
+        results.get(); // abortPort: the abort channel is not used
+        max_receive_ = std::max<std::size_t>(results.get(), 1);
+    } catch (const xdr_error&) {
+        rpc_.reset();
+        return report(resource_not_found, L"The device's reply to create_link is incomplete.", interface_id);
+    }
+    return S_OK;
+}
+
+HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xdr_writer&)>& arguments,
+                            std::size_t capacity, rpc_reply& reply, xdr_reader& results, const IID& interface_id)
+{
+    if (lost_)
+        return report(connection_lost, L"The connection to the instrument was lost.", interface_id);
+    if (!rpc_ && procedure != core::create_link)
+        if (const HRESULT hr = connect(steady_clock::now() + milliseconds(timeout_ms_) + reply_grace, interface_id);
+            FAILED(hr))
+            return hr;
+    try {
+        xdr_writer out = rpc_->start(procedure, capacity + 32);
+        arguments(out);
+        reply.record = rpc_->call(out, steady_clock::now() + milliseconds(timeout_ms_) + reply_grace, reply.results);
+        results = reply.reader();
+        if (const std::int32_t code = results.get_signed(); code != 0) {
+            const mapped_error mapped = map_device_error(code);
+            if (mapped.link_lost) {
+                lost_ = true;
+                rpc_.reset();
+            }
+            return report(mapped.hr, mapped.text, interface_id);
+        }
+        return S_OK;
+    } catch (const tcp_failure& failure) {
+        rpc_.reset();
+        if (failure.kind == tcp_failure::timed_out)
+            return report(timeout_expired, L"The device did not answer within its I/O timeout and a second; "
+                                           L"the link is made again by the next call.", interface_id);
+        lost_ = true;
+        return report(connection_lost, failure.text, interface_id);
+    } catch (const rpc_refused& refused) {
+        return report(device_error_reported, L"The device refused the call: " + widened(refused.what()) + L".",
+                      interface_id);
+    } catch (const xdr_error& error) {
+        lost_ = true;
+        rpc_.reset();
+        return report(connection_lost, L"The device's reply cannot be read: " + widened(error.what()) + L".",
+                      interface_id);
+    }
+}
+
+STDMETHODIMP vxi11_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
+{
+    if (!buffer || !*buffer || !written)
+        return E_POINTER;
+    std::lock_guard guard(lock_);
+    *written = 0;
+    if (SafeArrayGetDim(*buffer) != 1 || SafeArrayGetElemsize(*buffer) != 1 || count < 0)
+        return report(E_INVALIDARG, L"Write takes a one-dimensional array of bytes.");
+    const std::size_t n = static_cast<std::size_t>(std::min(count, static_cast<LONG>((*buffer)->rgsabound[0].cElements)));
+    const bool end = send_end_ != VARIANT_FALSE;
+    if (n == 0 && !end)
+        return S_OK;
+    try {
+        const safearray_data data(*buffer);
+        std::size_t done = 0;
+        do {
+            // The device takes at most max_receive_ bytes a call; END goes with the last byte only.
+            const std::size_t piece = std::min(n - done, max_receive_);
+            const std::int32_t flags = end && done + piece == n ? flag_end : 0;
+            rpc_reply reply;
+            xdr_reader results(reply.record);
+            if (const HRESULT hr = call(core::device_write, [&](xdr_writer& out) {
+                    out.put_signed(link_);
+                    out.put(timeout()); // io_timeout
+                    out.put(timeout()); // lock_timeout
+                    out.put_signed(flags);
+                    out.put_opaque(std::span(data.bytes() + done, piece));
+                }, piece, reply, results, IID_IMessage); FAILED(hr))
+                return hr;
+            const std::size_t taken = std::min<std::size_t>(results.get(), piece);
+            if (taken == 0 && piece > 0)
+                return report(device_error_reported, L"The device took none of the bytes written.");
+            done += taken;
+            *written = static_cast<LONG>(done);
+        } while (done < n);
+    } catch (const safearray_error&) {
+        return report(E_INVALIDARG, L"The array cannot be read.");
+    } catch (const xdr_error&) {
+        lost_ = true;
+        rpc_.reset();
+        return report(connection_lost, L"The device's reply to device_write is incomplete.");
+    }
+    return S_OK;
+}
+
+HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
+{
+    if (count < 0)
+        return report(E_INVALIDARG, L"The count must not be negative.");
+    const std::size_t wanted = static_cast<std::size_t>(count);
+    // The pieces of the answer as they came, copied once into the array at the end.
+    std::vector<rpc_reply> replies;
+    std::vector<std::span<const unsigned char>> pieces;
+    std::vector<unsigned char> earlier = std::move(pending_);
+    pending_.clear();
+    std::size_t got = std::min(earlier.size(), wanted);
+    if (got < earlier.size())
+        pending_.assign(earlier.begin() + static_cast<std::ptrdiff_t>(got), earlier.end());
+    pieces.emplace_back(earlier.data(), got);
+    std::int32_t reason = 0;
+    const bool stop = termination_ != VARIANT_FALSE;
+    try {
+        while (got < wanted && !(reason & (reason_end | reason_term_char))) {
+            const auto request = static_cast<std::uint32_t>(std::min<std::size_t>(wanted - got, read_piece));
+            rpc_reply& reply = replies.emplace_back();
+            xdr_reader results(reply.record);
+            if (const HRESULT hr = call(core::device_read, [&](xdr_writer& out) {
+                    out.put_signed(link_);
+                    out.put(request);
+                    out.put(timeout()); // io_timeout
+                    out.put(timeout()); // lock_timeout
+                    out.put_signed(stop ? flag_term_char : 0);
+                    out.put(termination_character_);
+                }, 0, reply, results, IID_IMessage); FAILED(hr)) {
+                // What came before the failure is the next read's.
+                std::vector<unsigned char> kept;
+                for (const auto& piece : pieces)
+                    kept.insert(kept.end(), piece.begin(), piece.end());
+                kept.insert(kept.end(), pending_.begin(), pending_.end());
+                pending_ = std::move(kept);
+                return hr;
+            }
+            reason = results.get_signed();
+            const auto data = results.get_opaque(request);
+            pieces.push_back(data);
+            got += data.size();
+        }
+    } catch (const xdr_error&) {
+        lost_ = true;
+        rpc_.reset();
+        return report(connection_lost, L"The device's reply to device_read is incomplete.");
+    }
+    last_status_ = reason & reason_end         ? status_end
+                   : reason & reason_term_char ? status_termination_character
+                                               : status_count_reached;
+    bytes.reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(got)));
+    if (!bytes)
+        return report(E_OUTOFMEMORY, L"Not enough memory for the bytes read.");
+    auto* to = static_cast<unsigned char*>(bytes->pvData);
+    for (const auto& piece : pieces)
+        if (!piece.empty())
+            to = std::copy(piece.begin(), piece.end(), to);
+    return S_OK;
+}
+
+STDMETHODIMP vxi11_session::Read(LONG count, SAFEARRAY** buffer)
+{
+    if (!buffer)
+        return E_POINTER;
+    *buffer = nullptr;
+    std::lock_guard guard(lock_);
+    unique_safearray bytes;
+    const HRESULT hr = read_bytes(count, bytes);
+    *buffer = bytes.release();
+    return hr;
+}
+
+STDMETHODIMP vxi11_session::ReadString(LONG count, BSTR* text)
+{
+    if (!text)
+        return E_POINTER;
+    *text = nullptr;
+    std::lock_guard guard(lock_);
+    unique_safearray bytes;
+    if (const HRESULT hr = read_bytes(count, bytes); FAILED(hr))
+        return hr;
+    const int size = static_cast<int>(bytes->rgsabound[0].cElements);
+    const auto* data = static_cast<const char*>(bytes->pvData);
+    const int length = size ? MultiByteToWideChar(CP_ACP, 0, data, size, nullptr, 0) : 0;
+    unique_bstr result(SysAllocStringLen(nullptr, static_cast<UINT>(length)));
+    if (!result)
+        return report(E_OUTOFMEMORY, L"Not enough memory for the text read.");
+    if (size)
+        MultiByteToWideChar(CP_ACP, 0, data, size, result.get(), length);
+    *text = result.release();
+    return S_OK;
+}
+
+HRESULT vxi11_session::generic(std::uint32_t procedure, rpc_reply& reply, xdr_reader& results)
+{
+    return call(procedure, [&](xdr_writer& out) {
+        out.put_signed(link_);
+        out.put_signed(0);  // flags
+        out.put(timeout()); // lock_timeout
+        out.put(timeout()); // io_timeout
+    }, 0, reply, results, IID_IMorvaneSession);
+}
+
+STDMETHODIMP vxi11_session::Clear()
+{
+    std::lock_guard guard(lock_);
+    pending_.clear();
+    rpc_reply reply;
+    xdr_reader results(reply.record);
+    return generic(core::device_clear, reply, results);
+}
+
+STDMETHODIMP vxi11_session::ReadStatusByte(short* status)
+{
+    if (!status)
+        return E_POINTER;
+    *status = 0;
+    std::lock_guard guard(lock_);
+    rpc_reply reply;
+    xdr_reader results(reply.record);
+    if (const HRESULT hr = generic(core::device_readstb, reply, results); FAILED(hr))
+        return hr;
+    try {
+        *status = static_cast<short>(results.get() & 0xFF);
+    } catch (const xdr_error&) {
+        lost_ = true;
+        rpc_.reset();
+        return report(connection_lost, L"The device's reply to device_readstb is incomplete.", IID_IMorvaneSession);
+    }
+    return S_OK;
+}
+
+STDMETHODIMP vxi11_session::AssertTrigger()
+{
+    std::lock_guard guard(lock_);
+    rpc_reply reply;
+    xdr_reader results(reply.record);
+    return generic(core::device_trigger, reply, results);
+}
+
+} // namespace
+
+HRESULT open_vxi11_session(std::wstring_view resource, LONG timeout_ms, core_channel_ports ports, IMessage** session)
+{
+    if (!session)
+        return E_POINTER;
+    *session = nullptr;
+    const std::optional<vxi11_address> parsed = parse_vxi11_resource_name(resource);
+    if (!parsed)
+        return vxi11_session::report(invalid_resource, L"The resource name \"" + std::wstring(resource) +
+                                                           L"\" is not supported; the supported form is " + vxi11_form + L".");
+    if (is_hislip_device(*parsed))
+        return vxi11_session::report(invalid_resource, L"The device \"" + widened(parsed->device) +
+                                                           L"\" speaks HiSLIP, which is not supported.");
+    try {
+        const deadline until = steady_clock::now() + milliseconds(timeout_ms);
+        unsigned short port = ports.core;
+        if (port == 0) {
+            try {
+                port = ask_port(parsed->host, ports.portmapper, core::program, core::version, until);
+            } catch (const tcp_failure& failure) {
+                return vxi11_session::report(resource_not_found, L"The portmapper cannot be asked: " + failure.text);
+            } catch (const std::runtime_error& error) {
+                return vxi11_session::report(resource_not_found, L"The portmapper's answer cannot be read: " +
+                                                                     widened(error.what()) + L".");
+            }
+            if (port == 0)
+                return vxi11_session::report(resource_not_found, L"The host " + widened(parsed->host) +
+                                                                     L" has no VXI-11 core channel registered.");
+        }
+        auto object = com_object<vxi11_session>::make<IMessage>(std::wstring(resource), timeout_ms, parsed->host,
+                                                                  port, parsed->device);
+        auto* created = static_cast<vxi11_session*>(object.Get());
+        if (const HRESULT hr = created->connect(until + reply_grace); FAILED(hr))
+            return hr;
+        *session = object.Detach();
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return vxi11_session::report(E_OUTOFMEMORY, L"Not enough memory to open the session.");
+    }
+}
+
+} // namespace morvane::vxi11

@@ -1,0 +1,126 @@
+#pragma once
+// A VXI-11 core channel that answers as a test says, for what instrument-sim never sends: the
+// error code of each result, device_read replies in turn, partial writes, silence; and what it
+// was sent. One connection at a time, on a port it picked.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+#include "socket/tcp_listener.hpp"
+#include "vxi11/record_receiver.hpp"
+#include "vxi11/rpc_message.hpp"
+
+namespace morvane::testing {
+
+class scripted_core {
+public:
+    struct read_reply {
+        std::int32_t error, reason;
+        std::string data;
+    };
+    struct call {
+        std::uint32_t procedure;
+        std::vector<std::uint32_t> fields; // the arguments before the opaque or string, if any
+        std::string data;                  // the opaque or string
+    };
+
+    std::atomic<std::int32_t> error{0}; // of every result after create_link's
+    std::uint32_t max_receive = 1024;
+    std::size_t take_at_most = SIZE_MAX; // of a device_write
+    std::atomic<bool> silent{false};     // device_read gets no reply
+    std::deque<read_reply> reads;        // device_read replies; none left: error 15
+
+    scripted_core() : thread_([this] { serve(); }) {}
+    ~scripted_core()
+    {
+        done_ = true;
+        listener_.stop();
+        thread_.join();
+    }
+    unsigned short port() const { return listener_.port(); }
+    std::vector<call> calls()
+    {
+        const std::lock_guard guard(lock_);
+        return calls_;
+    }
+
+private:
+    void serve()
+    {
+        while (!done_)
+            if (const auto client = listener_.accept(std::chrono::milliseconds(20)))
+                for (vxi11::record_receiver records(1 << 20);;) {
+                    const auto space = records.space();
+                    const int got = recv(client.get(), reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
+                    if (got <= 0)
+                        break;
+                    records.received(static_cast<std::size_t>(got));
+                    if (!records.complete())
+                        continue;
+                    const auto record = records.take();
+                    vxi11::xdr_writer out = answer(record);
+                    const auto bytes = out.record();
+                    if (out.size() > 4)
+                        send(client.get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0);
+                }
+    }
+
+    vxi11::xdr_writer answer(const std::vector<unsigned char>& record)
+    {
+        vxi11::xdr_reader in(record);
+        const vxi11::call_header header = vxi11::get_call(in);
+        // create_link, device_write, device_read and the generic calls: fields, then data.
+        static constexpr std::size_t field_count[] = {3, 4, 6, 4, 4, 4};
+        call got{header.procedure, {}, {}};
+        const std::size_t fields = header.procedure >= 10 && header.procedure <= 15 ? field_count[header.procedure - 10] : 1;
+        for (std::size_t i = 0; i < fields && in.left() >= 4; ++i)
+            got.fields.push_back(in.get());
+        if (in.left() >= 4)
+            got.data = in.get_string(1 << 20);
+        {
+            const std::lock_guard guard(lock_);
+            calls_.push_back(got);
+        }
+        vxi11::xdr_writer out;
+        if (header.procedure == 12 && silent)
+            return out;
+        vxi11::put_accepted_reply(out, header.xid, 0);
+        switch (header.procedure) {
+        case 10: // create_link
+            for (const std::uint32_t field : {0u, 7u, 0u, max_receive})
+                out.put(field);
+            break;
+        case 11: // device_write
+            out.put_signed(error);
+            out.put(static_cast<std::uint32_t>(std::min(got.data.size(), take_at_most)));
+            break;
+        case 12: { // device_read
+            const read_reply next = reads.empty() ? read_reply{15, 0, ""} : reads.front();
+            if (!reads.empty())
+                reads.pop_front();
+            out.put_signed(error ? error.load() : next.error);
+            out.put_signed(next.reason);
+            out.put_string(next.data);
+            break;
+        }
+        case 13: // device_readstb
+            out.put_signed(error);
+            out.put(0x42);
+            break;
+        default:
+            out.put_signed(error);
+        }
+        return out;
+    }
+
+    socket_session::tcp_listener listener_;
+    std::mutex lock_;
+    std::vector<call> calls_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+} // namespace morvane::testing

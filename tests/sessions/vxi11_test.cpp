@@ -1,0 +1,296 @@
+// VXI-11 sessions from the resource manager: against instrument-sim --vxi11 on picked ports
+// (the manager asking its portmapper), and against a scripted core channel for what the
+// simulated instrument never does (the manager's CorePort set to it).
+#include <chrono>
+#include <algorithm>
+#include <cmath>
+#include <vector>
+#include "instrument-sim/instrument_server_process.hpp"
+#include "platform/safearray.hpp"
+#include "platform/variant.hpp"
+#include "scripted_core.hpp"
+#include "sessions_client.hpp"
+
+namespace morvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using clock = std::chrono::steady_clock;
+
+const socket_session::winsock_use winsock;
+constexpr const wchar_t* vxi11_source = L"Morvane VXI-11 session";
+constexpr HRESULT device_refused = static_cast<HRESULT>(0x800400B1);
+constexpr const wchar_t* local_instrument = L"TCPIP::127.0.0.1::INSTR";
+
+struct vxi11_server : instrument_server_process {
+    explicit vxi11_server(const std::wstring& faults = L"")
+        : instrument_server_process(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120 " + faults) {}
+    // A manager that asks this server's portmapper.
+    ComPtr<IMorvaneResourceManager> resources() const
+    {
+        auto made = manager();
+        EXPECT_EQ(made->put_PortmapperPort(portmapper_port()), S_OK);
+        return made;
+    }
+};
+
+ComPtr<IMorvaneResourceManager> manager_for(const scripted_core& core)
+{
+    auto made = manager();
+    EXPECT_EQ(made->put_CorePort(core.port()), S_OK);
+    return made;
+}
+
+std::wstring code_of(const std::wstring& outcome) { return outcome.substr(0, outcome.find(L' ')); }
+
+// The bytes of one Read as text and its status; a failure shows as its outcome.
+std::wstring read(IMessage* session, LONG count, LONG* status = nullptr)
+{
+    SAFEARRAY* raw = nullptr;
+    const HRESULT hr = session->Read(count, &raw);
+    const unique_safearray bytes(raw);
+    if (FAILED(hr))
+        return outcome(hr);
+    if (status)
+        session->get_LastStatus(status);
+    return std::wstring(static_cast<const char*>(raw->pvData), static_cast<const char*>(raw->pvData) + raw->rgsabound[0].cElements);
+}
+
+HRESULT write(IMessage* session, const std::string& text)
+{
+    unique_safearray bytes(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(text.size())));
+    std::copy(text.begin(), text.end(), static_cast<char*>(bytes->pvData));
+    SAFEARRAY* given = bytes.get();
+    LONG written = 0;
+    const HRESULT hr = session->Write(&given, static_cast<LONG>(text.size()), &written);
+    EXPECT_EQ(written, SUCCEEDED(hr) ? static_cast<LONG>(text.size()) : written);
+    return hr;
+}
+
+TEST(Vxi11Sessions, CarryBlocksOfSeveralMebibytesInBothByteOrdersBothWays)
+{
+    const vxi11_server server;
+    ASSERT_NE(server.portmapper_port(), 0);
+    ComPtr<IMessage> session;
+    ASSERT_EQ(open(server.resources().Get(), L"tcpip0::127.0.0.1::inst0::instr", 5000, session), L"open");
+    bound_component instrument(session.Get());
+    for (const bool big_endian : {true, false}) {
+        SCOPED_TRACE(big_endian);
+        EXPECT_EQ(instrument.io->put_InstrumentBigEndian(big_endian ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+        EXPECT_EQ(instrument.write(big_endian ? L"FORM:BORD NORM" : L"FORM:BORD SWAP"), S_OK);
+        // 4 MB down, in pieces of the device's maxRecvSize (1 MiB) with END on the last only.
+        EXPECT_EQ(instrument.write(L"WAV:FORM REAL,32;POIN 1000000;DATA?"), S_OK);
+        unique_variant wave;
+        ASSERT_EQ(instrument.io->ReadIEEEBlock(NumberType_R4, VARIANT_FALSE, VARIANT_TRUE, wave.get()), S_OK);
+        ASSERT_EQ(V_ARRAY(wave.get())->rgsabound[0].cElements, 1000000u);
+        const auto* values = static_cast<const float*>(V_ARRAY(wave.get())->pvData);
+        EXPECT_TRUE(std::all_of(values, values + 1000000, [](float v) { return std::fabs(v) < 1.1f; }));
+        EXPECT_GT(values[25000], 0.3f) << "the sine's first crest";
+        // 3 MB up (REAL,64), and back.
+        std::vector<double> sent(400000);
+        for (std::size_t i = 0; i < sent.size(); ++i)
+            sent[i] = static_cast<double>(i) * (big_endian ? 0.5 : -0.25);
+        unique_variant data;
+        V_VT(data.get()) = VT_ARRAY | VT_R8;
+        V_ARRAY(data.get()) = SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(sent.size()));
+        std::copy(sent.begin(), sent.end(), static_cast<double*>(V_ARRAY(data.get())->pvData));
+        EXPECT_EQ(instrument.write(L"WAV:FORM REAL,64"), S_OK);
+        EXPECT_EQ(instrument.io->WriteIEEEBlock(make_bstr(L"TRAC:DATA ").get(), *data.get(), VARIANT_TRUE), S_OK);
+        EXPECT_EQ(instrument.write(L"TRAC:DATA?"), S_OK);
+        unique_variant back;
+        ASSERT_EQ(instrument.io->ReadIEEEBlock(NumberType_R8, VARIANT_FALSE, VARIANT_TRUE, back.get()), S_OK);
+        ASSERT_EQ(V_ARRAY(back.get())->rgsabound[0].cElements, sent.size());
+        EXPECT_TRUE(std::equal(sent.begin(), sent.end(), static_cast<const double*>(V_ARRAY(back.get())->pvData)));
+    }
+    EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
+}
+
+// A message is executed at its END; reads end on END, the termination character or the count.
+TEST(Vxi11Sessions, FrameMessagesByEndAndTellWhyEachReadEnded)
+{
+    const vxi11_server server;
+    ComPtr<IMessage> session;
+    ASSERT_EQ(open(server.resources().Get(), local_instrument, 2000, session), L"open");
+    const auto extra = own(session.Get());
+    VARIANT_BOOL on = VARIANT_TRUE;
+    EXPECT_EQ(session->get_TerminationCharacterEnabled(&on), S_OK);
+    EXPECT_EQ(on, VARIANT_FALSE);
+    EXPECT_EQ(session->put_SendEndEnabled(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(write(session.Get(), "DATA:LIST 1,2,3;LIST?"), S_OK);
+    EXPECT_EQ(session->put_Timeout(300), S_OK);
+    EXPECT_EQ(code_of(read(session.Get(), 100)), std::to_wstring(session_timeout)) << "no END, nothing executed";
+    EXPECT_EQ(session->put_SendEndEnabled(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(write(session.Get(), ";*OPC?"), S_OK);
+    EXPECT_EQ(session->put_TerminationCharacterEnabled(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(extra->put_TerminationCharacter(','), S_OK);
+    const struct { LONG count; const wchar_t* bytes; LONG status; } reads[] = {
+        {1, L"1", 0x00040006}, {10, L",", 0x00040005}, {10, L"2,", 0x00040005}, {2, L"3;", 0x00040006}, {10, L"1\n", 0},
+    };
+    for (const auto& r : reads) {
+        LONG status = -1;
+        EXPECT_EQ(read(session.Get(), r.count, &status), r.bytes);
+        EXPECT_EQ(status, r.status) << r.count;
+    }
+}
+
+// The core channel's numbers as the session reports them, and what becomes of the session.
+TEST(Vxi11Sessions, ReportEachDeviceErrorByNameAndGoOnOrFailAtOnce)
+{
+    scripted_core core;
+    const auto resources = manager_for(core);
+    const struct { std::int32_t code; HRESULT hr; const wchar_t* name; bool lost; } errors[] = {
+        {1, device_refused, L"syntax error", false},           {3, resource_not_found, L"device not accessible", false},
+        {4, connection_lost, L"invalid link identifier", true}, {5, device_refused, L"parameter error", false},
+        {6, device_refused, L"channel not established", false}, {8, device_refused, L"operation not supported", false},
+        {9, device_refused, L"out of resources", false},        {11, device_refused, L"device locked by another link", false},
+        {12, device_refused, L"no lock held by this link", false}, {15, session_timeout, L"I/O timeout", false},
+        {17, connection_lost, L"I/O error", true},              {21, resource_not_found, L"invalid address", false},
+        {23, connection_lost, L"abort", true},                  {29, device_refused, L"channel already established", false},
+        {99, device_refused, L"unknown error", false},
+    };
+    for (const auto& e : errors) {
+        ComPtr<IMessage> session;
+        ASSERT_EQ(open(resources.Get(), local_instrument, 2000, session), L"open");
+        const auto extra = own(session.Get());
+        core.error = e.code;
+        const std::wstring text = L"The device reported VXI-11 error " + std::to_wstring(e.code) + L" (" + e.name + L").";
+        EXPECT_EQ(outcome(write(session.Get(), "*CLS\n")), error_line(e.hr, text, vxi11_source, L"", 0, IID_IMessage));
+        EXPECT_EQ(outcome(extra->AssertTrigger()),
+                  e.lost ? error_line(e.hr, L"The connection to the instrument was lost.", vxi11_source, L"", 0, IID_IMorvaneSession)
+                         : error_line(e.hr, text, vxi11_source, L"", 0, IID_IMorvaneSession));
+        core.error = 0;
+        short status = 0;
+        const auto calls = core.calls().size();
+        EXPECT_EQ(code_of(outcome(extra->ReadStatusByte(&status))), e.lost ? std::to_wstring(connection_lost) : L"0");
+        EXPECT_EQ(status, e.lost ? 0 : 0x42);
+        EXPECT_EQ(core.calls().size(), calls + (e.lost ? 0 : 1)) << "a lost link is not called";
+    }
+}
+
+// What the session sends: the device name and lock timeout, writes split at maxRecvSize with
+// END on the last piece, what a reply did not take sent again, the read's arguments, reads
+// again after a reply without a reason, the link destroyed on the last release.
+TEST(Vxi11Sessions, SendWhatTheCoreChannelAsksFor)
+{
+    scripted_core core;
+    core.take_at_most = 700;
+    const auto resources = manager_for(core);
+    ComPtr<IMessage> session;
+    ASSERT_EQ(open(resources.Get(), L"TCPIP1::127.0.0.1::gpib0,5", 1500, session), L"open");
+    std::string data(2000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>('a' + i % 23);
+    for (const bool end : {true, false}) {
+        EXPECT_EQ(session->put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+        EXPECT_EQ(write(session.Get(), data), S_OK);
+    }
+    core.reads = {{0, 0, "ab"}, {0, 0, "c"}, {0, 1, "de"}, {0, 0, "fg"}, {15, 0, ""}, {0, 4, "h"}};
+    EXPECT_EQ(session->put_TerminationCharacterEnabled(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(session->put_Timeout(777), S_OK);
+    LONG status = -1;
+    EXPECT_EQ(read(session.Get(), 5, &status), L"abcde") << "read again after a reply without a reason";
+    EXPECT_EQ(status, 0x00040006);
+    EXPECT_EQ(code_of(read(session.Get(), 5)), std::to_wstring(session_timeout));
+    EXPECT_EQ(read(session.Get(), 5, &status), L"fgh") << "what came before the failure is not lost";
+    EXPECT_EQ(status, 0);
+    // END before the termination character before the count.
+    const struct { std::int32_t reason; LONG count, status; } reasons[] = {
+        {7, 10, 0}, {5, 10, 0}, {3, 10, 0x00040005}, {2, 10, 0x00040005}, {1, 1, 0x00040006}};
+    for (const auto& [reason, count, expected] : reasons) {
+        core.reads = {{0, reason, "x"}};
+        EXPECT_EQ(read(session.Get(), count, &status), L"x");
+        EXPECT_EQ(status, expected) << reason;
+    }
+    session.Reset();
+    std::vector<std::vector<std::uint32_t>> fields;
+    std::string taken;
+    for (const auto& call : core.calls()) {
+        fields.push_back(call.fields);
+        fields.back().insert(fields.back().begin(), call.procedure);
+        if (call.procedure == 11) {
+            fields.back().push_back(static_cast<std::uint32_t>(call.data.size()));
+            taken += call.data.substr(0, 700);
+        }
+    }
+    const std::vector<std::vector<std::uint32_t>> expected = {
+        {10, 0, 0, 1500},                                           // create_link, no lock, its timeout
+        {11, 7, 1500, 1500, 0, 1024}, {11, 7, 1500, 1500, 0, 1024}, // 1024 sent, 700 taken, 1300 left
+        {11, 7, 1500, 1500, 8, 600},                                // ... END on the last
+        {11, 7, 1500, 1500, 0, 1024}, {11, 7, 1500, 1500, 0, 1024}, {11, 7, 1500, 1500, 0, 600}, // no END
+        {12, 7, 5, 777, 777, 0x80, '\n'}, {12, 7, 3, 777, 777, 0x80, '\n'}, {12, 7, 2, 777, 777, 0x80, '\n'},
+        {12, 7, 5, 777, 777, 0x80, '\n'}, {12, 7, 3, 777, 777, 0x80, '\n'}, {12, 7, 3, 777, 777, 0x80, '\n'},
+        {12, 7, 10, 777, 777, 0x80, '\n'}, {12, 7, 10, 777, 777, 0x80, '\n'}, {12, 7, 10, 777, 777, 0x80, '\n'},
+        {12, 7, 10, 777, 777, 0x80, '\n'}, {12, 7, 1, 777, 777, 0x80, '\n'}, {23, 7},
+    };
+    EXPECT_EQ(fields, expected);
+    EXPECT_EQ(core.calls().front().data, "gpib0,5");
+    EXPECT_EQ(taken, data + data);
+}
+
+// A reply that has not come a second after the device's timeout fails the call and drops the
+// link, made again by the next call; a connection that closes fails every call at once.
+TEST(Vxi11Sessions, FailWithinTheirTimeoutAndAtOnceWhenTheConnectionIsGone)
+{
+    scripted_core core;
+    core.silent = true;
+    ComPtr<IMessage> session;
+    ASSERT_EQ(open(manager_for(core).Get(), local_instrument, 300, session), L"open");
+    auto started = clock::now();
+    EXPECT_EQ(code_of(read(session.Get(), 10)), std::to_wstring(session_timeout));
+    EXPECT_GE(clock::now() - started, 1300ms);
+    EXPECT_LT(clock::now() - started, 1800ms);
+    core.silent = false;
+    core.reads = {{0, 4, "back"}};
+    EXPECT_EQ(read(session.Get(), 10), L"back");
+    std::size_t links = 0;
+    for (const auto& call : core.calls())
+        links += call.procedure == 10;
+    EXPECT_EQ(links, 2u);
+
+    const vxi11_server dropping(L"--drop-after 5000");
+    ASSERT_EQ(open(dropping.resources().Get(), local_instrument, 2000, session), L"open");
+    bound_component instrument(session.Get());
+    EXPECT_EQ(instrument.write(L"WAV:POIN 300000;DATA?"), S_OK);
+    EXPECT_EQ(code_of(read(session.Get(), 2000000)), std::to_wstring(connection_lost));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        started = clock::now();
+        EXPECT_EQ(code_of(outcome(write(session.Get(), "*IDN?\n"))), std::to_wstring(connection_lost));
+        EXPECT_LT(clock::now() - started, 100ms);
+    }
+}
+
+TEST(Vxi11Sessions, OpenByAnyFormOfTheirNameAndRefuseHislip)
+{
+    scripted_core core;
+    const auto resources = manager_for(core);
+    const struct { const wchar_t* name; const char* device; } names[] = {
+        {L"TCPIP::127.0.0.1::INSTR", "inst0"}, {L"tcpip0::127.0.0.1", "inst0"},
+        {L"TCPIP1::127.0.0.1::inst1::INSTR", "inst1"}, {L"Tcpip::127.0.0.1::gpib0,5::instr", "gpib0,5"},
+    };
+    for (const auto& n : names) {
+        ComPtr<IMessage> session;
+        ASSERT_EQ(open(resources.Get(), n.name, 1000, session), L"open") << n.name;
+        EXPECT_EQ(core.calls().back().data, n.device);
+    }
+    for (const wchar_t* device : {L"hislip0", L"HiSLIP1"}) {
+        ComPtr<IMessage> session;
+        EXPECT_EQ(open(resources.Get(), L"TCPIP::127.0.0.1::" + std::wstring(device) + L"::INSTR", 1000, session),
+                  error_line(invalid_resource, L"The device \"" + std::wstring(device) + L"\" speaks HiSLIP, which is not supported.",
+                             vxi11_source, L"", 0, IID_IMessage));
+    }
+    // The portmapper asked when no core port is given: none listening, or no core channel.
+    unsigned short closed = 0;
+    {
+        const socket_session::tcp_listener gone;
+        closed = gone.port();
+    }
+    const auto asking = manager();
+    ASSERT_EQ(asking->put_PortmapperPort(closed), S_OK);
+    ComPtr<IMessage> session;
+    const std::wstring refused = open(asking.Get(), local_instrument, 1000, session);
+    EXPECT_EQ(code_of(refused), std::to_wstring(resource_not_found));
+    EXPECT_NE(refused.find(L"[The portmapper cannot be asked: "), std::wstring::npos) << refused;
+}
+
+} // namespace
+} // namespace morvane::testing
