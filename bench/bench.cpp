@@ -12,6 +12,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 #include <visacom.h>
 #include <wrl/client.h>
@@ -67,13 +68,17 @@ ComPtr<IFormattedIO488> create_from_dll(HMODULE module)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     // Declared in the order that they go: the object before the module, COM last.
     const com_apartment com;
     const unique_module component = load_component();
     bench_session session;
     const ComPtr<IFormattedIO488> io = create_from_dll(component.get());
+    if (argc == 2 && std::string_view(argv[1]) == "vxi11") { // that part alone
+        bench_vxi11(io.Get());
+        return 0;
+    }
     check(io->putref_IO(&session), "IO");
     // First, while the process's peak memory is still that of the list read alone.
     bench_reading(io.Get(), session);
@@ -215,5 +220,6 @@ int main()
     std::printf("bytes written: %zu\n", session.bytes_written());
     bench_socket(io.Get());
     bench_simulator();
+    bench_vxi11(io.Get());
     return 0;
 }

@@ -69,3 +69,5 @@ void bench_socket(IFormattedIO488* io);
 // WAV:DATA? of the simulated instrument's largest waveform beside TRAC:DATA? of as many
 // stored bytes, over TCP from instrument-sim.
 void bench_simulator();
+// VXI-11 beside the raw socket, both against instrument-sim.
+void bench_vxi11(IFormattedIO488* io);

@@ -1,5 +1,6 @@
 #include "vxi11/rpc_client.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 #include "vxi11/record_receiver.hpp"
@@ -30,7 +31,19 @@ std::vector<unsigned char> rpc_client::call(xdr_writer& call, deadline until, st
     record_receiver receiver(reply_limit_);
     while (!receiver.complete()) {
         const std::span<unsigned char> space = receiver.space();
-        receiver.received(connection_->receive_into(space, until));
+        if (staged_ == staged_end_ && space.size() >= staging_.size()) {
+            receiver.received(connection_->receive_into(space, until)); // large data: straight in
+            continue;
+        }
+        // A record mark and a short reply come in one receive, not one each.
+        if (staged_ == staged_end_) {
+            staged_ = 0;
+            staged_end_ = connection_->receive_into(staging_, until);
+        }
+        const std::size_t count = std::min(space.size(), staged_end_ - staged_);
+        std::copy_n(staging_.begin() + static_cast<std::ptrdiff_t>(staged_), count, space.begin());
+        staged_ += count;
+        receiver.received(count);
     }
     std::vector<unsigned char> reply = receiver.take();
     xdr_reader in(reply);

@@ -1,6 +1,7 @@
 #pragma once
 // An ONC RPC client over one TCP connection: a call sent as one record, its reply awaited up to
 // a deadline, no call overlapping another.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -36,6 +37,9 @@ private:
     std::uint32_t program_, version_;
     std::size_t reply_limit_;
     std::uint32_t xid_;
+    // Received, not yet given to a record: what a receive brought past the reply it waited for.
+    std::array<unsigned char, 4096> staging_;
+    std::size_t staged_ = 0, staged_end_ = 0;
 };
 
 // The port that the portmapper at `host`:`portmapper_port` gives for `program` and `version`

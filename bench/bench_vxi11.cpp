@@ -1,0 +1,76 @@
+// VXI-11 beside the raw socket: the same instrument-sim served both ways in this run, each
+// through the session the resource manager would open, the component over it. Query round
+// trips, and 100 MiB of blocks (seven reads of a stored 16 MB trace, the simulator's largest).
+#include <winsock2.h>
+#include <windows.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+#include <wrl/client.h>
+#include "instrument-sim/instrument_server_process.hpp"
+#include "measure.hpp"
+#include "platform/bstr.hpp"
+#include "platform/variant.hpp"
+#include "socket/socket_session.hpp"
+#include "socket/winsock.hpp"
+#include "vxi11/vxi11_session.hpp"
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr std::size_t trace_points = 2'000'000; // REAL,64: 16 MB
+constexpr int block_reads = 7;                   // 112 MB, over 100 MiB
+
+struct figures {
+    double trip, blocks;
+};
+
+figures measure(IFormattedIO488* io, IMessage* session)
+{
+    check(io->putref_IO(session), "IO");
+    const morvane::unique_bstr query = morvane::make_bstr(L"*IDN?");
+    constexpr int trips = 300;
+    figures result{};
+    result.trip = median_seconds(5, [&] {
+        for (int i = 0; i < trips; ++i) {
+            morvane::unique_bstr answer;
+            check(io->WriteString(query.get(), VARIANT_TRUE), "WriteString");
+            check(io->ReadString(answer.put()), "ReadString");
+        }
+    }) / trips;
+    morvane::unique_variant trace;
+    V_VT(trace.get()) = VT_ARRAY | VT_R8;
+    V_ARRAY(trace.get()) = SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(trace_points));
+    check(io->WriteString(morvane::make_bstr(L"WAV:FORM REAL,64").get(), VARIANT_TRUE), "WriteString");
+    check(io->WriteIEEEBlock(morvane::make_bstr(L"TRAC:DATA ").get(), *trace.get(), VARIANT_TRUE), "WriteIEEEBlock");
+    const morvane::unique_bstr block_query = morvane::make_bstr(L"TRAC:DATA?");
+    result.blocks = median_seconds(3, [&] {
+        for (int i = 0; i < block_reads; ++i) {
+            check(io->WriteString(block_query.get(), VARIANT_TRUE), "WriteString");
+            morvane::unique_variant back;
+            check(io->ReadIEEEBlock(NumberType_R8, VARIANT_FALSE, VARIANT_TRUE, back.get()), "ReadIEEEBlock");
+        }
+    });
+    check(io->putref_IO(nullptr), "IO");
+    return result;
+}
+
+} // namespace
+
+void bench_vxi11(IFormattedIO488* io)
+{
+    const morvane::socket_session::winsock_use winsock;
+    const instrument_server_process raw(L"", L"--seconds 600");
+    const instrument_server_process lan(L"", L"--vxi11 --portmapper-port 0 --seconds 600");
+    ComPtr<IMessage> socket, vxi11;
+    check(morvane::socket_session::open_socket_session(L"TCPIP::127.0.0.1::" + std::to_wstring(raw.port()) + L"::SOCKET",
+                                                       10000, &socket), "open_socket_session");
+    check(morvane::vxi11::open_vxi11_session(L"TCPIP::127.0.0.1::INSTR", 10000, {lan.portmapper_port(), 0}, &vxi11),
+          "open_vxi11_session");
+    const figures over_vxi11 = measure(io, vxi11.Get());
+    const figures over_socket = measure(io, socket.Get());
+    std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "query round trips, VXI-11 beside socket", 1 / over_vxi11.trip,
+                1 / over_socket.trip, over_vxi11.trip / over_socket.trip);
+    line("7 x TRAC:DATA? 16 MB, VXI-11 beside socket", over_vxi11.blocks, over_socket.blocks);
+}
