@@ -13,6 +13,7 @@
 #include "sim/simulated_session.hpp"
 #include "socket/socket_resource_name.hpp"
 #include "socket/socket_session.hpp"
+#include "vxi11/discovery.hpp"
 #include "vxi11/vxi11_resource_name.hpp"
 #include "vxi11/vxi11_session.hpp"
 
@@ -52,7 +53,50 @@ HRESULT new_text(std::wstring_view text, BSTR* out) noexcept
     return *out ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory for the text.");
 }
 
+std::wstring instrument_name(const std::string& address)
+{
+    return L"TCPIP::" + std::wstring(address.begin(), address.end()) + L"::INSTR";
+}
+
 } // namespace
+
+std::vector<std::wstring> resource_manager::discover(const std::wregex& pattern)
+{
+    std::vector<std::string> targets;
+    unsigned short port = 111;
+    LONG timeout_ms = 0;
+    {
+        const std::lock_guard guard(lock_);
+        for (std::size_t at = 0; at <= discovery_addresses_.size();) {
+            std::size_t end = discovery_addresses_.find(L',', at);
+            if (end == std::wstring::npos)
+                end = discovery_addresses_.size();
+            std::string address;
+            for (const wchar_t c : std::wstring_view(discovery_addresses_).substr(at, end - at))
+                if (c > L' ' && c <= 0x7E)
+                    address += static_cast<char>(c);
+            if (!address.empty())
+                targets.push_back(std::move(address));
+            at = end + 1;
+        }
+        port = static_cast<unsigned short>(portmapper_port_);
+        timeout_ms = discovery_timeout_ms_;
+    }
+    const bool broadcast = targets.empty();
+    if (broadcast)
+        targets = vxi11::local_broadcast_addresses();
+    // The network is asked only when a name of an address asked could be listed.
+    if (std::ranges::none_of(targets, [&](const std::string& target) {
+            const std::wstring name = instrument_name(target);
+            return std::regex_match(name, pattern);
+        }))
+        return {};
+    std::vector<std::wstring> found;
+    for (const std::string& address : vxi11::discover_instruments(targets, port, std::chrono::milliseconds(timeout_ms), broadcast))
+        if (std::wstring name = instrument_name(address); std::regex_match(name, pattern))
+            found.push_back(std::move(name));
+    return found;
+}
 
 STDMETHODIMP resource_manager::Open(BSTR resource_name, LONG timeout, IMessage** session)
 {
@@ -95,10 +139,12 @@ STDMETHODIMP resource_manager::FindResources(BSTR expression, SAFEARRAY** names)
         const std::optional<std::wregex> pattern = resource_pattern(text);
         if (!pattern)
             return report(E_INVALIDARG, L"The expression \"" + shown(text) + L"\" is not well formed.");
-        std::vector<std::wstring_view> found;
+        std::vector<std::wstring> found;
         for (std::wstring_view resource : local_resources)
             if (std::regex_match(resource.begin(), resource.end(), *pattern))
-                found.push_back(resource);
+                found.emplace_back(resource);
+        for (std::wstring& instrument : discover(*pattern))
+            found.push_back(std::move(instrument));
         unique_safearray list(SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(found.size())));
         if (!list)
             return report(E_OUTOFMEMORY, L"Not enough memory for the list of resources.");

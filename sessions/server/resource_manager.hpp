@@ -3,6 +3,8 @@
 // resources that it can find.
 #include <windows.h>
 #include <mutex>
+#include <regex>
+#include <vector>
 #include <string>
 #include <visacom.h>
 #include <morvane_sessions.h>
@@ -31,6 +33,8 @@ public:
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
+    // The VXI-11 instruments that answer the discovery and whose names match.
+    std::vector<std::wstring> discover(const std::wregex& pattern);
     HRESULT get_number(const LONG& field, LONG* out);
     HRESULT put_number(LONG& field, LONG value, LONG lowest, LONG highest, const wchar_t* refused);
 

@@ -80,10 +80,13 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
 {
     const auto resources = manager();
     ASSERT_TRUE(resources);
+    const vxi11_instrument lan(resources.Get());
+    ASSERT_EQ(resources->put_DiscoveryAddresses(make_bstr(L" 127.0.0.1,").get()), S_OK);
+    const std::wstring instrument = L"TCPIP::127.0.0.1::INSTR";
     const struct { const wchar_t* expression; std::vector<std::wstring> found; } cases[] = {
-        {L"", {L"SIM"}},        {L"?*", {L"SIM"}},       {L"s?m", {L"SIM"}},   {L"[ST]IM", {L"SIM"}},
-        {L"(GPIB|SIM)", {L"SIM"}}, {L"SIM?*", {L"SIM"}}, {L"TCPIP?*", {}},     {L"SI", {}},
-        {L"S.M", {}},           {L"\\SIM", {L"SIM"}},
+        {L"", {L"SIM", instrument}}, {L"?*", {L"SIM", instrument}}, {L"s?m", {L"SIM"}},    {L"[ST]IM", {L"SIM"}},
+        {L"(GPIB|SIM)", {L"SIM"}},   {L"SIM?*", {L"SIM"}},          {L"TCPIP?*", {instrument}}, {L"SI", {}},
+        {L"S.M", {}},                {L"\\SIM", {L"SIM"}},         {L"?*INSTR", {instrument}}, {L"?*SOCKET", {}},
     };
     for (const auto& c : cases) {
         SAFEARRAY* raw = nullptr;
@@ -97,6 +100,17 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
             found.emplace_back(bstr_view(static_cast<BSTR*>(raw->pvData)[i]));
         EXPECT_EQ(found, c.found) << c.expression;
     }
+    // An address where no portmapper answers is waited for no longer than DiscoveryTimeout.
+    {
+        const tcp_listener gone;
+        ASSERT_EQ(resources->put_PortmapperPort(gone.port()), S_OK);
+    }
+    ASSERT_EQ(resources->put_DiscoveryTimeout(300), S_OK);
+    const auto started = clock::now();
+    SAFEARRAY* raw = nullptr;
+    ASSERT_EQ(resources->FindResources(make_bstr(L"?*").get(), &raw), S_OK);
+    EXPECT_LT(clock::now() - started, 600ms);
+    EXPECT_EQ(unique_safearray(raw)->rgsabound[0].cElements, 1u);
     for (const wchar_t* malformed : {L"*SIM", L"SIM\\", L"[SIM", L"(SIM"}) {
         SAFEARRAY* raw = nullptr;
         EXPECT_EQ(outcome(resources->FindResources(make_bstr(malformed).get(), &raw)),
