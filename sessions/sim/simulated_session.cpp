@@ -38,6 +38,11 @@ public:
         const std::lock_guard guard(lock_);
         return answer_pending();
     }
+    std::size_t response_left()
+    {
+        const std::lock_guard guard(lock_);
+        return response_.size() - sent_;
+    }
 
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override
     {
@@ -195,6 +200,12 @@ bool response_ready(IMessage* session)
 {
     auto* simulated = dynamic_cast<simulated_session*>(session);
     return simulated && simulated->response_ready();
+}
+
+std::size_t response_left(IMessage* session)
+{
+    auto* simulated = dynamic_cast<simulated_session*>(session);
+    return simulated ? simulated->response_left() : 0;
 }
 
 } // namespace morvane::sim

@@ -2,6 +2,7 @@
 // A SCPI instrument on a message-based bus with END, as an in-process message session: the
 // default resource that needs no hardware.
 #include <windows.h>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <visacom.h>
@@ -20,5 +21,7 @@ Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed = 1
 // relays the session over a socket asks before it reads, so that reading never waits for an
 // answer that is not coming.
 bool response_ready(IMessage* session);
+// How many response bytes are still unread, so that a server sizes its reply once.
+std::size_t response_left(IMessage* session);
 
 } // namespace morvane::sim

@@ -1,7 +1,8 @@
 #pragma once
 // instrument-sim as a child process, for the tests and the benchmark: started with its options
 // after "--port 0", the port it bound read from its first line of output, and ended with the
-// object, after `grace_ms` for a server that stops by itself.
+// object, after `grace_ms` for a server that stops by itself. With --vxi11 the line holds the
+// core channel's port, then the portmapper's.
 #include <windows.h>
 #include <cstdlib>
 #include <string>
@@ -38,13 +39,17 @@ public:
         DWORD got = 0;
         while (child_.process && ReadFile(read_end.get(), &c, 1, &got, nullptr) && got == 1 && c != '\n')
             line += c;
-        port_ = static_cast<unsigned short>(std::atoi(line.c_str()));
+        char* rest = nullptr;
+        port_ = static_cast<unsigned short>(std::strtoul(line.c_str(), &rest, 10));
+        portmapper_port_ = static_cast<unsigned short>(std::strtoul(rest, nullptr, 10));
     }
     instrument_server_process(const instrument_server_process&) = delete;
     instrument_server_process& operator=(const instrument_server_process&) = delete;
 
     // 0 when it did not start or bound nothing.
     unsigned short port() const { return port_; }
+    // With --vxi11: the portmapper's port; else 0.
+    unsigned short portmapper_port() const { return portmapper_port_; }
 
 private:
     using handle = morvane::unique_any<HANDLE, &CloseHandle>;
@@ -70,4 +75,5 @@ private:
 
     running_child child_;
     unsigned short port_ = 0;
+    unsigned short portmapper_port_ = 0;
 };

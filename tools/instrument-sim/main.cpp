@@ -1,12 +1,16 @@
-// instrument-sim: the simulated instrument served over TCP, one simulated session per connection.
+// instrument-sim: the simulated instrument served over TCP, one simulated session per
+// connection (raw SCPI) or per link (VXI-11).
 #include <winsock2.h>
 #include <windows.h>
 #include <objbase.h>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 #include <vector>
 #include "connection.hpp"
+#include "core_channel.hpp"
+#include "portmapper.hpp"
 #include "server_options.hpp"
 #include "socket/tcp_listener.hpp"
 
@@ -28,8 +32,21 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "instrument-sim: cannot listen on %s port %u\n", options->address.c_str(), options->port);
         return 1;
     }
-    std::printf("%u\n", listener.port());
+    std::optional<portmapper_service> mapper;
+    if (options->vxi11) {
+        mapper.emplace(options->address, options->portmapper_port, listener.port());
+        if (!*mapper) {
+            std::fprintf(stderr, "instrument-sim: cannot bind the portmapper on %s port %u (TCP and UDP); "
+                                 "choose another with --portmapper-port\n", options->address.c_str(), options->portmapper_port);
+            return 1;
+        }
+        mapper->start();
+        std::printf("%u %u\n", listener.port(), mapper->port()); // the core channel's port first
+    } else {
+        std::printf("%u\n", listener.port());
+    }
     std::fflush(stdout);
+    const auto serve = options->vxi11 ? serve_core_connection : serve_connection;
 
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> connections;
@@ -43,12 +60,12 @@ int main(int argc, char** argv)
             continue;
         const SOCKET client = accepted.release(); // the connection closes it
         if (options->once) {
-            serve_connection(client, *options);
+            serve(client, *options);
             break;
         }
-        connections.emplace_back([client, &options] {
+        connections.emplace_back([client, &options, serve] {
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            serve_connection(client, *options);
+            serve(client, *options);
             CoUninitialize();
         });
     }

@@ -21,15 +21,19 @@ std::optional<server_options> parse_options(int argc, char** argv)
     server_options options;
     for (int i = 1; i < argc; ++i) {
         const std::string_view name = argv[i];
-        if (name == "--once") {
-            options.once = true;
+        if (name == "--once" || name == "--vxi11") {
+            (name == "--once" ? options.once : options.vxi11) = true;
             continue;
         }
         if (name == "--help") {
             std::printf("usage: instrument-sim [--port N] [--address A] [--once] [--seconds S] [--seed N]\n"
                         "                      [--delay MS] [--segment N] [--drop-after N]\n"
+                        "                      [--vxi11 [--portmapper-port N]]\n"
                         "Serves the simulated instrument over TCP (raw SCPI, LF-terminated). The port\n"
-                        "bound is the first line of output; --port 0 picks a free one.\n");
+                        "bound is the first line of output; --port 0 picks a free one.\n"
+                        "--vxi11: over VXI-11 instead, the core channel on --port, a portmapper (TCP\n"
+                        "and UDP) on --portmapper-port (111 by default, 0 for a free one); the first\n"
+                        "line of output is then the core port and the portmapper port.\n");
             std::exit(0);
         }
         double value = 0;
@@ -43,6 +47,8 @@ std::optional<server_options> parse_options(int argc, char** argv)
             options.address = text;
         else if (name == "--port")
             ok = number(text, 65535, value), options.port = static_cast<unsigned>(value);
+        else if (name == "--portmapper-port")
+            ok = number(text, 65535, value), options.portmapper_port = static_cast<unsigned>(value);
         else if (name == "--seconds")
             ok = number(text, 1e6, value), options.seconds = value;
         else if (name == "--seed")

@@ -1,0 +1,48 @@
+#include "vxi11/record_receiver.hpp"
+
+#include <string>
+#include <utility>
+#include "vxi11/vxi11_numbers.hpp"
+#include "vxi11/xdr.hpp"
+
+namespace morvane::vxi11 {
+
+std::span<unsigned char> record_receiver::space() noexcept
+{
+    if (complete())
+        return {};
+    if (in_fragment_)
+        return std::span(record_).last(fragment_left_);
+    return std::span(header_).subspan(header_got_);
+}
+
+void record_receiver::received(std::size_t count)
+{
+    if (in_fragment_) {
+        fragment_left_ -= count;
+        in_fragment_ = fragment_left_ > 0;
+        return;
+    }
+    header_got_ += count;
+    if (header_got_ < header_.size())
+        return;
+    header_got_ = 0;
+    const std::uint32_t mark = std::uint32_t(header_[0]) << 24 | std::uint32_t(header_[1]) << 16 |
+                               std::uint32_t(header_[2]) << 8 | header_[3];
+    const std::size_t length = mark & ~rpc::last_fragment;
+    if (length > limit_ - record_.size())
+        throw xdr_error("an RPC record of more than " + std::to_string(limit_) + " bytes (a fragment of " +
+                        std::to_string(length) + ")");
+    last_ = (mark & rpc::last_fragment) != 0;
+    record_.resize(record_.size() + length);
+    fragment_left_ = length;
+    in_fragment_ = length > 0;
+}
+
+std::vector<unsigned char> record_receiver::take() noexcept
+{
+    last_ = false;
+    return std::exchange(record_, {});
+}
+
+} // namespace morvane::vxi11

@@ -1,0 +1,108 @@
+#include "vxi11/xdr.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include "vxi11/vxi11_numbers.hpp"
+
+namespace morvane::vxi11 {
+namespace {
+
+constexpr std::size_t padded(std::size_t size) { return (size + 3) & ~std::size_t(3); }
+
+void store(unsigned char* at, std::uint32_t value)
+{
+    at[0] = static_cast<unsigned char>(value >> 24);
+    at[1] = static_cast<unsigned char>(value >> 16);
+    at[2] = static_cast<unsigned char>(value >> 8);
+    at[3] = static_cast<unsigned char>(value);
+}
+
+} // namespace
+
+xdr_writer::xdr_writer(std::size_t capacity)
+{
+    bytes_.reserve(capacity + 4);
+    bytes_.resize(4); // the record mark, set by record()
+}
+
+void xdr_writer::put(std::uint32_t value)
+{
+    const std::size_t at = bytes_.size();
+    bytes_.resize(at + 4);
+    store(bytes_.data() + at, value);
+}
+
+void xdr_writer::put_at(std::size_t offset, std::uint32_t value)
+{
+    store(bytes_.data() + offset, value);
+}
+
+void xdr_writer::put_opaque(std::span<const unsigned char> bytes)
+{
+    const std::span<unsigned char> space = put_opaque_space(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), space.begin());
+}
+
+void xdr_writer::put_string(std::string_view text)
+{
+    put_opaque(std::span(reinterpret_cast<const unsigned char*>(text.data()), text.size()));
+}
+
+std::span<unsigned char> xdr_writer::put_opaque_space(std::size_t size)
+{
+    if (size > 0xFFFF'FFFFu)
+        throw xdr_error("an opaque of more than 4 GiB cannot be encoded");
+    opaque_at_ = bytes_.size();
+    put(static_cast<std::uint32_t>(size));
+    const std::size_t at = bytes_.size();
+    bytes_.resize(at + padded(size)); // zero, padding included
+    return std::span(bytes_).subspan(at, size);
+}
+
+void xdr_writer::shrink_opaque(std::size_t size)
+{
+    store(bytes_.data() + opaque_at_, static_cast<std::uint32_t>(size));
+    const std::size_t end = opaque_at_ + 4 + size;
+    bytes_.resize(padded(end));
+    std::fill(bytes_.begin() + static_cast<std::ptrdiff_t>(end), bytes_.end(), 0);
+}
+
+std::span<const unsigned char> xdr_writer::record()
+{
+    store(bytes_.data(), rpc::last_fragment | static_cast<std::uint32_t>(bytes_.size() - 4));
+    return bytes_;
+}
+
+std::span<const unsigned char> xdr_reader::take(std::size_t count, const char* what)
+{
+    if (count > left())
+        throw xdr_error(std::string("truncated ") + what + ": " + std::to_string(count) + " bytes needed at offset " +
+                        std::to_string(at_) + ", " + std::to_string(left()) + " left");
+    const auto taken = bytes_.subspan(at_, count);
+    at_ += count;
+    return taken;
+}
+
+std::uint32_t xdr_reader::get()
+{
+    const auto b = take(4, "field");
+    return std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3];
+}
+
+std::span<const unsigned char> xdr_reader::get_opaque(std::size_t most)
+{
+    const std::uint32_t size = get();
+    if (size > most)
+        throw xdr_error("opaque data of " + std::to_string(size) + " bytes, more than the " + std::to_string(most) +
+                        " allowed");
+    const auto data = take(padded(size), "opaque data");
+    return data.first(size);
+}
+
+std::string xdr_reader::get_string(std::size_t most)
+{
+    const auto data = get_opaque(most);
+    return std::string(data.begin(), data.end());
+}
+
+} // namespace morvane::vxi11

@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""instrument-sim --vxi11 on ports it picked, call by call: the portmapper over UDP and TCP,
+END framing, reason bits, io_timeout, the status byte, trigger, clear and the error codes.
+Replies come in fragments of 7 bytes (--segment 7), which the client joins."""
+import socket
+import struct
+import sys
+import time
+from vxi11_client import CORE, PORTMAPPER, Link, Rpc, opaque, start_server
+
+server, (core_port, mapper_port) = start_server("--vxi11", "--portmapper-port", "0", "--segment", "7")
+failures = []
+
+
+def check(what, got, expected):
+    if got != expected:
+        failures.append(f"{what}: got {got!r}, expected {expected!r}")
+
+
+try:
+    for udp in (False, True):
+        mapper = Rpc(mapper_port, udp)
+        getport = lambda *args: mapper.call(PORTMAPPER, 2, 3, struct.pack(">IIII", *args, 0))
+        for what, reply, expected in [
+            ("GETPORT core TCP", getport(CORE, 1, 6), (0, struct.pack(">I", core_port))),
+            ("GETPORT core UDP", getport(CORE, 1, 17), (0, b"\0\0\0\0")),
+            ("GETPORT core version 2", getport(CORE, 2, 6), (0, b"\0\0\0\0")),
+            ("GETPORT other program", getport(100003, 1, 6), (0, b"\0\0\0\0")),
+            ("NULL", mapper.call(PORTMAPPER, 2, 0), (0, b"")),
+            ("version 4", mapper.call(PORTMAPPER, 4, 3), (2, struct.pack(">II", 2, 2))),
+            ("DUMP", mapper.call(PORTMAPPER, 2, 4), (3, b"")),
+            ("other program", mapper.call(CORE, 1, 10), (1, b"")),
+        ]:
+            check(f"portmapper {'UDP' if udp else 'TCP'} {what}", reply, expected)
+
+    link = Link(core_port)
+    check("create_link", (link.error, link.max_receive), (0, 1 << 20))
+    # A message runs only when END comes: a read before it times out (error 15).
+    check("write without END", link.write(b"*ID", end=False), (0, 3))
+    started = time.monotonic()
+    check("read before END", link.read(timeout=300), (15, 0, b""))
+    check("io_timeout honoured", 0.25 < time.monotonic() - started < 1.5, True)
+    check("write with END", link.write(b"N?\n"), (0, 3))
+    check("status byte with a response waiting", struct.unpack(">iI", link.generic(13)), (0, 0x10 | 4))
+    check("read", link.read(), (0, 4, b"Morvane,SIM-1,0,1.0\n"))
+    check("error queue", link.query(b"SYST:ERR?\n"), '-420,"Query UNTERMINATED"\n')
+    check("status byte", struct.unpack(">iI", link.generic(13)), (0, 0))
+    # Reason bits: the request size, the termination character, END.
+    link.write(b"DATA:LIST 1.5,22,333;LIST?\n")
+    check("read to the request size", link.read(size=2), (0, 1, b"1."))
+    check("read to the term char", link.read(term=ord(",")), (0, 2, b"5,"))
+    check("read to END", link.read(term=ord("\n")), (0, 4, b"22,333\n"))
+    for procedure in (14, 14):
+        check("device_trigger", link.generic(procedure), b"\0\0\0\0")
+    check("triggers counted", link.query(b"TRIG:COUN?\n"), "2\n")
+    link.write(b"*IDN?\n")
+    check("device_clear", link.generic(15), b"\0\0\0\0")
+    check("read after clear", link.read(timeout=100), (15, 0, b""))
+    check("device_lock", link.ok(18, struct.pack(">iiI", link.lid, 0, 0)), b"\0\0\0\0")
+    check("device_remote", link.generic(16), struct.pack(">i", 8))
+    check("unknown procedure", link.rpc.call(CORE, 1, 99), (3, b""))
+    check("core version 2", link.rpc.call(CORE, 2, 10), (2, struct.pack(">II", 1, 1)))
+    check("arguments cut short", link.rpc.call(CORE, 1, 11, struct.pack(">i", link.lid)), (4, b""))
+    other = Link(core_port, b"gpib0,5")
+    check("links apart", (other.error, other.lid != link.lid, other.query(b"TRIG:COUN?\n")), (0, True, "0\n"))
+    check("destroy_link", link.ok(23, struct.pack(">i", link.lid)), b"\0\0\0\0")
+    check("write on a destroyed link", link.write(b"*IDN?\n"), (4, 0))
+    # A record that claims more than a write may hold closes the connection before any of it comes.
+    link.rpc.sock.sendall(struct.pack(">I", 0x80000000 | (33 << 20)))
+    check("a record past the limit", link.rpc.sock.recv(1), b"")
+finally:
+    server.kill()
+    server.wait()
+
+# --delay holds the first reply of each response; --drop-after closes the connection mid-reply.
+server, (core_port, _) = start_server("--vxi11", "--portmapper-port", "0", "--delay", "400", "--drop-after", "200")
+try:
+    link = Link(core_port)  # replies of 44 (create_link), 36 (device_write) and 52 bytes (each read)
+    link.write(b"MEAS:ARR? 20\n")
+    timings = []
+    for size in (10, 10):
+        started = time.monotonic()
+        check("delayed read", link.read(size=size)[:2], (0, 1))
+        timings.append(time.monotonic() - started > 0.35)
+    check("delay on the first reply alone", timings, [True, False])
+    try:
+        link.read()
+        check("dropped mid-reply", "a reply", "a closed connection")
+    except (AssertionError, ConnectionError):  # closed, not timed out
+        pass
+finally:
+    server.kill()
+    server.wait()
+
+# A portmapper port that cannot be had: the server says which option to change and stops.
+with socket.socket() as taken:
+    taken.bind(("127.0.0.1", 0))
+    taken.listen()
+    started = time.monotonic()
+    refused, _ = start_server("--vxi11", "--portmapper-port", str(taken.getsockname()[1]))
+    check("exit code with the portmapper port taken", refused.wait(timeout=20) != 0, True)
+    check("message names the option", b"--portmapper-port" in refused.stderr.read(), True)
+
+print("\n".join(failures) or "every check passed")
+sys.exit(1 if failures else 0)

@@ -1,0 +1,97 @@
+"""A minimal ONC RPC and VXI-11 client for the tests, written from the protocol's public
+numbers alone, and instrument-sim started under Wine."""
+import os
+import socket
+import struct
+import subprocess
+
+CORE, PORTMAPPER = 0x0607AF, 100000
+SKIP = 77  # CTest's SKIP_RETURN_CODE for these tests
+
+
+def opaque(data):
+    return struct.pack(">I", len(data)) + data + b"\0" * (-len(data) % 4)
+
+
+def take_opaque(results, at):
+    (size,) = struct.unpack_from(">I", results, at)
+    return results[at + 4:at + 4 + size]
+
+
+class Rpc:
+    """Calls over TCP (record marking, fragments joined) or UDP; returns (accept_stat, results)."""
+
+    def __init__(self, port, udp=False):
+        self.udp, self.xid = udp, 0
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if udp else socket.SOCK_STREAM)
+        self.sock.settimeout(10)
+        self.sock.connect(("127.0.0.1", port))
+
+    def call(self, program, version, procedure, args=b""):
+        self.xid += 1
+        message = struct.pack(">IIIIIIIIII", self.xid, 0, 2, program, version, procedure, 0, 0, 0, 0) + args
+        if self.udp:
+            self.sock.send(message)
+            reply = self.sock.recv(65536)
+        else:
+            self.sock.sendall(struct.pack(">I", 0x80000000 | len(message)) + message)
+            reply, last = bytearray(), False
+            while not last:
+                (mark,) = struct.unpack(">I", self.exactly(4))
+                last = bool(mark & 0x80000000)
+                reply += self.exactly(mark & 0x7FFFFFFF)
+            reply = bytes(reply)
+        xid, kind, stat, _, verifier = struct.unpack_from(">IIIII", reply)
+        assert (xid, kind, stat) == (self.xid, 1, 0), (xid, kind, stat)
+        (accept,) = struct.unpack_from(">I", reply, 20 + verifier)
+        return accept, reply[24 + verifier:]
+
+    def exactly(self, count):
+        data, got = bytearray(count), 0
+        while got < count:
+            n = self.sock.recv_into(memoryview(data)[got:])
+            assert n, "the server closed the connection"
+            got += n
+        return data
+
+
+class Link:
+    """One link on the core channel."""
+
+    def __init__(self, port, device=b"inst0"):
+        self.rpc = Rpc(port)
+        results = self.ok(10, struct.pack(">iiI", 7, 0, 0) + opaque(device))
+        self.error, self.lid, _, self.max_receive = struct.unpack(">iiII", results[:16])
+
+    def ok(self, procedure, args):
+        accept, results = self.rpc.call(CORE, 1, procedure, args)
+        assert accept == 0, f"procedure {procedure}: accept_stat {accept}"
+        return results
+
+    def write(self, data, end=True, lid=None):
+        results = self.ok(11, struct.pack(">iIIi", self.lid if lid is None else lid, 1000, 0, 8 if end else 0) + opaque(data))
+        return struct.unpack(">iI", results)
+
+    def read(self, size=1 << 20, term=None, timeout=1000):
+        flags = 0x80 if term is not None else 0
+        results = self.ok(12, struct.pack(">iIIIiI", self.lid, size, timeout, 0, flags, term or 0))
+        error, reason = struct.unpack_from(">ii", results)
+        return error, reason, take_opaque(results, 8)
+
+    def query(self, command):
+        assert self.write(command) == (0, len(command))
+        error, reason, data = self.read()
+        assert (error, reason) == (0, 4), (command, error, reason)
+        return data.decode()
+
+    def generic(self, procedure):
+        return self.ok(procedure, struct.pack(">iiII", self.lid, 0, 0, 1000))
+
+
+def start_server(*options):
+    """instrument-sim under Wine: (process, ports on its first line)."""
+    sim = os.path.join(os.environ["MORVANE_BIN"], "instrument-sim.exe")
+    process = subprocess.Popen([os.environ.get("WINE", "wine"), sim, "--port", "0", "--seconds", "300", *options],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    line = process.stdout.readline().decode()
+    return process, [int(port) for port in line.split()]

@@ -1,0 +1,33 @@
+#pragma once
+// A portmapper (program 100000 version 2) over TCP and UDP that knows one program: the VXI-11
+// core channel, on the port given.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include "socket/tcp_listener.hpp"
+#include "vxi11/xdr.hpp"
+
+namespace morvane::instrument_server {
+
+// The reply to one portmapper call; none for a message that is no call.
+std::optional<vxi11::xdr_writer> portmapper_reply(std::span<const unsigned char> call, unsigned short core_port);
+
+class portmapper_service {
+public:
+    // Binds TCP and UDP on the numeric `address` at `port` (0: one free for both); binds
+    // nothing when either fails. Winsock must be started.
+    portmapper_service(const std::string& address, unsigned port, unsigned short core_port);
+    explicit operator bool() const noexcept { return udp_ && tcp_ && *tcp_; }
+    unsigned short port() const noexcept { return tcp_ ? tcp_->port() : 0; }
+
+    // Serves both in threads of their own, as long as the process runs.
+    void start();
+
+private:
+    std::optional<socket_session::tcp_listener> tcp_;
+    socket_session::unique_socket udp_;
+    unsigned short core_port_;
+};
+
+} // namespace morvane::instrument_server

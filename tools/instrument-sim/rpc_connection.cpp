@@ -1,0 +1,88 @@
+#include "rpc_connection.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include "vxi11/vxi11_numbers.hpp"
+
+namespace morvane::instrument_server {
+
+rpc_connection::rpc_connection(SOCKET client, std::size_t record_limit, const server_options& faults)
+    : client_(client), faults_(faults), receiver_(record_limit)
+{
+    BOOL no_delay = TRUE;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+}
+
+rpc_connection::~rpc_connection() { closesocket(client_); }
+
+std::optional<std::vector<unsigned char>> rpc_connection::receive()
+{
+    try {
+        while (!receiver_.complete()) {
+            const auto space = receiver_.space();
+            const int n = recv(client_, reinterpret_cast<char*>(space.data()),
+                               static_cast<int>(std::min<std::size_t>(space.size(), 1 << 20)), 0);
+            if (n <= 0)
+                return std::nullopt;
+            receiver_.received(static_cast<std::size_t>(n));
+        }
+    } catch (const vxi11::xdr_error& error) {
+        std::fprintf(stderr, "instrument-sim: %s; connection closed\n", error.what());
+        return std::nullopt; // the stream cannot be followed past a record it refused
+    }
+    return receiver_.take();
+}
+
+bool rpc_connection::send(vxi11::xdr_writer& reply, bool delayed)
+{
+    if (delayed && faults_.delay_ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(faults_.delay_ms));
+    if (!faults_.segment) {
+        const auto record = reply.record();
+        return send_bytes(record.data(), record.size());
+    }
+    auto message = reply.message();
+    while (!message.empty()) {
+        const std::size_t piece = std::min(message.size(), faults_.segment);
+        const std::uint32_t mark = htonl(static_cast<std::uint32_t>(piece) |
+                                         (piece == message.size() ? vxi11::rpc::last_fragment : 0));
+        if (!send_bytes(reinterpret_cast<const unsigned char*>(&mark), 4) || !send_bytes(message.data(), piece))
+            return false;
+        message = message.subspan(piece);
+        if (!message.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1)); // fragments arrive apart
+    }
+    return true;
+}
+
+bool rpc_connection::begin_reply(const vxi11::xdr_writer& head, std::size_t size, bool delayed)
+{
+    if (delayed && faults_.delay_ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(faults_.delay_ms));
+    const std::uint32_t mark = htonl(static_cast<std::uint32_t>(size) | vxi11::rpc::last_fragment);
+    return send_bytes(reinterpret_cast<const unsigned char*>(&mark), 4) &&
+           send_bytes(head.message().data(), head.message().size());
+}
+
+bool rpc_connection::send_bytes(const unsigned char* bytes, std::size_t count)
+{
+    if (faults_.drop_after)
+        count = std::min(count, faults_.drop_after - std::min(sent_, faults_.drop_after));
+    for (std::size_t done = 0; done < count;) {
+        const int n = ::send(client_, reinterpret_cast<const char*>(bytes + done),
+                             static_cast<int>(std::min<std::size_t>(count - done, 64 << 10)), 0);
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    sent_ += count;
+    if (faults_.drop_after && sent_ >= faults_.drop_after) {
+        shutdown(client_, SD_SEND); // a clean close, in the middle of a reply
+        return false;
+    }
+    return true;
+}
+
+} // namespace morvane::instrument_server
