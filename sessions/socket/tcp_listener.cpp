@@ -8,22 +8,29 @@ namespace {
 
 unique_socket listen_on(const std::string& address, unsigned port, int backlog)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
-        return {};
-    const unique_address_list addresses(found);
-    unique_socket listener(socket(found->ai_family, SOCK_STREAM, IPPROTO_TCP));
-    if (!listener || bind(listener.get(), found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0 ||
-        listen(listener.get(), backlog) != 0)
+    unique_socket listener = bound_socket(address, port, SOCK_STREAM);
+    if (listener && listen(listener.get(), backlog) != 0)
         return {};
     return listener;
 }
 
 } // namespace
+
+unique_socket bound_socket(const std::string& address, unsigned port, int type)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = type;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
+        return {};
+    const unique_address_list addresses(found);
+    unique_socket bound(socket(found->ai_family, type, type == SOCK_DGRAM ? IPPROTO_UDP : IPPROTO_TCP));
+    if (!bound || bind(bound.get(), found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0)
+        return {};
+    return bound;
+}
 
 tcp_listener::tcp_listener(const std::string& address, unsigned port, int backlog)
     : socket_(listen_on(address, port, backlog))

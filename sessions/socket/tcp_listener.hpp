@@ -10,6 +10,10 @@
 
 namespace morvane::socket_session {
 
+// A socket of `type` (SOCK_STREAM or SOCK_DGRAM) bound to the numeric `address` at `port`, 0 for
+// any free one; none when that fails.
+unique_socket bound_socket(const std::string& address, unsigned port, int type);
+
 class tcp_listener {
 public:
     // Listens on the numeric `address` (IPv4 or IPv6) at `port`, 0 for any free one, with

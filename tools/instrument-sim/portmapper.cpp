@@ -13,22 +13,6 @@ namespace {
 using namespace vxi11;
 using socket_session::unique_socket;
 
-unique_socket bind_udp(const std::string& address, unsigned short port)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
-        return {};
-    const socket_session::unique_address_list addresses(found);
-    unique_socket udp(socket(found->ai_family, SOCK_DGRAM, IPPROTO_UDP));
-    if (!udp || bind(udp.get(), found->ai_addr, static_cast<int>(found->ai_addrlen)) != 0)
-        return {};
-    return udp;
-}
-
 void serve_tcp_client(SOCKET client, unsigned short core_port)
 {
     static const server_options no_faults;
@@ -86,7 +70,7 @@ portmapper_service::portmapper_service(const std::string& address, unsigned port
     for (int attempt = 0; attempt < (port ? 1 : 8) && !*this; ++attempt) {
         tcp_.emplace(address, port, 8);
         if (*tcp_)
-            udp_ = bind_udp(address, tcp_->port());
+            udp_ = socket_session::bound_socket(address, tcp_->port(), SOCK_DGRAM);
     }
 }
 
