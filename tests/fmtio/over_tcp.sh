@@ -1,6 +1,8 @@
 #!/bin/sh
 # Starts a server on a free port for one connection (instrument-sim, or a Python script), then
 # runs transcript.sh with every "@RESOURCE@" argument replaced by the server's resource name.
+# SERVER_OPTIONS go to instrument-sim: with --vxi11 the resource is its VXI-11 instrument and
+# "@PORTMAPPER@" its portmapper's port.
 #
 #   over_tcp.sh SERVER TRANSCRIPT GOLDEN ARGUMENTS...
 set -u
@@ -10,13 +12,16 @@ ports=$(basename "$1").port
 rm -f "$ports"
 case $server in
   *.py) python3 "$server" >"$ports" 2>&1 & ;;
-  *) ${WINE:-wine} "$server" --port 0 --once --seconds 60 >"$ports" 2>&1 & ;;
+  *) ${WINE:-wine} "$server" --port 0 --once --seconds 60 ${SERVER_OPTIONS:-} >"$ports" 2>&1 & ;;
 esac
 for _ in $(seq 100); do [ -s "$ports" ] && break; sleep 0.1; done
-port=$(head -1 "$ports" | tr -d '\r')
-resource="TCPIP::127.0.0.1::$port::SOCKET"
+read -r port portmapper <"$ports"
+portmapper=$(printf '%s' "${portmapper:-}" | tr -d '\r')
+resource="TCPIP::127.0.0.1::$(printf '%s' "$port" | tr -d '\r')::SOCKET"
+[ -n "$portmapper" ] && resource="TCPIP::127.0.0.1::INSTR"
 for argument in "$@"; do
   [ "$argument" = @RESOURCE@ ] && argument=$resource
+  [ "$argument" = @PORTMAPPER@ ] && argument=$portmapper
   set -- "$@" "$argument"
   shift
 done

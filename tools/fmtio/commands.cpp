@@ -96,13 +96,22 @@ void info(bound_component& io)
 
 } // namespace
 
-void list_resources(IMorvaneResourceManager* manager, const std::string& expression)
+void list_resources(IMorvaneResourceManager* manager, const request& what)
 {
-    const std::vector<std::string> found = find_resources(manager, expression);
-    for (const std::string& name : found)
-        print(name + "\n");
+    set_discovery(manager, {what.addresses, what.portmapper_port});
+    const std::vector<std::string> found = find_resources(manager, what.command);
+    for (const std::string& name : found) {
+        // One resource that does not answer leaves the others listed.
+        std::string answer;
+        try {
+            answer = identify(manager, name, what.timeout.value_or(2000));
+        } catch (const failure& failed) {
+            answer = "(no answer: " + (failed.record() ? failed.record()->description : hex(failed.hr())) + ")";
+        }
+        print(name + "  " + answer + "\n");
+    }
     if (found.empty())
-        standard_error().write("fmtio: no resource matches " + quoted(expression) + "\n");
+        standard_error().write("fmtio: no resource matches " + quoted(what.command) + "\n");
 }
 
 bool show_help(const request& what, bool in_shell)
@@ -145,7 +154,7 @@ void run_request(bound_component& io, const request& what)
     case subcommand::clear: io.clear(); break;
     case subcommand::status_byte: print(status_text(io.read_status_byte())); break;
     case subcommand::trigger: io.assert_trigger(); break;
-    case subcommand::find: list_resources(io.manager().object.Get(), what.command); break;
+    case subcommand::find: list_resources(io.manager().object.Get(), what); break;
     case subcommand::info: info(io); break;
     case subcommand::shell:
     case subcommand::demo:

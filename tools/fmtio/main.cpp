@@ -38,7 +38,7 @@ int run(const std::vector<std::string>& arguments)
         return exit_success;
     const com_apartment apartment;
     if (what.what == subcommand::find) { // needs no session
-        list_resources(create_resource_manager().object.Get(), what.command);
+        list_resources(create_resource_manager().object.Get(), what);
         return exit_success;
     }
     bound_component io({given.dll, given.resource, what.trace, what.timeout.value_or(2000)});

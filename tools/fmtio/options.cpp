@@ -13,7 +13,7 @@ enum class arguments { none, command, optional_command, command_and_values, expr
 // Options by the subcommands that take them.
 enum option_set : unsigned {
     type_option = 1, separator_option = 2, order_option = 4, block_read_options = 8, from_option = 16,
-    echo_option = 32,
+    echo_option = 32, discovery_options = 64,
 };
 
 struct subcommand_entry {
@@ -54,9 +54,12 @@ constexpr subcommand_entry subcommands[] = {
      "Reads the status byte (ReadStatusByte): its value, in hexadecimal, and the bits set. Over TCP\n"
      "the session asks the instrument with *STB?."},
     {"trigger", subcommand::trigger, arguments::none, 0, true, "trigger", "Sends a bus trigger (AssertTrigger)."},
-    {"find", subcommand::find, arguments::expression, 0, true, "find [EXPRESSION]",
-     "Lists the resources that the resource manager finds, one a line (FindResources). In EXPRESSION,\n"
-     "? matches one character and * repeats the one before; the default, ?*, matches every name."},
+    {"find", subcommand::find, arguments::expression, discovery_options, true,
+     "find [EXPRESSION] [--addresses LIST] [--portmapper-port N]",
+     "Lists the resources that the resource manager finds (FindResources), one a line with its answer\n"
+     "to *IDN?. In EXPRESSION, ? matches one character and * repeats the one before; the default, ?*,\n"
+     "matches every name. VXI-11 instruments are asked for at the addresses in LIST (comma-separated),\n"
+     "or by broadcast on the local networks, through the portmapper at port N (111 by default)."},
     {"info", subcommand::info, arguments::none, 0, true, "info",
      "Shows the component and the resource manager in use, their files and versions, and the resource."},
     {"shell", subcommand::shell, arguments::none, echo_option, false, "shell [--echo]",
@@ -84,6 +87,8 @@ constexpr option_entry options[] = {
     {"--plot", false, block_read_options, false},
     {"--from", true, from_option, false},
     {"--echo", false, echo_option, false},
+    {"--addresses", true, discovery_options, false},
+    {"--portmapper-port", true, discovery_options, false},
     {"-r", true, 0, true},               {"--resource", true, 0, true},
     {"--dll", true, 0, true},            {"--ascii", false, 0, true},
 };
@@ -109,12 +114,14 @@ bool is_option(std::string_view word)
     return word.starts_with("--") || word == "-r" || word == "-h";
 }
 
-long parse_timeout(const std::string& text)
+// A whole number from `low` to `high`, or a usage error that names `what` the option takes.
+long parse_whole_number(const std::string& text, long low, long high, const std::string& what)
 {
     long value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > INT_MAX)
-        throw usage_error("--timeout takes milliseconds from 0 to 2147483647, not " + quoted(text));
+    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        throw usage_error(what + " from " + std::to_string(low) + " to " + std::to_string(high) + ", not " +
+                          quoted(text));
     return value;
 }
 
@@ -166,7 +173,9 @@ void apply(request& to, const given_option& option, const subcommand_entry& entr
     if (option.entry->needs && !(entry.options & option.entry->needs))
         throw usage_error(name + " does not apply to " + entry.name);
     if (name == "--timeout")
-        to.timeout = parse_timeout(option.value);
+        to.timeout = parse_whole_number(option.value, 0, INT_MAX, "--timeout takes milliseconds");
+    else if (name == "--portmapper-port")
+        to.portmapper_port = parse_whole_number(option.value, 1, 65535, "--portmapper-port takes a port");
     else if (name == "--trace")
         to.trace = true;
     else if (name == "--help" || name == "-h")
@@ -181,6 +190,8 @@ void apply(request& to, const given_option& option, const subcommand_entry& entr
         to.plot = true;
     else if (name == "--echo")
         to.echo = true;
+    else if (name == "--addresses") // none: a broadcast
+        to.addresses = option.value;
     else if (option.value.empty())
         throw usage_error(name + " needs a file name");
     else if (name == "--csv")

@@ -23,6 +23,8 @@ struct request {
     std::optional<std::string> csv_file, svg_file, from_file;
     bool plot = false;
     std::optional<long> timeout;
+    std::optional<std::string> addresses; // find: the manager's DiscoveryAddresses
+    std::optional<long> portmapper_port;  // find: the manager's PortmapperPort
     bool trace = false;
     bool help = false;
     bool echo = false;
