@@ -208,8 +208,9 @@ private:
         const std::size_t size = std::min<std::size_t>(request, left);
         delayed = !found->response_started;
         found->response_started = true;
-        if (!(flags & flag_term_char) && !options_.segment) {
+        if (!(flags & flag_term_char) && !options_.segment && got < size) {
             // The size and the reason are known: the data go out as they are read, with no copy.
+            // A reply that the first piece holds whole goes out below, in one send.
             xdr_writer head = results(xid, error::none);
             head.put(static_cast<std::uint32_t>(size == left ? reason_end : reason_request_size));
             head.put(static_cast<std::uint32_t>(size));

@@ -1,0 +1,75 @@
+#!/bin/sh
+# FindResources by broadcast, where nothing can leave the machine: a client network namespace
+# of the test's own joined by a veth pair to each of two instrument namespaces, on networks of
+# their own, with instrument-sim serving VXI-11 (its portmapper on port 111) in each. fmtio find,
+# given no addresses, must find both instruments and identify them. Skipped (exit code 77) with
+# a message where the namespaces cannot be made.
+#
+#   broadcast.sh BIN_DIR
+set -u
+bin=$1
+wine=${WINE:-wine}
+client=morvane-client-$$
+made=""
+cleanup() {
+  for namespace in $made; do
+    for pid in $(ip netns pids "$namespace" 2>/dev/null); do kill "$pid" 2>/dev/null; done
+  done
+  wineserver -k 2>/dev/null
+  for namespace in $made; do ip netns del "$namespace" 2>/dev/null; done
+}
+trap cleanup EXIT
+skip() {
+  echo "skipped: $1 (the broadcast test needs root and network namespaces: ip netns, veth)"
+  exit 77
+}
+namespace() {
+  ip netns add "$1" 2>/dev/null || skip "cannot create network namespace $1"
+  made="$made $1"
+  ip -n "$1" link set lo up || skip "cannot bring up the loopback of $1"
+}
+
+namespace "$client"
+for network in 7 8; do
+  instrument=morvane-inst$network-$$
+  namespace "$instrument"
+  ip link add "mvc$network-$$" type veth peer name "mvi$network-$$" 2>/dev/null || skip "cannot create a veth pair"
+  ip link set "mvc$network-$$" netns "$client" && ip link set "mvi$network-$$" netns "$instrument" &&
+    ip -n "$client" addr add "10.231.$network.1/24" dev "mvc$network-$$" &&
+    ip -n "$client" link set "mvc$network-$$" up &&
+    ip -n "$instrument" addr add "10.231.$network.2/24" dev "mvi$network-$$" &&
+    ip -n "$instrument" link set "mvi$network-$$" up || skip "cannot set up the veth pair"
+done
+
+# Wine's server makes every socket of its prefix, and its services list the network
+# interfaces: each namespace has a prefix of its own (copies of the test's), whose server and
+# services start in that namespace. Nothing they start may hold the test's output open.
+ip netns exec "$client" wineserver -p >wine-services.out 2>&1 || exit 1
+ip netns exec "$client" "$wine" cmd /c exit >>wine-services.out 2>&1 || exit 1
+for network in 7 8; do
+  prefix=$WINEPREFIX-instrument$network
+  [ -f "$prefix/system.reg" ] || cp -a "$WINEPREFIX" "$prefix" || exit 1
+  WINEPREFIX=$prefix ip netns exec "morvane-inst$network-$$" "$wine" "$bin/instrument-sim.exe" --vxi11 \
+    --address 0.0.0.0 --port 0 --seconds 60 >"instrument-$network.out" 2>&1 &
+done
+for network in 7 8; do
+  for _ in $(seq 100); do [ -s "instrument-$network.out" ] && break; sleep 0.1; done
+  read -r core portmapper <"instrument-$network.out"
+  [ "$(printf '%s' "${portmapper:-}" | tr -d '\r')" = 111 ] || { echo "instrument-sim in network $network:"; cat "instrument-$network.out"; exit 1; }
+done
+
+found=$(ip netns exec "$client" "$wine" "$bin/fmtio.exe" --dll "$bin/Morvane.dll" find --timeout 2000 2>&1 | tr -d '\r')
+expected="SIM  Morvane,SIM-1,0,1.0
+TCPIP::10.231.7.2::INSTR  Morvane,SIM-1,0,1.0
+TCPIP::10.231.8.2::INSTR  Morvane,SIM-1,0,1.0"
+if [ "$found" != "$expected" ]; then
+  printf 'fmtio find by broadcast printed:\n%s\nexpected:\n%s\n' "$found" "$expected"
+  exit 1
+fi
+# The expression keeps to the names it matches.
+found=$(ip netns exec "$client" "$wine" "$bin/fmtio.exe" --dll "$bin/Morvane.dll" find 'TCPIP::10.231.8?*' 2>&1 | tr -d '\r')
+if [ "$found" != "TCPIP::10.231.8.2::INSTR  Morvane,SIM-1,0,1.0" ]; then
+  printf 'fmtio find TCPIP::10.231.8?* printed:\n%s\n' "$found"
+  exit 1
+fi
+echo "found by broadcast: $expected"
