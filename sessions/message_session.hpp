@@ -15,8 +15,11 @@
 #include <utility>
 #include <visacom.h>
 #include <morvane_sessions.h>
+#include <comdef.h>
 #include "com/com_object.hpp"
 #include "error/error_record.hpp"
+#include "platform/ansi.hpp"
+#include "platform/platform_error.hpp"
 
 namespace morvane {
 
@@ -31,6 +34,19 @@ public:
     static HRESULT report(HRESULT hr, std::wstring_view description, const IID& interface_id = IID_IMessage) noexcept
     {
         return report_error(hr, description, Session::error_source, interface_id);
+    }
+
+    // ReadString's result: the bytes read, as text in the ANSI code page.
+    static HRESULT give_text(const SAFEARRAY* bytes, BSTR* text) noexcept
+    {
+        try {
+            *text = ansi_to_bstr({static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements}).release();
+            return S_OK;
+        } catch (const _com_error&) {
+            return report(E_OUTOFMEMORY, L"Not enough memory for the text read.");
+        } catch (const platform_error& failed) {
+            return report(failed.hresult(), L"The bytes read could not be converted to text.");
+        }
     }
 
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override

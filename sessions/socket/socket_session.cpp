@@ -180,16 +180,7 @@ STDMETHODIMP socket_session::ReadString(LONG count, BSTR* text)
     unique_safearray bytes;
     if (const HRESULT hr = read_bytes(count, termination_ != VARIANT_FALSE, bytes); FAILED(hr))
         return hr;
-    const int size = static_cast<int>(bytes->rgsabound[0].cElements);
-    const auto* data = static_cast<const char*>(bytes->pvData);
-    const int length = size ? MultiByteToWideChar(CP_ACP, 0, data, size, nullptr, 0) : 0;
-    unique_bstr result(SysAllocStringLen(nullptr, static_cast<UINT>(length)));
-    if (!result)
-        return report(E_OUTOFMEMORY, L"Not enough memory for the text read.");
-    if (size)
-        MultiByteToWideChar(CP_ACP, 0, data, size, result.get(), length);
-    *text = result.release();
-    return S_OK;
+    return give_text(bytes.get(), text);
 }
 
 STDMETHODIMP socket_session::Clear()

@@ -31,8 +31,9 @@ std::vector<std::string> local_broadcast_addresses()
     ULONG result = ERROR_BUFFER_OVERFLOW;
     for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
         buffer = std::make_unique<unsigned char[]>(size);
-        result = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
-                                      nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
+        constexpr ULONG addresses_only = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+        result = GetAdaptersAddresses(AF_INET, addresses_only, nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
     }
     std::vector<std::string> found;
     if (result != NO_ERROR)
@@ -63,8 +64,11 @@ std::vector<std::string> discover_instruments(const std::vector<std::string>& ta
     const socket_session::unique_socket udp(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     if (started.error() != 0 || !udp)
         return {};
+    // Without the permission a broadcast cannot be sent, and nothing can be found by one.
     BOOL on = TRUE;
-    setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
+    if (broadcast &&
+        setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) != 0)
+        return {};
     const auto xid = static_cast<std::uint32_t>(steady_clock::now().time_since_epoch().count());
     xdr_writer call;
     put_call(call, call_header{xid, rpc::version, portmapper::program, portmapper::version, portmapper::getport});

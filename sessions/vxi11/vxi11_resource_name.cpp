@@ -32,7 +32,8 @@ std::optional<vxi11_address> parse_vxi11_resource_name(std::wstring_view name)
 
 bool is_hislip_device(const vxi11_address& address)
 {
-    return address.device.size() >= 6 && same_text(std::wstring(address.device.begin(), address.device.begin() + 6), L"hislip");
+    const std::string& device = address.device;
+    return device.size() >= 6 && same_text(std::wstring(device.begin(), device.begin() + 6), L"hislip");
 }
 
 } // namespace morvane::vxi11

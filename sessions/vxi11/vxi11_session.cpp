@@ -180,7 +180,8 @@ STDMETHODIMP vxi11_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
     *written = 0;
     if (SafeArrayGetDim(*buffer) != 1 || SafeArrayGetElemsize(*buffer) != 1 || count < 0)
         return report(E_INVALIDARG, L"Write takes a one-dimensional array of bytes.");
-    const std::size_t n = static_cast<std::size_t>(std::min(count, static_cast<LONG>((*buffer)->rgsabound[0].cElements)));
+    const std::size_t n =
+        static_cast<std::size_t>(std::min(count, static_cast<LONG>((*buffer)->rgsabound[0].cElements)));
     const bool end = send_end_ != VARIANT_FALSE;
     if (n == 0 && !end)
         return S_OK;
@@ -298,16 +299,7 @@ STDMETHODIMP vxi11_session::ReadString(LONG count, BSTR* text)
     unique_safearray bytes;
     if (const HRESULT hr = read_bytes(count, bytes); FAILED(hr))
         return hr;
-    const int size = static_cast<int>(bytes->rgsabound[0].cElements);
-    const auto* data = static_cast<const char*>(bytes->pvData);
-    const int length = size ? MultiByteToWideChar(CP_ACP, 0, data, size, nullptr, 0) : 0;
-    unique_bstr result(SysAllocStringLen(nullptr, static_cast<UINT>(length)));
-    if (!result)
-        return report(E_OUTOFMEMORY, L"Not enough memory for the text read.");
-    if (size)
-        MultiByteToWideChar(CP_ACP, 0, data, size, result.get(), length);
-    *text = result.release();
-    return S_OK;
+    return give_text(bytes.get(), text);
 }
 
 HRESULT vxi11_session::generic(std::uint32_t procedure, rpc_reply& reply, xdr_reader& results)
@@ -367,7 +359,8 @@ HRESULT open_vxi11_session(std::wstring_view resource, LONG timeout_ms, core_cha
     const std::optional<vxi11_address> parsed = parse_vxi11_resource_name(resource);
     if (!parsed)
         return vxi11_session::report(invalid_resource, L"The resource name \"" + std::wstring(resource) +
-                                                           L"\" is not supported; the supported form is " + vxi11_form + L".");
+                                                           L"\" is not supported; the supported form is " +
+                                                           vxi11_form + L".");
     if (is_hislip_device(*parsed))
         return vxi11_session::report(invalid_resource, L"The device \"" + widened(parsed->device) +
                                                            L"\" speaks HiSLIP, which is not supported.");

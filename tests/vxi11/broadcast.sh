@@ -11,12 +11,16 @@ bin=$1
 wine=${WINE:-wine}
 client=morvane-client-$$
 made=""
+# Each prefix's server ends its processes; whatever is left in a namespace is killed, so that
+# no namespace outlives the test.
 cleanup() {
-  for namespace in $made; do
-    for pid in $(ip netns pids "$namespace" 2>/dev/null); do kill "$pid" 2>/dev/null; done
+  for prefix in "$WINEPREFIX" "$WINEPREFIX-instrument7" "$WINEPREFIX-instrument8"; do
+    [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null
   done
-  wineserver -k 2>/dev/null
-  for namespace in $made; do ip netns del "$namespace" 2>/dev/null; done
+  for namespace in $made; do
+    for pid in $(ip netns pids "$namespace" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
+    ip netns del "$namespace" 2>/dev/null
+  done
 }
 trap cleanup EXIT
 skip() {
@@ -55,10 +59,17 @@ done
 for network in 7 8; do
   for _ in $(seq 100); do [ -s "instrument-$network.out" ] && break; sleep 0.1; done
   read -r core portmapper <"instrument-$network.out"
-  [ "$(printf '%s' "${portmapper:-}" | tr -d '\r')" = 111 ] || { echo "instrument-sim in network $network:"; cat "instrument-$network.out"; exit 1; }
+  if [ "$(printf '%s' "${portmapper:-}" | tr -d '\r')" != 111 ]; then
+    echo "instrument-sim in network $network:"
+    cat "instrument-$network.out"
+    exit 1
+  fi
 done
 
-found=$(ip netns exec "$client" "$wine" "$bin/fmtio.exe" --dll "$bin/Morvane.dll" find --timeout 2000 2>&1 | tr -d '\r')
+fmtio_find() {
+  ip netns exec "$client" "$wine" "$bin/fmtio.exe" --dll "$bin/Morvane.dll" find "$@" 2>&1 | tr -d '\r'
+}
+found=$(fmtio_find --timeout 2000)
 expected="SIM  Morvane,SIM-1,0,1.0
 TCPIP::10.231.7.2::INSTR  Morvane,SIM-1,0,1.0
 TCPIP::10.231.8.2::INSTR  Morvane,SIM-1,0,1.0"
@@ -67,7 +78,7 @@ if [ "$found" != "$expected" ]; then
   exit 1
 fi
 # The expression keeps to the names it matches.
-found=$(ip netns exec "$client" "$wine" "$bin/fmtio.exe" --dll "$bin/Morvane.dll" find 'TCPIP::10.231.8?*' 2>&1 | tr -d '\r')
+found=$(fmtio_find 'TCPIP::10.231.8?*')
 if [ "$found" != "TCPIP::10.231.8.2::INSTR  Morvane,SIM-1,0,1.0" ]; then
   printf 'fmtio find TCPIP::10.231.8?* printed:\n%s\n' "$found"
   exit 1
