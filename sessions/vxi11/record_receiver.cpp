@@ -1,5 +1,6 @@
 #include "vxi11/record_receiver.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include "vxi11/vxi11_numbers.hpp"
@@ -37,6 +38,19 @@ void record_receiver::received(std::size_t count)
     record_.resize(record_.size() + length);
     fragment_left_ = length;
     in_fragment_ = length > 0;
+}
+
+std::size_t record_receiver::feed(std::span<const unsigned char> bytes)
+{
+    std::size_t taken = 0;
+    while (taken < bytes.size() && !complete()) {
+        const std::span<unsigned char> space = this->space();
+        const std::size_t count = std::min(space.size(), bytes.size() - taken);
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(taken), count, space.begin());
+        received(count);
+        taken += count;
+    }
+    return taken;
 }
 
 std::vector<unsigned char> record_receiver::take() noexcept

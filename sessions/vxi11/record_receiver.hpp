@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -18,6 +19,8 @@ public:
     std::span<unsigned char> space() noexcept;
     // `count` bytes were put at the start of space(); throws xdr_error for a record past the limit.
     void received(std::size_t count);
+    // Takes what the record needs of `bytes` and says how many that was.
+    std::size_t feed(std::span<const unsigned char> bytes);
 
     bool complete() const noexcept { return last_ && fragment_left_ == 0 && header_got_ == 0; }
     // The complete record; the receiver then waits for the next one.
@@ -31,6 +34,44 @@ private:
     std::size_t fragment_left_ = 0; // bytes of the current fragment still to come
     bool in_fragment_ = false;
     bool last_ = false;
+};
+
+// Records from a byte stream, in as few receives as can be: a record mark and a short record
+// come in one receive through a small staging buffer, which keeps what came past the record for
+// the next; large data go straight into the record.
+class record_stream {
+public:
+    explicit record_stream(std::size_t limit) noexcept : receiver_(limit) {}
+
+    // The next record. `receive(span)` puts bytes at the start of the span and says how many;
+    // 0 means the stream ended, and then there is no record.
+    template <typename Receive>
+    std::optional<std::vector<unsigned char>> next(Receive&& receive)
+    {
+        while (!receiver_.complete()) {
+            if (staged_ < staged_end_) {
+                staged_ += receiver_.feed(std::span(staging_).subspan(staged_, staged_end_ - staged_));
+                continue;
+            }
+            const std::span<unsigned char> space = receiver_.space();
+            const bool straight = space.size() >= staging_.size();
+            const std::size_t got = receive(straight ? space : std::span<unsigned char>(staging_));
+            if (got == 0)
+                return std::nullopt;
+            if (straight) {
+                receiver_.received(got);
+            } else {
+                staged_ = 0;
+                staged_end_ = got;
+            }
+        }
+        return receiver_.take();
+    }
+
+private:
+    record_receiver receiver_;
+    std::array<unsigned char, 4096> staging_;
+    std::size_t staged_ = 0, staged_end_ = 0;
 };
 
 } // namespace morvane::vxi11

@@ -1,6 +1,5 @@
 #include "vxi11/rpc_client.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <utility>
 #include "vxi11/record_receiver.hpp"
@@ -11,7 +10,7 @@ namespace morvane::vxi11 {
 
 rpc_client::rpc_client(std::unique_ptr<tcp_connection> connection, std::uint32_t program, std::uint32_t version,
                        std::size_t reply_limit)
-    : connection_(std::move(connection)), program_(program), version_(version), reply_limit_(reply_limit),
+    : connection_(std::move(connection)), program_(program), version_(version), replies_(reply_limit),
       // Calls on separate connections need not differ, but a fresh start helps reading traces.
       xid_(static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()))
 {
@@ -28,24 +27,9 @@ std::vector<unsigned char> rpc_client::call(xdr_writer& call, deadline until, st
 {
     const auto record = call.record();
     connection_->send_all(record.data(), record.size(), until);
-    record_receiver receiver(reply_limit_);
-    while (!receiver.complete()) {
-        const std::span<unsigned char> space = receiver.space();
-        if (staged_ == staged_end_ && space.size() >= staging_.size()) {
-            receiver.received(connection_->receive_into(space, until)); // large data: straight in
-            continue;
-        }
-        // A record mark and a short reply come in one receive, not one each.
-        if (staged_ == staged_end_) {
-            staged_ = 0;
-            staged_end_ = connection_->receive_into(staging_, until);
-        }
-        const std::size_t count = std::min(space.size(), staged_end_ - staged_);
-        std::copy_n(staging_.begin() + static_cast<std::ptrdiff_t>(staged_), count, space.begin());
-        staged_ += count;
-        receiver.received(count);
-    }
-    std::vector<unsigned char> reply = receiver.take();
+    // receive_into throws when the connection ends, rather than give 0.
+    std::vector<unsigned char> reply =
+        *replies_.next([&](std::span<unsigned char> into) { return connection_->receive_into(into, until); });
     xdr_reader in(reply);
     if (const std::uint32_t accepted = get_accepted_reply(in, xid_); accepted != rpc::success)
         throw rpc_refused("the RPC call was not accepted (accept_stat " + std::to_string(accepted) + ")");

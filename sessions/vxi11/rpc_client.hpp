@@ -1,13 +1,13 @@
 #pragma once
 // An ONC RPC client over one TCP connection: a call sent as one record, its reply awaited up to
 // a deadline, no call overlapping another.
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 #include "socket/tcp_connection.hpp"
+#include "vxi11/record_receiver.hpp"
 #include "vxi11/xdr.hpp"
 
 namespace morvane::vxi11 {
@@ -35,11 +35,8 @@ public:
 private:
     std::unique_ptr<tcp_connection> connection_;
     std::uint32_t program_, version_;
-    std::size_t reply_limit_;
+    record_stream replies_;
     std::uint32_t xid_;
-    // Received, not yet given to a record: what a receive brought past the reply it waited for.
-    std::array<unsigned char, 4096> staging_;
-    std::size_t staged_ = 0, staged_end_ = 0;
 };
 
 // The port that the portmapper at `host`:`portmapper_port` gives for `program` and `version`

@@ -59,32 +59,46 @@ TEST(Xdr, ReaderRefusesMalformedInput)
     }
 }
 
-// Fragments are joined, however the stream is cut; a fragment that would pass the limit is refused.
-TEST(Xdr, RecordReceiverJoinsFragmentsWithinTheLimit)
+// Records come out whole and in order however the stream is cut: a mark and the short records
+// behind it from one receive, what came past a record kept for the next, large data straight
+// in; a stream that ends within a record gives none.
+TEST(Xdr, RecordStreamJoinsFragmentsHoweverTheStreamIsCut)
 {
-    const bytes stream{0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 0, 0x80, 0, 0, 2, 'd', 'e', 0x80, 0, 0, 1, 'f'};
-    for (std::size_t piece : {1u, 3u, 22u}) {
-        record_receiver receiver(5);
-        std::vector<std::string> records;
-        for (std::size_t at = 0; at < stream.size();) {
-            const auto space = receiver.space();
-            const std::size_t n = std::min({piece, space.size(), stream.size() - at});
-            std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, space.begin());
-            receiver.received(n);
-            at += n;
-            if (receiver.complete()) {
-                const bytes record = receiver.take();
-                records.emplace_back(record.begin(), record.end());
+    bytes stream{0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 0, 0x80, 0, 0, 2, 'd', 'e', 0x80, 0, 0, 1, 'f', 0x80, 0, 0x17, 0x70};
+    const std::string large(6000, 'x'); // more than the staging buffer holds
+    stream.insert(stream.end(), large.begin(), large.end());
+    stream.insert(stream.end(), {0x80, 0, 0, 1, 'g'});
+    for (const std::size_t cut : {std::size_t{0}, std::size_t{10}}) {
+        const std::size_t size = stream.size() - cut;
+        for (const std::size_t piece : {1u, 3u, 22u, 4096u, 100000u}) {
+            record_stream records(10000);
+            std::size_t at = 0, receives = 0;
+            const auto receive = [&](std::span<unsigned char> into) {
+                ++receives;
+                const std::size_t n = std::min({piece, into.size(), size - at});
+                std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, into.begin());
+                at += n;
+                return n;
+            };
+            std::vector<std::string> got;
+            while (const auto record = records.next(receive))
+                got.emplace_back(record->begin(), record->end());
+            const std::vector<std::string> whole{"abcde", "f", large, "g"};
+            EXPECT_EQ(got, cut ? std::vector<std::string>(whole.begin(), whole.begin() + 2) : whole) << piece;
+            EXPECT_EQ(at, size);
+            if (piece == 100000 && !cut) {
+                EXPECT_EQ(receives, 3u); // the staging buffer's worth, the rest of the large record, the end
             }
         }
-        EXPECT_EQ(records, (std::vector<std::string>{"abcde", "f"})) << piece;
     }
-    for (const bytes& fragments : {bytes{0x80, 0, 0, 6}, bytes{0xFF, 0xFF, 0xFF, 0xFF}, bytes{0, 0, 0, 3, 'a', 'b', 'c', 0x80, 0, 0, 3}}) {
-        record_receiver receiver(5);
-        EXPECT_THROW(for (unsigned char byte : fragments) {
-            receiver.space()[0] = byte;
-            receiver.received(1);
-        }, xdr_error) << fragments.size();
+    for (const bytes& fragments : {bytes{0x80, 0, 0, 6}, bytes{0xFF, 0xFF, 0xFF, 0xFF},
+                                   bytes{0, 0, 0, 3, 'a', 'b', 'c', 0x80, 0, 0, 3}}) {
+        record_stream records(5);
+        std::size_t at = 0;
+        EXPECT_THROW(records.next([&](std::span<unsigned char> into) {
+            into[0] = fragments[at++ % fragments.size()];
+            return std::size_t{1};
+        }), xdr_error) << fragments.size();
     }
 }
 

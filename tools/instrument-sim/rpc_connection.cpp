@@ -9,7 +9,7 @@
 namespace morvane::instrument_server {
 
 rpc_connection::rpc_connection(SOCKET client, std::size_t record_limit, const server_options& faults)
-    : client_(client), faults_(faults), receiver_(record_limit)
+    : client_(client), faults_(faults), calls_(record_limit)
 {
     BOOL no_delay = TRUE;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
@@ -20,19 +20,15 @@ rpc_connection::~rpc_connection() { closesocket(client_); }
 std::optional<std::vector<unsigned char>> rpc_connection::receive()
 {
     try {
-        while (!receiver_.complete()) {
-            const auto space = receiver_.space();
-            const int n = recv(client_, reinterpret_cast<char*>(space.data()),
-                               static_cast<int>(std::min<std::size_t>(space.size(), 1 << 20)), 0);
-            if (n <= 0)
-                return std::nullopt;
-            receiver_.received(static_cast<std::size_t>(n));
-        }
+        return calls_.next([this](std::span<unsigned char> into) {
+            const int n = recv(client_, reinterpret_cast<char*>(into.data()),
+                               static_cast<int>(std::min<std::size_t>(into.size(), 1 << 20)), 0);
+            return n > 0 ? static_cast<std::size_t>(n) : 0;
+        });
     } catch (const vxi11::xdr_error& error) {
         std::fprintf(stderr, "instrument-sim: %s; connection closed\n", error.what());
         return std::nullopt; // the stream cannot be followed past a record it refused
     }
-    return receiver_.take();
 }
 
 bool rpc_connection::send(vxi11::xdr_writer& reply, bool delayed)

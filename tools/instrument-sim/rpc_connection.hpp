@@ -37,7 +37,7 @@ private:
 
     SOCKET client_;
     const server_options& faults_;
-    vxi11::record_receiver receiver_;
+    vxi11::record_stream calls_;
     std::size_t sent_ = 0;
 };
 
