@@ -234,6 +234,16 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
     pieces.emplace_back(earlier.data(), got);
     std::int32_t reason = 0;
     const bool stop = termination_ != VARIANT_FALSE;
+    // Replies that bring neither data nor a reason are read again, but not for longer than a
+    // reply may take to come: a device that keeps sending them must not hold the call forever.
+    auto progress = steady_clock::now();
+    const auto keep_for_next_read = [&] {
+        std::vector<unsigned char> kept;
+        for (const auto& piece : pieces)
+            kept.insert(kept.end(), piece.begin(), piece.end());
+        kept.insert(kept.end(), pending_.begin(), pending_.end());
+        pending_ = std::move(kept);
+    };
     try {
         while (got < wanted && !(reason & (reason_end | reason_term_char))) {
             const auto request = static_cast<std::uint32_t>(std::min<std::size_t>(wanted - got, read_piece));
@@ -247,18 +257,20 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
                     out.put_signed(stop ? flag_term_char : 0);
                     out.put(termination_character_);
                 }, 0, reply, results, IID_IMessage); FAILED(hr)) {
-                // What came before the failure is the next read's.
-                std::vector<unsigned char> kept;
-                for (const auto& piece : pieces)
-                    kept.insert(kept.end(), piece.begin(), piece.end());
-                kept.insert(kept.end(), pending_.begin(), pending_.end());
-                pending_ = std::move(kept);
+                keep_for_next_read(); // what came before the failure is the next read's
                 return hr;
             }
             reason = results.get_signed();
             const auto data = results.get_opaque(request);
             pieces.push_back(data);
             got += data.size();
+            if (!data.empty() || (reason & (reason_end | reason_term_char))) {
+                progress = steady_clock::now();
+            } else if (steady_clock::now() - progress > milliseconds(timeout_ms_) + reply_grace) {
+                keep_for_next_read();
+                return report(timeout_expired, L"The device sent neither data nor the end of the response within "
+                                               L"its I/O timeout and a second.");
+            }
         }
     } catch (const xdr_error&) {
         lost_ = true;

@@ -32,6 +32,7 @@ public:
     std::size_t take_at_most = SIZE_MAX; // of a device_write
     std::atomic<bool> silent{false};     // device_read gets no reply
     std::deque<read_reply> reads;        // device_read replies; none left: error 15
+    std::atomic<bool> empty_when_done{false}; // none left: no data and no reason instead
 
     scripted_core() : thread_([this] { serve(); }) {}
     ~scripted_core()
@@ -98,7 +99,7 @@ private:
             out.put(static_cast<std::uint32_t>(std::min(got.data.size(), take_at_most)));
             break;
         case 12: { // device_read
-            const read_reply next = reads.empty() ? read_reply{15, 0, ""} : reads.front();
+            const read_reply next = !reads.empty() ? reads.front() : read_reply{empty_when_done ? 0 : 15, 0, ""};
             if (!reads.empty())
                 reads.pop_front();
             out.put_signed(error ? error.load() : next.error);
