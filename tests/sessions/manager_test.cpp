@@ -253,10 +253,15 @@ TEST(Sessions, FailWithinTheirTimeout)
 // not closed.
 class connection_counter {
 public:
+    // Once stopped, it still takes what the listener has queued: a connection counts from
+    // the moment the client's connect succeeded, whether or not it was accepted yet.
     connection_counter() : accepting_([this] {
-        while (!done_)
+        for (;;) {
             if (auto connection = listener_.accept(20ms))
                 accepted_.push_back(std::move(connection));
+            else if (done_)
+                break;
+        }
     }) {}
     ~connection_counter() { stop(); }
     unsigned short port() const { return listener_.port(); }
@@ -279,9 +284,9 @@ private:
     void stop()
     {
         done_ = true;
-        listener_.stop();
         if (accepting_.joinable())
             accepting_.join();
+        listener_.stop();
     }
 
     tcp_listener listener_{"127.0.0.1", 0, 64};
