@@ -12,7 +12,7 @@ wine=${WINE:-wine}
 client=morvane-client-$$
 made=""
 # Each prefix's server ends its processes; whatever is left in a namespace is killed, so that
-# no namespace outlives the test.
+# no namespace outlives the test. The copied prefixes go too: each takes hundreds of MB.
 cleanup() {
   for prefix in "$WINEPREFIX" "$WINEPREFIX-instrument7" "$WINEPREFIX-instrument8"; do
     [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null
@@ -21,6 +21,7 @@ cleanup() {
     for pid in $(ip netns pids "$namespace" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
     ip netns del "$namespace" 2>/dev/null
   done
+  rm -rf "$WINEPREFIX-instrument7" "$WINEPREFIX-instrument8"
 }
 trap cleanup EXIT
 skip() {
@@ -52,7 +53,8 @@ ip netns exec "$client" wineserver -p >wine-services.out 2>&1 || exit 1
 ip netns exec "$client" "$wine" cmd /c exit >>wine-services.out 2>&1 || exit 1
 for network in 7 8; do
   prefix=$WINEPREFIX-instrument$network
-  [ -f "$prefix/system.reg" ] || cp -a "$WINEPREFIX" "$prefix" || exit 1
+  rm -rf "$prefix"
+  cp -a "$WINEPREFIX" "$prefix" || exit 1
   WINEPREFIX=$prefix ip netns exec "morvane-inst$network-$$" "$wine" "$bin/instrument-sim.exe" --vxi11 \
     --address 0.0.0.0 --port 0 --seconds 60 >"instrument-$network.out" 2>&1 &
 done
