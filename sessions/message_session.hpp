@@ -20,6 +20,7 @@
 #include "error/error_record.hpp"
 #include "platform/ansi.hpp"
 #include "platform/platform_error.hpp"
+#include "platform/safearray.hpp"
 
 namespace morvane {
 
@@ -36,18 +37,6 @@ public:
         return report_error(hr, description, Session::error_source, interface_id);
     }
 
-    // ReadString's result: the bytes read, as text in the ANSI code page.
-    static HRESULT give_text(const SAFEARRAY* bytes, BSTR* text) noexcept
-    {
-        try {
-            *text = ansi_to_bstr({static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements}).release();
-            return S_OK;
-        } catch (const _com_error&) {
-            return report(E_OUTOFMEMORY, L"Not enough memory for the text read.");
-        } catch (const platform_error& failed) {
-            return report(failed.hresult(), L"The bytes read could not be converted to text.");
-        }
-    }
 
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override
     {
@@ -98,6 +87,40 @@ protected:
         const std::lock_guard guard(lock_);
         field = value;
         return S_OK;
+    }
+
+    // Read and ReadString for a session whose `read_bytes(bytes)` reads into an array, under
+    // the lock; ReadString gives the bytes as text in the ANSI code page.
+    template <typename ReadBytes>
+    HRESULT read_array(SAFEARRAY** buffer, ReadBytes read_bytes)
+    {
+        if (!buffer)
+            return E_POINTER;
+        *buffer = nullptr;
+        const std::lock_guard guard(lock_);
+        unique_safearray bytes;
+        const HRESULT hr = read_bytes(bytes);
+        *buffer = bytes.release();
+        return hr;
+    }
+    template <typename ReadBytes>
+    HRESULT read_text(BSTR* text, ReadBytes read_bytes)
+    {
+        if (!text)
+            return E_POINTER;
+        *text = nullptr;
+        const std::lock_guard guard(lock_);
+        unique_safearray bytes;
+        if (const HRESULT hr = read_bytes(bytes); FAILED(hr))
+            return hr;
+        try {
+            *text = ansi_to_bstr({static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements}).release();
+            return S_OK;
+        } catch (const _com_error&) {
+            return report(E_OUTOFMEMORY, L"Not enough memory for the text read.");
+        } catch (const platform_error& failed) {
+            return report(failed.hresult(), L"The bytes read could not be converted to text.");
+        }
     }
 
     std::mutex lock_;

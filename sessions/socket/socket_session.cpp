@@ -161,26 +161,16 @@ HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& byte
 
 STDMETHODIMP socket_session::Read(LONG count, SAFEARRAY** buffer)
 {
-    if (!buffer)
-        return E_POINTER;
-    *buffer = nullptr;
-    std::lock_guard guard(lock_);
-    unique_safearray bytes;
-    const HRESULT hr = read_bytes(count, termination_ != VARIANT_FALSE, bytes);
-    *buffer = bytes.release();
-    return hr;
+    return read_array(buffer, [&](unique_safearray& bytes) {
+        return read_bytes(count, termination_ != VARIANT_FALSE, bytes);
+    });
 }
 
 STDMETHODIMP socket_session::ReadString(LONG count, BSTR* text)
 {
-    if (!text)
-        return E_POINTER;
-    *text = nullptr;
-    std::lock_guard guard(lock_);
-    unique_safearray bytes;
-    if (const HRESULT hr = read_bytes(count, termination_ != VARIANT_FALSE, bytes); FAILED(hr))
-        return hr;
-    return give_text(bytes.get(), text);
+    return read_text(text, [&](unique_safearray& bytes) {
+        return read_bytes(count, termination_ != VARIANT_FALSE, bytes);
+    });
 }
 
 STDMETHODIMP socket_session::Clear()

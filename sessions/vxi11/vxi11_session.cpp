@@ -73,6 +73,9 @@ private:
     HRESULT call(std::uint32_t procedure, const std::function<void(xdr_writer&)>& arguments, std::size_t capacity,
                  rpc_reply& reply, xdr_reader& results, const IID& interface_id);
     HRESULT generic(std::uint32_t procedure, rpc_reply& reply, xdr_reader& results);
+    HRESULT generic(std::uint32_t procedure);
+    // The link is gone for good: every later call fails at once.
+    HRESULT connection_failed(const std::wstring& text, const IID& interface_id = IID_IMessage);
     HRESULT read_bytes(LONG count, unique_safearray& bytes);
 
     const std::string host_;
@@ -147,10 +150,8 @@ HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xd
         results = reply.reader();
         if (const std::int32_t code = results.get_signed(); code != 0) {
             const mapped_error mapped = map_device_error(code);
-            if (mapped.link_lost) {
-                lost_ = true;
-                rpc_.reset();
-            }
+            if (mapped.link_lost)
+                return connection_failed(mapped.text, interface_id);
             return report(mapped.hr, mapped.text, interface_id);
         }
         return S_OK;
@@ -159,16 +160,12 @@ HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xd
         if (failure.kind == tcp_failure::timed_out)
             return report(timeout_expired, L"The device did not answer within its I/O timeout and a second; "
                                            L"the link is made again by the next call.", interface_id);
-        lost_ = true;
-        return report(connection_lost, failure.text, interface_id);
+        return connection_failed(failure.text, interface_id);
     } catch (const rpc_refused& refused) {
         return report(device_error_reported, L"The device refused the call: " + widened(refused.what()) + L".",
                       interface_id);
     } catch (const xdr_error& error) {
-        lost_ = true;
-        rpc_.reset();
-        return report(connection_lost, L"The device's reply cannot be read: " + widened(error.what()) + L".",
-                      interface_id);
+        return connection_failed(L"The device's reply cannot be read: " + widened(error.what()) + L".", interface_id);
     }
 }
 
@@ -211,9 +208,7 @@ STDMETHODIMP vxi11_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
     } catch (const safearray_error&) {
         return report(E_INVALIDARG, L"The array cannot be read.");
     } catch (const xdr_error&) {
-        lost_ = true;
-        rpc_.reset();
-        return report(connection_lost, L"The device's reply to device_write is incomplete.");
+        return connection_failed(L"The device's reply to device_write is incomplete.");
     }
     return S_OK;
 }
@@ -273,9 +268,7 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
             }
         }
     } catch (const xdr_error&) {
-        lost_ = true;
-        rpc_.reset();
-        return report(connection_lost, L"The device's reply to device_read is incomplete.");
+        return connection_failed(L"The device's reply to device_read is incomplete.");
     }
     last_status_ = reason & reason_end         ? status_end
                    : reason & reason_term_char ? status_termination_character
@@ -290,28 +283,21 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
     return S_OK;
 }
 
+HRESULT vxi11_session::connection_failed(const std::wstring& text, const IID& interface_id)
+{
+    lost_ = true;
+    rpc_.reset();
+    return report(connection_lost, text, interface_id);
+}
+
 STDMETHODIMP vxi11_session::Read(LONG count, SAFEARRAY** buffer)
 {
-    if (!buffer)
-        return E_POINTER;
-    *buffer = nullptr;
-    std::lock_guard guard(lock_);
-    unique_safearray bytes;
-    const HRESULT hr = read_bytes(count, bytes);
-    *buffer = bytes.release();
-    return hr;
+    return read_array(buffer, [&](unique_safearray& bytes) { return read_bytes(count, bytes); });
 }
 
 STDMETHODIMP vxi11_session::ReadString(LONG count, BSTR* text)
 {
-    if (!text)
-        return E_POINTER;
-    *text = nullptr;
-    std::lock_guard guard(lock_);
-    unique_safearray bytes;
-    if (const HRESULT hr = read_bytes(count, bytes); FAILED(hr))
-        return hr;
-    return give_text(bytes.get(), text);
+    return read_text(text, [&](unique_safearray& bytes) { return read_bytes(count, bytes); });
 }
 
 HRESULT vxi11_session::generic(std::uint32_t procedure, rpc_reply& reply, xdr_reader& results)
@@ -324,13 +310,18 @@ HRESULT vxi11_session::generic(std::uint32_t procedure, rpc_reply& reply, xdr_re
     }, 0, reply, results, IID_IMorvaneSession);
 }
 
+HRESULT vxi11_session::generic(std::uint32_t procedure)
+{
+    rpc_reply reply;
+    xdr_reader results(reply.record);
+    return generic(procedure, reply, results);
+}
+
 STDMETHODIMP vxi11_session::Clear()
 {
     std::lock_guard guard(lock_);
     pending_.clear();
-    rpc_reply reply;
-    xdr_reader results(reply.record);
-    return generic(core::device_clear, reply, results);
+    return generic(core::device_clear);
 }
 
 STDMETHODIMP vxi11_session::ReadStatusByte(short* status)
@@ -346,9 +337,7 @@ STDMETHODIMP vxi11_session::ReadStatusByte(short* status)
     try {
         *status = static_cast<short>(results.get() & 0xFF);
     } catch (const xdr_error&) {
-        lost_ = true;
-        rpc_.reset();
-        return report(connection_lost, L"The device's reply to device_readstb is incomplete.", IID_IMorvaneSession);
+        return connection_failed(L"The device's reply to device_readstb is incomplete.", IID_IMorvaneSession);
     }
     return S_OK;
 }
@@ -356,9 +345,7 @@ STDMETHODIMP vxi11_session::ReadStatusByte(short* status)
 STDMETHODIMP vxi11_session::AssertTrigger()
 {
     std::lock_guard guard(lock_);
-    rpc_reply reply;
-    xdr_reader results(reply.record);
-    return generic(core::device_trigger, reply, results);
+    return generic(core::device_trigger);
 }
 
 } // namespace
