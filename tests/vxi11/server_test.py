@@ -72,6 +72,19 @@ finally:
     server.kill()
     server.wait()
 
+# Without --segment a response larger than the server reads at once goes out as it is read:
+# the request size first, then END with the rest.
+server, (core_port, _) = start_server("--vxi11", "--portmapper-port", "0")
+try:
+    link = Link(core_port)
+    link.write(b"MEAS:ARR? 20000\n")
+    first, rest = link.read(size=100000), link.read(size=1 << 20)
+    check("large read to the request size", (first[:2], len(first[2])), ((0, 1), 100000))
+    check("large read to END", (rest[:2], len(rest[2]), rest[2][-1:]), ((0, 4), 220000, b"\n"))
+finally:
+    server.kill()
+    server.wait()
+
 # --delay holds the first reply of each response; --drop-after closes the connection mid-reply.
 server, (core_port, _) = start_server("--vxi11", "--portmapper-port", "0", "--delay", "400", "--drop-after", "200")
 try:
