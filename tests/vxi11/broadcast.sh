@@ -48,22 +48,31 @@ done
 
 # Wine's server makes every socket of its prefix, and its services list the network
 # interfaces: each namespace has a prefix of its own (copies of the test's), whose server and
-# services start in that namespace. Nothing they start may hold the test's output open.
+# services start in that namespace, copied while no server runs in it. Nothing they start may
+# hold the test's output, or an instrument's, open.
+for network in 7 8; do
+  rm -rf "$WINEPREFIX-instrument$network"
+  cp -a "$WINEPREFIX" "$WINEPREFIX-instrument$network" || exit 1
+done
 ip netns exec "$client" wineserver -p >wine-services.out 2>&1 || exit 1
 ip netns exec "$client" "$wine" cmd /c exit >>wine-services.out 2>&1 || exit 1
 for network in 7 8; do
   prefix=$WINEPREFIX-instrument$network
-  rm -rf "$prefix"
-  cp -a "$WINEPREFIX" "$prefix" || exit 1
+  WINEPREFIX=$prefix ip netns exec "morvane-inst$network-$$" wineserver -p >>wine-services.out 2>&1 || exit 1
+  WINEPREFIX=$prefix ip netns exec "morvane-inst$network-$$" "$wine" cmd /c exit >>wine-services.out 2>&1 || exit 1
   WINEPREFIX=$prefix ip netns exec "morvane-inst$network-$$" "$wine" "$bin/instrument-sim.exe" --vxi11 \
     --address 0.0.0.0 --port 0 --seconds 60 >"instrument-$network.out" 2>&1 &
 done
+# instrument-sim prints its core channel's port and its portmapper's port on a line of their own.
+ports() { tr -d '\r' <"instrument-$1.out" | grep -E '^[0-9]+ [0-9]+$' | head -n 1; }
 for network in 7 8; do
-  for _ in $(seq 100); do [ -s "instrument-$network.out" ] && break; sleep 0.1; done
-  read -r core portmapper <"instrument-$network.out"
-  if [ "$(printf '%s' "${portmapper:-}" | tr -d '\r')" != 111 ]; then
+  for _ in $(seq 100); do [ -n "$(ports $network)" ] && break; sleep 0.1; done
+  portmapper=$(ports $network | cut -d ' ' -f 2)
+  if [ "$portmapper" != 111 ]; then
     echo "instrument-sim in network $network:"
     cat "instrument-$network.out"
+    echo "Wine's services:"
+    cat wine-services.out
     exit 1
   fi
 done
@@ -77,6 +86,8 @@ TCPIP::10.231.7.2::INSTR  Morvane,SIM-1,0,1.0
 TCPIP::10.231.8.2::INSTR  Morvane,SIM-1,0,1.0"
 if [ "$found" != "$expected" ]; then
   printf 'fmtio find by broadcast printed:\n%s\nexpected:\n%s\n' "$found" "$expected"
+  printf "Wine's services:\n"
+  cat wine-services.out
   exit 1
 fi
 # The expression keeps to the names it matches.
