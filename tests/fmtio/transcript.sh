@@ -4,14 +4,20 @@
 #
 #   transcript.sh GOLDEN INPUT|- FILES -- FMTIO.EXE ARGUMENTS...
 #
-# INPUT is fed to standard input ("-": none); FILES (comma-separated, or "-") are files that the
-# run writes, appended to the transcript. The build directory's Windows path shows as <build>.
+# INPUT is fed to standard input ("-": none; "echoed": the lines that the golden transcript
+# shows after the shell's prompt "> ", and after a final exit one more that must not run); FILES
+# (comma-separated, or "-") are files that the run writes, appended to the transcript. The build directory's Windows path shows as <build>.
 # With FMTIO_UPDATE_GOLDEN=1 the transcript replaces the golden file.
 set -u
 golden=$1 input=$2 files=$3
 shift 4
 actual=$(basename "$golden").actual
 [ "$input" = - ] && input=/dev/null
+if [ "$input" = echoed ]; then
+  input=$(basename "$golden").input
+  sed -n 's/^> //p' "$golden" >"$input"
+  [ "$(tail -n 1 "$input")" = exit ] && echo "query *IDN?" >>"$input"
+fi
 if [ "$files" != - ]; then
   (IFS=,; for file in $files; do rm -f "$file"; done)
 fi
