@@ -3,6 +3,7 @@
 // connections, and the component over them.
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 #include "instrument-sim/instrument_server_process.hpp"
@@ -363,6 +364,41 @@ TEST(Sessions, CarryTheComponentsTraffic)
         const std::wstring lost = instrument.query(L"*IDN?");
         EXPECT_EQ(lost.substr(0, lost.find(L' ')), std::to_wstring(connection_lost)) << lost;
         EXPECT_NE(lost.find(socket_source), std::wstring::npos) << lost;
+    }
+}
+
+// A network session serialises its calls: a write made while another thread's read waits for
+// a late answer goes in only after that read.
+TEST(Sessions, ACallWaitsForTheCallInProgress)
+{
+    const instrument_server_process late(L"..\\..\\bin\\", L"--seconds 120 --delay 600");
+    const instrument_server_process late_lan(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120 --delay 600");
+    ASSERT_NE(late.port(), 0);
+    const auto resources = manager();
+    ASSERT_TRUE(resources);
+    ASSERT_EQ(resources->put_PortmapperPort(late_lan.portmapper_port()), S_OK);
+    for (const std::wstring& name : {socket_resource(late.port()), std::wstring(L"TCPIP::127.0.0.1::INSTR")}) {
+        SCOPED_TRACE(name);
+        ComPtr<IMessage> session;
+        ASSERT_EQ(open(resources.Get(), name, 3000, session), L"open");
+        bound_component instrument(session.Get());
+        ASSERT_EQ(instrument.write(L"*IDN?"), S_OK);
+        const auto started = clock::now();
+        std::thread reader([&] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            EXPECT_EQ(instrument.read(), L"Morvane,SIM-1,0,1.0\n");
+            CoUninitialize();
+        });
+        std::this_thread::sleep_for(200ms);
+        const unique_safearray command(SafeArrayCreateVector(VT_UI1, 0, 6));
+        std::memcpy(command->pvData, "*OPC?\n", 6);
+        SAFEARRAY* given = command.get();
+        LONG written = 0;
+        EXPECT_EQ(session->Write(&given, 6, &written), S_OK);
+        // The answer comes 600 ms after the query; a write that went in beside the read returns at once.
+        EXPECT_GE(clock::now() - started, 450ms);
+        reader.join();
+        EXPECT_EQ(instrument.read(), L"1\n");
     }
 }
 
