@@ -209,6 +209,7 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         }
         EXPECT_EQ(extra->Clear(), S_OK);
         EXPECT_EQ(instrument.query(L"*OPC?"), L"1\n");
+        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n") << "a dropped answer interrupts nothing";
         EXPECT_EQ(extra->AssertTrigger(), S_OK);
         EXPECT_EQ(extra->AssertTrigger(), S_OK);
         EXPECT_EQ(instrument.query(L"TRIG:COUN?"), L"2\n");
