@@ -5,8 +5,9 @@
 #   transcript.sh GOLDEN INPUT|- FILES -- FMTIO.EXE ARGUMENTS...
 #
 # INPUT is fed to standard input ("-": none; "echoed": the lines that the golden transcript
-# shows after the shell's prompt "> ", and after a final exit one more that must not run); FILES
-# (comma-separated, or "-") are files that the run writes, appended to the transcript. The build directory's Windows path shows as <build>.
+# shows after the shell's prompt "> ", and after a final exit one more that must not run).
+# FILES (comma-separated, or "-") are files that the run writes, appended to the transcript.
+# The build directory's Windows path shows as <build>.
 # With FMTIO_UPDATE_GOLDEN=1 the transcript replaces the golden file.
 set -u
 golden=$1 input=$2 files=$3
