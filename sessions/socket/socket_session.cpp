@@ -126,6 +126,9 @@ HRESULT socket_session::discard_rest()
         pending_.clear();
         pending_start_ = 0;
         try {
+            // A wait ends at the deadline only when nothing arrives: a stream is timed here.
+            if (std::chrono::steady_clock::now() >= end)
+                throw tcp_failure{tcp_failure::timed_out, {}};
             connection_->receive(pending_, end);
         } catch (const tcp_failure& failure) {
             if (failure.kind == tcp_failure::timed_out)
