@@ -41,7 +41,7 @@ resource_pattern::fault resource_pattern::compile(std::wstring_view expression)
 {
     if (expression.size() > longest_expression)
         return fault::too_long;
-    states_.reserve(4 * expression.size() + 3);
+    states_.reserve(3 * expression.size() + 3); // a character, a set or a group makes three at most
     struct group {
         std::int32_t start;  // the pass state before it, which a repeat skips from
         std::int32_t branch; // the state whose `other` leads to its next alternative

@@ -4,7 +4,7 @@
 // `(a|b)` alternatives, `\` makes the next character plain; letters match in either case;
 // the whole name must match.
 //
-// An expression compiles, without recursion, to an automaton of at most four states a
+// An expression compiles, without recursion, to an automaton of at most three states a
 // character, and a name is matched by following every state it could be in at once: at most
 // (name length + 1) x states steps, whatever the expression, and no backtracking.
 #include <cstddef>
