@@ -79,6 +79,10 @@ int main(int argc, char** argv)
         bench_vxi11(io.Get());
         return 0;
     }
+    if (argc == 2 && std::string_view(argv[1]) == "matching") {
+        bench_matching();
+        return 0;
+    }
     check(io->putref_IO(&session), "IO");
     // First, while the process's peak memory is still that of the list read alone.
     bench_reading(io.Get(), session);
@@ -221,5 +225,6 @@ int main(int argc, char** argv)
     bench_socket(io.Get());
     bench_simulator();
     bench_vxi11(io.Get());
+    bench_matching();
     return 0;
 }

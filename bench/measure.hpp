@@ -71,3 +71,5 @@ void bench_socket(IFormattedIO488* io);
 void bench_simulator();
 // VXI-11 beside the raw socket, both against instrument-sim.
 void bench_vxi11(IFormattedIO488* io);
+// FindResources' matcher at its worst beside a plain compare of the name.
+void bench_matching();

@@ -8,7 +8,6 @@
 #include "error/error_record.hpp"
 #include "platform/bstr.hpp"
 #include "platform/safearray.hpp"
-#include "server/resource_pattern.hpp"
 #include "session_codes.hpp"
 #include "sim/simulated_session.hpp"
 #include "socket/socket_resource_name.hpp"
@@ -60,7 +59,7 @@ std::wstring instrument_name(const std::string& address)
 
 } // namespace
 
-std::vector<std::wstring> resource_manager::discover(const std::wregex& pattern)
+std::vector<std::wstring> resource_manager::discover(const resource_pattern& pattern)
 {
     std::vector<std::string> targets;
     unsigned short port = 111;
@@ -87,13 +86,12 @@ std::vector<std::wstring> resource_manager::discover(const std::wregex& pattern)
         targets = vxi11::local_broadcast_addresses();
     // The network is asked only when a name of an address asked could be listed.
     if (std::ranges::none_of(targets, [&](const std::string& target) {
-            const std::wstring name = instrument_name(target);
-            return std::regex_match(name, pattern);
+            return pattern.matches(instrument_name(target));
         }))
         return {};
     std::vector<std::wstring> found;
     for (const std::string& address : vxi11::discover_instruments(targets, port, std::chrono::milliseconds(timeout_ms), broadcast))
-        if (std::wstring name = instrument_name(address); std::regex_match(name, pattern))
+        if (std::wstring name = instrument_name(address); pattern.matches(name))
             found.push_back(std::move(name));
     return found;
 }
@@ -136,14 +134,17 @@ STDMETHODIMP resource_manager::FindResources(BSTR expression, SAFEARRAY** names)
     *names = nullptr;
     try {
         const std::wstring_view text = SysStringLen(expression) ? text_of(expression) : L"?*";
-        const std::optional<std::wregex> pattern = resource_pattern(text);
-        if (!pattern)
+        const resource_pattern pattern(text);
+        if (pattern.refusal() == resource_pattern::fault::too_long)
+            return report(E_INVALIDARG, L"The expression has " + std::to_wstring(text.size()) + L" characters; at most " +
+                                            std::to_wstring(resource_pattern::longest_expression) + L" are taken.");
+        if (pattern.refusal() != resource_pattern::fault::none)
             return report(E_INVALIDARG, L"The expression \"" + shown(text) + L"\" is not well formed.");
         std::vector<std::wstring> found;
         for (std::wstring_view resource : local_resources)
-            if (std::regex_match(resource.begin(), resource.end(), *pattern))
+            if (pattern.matches(resource))
                 found.emplace_back(resource);
-        for (std::wstring& instrument : discover(*pattern))
+        for (std::wstring& instrument : discover(pattern))
             found.push_back(std::move(instrument));
         unique_safearray list(SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(found.size())));
         if (!list)

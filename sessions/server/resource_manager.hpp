@@ -3,12 +3,12 @@
 // resources that it can find.
 #include <windows.h>
 #include <mutex>
-#include <regex>
 #include <vector>
 #include <string>
 #include <visacom.h>
 #include <morvane_sessions.h>
 #include "com/com_object.hpp"
+#include "server/resource_pattern.hpp"
 
 namespace morvane::sessions {
 
@@ -34,7 +34,7 @@ public:
 
 private:
     // The VXI-11 instruments that answer the discovery and whose names match.
-    std::vector<std::wstring> discover(const std::wregex& pattern);
+    std::vector<std::wstring> discover(const resource_pattern& pattern);
     HRESULT get_number(const LONG& field, LONG* out);
     HRESULT put_number(LONG& field, LONG value, LONG lowest, LONG highest, const wchar_t* refused);
 

@@ -85,10 +85,15 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     const vxi11_instrument lan(resources.Get());
     ASSERT_EQ(resources->put_DiscoveryAddresses(make_bstr(L" 127.0.0.1,").get()), S_OK);
     const std::wstring instrument = L"TCPIP::127.0.0.1::INSTR";
-    const struct { const wchar_t* expression; std::vector<std::wstring> found; } cases[] = {
+    std::wstring longest = L"S"; // as long as an expression may be: 1000 characters
+    for (int i = 0; i < 499; ++i)
+        longest += L"I*";
+    longest += L"M";
+    const struct { std::wstring expression; std::vector<std::wstring> found; } cases[] = {
         {L"", {L"SIM", instrument}}, {L"?*", {L"SIM", instrument}}, {L"s?m", {L"SIM"}},    {L"[ST]IM", {L"SIM"}},
         {L"(GPIB|SIM)", {L"SIM"}},   {L"SIM?*", {L"SIM"}},          {L"TCPIP?*", {instrument}}, {L"SI", {}},
         {L"S.M", {}},                {L"\\SIM", {L"SIM"}},         {L"?*INSTR", {instrument}}, {L"?*SOCKET", {}},
+        {longest, {L"SIM"}},
     };
     for (const auto& c : cases) {
         SAFEARRAY* raw = nullptr;
@@ -117,6 +122,14 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
         SAFEARRAY* raw = nullptr;
         EXPECT_EQ(outcome(resources->FindResources(make_bstr(malformed).get(), &raw)),
                   manager_failure(E_INVALIDARG, L"The expression \"" + std::wstring(malformed) + L"\" is not well formed."));
+        EXPECT_FALSE(raw);
+    }
+    // One character past the limit, or many more, is refused in the client's process without harm.
+    for (const std::wstring& expression : {longest + L"*", std::wstring(17000, L'(')}) {
+        SAFEARRAY* raw = nullptr;
+        EXPECT_EQ(outcome(resources->FindResources(make_bstr(expression).get(), &raw)),
+                  manager_failure(E_INVALIDARG, L"The expression has " + std::to_wstring(expression.size()) +
+                                                    L" characters; at most 1000 are taken."));
         EXPECT_FALSE(raw);
     }
     BSTR forms = nullptr;
