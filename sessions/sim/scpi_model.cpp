@@ -22,9 +22,7 @@ void append_joined(std::string& out, std::size_t count, Each each)
     }
 }
 
-// Room for a block of `data_bytes` and its header, and for the line feed that ends the
-// response: a response of megabytes is then not copied to grow.
-void make_room(std::string& out, std::size_t data_bytes) { out.reserve(out.size() + data_bytes + 12); }
+constexpr std::size_t longest_reading = 16; // "+1.25012345E+00,"
 
 } // namespace
 
@@ -76,6 +74,24 @@ void scpi_model::reset()
     triggers_ = 0;
 }
 
+std::size_t scpi_model::stored_bytes() const noexcept
+{
+    return trace_block_.capacity() + trace_values_.capacity() + list_.capacity() * sizeof(double);
+}
+
+bool scpi_model::may_hold(std::size_t response_capacity, std::size_t stored) const
+{
+    return !may_hold_ || may_hold_(response_capacity + stored);
+}
+
+void scpi_model::make_room(std::string& out, std::size_t data_bytes) const
+{
+    const std::size_t needed = out.size() + data_bytes + 12;
+    if (needed > max_response_bytes || !may_hold(std::max(needed, out.capacity()), stored_bytes()))
+        throw scpi_failure(scpi::too_much_data);
+    out.reserve(needed);
+}
+
 void scpi_model::execute(std::string_view message, std::string& response)
 {
     response.clear();
@@ -97,7 +113,8 @@ void scpi_model::execute(std::string_view message, std::string& response)
             }
             if (!unit->query)
                 continue;
-            if (before + (response.size() - answer_start) + 2 > max_response_bytes) {
+            if (before + (response.size() - answer_start) + 2 > max_response_bytes ||
+                !may_hold(response.capacity(), stored_bytes())) {
                 response.resize(before);
                 errors_.push(scpi::too_much_data);
                 continue;
@@ -168,20 +185,24 @@ void scpi_model::measure_voltage(const program_unit&, std::string& out) { out +=
 void scpi_model::measure_array(const program_unit& unit, std::string& out)
 {
     const auto count = static_cast<std::size_t>(to_integer(unit.parameters[0], 1, max_array_readings));
+    make_room(out, count * longest_reading);
     append_joined(out, count, [this](std::size_t) { return nr3(reading()); });
 }
 
-void scpi_model::set_list(const program_unit& unit, std::string&)
+void scpi_model::set_list(const program_unit& unit, std::string& out)
 {
     std::vector<double> values;
     values.reserve(unit.parameters.size());
     for (const parameter& value : unit.parameters)
         values.push_back(to_number(value));
+    if (!may_hold(out.capacity(), stored_bytes() - list_.capacity() * sizeof(double) + values.capacity() * sizeof(double)))
+        throw scpi_failure(scpi::too_much_data);
     list_ = std::move(values);
 }
 
 void scpi_model::get_list(const program_unit&, std::string& out)
 {
+    make_room(out, list_.size() * 24); // the shortest form of a double takes at most 24 bytes
     append_joined(out, list_.size(), [this](std::size_t i) { return shortest(list_[i]); });
 }
 
@@ -236,7 +257,7 @@ void scpi_model::waveform_data(const program_unit&, std::string& out)
     append_waveform_block(out, points_, format_, big_endian_, noise_);
 }
 
-void scpi_model::set_trace(const program_unit& unit, std::string&)
+void scpi_model::set_trace(const program_unit& unit, std::string& out)
 {
     const parameter& block = unit.parameters[0];
     if (block.type != parameter::kind::block)
@@ -245,7 +266,11 @@ void scpi_model::set_trace(const program_unit& unit, std::string&)
         throw scpi_failure(scpi::too_much_data);
     std::string values = decode_samples(block.data, format_, big_endian_);
     // An indefinite block ("#0") could not be the first of several answers: kept in definite form.
-    trace_block_ = block.block[1] == '0' ? definite_block(block.data) : std::string(block.block);
+    std::string stored = block.block[1] == '0' ? definite_block(block.data) : std::string(block.block);
+    if (!may_hold(out.capacity(), stored_bytes() - trace_block_.capacity() - trace_values_.capacity() +
+                                      stored.capacity() + values.capacity()))
+        throw scpi_failure(scpi::too_much_data);
+    trace_block_ = std::move(stored);
     trace_values_ = std::move(values);
 }
 
@@ -259,6 +284,10 @@ void scpi_model::get_trace(const program_unit&, std::string& out)
     out += trace_block_;
 }
 
-void scpi_model::get_trace_values(const program_unit&, std::string& out) { out += trace_values_; }
+void scpi_model::get_trace_values(const program_unit&, std::string& out)
+{
+    make_room(out, trace_values_.size());
+    out += trace_values_;
+}
 
 } // namespace morvane::sim

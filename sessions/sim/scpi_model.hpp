@@ -3,6 +3,7 @@
 // its error queue. Not thread-safe; the session serialises calls.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -27,6 +28,12 @@ public:
     void execute(std::string_view message, std::string& response);
     void report(int code) { errors_.push(code); }
 
+    // Asked, before the model takes memory for a response or for stored data, whether it may
+    // hold that many bytes in all; a query or command that would pass it queues -223.
+    void limit_holding(std::function<bool(std::size_t)> may_hold) { may_hold_ = std::move(may_hold); }
+    // The bytes that stored data (list, trace) hold.
+    std::size_t stored_bytes() const noexcept;
+
     // The status byte's bits that the model knows of; the session adds MAV.
     static constexpr std::uint8_t error_available = 0x04;     // the error queue is not empty
     static constexpr std::uint8_t message_available = 0x10;
@@ -43,6 +50,10 @@ private:
     // `node` is the header path that a relative header after ';' starts from; run moves it.
     void run(const program_unit& unit, std::string& node, std::string& out);
     double reading();
+    bool may_hold(std::size_t response_capacity, std::size_t stored) const;
+    // Room for `data_bytes` more of the answer in `out` (and a header and the final line feed),
+    // taken at once, so that a response of megabytes is not copied to grow.
+    void make_room(std::string& out, std::size_t data_bytes) const;
 
     void identify(const program_unit&, std::string& out);
     void reset_command(const program_unit&, std::string&);
@@ -77,6 +88,7 @@ private:
     std::string trace_block_;  // as received, header included
     std::string trace_values_; // its elements as text, decoded when it arrived
     std::uint64_t triggers_ = 0;
+    std::function<bool(std::size_t)> may_hold_;
 };
 
 } // namespace morvane::sim

@@ -1,7 +1,7 @@
 #include "sim/simulated_session.hpp"
 
-// The session side: framing by END, the response handed out by count and termination
-// character, the timeout, the session properties and COM's object rules.
+// The session side: messages ended by a line feed or END, the response handed out by count and
+// termination character, the timeout, the session properties and COM's object rules.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -15,6 +15,7 @@
 #include "message_session.hpp"
 #include "session_codes.hpp"
 #include "sim/com_transfer.hpp"
+#include "sim/message_end.hpp"
 #include "sim/scpi_model.hpp"
 
 namespace morvane::sim {
@@ -24,14 +25,20 @@ using namespace ::morvane::session;
 
 constexpr std::size_t max_message_bytes = 24u << 20; // a full REAL,64 trace and its header fit
 
+bool is_white_space(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
 class simulated_session : public message_session<simulated_session> {
 public:
     static constexpr const wchar_t* error_source = sim::error_source;
     static HRESULT null_pointer() { return report(E_POINTER, L"A required pointer is null."); }
     static constexpr const wchar_t* negative_timeout = L"The timeout cannot be negative.";
 
-    simulated_session(std::uint32_t seed, std::wstring resource_name, LONG timeout_ms)
-        : message_session(std::move(resource_name), timeout_ms), model_(seed) {}
+    simulated_session(std::uint32_t seed, std::wstring resource_name, LONG timeout_ms,
+                      std::shared_ptr<memory_budget> budget)
+        : message_session(std::move(resource_name), timeout_ms), model_(seed), held_(std::move(budget))
+    {
+        model_.limit_holding([this](std::size_t model_bytes) { return held_.resize(message_.capacity() + model_bytes); });
+    }
 
     bool response_ready()
     {
@@ -54,7 +61,7 @@ public:
             if (const HRESULT hr = bytes_of(*buffer, count, bytes); FAILED(hr))
                 return hr;
             const std::lock_guard guard(lock_);
-            accept(bytes);
+            accept(bytes, send_end_ != VARIANT_FALSE);
         } catch (const std::bad_alloc&) {
             return out_of_memory();
         }
@@ -85,7 +92,8 @@ public:
     {
         const std::lock_guard guard(lock_);
         message_.clear();
-        message_overflow_ = false;
+        receiving_ = message_overflow_ = false;
+        end_.reset();
         response_.clear();
         sent_ = 0;
         return S_OK;
@@ -110,23 +118,60 @@ public:
 private:
     bool answer_pending() const { return sent_ < response_.size(); }
 
-    // Bytes off the bus; the message runs when END comes with them.
-    void accept(std::string_view bytes)
+    // Bytes off the bus: a message runs at its line feed, or when END comes with the bytes.
+    void accept(std::string_view bytes, bool end)
     {
-        if (bytes.empty())
-            return;
-        if (message_.empty() && !message_overflow_ && answer_pending()) {
-            model_.report(scpi::query_interrupted); // a new message while a response is unread
-            response_.clear();
-            sent_ = 0;
+        while (!bytes.empty()) {
+            const std::size_t length = end_.find(bytes);
+            take(bytes.substr(0, length));
+            if (length == std::string_view::npos)
+                break;
+            bytes.remove_prefix(length);
+            finish();
         }
-        if (message_overflow_ || message_.size() + bytes.size() > max_message_bytes) {
-            message_overflow_ = true; // the rest of this message is dropped as it arrives
-            message_.clear();
-        } else {
-            message_.append(bytes);
+        if (end) {
+            finish();
+            end_.reset();
         }
-        if (!send_end_)
+    }
+
+    // Part of a message. White space before a message starts none: a lone line feed is no
+    // message and interrupts no response.
+    void take(std::string_view bytes)
+    {
+        if (!receiving_) {
+            while (!bytes.empty() && is_white_space(bytes.front()))
+                bytes.remove_prefix(1);
+            if (bytes.empty())
+                return;
+            receiving_ = true;
+            if (answer_pending()) {
+                model_.report(scpi::query_interrupted); // a new message while a response is unread
+                response_.clear();
+                sent_ = 0;
+            }
+        }
+        if (message_overflow_)
+            return; // the rest of an over-long message is dropped as it arrives
+        const std::size_t needed = message_.size() + bytes.size();
+        if (needed > message_.capacity()) {
+            // Grown as a string grows, but asked of the budget first.
+            const std::size_t capacity = std::min(std::max(needed, 2 * message_.capacity()), max_message_bytes);
+            if (needed > max_message_bytes ||
+                !held_.resize(capacity + response_.capacity() + model_.stored_bytes())) {
+                message_overflow_ = true;
+                message_.clear();
+                return;
+            }
+            message_.reserve(capacity);
+        }
+        message_.append(bytes);
+    }
+
+    // The message that was being received ends.
+    void finish()
+    {
+        if (!receiving_)
             return;
         if (message_overflow_)
             model_.report(scpi::too_much_data);
@@ -134,7 +179,8 @@ private:
             model_.execute(message_, response_);
         sent_ = 0;
         message_.clear();
-        message_overflow_ = false;
+        receiving_ = message_overflow_ = false;
+        held_.resize(message_.capacity() + response_.capacity() + model_.stored_bytes());
         if (answer_pending())
             answered_.notify_all();
     }
@@ -177,8 +223,11 @@ private:
 
     std::condition_variable answered_;
     scpi_model model_;
-    std::string message_; // received so far, waiting for END
+    std::string message_; // received so far, waiting for its end
+    bool receiving_ = false; // a message has started
     bool message_overflow_ = false;
+    message_end end_;
+    budget_share held_; // what the session holds for its client, messages, responses and data
     std::string response_;
     std::size_t sent_ = 0; // bytes of the response already read
     LONG last_status_ = status_end;
@@ -187,10 +236,11 @@ private:
 } // namespace
 
 Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed, std::wstring_view resource_name,
-                                                          LONG timeout_ms)
+                                                          LONG timeout_ms, std::shared_ptr<memory_budget> budget)
 {
     try {
-        return com_object<simulated_session>::make<IMessage>(seed, std::wstring(resource_name), timeout_ms);
+        return com_object<simulated_session>::make<IMessage>(seed, std::wstring(resource_name), timeout_ms,
+                                                             std::move(budget));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -4,18 +4,23 @@
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <visacom.h>
 #include <wrl/client.h>
+#include "sim/memory_budget.hpp"
 
 namespace morvane::sim {
 
 inline constexpr LONG default_timeout_ms = 2000;
 
 // A new session over a SCPI model in its reset state; `seed` fixes its measurement noise (and
-// *RST re-seeds with it), so that its answers are the same from run to run.
+// *RST re-seeds with it), so that its answers are the same from run to run. What it holds for
+// its client (the message being received, the response, stored data) is taken from `budget`,
+// when given, beside the fixed limits of a message and a response.
 Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed = 1, std::wstring_view resource_name = L"SIM",
-                                                          LONG timeout_ms = default_timeout_ms);
+                                                          LONG timeout_ms = default_timeout_ms,
+                                                          std::shared_ptr<memory_budget> budget = nullptr);
 
 // Whether a session made here has response bytes that no one has read yet: a server that
 // relays the session over a socket asks before it reads, so that reading never waits for an

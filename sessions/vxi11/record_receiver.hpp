@@ -1,6 +1,7 @@
 #pragma once
 // ONC RPC record marking over TCP, receiving: fragments joined into one record, no record
-// larger than a limit, the bytes received straight into the record's buffer (one copy).
+// larger than a limit, the bytes received straight into the record's buffer (one copy), which
+// grows as they arrive.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,10 +14,11 @@ namespace morvane::vxi11 {
 class record_receiver {
 public:
     // `limit`: the most bytes a record may hold; a fragment header that would pass it throws.
-    explicit record_receiver(std::size_t limit) noexcept : limit_(limit) {}
+    // `ahead`: the most room made for data that have not arrived (doubling with what has).
+    explicit record_receiver(std::size_t limit, std::size_t ahead = 64 << 10) noexcept : limit_(limit), ahead_(ahead) {}
 
     // Where the next bytes of the stream go: never empty while the record is incomplete.
-    std::span<unsigned char> space() noexcept;
+    std::span<unsigned char> space();
     // `count` bytes were put at the start of space(); throws xdr_error for a record past the limit.
     void received(std::size_t count);
     // Takes what the record needs of `bytes` and says how many that was.
@@ -28,7 +30,9 @@ public:
 
 private:
     std::size_t limit_;
-    std::vector<unsigned char> record_;
+    std::size_t ahead_;
+    std::vector<unsigned char> record_; // its first filled_ bytes received, the rest room for more
+    std::size_t filled_ = 0;
     std::array<unsigned char, 4> header_{};
     std::size_t header_got_ = 0;    // bytes of a fragment header received so far
     std::size_t fragment_left_ = 0; // bytes of the current fragment still to come
@@ -41,7 +45,7 @@ private:
 // the next; large data go straight into the record.
 class record_stream {
 public:
-    explicit record_stream(std::size_t limit) noexcept : receiver_(limit) {}
+    explicit record_stream(std::size_t limit, std::size_t ahead = 64 << 10) noexcept : receiver_(limit, ahead) {}
 
     // The next record. `receive(span)` puts bytes at the start of the span and says how many;
     // 0 means the stream ended, and then there is no record.

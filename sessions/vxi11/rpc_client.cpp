@@ -10,7 +10,7 @@ namespace morvane::vxi11 {
 
 rpc_client::rpc_client(std::unique_ptr<tcp_connection> connection, std::uint32_t program, std::uint32_t version,
                        std::size_t reply_limit)
-    : connection_(std::move(connection)), program_(program), version_(version), replies_(reply_limit),
+    : connection_(std::move(connection)), program_(program), version_(version), replies_(reply_limit, reply_limit),
       // Calls on separate connections need not differ, but a fresh start helps reading traces.
       xid_(static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()))
 {

@@ -22,7 +22,8 @@ struct rpc_refused : std::runtime_error {
 
 class rpc_client {
 public:
-    // `reply_limit`: the most bytes a reply may hold.
+    // `reply_limit`: the most bytes a reply may hold; a reply's buffer is made at the size its
+    // record mark gives, within that limit, for one connection's replies come one at a time.
     rpc_client(std::unique_ptr<tcp_connection> connection, std::uint32_t program, std::uint32_t version,
                std::size_t reply_limit);
 

@@ -105,7 +105,8 @@ TEST(Vxi11Sessions, CarryBlocksOfSeveralMebibytesInBothByteOrdersBothWays)
     EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
 }
 
-// A message is executed at its END; reads end on END, the termination character or the count.
+// A message without a line feed is executed at its END, also when END comes with no bytes;
+// reads end on END, the termination character or the count.
 TEST(Vxi11Sessions, FrameMessagesByEndAndTellWhyEachReadEnded)
 {
     const vxi11_server server;
@@ -119,8 +120,9 @@ TEST(Vxi11Sessions, FrameMessagesByEndAndTellWhyEachReadEnded)
     EXPECT_EQ(write(session.Get(), "DATA:LIST 1,2,3;LIST?"), S_OK);
     EXPECT_EQ(session->put_Timeout(300), S_OK);
     EXPECT_EQ(code_of(read(session.Get(), 100)), std::to_wstring(session_timeout)) << "no END, nothing executed";
-    EXPECT_EQ(session->put_SendEndEnabled(VARIANT_TRUE), S_OK);
     EXPECT_EQ(write(session.Get(), ";*OPC?"), S_OK);
+    EXPECT_EQ(session->put_SendEndEnabled(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(write(session.Get(), ""), S_OK);
     EXPECT_EQ(session->put_TerminationCharacterEnabled(VARIANT_TRUE), S_OK);
     EXPECT_EQ(extra->put_TerminationCharacter(','), S_OK);
     const struct { LONG count; const wchar_t* bytes; LONG status; } reads[] = {

@@ -142,9 +142,9 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         {{"WAV:POIN 5 V;POIN 7V;MEAS:ARR? 2 S;DATA:LIST 1,x;LIST 1e999;LIST?\n"}, "\n", {-138, -138, -138, -104, -222}},
         {{"*OPC?;WAV:POIN 5 6;*OPC?\n"}, "1\n", {-103}}, // the rest of a message after a syntax error is dropped
         {{"*OPC?;FORM:BORD NORM SWAP;*OPC?\n", "*OPC?;DATA:LIST \"1\" x\n"}, "1\n", {-103, -410, -103}},
-        {{"*IDN?\n\n", "*IDN?x\n", "1ABC\n", "DATA:LIST 1,,2\n", "DATA:LIST 1,\n", "DATA:LIST \"1\n"}, "", {-102, -102,
-          -102, -102, -102, -102}},
-        {{"DATA:LIST 1" + repeated(",1", 100'000) + "\n", std::string(24u << 20, ' ') + "*OPC?\n"}, "", {-223, -223}},
+        {{"*IDN?x\n", "1ABC\n", "DATA:LIST 1,,2\n", "DATA:LIST 1,\n", "DATA:LIST \"1\n"}, "", {-102, -102, -102, -102,
+          -102}},
+        {{"DATA:LIST 1" + repeated(",1", 100'000) + "\n", "*OPC?" + std::string(24u << 20, ' ') + "\n"}, "", {-223, -223}},
         // The queue: first in, first out; when full its newest entry becomes -350; *CLS empties it, *RST does not
         {{"DATA:LIST x" + repeated(";FOO", 8) + ";WAV:POIN 0;WAV:FORM REAL,8\n"}, "", {-104, -113, -113, -113, -113,
           -113, -113, -113, -113, -350}},
@@ -174,6 +174,58 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         // A response left unread would make this query interrupt it: -410 at the end.
         EXPECT_EQ(c.errors, simulated.errors());
     }
+}
+
+// A message ends at a line feed, at END, or at both at once; a line feed inside a string or a
+// block is data, and an indefinite block ends only at END.
+TEST(SimulatedSession, EndsMessagesAtALineFeedOrEnd)
+{
+    const struct { std::vector<std::pair<std::string, bool>> writes; std::string response; std::vector<int> errors; } cases[] = {
+        {{{"*IDN?\n", false}}, identity + "\n", {}},
+        {{{"*IDN?", true}}, identity + "\n", {}},
+        {{{"*IDN?\n", true}, {"", true}}, identity + "\n", {}}, // one message: END with its line feed
+        {{{"*ID", false}, {"N?", false}, {"", true}}, identity + "\n", {}}, // an empty write with END ends it
+        {{{"*IDN?\n", false}, {" \r\n", false}}, identity + "\n", {}}, // white space alone is no message
+        {{{"*OPC?\n*IDN?\n", false}}, identity + "\n", {-410}},
+        {{{"*OPC?;DATA:LIST \"1\n2\";*OPC?\n", false}}, "1;1\n", {-104}},
+        {{{"WAV:FORM BYTE;TRAC:DATA #13A\nB\n", false}, {"TRAC:DATA?\n", false}}, "#13A\nB\n", {}},
+        {{{"WAV:FORM BYTE;TRAC:DATA #", false}, {"1", false}, {"3A\n", false}, {"B\nTRAC:DATA?\n", false}},
+         "#13A\nB\n", {}},
+        {{{"WAV:FORM BYTE;TRAC:DATA #0A\nB\n", false}, {"", true}, {"TRAC:DATA?\n", false}}, "#13A\nB\n", {}},
+        {{{"WAV:FORM BYTE;TRAC:DATA #0A\nB", true}, {"TRAC:DATA?\n", false}}, "#13A\nB\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.writes.front().first);
+        bus simulated;
+        for (const auto& [bytes, end] : c.writes)
+            simulated.write(bytes, end);
+        EXPECT_EQ(c.response, simulated.response());
+        EXPECT_EQ(c.errors, simulated.errors());
+    }
+}
+
+// Sessions that share a budget hold no more than it for clients that do not read: a query past
+// it answers nothing and queues -223, a message past it is dropped, and what a session gives back
+// as it goes serves the others.
+TEST(SimulatedSession, HoldsNoMoreThanItsBudget)
+{
+    using morvane::sim::memory_budget;
+    const auto server = std::make_shared<memory_budget>(3u << 20); // over the budgets of each
+    const auto session = [&] {
+        return morvane::sim::create_simulated_session(1, L"SIM", 50, std::make_shared<memory_budget>(64u << 20, server));
+    };
+    bus first, second;
+    first.session = session();
+    second.session = session();
+    const std::string waveform = "WAV:POIN 200000;FORM REAL,64;WAV:DATA?\n"; // 1.6 MB
+    first.write(waveform);
+    second.write(waveform);
+    second.write("*OPC?" + std::string(2u << 20, ' ') + "\n"); // a message too long for what is left
+    EXPECT_EQ("", second.response());
+    EXPECT_EQ(std::vector<int>({-223, -223, -420}), second.errors());
+    EXPECT_EQ(1600010u, first.response().size()); // "#71600000", the data, LF
+    first.session.Reset();
+    EXPECT_EQ(1600010u, second.query("WAV:DATA?").size());
 }
 
 TEST(SimulatedSession, DropsTheAnswerThatWouldOverfillTheResponse)

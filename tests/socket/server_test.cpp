@@ -88,6 +88,8 @@ TEST_F(OverTcp, BlocksLinesAndConnectionsAtOnce)
     ASSERT_EQ(back->rgsabound[0].cElements, trace.size());
     EXPECT_EQ(std::memcmp(back->pvData, trace.data(), trace.size() * sizeof(double)), 0);
     EXPECT_EQ(link.query(L"SYST:ERR?"), L"0,\"No error\"\n");
+    // Without END, a line feed ends an indefinite block too.
+    EXPECT_EQ(link.query(L"WAV:FORM BYTE;TRAC:DATA #0AB\nTRAC:DATA?"), L"#12AB\n");
 
     std::vector<std::thread> threads;
     std::vector<int> mismatches(4, -1);

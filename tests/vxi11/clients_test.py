@@ -52,9 +52,21 @@ def damped_sine_error(volts):
                for i, v in enumerate(volts))
 
 
+def thousand_integers_up(session, what):
+    """1000 INT,16 uploaded and a query after them, as scripts do: over VXI-11 pyvisa-py sends
+    a write of more than 1024 bytes without END, and its line feed ends the message."""
+    values = [i * 37 % 65536 - 32768 for i in range(1000)]
+    session.write("*RST;WAV:FORM INT,16;FORM:BORD NORM")
+    session.write_binary_values("TRAC:DATA ", values, datatype="h", is_big_endian=True)
+    check(f"{what} error queue after 1000 INT,16", session.query("SYST:ERR?").rstrip(), '0,"No error"')
+    check(f"{what} 1000 INT,16 read back", session.query_binary_values("TRAC:DATA?", datatype="h", is_big_endian=True, container=list),
+          values)
+
+
 def pyvisa_vxi11(visa, raw_volts, lxi_counts):
     device = visa.open_resource("TCPIP::127.0.0.1::INSTR", timeout=20000)
     check("pyvisa *IDN?", device.query("*IDN?"), IDN + "\n")
+    thousand_integers_up(device, "pyvisa")
     check("pyvisa list", device.query_ascii_values("DATA:LIST 1,2.5,-3;LIST?"), [1, 2.5, -3])
     # Blocks of 8 MB and 4 MB in both byte orders: the same elements, the same as over the raw
     # socket and as lxi read them.
@@ -66,9 +78,9 @@ def pyvisa_vxi11(visa, raw_volts, lxi_counts):
     check("pyvisa REAL,32 as over the raw socket", volts[0] == raw_volts, True)
     check("pyvisa INT,16 as lxi read it", counts[0] == list(lxi_counts), True)
     check("pyvisa INT,16 is 25000 a volt", max(map(lambda c, v: abs(c / 25000 - v), counts[0], volts[0])) < 1e-4, True)
-    # pyvisa-py 0.5 sets END only on a last piece of at most 1024 bytes: this message of
-    # 4 MiB and 21 bytes goes in pieces of 1 MiB (maxRecvSize) and a last one of 21.
-    upload = [(i % 2001 - 1000) / 8 for i in range(1 << 20)]  # exact in REAL,32
+    # pyvisa-py 0.5 sets END only on a last piece of at most 1024 bytes: this message goes in
+    # pieces of 1 MiB (maxRecvSize) and a last one of 2021 bytes, without END: its line feed ends it.
+    upload = [(i % 2001 - 1000) / 8 for i in range((1 << 20) + 500)]  # exact in REAL,32
     device.write("*RST;FORM:BORD SWAP")
     device.write_binary_values("TRAC:DATA ", upload, datatype="f", is_big_endian=False)
     check("pyvisa upload read back", device.query_binary_values("TRAC:DATA?", datatype="f", is_big_endian=False, container=list), upload)
@@ -88,6 +100,7 @@ try:
     socket_session = visa.open_resource(f"TCPIP::127.0.0.1::{raw_port}::SOCKET", timeout=20000,
                                         read_termination="\n", write_termination="\n")
     check("pyvisa raw *IDN?", socket_session.query("*IDN?"), IDN)
+    thousand_integers_up(socket_session, "pyvisa raw")
     raw_volts = waveform(socket_session, "REAL,32", "f", "SWAP")
     check("pyvisa raw block", (len(raw_volts), damped_sine_error(raw_volts) < 0.15), (2000000, True))
     socket_session.close()

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """instrument-sim --vxi11 on ports it picked, call by call: the portmapper over UDP and TCP,
-END framing, reason bits, io_timeout, the status byte, trigger, clear and the error codes.
-Replies come in fragments of 7 bytes (--segment 7), which the client joins."""
+END framing, the links a connection may hold, reason bits, io_timeout, the status byte,
+trigger, clear and the error codes. Replies come in fragments of 7 bytes (--segment 7), which
+the client joins."""
 import socket
 import struct
 import sys
@@ -40,7 +41,8 @@ try:
     started = time.monotonic()
     check("read before END", link.read(timeout=300), (15, 0, b""))
     check("io_timeout honoured", 0.25 < time.monotonic() - started < 1.5, True)
-    check("write with END", link.write(b"N?\n"), (0, 3))
+    check("no line feed, no END", link.write(b"N?", end=False), (0, 2))
+    check("no bytes, with END", link.write(b""), (0, 0))
     check("status byte with a response waiting", struct.unpack(">iI", link.generic(13)), (0, 0x10 | 4))
     check("read", link.read(), (0, 4, b"Morvane,SIM-1,0,1.0\n"))
     check("error queue", link.query(b"SYST:ERR?\n"), '-420,"Query UNTERMINATED"\n')
@@ -63,6 +65,8 @@ try:
     check("arguments cut short", link.rpc.call(CORE, 1, 11, struct.pack(">i", link.lid)), (4, b""))
     other = Link(core_port, b"gpib0,5")
     check("links apart", (other.error, other.lid != link.lid, other.query(b"TRIG:COUN?\n")), (0, True, "0\n"))
+    created = [struct.unpack(">i", other.ok(10, struct.pack(">iiI", 7, 0, 0) + opaque(b"inst0"))[:4])[0] for _ in range(16)]
+    check("sixteen links a connection, then error 9", created, [0] * 15 + [9])
     check("destroy_link", link.ok(23, struct.pack(">i", link.lid)), b"\0\0\0\0")
     check("write on a destroyed link", link.write(b"*IDN?\n"), (4, 0))
     # A record that claims more than a write may hold closes the connection before any of it comes.

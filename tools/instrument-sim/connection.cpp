@@ -6,9 +6,10 @@
 #include <chrono>
 #include <string>
 #include <thread>
-#include "message_framer.hpp"
+#include "client_socket.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
+#include "sim/message_end.hpp"
 #include "sim/simulated_session.hpp"
 
 namespace morvane::instrument_server {
@@ -64,17 +65,22 @@ private:
     bool delayed_ = false;
 };
 
-// Hands one message to the session with END and sends back what it answers.
-bool execute(IMessage& session, const std::string& message, responder& out)
+// Hands bytes of a message to the session, with END when they end it.
+bool write(IMessage& session, std::string_view bytes, bool end)
 {
-    unique_safearray bytes(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(message.size())));
-    if (!bytes)
+    unique_safearray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size())));
+    if (!array)
         return false;
-    std::copy(message.begin(), message.end(), static_cast<char*>(bytes->pvData));
+    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(array->pvData));
     LONG written = 0;
-    SAFEARRAY* given = bytes.get(); // [in]: the session reads it and leaves it ours
-    session.Write(&given, static_cast<LONG>(message.size()), &written);
-    bytes.reset();
+    SAFEARRAY* given = array.get(); // [in]: the session reads it and leaves it ours
+    return SUCCEEDED(session.put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE)) &&
+           SUCCEEDED(session.Write(&given, static_cast<LONG>(bytes.size()), &written));
+}
+
+// Sends back what the session answered to the message that just ended.
+bool relay(IMessage& session, responder& out)
+{
     bool open = true;
     // Reads of 64 KiB: their arrays come from heap memory used again and again, where arrays
     // of a megabyte are fresh pages, slow to touch, every time.
@@ -94,25 +100,33 @@ bool execute(IMessage& session, const std::string& message, responder& out)
 
 } // namespace
 
-void serve_connection(SOCKET client, const server_options& options)
+void serve_connection(SOCKET client, const server_options& options, std::shared_ptr<sim::memory_budget> budget)
 {
     BOOL no_delay = TRUE;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
-    const Microsoft::WRL::ComPtr<IMessage> session = sim::create_simulated_session(options.seed);
+    const Microsoft::WRL::ComPtr<IMessage> session =
+        sim::create_simulated_session(options.seed, L"SIM", sim::default_timeout_ms, std::move(budget));
     // Responses are relayed whole, up to END: a line feed inside a block must not cut them
     // into reads of a few hundred bytes, each a send of its own.
     if (session)
         session->put_TerminationCharacterEnabled(VARIANT_FALSE);
     responder out(client, options);
-    message_framer framer;
-    char chunk[64 * 1024];
+    // A raw socket has no END: its line feeds stand for it, also after an indefinite block. The
+    // bytes go to the instrument as they come, so that the instrument bounds a message's length.
+    sim::message_end end(true);
+    std::string buffer(64 * 1024, '\0');
     bool open = session != nullptr;
-    for (int n; open && (n = recv(client, chunk, sizeof chunk, 0)) > 0;) {
-        for (int i = 0; open && i < n; ++i) {
-            if (framer.take(chunk[i])) {
-                open = execute(*session.Get(), framer.message(), out);
-                framer.clear();
-            }
+    while (open) {
+        const std::size_t n = receive_from_client(client, buffer.data(), buffer.size(), options.idle_seconds);
+        if (n == 0)
+            break;
+        for (std::string_view bytes(buffer.data(), n); open && !bytes.empty();) {
+            const std::size_t length = end.find(bytes);
+            open = write(*session.Get(), bytes.substr(0, length), length != std::string_view::npos);
+            if (length == std::string_view::npos)
+                break;
+            bytes.remove_prefix(length);
+            open = open && relay(*session.Get(), out);
         }
     }
     closesocket(client);

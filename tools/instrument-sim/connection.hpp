@@ -1,11 +1,14 @@
 #pragma once
 // One client connection, served by a simulated session of its own.
 #include <winsock2.h>
+#include <memory>
 #include "server_options.hpp"
+#include "sim/memory_budget.hpp"
 
 namespace morvane::instrument_server {
 
 // Serves until the client goes, the connection fails or drop-after closes it; closes `client`.
-void serve_connection(SOCKET client, const server_options& options);
+// What the connection's instrument holds is taken from `budget`.
+void serve_connection(SOCKET client, const server_options& options, std::shared_ptr<sim::memory_budget> budget);
 
 } // namespace morvane::instrument_server

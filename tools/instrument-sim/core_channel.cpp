@@ -24,7 +24,7 @@ using Microsoft::WRL::ComPtr;
 using error = device_error;
 
 constexpr std::size_t record_limit = core_max_write + 1024; // a full device_write and its header
-constexpr std::size_t max_links = 64;                          // on one connection
+constexpr std::size_t max_links = 16;                          // on one connection
 constexpr std::size_t read_piece = 64 << 10; // the session's arrays come from reused heap memory at this size
 
 std::atomic<std::int32_t> next_link_id{1};
@@ -37,7 +37,8 @@ struct link {
 
 class core_server {
 public:
-    core_server(const server_options& options, rpc_connection& connection) : options_(options), connection_(connection) {}
+    core_server(const server_options& options, rpc_connection& connection, std::shared_ptr<sim::memory_budget> budget)
+        : options_(options), connection_(connection), budget_(std::move(budget)) {}
 
     // False once a reply sent in parts failed: the connection is to close.
     bool open() const noexcept { return open_; }
@@ -129,7 +130,10 @@ private:
         in.get_bool();   // lockDevice: the lock is always had
         in.get();        // lock_timeout
         in.get_string(256); // the device name: every name is this one instrument
-        ComPtr<IMessage> session = links_.size() < max_links ? sim::create_simulated_session(options_.seed) : nullptr;
+        ComPtr<IMessage> session =
+            links_.size() < max_links
+                ? sim::create_simulated_session(options_.seed, L"SIM", sim::default_timeout_ms, budget_)
+                : nullptr;
         ComPtr<IMorvaneSession> own;
         if (!session || FAILED(session.As(&own)))
             return results(xid, error::out_of_resources);
@@ -190,7 +194,13 @@ private:
             return out;
         }
         IMessage& device = *found->session.Get();
-        device.put_Timeout(static_cast<LONG>(std::min<std::uint32_t>(io_timeout, LONG_MAX)));
+        // Only a write on this connection makes a response: with none waiting, none comes within
+        // io_timeout. The wait ends early when the client goes, so that it holds no thread.
+        if (!sim::response_ready(&device) && connection_.closed_within(std::chrono::milliseconds(io_timeout))) {
+            open_ = false;
+            return std::nullopt;
+        }
+        device.put_Timeout(0);
         found->own->put_TerminationCharacter(term_char);
         device.put_TerminationCharacterEnabled(flags & flag_term_char ? VARIANT_TRUE : VARIANT_FALSE);
 
@@ -278,16 +288,17 @@ private:
 
     const server_options& options_;
     rpc_connection& connection_;
+    const std::shared_ptr<sim::memory_budget> budget_; // the connection's, for all its links
     bool open_ = true;
     std::map<std::int32_t, link> links_;
 };
 
 } // namespace
 
-void serve_core_connection(SOCKET client, const server_options& options)
+void serve_core_connection(SOCKET client, const server_options& options, std::shared_ptr<sim::memory_budget> budget)
 {
     rpc_connection connection(client, record_limit, options);
-    core_server server(options, connection);
+    core_server server(options, connection, std::move(budget));
     while (const auto call = connection.receive()) {
         bool delayed = false;
         std::optional<xdr_writer> reply;

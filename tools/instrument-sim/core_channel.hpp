@@ -3,7 +3,9 @@
 // created on it a simulated instrument of its own.
 #include <winsock2.h>
 #include <cstddef>
+#include <memory>
 #include "server_options.hpp"
+#include "sim/memory_budget.hpp"
 
 namespace morvane::instrument_server {
 
@@ -12,7 +14,8 @@ namespace morvane::instrument_server {
 inline constexpr std::size_t core_max_receive = 1 << 20;
 inline constexpr std::size_t core_max_write = 32 << 20;
 
-// Serves calls until the client goes, the connection fails or drop-after closes it; closes `client`.
-void serve_core_connection(SOCKET client, const server_options& options);
+// Serves calls until the client goes, the connection fails or drop-after closes it; closes
+// `client`. What the links' instruments hold is taken from `budget`.
+void serve_core_connection(SOCKET client, const server_options& options, std::shared_ptr<sim::memory_budget> budget);
 
 } // namespace morvane::instrument_server

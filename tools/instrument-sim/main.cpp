@@ -5,10 +5,10 @@
 #include <objbase.h>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <optional>
-#include <thread>
-#include <vector>
 #include "connection.hpp"
+#include "connection_slots.hpp"
 #include "core_channel.hpp"
 #include "portmapper.hpp"
 #include "server_options.hpp"
@@ -18,6 +18,7 @@ using namespace morvane::instrument_server;
 using morvane::socket_session::tcp_listener;
 using morvane::socket_session::unique_socket;
 using morvane::socket_session::winsock_use;
+using morvane::sim::memory_budget;
 
 int main(int argc, char** argv)
 {
@@ -28,6 +29,7 @@ int main(int argc, char** argv)
     if (winsock.error() != 0 || FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 1;
     tcp_listener listener(options->address, options->port, 8);
+    connection_slots slots(options->max_connections);
     if (!listener) {
         std::fprintf(stderr, "instrument-sim: cannot listen on %s port %u\n", options->address.c_str(), options->port);
         return 1;
@@ -40,16 +42,20 @@ int main(int argc, char** argv)
                                  "choose another with --portmapper-port\n", options->address.c_str(), options->portmapper_port);
             return 1;
         }
-        mapper->start();
+        mapper->start(slots);
         std::printf("%u %u\n", listener.port(), mapper->port()); // the core channel's port first
     } else {
         std::printf("%u\n", listener.port());
     }
     std::fflush(stdout);
     const auto serve = options->vxi11 ? serve_core_connection : serve_connection;
+    const auto memory = std::make_shared<memory_budget>(options->memory_limit_mib << 20);
+    // Each connection's instruments hold what their client leaves them within a budget of its own.
+    const auto serve_with_budget = [&options, &memory, serve](SOCKET client) {
+        serve(client, *options, std::make_shared<memory_budget>(connection_memory_limit, memory));
+    };
 
     const auto start = std::chrono::steady_clock::now();
-    std::vector<std::thread> connections;
     for (;;) {
         if (options->seconds > 0 &&
             std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(options->seconds))
@@ -58,20 +64,13 @@ int main(int argc, char** argv)
         unique_socket accepted = listener.accept(std::chrono::milliseconds(100));
         if (!accepted)
             continue;
-        const SOCKET client = accepted.release(); // the connection closes it
         if (options->once) {
-            serve(client, *options);
+            serve_with_budget(accepted.release()); // the connection closes it
             break;
         }
-        connections.emplace_back([client, &options, serve] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            serve(client, *options);
-            CoUninitialize();
-        });
+        slots.serve(accepted.release(), serve_with_budget);
     }
     // Connections still open when time is up are ended with the process.
-    for (std::thread& connection : connections)
-        connection.detach();
     std::fflush(stdout);
     ExitProcess(0);
 }

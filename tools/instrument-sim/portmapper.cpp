@@ -74,13 +74,13 @@ portmapper_service::portmapper_service(const std::string& address, unsigned port
     }
 }
 
-void portmapper_service::start()
+void portmapper_service::start(connection_slots& slots)
 {
-    std::thread([this] {
+    std::thread([this, &slots] {
         for (;;) {
             unique_socket client = tcp_->accept();
             if (client)
-                std::thread(serve_tcp_client, client.release(), core_port_).detach();
+                slots.serve(client.release(), [this](SOCKET accepted) { serve_tcp_client(accepted, core_port_); });
             else
                 std::this_thread::sleep_for(std::chrono::milliseconds(10)); // a failing accept does not spin
         }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include "connection_slots.hpp"
 #include "socket/tcp_listener.hpp"
 #include "vxi11/xdr.hpp"
 
@@ -21,8 +22,9 @@ public:
     explicit operator bool() const noexcept { return udp_ && tcp_ && *tcp_; }
     unsigned short port() const noexcept { return tcp_ ? tcp_->port() : 0; }
 
-    // Serves both in threads of their own, as long as the process runs.
-    void start();
+    // Serves both in threads of their own, as long as the process runs; TCP clients take their
+    // threads from `slots`.
+    void start(connection_slots& slots);
 
 private:
     std::optional<socket_session::tcp_listener> tcp_;

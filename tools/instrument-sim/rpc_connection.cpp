@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include "client_socket.hpp"
 #include "vxi11/vxi11_numbers.hpp"
 
 namespace morvane::instrument_server {
@@ -21,14 +22,17 @@ std::optional<std::vector<unsigned char>> rpc_connection::receive()
 {
     try {
         return calls_.next([this](std::span<unsigned char> into) {
-            const int n = recv(client_, reinterpret_cast<char*>(into.data()),
-                               static_cast<int>(std::min<std::size_t>(into.size(), 1 << 20)), 0);
-            return n > 0 ? static_cast<std::size_t>(n) : 0;
+            return receive_from_client(client_, into.data(), into.size(), faults_.idle_seconds);
         });
     } catch (const vxi11::xdr_error& error) {
         std::fprintf(stderr, "instrument-sim: %s; connection closed\n", error.what());
         return std::nullopt; // the stream cannot be followed past a record it refused
     }
+}
+
+bool rpc_connection::closed_within(std::chrono::milliseconds wait) const
+{
+    return instrument_server::closed_within(client_, wait);
 }
 
 bool rpc_connection::send(vxi11::xdr_writer& reply, bool delayed)

@@ -1,7 +1,9 @@
 #pragma once
 // One ONC RPC connection over TCP, server side: call records in, reply records out, the
-// replies sent as the fault options say (--delay, --segment, --drop-after).
+// replies sent as the fault options say (--delay, --segment, --drop-after); a client idle for
+// longer than --idle-timeout is closed.
 #include <winsock2.h>
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <vector>
@@ -19,7 +21,8 @@ public:
     rpc_connection(const rpc_connection&) = delete;
     rpc_connection& operator=(const rpc_connection&) = delete;
 
-    // The next call; none once the client went, the connection failed or the call was too large.
+    // The next call; none once the client went or was idle too long, the connection failed or
+    // the call was too large.
     std::optional<std::vector<unsigned char>> receive();
     // Sends a reply, after the delay when `delayed`, in fragments of --segment bytes sent
     // apart; false once the connection is to close (--drop-after closes it mid-reply).
@@ -27,6 +30,8 @@ public:
     // A reply sent as it is made, without --segment: `head` first (after the delay when
     // `delayed`), then send_part until the message's `size` bytes are all sent.
     bool begin_reply(const vxi11::xdr_writer& head, std::size_t size, bool delayed);
+    // Whether the client closes the connection within `wait` (false too when it sends a call first).
+    bool closed_within(std::chrono::milliseconds wait) const;
     bool send_part(const void* bytes, std::size_t count)
     {
         return send_bytes(static_cast<const unsigned char*>(bytes), count);

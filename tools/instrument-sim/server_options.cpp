@@ -27,13 +27,17 @@ std::optional<server_options> parse_options(int argc, char** argv)
         }
         if (name == "--help") {
             std::printf("usage: instrument-sim [--port N] [--address A] [--once] [--seconds S] [--seed N]\n"
+                        "                      [--max-connections N] [--idle-timeout S] [--memory-limit MIB]\n"
                         "                      [--delay MS] [--segment N] [--drop-after N]\n"
                         "                      [--vxi11 [--portmapper-port N]]\n"
                         "Serves the simulated instrument over TCP (raw SCPI, LF-terminated). The port\n"
                         "bound is the first line of output; --port 0 picks a free one.\n"
                         "--vxi11: over VXI-11 instead, the core channel on --port, a portmapper (TCP\n"
                         "and UDP) on --portmapper-port (111 by default, 0 for a free one); the first\n"
-                        "line of output is then the core port and the portmapper port.\n");
+                        "line of output is then the core port and the portmapper port.\n"
+                        "--max-connections: clients served at once (32); more are closed as they come.\n"
+                        "--idle-timeout: close a client that sent nothing for S seconds (0: never, the default).\n"
+                        "--memory-limit: MiB held for all clients, 128 MiB at most for one (512).\n");
             std::exit(0);
         }
         double value = 0;
@@ -57,6 +61,12 @@ std::optional<server_options> parse_options(int argc, char** argv)
             ok = number(text, 600000, value), options.delay_ms = static_cast<unsigned>(value);
         else if (name == "--segment")
             ok = number(text, 1e9, value), options.segment = static_cast<std::size_t>(value);
+        else if (name == "--max-connections")
+            ok = number(text, 100000, value) && value >= 1, options.max_connections = static_cast<unsigned>(value);
+        else if (name == "--idle-timeout")
+            ok = number(text, 1e6, value), options.idle_seconds = value;
+        else if (name == "--memory-limit")
+            ok = number(text, 1 << 20, value) && value >= 1, options.memory_limit_mib = static_cast<std::size_t>(value);
         else if (name == "--drop-after")
             ok = number(text, 1e12, value), options.drop_after = static_cast<std::size_t>(value);
         else

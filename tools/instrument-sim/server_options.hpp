@@ -17,7 +17,14 @@ struct server_options {
     std::size_t segment = 0;    // send responses in pieces of this many bytes; 0: whole
     std::size_t drop_after = 0; // close a connection after this many response bytes; 0: never
     std::uint32_t seed = 1;
+    // Bounds for clients that never stop, never read or never go.
+    unsigned max_connections = 32;     // at once; more are closed as they come
+    double idle_seconds = 0;           // a client that sends nothing this long is closed; 0: never
+    std::size_t memory_limit_mib = 512; // held for all clients (messages, responses, stored data)
 };
+
+// What one connection's instruments may hold in all, within the server's memory limit.
+inline constexpr std::size_t connection_memory_limit = 128u << 20;
 
 // None, with a message on stderr, when the command line is not understood.
 std::optional<server_options> parse_options(int argc, char** argv);

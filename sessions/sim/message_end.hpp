@@ -1,0 +1,30 @@
+#pragma once
+// Where IEEE 488.2 program messages end, in bytes as they arrive: at a line feed, except where
+// the line feed is data, inside a quoted string or a block. A definite block (#, a digit count,
+// the length, the data) holds any byte; an indefinite one (#0) runs to END, which only the
+// transport can tell, unless line feeds stand for END (a raw socket has no other).
+#include <cstddef>
+#include <string_view>
+
+namespace morvane::sim {
+
+class message_end {
+public:
+    explicit message_end(bool line_feed_is_end = false) noexcept : line_feed_is_end_(line_feed_is_end) {}
+
+    // How many of `bytes` belong to the current message, its final line feed included, when
+    // that line feed is among them (the next byte then starts a new message); npos otherwise.
+    std::size_t find(std::string_view bytes) noexcept;
+    // END came: whatever the bytes were inside, the next one starts a new message.
+    void reset() noexcept { state_ = state::text; }
+
+private:
+    enum class state { text, quoted, mark, digits, data, indefinite };
+    bool line_feed_is_end_;
+    state state_ = state::text;
+    char quote_ = 0;
+    int digits_left_ = 0;
+    std::size_t data_left_ = 0;
+};
+
+} // namespace morvane::sim
