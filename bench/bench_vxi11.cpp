@@ -1,6 +1,7 @@
 // VXI-11 beside the raw socket: the same instrument-sim served both ways in this run, each
 // through the session the resource manager would open, the component over it. Query round
-// trips, and 100 MiB of blocks (seven reads of a stored 16 MB trace, the simulator's largest).
+// trips, 100 MiB of blocks (seven reads of a stored 16 MB trace, the simulator's largest), and
+// uploads of that trace, which instrument-sim receives into records grown as the data come.
 #include <winsock2.h>
 #include <windows.h>
 #include <cstdio>
@@ -23,7 +24,7 @@ constexpr std::size_t trace_points = 2'000'000; // REAL,64: 16 MB
 constexpr int block_reads = 7;                   // 112 MB, over 100 MiB
 
 struct figures {
-    double trip, blocks;
+    double trip, blocks, upload;
 };
 
 figures measure(IFormattedIO488* io, IMessage* session)
@@ -43,7 +44,16 @@ figures measure(IFormattedIO488* io, IMessage* session)
     V_VT(trace.get()) = VT_ARRAY | VT_R8;
     V_ARRAY(trace.get()) = SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(trace_points));
     check(io->WriteString(morvane::make_bstr(L"WAV:FORM REAL,64").get(), VARIANT_TRUE), "WriteString");
-    check(io->WriteIEEEBlock(morvane::make_bstr(L"TRAC:DATA ").get(), *trace.get(), VARIANT_TRUE), "WriteIEEEBlock");
+    const morvane::unique_bstr store = morvane::make_bstr(L"TRAC:DATA "), done = morvane::make_bstr(L"*OPC?");
+    // A buffer of one maxRecvSize: over VXI-11 every Write is a round trip.
+    check(io->SetBufferSize(BufferMask_Output, 1 << 20), "SetBufferSize");
+    result.upload = median_seconds(3, [&] {
+        check(io->WriteIEEEBlock(store.get(), *trace.get(), VARIANT_TRUE), "WriteIEEEBlock");
+        morvane::unique_bstr answer; // stored once the instrument answers
+        check(io->WriteString(done.get(), VARIANT_TRUE), "WriteString");
+        check(io->ReadString(answer.put()), "ReadString");
+    });
+    check(io->SetBufferSize(BufferMask_Output, 1000), "SetBufferSize");
     const morvane::unique_bstr block_query = morvane::make_bstr(L"TRAC:DATA?");
     result.blocks = median_seconds(3, [&] {
         for (int i = 0; i < block_reads; ++i) {
@@ -73,4 +83,5 @@ void bench_vxi11(IFormattedIO488* io)
     std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "query round trips, VXI-11 beside socket", 1 / over_vxi11.trip,
                 1 / over_socket.trip, over_vxi11.trip / over_socket.trip);
     line("7 x TRAC:DATA? 16 MB, VXI-11 beside socket", over_vxi11.blocks, over_socket.blocks);
+    line("TRAC:DATA 16 MB up, VXI-11 beside socket", over_vxi11.upload, over_socket.upload);
 }

@@ -19,6 +19,16 @@ bool readable_within(SOCKET client, std::chrono::microseconds wait)
 
 } // namespace
 
+void prepare_client(SOCKET client, double idle_seconds)
+{
+    BOOL no_delay = TRUE;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+    if (idle_seconds > 0) {
+        const DWORD milliseconds = static_cast<DWORD>(std::min(idle_seconds * 1000, 4e9));
+        setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&milliseconds), sizeof milliseconds);
+    }
+}
+
 std::size_t receive_from_client(SOCKET client, void* into, std::size_t size, double idle_seconds)
 {
     if (idle_seconds > 0 &&

@@ -11,6 +11,10 @@ namespace morvane::instrument_server {
 // nothing for `idle_seconds` (0: no limit).
 std::size_t receive_from_client(SOCKET client, void* into, std::size_t size, double idle_seconds);
 
+// Sends to the client without delay (TCP_NODELAY), each failing once the client has taken
+// nothing for `idle_seconds` (0: no limit), so that a client that never reads frees its thread.
+void prepare_client(SOCKET client, double idle_seconds);
+
 // Waits up to `wait` for the client to close the connection: true when it did (or the connection
 // failed), false when the time passed or the client sent something first.
 bool closed_within(SOCKET client, std::chrono::milliseconds wait);

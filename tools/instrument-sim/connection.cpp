@@ -102,8 +102,7 @@ bool relay(IMessage& session, responder& out)
 
 void serve_connection(SOCKET client, const server_options& options, std::shared_ptr<sim::memory_budget> budget)
 {
-    BOOL no_delay = TRUE;
-    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+    prepare_client(client, options.idle_seconds);
     const Microsoft::WRL::ComPtr<IMessage> session =
         sim::create_simulated_session(options.seed, L"SIM", sim::default_timeout_ms, std::move(budget));
     // Responses are relayed whole, up to END: a line feed inside a block must not cut them

@@ -12,8 +12,7 @@ namespace morvane::instrument_server {
 rpc_connection::rpc_connection(SOCKET client, std::size_t record_limit, const server_options& faults)
     : client_(client), faults_(faults), calls_(record_limit)
 {
-    BOOL no_delay = TRUE;
-    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+    prepare_client(client, faults.idle_seconds);
 }
 
 rpc_connection::~rpc_connection() { closesocket(client_); }
