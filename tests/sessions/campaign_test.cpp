@@ -28,6 +28,13 @@ namespace {
 using namespace std::chrono_literals;
 using clock = std::chrono::steady_clock;
 using bytes = std::vector<unsigned char>;
+// The sessions' IMorvaneSessionLimits, by its identifier and methods as the type library has
+// them: a session without it has no bound on a message, which the endless peers then show.
+struct session_limits : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_MaximumMessageSize(LONG* bytes) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_MaximumMessageSize(LONG bytes) = 0;
+};
+constexpr IID iid_session_limits = {0x993a3074, 0x1692, 0x4d50, {0xa2, 0x3b, 0x21, 0x3f, 0xdf, 0x2e, 0x12, 0xe9}};
 enum class fault { none, wrong_xid, reply_as_call, truncated_mark, huge_mark, lying_length, no_reason, silent, close_mid_reply, slow, garbage, endless, count };
 
 // One peer on a port it picked: every connection is served by `behave` in turn, which must
@@ -221,6 +228,11 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
         const auto most = std::chrono::milliseconds(2 * (timeout + 1000) + 1500);
         ComPtr<IMessage> session;
         bounded("Open", most, [&] { return resources->Open(make_bstr(name).get(), timeout, &session); });
+        ComPtr<session_limits> limits; // a message ends at 1 MiB, so that an endless one fails soon
+        if (session && SUCCEEDED(session->QueryInterface(iid_session_limits, &limits))) {
+            EXPECT_EQ(limits->put_MaximumMessageSize(1 << 20), S_OK);
+        }
+        limits.Reset();
         for (int call = 0; session && call < 3; ++call) {
             bounded("Write", most, [&] {
                 unique_safearray data(SafeArrayCreateVector(VT_UI1, 0, 6));
