@@ -15,6 +15,12 @@ inline constexpr HRESULT resource_not_found = static_cast<HRESULT>(0x80040011);
 inline constexpr HRESULT invalid_resource = static_cast<HRESULT>(0x80040012);
 inline constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
 inline constexpr HRESULT connection_lost = static_cast<HRESULT>(0x800400A6);
+// A message longer than the session's MaximumMessageSize.
+inline constexpr HRESULT message_too_long = static_cast<HRESULT>(0x800400C1);
+
+// What MaximumMessageSize is as a session opens: the largest block a client reads (100 MiB)
+// passes with room to spare.
+inline constexpr LONG default_maximum_message_size = 256 << 20;
 
 inline constexpr bool ends_message(LONG status) noexcept
 {

@@ -1,14 +1,20 @@
 #pragma once
-// What the message sessions share: IMessage and IMorvaneSession with com_object's IUnknown,
-// the session's error records under its own source, and the properties, read and set under
-// the session's lock.
+// What the message sessions share: IMessage, IMorvaneSession and IMorvaneSessionLimits with
+// com_object's IUnknown, the session's error records under its own source, the properties,
+// read and set under the session's lock, and the count of the current message's bytes that
+// MaximumMessageSize bounds.
 //
-// A session class names its source, what a null out pointer gives and what a negative timeout
-// is told, and defines Clear, ReadStatusByte and AssertTrigger:
+// A session class names its source and what a negative timeout is told, and defines Clear,
+// ReadStatusByte and AssertTrigger:
 //     static constexpr const wchar_t* error_source = L"...";
-//     static HRESULT null_pointer();
 //     static constexpr const wchar_t* negative_timeout = L"...";
+// Its reads ask message_room() how much they may hand out, tell handed_out() what they did,
+// and fail with message_too_long() past it.
 #include <windows.h>
+#include <algorithm>
+#include <cstddef>
+#include <cwchar>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -16,6 +22,7 @@
 #include <visacom.h>
 #include <morvane_sessions.h>
 #include <comdef.h>
+#include "session_codes.hpp"
 #include "com/com_object.hpp"
 #include "error/error_record.hpp"
 #include "platform/ansi.hpp"
@@ -25,9 +32,9 @@
 namespace morvane {
 
 template <typename Session>
-class message_session : public IMessage, public IMorvaneSession, public ISupportErrorInfo {
+class message_session : public IMessage, public IMorvaneSession, public IMorvaneSessionLimits, public ISupportErrorInfo {
 public:
-    using interfaces = interface_list<IMessage, IMorvaneSession, ISupportErrorInfo>;
+    using interfaces = interface_list<IMessage, IMorvaneSession, IMorvaneSessionLimits, ISupportErrorInfo>;
 
     virtual ~message_session() = default;
 
@@ -36,21 +43,31 @@ public:
     {
         return report_error(hr, description, Session::error_source, interface_id);
     }
+    static HRESULT null_pointer(const IID& interface_id = IID_IMessage) noexcept
+    {
+        return report(E_POINTER, L"A required pointer is null.", interface_id);
+    }
 
 
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override
     {
-        return InlineIsEqualGUID(riid, IID_IMessage) || InlineIsEqualGUID(riid, IID_IMorvaneSession) ? S_OK : S_FALSE;
+        return InlineIsEqualGUID(riid, IID_IMessage) || InlineIsEqualGUID(riid, IID_IMorvaneSession) ||
+                       InlineIsEqualGUID(riid, IID_IMorvaneSessionLimits)
+                   ? S_OK
+                   : S_FALSE;
     }
 
     STDMETHODIMP get_ResourceName(BSTR* name) override
     {
         if (!name)
-            return Session::null_pointer();
+            return null_pointer(IID_IMorvaneSession);
         *name = SysAllocStringLen(resource_name_.data(), static_cast<UINT>(resource_name_.size()));
         return *name ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory for the resource name.", IID_IMorvaneSession);
     }
-    STDMETHODIMP get_TerminationCharacter(BYTE* character) override { return get(termination_character_, character); }
+    STDMETHODIMP get_TerminationCharacter(BYTE* character) override
+    {
+        return get(termination_character_, character, IID_IMorvaneSession);
+    }
     STDMETHODIMP put_TerminationCharacter(BYTE character) override { return put(termination_character_, character); }
 
     STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return get(send_end_, on); }
@@ -65,6 +82,17 @@ public:
         return put(timeout_ms_, ms);
     }
 
+    STDMETHODIMP get_MaximumMessageSize(LONG* bytes) override
+    {
+        return get(maximum_message_size_, bytes, IID_IMorvaneSessionLimits);
+    }
+    STDMETHODIMP put_MaximumMessageSize(LONG bytes) override
+    {
+        if (bytes < 1)
+            return report(E_INVALIDARG, L"MaximumMessageSize must be at least 1 byte.", IID_IMorvaneSessionLimits);
+        return put(maximum_message_size_, bytes);
+    }
+
 protected:
     message_session(std::wstring resource_name, LONG timeout_ms) noexcept
         : resource_name_(std::move(resource_name)), timeout_ms_(timeout_ms) {}
@@ -73,10 +101,10 @@ protected:
     static VARIANT_BOOL flag(VARIANT_BOOL on) noexcept { return on ? VARIANT_TRUE : VARIANT_FALSE; }
 
     template <typename T>
-    HRESULT get(const T& field, T* out)
+    HRESULT get(const T& field, T* out, const IID& interface_id = IID_IMessage)
     {
         if (!out)
-            return Session::null_pointer();
+            return null_pointer(interface_id);
         const std::lock_guard guard(lock_);
         *out = field;
         return S_OK;
@@ -95,7 +123,7 @@ protected:
     HRESULT read_array(SAFEARRAY** buffer, ReadBytes read_bytes)
     {
         if (!buffer)
-            return E_POINTER;
+            return null_pointer();
         *buffer = nullptr;
         const std::lock_guard guard(lock_);
         unique_safearray bytes;
@@ -107,7 +135,7 @@ protected:
     HRESULT read_text(BSTR* text, ReadBytes read_bytes)
     {
         if (!text)
-            return E_POINTER;
+            return null_pointer();
         *text = nullptr;
         const std::lock_guard guard(lock_);
         unique_safearray bytes;
@@ -123,6 +151,25 @@ protected:
         }
     }
 
+    // Under the lock: the bytes that a read may hand out before the message it reads passes
+    // MaximumMessageSize; a read that needs one more fails.
+    std::size_t message_room() const noexcept
+    {
+        return static_cast<std::size_t>(maximum_message_size_) - std::min(message_read_, static_cast<std::size_t>(maximum_message_size_));
+    }
+    // A read handed out `count` bytes; `ended`: the message ended with them.
+    void handed_out(std::size_t count, bool ended) noexcept { message_read_ = ended ? 0 : message_read_ + count; }
+    // The read that would have passed MaximumMessageSize: the count starts again with the next
+    // message, which the session finds by discarding the rest of this one.
+    HRESULT message_too_long() noexcept
+    {
+        message_read_ = 0;
+        wchar_t text[128];
+        std::swprintf(text, std::size(text), L"The message passed MaximumMessageSize (%ld bytes); the rest of it is discarded.",
+                      static_cast<long>(maximum_message_size_));
+        return report(session::message_too_long, text);
+    }
+
     std::mutex lock_;
     const std::wstring resource_name_;
     // Both on, as a session opens; read under the lock.
@@ -130,6 +177,8 @@ protected:
     VARIANT_BOOL termination_ = VARIANT_TRUE;
     BYTE termination_character_ = '\n';
     LONG timeout_ms_;
+    LONG maximum_message_size_ = session::default_maximum_message_size;
+    std::size_t message_read_ = 0; // handed out since the last read that ended a message
 };
 
 } // namespace morvane

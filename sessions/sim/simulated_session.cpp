@@ -30,7 +30,6 @@ bool is_white_space(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 class simulated_session : public message_session<simulated_session> {
 public:
     static constexpr const wchar_t* error_source = sim::error_source;
-    static HRESULT null_pointer() { return report(E_POINTER, L"A required pointer is null."); }
     static constexpr const wchar_t* negative_timeout = L"The timeout cannot be negative.";
 
     simulated_session(std::uint32_t seed, std::wstring resource_name, LONG timeout_ms,
@@ -186,7 +185,8 @@ private:
     }
 
     // Waits up to the timeout for a response, then hands at most `count` bytes of it to
-    // `deliver`; the bytes count as read only when it succeeds.
+    // `deliver`; the bytes count as read only when it succeeds. A message that would pass
+    // MaximumMessageSize fails the read, and the rest of the response is dropped.
     HRESULT receive(LONG count, const std::function<HRESULT(std::string_view)>& deliver)
     {
         if (count < 1)
@@ -207,10 +207,19 @@ private:
                 taken = line_feed + 1;
                 status = status_termination_character;
             }
+            if (sent_ == 0)
+                handed_out(0, true); // a response is a message of its own, whatever was left unread
+            if (taken > message_room()) {
+                // The whole response is here: the rest of the message goes at once.
+                response_.clear();
+                sent_ = 0;
+                return message_too_long();
+            }
             if (const HRESULT hr = deliver(available.substr(0, taken)); FAILED(hr))
                 return hr;
             sent_ += taken;
             last_status_ = status;
+            handed_out(taken, ends_message(status));
             if (!answer_pending()) {
                 response_.clear();
                 sent_ = 0;

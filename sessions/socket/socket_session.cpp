@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 #include "message_session.hpp"
 #include "platform/bstr.hpp"
@@ -24,7 +25,6 @@ using namespace ::morvane::session;
 class socket_session : public message_session<socket_session> {
 public:
     static constexpr const wchar_t* error_source = L"Morvane TCP socket session";
-    static HRESULT null_pointer() { return E_POINTER; }
     static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
 
     socket_session(std::unique_ptr<tcp_connection> connection, std::wstring resource_name, LONG timeout)
@@ -46,12 +46,19 @@ private:
     // The next response bytes, at most `count`, into a new array; `stop` ends them after the
     // termination character.
     HRESULT read_bytes(LONG count, bool stop, unique_safearray& bytes);
+    // A raw socket has no END: a line feed or the termination character is where a message
+    // may end, also for a read that does not stop at it (a block's last byte).
+    bool ends_line(unsigned char byte) const { return byte == '\n' || byte == termination_character_; }
+    // Drops what is left of a message that passed MaximumMessageSize, up to where it ends.
+    HRESULT discard_rest();
+    void consume(std::size_t count);
 
     std::unique_ptr<tcp_connection> connection_;
     std::vector<unsigned char> pending_; // arrived, not yet read
     std::size_t pending_start_ = 0;
     LONG last_status_ = status_end;
     bool lost_ = false;
+    bool discarding_ = false; // the rest of a message too long is still to come
 };
 
 HRESULT socket_session::failed(const tcp_failure& failure, const IID& interface_id)
@@ -78,7 +85,7 @@ HRESULT socket_session::send(const unsigned char* bytes, std::size_t count, cons
 STDMETHODIMP socket_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
     if (!buffer || !*buffer || !written)
-        return E_POINTER;
+        return null_pointer();
     std::lock_guard guard(lock_);
     *written = 0;
     if (SafeArrayGetDim(*buffer) != 1 || SafeArrayGetElemsize(*buffer) != 1 || count < 0)
@@ -96,11 +103,52 @@ STDMETHODIMP socket_session::Write(SAFEARRAY** buffer, LONG count, LONG* written
     return S_OK;
 }
 
+void socket_session::consume(std::size_t count)
+{
+    pending_start_ += count;
+    if (pending_start_ == pending_.size())
+        pending_.clear(), pending_start_ = 0;
+}
+
+// The rest may arrive for one timeout: an instrument that never ends its message fails the
+// read instead of holding it. What is dropped is never held longer than one receive.
+HRESULT socket_session::discard_rest()
+{
+    const deadline end = until();
+    for (;;) {
+        const auto begin = pending_.begin() + static_cast<std::ptrdiff_t>(pending_start_);
+        const auto stop = std::find_if(begin, pending_.end(), [this](unsigned char byte) { return ends_line(byte); });
+        if (stop != pending_.end() || lost_) {
+            consume(stop == pending_.end() ? pending_.size() - pending_start_ : static_cast<std::size_t>(stop - begin) + 1);
+            discarding_ = false; // the close ends a message too
+            return S_OK;
+        }
+        pending_.clear();
+        pending_start_ = 0;
+        try {
+            // A wait ends at the deadline only when nothing arrives: a stream is timed here.
+            if (std::chrono::steady_clock::now() >= end)
+                throw tcp_failure{tcp_failure::timed_out, {}};
+            connection_->receive(pending_, end);
+        } catch (const tcp_failure& failure) {
+            if (failure.kind == tcp_failure::timed_out)
+                return report(timeout_expired, L"The rest of a message longer than MaximumMessageSize did not end "
+                                               L"within the timeout.");
+            lost_ = true;
+            connection_.reset();
+        }
+    }
+}
+
 HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& bytes)
 {
     if (count < 0)
         return report(E_INVALIDARG, L"The count must not be negative.");
-    const std::size_t wanted = static_cast<std::size_t>(count);
+    if (discarding_)
+        if (const HRESULT hr = discard_rest(); FAILED(hr))
+            return hr;
+    // One byte past the room is enough to know that the message is too long; no more is held.
+    const std::size_t wanted = std::min(static_cast<std::size_t>(count), message_room() + 1);
     std::size_t searched = 0;
     // Every wait has the whole timeout: a response that keeps arriving is not cut off.
     for (deadline end = until();; end = until()) {
@@ -132,15 +180,20 @@ HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& byte
                 last_status_ = status_end;
             }
         }
+        if (take > message_room()) {
+            discarding_ = !ends_message(last_status_) && !ends_line(begin[take - 1]);
+            consume(take);
+            return message_too_long();
+        }
         if (take > 0 || wanted == 0) {
+            const bool ended = ends_message(last_status_) || (take > 0 && ends_line(begin[take - 1]));
             bytes.reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(take)));
             if (!bytes)
                 return report(E_OUTOFMEMORY, L"Not enough memory for the bytes read.");
             if (take > 0)
                 std::memcpy(bytes->pvData, begin, take);
-            pending_start_ += take;
-            if (pending_start_ == pending_.size())
-                pending_.clear(), pending_start_ = 0;
+            handed_out(take, ended);
+            consume(take);
             return S_OK;
         }
         // Bytes that arrived before a timeout or a lost connection stay for the next read.
@@ -178,6 +231,8 @@ STDMETHODIMP socket_session::Clear()
     std::lock_guard guard(lock_);
     pending_.clear();
     pending_start_ = 0;
+    discarding_ = false;
+    handed_out(0, true);
     if (lost_)
         return report(connection_lost, L"The connection to the instrument was lost.", IID_IMorvaneSession);
     // What has arrived by now goes too; nothing is waited for.
@@ -195,24 +250,31 @@ STDMETHODIMP socket_session::Clear()
 STDMETHODIMP socket_session::ReadStatusByte(short* status)
 {
     if (!status)
-        return E_POINTER;
+        return null_pointer(IID_IMorvaneSession);
     *status = 0;
     std::lock_guard guard(lock_);
     static constexpr unsigned char query[] = {'*', 'S', 'T', 'B', '?', '\n'};
     if (const HRESULT hr = send(query, sizeof query, IID_IMorvaneSession); FAILED(hr))
         return hr;
-    const LONG status_before = last_status_; // the answer is not the client's read
+    // The answer is not the client's read: neither its status nor its message's count changes,
+    // and the client's MaximumMessageSize does not apply to it.
+    const LONG status_before = last_status_;
+    const std::size_t read_before = message_read_;
+    const LONG maximum_before = std::exchange(maximum_message_size_, default_maximum_message_size);
     std::string answer;
     constexpr LONG longest_answer = 64;
+    HRESULT hr = S_OK;
     do {
         unique_safearray bytes;
-        if (const HRESULT hr = read_bytes(longest_answer, true, bytes); FAILED(hr)) {
-            last_status_ = status_before;
-            return hr;
-        }
+        if (hr = read_bytes(longest_answer, true, bytes); FAILED(hr))
+            break;
         answer.append(static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements);
     } while (last_status_ == status_count_reached && answer.size() <= longest_answer);
     last_status_ = status_before;
+    message_read_ = read_before;
+    maximum_message_size_ = maximum_before;
+    if (FAILED(hr))
+        return hr;
     const auto first = answer.find_first_not_of(" \t");
     const auto last = answer.find_last_not_of(" \t\r\n");
     int value = -1;
@@ -237,7 +299,7 @@ STDMETHODIMP socket_session::AssertTrigger()
 HRESULT open_socket_session(std::wstring_view resource, LONG timeout_ms, IMessage** session)
 {
     if (!session)
-        return E_POINTER;
+        return socket_session::null_pointer();
     *session = nullptr;
     const std::optional<socket_address> parsed = parse_socket_resource_name(resource);
     if (!parsed)

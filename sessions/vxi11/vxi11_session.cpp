@@ -43,7 +43,6 @@ struct rpc_reply {
 class vxi11_session : public message_session<vxi11_session> {
 public:
     static constexpr const wchar_t* error_source = L"Morvane VXI-11 session";
-    static HRESULT null_pointer() { return E_POINTER; }
     static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
 
     vxi11_session(std::wstring resource_name, LONG timeout, std::string host, unsigned short port, std::string device)
@@ -77,6 +76,10 @@ private:
     // The link is gone for good: every later call fails at once.
     HRESULT connection_failed(const std::wstring& text, const IID& interface_id = IID_IMessage);
     HRESULT read_bytes(LONG count, unique_safearray& bytes);
+    HRESULT device_read(std::uint32_t request, rpc_reply& reply, xdr_reader& results);
+    // Drops what is left of a message that passed MaximumMessageSize, up to its END (or the
+    // termination character, while reads stop at it).
+    HRESULT discard_rest();
 
     const std::string host_;
     const unsigned short port_;
@@ -86,6 +89,7 @@ private:
     std::size_t max_receive_ = 1024;
     bool lost_ = false;                 // every call fails at once
     std::vector<unsigned char> pending_; // read before a failure, given to the next read
+    bool discarding_ = false;            // the rest of a message too long is still to come
     LONG last_status_ = status_end;
 };
 
@@ -172,7 +176,7 @@ HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xd
 STDMETHODIMP vxi11_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
     if (!buffer || !*buffer || !written)
-        return E_POINTER;
+        return null_pointer();
     std::lock_guard guard(lock_);
     *written = 0;
     if (SafeArrayGetDim(*buffer) != 1 || SafeArrayGetElemsize(*buffer) != 1 || count < 0)
@@ -182,6 +186,7 @@ STDMETHODIMP vxi11_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
     const bool end = send_end_ != VARIANT_FALSE;
     if (n == 0 && !end)
         return S_OK;
+    discarding_ = false; // a new message makes the device drop what is left of the last
     try {
         const safearray_data data(*buffer);
         std::size_t done = 0;
@@ -213,11 +218,54 @@ STDMETHODIMP vxi11_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
     return S_OK;
 }
 
+HRESULT vxi11_session::device_read(std::uint32_t request, rpc_reply& reply, xdr_reader& results)
+{
+    const bool stop = termination_ != VARIANT_FALSE;
+    return call(core::device_read, [&](xdr_writer& out) {
+        out.put_signed(link_);
+        out.put(request);
+        out.put(timeout()); // io_timeout
+        out.put(timeout()); // lock_timeout
+        out.put_signed(stop ? flag_term_char : 0);
+        out.put(termination_character_);
+    }, 0, reply, results, IID_IMessage);
+}
+
+// Within one timeout and a second, as a reply: a device that never ends its message fails
+// the read instead of holding it. One reply's data (at most read_piece) is held at a time.
+HRESULT vxi11_session::discard_rest()
+{
+    const auto end = steady_clock::now() + milliseconds(timeout_ms_) + reply_grace;
+    try {
+        for (;;) {
+            rpc_reply reply;
+            xdr_reader results(reply.record);
+            if (const HRESULT hr = device_read(read_piece, reply, results); FAILED(hr))
+                return hr;
+            const std::int32_t reason = results.get_signed();
+            results.get_opaque(read_piece);
+            if (reason & (reason_end | reason_term_char)) {
+                discarding_ = false;
+                return S_OK;
+            }
+            if (steady_clock::now() > end)
+                return report(timeout_expired, L"The rest of a message longer than MaximumMessageSize did not end "
+                                               L"within the timeout and a second.");
+        }
+    } catch (const xdr_error&) {
+        return connection_failed(L"The device's reply to device_read is incomplete.");
+    }
+}
+
 HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
 {
     if (count < 0)
         return report(E_INVALIDARG, L"The count must not be negative.");
-    const std::size_t wanted = static_cast<std::size_t>(count);
+    if (discarding_)
+        if (const HRESULT hr = discard_rest(); FAILED(hr))
+            return hr;
+    // One byte past the room is enough to know that the message is too long; no more is held.
+    const std::size_t wanted = std::min(static_cast<std::size_t>(count), message_room() + 1);
     // The pieces of the answer as they came, copied once into the array at the end.
     std::vector<rpc_reply> replies;
     std::vector<std::span<const unsigned char>> pieces;
@@ -228,7 +276,6 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
         pending_.assign(earlier.begin() + static_cast<std::ptrdiff_t>(got), earlier.end());
     pieces.emplace_back(earlier.data(), got);
     std::int32_t reason = 0;
-    const bool stop = termination_ != VARIANT_FALSE;
     // Replies that bring neither data nor a reason are read again, but not for longer than a
     // reply may take to come: a device that keeps sending them must not hold the call forever.
     auto progress = steady_clock::now();
@@ -244,14 +291,7 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
             const auto request = static_cast<std::uint32_t>(std::min<std::size_t>(wanted - got, read_piece));
             rpc_reply& reply = replies.emplace_back();
             xdr_reader results(reply.record);
-            if (const HRESULT hr = call(core::device_read, [&](xdr_writer& out) {
-                    out.put_signed(link_);
-                    out.put(request);
-                    out.put(timeout()); // io_timeout
-                    out.put(timeout()); // lock_timeout
-                    out.put_signed(stop ? flag_term_char : 0);
-                    out.put(termination_character_);
-                }, 0, reply, results, IID_IMessage); FAILED(hr)) {
+            if (const HRESULT hr = device_read(request, reply, results); FAILED(hr)) {
                 keep_for_next_read(); // what came before the failure is the next read's
                 return hr;
             }
@@ -270,6 +310,19 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
     } catch (const xdr_error&) {
         return connection_failed(L"The device's reply to device_read is incomplete.");
     }
+    const bool ended = reason & (reason_end | reason_term_char);
+    if (got > message_room()) {
+        // The device holds the rest until it is read or a new message comes: it is read now,
+        // so that the next query interrupts nothing. A rest that does not end in time is
+        // read on by the next read.
+        pending_.clear();
+        pieces.clear();
+        replies.clear(); // the message's bytes are not held while the rest is read
+        discarding_ = !ended;
+        if (discarding_)
+            discard_rest();
+        return message_too_long();
+    }
     last_status_ = reason & reason_end         ? status_end
                    : reason & reason_term_char ? status_termination_character
                                                : status_count_reached;
@@ -280,6 +333,7 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
     for (const auto& piece : pieces)
         if (!piece.empty())
             to = std::copy(piece.begin(), piece.end(), to);
+    handed_out(got, ended);
     return S_OK;
 }
 
@@ -321,13 +375,15 @@ STDMETHODIMP vxi11_session::Clear()
 {
     std::lock_guard guard(lock_);
     pending_.clear();
+    discarding_ = false;
+    handed_out(0, true);
     return generic(core::device_clear);
 }
 
 STDMETHODIMP vxi11_session::ReadStatusByte(short* status)
 {
     if (!status)
-        return E_POINTER;
+        return null_pointer(IID_IMorvaneSession);
     *status = 0;
     std::lock_guard guard(lock_);
     rpc_reply reply;
@@ -353,7 +409,7 @@ STDMETHODIMP vxi11_session::AssertTrigger()
 HRESULT open_vxi11_session(std::wstring_view resource, LONG timeout_ms, core_channel_ports ports, IMessage** session)
 {
     if (!session)
-        return E_POINTER;
+        return vxi11_session::null_pointer();
     *session = nullptr;
     const std::optional<vxi11_address> parsed = parse_vxi11_resource_name(resource);
     if (!parsed)

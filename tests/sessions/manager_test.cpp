@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 #include "instrument-sim/instrument_server_process.hpp"
@@ -220,6 +221,52 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         EXPECT_EQ(instrument.read(), L"2,");
         EXPECT_EQ(extra->put_TerminationCharacter('\n'), S_OK);
         EXPECT_EQ(instrument.read(), L"3\n");
+    }
+}
+
+// MaximumMessageSize on every kind of session: an answer of that size passes, a longer one
+// fails, and the next query finds nothing of it left over or interrupted.
+TEST(Sessions, BoundTheirMessagesAndExplainEveryFailure)
+{
+    instrument_server server;
+    const auto resources = manager();
+    const vxi11_instrument lan(resources.Get());
+    const std::pair<std::wstring, const wchar_t*> kinds[] = {{L"SIM", L"Morvane simulated instrument"},
+        {server.resource(), socket_source}, {L"TCPIP::127.0.0.1::INSTR", L"Morvane VXI-11 session"}};
+    for (const auto& [name, source] : kinds) {
+        SCOPED_TRACE(name);
+        ComPtr<IMessage> session;
+        ASSERT_EQ(open(resources.Get(), name, 2000, session), L"open");
+        ComPtr<IMorvaneSessionLimits> limits;
+        ComPtr<ISupportErrorInfo> errors;
+        ASSERT_EQ(session.As(&limits) | session.As(&errors), S_OK);
+        EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMorvaneSessionLimits), S_OK);
+        LONG size = 0;
+        short status = -1;
+        EXPECT_EQ(limits->get_MaximumMessageSize(&size), S_OK);
+        EXPECT_EQ(size, 256 << 20);
+        for (const LONG refused : {0L, -1L, LONG_MIN})
+            EXPECT_EQ(outcome(limits->put_MaximumMessageSize(refused)), error_line(E_INVALIDARG,
+                      L"MaximumMessageSize must be at least 1 byte.", source, L"", 0, IID_IMorvaneSessionLimits));
+        const std::pair<std::function<HRESULT()>, IID> null_calls[] = {
+            {[&] { return session->Read(1, nullptr); }, IID_IMessage}, {[&] { return session->ReadString(1, nullptr); }, IID_IMessage},
+            {[&] { return session->Write(nullptr, 1, &size); }, IID_IMessage},
+            {[&] { return own(session.Get())->ReadStatusByte(nullptr); }, IID_IMorvaneSession},
+            {[&] { return limits->get_MaximumMessageSize(nullptr); }, IID_IMorvaneSessionLimits}};
+        for (const auto& [call, interface_id] : null_calls)
+            EXPECT_EQ(outcome(call()), error_line(E_POINTER, L"A required pointer is null.", source, L"", 0, interface_id));
+        bound_component instrument(session.Get());
+        for (const LONG limit : {6, 5, 2}) { // the answer "1,2,3\n" has 6 bytes, "1\n" 2
+            EXPECT_EQ(limits->put_MaximumMessageSize(limit), S_OK);
+            EXPECT_EQ(instrument.query(L"DATA:LIST 1,2,3;LIST?"), limit >= 6 ? L"1,2,3\n" : error_line(message_too_long,
+                      L"The message passed MaximumMessageSize (" + std::to_wstring(limit) +
+                      L" bytes); the rest of it is discarded.", source, L"", 0, IID_IMessage));
+            EXPECT_EQ(instrument.query(L"*OPC?"), L"1\n");
+        }
+        EXPECT_EQ(limits->put_MaximumMessageSize(1), S_OK);
+        EXPECT_EQ(own(session.Get())->ReadStatusByte(&status), S_OK) << "the status byte is no message of the client's";
+        EXPECT_EQ(limits->put_MaximumMessageSize(100), S_OK);
+        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
     }
 }
 

@@ -33,6 +33,7 @@ public:
     std::atomic<bool> silent{false};     // device_read gets no reply
     std::deque<read_reply> reads;        // device_read replies; none left: error 15
     std::atomic<bool> empty_when_done{false}; // none left: no data and no reason instead
+    std::string endless; // none left, before the above: as much of it as asked, with no reason
 
     scripted_core() : thread_([this] { serve(); }) {}
     ~scripted_core()
@@ -99,7 +100,9 @@ private:
             out.put(static_cast<std::uint32_t>(std::min(got.data.size(), take_at_most)));
             break;
         case 12: { // device_read
-            const read_reply next = !reads.empty() ? reads.front() : read_reply{empty_when_done ? 0 : 15, 0, ""};
+            const read_reply next = !reads.empty()     ? reads.front()
+                                    : !endless.empty() ? read_reply{0, 0, endless.substr(0, got.fields.at(1))}
+                                                       : read_reply{empty_when_done ? 0 : 15, 0, ""};
             if (!reads.empty())
                 reads.pop_front();
             out.put_signed(error ? error.load() : next.error);

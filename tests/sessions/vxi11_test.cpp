@@ -272,6 +272,27 @@ TEST(Vxi11Sessions, FailWithinTheirTimeoutAndAtOnceWhenTheConnectionIsGone)
     }
 }
 
+// Data with no reason bit forever: the read fails past MaximumMessageSize after dropping the
+// rest for the timeout and a second; the next read drops it up to END and reads the next message.
+TEST(Vxi11Sessions, DropAMessagePastItsMaximumSize)
+{
+    scripted_core core;
+    core.endless = std::string(1000, 'x');
+    ComPtr<IMessage> session;
+    ASSERT_EQ(open(manager_for(core).Get(), local_instrument, 300, session), L"open");
+    ComPtr<IMorvaneSessionLimits> limits;
+    ASSERT_EQ(session.As(&limits), S_OK);
+    EXPECT_EQ(limits->put_MaximumMessageSize(100000), S_OK);
+    bound_component instrument(session.Get());
+    const auto started = clock::now();
+    EXPECT_EQ(instrument.read(), error_line(message_too_long, L"The message passed MaximumMessageSize (100000 bytes); "
+                                            L"the rest of it is discarded.", vxi11_source, L"", 0, IID_IMessage));
+    EXPECT_LT(clock::now() - started, 2500ms);
+    core.endless.clear();
+    core.reads = {{0, 0, "rest"}, {0, 4, "rest"}, {0, 4, "next\n"}};
+    EXPECT_EQ(instrument.read(), L"next\n");
+}
+
 TEST(Vxi11Sessions, OpenByAnyFormOfTheirNameAndRefuseHislip)
 {
     scripted_core core;

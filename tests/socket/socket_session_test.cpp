@@ -9,6 +9,7 @@
 #include <tuple>
 #include <utility>
 #include <vector>
+#include <morvane_sessions.h>
 #include "socket/socket_resource_name.hpp"
 #include "socket/socket_session.hpp"
 #include "socket/tcp_listener.hpp"
@@ -206,6 +207,38 @@ TEST(SocketSession, FlagsTakeEveryNonZeroValueAsTrue)
     }
     EXPECT_EQ(call(session.Get(), 9), "6\n 0");
     EXPECT_EQ(call(session.Get(), 9), hex(connection_lost) + " no array");
+}
+
+// MaximumMessageSize 6: a message of 6 passes, counted across reads and afresh after a line
+// feed (also where reads do not stop); a longer one fails the read past 6, and its rest is
+// dropped as it arrives, up to its line feed. One that never ends fails the component's read,
+// and the next read waits for its end no longer than the timeout.
+TEST(SocketSession, DropAMessagePastItsMaximumSize)
+{
+    loopback_server server(play("abcde\n0123456|789\nxy\nuvw\nrs\n")), endless([](SOCKET client) {
+        for (const std::string run(65536, 'x'); send(client, run.data(), static_cast<int>(run.size()), 0) > 0;) {
+        }
+    });
+    ComPtr<IMessage> session = open(server), streaming = open(endless, 300);
+    ComPtr<IMorvaneSessionLimits> limits, streaming_limits;
+    ASSERT_EQ(session.As(&limits) | streaming.As(&streaming_limits), S_OK);
+    EXPECT_EQ(limits->put_MaximumMessageSize(6) | streaming_limits->put_MaximumMessageSize(1 << 20), S_OK);
+    const std::pair<LONG, std::string> reads[] = {
+        {3, "abc 40006"}, {10, "de\n 40005"}, {4, "0123 40006"}, {4, hex(message_too_long) + " no array"}, {10, "xy\n 40005"}};
+    for (const auto& [count, result] : reads)
+        EXPECT_EQ(call(session.Get(), count), result) << count;
+    EXPECT_EQ(session->put_TerminationCharacterEnabled(VARIANT_FALSE), S_OK);
+    const std::string first = call(session.Get(), 4);
+    EXPECT_EQ(first + call(session.Get(), 3), "uvw\n 40006rs\n 40006") << "a line feed ends a message";
+    const ComPtr<IFormattedIO488> io = make_fmtdio();
+    ASSERT_EQ(io->putref_IO(streaming.Get()), S_OK);
+    unique_bstr text;
+    EXPECT_EQ(outcome(io->ReadString(text.put())),
+              error_line(message_too_long, L"The message passed MaximumMessageSize (1048576 bytes); the rest of it is discarded.",
+                         L"Morvane TCP socket session", L"", 0, IID_IMessage));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(call(streaming.Get(), 10), hex(session_timeout) + " no array");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000));
 }
 
 // The component over a socket: a query, a list, and a block whose data holds line feeds,

@@ -13,6 +13,7 @@ inline constexpr HRESULT resource_not_found = static_cast<HRESULT>(0x80040011);
 inline constexpr HRESULT invalid_resource = static_cast<HRESULT>(0x80040012);
 inline constexpr HRESULT session_timeout = static_cast<HRESULT>(0x80040015);
 inline constexpr HRESULT connection_lost = static_cast<HRESULT>(0x800400A6);
+inline constexpr HRESULT message_too_long = static_cast<HRESULT>(0x800400C1);
 // The component's own failure for data it cannot parse, convert or frame.
 inline constexpr HRESULT data_failure = static_cast<HRESULT>(0x80040041);
 inline constexpr HRESULT link_down = resource_not_found; // what a scripted failure gives
