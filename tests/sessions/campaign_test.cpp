@@ -28,7 +28,10 @@ namespace {
 using namespace std::chrono_literals;
 using clock = std::chrono::steady_clock;
 using bytes = std::vector<unsigned char>;
-enum class fault { none, wrong_xid, reply_as_call, truncated_mark, huge_mark, lying_length, no_reason, silent, close_mid_reply, slow, garbage, endless, count };
+enum class fault {
+    none, wrong_xid, reply_as_call, truncated_mark, huge_mark, lying_length, no_reason, // records
+    silent, close_mid_reply, slow, garbage, endless, count                             // any stream
+};
 
 // One peer on a port it picked: every connection is served by `behave` in turn, which must
 // end within a few seconds.
@@ -119,7 +122,8 @@ bool send_spoilt(SOCKET client, bytes record, fault how, std::mt19937& rng)
 
 std::uint32_t word(const bytes& record, std::size_t at)
 {
-    return record.size() < at + 4 ? 0 : std::uint32_t(record[at]) << 24 | record[at + 1] << 16 | record[at + 2] << 8 | record[at + 3];
+    return record.size() < at + 4 ? 0
+                                  : std::uint32_t(record[at]) << 24 | record[at + 1] << 16 | record[at + 2] << 8 | record[at + 3];
 }
 
 // A reply of accepted results, record-marked.
@@ -145,12 +149,15 @@ void serve_core(SOCKET client, fault how, unsigned spoil, std::mt19937& rng)
         if (!record)
             return;
         const std::uint32_t procedure = word(*record, 20);
-        const bool read = procedure == 12;
-        const bytes answer = procedure == 10   ? reply(*record, {0, 7, 0, 1024})
-                             : procedure == 11 ? reply(*record, {0, word(*record, 56)})
-                             : read            ? reply(*record, {0, how == fault::no_reason ? 0u : 4u},
-                                                       how == fault::no_reason ? std::string(rng() % 2 ? 64 << 10 : 0, 'x') : "1\n", true)
-                                               : reply(*record, {0, 0});
+        bytes answer = reply(*record, {0, 0}); // the generic calls
+        if (procedure == 10)
+            answer = reply(*record, {0, 7, 0, 1024});
+        else if (procedure == 11)
+            answer = reply(*record, {0, word(*record, 56)});
+        else if (procedure == 12 && how == fault::no_reason)
+            answer = reply(*record, {0, 0}, std::string(rng() % 2 ? 64 << 10 : 0, 'x'), true);
+        else if (procedure == 12)
+            answer = reply(*record, {0, 4}, "1\n", true);
         if (!send_spoilt(client, answer, call >= spoil && how != fault::no_reason ? how : fault::none, rng))
             return;
     }
@@ -217,7 +224,8 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
         });
         auto resources = manager();
         ASSERT_EQ(resources->put_PortmapperPort(mapper.port()), S_OK);
-        const std::wstring name = kind == 2 ? L"TCPIP::127.0.0.1::" + std::to_wstring(raw.port()) + L"::SOCKET" : L"TCPIP::127.0.0.1::INSTR";
+        const std::wstring name =
+            kind == 2 ? L"TCPIP::127.0.0.1::" + std::to_wstring(raw.port()) + L"::SOCKET" : L"TCPIP::127.0.0.1::INSTR";
         // A call may wait for the portmapper and then the core channel, each Timeout and a second.
         const auto most = std::chrono::milliseconds(2 * (timeout + 1000) + 1500);
         ComPtr<IMessage> session;
@@ -244,10 +252,12 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
     }
     std::printf("peak working set grew by %zu KiB\n", (peak_memory() - memory_before) >> 10);
     // A good instrument afterwards, over both transports.
-    const instrument_server_process vxi11(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 60"), sim(L"..\\..\\bin\\", L"--seconds 60");
+    const instrument_server_process vxi11(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 60");
+    const instrument_server_process sim(L"..\\..\\bin\\", L"--seconds 60");
     auto resources = manager();
     ASSERT_EQ(resources->put_PortmapperPort(vxi11.portmapper_port()), S_OK);
-    for (const std::wstring& name : {std::wstring(L"TCPIP::127.0.0.1::INSTR"), L"TCPIP::127.0.0.1::" + std::to_wstring(sim.port()) + L"::SOCKET"}) {
+    for (const std::wstring& name :
+         {std::wstring(L"TCPIP::127.0.0.1::INSTR"), L"TCPIP::127.0.0.1::" + std::to_wstring(sim.port()) + L"::SOCKET"}) {
         ComPtr<IMessage> session;
         ASSERT_EQ(open(resources.Get(), name, 5000, session), L"open");
         EXPECT_EQ(bound_component(session.Get()).query(L"*IDN?"), L"Morvane,SIM-1,0,1.0\n") << std::wstring(name);

@@ -33,6 +33,7 @@ args = parser.parse_args()
 SCPI = [b"*IDN?\n", b"SYST:ERR?\n", b"MEAS:ARR? 5000\n", b"DATA:LIST 1,2;LIST?\n", b"WAV:DATA?\n",
         b"TRAC:DATA #15abcde\n", b"TRAC:DATA #9999999999", b"*RST;*OPC?\n", b"MEAS:VOLT?", b""]
 INTERESTING = [0, 1, 3, 4, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFFC, 1 << 20, 33 << 20]
+CREATE_LINK = struct.pack(">iiI", 7, 0, 0) + opaque(b"inst0")
 
 limits = ["--max-connections", str(MAX_CONNECTIONS), "--idle-timeout", str(IDLE_S), "--memory-limit", str(MEMORY_MIB)]
 raw_server, (raw_port,) = start_server(*limits)
@@ -111,7 +112,8 @@ def mutate(rng, message):
     message = bytearray(message)
     for _ in range(rng.choice([0, 0, 0, 1, 2, 3])):
         at = rng.randrange(0, max(1, len(message) - 3), 4)
-        message[at:at + 4] = struct.pack(">I", rng.choice(INTERESTING + [rng.getrandbits(32), len(message) + rng.randint(-8, 8) & 0xFFFFFFFF]))
+        claims = INTERESTING + [rng.getrandbits(32), len(message) + rng.randint(-8, 8) & 0xFFFFFFFF]
+        message[at:at + 4] = struct.pack(">I", rng.choice(claims))
     if rng.random() < 0.1:
         message = message[:rng.randrange(len(message) + 1)]
     if rng.random() < 0.1:
@@ -175,7 +177,7 @@ def keep_or_close(rng, sock):
 
 def core_trial(rng):
     sock = connect(core_port)
-    send(sock, (lambda m: struct.pack(">I", 0x80000000 | len(m)) + m)(call_message(1, CORE, 1, 10, struct.pack(">iiI", 7, 0, 0) + opaque(b"inst0"))))
+    send(sock, struct.pack(">I", 0x80000000 | 64) + call_message(1, CORE, 1, 10, CREATE_LINK))
     lid = struct.unpack_from(">i", records(receive(sock, 2, 1))[0], 28)[0]
     xids, whole = [], True
     for _ in range(rng.randint(1, 6)):
@@ -232,12 +234,13 @@ def bounds():
     time.sleep(0.5)
     check("connections past the cap closed at once", sum(1 for s in socks[-4:] if closed(s, 0.5)), 4)
     deadline = time.monotonic() + IDLE_S + 2
-    check("idle connections closed", sum(1 for s in socks[:MAX_CONNECTIONS] if closed(s, deadline - time.monotonic())), MAX_CONNECTIONS)
+    idle = sum(1 for s in socks[:MAX_CONNECTIONS] if closed(s, deadline - time.monotonic()))
+    check("idle connections closed", idle, MAX_CONNECTIONS)
     [s.close() for s in socks]
     link = Link(core_port)
-    check("links on a connection before error 9", [link.ok(10, struct.pack(">iiI", 7, 0, 0) + opaque(b"inst0"))[:4]
+    check("links on a connection before error 9", [link.ok(10, CREATE_LINK)[:4]
                                                    for _ in range(15)].count(b"\0\0\0\0"), 15)
-    check("the link past the table", link.ok(10, struct.pack(">iiI", 7, 0, 0) + opaque(b"inst0"))[:4], struct.pack(">i", 9))
+    check("the link past the table", link.ok(10, CREATE_LINK)[:4], struct.pack(">i", 9))
     link.rpc.sock.close()
     before = proc(vxi_server, "VmRSS")
     marks = [connect(core_port) for _ in range(4)]
@@ -248,11 +251,12 @@ def bounds():
     [s.close() for s in marks]
     # Queries left unread on many links, and a read that waits for ever: closed without a word.
     unread = Link(core_port)
-    links = [unread.lid] + [struct.unpack_from(">i", unread.ok(10, struct.pack(">iiI", 7, 0, 0) + opaque(b"inst0")), 4)[0] for _ in range(11)]
+    links = [unread.lid] + [struct.unpack_from(">i", unread.ok(10, CREATE_LINK), 4)[0] for _ in range(11)]
     for lid in links:
         unread.write(b"WAV:FORM REAL,64;POIN 2000000;DATA?\n", lid=lid)
     waiting = Link(core_port)
-    waiting.rpc.sock.sendall(struct.pack(">I", 0x80000040) + call_message(9, CORE, 1, 12, struct.pack(">iIIIiI", waiting.lid, 1, 0xFFFFFFFF, 0, 0, 0)))
+    forever = struct.pack(">iIIIiI", waiting.lid, 1, 0xFFFFFFFF, 0, 0, 0)
+    waiting.rpc.sock.sendall(struct.pack(">I", 0x80000040) + call_message(9, CORE, 1, 12, forever))
     unread.rpc.sock.close()
     waiting.rpc.sock.close()
     # Endless messages: past 24 MiB they are dropped as they come, with -223 ("Too much data").
@@ -332,7 +336,8 @@ try:
     for name, server in (("raw", raw_server), ("VXI-11", vxi_server)):
         check(f"{name} server still running", server.poll(), None)
     for name, peak, start, thread, base in zip(("raw", "VXI-11"), peaks, start_rss, threads, baseline):
-        check(f"{name} peak VmRSS within start + {MEMORY_MIB + RSS_SLACK_MIB} MiB", peak.kib - start < (MEMORY_MIB + RSS_SLACK_MIB) << 10, True)
+        bound = MEMORY_MIB + RSS_SLACK_MIB
+        check(f"{name} peak VmRSS within start + {bound} MiB", peak.kib - start < bound << 10, True)
         check(f"{name} threads back to their baseline", thread <= base, True)
         print(f"{name}: VmRSS start {start >> 10} MiB, peak {peak.kib >> 10} MiB, final {final[0 if name == 'raw' else 1] >> 10} MiB; "
               f"threads baseline {base}, final {thread}")
