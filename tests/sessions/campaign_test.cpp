@@ -1,0 +1,268 @@
+// A seeded campaign of peers that misbehave, against the network sessions: fake portmappers,
+// core channels and raw instruments on threads of this process, each connection answered a
+// trial's way (wrong xids, replies of the wrong type, marks that lie, opaque lengths that lie,
+// data with no reason for ever, silence, a close mid-reply, slow bytes, endless lines). Every
+// call must come back within its bound with an HRESULT and error information, the process's
+// memory must stay bounded, and a good instrument must work afterwards.
+// MORVANE_CAMPAIGN_SEED and MORVANE_CAMPAIGN_TRIALS run it longer by hand.
+#include <windows.h>
+#include <psapi.h>
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <random>
+#include "instrument-sim/instrument_server_process.hpp"
+#include "platform/safearray.hpp"
+#include "sessions_client.hpp"
+#include "socket/tcp_listener.hpp"
+#include "vxi11/record_receiver.hpp"
+#include "vxi11/rpc_message.hpp"
+
+namespace morvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using clock = std::chrono::steady_clock;
+using bytes = std::vector<unsigned char>;
+enum class fault {
+    none, wrong_xid, reply_as_call, truncated_mark, huge_mark, lying_length, no_reason, // records
+    silent, close_mid_reply, slow, garbage, endless, count                             // any stream
+};
+
+// One peer on a port it picked: every connection is served by `behave` in turn, which must
+// end within a few seconds.
+class fake_peer {
+public:
+    explicit fake_peer(std::function<void(SOCKET)> behave) : behave_(std::move(behave)), thread_([this] { serve(); }) {}
+    ~fake_peer()
+    {
+        done_ = true;
+        listener_.stop();
+        thread_.join();
+    }
+    unsigned short port() const { return listener_.port(); }
+
+private:
+    void serve()
+    {
+        while (!done_)
+            if (const auto client = listener_.accept(20ms))
+                behave_(client.get());
+    }
+    socket_session::tcp_listener listener_{"127.0.0.1", 0, 4};
+    std::atomic<bool> done_{false};
+    std::function<void(SOCKET)> behave_;
+    std::thread thread_;
+};
+
+// The next call record; none once the client closed or sent nothing for 3 s.
+std::optional<bytes> next_call(SOCKET client)
+{
+    DWORD wait = 3000;
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
+    for (vxi11::record_receiver records(1 << 20); !records.complete();) {
+        const auto space = records.space();
+        const int got = recv(client, reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
+        if (got <= 0)
+            return std::nullopt;
+        records.received(static_cast<std::size_t>(got));
+        if (records.complete())
+            return records.take();
+    }
+    return std::nullopt;
+}
+
+void send_bytes(SOCKET client, const void* data, std::size_t size)
+{
+    send(client, static_cast<const char*>(data), static_cast<int>(size), 0);
+}
+
+// Sends a reply's record as `how` spoils it; false once the connection is to close.
+bool send_spoilt(SOCKET client, bytes record, fault how, std::mt19937& rng)
+{
+    const auto until = clock::now() + 5s; // the most a peer streams: longer than any call may take
+    switch (how) {
+    case fault::wrong_xid: record[4] ^= 0x5A; break;
+    case fault::reply_as_call: record[11] = 0; break;
+    case fault::truncated_mark: record.resize(4 + (record.size() - 4) / 2); break;
+    case fault::huge_mark: record[0] = rng() % 2 ? 0xFF : 0x7F; break;
+    case fault::lying_length: { // a word of the results (a length, a count) claims far more
+        const std::uint32_t claims[] = {0xFFFFFFF0u, 0x7FFFFFFFu, 0x01000000u, 0x00100000u};
+        std::memcpy(&record[28 + 4 * (rng() % ((record.size() - 28) / 4))], &claims[rng() % 4], 4);
+        break;
+    }
+    case fault::garbage: std::generate(record.begin(), record.end(), [&] { return static_cast<unsigned char>(rng()); }); break;
+    case fault::silent: break;
+    case fault::close_mid_reply: send_bytes(client, record.data(), record.size() / 2); return false;
+    case fault::slow:
+        for (std::size_t i = 0; i < record.size() && clock::now() < until; ++i, std::this_thread::sleep_for(5ms))
+            send_bytes(client, &record[i], 1);
+        return true;
+    case fault::endless: { // a line that never ends, then a close
+        const std::string text(64 << 10, 'x');
+        while (clock::now() < until && send(client, text.data(), static_cast<int>(text.size()), 0) > 0) {}
+        return false;
+    }
+    default: break;
+    }
+    if (how != fault::silent)
+        send_bytes(client, record.data(), record.size());
+    if (how != fault::silent && how != fault::truncated_mark && how != fault::huge_mark)
+        return true;
+    // What never comes: the connection is held until the client gives up on it.
+    char ignored[4096];
+    for (int got = -1; clock::now() < until && got != 0;)
+        got = recv(client, ignored, sizeof ignored, 0); // gives up every 3 s, returns 0 at a close
+    return false;
+}
+
+std::uint32_t word(const bytes& record, std::size_t at)
+{
+    return record.size() < at + 4 ? 0
+                                  : std::uint32_t(record[at]) << 24 | record[at + 1] << 16 | record[at + 2] << 8 | record[at + 3];
+}
+
+// A reply of accepted results, record-marked.
+bytes reply(const bytes& call, std::initializer_list<std::uint32_t> words, const std::string& data = {}, bool opaque = false)
+{
+    vxi11::xdr_writer out;
+    vxi11::put_accepted_reply(out, word(call, 0), 0);
+    for (const std::uint32_t word : words)
+        out.put(word);
+    if (opaque)
+        out.put_string(data);
+    const auto record = out.record();
+    return bytes(record.begin(), record.end());
+}
+
+// A core channel that answers well until its `spoil`-th call, spoilt `how`; with fault::no_reason
+// every device_read is answered with no reason bit, 64 KiB of data or none, for ever.
+void serve_core(SOCKET client, fault how, unsigned spoil, std::mt19937& rng)
+{
+    const auto until = clock::now() + 5s;
+    for (unsigned call = 0; clock::now() < until; ++call) {
+        const auto record = next_call(client);
+        if (!record)
+            return;
+        const std::uint32_t procedure = word(*record, 20);
+        bytes answer = reply(*record, {0, 0}); // the generic calls
+        if (procedure == 10)
+            answer = reply(*record, {0, 7, 0, 1024});
+        else if (procedure == 11)
+            answer = reply(*record, {0, word(*record, 56)});
+        else if (procedure == 12 && how == fault::no_reason)
+            answer = reply(*record, {0, 0}, std::string(rng() % 2 ? 64 << 10 : 0, 'x'), true);
+        else if (procedure == 12)
+            answer = reply(*record, {0, 4}, "1\n", true);
+        if (!send_spoilt(client, answer, call >= spoil && how != fault::no_reason ? how : fault::none, rng))
+            return;
+    }
+}
+
+// Where the client's memory stands: its peak working set, in bytes.
+std::size_t peak_memory()
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    EXPECT_TRUE(K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters));
+    return counters.PeakWorkingSetSize;
+}
+
+unsigned from_environment(const char* name, unsigned otherwise)
+{
+    const char* value = std::getenv(name);
+    return value ? static_cast<unsigned>(std::strtoul(value, nullptr, 10)) : otherwise;
+}
+
+// A call's outcome and how long it took, checked against its bound.
+template <typename Call>
+void bounded(const char* what, std::chrono::milliseconds most, Call call)
+{
+    const auto started = clock::now();
+    const HRESULT hr = call();
+    const auto took = clock::now() - started;
+    EXPECT_LT(took, most) << what << " took " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    if (FAILED(hr)) {
+        EXPECT_EQ(outcome(hr).find(L"without a record"), std::wstring::npos) << what << " failed without error information";
+    }
+}
+
+TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBounded)
+{
+    const socket_session::winsock_use winsock;
+    const unsigned seed = from_environment("MORVANE_CAMPAIGN_SEED", static_cast<unsigned>(std::time(nullptr)));
+    const unsigned trials = from_environment("MORVANE_CAMPAIGN_TRIALS", 52);
+    std::mt19937 rng(seed);
+    std::printf("seed %u, %u trials\n", seed, trials);
+    const std::size_t memory_before = peak_memory();
+    for (unsigned trial = 0; trial < trials; ++trial) {
+        // Every fault of every peer in turn (twice in CI): the portmapper (0), the core channel (1), raw (2),
+        // which has no records and so only the faults from fault::silent on.
+        const unsigned row = trial % 26, kind = row < 10 ? 0 : row < 21 ? 1 : 2;
+        const auto how = static_cast<fault>(kind == 0 ? row + 1 + (row >= 5) : kind == 1 ? row - 9 : row - 14);
+        const unsigned spoil = rng() % 3;
+        const LONG timeout = rng() % 2 ? 100 : 300;
+        const LONG count = rng() % 2 ? 0x7FFFFFFF : std::array<LONG, 3>{1, 100, 1 << 20}[rng() % 3];
+        SCOPED_TRACE(::testing::Message() << "seed " << seed << " trial " << trial << " fault " << int(how) << " at call "
+                                        << spoil << " kind " << kind << " timeout " << timeout << " count " << count);
+        std::mt19937 peer_rng(rng());
+        fake_peer core([&](SOCKET client) { serve_core(client, kind == 1 ? how : fault::none, spoil, peer_rng); });
+        fake_peer mapper([&](SOCKET client) {
+            if (const auto call = next_call(client); call && kind == 0)
+                send_spoilt(client, reply(*call, {core.port()}), how, peer_rng);
+            else if (call)
+                send_spoilt(client, reply(*call, {core.port()}), fault::none, peer_rng);
+        });
+        fake_peer raw([&](SOCKET client) {
+            char got[256];
+            for (unsigned call = 0; recv(client, got, sizeof got, 0) > 0; ++call)
+                if (!send_spoilt(client, {'1', '\n'}, call >= spoil && how >= fault::silent ? how : fault::none, peer_rng))
+                    return;
+        });
+        auto resources = manager();
+        ASSERT_EQ(resources->put_PortmapperPort(mapper.port()), S_OK);
+        const std::wstring name =
+            kind == 2 ? L"TCPIP::127.0.0.1::" + std::to_wstring(raw.port()) + L"::SOCKET" : L"TCPIP::127.0.0.1::INSTR";
+        // A call may wait for the portmapper and then the core channel, each Timeout and a second.
+        const auto most = std::chrono::milliseconds(2 * (timeout + 1000) + 1500);
+        ComPtr<IMessage> session;
+        bounded("Open", most, [&] { return resources->Open(make_bstr(name).get(), timeout, &session); });
+        if (ComPtr<IMorvaneSessionLimits> limits; session) {
+            ASSERT_EQ(session.As(&limits), S_OK);
+            EXPECT_EQ(limits->put_MaximumMessageSize(1 << 20), S_OK); // an endless message fails soon
+        }
+        for (int call = 0; session && call < 3; ++call) {
+            bounded("Write", most, [&] {
+                unique_safearray data(SafeArrayCreateVector(VT_UI1, 0, 6));
+                std::memcpy(data->pvData, "*IDN?\n", 6);
+                SAFEARRAY* given = data.get();
+                LONG written = 0;
+                return session->Write(&given, 6, &written);
+            });
+            bounded("Read", most, [&] {
+                unique_safearray got;
+                return session->Read(count, got.put());
+            });
+        }
+        session.Reset();
+        ASSERT_LT(peak_memory() - memory_before, std::size_t{64} << 20) << "the client's memory grew";
+    }
+    std::printf("peak working set grew by %zu KiB\n", (peak_memory() - memory_before) >> 10);
+    // A good instrument afterwards, over both transports.
+    const instrument_server_process vxi11(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 60");
+    const instrument_server_process sim(L"..\\..\\bin\\", L"--seconds 60");
+    auto resources = manager();
+    ASSERT_EQ(resources->put_PortmapperPort(vxi11.portmapper_port()), S_OK);
+    for (const std::wstring& name :
+         {std::wstring(L"TCPIP::127.0.0.1::INSTR"), L"TCPIP::127.0.0.1::" + std::to_wstring(sim.port()) + L"::SOCKET"}) {
+        ComPtr<IMessage> session;
+        ASSERT_EQ(open(resources.Get(), name, 5000, session), L"open");
+        EXPECT_EQ(bound_component(session.Get()).query(L"*IDN?"), L"Morvane,SIM-1,0,1.0\n") << std::wstring(name);
+    }
+}
+
+} // namespace
+} // namespace morvane::testing
