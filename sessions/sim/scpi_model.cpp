@@ -89,7 +89,14 @@ void scpi_model::make_room(std::string& out, std::size_t data_bytes) const
     const std::size_t needed = out.size() + data_bytes + 12;
     if (needed > max_response_bytes || !may_hold(std::max(needed, out.capacity()), stored_bytes()))
         throw scpi_failure(scpi::too_much_data);
-    out.reserve(needed);
+    if (needed > out.capacity()) {
+        // Made at the size asked for: a string's own reserve may double what it held, and the
+        // budget was asked for `needed`.
+        std::string room;
+        room.reserve(needed);
+        room.append(out);
+        out.swap(room);
+    }
 }
 
 void scpi_model::execute(std::string_view message, std::string& response)

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 #include "message_session.hpp"
 #include "session_codes.hpp"
 #include "sim/com_transfer.hpp"
@@ -153,18 +154,18 @@ private:
         if (message_overflow_)
             return; // the rest of an over-long message is dropped as it arrives
         const std::size_t needed = message_.size() + bytes.size();
-        if (needed > message_.capacity()) {
-            // Grown as a string grows, but asked of the budget first.
-            const std::size_t capacity = std::min(std::max(needed, 2 * message_.capacity()), max_message_bytes);
-            if (needed > max_message_bytes ||
-                !held_.resize(capacity + response_.capacity() + model_.stored_bytes())) {
-                message_overflow_ = true;
-                message_.clear();
-                return;
-            }
-            message_.reserve(capacity);
+        // Grown by doubling, each step asked of the budget first (a vector takes exactly the
+        // room it is asked for, so what the budget is told is what is held).
+        const std::size_t capacity = std::min(std::max(needed, 2 * message_.capacity()), max_message_bytes);
+        if (needed > max_message_bytes || (needed > message_.capacity() &&
+                                           !held_.resize(capacity + response_.capacity() + model_.stored_bytes()))) {
+            message_overflow_ = true;
+            message_.clear();
+            return;
         }
-        message_.append(bytes);
+        if (needed > message_.capacity())
+            message_.reserve(capacity);
+        message_.insert(message_.end(), bytes.begin(), bytes.end());
     }
 
     // The message that was being received ends.
@@ -175,7 +176,7 @@ private:
         if (message_overflow_)
             model_.report(scpi::too_much_data);
         else
-            model_.execute(message_, response_);
+            model_.execute(std::string_view(message_.data(), message_.size()), response_);
         sent_ = 0;
         message_.clear();
         receiving_ = message_overflow_ = false;
@@ -232,7 +233,7 @@ private:
 
     std::condition_variable answered_;
     scpi_model model_;
-    std::string message_; // received so far, waiting for its end
+    std::vector<char> message_; // received so far, waiting for its end
     bool receiving_ = false; // a message has started
     bool message_overflow_ = false;
     message_end end_;
