@@ -24,6 +24,26 @@ def take_opaque(results, at):
     return results[at + 4:at + 4 + size]
 
 
+def take_record(sock):
+    """The next record of a TCP stream, its fragments joined."""
+    record, last = bytearray(), False
+    while not last:
+        (mark,) = struct.unpack(">I", exactly(sock, 4))
+        last = bool(mark & 0x80000000)
+        record += exactly(sock, mark & 0x7FFFFFFF)
+    return bytes(record)
+
+
+def exactly(sock, count):
+    data, got = bytearray(count), 0
+    while got < count:
+        n = sock.recv_into(memoryview(data)[got:])
+        if not n:
+            raise ConnectionError("the server closed the connection")
+        got += n
+    return data
+
+
 class Rpc:
     """Calls over TCP (record marking, fragments joined) or UDP; returns (accept_stat, results)."""
 
@@ -41,24 +61,11 @@ class Rpc:
             reply = self.sock.recv(65536)
         else:
             self.sock.sendall(struct.pack(">I", 0x80000000 | len(message)) + message)
-            reply, last = bytearray(), False
-            while not last:
-                (mark,) = struct.unpack(">I", self.exactly(4))
-                last = bool(mark & 0x80000000)
-                reply += self.exactly(mark & 0x7FFFFFFF)
-            reply = bytes(reply)
+            reply = take_record(self.sock)
         xid, kind, stat, _, verifier = struct.unpack_from(">IIIII", reply)
         assert (xid, kind, stat) == (self.xid, 1, 0), (xid, kind, stat)
         (accept,) = struct.unpack_from(">I", reply, 20 + verifier)
         return accept, reply[24 + verifier:]
-
-    def exactly(self, count):
-        data, got = bytearray(count), 0
-        while got < count:
-            n = self.sock.recv_into(memoryview(data)[got:])
-            assert n, "the server closed the connection"
-            got += n
-        return data
 
 
 class Link:
