@@ -102,39 +102,4 @@ TEST(Xdr, RecordStreamJoinsFragmentsHoweverTheStreamIsCut)
     }
 }
 
-// A mark may claim far more than comes: the room made for a record follows what has arrived
-// (doubling from 64 KiB), and a record that grows through that room comes out whole.
-TEST(Xdr, RecordRoomGrowsWithWhatArrives)
-{
-    constexpr std::size_t claimed = 32u << 20, sent = 300000;
-    bytes stream{0x82, 0, 0, 0}; // the last fragment, of 32 MiB
-    for (std::size_t i = 0; i < sent; ++i)
-        stream.push_back(static_cast<unsigned char>(i * 7));
-    record_stream records(claimed + 1024);
-    std::size_t at = 0, widest = 0, widest_after = 0;
-    const auto record = records.next([&](std::span<unsigned char> into) {
-        if (into.size() > widest)
-            widest = into.size(), widest_after = at;
-        const std::size_t n = std::min({into.size(), stream.size() - at, std::size_t{5000}});
-        std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, into.begin());
-        at += n;
-        return n;
-    });
-    EXPECT_FALSE(record);
-    EXPECT_LE(widest, std::max<std::size_t>(64 << 10, widest_after)) << "room made before its data came";
-    const bytes whole(stream.begin() + 4, stream.begin() + 4 + 100000);
-    bytes short_stream{0x80, 0x01, 0x86, 0xA0}; // 100000 bytes, sent whole
-    short_stream.insert(short_stream.end(), whole.begin(), whole.end());
-    record_stream joined(claimed);
-    std::size_t from = 0;
-    const auto got = joined.next([&](std::span<unsigned char> into) {
-        const std::size_t n = std::min({into.size(), short_stream.size() - from, std::size_t{3000}});
-        std::copy_n(short_stream.begin() + static_cast<std::ptrdiff_t>(from), n, into.begin());
-        from += n;
-        return n;
-    });
-    ASSERT_TRUE(got);
-    EXPECT_EQ(*got, whole);
-}
-
 } // namespace
