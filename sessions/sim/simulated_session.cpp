@@ -157,8 +157,7 @@ private:
         // Grown by doubling, each step asked of the budget first (a vector takes exactly the
         // room it is asked for, so what the budget is told is what is held).
         const std::size_t capacity = std::min(std::max(needed, 2 * message_.capacity()), max_message_bytes);
-        if (needed > max_message_bytes || (needed > message_.capacity() &&
-                                           !held_.resize(capacity + response_.capacity() + model_.stored_bytes()))) {
+        if (needed > max_message_bytes || (needed > message_.capacity() && !hold(capacity))) {
             message_overflow_ = true;
             message_.clear();
             return;
@@ -166,6 +165,12 @@ private:
         if (needed > message_.capacity())
             message_.reserve(capacity);
         message_.insert(message_.end(), bytes.begin(), bytes.end());
+    }
+
+    // Tells the budget what the session holds with room for `message_capacity` bytes of message.
+    bool hold(std::size_t message_capacity)
+    {
+        return held_.resize(message_capacity + response_.capacity() + model_.stored_bytes());
     }
 
     // The message that was being received ends.
@@ -180,7 +185,7 @@ private:
         sent_ = 0;
         message_.clear();
         receiving_ = message_overflow_ = false;
-        held_.resize(message_.capacity() + response_.capacity() + model_.stored_bytes());
+        hold(message_.capacity());
         if (answer_pending())
             answered_.notify_all();
     }
