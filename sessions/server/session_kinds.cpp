@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <iterator>
 #include <new>
 #include "sim/simulated_session.hpp"
 #include "socket/socket_resource_name.hpp"
