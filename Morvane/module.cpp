@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <new>
 #include "error/error_values.hpp"
-#include "class_info.hpp"
+#include "object/class_info.hpp"
 #include "class_table.hpp"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)

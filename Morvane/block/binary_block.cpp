@@ -4,7 +4,7 @@
 #include <cstring>
 #include "block/byte_order.hpp"
 #include "error/errors.hpp"
-#include "object/arguments.hpp"
+#include "format/arguments.hpp"
 
 namespace morvane {
 namespace {

@@ -6,6 +6,8 @@
 // client that asks sees why (a timeout, a lost connection). A Read that returns fewer bytes than
 // asked means that the instrument ended its message early: that is message 103 before the
 // mark and 104 inside the block, except for the byte after the data, which may be missing.
+#include "block/block_reading.hpp"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -13,8 +15,6 @@
 #include <stdexcept>
 #include "block/binary_block.hpp"
 #include "error/errors.hpp"
-#include "object/arguments.hpp"
-#include "object/fmtdio.hpp"
 #include "stream/session_setting.hpp"
 
 namespace morvane {
@@ -141,31 +141,21 @@ bool read_block(IMessage& session, bool seek_to_block, bool swap, std::uint32_t 
 
 } // namespace
 
-STDMETHODIMP CFmtdIOCls::ReadIEEEBlock(NumberType type, VARIANT_BOOL seek_to_block, VARIANT_BOOL flush_to_end,
-                                       VARIANT* data)
+void read_ieee_block(IMessage& session, bool seek_to_block, bool big_endian, std::uint32_t type, VARIANT& data,
+                     const std::function<void()>& after_data)
 {
-    return frame(read_method, [&] {
-        init_result(data);
-        check_io();
-        IMessage& session = *m_io.Get();
-        session_setting<VARIANT_BOOL, check> termination(session, &IMessage::get_TerminationCharacterEnabled,
-                                                  &IMessage::put_TerminationCharacterEnabled);
-        if (termination.saved() != VARIANT_FALSE)
-            termination.set(VARIANT_FALSE);
-        if (read_block(session, seek_to_block != VARIANT_FALSE, m_bigEndian != VARIANT_FALSE, type_bits(type),
-                       *data)) {
-            // Input that an earlier read left in the stream is no part of the block.
-            if (flush_to_end && !m_input->eof())
-                m_input->discard_input();
-            check_method_streams(read_method);
-        }
-        try {
-            termination.restore();
-        } catch (...) {
-            VariantClear(data); // a failed call hands no array out
-            throw;
-        }
-    });
+    session_setting<VARIANT_BOOL, check> termination(session, &IMessage::get_TerminationCharacterEnabled,
+                                              &IMessage::put_TerminationCharacterEnabled);
+    if (termination.saved() != VARIANT_FALSE)
+        termination.set(VARIANT_FALSE);
+    if (read_block(session, seek_to_block, big_endian, type, data))
+        after_data();
+    try {
+        termination.restore();
+    } catch (...) {
+        VariantClear(&data); // a failed call hands no array out
+        throw;
+    }
 }
 
 } // namespace morvane

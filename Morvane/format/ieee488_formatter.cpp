@@ -8,7 +8,7 @@
 #include "error/error_values.hpp"
 #include "error/errors.hpp"
 #include "format/render_number.hpp"
-#include "object/arguments.hpp"
+#include "format/arguments.hpp"
 #include "platform/ansi.hpp"
 
 namespace morvane {

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <vector>
-#include "object/block_pool.hpp"
+#include "format/block_pool.hpp"
 
 namespace morvane {
 

@@ -1,6 +1,6 @@
 #include "object/fmtdio.hpp"
 
-#include "com/class_type_info.hpp"
+#include "object/class_info.hpp"
 #include "error/errors.hpp"
 #include "error/messages.hpp"
 

@@ -14,7 +14,7 @@
 #include <visacom.h>
 #include <wrl/client.h>
 #include "com/com_object.hpp"
-#include "object/block_pool.hpp"
+#include "format/block_pool.hpp"
 #include "object/call_frame.hpp"
 #include "platform/critical_section.hpp"
 #include "stream/comio_stream.hpp"

@@ -1,10 +1,11 @@
 // ReadList: one list response as an array of the requested element type. Strings are split on
 // the separators as they come; the other types go through the response parser.
+#include "parse/list_reading.hpp"
+
 #include <cstring>
 #include "error/errors.hpp"
+#include "format/arguments.hpp"
 #include "format/ieee488_formatter.hpp"
-#include "object/arguments.hpp"
-#include "object/fmtdio.hpp"
 #include "parse/formattedio_parse.hpp"
 #include "platform/ansi.hpp"
 
@@ -83,19 +84,15 @@ void read_list(ieee488_formatter& list, basic_comistream& in)
 
 } // namespace
 
-STDMETHODIMP CFmtdIOCls::ReadList(NumberType type, BSTR separators, VARIANT* data)
+void read_list(basic_comistream& in, std::uint32_t type, BSTR separators, block_pool& blocks, VARIANT& data)
 {
-    return frame(read_list_method, [&] {
-        init_result(data);
-        check_io();
-        const VARTYPE code = element_code(type_bits(type), E_FORMATTEDIO_DATA);
-        // The separators end at their first NUL, which may leave none.
-        std::string separator_set = SysStringLen(separators) ? to_ansi(bstr_view(separators)) : ",;";
-        separator_set.resize(std::strlen(separator_set.c_str()));
-        ieee488_formatter list(std::move(separator_set), code, &m_blocks);
-        read_list(list, *m_input);
-        list.store_array(*data);
-    });
+    const VARTYPE code = element_code(type, E_FORMATTEDIO_DATA);
+    // The separators end at their first NUL, which may leave none.
+    std::string separator_set = SysStringLen(separators) ? to_ansi(bstr_view(separators)) : ",;";
+    separator_set.resize(std::strlen(separator_set.c_str()));
+    ieee488_formatter list(std::move(separator_set), code, &blocks);
+    read_list(list, in);
+    list.store_array(data);
 }
 
 } // namespace morvane

@@ -1,6 +1,7 @@
 // ReadNumber: the first number of a response, as a double.
+#include "parse/number_reading.hpp"
+
 #include "format/ieee488_formatter.hpp"
-#include "object/fmtdio.hpp"
 #include "parse/formattedio_parse.hpp"
 
 namespace morvane {
@@ -25,20 +26,13 @@ void read_number(ieee488_formatter& number, basic_comistream& in, bool flush)
 
 } // namespace
 
-STDMETHODIMP CFmtdIOCls::ReadNumber(NumberType, VARIANT_BOOL flush_to_end, VARIANT* data)
+double read_number(basic_comistream& in, bool flush)
 {
-    // The number type has no effect: the result is a double whatever it is.
-    return frame(read_method, [&] {
-        clear_result(data);
-        check_io();
-        ieee488_formatter number({}, VT_EMPTY);
-        read_number(number, *m_input, flush_to_end != 0);
-        if (m_input->bad())
-            raise_recorded(m_input->last_error());
-        const double value = number.first_value();
-        V_VT(data) = VT_R8;
-        V_R8(data) = value;
-    });
+    ieee488_formatter number({}, VT_EMPTY);
+    read_number(number, in, flush);
+    if (in.bad())
+        raise_recorded(in.last_error());
+    return number.first_value();
 }
 
 } // namespace morvane

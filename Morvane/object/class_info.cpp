@@ -1,4 +1,4 @@
-#include "class_info.hpp"
+#include "object/class_info.hpp"
 
 #include <oleauto.h>
 #include <atomic>

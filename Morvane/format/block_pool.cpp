@@ -1,4 +1,4 @@
-#include "object/block_pool.hpp"
+#include "format/block_pool.hpp"
 
 namespace morvane {
 

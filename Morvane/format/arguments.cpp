@@ -1,4 +1,4 @@
-#include "object/arguments.hpp"
+#include "format/arguments.hpp"
 
 #include <comdef.h>
 #include "error/errors.hpp"
