@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <set>
-#include "socket/winsock.hpp"
+#include "transport/winsock.hpp"
 #include "vxi11/rpc_message.hpp"
 #include "vxi11/vxi11_numbers.hpp"
 
@@ -59,9 +59,9 @@ std::vector<std::string> local_broadcast_addresses()
 std::vector<std::string> discover_instruments(const std::vector<std::string>& targets, unsigned short portmapper_port,
                                               std::chrono::milliseconds timeout, bool broadcast)
 {
-    static const socket_session::winsock_use started;
+    static const transport::winsock_use started;
     std::set<std::string> answered;
-    const socket_session::unique_socket udp(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    const transport::unique_socket udp(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     if (started.error() != 0 || !udp)
         return {};
     // Without the permission a broadcast cannot be sent, and nothing can be found by one.
@@ -82,7 +82,7 @@ std::vector<std::string> discover_instruments(const std::vector<std::string>& ta
         addrinfo* found = nullptr;
         if (getaddrinfo(target.c_str(), std::to_string(portmapper_port).c_str(), &hints, &found) != 0)
             continue;
-        const socket_session::unique_address_list owned(found);
+        const transport::unique_address_list owned(found);
         const auto message = call.message();
         sendto(udp.get(), reinterpret_cast<const char*>(message.data()), static_cast<int>(message.size()), 0,
                found->ai_addr, static_cast<int>(found->ai_addrlen));

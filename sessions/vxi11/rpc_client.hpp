@@ -6,14 +6,14 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-#include "socket/tcp_connection.hpp"
+#include "transport/tcp_connection.hpp"
 #include "vxi11/record_receiver.hpp"
 #include "vxi11/xdr.hpp"
 
 namespace morvane::vxi11 {
 
-using socket_session::deadline;
-using socket_session::tcp_connection;
+using transport::deadline;
+using transport::tcp_connection;
 
 // The server answered, but not with results: the program, version or procedure is not served.
 struct rpc_refused : std::runtime_error {

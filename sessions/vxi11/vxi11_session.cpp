@@ -21,7 +21,7 @@ namespace morvane::vxi11 {
 namespace {
 
 using namespace ::morvane::session;
-using socket_session::tcp_failure;
+using transport::tcp_failure;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 

@@ -11,7 +11,7 @@
 #include "instrument-sim/instrument_server_process.hpp"
 #include "platform/safearray.hpp"
 #include "sessions_client.hpp"
-#include "socket/tcp_listener.hpp"
+#include "transport/tcp_listener.hpp"
 #include "vxi11/record_receiver.hpp"
 #include "vxi11/rpc_message.hpp"
 
@@ -36,7 +36,7 @@ struct fake_peer {
                 behave(client.get());
     }) {}
     ~fake_peer() { done = true, listener.stop(), thread.join(); }
-    socket_session::tcp_listener listener{"127.0.0.1", 0, 4};
+    transport::tcp_listener listener{"127.0.0.1", 0, 4};
     std::atomic<bool> done{false};
     std::thread thread; // last: it starts once the others are there
 };
@@ -161,7 +161,7 @@ void bounded(const char* what, std::chrono::milliseconds most, Call call)
 
 TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBounded)
 {
-    const socket_session::winsock_use winsock;
+    const transport::winsock_use winsock;
     const unsigned seed = from_environment("MORVANE_CAMPAIGN_SEED", static_cast<unsigned>(std::time(nullptr)));
     const unsigned trials = from_environment("MORVANE_CAMPAIGN_TRIALS", 26);
     std::mt19937 rng(seed);

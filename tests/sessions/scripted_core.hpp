@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include "socket/tcp_listener.hpp"
+#include "transport/tcp_listener.hpp"
 #include "vxi11/record_receiver.hpp"
 #include "vxi11/rpc_message.hpp"
 
@@ -120,7 +120,7 @@ private:
         return out;
     }
 
-    socket_session::tcp_listener listener_;
+    transport::tcp_listener listener_;
     std::mutex lock_;
     std::vector<call> calls_;
     std::atomic<bool> done_{false};

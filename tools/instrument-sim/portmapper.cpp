@@ -11,7 +11,7 @@ namespace morvane::instrument_server {
 namespace {
 
 using namespace vxi11;
-using socket_session::unique_socket;
+using transport::unique_socket;
 
 void serve_tcp_client(SOCKET client, unsigned short core_port)
 {
@@ -70,7 +70,7 @@ portmapper_service::portmapper_service(const std::string& address, unsigned port
     for (int attempt = 0; attempt < (port ? 1 : 8) && !*this; ++attempt) {
         tcp_.emplace(address, port, 8);
         if (*tcp_)
-            udp_ = socket_session::bound_socket(address, tcp_->port(), SOCK_DGRAM);
+            udp_ = transport::bound_socket(address, tcp_->port(), SOCK_DGRAM);
     }
 }
 

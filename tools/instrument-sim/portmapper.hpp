@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 #include "connection_slots.hpp"
-#include "socket/tcp_listener.hpp"
+#include "transport/tcp_listener.hpp"
 #include "vxi11/xdr.hpp"
 
 namespace morvane::instrument_server {
@@ -27,8 +27,8 @@ public:
     void start(connection_slots& slots);
 
 private:
-    std::optional<socket_session::tcp_listener> tcp_;
-    socket_session::unique_socket udp_;
+    std::optional<transport::tcp_listener> tcp_;
+    transport::unique_socket udp_;
     unsigned short core_port_;
 };
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
-#include "client_socket.hpp"
+#include "transport/client_socket.hpp"
 #include "vxi11/vxi11_numbers.hpp"
 
 namespace morvane::instrument_server {
@@ -12,7 +12,7 @@ namespace morvane::instrument_server {
 rpc_connection::rpc_connection(SOCKET client, std::size_t record_limit, const server_options& faults)
     : client_(client), faults_(faults), calls_(record_limit)
 {
-    prepare_client(client, faults.idle_seconds);
+    transport::prepare_client(client, faults.idle_seconds);
 }
 
 rpc_connection::~rpc_connection() { closesocket(client_); }
@@ -21,7 +21,7 @@ std::optional<std::vector<unsigned char>> rpc_connection::receive()
 {
     try {
         return calls_.next([this](std::span<unsigned char> into) {
-            return receive_from_client(client_, into.data(), into.size(), faults_.idle_seconds);
+            return transport::receive_from_client(client_, into.data(), into.size(), faults_.idle_seconds);
         });
     } catch (const vxi11::xdr_error& error) {
         std::fprintf(stderr, "instrument-sim: %s; connection closed\n", error.what());
@@ -31,7 +31,7 @@ std::optional<std::vector<unsigned char>> rpc_connection::receive()
 
 bool rpc_connection::closed_within(std::chrono::milliseconds wait) const
 {
-    return instrument_server::closed_within(client_, wait);
+    return transport::closed_within(client_, wait);
 }
 
 bool rpc_connection::send(vxi11::xdr_writer& reply, bool delayed)
