@@ -62,7 +62,7 @@ std::wstring instrument_name(const std::string& address)
 std::vector<std::wstring> resource_manager::discover(const resource_pattern& pattern)
 {
     std::vector<std::string> targets;
-    unsigned short port = 111;
+    unsigned short port = oncrpc::portmapper::default_port;
     LONG timeout_ms = 0;
     {
         const std::lock_guard guard(lock_);

@@ -8,6 +8,7 @@
 #include <visacom.h>
 #include <morvane_sessions.h>
 #include "com/com_object.hpp"
+#include "oncrpc/rpc_numbers.hpp"
 #include "server/resource_pattern.hpp"
 
 namespace morvane::sessions {
@@ -39,7 +40,7 @@ private:
     HRESULT put_number(LONG& field, LONG value, LONG lowest, LONG highest, const wchar_t* refused);
 
     std::mutex lock_;
-    LONG portmapper_port_ = 111;
+    LONG portmapper_port_ = oncrpc::portmapper::default_port;
     std::wstring discovery_addresses_; // none: a broadcast on the local networks
     LONG discovery_timeout_ms_ = 1000;
     LONG core_port_ = 0; // ask the portmapper

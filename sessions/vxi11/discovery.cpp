@@ -6,13 +6,15 @@
 #include <algorithm>
 #include <memory>
 #include <set>
+#include "oncrpc/portmapper.hpp"
+#include "oncrpc/rpc_message.hpp"
 #include "transport/winsock.hpp"
-#include "vxi11/rpc_message.hpp"
 #include "vxi11/vxi11_numbers.hpp"
 
 namespace morvane::vxi11 {
 namespace {
 
+using namespace oncrpc;
 using std::chrono::steady_clock;
 
 std::string text_of(const in_addr& address)
@@ -72,8 +74,7 @@ std::vector<std::string> discover_instruments(const std::vector<std::string>& ta
     const auto xid = static_cast<std::uint32_t>(steady_clock::now().time_since_epoch().count());
     xdr_writer call;
     put_call(call, call_header{xid, rpc::version, portmapper::program, portmapper::version, portmapper::getport});
-    for (const std::uint32_t field : {core::program, core::version, portmapper::tcp, 0u})
-        call.put(field);
+    encode(call, mapping{core::program, core::version, portmapper::tcp, 0});
     std::set<std::string> asked;
     for (const std::string& target : targets) {
         addrinfo hints{};
@@ -110,7 +111,10 @@ std::vector<std::string> discover_instruments(const std::vector<std::string>& ta
             xdr_reader in(std::span<const unsigned char>(reply, static_cast<std::size_t>(got)));
             const bool accepted = get_accepted_reply(in, xid) == rpc::success;
             replied.insert(text_of(from.sin_addr));
-            if (accepted && in.get() != 0)
+            getport_result result;
+            if (accepted)
+                decode(in, result);
+            if (result.port != 0)
                 answered.insert(text_of(from.sin_addr));
         } catch (const xdr_error&) {
             // Not an answer to this call.

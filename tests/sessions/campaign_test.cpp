@@ -12,8 +12,8 @@
 #include "platform/safearray.hpp"
 #include "sessions_client.hpp"
 #include "transport/tcp_listener.hpp"
-#include "vxi11/record_receiver.hpp"
-#include "vxi11/rpc_message.hpp"
+#include "oncrpc/record_receiver.hpp"
+#include "oncrpc/rpc_message.hpp"
 
 namespace morvane::testing {
 namespace {
@@ -46,7 +46,7 @@ std::optional<bytes> next_call(SOCKET client)
 {
     DWORD wait = 3000;
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
-    vxi11::record_receiver records(1 << 20);
+    oncrpc::record_receiver records(1 << 20);
     while (!records.complete()) {
         const auto space = records.space();
         const int got = recv(client, reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
@@ -104,8 +104,8 @@ std::uint32_t word(const bytes& record, std::size_t at)
 // A reply of accepted results, record-marked.
 bytes reply(const bytes& call, std::initializer_list<std::uint32_t> words, const std::string& data = {}, bool opaque = false)
 {
-    vxi11::xdr_writer out;
-    vxi11::put_accepted_reply(out, word(call, 0), 0);
+    oncrpc::xdr_writer out;
+    oncrpc::put_accepted_reply(out, word(call, 0), 0);
     for (const std::uint32_t word : words)
         out.put(word);
     if (opaque)

@@ -10,7 +10,7 @@
 #include "connection.hpp"
 #include "connection_slots.hpp"
 #include "core_channel.hpp"
-#include "portmapper.hpp"
+#include "portmapper_service.hpp"
 #include "server_options.hpp"
 #include "transport/tcp_listener.hpp"
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 #include "transport/tcp_connection.hpp"
-#include "vxi11/record_receiver.hpp"
-#include "vxi11/xdr.hpp"
+#include "oncrpc/record_receiver.hpp"
+#include "oncrpc/xdr.hpp"
 
-namespace morvane::vxi11 {
+namespace morvane::oncrpc {
 
 using transport::deadline;
 using transport::tcp_connection;
@@ -40,10 +40,4 @@ private:
     std::uint32_t xid_;
 };
 
-// The port that the portmapper at `host`:`portmapper_port` gives for `program` and `version`
-// over TCP; 0 when none is registered. Throws as rpc_client::call, and tcp_failure when it
-// cannot be reached.
-unsigned short ask_port(const std::string& host, unsigned short portmapper_port, std::uint32_t program,
-                        std::uint32_t version, deadline until);
-
-} // namespace morvane::vxi11
+} // namespace morvane::oncrpc
