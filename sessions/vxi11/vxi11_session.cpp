@@ -204,7 +204,8 @@ STDMETHODIMP vxi11_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
             rpc_reply reply;
             xdr_reader results(reply.record);
             if (const HRESULT hr = call(core::device_write, [&](xdr_writer& out) {
-                    encode(out, device_write_args{link_, timeout(), timeout(), flags, std::span(data.bytes() + done, piece)});
+                    const std::span<const unsigned char> bytes(data.bytes() + done, piece);
+                    encode(out, device_write_args{link_, timeout(), timeout(), flags, bytes});
                 }, piece, reply, results, IID_IMessage); FAILED(hr))
                 return hr;
             device_write_result result;
@@ -228,7 +229,7 @@ HRESULT vxi11_session::device_read(std::uint32_t request, rpc_reply& reply, xdr_
     const bool stop = termination_ != VARIANT_FALSE;
     return call(core::device_read, [&](xdr_writer& out) {
         encode(out, device_read_args{link_, request, timeout(), timeout(), stop ? flag_term_char : 0,
-                                  termination_character_});
+                                     termination_character_});
     }, 0, reply, results, IID_IMessage);
 }
 

@@ -53,7 +53,9 @@ public:
     std::optional<xdr_writer> answer(std::span<const unsigned char> record, bool& delayed)
     {
         return oncrpc::serve_call(record, core::program, core::version,
-                                  [&](const call_header& call, xdr_reader& in) { return procedure(call, in, delayed); });
+                                  [&](const call_header& call, xdr_reader& in) {
+                                      return procedure(call, in, delayed);
+                                  });
     }
 
 private:
@@ -97,7 +99,8 @@ private:
         case core::destroy_link: {
             device_link args;
             decode(in, args);
-            const bool found = call.procedure == core::destroy_link ? links_.erase(args.link) != 0 : find(args.link) != nullptr;
+            const bool found =
+                call.procedure == core::destroy_link ? links_.erase(args.link) != 0 : find(args.link) != nullptr;
             return reply(xid, found ? error::none : error::invalid_link);
         }
         case core::device_remote:
@@ -200,7 +203,8 @@ private:
         unique_safearray piece;
         if (const HRESULT hr = device.Read(static_cast<LONG>(std::min<std::size_t>(request, read_piece)), piece.put());
             FAILED(hr)) {
-            return reply(xid, device_read_result{hr == session::timeout_expired ? error::io_timeout : error::io_error, 0, {}});
+            const error code = hr == session::timeout_expired ? error::io_timeout : error::io_error;
+            return reply(xid, device_read_result{code, 0, {}});
         }
         std::size_t got = piece->rgsabound[0].cElements;
         const std::size_t left = got + sim::response_left(&device);

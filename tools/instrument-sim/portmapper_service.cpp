@@ -29,7 +29,8 @@ void serve_tcp_client(SOCKET client, unsigned short core_port)
 
 } // namespace
 
-portmapper_service::portmapper_service(const std::string& address, unsigned port, unsigned short core_port) : core_port_(core_port)
+portmapper_service::portmapper_service(const std::string& address, unsigned port, unsigned short core_port)
+    : core_port_(core_port)
 {
     // A free TCP port may be taken for UDP: a few tries find one free for both.
     for (int attempt = 0; attempt < (port ? 1 : 8) && !*this; ++attempt) {
