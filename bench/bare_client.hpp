@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
-#include "socket/winsock.hpp"
+#include "transport/winsock.hpp"
 
 class bare_client {
 public:
@@ -52,5 +52,5 @@ public:
     }
 
 private:
-    morvane::socket_session::unique_socket socket_;
+    morvane::transport::unique_socket socket_;
 };

@@ -12,7 +12,7 @@
 #include "bare_client.hpp"
 #include "instrument-sim/instrument_server_process.hpp"
 #include "measure.hpp"
-#include "socket/winsock.hpp"
+#include "transport/winsock.hpp"
 
 namespace {
 
@@ -57,7 +57,7 @@ void measure(unsigned short port)
 
 void bench_simulator()
 {
-    const morvane::socket_session::winsock_use winsock;
+    const morvane::transport::winsock_use winsock;
     // One connection; given five seconds to stop by itself before it is ended.
     const instrument_server_process simulator(L"", L"--once --seconds 600", 5000);
     measure(simulator.port());

@@ -16,13 +16,13 @@
 #include "platform/bstr.hpp"
 #include "platform/variant.hpp"
 #include "socket/socket_session.hpp"
-#include "socket/tcp_listener.hpp"
+#include "transport/tcp_listener.hpp"
 
 namespace {
 
-using morvane::socket_session::tcp_listener;
-using morvane::socket_session::unique_socket;
-using morvane::socket_session::winsock_use;
+using morvane::transport::tcp_listener;
+using morvane::transport::unique_socket;
+using morvane::transport::winsock_use;
 
 constexpr std::size_t block_size = 100u << 20;
 

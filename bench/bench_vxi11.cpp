@@ -13,7 +13,7 @@
 #include "platform/bstr.hpp"
 #include "platform/variant.hpp"
 #include "socket/socket_session.hpp"
-#include "socket/winsock.hpp"
+#include "transport/winsock.hpp"
 #include "vxi11/vxi11_session.hpp"
 
 namespace {
@@ -70,7 +70,7 @@ figures measure(IFormattedIO488* io, IMessage* session)
 
 void bench_vxi11(IFormattedIO488* io)
 {
-    const morvane::socket_session::winsock_use winsock;
+    const morvane::transport::winsock_use winsock;
     const instrument_server_process raw(L"", L"--seconds 600");
     const instrument_server_process lan(L"", L"--vxi11 --portmapper-port 0 --seconds 600");
     ComPtr<IMessage> socket, vxi11;

@@ -8,6 +8,7 @@
 #include <morvane_sessions.h>
 #include "com/com_object.hpp"
 #include "server/session_kinds.hpp"
+#include "oncrpc/rpc_numbers.hpp"
 
 namespace morvane::sessions {
 
@@ -38,7 +39,7 @@ private:
     HRESULT put_number(LONG& field, LONG value, LONG lowest, LONG highest, const wchar_t* refused);
 
     std::mutex lock_;
-    LONG portmapper_port_ = 111;
+    LONG portmapper_port_ = oncrpc::portmapper::default_port;
     std::wstring discovery_addresses_; // none: a broadcast on the local networks
     LONG discovery_timeout_ms_ = 1000;
     LONG core_port_ = 0; // ask the portmapper

@@ -10,13 +10,14 @@
 #include <string_view>
 #include <vector>
 #include <visacom.h>
+#include "oncrpc/rpc_numbers.hpp"
 #include "server/resource_pattern.hpp"
 
 namespace morvane::sessions {
 
 // The manager's settings at the time of a call, for the kinds that need them.
 struct manager_settings {
-    unsigned short portmapper_port = 111;
+    unsigned short portmapper_port = oncrpc::portmapper::default_port;
     unsigned short core_port = 0;        // 0: ask the portmapper
     std::wstring discovery_addresses;    // comma-separated; none: a broadcast on the local networks
     std::chrono::milliseconds discovery_timeout{1000};

@@ -1,73 +1,21 @@
 #include "socket/socket_resource_name.hpp"
 
-#include <algorithm>
-#include <cwctype>
 #include <vector>
+#include "transport/resource_fields.hpp"
 
 namespace morvane::socket_session {
-namespace {
-
-bool all_digits(std::wstring_view text)
-{
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
-}
-
-} // namespace
-
-bool same_text(std::wstring_view a, std::wstring_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return std::towupper(x) == std::towupper(y);
-           });
-}
-
-std::vector<std::wstring_view> resource_fields(std::wstring_view name)
-{
-    std::vector<std::wstring_view> parts;
-    for (;;) {
-        // An IPv6 address in brackets holds colons of its own.
-        std::size_t from = 0;
-        if (!name.empty() && name[0] == L'[')
-            from = name.find(L']');
-        const std::size_t cut = from == std::wstring_view::npos ? from : name.find(L"::", from);
-        parts.push_back(name.substr(0, cut));
-        if (cut == std::wstring_view::npos)
-            return parts;
-        name.remove_prefix(cut + 2);
-    }
-}
-
-bool is_tcpip_board(std::wstring_view field)
-{
-    return field.size() >= 5 && same_text(field.substr(0, 5), L"TCPIP") &&
-           (field.size() == 5 || all_digits(field.substr(5)));
-}
-
-std::optional<std::string> host_of(std::wstring_view host)
-{
-    if (host.size() >= 2 && host.front() == L'[' && host.back() == L']')
-        host = host.substr(1, host.size() - 2);
-    if (host.empty() || host.find_first_of(L"[] \t") != std::wstring_view::npos)
-        return std::nullopt;
-    std::string text;
-    for (const wchar_t c : host) {
-        if (c > 0x7E || c < 0x21)
-            return std::nullopt; // host names travel as ASCII
-        text += static_cast<char>(c);
-    }
-    return text;
-}
 
 std::optional<socket_address> parse_socket_resource_name(std::wstring_view name)
 {
+    using namespace transport;
     const std::vector<std::wstring_view> parts = resource_fields(name);
     if (parts.size() != 4 || !is_tcpip_board(parts[0]) || !same_text(parts[3], L"SOCKET"))
         return std::nullopt;
     const std::optional<std::string> host = host_of(parts[1]);
-    const std::wstring_view port = parts[2];
-    if (!host || !all_digits(port) || port.size() > 5 || std::stoul(std::wstring(port)) - 1 > 65534)
+    const std::optional<std::string> port = port_of(parts[2]);
+    if (!host || !port)
         return std::nullopt;
-    return socket_address{*host, std::string(port.begin(), port.end())};
+    return socket_address{*host, *port};
 }
 
 } // namespace morvane::socket_session

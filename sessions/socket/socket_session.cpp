@@ -14,12 +14,15 @@
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
 #include "socket/socket_resource_name.hpp"
-#include "socket/tcp_connection.hpp"
+#include "transport/tcp_connection.hpp"
 
 namespace morvane::socket_session {
 namespace {
 
 using namespace ::morvane::session;
+using transport::deadline;
+using transport::tcp_connection;
+using transport::tcp_failure;
 
 class socket_session : public message_session<socket_session> {
 public:

@@ -6,13 +6,15 @@
 #include <algorithm>
 #include <memory>
 #include <set>
-#include "socket/winsock.hpp"
-#include "vxi11/rpc_message.hpp"
+#include "oncrpc/portmapper.hpp"
+#include "oncrpc/rpc_message.hpp"
+#include "transport/winsock.hpp"
 #include "vxi11/vxi11_numbers.hpp"
 
 namespace morvane::vxi11 {
 namespace {
 
+using namespace oncrpc;
 using std::chrono::steady_clock;
 
 std::string text_of(const in_addr& address)
@@ -59,9 +61,9 @@ std::vector<std::string> local_broadcast_addresses()
 std::vector<std::string> discover_instruments(const std::vector<std::string>& targets, unsigned short portmapper_port,
                                               std::chrono::milliseconds timeout, bool broadcast)
 {
-    static const socket_session::winsock_use started;
+    static const transport::winsock_use started;
     std::set<std::string> answered;
-    const socket_session::unique_socket udp(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    const transport::unique_socket udp(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     if (started.error() != 0 || !udp)
         return {};
     // Without the permission a broadcast cannot be sent, and nothing can be found by one.
@@ -72,8 +74,7 @@ std::vector<std::string> discover_instruments(const std::vector<std::string>& ta
     const auto xid = static_cast<std::uint32_t>(steady_clock::now().time_since_epoch().count());
     xdr_writer call;
     put_call(call, call_header{xid, rpc::version, portmapper::program, portmapper::version, portmapper::getport});
-    for (const std::uint32_t field : {core::program, core::version, portmapper::tcp, 0u})
-        call.put(field);
+    encode(call, mapping{core::program, core::version, portmapper::tcp, 0});
     std::set<std::string> asked;
     for (const std::string& target : targets) {
         addrinfo hints{};
@@ -82,7 +83,7 @@ std::vector<std::string> discover_instruments(const std::vector<std::string>& ta
         addrinfo* found = nullptr;
         if (getaddrinfo(target.c_str(), std::to_string(portmapper_port).c_str(), &hints, &found) != 0)
             continue;
-        const socket_session::unique_address_list owned(found);
+        const transport::unique_address_list owned(found);
         const auto message = call.message();
         sendto(udp.get(), reinterpret_cast<const char*>(message.data()), static_cast<int>(message.size()), 0,
                found->ai_addr, static_cast<int>(found->ai_addrlen));
@@ -110,7 +111,10 @@ std::vector<std::string> discover_instruments(const std::vector<std::string>& ta
             xdr_reader in(std::span<const unsigned char>(reply, static_cast<std::size_t>(got)));
             const bool accepted = get_accepted_reply(in, xid) == rpc::success;
             replied.insert(text_of(from.sin_addr));
-            if (accepted && in.get() != 0)
+            getport_result result;
+            if (accepted)
+                decode(in, result);
+            if (result.port != 0)
                 answered.insert(text_of(from.sin_addr));
         } catch (const xdr_error&) {
             // Not an answer to this call.

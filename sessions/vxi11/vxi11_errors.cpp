@@ -1,27 +1,29 @@
 #include "vxi11/vxi11_errors.hpp"
 
 #include "session_codes.hpp"
+#include "vxi11/vxi11_numbers.hpp"
 
 namespace morvane::vxi11 {
 namespace {
 
-const wchar_t* name_of(std::int32_t code)
+const wchar_t* name_of(device_error code)
 {
+    using enum device_error;
     switch (code) {
-    case 1: return L"syntax error";
-    case 3: return L"device not accessible";
-    case 4: return L"invalid link identifier";
-    case 5: return L"parameter error";
-    case 6: return L"channel not established";
-    case 8: return L"operation not supported";
-    case 9: return L"out of resources";
-    case 11: return L"device locked by another link";
-    case 12: return L"no lock held by this link";
-    case 15: return L"I/O timeout";
-    case 17: return L"I/O error";
-    case 21: return L"invalid address";
-    case 23: return L"abort";
-    case 29: return L"channel already established";
+    case syntax: return L"syntax error";
+    case not_accessible: return L"device not accessible";
+    case invalid_link: return L"invalid link identifier";
+    case parameter: return L"parameter error";
+    case channel_not_established: return L"channel not established";
+    case not_supported: return L"operation not supported";
+    case out_of_resources: return L"out of resources";
+    case locked_by_another: return L"device locked by another link";
+    case no_lock_held: return L"no lock held by this link";
+    case io_timeout: return L"I/O timeout";
+    case io_error: return L"I/O error";
+    case invalid_address: return L"invalid address";
+    case abort: return L"abort";
+    case channel_already_established: return L"channel already established";
     default: return L"unknown error";
     }
 }
@@ -30,19 +32,20 @@ const wchar_t* name_of(std::int32_t code)
 
 mapped_error map_device_error(std::int32_t code)
 {
-    mapped_error mapped{device_error_reported, false,
-                        L"The device reported VXI-11 error " + std::to_wstring(code) + L" (" + name_of(code) + L")."};
-    switch (code) {
-    case 15:
+    mapped_error mapped{device_error_reported, false, L"The device reported VXI-11 error " + std::to_wstring(code) +
+                                                          L" (" + name_of(static_cast<device_error>(code)) + L")."};
+    using enum device_error;
+    switch (static_cast<device_error>(code)) {
+    case io_timeout:
         mapped.hr = session::timeout_expired;
         break;
-    case 3:
-    case 21:
+    case not_accessible:
+    case invalid_address:
         mapped.hr = session::resource_not_found;
         break;
-    case 4:
-    case 17:
-    case 23:
+    case invalid_link:
+    case io_error:
+    case abort:
         mapped.hr = session::connection_lost;
         mapped.link_lost = true;
         break;

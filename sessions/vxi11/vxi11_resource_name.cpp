@@ -2,20 +2,20 @@
 
 #include <algorithm>
 #include <vector>
-#include "socket/socket_resource_name.hpp"
+#include "transport/resource_fields.hpp"
 
 namespace morvane::vxi11 {
 
-using socket_session::same_text;
+using transport::same_text;
 
 std::optional<vxi11_address> parse_vxi11_resource_name(std::wstring_view name)
 {
-    std::vector<std::wstring_view> parts = socket_session::resource_fields(name);
+    std::vector<std::wstring_view> parts = transport::resource_fields(name);
     if (parts.size() > 2 && same_text(parts.back(), L"INSTR"))
         parts.pop_back();
-    if (parts.size() < 2 || parts.size() > 3 || !socket_session::is_tcpip_board(parts[0]))
+    if (parts.size() < 2 || parts.size() > 3 || !transport::is_tcpip_board(parts[0]))
         return std::nullopt;
-    const std::optional<std::string> host = socket_session::host_of(parts[1]);
+    const std::optional<std::string> host = transport::host_of(parts[1]);
     if (!host)
         return std::nullopt;
     vxi11_address address{*host, "inst0"};

@@ -12,7 +12,9 @@
 #include "platform/bstr.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
-#include "vxi11/rpc_client.hpp"
+#include "oncrpc/portmapper.hpp"
+#include "oncrpc/rpc_client.hpp"
+#include "vxi11/core_messages.hpp"
 #include "vxi11/vxi11_errors.hpp"
 #include "vxi11/vxi11_numbers.hpp"
 #include "vxi11/vxi11_resource_name.hpp"
@@ -21,7 +23,10 @@ namespace morvane::vxi11 {
 namespace {
 
 using namespace ::morvane::session;
-using socket_session::tcp_failure;
+using namespace ::morvane::oncrpc;
+using transport::deadline;
+using transport::tcp_connection;
+using transport::tcp_failure;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
@@ -99,7 +104,7 @@ vxi11_session::~vxi11_session()
         return;
     try {
         xdr_writer call = rpc_->start(core::destroy_link);
-        call.put_signed(link_);
+        encode(call, device_link{link_});
         std::size_t at = 0;
         rpc_->call(call, steady_clock::now() + reply_grace, at);
     } catch (...) {
@@ -118,19 +123,17 @@ HRESULT vxi11_session::connect(deadline until, const IID& interface_id)
     rpc_reply reply;
     xdr_reader results(reply.record);
     const HRESULT hr = call(core::create_link, [&](xdr_writer& out) {
-        out.put_signed(0);       // clientId
-        out.put(0);              // lockDevice: no
-        out.put(timeout());      // lock_timeout
-        out.put_string(device_);
+        encode(out, create_link_args{0, false, timeout(), device_});
     }, device_.size(), reply, results, interface_id);
     if (FAILED(hr)) {
         rpc_.reset();
         return hr;
     }
     try {
-        link_ = results.get_signed();
-        results.get(); // abortPort: the abort channel is not used
-        max_receive_ = std::max<std::size_t>(results.get(), 1);
+        create_link_result created; // the abort channel is not used
+        decode(results, created);
+        link_ = created.link;
+        max_receive_ = std::max<std::size_t>(created.max_receive, 1);
     } catch (const xdr_error&) {
         rpc_.reset();
         return report(resource_not_found, L"The device's reply to create_link is incomplete.", interface_id);
@@ -152,7 +155,11 @@ HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xd
         arguments(out);
         reply.record = rpc_->call(out, steady_clock::now() + milliseconds(timeout_ms_) + reply_grace, reply.results);
         results = reply.reader();
-        if (const std::int32_t code = results.get_signed(); code != 0) {
+        // Every result begins with the error; the caller reads the whole result.
+        device_error_result result;
+        xdr_reader error_field = results;
+        decode(error_field, result);
+        if (const auto code = static_cast<std::int32_t>(result.error); code != 0) {
             const mapped_error mapped = map_device_error(code);
             if (mapped.link_lost)
                 return connection_failed(mapped.text, interface_id);
@@ -197,14 +204,13 @@ STDMETHODIMP vxi11_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
             rpc_reply reply;
             xdr_reader results(reply.record);
             if (const HRESULT hr = call(core::device_write, [&](xdr_writer& out) {
-                    out.put_signed(link_);
-                    out.put(timeout()); // io_timeout
-                    out.put(timeout()); // lock_timeout
-                    out.put_signed(flags);
-                    out.put_opaque(std::span(data.bytes() + done, piece));
+                    const std::span<const unsigned char> bytes(data.bytes() + done, piece);
+                    encode(out, device_write_args{link_, timeout(), timeout(), flags, bytes});
                 }, piece, reply, results, IID_IMessage); FAILED(hr))
                 return hr;
-            const std::size_t taken = std::min<std::size_t>(results.get(), piece);
+            device_write_result result;
+            decode(results, result);
+            const std::size_t taken = std::min<std::size_t>(result.size, piece);
             if (taken == 0 && piece > 0)
                 return report(device_error_reported, L"The device took none of the bytes written.");
             done += taken;
@@ -222,12 +228,8 @@ HRESULT vxi11_session::device_read(std::uint32_t request, rpc_reply& reply, xdr_
 {
     const bool stop = termination_ != VARIANT_FALSE;
     return call(core::device_read, [&](xdr_writer& out) {
-        out.put_signed(link_);
-        out.put(request);
-        out.put(timeout()); // io_timeout
-        out.put(timeout()); // lock_timeout
-        out.put_signed(stop ? flag_term_char : 0);
-        out.put(termination_character_);
+        encode(out, device_read_args{link_, request, timeout(), timeout(), stop ? flag_term_char : 0,
+                                     termination_character_});
     }, 0, reply, results, IID_IMessage);
 }
 
@@ -242,9 +244,9 @@ HRESULT vxi11_session::discard_rest()
             xdr_reader results(reply.record);
             if (const HRESULT hr = device_read(read_piece, reply, results); FAILED(hr))
                 return hr;
-            const std::int32_t reason = results.get_signed();
-            results.get_opaque(read_piece);
-            if (reason & (reason_end | reason_term_char)) {
+            device_read_result result;
+            decode(results, result, read_piece);
+            if (result.reason & (reason_end | reason_term_char)) {
                 discarding_ = false;
                 return S_OK;
             }
@@ -295,8 +297,10 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
                 keep_for_next_read(); // what came before the failure is the next read's
                 return hr;
             }
-            reason = results.get_signed();
-            const auto data = results.get_opaque(request);
+            device_read_result result;
+            decode(results, result, request);
+            reason = result.reason;
+            const auto data = result.data;
             pieces.push_back(data);
             got += data.size();
             if (!data.empty() || (reason & (reason_end | reason_term_char))) {
@@ -357,10 +361,7 @@ STDMETHODIMP vxi11_session::ReadString(LONG count, BSTR* text)
 HRESULT vxi11_session::generic(std::uint32_t procedure, rpc_reply& reply, xdr_reader& results)
 {
     return call(procedure, [&](xdr_writer& out) {
-        out.put_signed(link_);
-        out.put_signed(0);  // flags
-        out.put(timeout()); // lock_timeout
-        out.put(timeout()); // io_timeout
+        encode(out, device_generic_args{link_, 0, timeout(), timeout()});
     }, 0, reply, results, IID_IMorvaneSession);
 }
 
@@ -391,7 +392,9 @@ STDMETHODIMP vxi11_session::ReadStatusByte(short* status)
     if (const HRESULT hr = generic(core::device_readstb, reply, results); FAILED(hr))
         return hr;
     try {
-        *status = static_cast<short>(results.get() & 0xFF);
+        device_readstb_result result;
+        decode(results, result);
+        *status = result.status;
     } catch (const xdr_error&) {
         return connection_failed(L"The device's reply to device_readstb is incomplete.", IID_IMorvaneSession);
     }

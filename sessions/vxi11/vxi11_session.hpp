@@ -6,13 +6,14 @@
 #include <string_view>
 #include <visacom.h>
 #include "vxi11/vxi11_resource_name.hpp"
+#include "oncrpc/rpc_numbers.hpp"
 
 namespace morvane::vxi11 {
 
 // Where the core channel is found: the portmapper's port, or the core channel's own port when
 // not 0 (the portmapper is then not asked).
 struct core_channel_ports {
-    unsigned short portmapper = 111;
+    unsigned short portmapper = oncrpc::portmapper::default_port;
     unsigned short core = 0;
 };
 

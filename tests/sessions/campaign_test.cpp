@@ -11,9 +11,9 @@
 #include "instrument-sim/instrument_server_process.hpp"
 #include "platform/safearray.hpp"
 #include "sessions_client.hpp"
-#include "socket/tcp_listener.hpp"
-#include "vxi11/record_receiver.hpp"
-#include "vxi11/rpc_message.hpp"
+#include "transport/tcp_listener.hpp"
+#include "oncrpc/record_receiver.hpp"
+#include "oncrpc/rpc_message.hpp"
 
 namespace morvane::testing {
 namespace {
@@ -36,7 +36,7 @@ struct fake_peer {
                 behave(client.get());
     }) {}
     ~fake_peer() { done = true, listener.stop(), thread.join(); }
-    socket_session::tcp_listener listener{"127.0.0.1", 0, 4};
+    transport::tcp_listener listener{"127.0.0.1", 0, 4};
     std::atomic<bool> done{false};
     std::thread thread; // last: it starts once the others are there
 };
@@ -46,7 +46,7 @@ std::optional<bytes> next_call(SOCKET client)
 {
     DWORD wait = 3000;
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
-    vxi11::record_receiver records(1 << 20);
+    oncrpc::record_receiver records(1 << 20);
     while (!records.complete()) {
         const auto space = records.space();
         const int got = recv(client, reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
@@ -104,8 +104,8 @@ std::uint32_t word(const bytes& record, std::size_t at)
 // A reply of accepted results, record-marked.
 bytes reply(const bytes& call, std::initializer_list<std::uint32_t> words, const std::string& data = {}, bool opaque = false)
 {
-    vxi11::xdr_writer out;
-    vxi11::put_accepted_reply(out, word(call, 0), 0);
+    oncrpc::xdr_writer out;
+    oncrpc::put_accepted_reply(out, word(call, 0), 0);
     for (const std::uint32_t word : words)
         out.put(word);
     if (opaque)
@@ -161,7 +161,7 @@ void bounded(const char* what, std::chrono::milliseconds most, Call call)
 
 TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBounded)
 {
-    const socket_session::winsock_use winsock;
+    const transport::winsock_use winsock;
     const unsigned seed = from_environment("MORVANE_CAMPAIGN_SEED", static_cast<unsigned>(std::time(nullptr)));
     const unsigned trials = from_environment("MORVANE_CAMPAIGN_TRIALS", 26);
     std::mt19937 rng(seed);

@@ -11,16 +11,16 @@
 #include "platform/safearray.hpp"
 #include "platform/variant.hpp"
 #include "sessions_client.hpp"
-#include "socket/tcp_listener.hpp"
+#include "transport/tcp_listener.hpp"
 
 namespace morvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
 using clock = std::chrono::steady_clock;
-using socket_session::tcp_listener;
+using transport::tcp_listener;
 
-const socket_session::winsock_use winsock; // for the test's own listeners
+const transport::winsock_use winsock; // for the test's own listeners
 
 const std::wstring forms = L"SIM, TCPIP[board]::host::port::SOCKET, TCPIP[board]::host[::device name][::INSTR]";
 const std::wstring refused_form = L"\" is not of a supported form: " + forms + L".";
@@ -354,7 +354,7 @@ private:
 
     tcp_listener listener_{"127.0.0.1", 0, 64};
     std::atomic<bool> done_{false};
-    std::vector<socket_session::unique_socket> accepted_;
+    std::vector<transport::unique_socket> accepted_;
     std::thread accepting_;
 };
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include "socket/tcp_listener.hpp"
-#include "vxi11/record_receiver.hpp"
-#include "vxi11/rpc_message.hpp"
+#include "transport/tcp_listener.hpp"
+#include "oncrpc/record_receiver.hpp"
+#include "oncrpc/rpc_message.hpp"
 
 namespace morvane::testing {
 
@@ -54,7 +54,7 @@ private:
     {
         while (!done_)
             if (const auto client = listener_.accept(std::chrono::milliseconds(20)))
-                for (vxi11::record_receiver records(1 << 20);;) {
+                for (oncrpc::record_receiver records(1 << 20);;) {
                     const auto space = records.space();
                     const int got = recv(client.get(), reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
                     if (got <= 0)
@@ -63,17 +63,17 @@ private:
                     if (!records.complete())
                         continue;
                     const auto record = records.take();
-                    vxi11::xdr_writer out = answer(record);
+                    oncrpc::xdr_writer out = answer(record);
                     const auto bytes = out.record();
                     if (out.size() > 4)
                         send(client.get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0);
                 }
     }
 
-    vxi11::xdr_writer answer(const std::vector<unsigned char>& record)
+    oncrpc::xdr_writer answer(const std::vector<unsigned char>& record)
     {
-        vxi11::xdr_reader in(record);
-        const vxi11::call_header header = vxi11::get_call(in);
+        oncrpc::xdr_reader in(record);
+        const oncrpc::call_header header = oncrpc::get_call(in);
         // create_link, device_write, device_read and the generic calls: fields, then data.
         static constexpr std::size_t field_count[] = {3, 4, 6, 4, 4, 4};
         call got{header.procedure, {}, {}};
@@ -86,10 +86,10 @@ private:
             const std::lock_guard guard(lock_);
             calls_.push_back(got);
         }
-        vxi11::xdr_writer out;
+        oncrpc::xdr_writer out;
         if (header.procedure == 12 && silent)
             return out;
-        vxi11::put_accepted_reply(out, header.xid, 0);
+        oncrpc::put_accepted_reply(out, header.xid, 0);
         switch (header.procedure) {
         case 10: // create_link
             for (const std::uint32_t field : {0u, 7u, 0u, max_receive})
@@ -120,7 +120,7 @@ private:
         return out;
     }
 
-    socket_session::tcp_listener listener_;
+    transport::tcp_listener listener_;
     std::mutex lock_;
     std::vector<call> calls_;
     std::atomic<bool> done_{false};

@@ -17,7 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using clock = std::chrono::steady_clock;
 
-const socket_session::winsock_use winsock;
+const transport::winsock_use winsock;
 constexpr const wchar_t* vxi11_source = L"Morvane VXI-11 session";
 constexpr HRESULT device_refused = static_cast<HRESULT>(0x800400B1);
 constexpr const wchar_t* local_instrument = L"TCPIP::127.0.0.1::INSTR";
@@ -315,7 +315,7 @@ TEST(Vxi11Sessions, OpenByAnyFormOfTheirNameAndRefuseHislip)
     // The portmapper asked when no core port is given: none listening, or no core channel.
     unsigned short closed = 0;
     {
-        const socket_session::tcp_listener gone;
+        const transport::tcp_listener gone;
         closed = gone.port();
     }
     const auto asking = manager();

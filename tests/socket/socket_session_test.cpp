@@ -12,13 +12,14 @@
 #include <morvane_sessions.h>
 #include "socket/socket_resource_name.hpp"
 #include "socket/socket_session.hpp"
-#include "socket/tcp_listener.hpp"
+#include "transport/tcp_listener.hpp"
 #include "support/fmtdio_fixture.hpp"
 
 namespace morvane::testing {
 namespace {
 
 using namespace socket_session;
+using namespace transport;
 using Microsoft::WRL::ComPtr;
 
 // Accepts one connection on 127.0.0.1 and runs `script` on it in a thread of its own.

@@ -4,12 +4,12 @@
 #include <functional>
 #include <string>
 #include <vector>
-#include "vxi11/record_receiver.hpp"
-#include "vxi11/xdr.hpp"
+#include "oncrpc/record_receiver.hpp"
+#include "oncrpc/xdr.hpp"
 
 namespace {
 
-using namespace morvane::vxi11;
+using namespace morvane::oncrpc;
 using bytes = std::vector<unsigned char>;
 
 TEST(Xdr, WriterPadsAndMarksTheRecord)

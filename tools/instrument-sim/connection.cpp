@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
-#include "client_socket.hpp"
+#include "transport/client_socket.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
 #include "sim/message_end.hpp"
@@ -14,6 +14,9 @@
 
 namespace morvane::instrument_server {
 namespace {
+
+using transport::prepare_client;
+using transport::receive_from_client;
 
 class responder {
 public:

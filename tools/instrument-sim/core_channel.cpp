@@ -10,16 +10,22 @@
 #include <optional>
 #include <morvane_sessions.h>
 #include "platform/safearray.hpp"
-#include "rpc_connection.hpp"
+#include "oncrpc/rpc_connection.hpp"
+#include "oncrpc/rpc_numbers.hpp"
+#include "oncrpc/rpc_server.hpp"
 #include "session_codes.hpp"
 #include "sim/simulated_session.hpp"
-#include "vxi11/rpc_message.hpp"
-#include "vxi11/vxi11_numbers.hpp"
+#include "vxi11/core_messages.hpp"
 
 namespace morvane::instrument_server {
 namespace {
 
 using namespace vxi11;
+using oncrpc::accepted_reply;
+using oncrpc::call_header;
+using oncrpc::rpc_connection;
+using oncrpc::xdr_error;
+namespace rpc = oncrpc::rpc;
 using Microsoft::WRL::ComPtr;
 using error = device_error;
 
@@ -46,36 +52,22 @@ public:
     // The reply to one call, none when it was sent already; `delayed` tells whether it starts a response.
     std::optional<xdr_writer> answer(std::span<const unsigned char> record, bool& delayed)
     {
-        xdr_reader in(record);
-        const call_header call = get_call(in);
-        xdr_writer out;
-        if (call.rpc_version != rpc::version) {
-            put_version_mismatch(out, call.xid);
-        } else if (call.program != core::program) {
-            put_accepted_reply(out, call.xid, rpc::prog_unavail);
-        } else if (call.version != core::version) {
-            put_accepted_reply(out, call.xid, rpc::prog_mismatch);
-            out.put(core::version);
-            out.put(core::version);
-        } else {
-            try {
-                return procedure(call, in, delayed);
-            } catch (const xdr_error&) {
-                put_accepted_reply(out, call.xid, rpc::garbage_args);
-            }
-        }
-        return out;
+        return oncrpc::serve_call(record, core::program, core::version,
+                                  [&](const call_header& call, xdr_reader& in) {
+                                      return procedure(call, in, delayed);
+                                  });
     }
 
 private:
-    // A success reply so far, for the results to follow.
-    static xdr_writer results(std::uint32_t xid, error code, std::size_t capacity = 128)
+    // A success reply with `result`.
+    template <typename Result>
+    static xdr_writer reply(std::uint32_t xid, const Result& result)
     {
-        xdr_writer out(capacity);
-        put_accepted_reply(out, xid, rpc::success);
-        out.put_signed(static_cast<std::int32_t>(code));
+        xdr_writer out = accepted_reply(xid, rpc::success);
+        encode(out, result);
         return out;
     }
+    static xdr_writer reply(std::uint32_t xid, error code) { return reply(xid, device_error_result{code}); }
 
     link* find(std::int32_t id)
     {
@@ -97,69 +89,79 @@ private:
         case core::device_trigger:
         case core::device_clear:
             return generic(call.procedure, xid, in);
-        case core::device_lock:
-        case core::device_unlock: {
+        case core::device_lock: {
             // One instrument a link: the lock is always had.
-            link* const found = find(in.get_signed());
-            return results(xid, found ? error::none : error::invalid_link);
+            device_lock_args args;
+            decode(in, args);
+            return reply(xid, find(args.link) ? error::none : error::invalid_link);
         }
-        case core::destroy_link:
-            return results(xid, links_.erase(in.get_signed()) ? error::none : error::invalid_link);
+        case core::device_unlock:
+        case core::destroy_link: {
+            device_link args;
+            decode(in, args);
+            const bool found =
+                call.procedure == core::destroy_link ? links_.erase(args.link) != 0 : find(args.link) != nullptr;
+            return reply(xid, found ? error::none : error::invalid_link);
+        }
         case core::device_remote:
-        case core::device_local:
-        case core::device_enable_srq:
-        case core::create_intr_chan:
+        case core::device_local: {
+            device_generic_args args;
+            decode(in, args);
+            return reply(xid, error::not_supported);
+        }
+        case core::device_enable_srq: {
+            device_enable_srq_args args;
+            decode(in, args);
+            return reply(xid, error::not_supported);
+        }
+        case core::create_intr_chan: {
+            device_remote_func args;
+            decode(in, args);
+            return reply(xid, error::not_supported);
+        }
         case core::destroy_intr_chan:
-            return results(xid, error::not_supported);
+            return reply(xid, error::not_supported);
         case core::device_docmd: {
-            xdr_writer out = results(xid, error::not_supported);
-            out.put(0); // no data_out
-            return out;
+            device_docmd_args args;
+            decode(in, args, record_limit);
+            return reply(xid, device_docmd_result{error::not_supported, {}});
         }
-        default: {
-            xdr_writer out;
-            put_accepted_reply(out, xid, rpc::proc_unavail);
-            return out;
-        }
+        default:
+            return accepted_reply(xid, rpc::proc_unavail);
         }
     }
 
     xdr_writer create_link(std::uint32_t xid, xdr_reader& in)
     {
-        in.get_signed(); // clientId
-        in.get_bool();   // lockDevice: the lock is always had
-        in.get();        // lock_timeout
-        in.get_string(256); // the device name: every name is this one instrument
+        // The lock is always had, and every device name is this one instrument.
+        create_link_args args;
+        decode(in, args);
         ComPtr<IMessage> session =
             links_.size() < max_links
                 ? sim::create_simulated_session(options_.seed, L"SIM", sim::default_timeout_ms, budget_)
                 : nullptr;
         ComPtr<IMorvaneSession> own;
         if (!session || FAILED(session.As(&own)))
-            return results(xid, error::out_of_resources);
+            return reply(xid, create_link_result{error::out_of_resources, 0, 0, 0});
         // Messages are framed by END on this channel, not by line feeds.
         session->put_TerminationCharacterEnabled(VARIANT_FALSE);
         const std::int32_t id = next_link_id++;
         links_[id] = link{std::move(session), std::move(own)};
-        xdr_writer out = results(xid, error::none);
-        out.put_signed(id);
-        out.put(0); // abortPort: there is no abort channel
-        out.put(static_cast<std::uint32_t>(core_max_receive));
-        return out;
+        // There is no abort channel.
+        return reply(xid, create_link_result{error::none, id, 0, static_cast<std::uint32_t>(core_max_receive)});
     }
 
     xdr_writer device_write(std::uint32_t xid, xdr_reader& in)
     {
-        const std::int32_t id = in.get_signed();
-        in.get(); // io_timeout: the simulated instrument takes bytes at once
-        in.get(); // lock_timeout
-        const std::int32_t flags = in.get_signed();
-        const auto data = in.get_opaque(record_limit);
-        link* const found = find(id);
+        // No io_timeout: the simulated instrument takes bytes at once.
+        device_write_args args;
+        decode(in, args, record_limit);
+        const auto data = args.data;
+        link* const found = find(args.link);
         error code = !found ? error::invalid_link : data.size() > core_max_write ? error::parameter : error::none;
         LONG written = 0;
         if (code == error::none) {
-            const bool end = (flags & flag_end) != 0;
+            const bool end = (args.flags & flag_end) != 0;
             found->session->put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE);
             unique_safearray bytes(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(data.size())));
             if (!bytes)
@@ -173,26 +175,19 @@ private:
             if (end)
                 found->response_started = false;
         }
-        xdr_writer out = results(xid, code);
-        out.put(static_cast<std::uint32_t>(written));
-        return out;
+        return reply(xid, device_write_result{code, static_cast<std::uint32_t>(written)});
     }
 
     std::optional<xdr_writer> device_read(std::uint32_t xid, xdr_reader& in, bool& delayed)
     {
-        const std::int32_t id = in.get_signed();
-        const std::uint32_t request = in.get();
-        const std::uint32_t io_timeout = in.get();
-        in.get(); // lock_timeout
-        const std::int32_t flags = in.get_signed();
-        const auto term_char = static_cast<BYTE>(in.get());
-        link* const found = find(id);
-        if (!found || request == 0) {
-            xdr_writer out = results(xid, found ? error::parameter : error::invalid_link);
-            out.put(0);
-            out.put(0);
-            return out;
-        }
+        device_read_args args;
+        decode(in, args);
+        const std::uint32_t request = args.request_size, io_timeout = args.io_timeout;
+        const std::int32_t flags = args.flags;
+        const auto term_char = static_cast<BYTE>(args.term_char);
+        link* const found = find(args.link);
+        if (!found || request == 0)
+            return reply(xid, device_read_result{found ? error::parameter : error::invalid_link, 0, {}});
         IMessage& device = *found->session.Get();
         // Only a write on this connection makes a response: with none waiting, none comes within
         // io_timeout. The wait ends early when the client goes, so that it holds no thread.
@@ -208,10 +203,8 @@ private:
         unique_safearray piece;
         if (const HRESULT hr = device.Read(static_cast<LONG>(std::min<std::size_t>(request, read_piece)), piece.put());
             FAILED(hr)) {
-            xdr_writer out = results(xid, hr == session::timeout_expired ? error::io_timeout : error::io_error);
-            out.put(0);
-            out.put(0);
-            return out;
+            const error code = hr == session::timeout_expired ? error::io_timeout : error::io_error;
+            return reply(xid, device_read_result{code, 0, {}});
         }
         std::size_t got = piece->rgsabound[0].cElements;
         const std::size_t left = got + sim::response_left(&device);
@@ -221,9 +214,8 @@ private:
         if (!(flags & flag_term_char) && !options_.segment && got < size) {
             // The size and the reason are known: the data go out as they are read, with no copy.
             // A reply that the first piece holds whole goes out below, in one send.
-            xdr_writer head = results(xid, error::none);
-            head.put(static_cast<std::uint32_t>(size == left ? reason_end : reason_request_size));
-            head.put(static_cast<std::uint32_t>(size));
+            xdr_writer head = accepted_reply(xid, rpc::success);
+            encode_read_head(head, {error::none, size == left ? reason_end : reason_request_size, {}}, size);
             const std::size_t padding = (4 - size % 4) % 4;
             open_ = connection_.begin_reply(head, head.message().size() + size + padding, delayed) &&
                     connection_.send_part(piece->pvData, got);
@@ -236,10 +228,9 @@ private:
             open_ = open_ && connection_.send_part("\0\0\0", padding);
             return std::nullopt;
         }
-        xdr_writer out = results(xid, error::none, size + 64);
-        const std::size_t reason_at = out.size();
-        out.put(0);
-        const std::span<unsigned char> data = out.put_opaque_space(size);
+        xdr_writer out = accepted_reply(xid, rpc::success, size + 64);
+        const std::size_t result_at = out.size();
+        const std::span<unsigned char> data = encode_read_space(out, {error::none, 0, {}}, size);
         std::memcpy(data.data(), piece->pvData, got);
         LONG status = session::status_count_reached;
         device.get_LastStatus(&status);
@@ -252,23 +243,20 @@ private:
             got += n;
             device.get_LastStatus(&status);
         }
-        out.shrink_opaque(got);
         const std::int32_t reason = status == session::status_end                     ? reason_end
                                     : status == session::status_termination_character ? reason_term_char
                                     : got == request                                  ? reason_request_size
                                                                                       : 0;
-        out.put_at(reason_at, static_cast<std::uint32_t>(reason));
+        finish_read(out, result_at, reason, got);
         return out;
     }
 
     // device_readstb, device_trigger and device_clear, on the session's own interface.
     xdr_writer generic(std::uint32_t procedure, std::uint32_t xid, xdr_reader& in)
     {
-        const std::int32_t id = in.get_signed();
-        in.get(); // flags
-        in.get(); // lock_timeout
-        in.get(); // io_timeout
-        link* const found = find(id);
+        device_generic_args args;
+        decode(in, args);
+        link* const found = find(args.link);
         short status = 0;
         error code = !found ? error::invalid_link : error::none;
         IMorvaneSession* const own = found ? found->own.Get() : nullptr;
@@ -280,10 +268,9 @@ private:
             code = FAILED(own->Clear()) ? error::io_error : error::none;
             found->response_started = false;
         }
-        xdr_writer out = results(xid, code);
         if (procedure == core::device_readstb)
-            out.put(static_cast<std::uint8_t>(status));
-        return out;
+            return reply(xid, device_readstb_result{code, static_cast<std::uint8_t>(status)});
+        return reply(xid, code);
     }
 
     const server_options& options_;
@@ -297,7 +284,8 @@ private:
 
 void serve_core_connection(SOCKET client, const server_options& options, std::shared_ptr<sim::memory_budget> budget)
 {
-    rpc_connection connection(client, record_limit, options);
+    rpc_connection connection(client, record_limit,
+                              {options.idle_seconds, options.delay_ms, options.segment, options.drop_after});
     core_server server(options, connection, std::move(budget));
     while (const auto call = connection.receive()) {
         bool delayed = false;

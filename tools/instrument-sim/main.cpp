@@ -10,14 +10,14 @@
 #include "connection.hpp"
 #include "connection_slots.hpp"
 #include "core_channel.hpp"
-#include "portmapper.hpp"
+#include "portmapper_service.hpp"
 #include "server_options.hpp"
-#include "socket/tcp_listener.hpp"
+#include "transport/tcp_listener.hpp"
 
 using namespace morvane::instrument_server;
-using morvane::socket_session::tcp_listener;
-using morvane::socket_session::unique_socket;
-using morvane::socket_session::winsock_use;
+using morvane::transport::tcp_listener;
+using morvane::transport::unique_socket;
+using morvane::transport::winsock_use;
 using morvane::sim::memory_budget;
 
 int main(int argc, char** argv)

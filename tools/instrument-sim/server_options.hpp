@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include "oncrpc/rpc_numbers.hpp"
 
 namespace morvane::instrument_server {
 
@@ -10,7 +11,7 @@ struct server_options {
     std::string address = "127.0.0.1";
     unsigned port = 5025; // 0: any free port; with vxi11, the core channel's
     bool vxi11 = false;   // VXI-11 (a portmapper and a core channel) instead of raw SCPI
-    unsigned portmapper_port = 111;
+    unsigned portmapper_port = oncrpc::portmapper::default_port;
     bool once = false;   // serve one connection, then stop
     double seconds = 0;  // stop after this long; 0: never
     unsigned delay_ms = 0;

@@ -1,8 +1,8 @@
-#include "client_socket.hpp"
+#include "transport/client_socket.hpp"
 
 #include <algorithm>
 
-namespace morvane::instrument_server {
+namespace morvane::transport {
 namespace {
 
 // Readable within `wait` (bytes or the end of the stream), or the wait failed: true.
@@ -46,4 +46,4 @@ bool closed_within(SOCKET client, std::chrono::milliseconds wait)
     return recv(client, &next, 1, MSG_PEEK) <= 0;
 }
 
-} // namespace morvane::instrument_server
+} // namespace morvane::transport

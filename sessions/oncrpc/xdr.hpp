@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace morvane::vxi11 {
+namespace morvane::oncrpc {
 
 // Input that cannot be decoded, or a size beyond a limit.
 struct xdr_error : std::runtime_error {
@@ -66,4 +66,4 @@ private:
     std::size_t at_ = 0;
 };
 
-} // namespace morvane::vxi11
+} // namespace morvane::oncrpc

@@ -1,12 +1,12 @@
-#include "vxi11/rpc_client.hpp"
+#include "oncrpc/rpc_client.hpp"
 
 #include <chrono>
 #include <utility>
-#include "vxi11/record_receiver.hpp"
-#include "vxi11/rpc_message.hpp"
-#include "vxi11/vxi11_numbers.hpp"
+#include "oncrpc/record_receiver.hpp"
+#include "oncrpc/rpc_message.hpp"
+#include "oncrpc/rpc_numbers.hpp"
 
-namespace morvane::vxi11 {
+namespace morvane::oncrpc {
 
 rpc_client::rpc_client(std::unique_ptr<tcp_connection> connection, std::uint32_t program, std::uint32_t version,
                        std::size_t reply_limit)
@@ -37,23 +37,4 @@ std::vector<unsigned char> rpc_client::call(xdr_writer& call, deadline until, st
     return reply;
 }
 
-unsigned short ask_port(const std::string& host, unsigned short portmapper_port, std::uint32_t program,
-                        std::uint32_t version, deadline until)
-{
-    rpc_client mapper(std::make_unique<tcp_connection>(host, std::to_string(portmapper_port), until),
-                      portmapper::program, portmapper::version, 1024);
-    xdr_writer call = mapper.start(portmapper::getport);
-    call.put(program);
-    call.put(version);
-    call.put(portmapper::tcp);
-    call.put(0);
-    std::size_t at = 0;
-    const std::vector<unsigned char> reply = mapper.call(call, until, at);
-    xdr_reader in{std::span(reply).subspan(at)};
-    const std::uint32_t port = in.get();
-    if (port > 65535)
-        throw xdr_error("the portmapper gave port " + std::to_string(port));
-    return static_cast<unsigned short>(port);
-}
-
-} // namespace morvane::vxi11
+} // namespace morvane::oncrpc

@@ -1,18 +1,11 @@
 #pragma once
-// A portmapper (program 100000 version 2) over TCP and UDP that knows one program: the VXI-11
-// core channel, on the port given.
-#include <cstdint>
+// A portmapper over TCP and UDP that knows one program: the VXI-11 core channel, on the port given.
 #include <optional>
-#include <span>
 #include <string>
 #include "connection_slots.hpp"
-#include "socket/tcp_listener.hpp"
-#include "vxi11/xdr.hpp"
+#include "transport/tcp_listener.hpp"
 
 namespace morvane::instrument_server {
-
-// The reply to one portmapper call; none for a message that is no call.
-std::optional<vxi11::xdr_writer> portmapper_reply(std::span<const unsigned char> call, unsigned short core_port);
 
 class portmapper_service {
 public:
@@ -27,8 +20,8 @@ public:
     void start(connection_slots& slots);
 
 private:
-    std::optional<socket_session::tcp_listener> tcp_;
-    socket_session::unique_socket udp_;
+    std::optional<transport::tcp_listener> tcp_;
+    transport::unique_socket udp_;
     unsigned short core_port_;
 };
 

@@ -8,9 +8,9 @@
 #include <span>
 #include <string>
 #include <vector>
-#include "socket/winsock.hpp"
+#include "transport/winsock.hpp"
 
-namespace morvane::socket_session {
+namespace morvane::transport {
 
 using deadline = std::chrono::steady_clock::time_point;
 
@@ -42,4 +42,4 @@ private:
     unique_socket socket_;
 };
 
-} // namespace morvane::socket_session
+} // namespace morvane::transport

@@ -6,14 +6,14 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-#include "socket/tcp_connection.hpp"
-#include "vxi11/record_receiver.hpp"
-#include "vxi11/xdr.hpp"
+#include "transport/tcp_connection.hpp"
+#include "oncrpc/record_receiver.hpp"
+#include "oncrpc/xdr.hpp"
 
-namespace morvane::vxi11 {
+namespace morvane::oncrpc {
 
-using socket_session::deadline;
-using socket_session::tcp_connection;
+using transport::deadline;
+using transport::tcp_connection;
 
 // The server answered, but not with results: the program, version or procedure is not served.
 struct rpc_refused : std::runtime_error {
@@ -40,10 +40,4 @@ private:
     std::uint32_t xid_;
 };
 
-// The port that the portmapper at `host`:`portmapper_port` gives for `program` and `version`
-// over TCP; 0 when none is registered. Throws as rpc_client::call, and tcp_failure when it
-// cannot be reached.
-unsigned short ask_port(const std::string& host, unsigned short portmapper_port, std::uint32_t program,
-                        std::uint32_t version, deadline until);
-
-} // namespace morvane::vxi11
+} // namespace morvane::oncrpc

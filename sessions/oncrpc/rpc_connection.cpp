@@ -1,18 +1,18 @@
-#include "rpc_connection.hpp"
+#include "oncrpc/rpc_connection.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
-#include "client_socket.hpp"
-#include "vxi11/vxi11_numbers.hpp"
+#include "transport/client_socket.hpp"
+#include "oncrpc/rpc_numbers.hpp"
 
-namespace morvane::instrument_server {
+namespace morvane::oncrpc {
 
-rpc_connection::rpc_connection(SOCKET client, std::size_t record_limit, const server_options& faults)
+rpc_connection::rpc_connection(SOCKET client, std::size_t record_limit, const connection_faults& faults)
     : client_(client), faults_(faults), calls_(record_limit)
 {
-    prepare_client(client, faults.idle_seconds);
+    transport::prepare_client(client, faults.idle_seconds);
 }
 
 rpc_connection::~rpc_connection() { closesocket(client_); }
@@ -21,9 +21,9 @@ std::optional<std::vector<unsigned char>> rpc_connection::receive()
 {
     try {
         return calls_.next([this](std::span<unsigned char> into) {
-            return receive_from_client(client_, into.data(), into.size(), faults_.idle_seconds);
+            return transport::receive_from_client(client_, into.data(), into.size(), faults_.idle_seconds);
         });
-    } catch (const vxi11::xdr_error& error) {
+    } catch (const xdr_error& error) {
         std::fprintf(stderr, "instrument-sim: %s; connection closed\n", error.what());
         return std::nullopt; // the stream cannot be followed past a record it refused
     }
@@ -31,10 +31,10 @@ std::optional<std::vector<unsigned char>> rpc_connection::receive()
 
 bool rpc_connection::closed_within(std::chrono::milliseconds wait) const
 {
-    return instrument_server::closed_within(client_, wait);
+    return transport::closed_within(client_, wait);
 }
 
-bool rpc_connection::send(vxi11::xdr_writer& reply, bool delayed)
+bool rpc_connection::send(xdr_writer& reply, bool delayed)
 {
     if (delayed && faults_.delay_ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(faults_.delay_ms));
@@ -46,7 +46,7 @@ bool rpc_connection::send(vxi11::xdr_writer& reply, bool delayed)
     while (!message.empty()) {
         const std::size_t piece = std::min(message.size(), faults_.segment);
         const std::uint32_t mark = htonl(static_cast<std::uint32_t>(piece) |
-                                         (piece == message.size() ? vxi11::rpc::last_fragment : 0));
+                                         (piece == message.size() ? rpc::last_fragment : 0));
         if (!send_bytes(reinterpret_cast<const unsigned char*>(&mark), 4) || !send_bytes(message.data(), piece))
             return false;
         message = message.subspan(piece);
@@ -56,11 +56,11 @@ bool rpc_connection::send(vxi11::xdr_writer& reply, bool delayed)
     return true;
 }
 
-bool rpc_connection::begin_reply(const vxi11::xdr_writer& head, std::size_t size, bool delayed)
+bool rpc_connection::begin_reply(const xdr_writer& head, std::size_t size, bool delayed)
 {
     if (delayed && faults_.delay_ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(faults_.delay_ms));
-    const std::uint32_t mark = htonl(static_cast<std::uint32_t>(size) | vxi11::rpc::last_fragment);
+    const std::uint32_t mark = htonl(static_cast<std::uint32_t>(size) | rpc::last_fragment);
     return send_bytes(reinterpret_cast<const unsigned char*>(&mark), 4) &&
            send_bytes(head.message().data(), head.message().size());
 }
@@ -84,4 +84,4 @@ bool rpc_connection::send_bytes(const unsigned char* bytes, std::size_t count)
     return true;
 }
 
-} // namespace morvane::instrument_server
+} // namespace morvane::oncrpc

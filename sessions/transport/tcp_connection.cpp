@@ -1,9 +1,9 @@
-#include "socket/tcp_connection.hpp"
+#include "transport/tcp_connection.hpp"
 
 #include <algorithm>
 #include "platform/system_message.hpp"
 
-namespace morvane::socket_session {
+namespace morvane::transport {
 namespace {
 
 // The platform's text for a Winsock or resolver error, as a clause: without its full stop.
@@ -120,4 +120,4 @@ std::size_t tcp_connection::receive_into(std::span<unsigned char> to, deadline u
     }
 }
 
-} // namespace morvane::socket_session
+} // namespace morvane::transport

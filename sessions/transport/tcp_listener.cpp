@@ -1,9 +1,9 @@
-#include "socket/tcp_listener.hpp"
+#include "transport/tcp_listener.hpp"
 
 #include <ws2tcpip.h>
 #include <algorithm>
 
-namespace morvane::socket_session {
+namespace morvane::transport {
 namespace {
 
 unique_socket listen_on(const std::string& address, unsigned port, int backlog)
@@ -68,4 +68,4 @@ unique_socket tcp_listener::accept(std::optional<std::chrono::microseconds> with
     return {};
 }
 
-} // namespace morvane::socket_session
+} // namespace morvane::transport

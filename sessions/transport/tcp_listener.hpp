@@ -6,9 +6,9 @@
 #include <chrono>
 #include <optional>
 #include <string>
-#include "socket/winsock.hpp"
+#include "transport/winsock.hpp"
 
-namespace morvane::socket_session {
+namespace morvane::transport {
 
 // A socket of `type` (SOCK_STREAM or SOCK_DGRAM) bound to the numeric `address` at `port`, 0 for
 // any free one; none when that fails.
@@ -41,4 +41,4 @@ private:
     std::atomic<bool> stopped_{false};
 };
 
-} // namespace morvane::socket_session
+} // namespace morvane::transport

@@ -5,7 +5,7 @@
 #include <ws2tcpip.h>
 #include "platform/unique_any.hpp"
 
-namespace morvane::socket_session {
+namespace morvane::transport {
 
 using unique_socket = unique_any<SOCKET, &closesocket, INVALID_SOCKET>;
 // What getaddrinfo found.
@@ -33,4 +33,4 @@ private:
     int error_;
 };
 
-} // namespace morvane::socket_session
+} // namespace morvane::transport

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstddef>
 
-namespace morvane::instrument_server {
+namespace morvane::transport {
 
 // At most `size` bytes from the client; 0 once it went, the connection failed, or it sent
 // nothing for `idle_seconds` (0: no limit).
@@ -19,4 +19,4 @@ void prepare_client(SOCKET client, double idle_seconds);
 // failed), false when the time passed or the client sent something first.
 bool closed_within(SOCKET client, std::chrono::milliseconds wait);
 
-} // namespace morvane::instrument_server
+} // namespace morvane::transport

@@ -1,12 +1,12 @@
-#include "vxi11/record_receiver.hpp"
+#include "oncrpc/record_receiver.hpp"
 
 #include <algorithm>
 #include <string>
 #include <utility>
-#include "vxi11/vxi11_numbers.hpp"
-#include "vxi11/xdr.hpp"
+#include "oncrpc/rpc_numbers.hpp"
+#include "oncrpc/xdr.hpp"
 
-namespace morvane::vxi11 {
+namespace morvane::oncrpc {
 
 std::span<unsigned char> record_receiver::space()
 {
@@ -67,4 +67,4 @@ std::vector<unsigned char> record_receiver::take() noexcept
     return std::exchange(record_, {});
 }
 
-} // namespace morvane::vxi11
+} // namespace morvane::oncrpc

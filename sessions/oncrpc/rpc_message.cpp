@@ -1,9 +1,9 @@
-#include "vxi11/rpc_message.hpp"
+#include "oncrpc/rpc_message.hpp"
 
 #include <string>
-#include "vxi11/vxi11_numbers.hpp"
+#include "oncrpc/rpc_numbers.hpp"
 
-namespace morvane::vxi11 {
+namespace morvane::oncrpc {
 namespace {
 
 constexpr std::size_t max_auth_bytes = 400; // ONC RPC's limit on a credential's body
@@ -82,4 +82,4 @@ std::uint32_t get_accepted_reply(xdr_reader& in, std::uint32_t xid)
     return in.get();
 }
 
-} // namespace morvane::vxi11
+} // namespace morvane::oncrpc

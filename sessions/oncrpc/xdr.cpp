@@ -1,10 +1,10 @@
-#include "vxi11/xdr.hpp"
+#include "oncrpc/xdr.hpp"
 
 #include <algorithm>
 #include <cstring>
-#include "vxi11/vxi11_numbers.hpp"
+#include "oncrpc/rpc_numbers.hpp"
 
-namespace morvane::vxi11 {
+namespace morvane::oncrpc {
 namespace {
 
 constexpr std::size_t padded(std::size_t size) { return (size + 3) & ~std::size_t(3); }
@@ -105,4 +105,4 @@ std::string xdr_reader::get_string(std::size_t most)
     return std::string(data.begin(), data.end());
 }
 
-} // namespace morvane::vxi11
+} // namespace morvane::oncrpc

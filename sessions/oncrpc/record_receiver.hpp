@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-namespace morvane::vxi11 {
+namespace morvane::oncrpc {
 
 class record_receiver {
 public:
@@ -78,4 +78,4 @@ private:
     std::size_t staged_ = 0, staged_end_ = 0;
 };
 
-} // namespace morvane::vxi11
+} // namespace morvane::oncrpc

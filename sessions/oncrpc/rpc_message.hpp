@@ -1,9 +1,9 @@
 #pragma once
 // ONC RPC call and reply headers, with no authentication (AUTH_NONE).
 #include <cstdint>
-#include "vxi11/xdr.hpp"
+#include "oncrpc/xdr.hpp"
 
-namespace morvane::vxi11 {
+namespace morvane::oncrpc {
 
 struct call_header {
     std::uint32_t xid = 0;
@@ -27,4 +27,4 @@ void put_version_mismatch(xdr_writer& out, std::uint32_t xid);
 // no reply to `xid` or a denied one.
 std::uint32_t get_accepted_reply(xdr_reader& in, std::uint32_t xid);
 
-} // namespace morvane::vxi11
+} // namespace morvane::oncrpc

@@ -1,0 +1,23 @@
+#pragma once
+// What the resource names of LAN instruments share: fields between "::", a TCPIP board, a
+// host (a name, an IPv4 address or an IPv6 address in brackets) and a port.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvane::transport {
+
+// The fields of a resource name between its "::" separators; an IPv6 address in brackets at
+// the start of a field is one field.
+std::vector<std::wstring_view> resource_fields(std::wstring_view name);
+// Equal, letters in either case.
+bool same_text(std::wstring_view a, std::wstring_view b);
+// A field "TCPIP" with an optional board number, any case.
+bool is_tcpip_board(std::wstring_view field);
+// The host field as it connects: brackets gone, ASCII only; none when it cannot be a host.
+std::optional<std::string> host_of(std::wstring_view field);
+// The port field as it connects: digits, 1 to 65535; none otherwise.
+std::optional<std::string> port_of(std::wstring_view field);
+
+} // namespace morvane::transport
