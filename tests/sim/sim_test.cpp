@@ -112,14 +112,6 @@ struct bus {
     ComPtr<IMessage> session;
 };
 
-std::string repeated(std::string_view text, int times)
-{
-    std::string all;
-    while (times-- > 0)
-        all += text;
-    return all;
-}
-
 // A write and whether it ends with END.
 struct message {
     message(std::string text, bool end = true) : bytes(std::move(text)), end(end) {}
@@ -128,9 +120,15 @@ struct message {
     bool end;
 };
 
-// What each command answers and what it queues, as the README documents them. A message ends
-// at a line feed, at END, or at both at once; a line feed inside a string or a block is data,
-// and an indefinite block ends only at END.
+std::string repeated(std::string_view text, int times)
+{
+    std::string all;
+    while (times-- > 0)
+        all += text;
+    return all;
+}
+
+// What each command answers and what it queues, as the README documents them.
 TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
 {
     const std::string data = "\n\r\0\xFF a\n"s, values = "10,13,0,255,32,97,10"; // a block's data, TRAC:VAL? of it
@@ -174,7 +172,8 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         {{"WAV:FORM BYTE;TRAC:DATA #0" + data, "TRAC:DATA?\n"}, "#16" + data.substr(0, 6) + "\n", {}},
         {{"FORM:BORD NORM;WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04;TRAC:VAL?\n"}, "258,772\n", {}},
         {{"FORM:BORD SWAP;WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04;TRAC:VAL?\n"}, "513,1027\n", {}},
-        // Ends of messages
+        // A message ends at a line feed, at END, or at both at once; a line feed inside a string or a
+        // block is data, and an indefinite block ends only at END.
         {{{"*IDN?\n", false}}, identity + "\n", {}},
         {{{"*IDN?", true}}, identity + "\n", {}},
         {{{"*IDN?\n", true}, {"", true}}, identity + "\n", {}}, // one message: END with its line feed
