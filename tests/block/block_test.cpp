@@ -17,13 +17,6 @@ std::wstring result_of(HRESULT hr, const VARIANT& result)
 {
     return (FAILED(hr) ? outcome(hr) + L"; " : L"") + contents(result);
 }
-std::string sent_by(const scripted_session& session)
-{
-    std::string sent;
-    for (const std::string& write : session.writes())
-        sent += write;
-    return sent;
-}
 
 // The command and a space, then the block. The array is refused before the command is
 // written, except for its size, which is checked after; a later FlushWrite sends what is left.
@@ -76,7 +69,7 @@ TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
         const HRESULT hr = io->WriteIEEEBlock(row.command ? bstr(row.command).get() : nullptr, row.data, truth(true));
         EXPECT_EQ(SUCCEEDED(hr) ? L"" : outcome(hr), row.outcome);
         io->FlushWrite(VARIANT_TRUE);
-        EXPECT_EQ(sent_by(fresh), row.sent);
+        EXPECT_EQ(fresh.sent(), row.sent);
         ASSERT_EQ(io->putref_IO(&session), S_OK);
     }
     SafeArrayDestroyDescriptor(V_ARRAY(&huge));

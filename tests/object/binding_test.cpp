@@ -24,7 +24,7 @@ TEST(FmtdioUnbound, IoMethodsReportMessage112AfterThePointerChecks)
         {"WriteIEEEBlock without a command", [&] { return io->WriteIEEEBlock(nullptr, value, VARIANT_TRUE); }},
         {"ReadString", [&] { return io->ReadString(&out_text); }},
         {"ReadNumber", [&] { return io->ReadNumber(NumberType_Any, VARIANT_TRUE, &value); }},
-        {"ReadList", [&] { return io->ReadList(NumberType_Any, text.get(), &value); }},
+        {"ReadList, its type checked after", [&] { return io->ReadList(NumberType(0), text.get(), &value); }},
         {"ReadIEEEBlock", [&] { return io->ReadIEEEBlock(NumberType_I2, VARIANT_FALSE, VARIANT_TRUE, &value); }},
         {"FlushWrite", [&] { return io->FlushWrite(VARIANT_TRUE); }},
         {"FlushRead", [&] { return io->FlushRead(); }},

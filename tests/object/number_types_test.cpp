@@ -31,8 +31,7 @@ protected:
         const HRESULT hr = call();
         std::wstring text = FAILED(hr) ? outcome(hr) : L"";
         EXPECT_EQ(io->FlushWrite(VARIANT_FALSE), S_OK) << "a refusal leaves nothing behind";
-        for (const std::string& write : fresh.writes())
-            text += wide(write);
+        text += wide(fresh.sent());
         EXPECT_EQ(io->putref_IO(&session), S_OK);
         return text;
     }

@@ -112,6 +112,14 @@ struct bus {
     ComPtr<IMessage> session;
 };
 
+// A write and whether it ends with END.
+struct message {
+    message(std::string text, bool end = true) : bytes(std::move(text)), end(end) {}
+    message(const char* text, bool end = true) : bytes(text), end(end) {}
+    std::string bytes;
+    bool end;
+};
+
 std::string repeated(std::string_view text, int times)
 {
     std::string all;
@@ -124,8 +132,8 @@ std::string repeated(std::string_view text, int times)
 TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
 {
     const std::string data = "\n\r\0\xFF a\n"s, values = "10,13,0,255,32,97,10"; // a block's data, TRAC:VAL? of it
-    // Messages written with END, the whole response (read when not empty), the errors queued
-    const struct { std::vector<std::string> writes; std::string response; std::vector<int> errors; } cases[] = {
+    // Messages written (with END unless false), the whole response (read when not empty), the errors queued
+    const struct { std::vector<message> writes; std::string response; std::vector<int> errors; } cases[] = {
         // Forms of headers; a relative header after ';' starts at the node of the command before it
         {{"*idn?;*OPC?\r\n"}, identity + ";1\n", {}},
         {{":syst:err:next?;SYSTEM:ERROR?;Err:Next?\n"}, repeated("0,\"No error\";", 2) + "0,\"No error\"\n", {}},
@@ -164,23 +172,8 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         {{"WAV:FORM BYTE;TRAC:DATA #0" + data, "TRAC:DATA?\n"}, "#16" + data.substr(0, 6) + "\n", {}},
         {{"FORM:BORD NORM;WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04;TRAC:VAL?\n"}, "258,772\n", {}},
         {{"FORM:BORD SWAP;WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04;TRAC:VAL?\n"}, "513,1027\n", {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.writes.front().substr(0, 60));
-        bus simulated;
-        for (const std::string& bytes : c.writes)
-            simulated.write(bytes);
-        EXPECT_EQ(c.response, c.response.empty() ? "" : simulated.response()); // read only when one is due
-        // A response left unread would make this query interrupt it: -410 at the end.
-        EXPECT_EQ(c.errors, simulated.errors());
-    }
-}
-
-// A message ends at a line feed, at END, or at both at once; a line feed inside a string or a
-// block is data, and an indefinite block ends only at END.
-TEST(SimulatedSession, EndsMessagesAtALineFeedOrEnd)
-{
-    const struct { std::vector<std::pair<std::string, bool>> writes; std::string response; std::vector<int> errors; } cases[] = {
+        // A message ends at a line feed, at END, or at both at once; a line feed inside a string or a
+        // block is data, and an indefinite block ends only at END.
         {{{"*IDN?\n", false}}, identity + "\n", {}},
         {{{"*IDN?", true}}, identity + "\n", {}},
         {{{"*IDN?\n", true}, {"", true}}, identity + "\n", {}}, // one message: END with its line feed
@@ -195,11 +188,12 @@ TEST(SimulatedSession, EndsMessagesAtALineFeedOrEnd)
         {{{"WAV:FORM BYTE;TRAC:DATA #0A\nB", true}, {"TRAC:DATA?\n", false}}, "#13A\nB\n", {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.writes.front().first);
+        SCOPED_TRACE(c.writes.front().bytes.substr(0, 60));
         bus simulated;
         for (const auto& [bytes, end] : c.writes)
             simulated.write(bytes, end);
-        EXPECT_EQ(c.response, simulated.response());
+        EXPECT_EQ(c.response, c.response.empty() ? "" : simulated.response()); // read only when one is due
+        // A response left unread would make this query interrupt it: -410 at the end.
         EXPECT_EQ(c.errors, simulated.errors());
     }
 }

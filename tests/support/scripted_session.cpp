@@ -70,6 +70,14 @@ lines scripted_session::trace() const
     return calls;
 }
 
+std::string scripted_session::sent() const
+{
+    std::string bytes;
+    for (const std::string& write : writes())
+        bytes += write;
+    return bytes;
+}
+
 lines scripted_session::writes() const
 {
     lines writes;

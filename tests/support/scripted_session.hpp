@@ -84,6 +84,7 @@ public:
     // Each call as a line: "get_send_end", "put_send_end 0", "write 1000 noend", "read 1000", ...
     lines trace() const;
     lines writes() const;
+    std::string sent() const; // the writes' bytes joined
     int count(session_op op) const;
     bool send_end() const { return send_end_ != VARIANT_FALSE; }
     bool termination_character() const { return term_ == VARIANT_TRUE; }
