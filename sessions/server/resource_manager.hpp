@@ -33,6 +33,9 @@ public:
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
+    // The bodies of Open and FindResources, inside the boundary.
+    HRESULT open(BSTR resource_name, LONG timeout, IMessage** session);
+    HRESULT find_resources(BSTR expression, SAFEARRAY** names);
     // The VXI-11 instruments that answer the discovery and whose names match.
     std::vector<std::wstring> discover(const resource_pattern& pattern);
     HRESULT get_number(const LONG& field, LONG* out);
