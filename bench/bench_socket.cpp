@@ -90,9 +90,9 @@ void bench_socket(IFormattedIO488* io)
         check(HRESULT_FROM_WIN32(static_cast<DWORD>(winsock.error())), "WSAStartup");
     loopback_instrument instrument;
     {
-        const std::wstring resource = L"TCPIP::127.0.0.1::" + std::to_wstring(instrument.port()) + L"::SOCKET";
         Microsoft::WRL::ComPtr<IMessage> session;
-        check(morvane::socket_session::open_socket_session(resource, 10000, &session), "open_socket_session");
+        check(morvane::socket_session::open_socket_session({"127.0.0.1", std::to_string(instrument.port())}, L"", 10000,
+                                                           &session), "open_socket_session");
         check(io->putref_IO(session.Get()), "IO");
     }
 

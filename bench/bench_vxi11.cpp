@@ -74,9 +74,9 @@ void bench_vxi11(IFormattedIO488* io)
     const instrument_server_process raw(L"", L"--seconds 600");
     const instrument_server_process lan(L"", L"--vxi11 --portmapper-port 0 --seconds 600");
     ComPtr<IMessage> socket, vxi11;
-    check(morvane::socket_session::open_socket_session(L"TCPIP::127.0.0.1::" + std::to_wstring(raw.port()) + L"::SOCKET",
-                                                       10000, &socket), "open_socket_session");
-    check(morvane::vxi11::open_vxi11_session(L"TCPIP::127.0.0.1::INSTR", 10000, {lan.portmapper_port(), 0}, &vxi11),
+    check(morvane::socket_session::open_socket_session({"127.0.0.1", std::to_string(raw.port())}, L"", 10000, &socket),
+          "open_socket_session");
+    check(morvane::vxi11::open_vxi11_session({"127.0.0.1", "inst0"}, L"", 10000, {lan.portmapper_port(), 0}, &vxi11),
           "open_vxi11_session");
     const figures over_vxi11 = measure(io, vxi11.Get());
     const figures over_socket = measure(io, socket.Get());

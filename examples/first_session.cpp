@@ -5,7 +5,7 @@
 //   first_session [RESOURCE]     RESOURCE: SIM (the default) or TCPIP::host::port::SOCKET
 //
 // Both classes are created by program identifier: Morvane.dll and MorvaneSessions.dll must be
-// registered (see the README, "Installing").
+// registered (see docs/installing.md, "Registering by hand").
 #include <windows.h>
 #include <oleauto.h>
 #include <wrl/client.h>

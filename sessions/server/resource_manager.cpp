@@ -2,30 +2,17 @@
 
 #include <oleauto.h>
 #include <algorithm>
-#include <cwctype>
 #include <string_view>
 #include "com/call_boundary.hpp"
 #include "error/error_record.hpp"
 #include "platform/bstr.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
-#include "sim/simulated_session.hpp"
-#include "socket/socket_resource_name.hpp"
-#include "socket/socket_session.hpp"
-#include "vxi11/discovery.hpp"
-#include "vxi11/vxi11_resource_name.hpp"
-#include "vxi11/vxi11_session.hpp"
 
 namespace morvane::sessions {
 namespace {
 
 constexpr const wchar_t* error_source = L"Morvane.ResourceManager";
-constexpr std::wstring_view simulated_name = L"SIM";
-constexpr const wchar_t* forms = L"TCPIP[board]::host::port::SOCKET, TCPIP[board]::host[::device name][::INSTR], SIM";
-
-// What the manager can find without asking the network.
-constexpr std::wstring_view local_resources[] = {simulated_name};
-
 HRESULT report(HRESULT hr, std::wstring_view description) noexcept
 {
     return report_error(hr, description, error_source, IID_IMorvaneResourceManager);
@@ -41,11 +28,6 @@ HRESULT frame(Body&& body, const wchar_t* out_of_memory = L"Not enough memory to
 
 std::wstring_view text_of(BSTR text) noexcept { return {text ? text : L"", SysStringLen(text)}; }
 
-bool same_name(std::wstring_view a, std::wstring_view b)
-{
-    return std::ranges::equal(a, b, [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
-}
-
 // The name as a message can show it: control characters (a NUL would end the text) as '?'.
 std::wstring shown(std::wstring_view name)
 {
@@ -60,51 +42,16 @@ HRESULT new_text(std::wstring_view text, BSTR* out) noexcept
     return *out ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory for the text.");
 }
 
-std::wstring instrument_name(const std::string& address)
-{
-    return L"TCPIP::" + std::wstring(address.begin(), address.end()) + L"::INSTR";
-}
-
 } // namespace
 
-std::vector<std::wstring> resource_manager::discover(const resource_pattern& pattern)
+manager_settings resource_manager::settings()
 {
-    std::vector<std::string> targets;
-    unsigned short port = 111;
-    LONG timeout_ms = 0;
-    {
-        const std::lock_guard guard(lock_);
-        for (std::size_t at = 0; at <= discovery_addresses_.size();) {
-            std::size_t end = discovery_addresses_.find(L',', at);
-            if (end == std::wstring::npos)
-                end = discovery_addresses_.size();
-            std::string address;
-            for (const wchar_t c : std::wstring_view(discovery_addresses_).substr(at, end - at))
-                if (c > L' ' && c <= 0x7E)
-                    address += static_cast<char>(c);
-            if (!address.empty())
-                targets.push_back(std::move(address));
-            at = end + 1;
-        }
-        port = static_cast<unsigned short>(portmapper_port_);
-        timeout_ms = discovery_timeout_ms_;
-    }
-    const bool broadcast = targets.empty();
-    if (broadcast)
-        targets = vxi11::local_broadcast_addresses();
-    // The network is asked only when a name of an address asked could be listed.
-    if (std::ranges::none_of(targets, [&](const std::string& target) {
-            return pattern.matches(instrument_name(target));
-        }))
-        return {};
-    std::vector<std::wstring> found;
-    for (const std::string& address : vxi11::discover_instruments(targets, port, std::chrono::milliseconds(timeout_ms), broadcast))
-        if (std::wstring name = instrument_name(address); pattern.matches(name))
-            found.push_back(std::move(name));
-    return found;
+    const std::lock_guard guard(lock_);
+    return {static_cast<unsigned short>(portmapper_port_), static_cast<unsigned short>(core_port_), discovery_addresses_,
+            std::chrono::milliseconds(discovery_timeout_ms_)};
 }
 
-HRESULT resource_manager::open(BSTR resource_name, LONG timeout, IMessage** session)
+HRESULT resource_manager::open_named(BSTR resource_name, LONG timeout, IMessage** session)
 {
     if (!session)
         return report(E_POINTER, L"A required pointer is null.");
@@ -112,26 +59,14 @@ HRESULT resource_manager::open(BSTR resource_name, LONG timeout, IMessage** sess
     if (timeout < 1)
         return report(E_INVALIDARG, L"The timeout must be at least 1 ms.");
     const std::wstring_view name = text_of(resource_name);
-    if (same_name(name, simulated_name)) {
-        *session = sim::create_simulated_session(1, name, timeout).Detach();
-        return *session ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory to open the session.");
-    }
-    if (socket_session::parse_socket_resource_name(name))
-        return socket_session::open_socket_session(name, timeout, session);
-    if (vxi11::parse_vxi11_resource_name(name)) {
-        vxi11::core_channel_ports ports;
-        {
-            const std::lock_guard guard(lock_);
-            ports.portmapper = static_cast<unsigned short>(portmapper_port_);
-            ports.core = static_cast<unsigned short>(core_port_);
-        }
-        return vxi11::open_vxi11_session(name, timeout, ports, session);
-    }
+    const manager_settings current = settings();
+    if (const std::optional<HRESULT> opened = open_resource({name, timeout, current}, session))
+        return *opened;
     return report(session::invalid_resource, L"The resource name \"" + shown(name) +
-                                                 L"\" is not of a supported form: " + forms + L".");
+                                                 L"\" is not of a supported form: " + resource_forms() + L".");
 }
 
-HRESULT resource_manager::find_resources(BSTR expression, SAFEARRAY** names)
+HRESULT resource_manager::list_resources(BSTR expression, SAFEARRAY** names)
 {
     if (!names)
         return report(E_POINTER, L"A required pointer is null.");
@@ -143,12 +78,7 @@ HRESULT resource_manager::find_resources(BSTR expression, SAFEARRAY** names)
                                         std::to_wstring(resource_pattern::longest_expression) + L" are taken.");
     if (pattern.refusal() != resource_pattern::fault::none)
         return report(E_INVALIDARG, L"The expression \"" + shown(text) + L"\" is not well formed.");
-    std::vector<std::wstring> found;
-    for (std::wstring_view resource : local_resources)
-        if (pattern.matches(resource))
-            found.emplace_back(resource);
-    for (std::wstring& instrument : discover(pattern))
-        found.push_back(std::move(instrument));
+    const std::vector<std::wstring> found = find_resources(pattern, settings());
     unique_safearray list(SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(found.size())));
     if (!list)
         return report(E_OUTOFMEMORY, L"Not enough memory for the list of resources.");
@@ -165,8 +95,8 @@ STDMETHODIMP resource_manager::get_ResourceForms(BSTR* text)
     return frame([&] {
         if (!text)
             return report(E_POINTER, L"A required pointer is null.");
-        return new_text(forms, text);
-    });
+        return new_text(resource_forms(), text);
+    }, L"Not enough memory for the text.");
 }
 
 HRESULT resource_manager::get_number(const LONG& field, LONG* out)
@@ -233,12 +163,12 @@ STDMETHODIMP resource_manager::InterfaceSupportsErrorInfo(REFIID riid)
 
 STDMETHODIMP resource_manager::Open(BSTR resource_name, LONG timeout, IMessage** session)
 {
-    return frame([&] { return open(resource_name, timeout, session); }, L"Not enough memory to open the session.");
+    return frame([&] { return open_named(resource_name, timeout, session); }, L"Not enough memory to open the session.");
 }
 
 STDMETHODIMP resource_manager::FindResources(BSTR expression, SAFEARRAY** names)
 {
-    return frame([&] { return find_resources(expression, names); }, L"Not enough memory for the list of resources.");
+    return frame([&] { return list_resources(expression, names); }, L"Not enough memory for the list of resources.");
 }
 
 } // namespace morvane::sessions

@@ -1,14 +1,13 @@
 #pragma once
-// The resource manager: opens the sessions that it knows by resource name, and lists the
-// resources that it can find.
+// The resource manager: opens the sessions of the kinds in its table (session_kinds.hpp) by
+// resource name, and lists the resources that those kinds can find.
 #include <windows.h>
 #include <mutex>
-#include <vector>
 #include <string>
 #include <visacom.h>
 #include <morvane_sessions.h>
 #include "com/com_object.hpp"
-#include "server/resource_pattern.hpp"
+#include "server/session_kinds.hpp"
 
 namespace morvane::sessions {
 
@@ -34,10 +33,10 @@ public:
 
 private:
     // The bodies of Open and FindResources, inside the boundary.
-    HRESULT open(BSTR resource_name, LONG timeout, IMessage** session);
-    HRESULT find_resources(BSTR expression, SAFEARRAY** names);
-    // The VXI-11 instruments that answer the discovery and whose names match.
-    std::vector<std::wstring> discover(const resource_pattern& pattern);
+    HRESULT open_named(BSTR resource_name, LONG timeout, IMessage** session);
+    HRESULT list_resources(BSTR expression, SAFEARRAY** names);
+    // The settings as they are now, for the session kinds.
+    manager_settings settings();
     HRESULT get_number(const LONG& field, LONG* out);
     HRESULT put_number(LONG& field, LONG value, LONG lowest, LONG highest, const wchar_t* refused);
 

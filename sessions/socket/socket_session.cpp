@@ -7,7 +7,6 @@
 #include <string>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <utility>
 #include <vector>
 #include "message_session.hpp"
@@ -296,20 +295,18 @@ HRESULT socket_session::assert_trigger()
 
 } // namespace
 
-HRESULT open_socket_session(std::wstring_view resource, LONG timeout_ms, IMessage** session)
+HRESULT open_socket_session(const socket_address& address, std::wstring_view resource_name, LONG timeout_ms,
+                            IMessage** session)
 {
     if (!session)
         return socket_session::null_pointer();
     *session = nullptr;
-    const std::optional<socket_address> parsed = parse_socket_resource_name(resource);
-    if (!parsed)
-        return socket_session::report(invalid_resource, L"The resource name \"" + std::wstring(resource) +
-                                            L"\" is not supported; the supported form is " + supported_form + L".");
     try {
         auto connection = std::make_unique<tcp_connection>(
-            parsed->host, parsed->port, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms));
-        *session = com_object<socket_session>::make<IMessage>(std::move(connection), std::wstring(resource), timeout_ms)
-                       .Detach();
+            address.host, address.port, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms));
+        *session =
+            com_object<socket_session>::make<IMessage>(std::move(connection), std::wstring(resource_name), timeout_ms)
+                .Detach();
         return S_OK;
     } catch (const tcp_failure& failure) {
         return socket_session::report(resource_not_found, failure.text);

@@ -5,11 +5,13 @@
 #include <windows.h>
 #include <string_view>
 #include <visacom.h>
+#include "socket/socket_resource_name.hpp"
 
 namespace morvane::socket_session {
 
-// Connects to the resource, within `timeout_ms`; a failure leaves its error information on
-// the thread. The session's Timeout starts at the same value.
-HRESULT open_socket_session(std::wstring_view resource, LONG timeout_ms, IMessage** session);
+// Connects to `address` within `timeout_ms`; a failure leaves its error information on the
+// thread. The session's ResourceName is `resource_name`, its Timeout starts at `timeout_ms`.
+HRESULT open_socket_session(const socket_address& address, std::wstring_view resource_name, LONG timeout_ms,
+                            IMessage** session);
 
 } // namespace morvane::socket_session

@@ -406,25 +406,21 @@ HRESULT vxi11_session::assert_trigger()
 
 } // namespace
 
-HRESULT open_vxi11_session(std::wstring_view resource, LONG timeout_ms, core_channel_ports ports, IMessage** session)
+HRESULT open_vxi11_session(const vxi11_address& address, std::wstring_view resource_name, LONG timeout_ms,
+                           core_channel_ports ports, IMessage** session)
 {
     if (!session)
         return vxi11_session::null_pointer();
     *session = nullptr;
-    const std::optional<vxi11_address> parsed = parse_vxi11_resource_name(resource);
-    if (!parsed)
-        return vxi11_session::report(invalid_resource, L"The resource name \"" + std::wstring(resource) +
-                                                           L"\" is not supported; the supported form is " +
-                                                           vxi11_form + L".");
-    if (is_hislip_device(*parsed))
-        return vxi11_session::report(invalid_resource, L"The device \"" + widened(parsed->device) +
+    if (is_hislip_device(address))
+        return vxi11_session::report(invalid_resource, L"The device \"" + widened(address.device) +
                                                            L"\" speaks HiSLIP, which is not supported.");
     try {
         const deadline until = steady_clock::now() + milliseconds(timeout_ms);
         unsigned short port = ports.core;
         if (port == 0) {
             try {
-                port = ask_port(parsed->host, ports.portmapper, core::program, core::version, until);
+                port = ask_port(address.host, ports.portmapper, core::program, core::version, until);
             } catch (const tcp_failure& failure) {
                 return vxi11_session::report(resource_not_found, L"The portmapper cannot be asked: " + failure.text);
             } catch (const std::runtime_error& error) {
@@ -432,11 +428,11 @@ HRESULT open_vxi11_session(std::wstring_view resource, LONG timeout_ms, core_cha
                                                                      widened(error.what()) + L".");
             }
             if (port == 0)
-                return vxi11_session::report(resource_not_found, L"The host " + widened(parsed->host) +
+                return vxi11_session::report(resource_not_found, L"The host " + widened(address.host) +
                                                                      L" has no VXI-11 core channel registered.");
         }
-        auto object = com_object<vxi11_session>::make<IMessage>(std::wstring(resource), timeout_ms, parsed->host,
-                                                                  port, parsed->device);
+        auto object = com_object<vxi11_session>::make<IMessage>(std::wstring(resource_name), timeout_ms, address.host,
+                                                                  port, address.device);
         auto* created = static_cast<vxi11_session*>(object.Get());
         if (const HRESULT hr = created->connect(until + reply_grace); FAILED(hr))
             return hr;

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <string_view>
 #include <visacom.h>
+#include "vxi11/vxi11_resource_name.hpp"
 
 namespace morvane::vxi11 {
 
@@ -15,8 +16,10 @@ struct core_channel_ports {
     unsigned short core = 0;
 };
 
-// Opens a link to the resource's device within `timeout_ms`; a failure leaves its error
-// information on the thread. The session's Timeout starts at the same value.
-HRESULT open_vxi11_session(std::wstring_view resource, LONG timeout_ms, core_channel_ports ports, IMessage** session);
+// Opens a link to the device at `address` within `timeout_ms`; a failure leaves its error
+// information on the thread. The session's ResourceName is `resource_name`, its Timeout starts
+// at `timeout_ms`.
+HRESULT open_vxi11_session(const vxi11_address& address, std::wstring_view resource_name, LONG timeout_ms,
+                           core_channel_ports ports, IMessage** session);
 
 } // namespace morvane::vxi11

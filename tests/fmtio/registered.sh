@@ -1,6 +1,6 @@
 #!/bin/sh
-# Installs the component and the resource manager in the prefix as the README says (the standard
-# library first), then runs transcript.sh: fmtio reaches both by their program identifiers.
+# Installs the component and the resource manager in the prefix as docs/installing.md says (the
+# standard library first), then runs transcript.sh: fmtio reaches both by their program identifiers.
 #
 #   registered.sh BIN TRANSCRIPT ARGUMENTS...
 set -eu

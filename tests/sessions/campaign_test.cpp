@@ -1,5 +1,5 @@
 // A seeded campaign of misbehaving peers (fake portmappers, core channels and raw instruments on
-// threads of this process) against the network sessions; README, "Network campaign".
+// threads of this process) against the network sessions; docs/testing.md, "Network campaign".
 #include <windows.h>
 #include <psapi.h>
 #include <algorithm>

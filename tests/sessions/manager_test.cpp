@@ -23,7 +23,7 @@ using socket_session::tcp_listener;
 
 const socket_session::winsock_use winsock; // for the test's own listeners
 
-const std::wstring forms = L"TCPIP[board]::host::port::SOCKET, TCPIP[board]::host[::device name][::INSTR], SIM";
+const std::wstring forms = L"SIM, TCPIP[board]::host::port::SOCKET, TCPIP[board]::host[::device name][::INSTR]";
 const std::wstring refused_form = L"\" is not of a supported form: " + forms + L".";
 
 std::wstring manager_failure(HRESULT hr, const std::wstring& description)
@@ -49,6 +49,16 @@ struct vxi11_instrument : instrument_server_process {
     {
         EXPECT_EQ(resources->put_PortmapperPort(portmapper_port()), S_OK);
     }
+};
+
+// A resource of every kind of the manager's, named in lower case, with its session's error source.
+struct every_kind {
+    instrument_server server;
+    ComPtr<IMorvaneResourceManager> resources = manager();
+    vxi11_instrument lan{resources.Get()};
+    const std::pair<std::wstring, const wchar_t*> names[3] = {{L"sim", L"Morvane simulated instrument"},
+        {L"tcpip0::127.0.0.1::" + std::to_wstring(server.port()) + L"::socket", socket_source},
+        {L"tcpip::127.0.0.1::instr", L"Morvane VXI-11 session"}};
 };
 
 TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecond)
@@ -175,17 +185,12 @@ TEST(ResourceManager, KeepsItsDiscoverySettingsWithinTheirRanges)
 // What both kinds of session offer beside IMessage, against the same instrument.
 TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
 {
-    instrument_server server;
-    ASSERT_NE(server.port(), 0);
-    const auto resources = manager();
-    ASSERT_TRUE(resources);
-    const vxi11_instrument lan(resources.Get());
-    for (const std::wstring& name : {std::wstring(L"sim"), L"tcpip0::127.0.0.1::" + std::to_wstring(server.port()) +
-                                                               L"::socket", std::wstring(L"TCPIP::127.0.0.1::INSTR")}) {
+    const every_kind kinds;
+    for (const auto& [name, source] : kinds.names) {
         SCOPED_TRACE(name);
         const bool simulated = name == L"sim";
         ComPtr<IMessage> session;
-        ASSERT_EQ(open(resources.Get(), name, 1234, session), L"open");
+        ASSERT_EQ(open(kinds.resources.Get(), name, 1234, session), L"open");
         const auto extra = own(session.Get());
         ComPtr<ISupportErrorInfo> errors;
         ASSERT_EQ(session.As(&errors), S_OK);
@@ -239,15 +244,11 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
 // fails, and the next query finds nothing of it left over or interrupted.
 TEST(Sessions, BoundTheirMessagesAndExplainEveryFailure)
 {
-    instrument_server server;
-    const auto resources = manager();
-    const vxi11_instrument lan(resources.Get());
-    const std::pair<std::wstring, const wchar_t*> kinds[] = {{L"SIM", L"Morvane simulated instrument"},
-        {server.resource(), socket_source}, {L"TCPIP::127.0.0.1::INSTR", L"Morvane VXI-11 session"}};
-    for (const auto& [name, source] : kinds) {
+    const every_kind kinds;
+    for (const auto& [name, source] : kinds.names) {
         SCOPED_TRACE(name);
         ComPtr<IMessage> session;
-        ASSERT_EQ(open(resources.Get(), name, 2000, session), L"open");
+        ASSERT_EQ(open(kinds.resources.Get(), name, 2000, session), L"open");
         ComPtr<IMorvaneSessionLimits> limits;
         ComPtr<ISupportErrorInfo> errors;
         ASSERT_EQ(session.As(&limits) | session.As(&errors), S_OK);
@@ -387,12 +388,9 @@ TEST(Sessions, AThousandOpensAndReleasesLeaveNothingOpen)
 // and a connection that drops.
 TEST(Sessions, CarryTheComponentsTraffic)
 {
-    instrument_server server;
-    ASSERT_NE(server.port(), 0);
-    const auto resources = manager();
-    ASSERT_TRUE(resources);
-    const vxi11_instrument lan(resources.Get());
-    for (const std::wstring& name : {std::wstring(L"SIM"), server.resource(), std::wstring(L"TCPIP::127.0.0.1::INSTR")}) {
+    const every_kind kinds;
+    const auto& resources = kinds.resources;
+    for (const auto& [name, source] : kinds.names) {
         SCOPED_TRACE(name);
         ComPtr<IMessage> session;
         ASSERT_EQ(open(resources.Get(), name, 2000, session), L"open");

@@ -120,7 +120,7 @@ std::string repeated(std::string_view text, int times)
     return all;
 }
 
-// What each command answers and what it queues, as the README documents them.
+// What each command answers and what it queues, as docs/simulated-instrument.md documents them.
 TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
 {
     const std::string data = "\n\r\0\xFF a\n"s, values = "10,13,0,255,32,97,10"; // a block's data, TRAC:VAL? of it

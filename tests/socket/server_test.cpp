@@ -21,19 +21,16 @@ public:
     {
     }
     bool listening() const { return port() != 0; }
-    std::wstring resource(const wchar_t* host = L"127.0.0.1") const
-    {
-        return std::wstring(L"TCPIP::") + host + L"::" + std::to_wstring(port()) + L"::SOCKET";
-    }
+    socket_address address(const char* host = "127.0.0.1") const { return {host, std::to_string(port())}; }
 };
 
 struct connected {
     ComPtr<IMessage> session;
     ComPtr<IFormattedIO488> io = make_fmtdio();
 
-    explicit connected(const std::wstring& resource, LONG timeout = 5000)
+    explicit connected(const socket_address& address, LONG timeout = 5000)
     {
-        EXPECT_EQ(outcome(open_socket_session(resource, timeout, &session)), L"0 without a record");
+        EXPECT_EQ(outcome(open_socket_session(address, L"", timeout, &session)), L"0 without a record");
         if (session) {
             EXPECT_EQ(io->putref_IO(session.Get()), S_OK);
         }
@@ -71,7 +68,7 @@ TEST_F(OverTcp, BlocksLinesAndConnectionsAtOnce)
 {
     server_process server(L"");
     ASSERT_TRUE(server.listening());
-    connected link(server.resource());
+    connected link(server.address());
     std::vector<double> trace(10u << 17); // 10 MiB of doubles
     for (std::size_t i = 0; i < trace.size(); ++i)
         trace[i] = static_cast<double>(i % 1000) * 0.25 - static_cast<double>(i % 7);
@@ -97,7 +94,7 @@ TEST_F(OverTcp, BlocksLinesAndConnectionsAtOnce)
     for (int tag = 0; tag < 4; ++tag)
         threads.emplace_back([&, tag] {
             const com_apartment com(COINIT_MULTITHREADED);
-            connected own(server.resource());
+            connected own(server.address());
             mismatches[tag] = 0;
             for (int round = 0; round < 20; ++round) {
                 const std::wstring values = std::to_wstring(tag) + L"," + std::to_wstring(round) + L",7";
@@ -128,7 +125,7 @@ TEST_F(OverTcp, FaultyServers)
     for (const auto& row : rows) {
         server_process server(row.options);
         ASSERT_TRUE(server.listening());
-        connected link(server.resource(), row.timeout);
+        connected link(server.address(), row.timeout);
         for (const auto& [command, answer] : row.queries) {
             const std::wstring got = link.query(command);
             EXPECT_EQ(got.substr(0, got.find(L' ')), answer) << row.options;
@@ -141,7 +138,7 @@ TEST_F(OverTcp, Ipv6Loopback)
     server_process server(L"", L"::1");
     if (!server.listening())
         GTEST_SKIP() << "no IPv6 loopback here";
-    connected link(server.resource(L"[::1]"));
+    connected link(server.address("::1"));
     EXPECT_EQ(link.query(L"*IDN?"), L"Morvane,SIM-1,0,1.0\n");
 }
 

@@ -37,7 +37,7 @@ public:
         listener_.stop(); // ends an accept that no one will answer
         thread_.join();
     }
-    std::wstring resource() const { return L"TCPIP::127.0.0.1::" + std::to_wstring(listener_.port()) + L"::SOCKET"; }
+    socket_address address() const { return {"127.0.0.1", std::to_string(listener_.port())}; }
 
 private:
     const winsock_use winsock_;
@@ -83,7 +83,7 @@ std::function<void(SOCKET)> play(std::string script)
 ComPtr<IMessage> open(const loopback_server& server, LONG timeout = 2000)
 {
     ComPtr<IMessage> session;
-    EXPECT_EQ(open_socket_session(server.resource(), timeout, &session), S_OK);
+    EXPECT_EQ(open_socket_session(server.address(), L"", timeout, &session), S_OK);
     return session;
 }
 
@@ -136,24 +136,19 @@ TEST(SocketResourceName, NamesOfTheSupportedForm)
             EXPECT_EQ(parsed->port, row.port);
         }
     }
-    ComPtr<IMessage> session;
-    EXPECT_EQ(outcome(open_socket_session(L"USB0::1::2::3::INSTR", 100, &session)),
-              error_line(invalid_resource, L"The resource name \"USB0::1::2::3::INSTR\" is not supported; the supported "
-                                           L"form is TCPIP[board]::host::port::SOCKET.",
-                         L"Morvane TCP socket session", L"", 0, IID_IMessage));
 }
 
 TEST(SocketSession, RefusedConnection)
 {
-    std::wstring resource;
+    socket_address address;
     {
         loopback_server closed([](SOCKET) {});
-        resource = closed.resource();
+        address = closed.address();
         ComPtr<IMessage> session;
-        open_socket_session(resource, 2000, &session); // the server accepts once and goes away
+        open_socket_session(address, L"", 2000, &session); // the server accepts once and goes away
     }
     ComPtr<IMessage> session;
-    EXPECT_EQ(open_socket_session(resource, 2000, &session), resource_not_found);
+    EXPECT_EQ(open_socket_session(address, L"", 2000, &session), resource_not_found);
     EXPECT_EQ(session, nullptr);
 }
 

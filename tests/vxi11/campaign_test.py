@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """A seeded campaign of what faulty peers send to instrument-sim's servers, raw and VXI-11, then
-each documented bound once, then a normal client, the servers' memory and threads (README,
+each documented bound once, then a normal client, the servers' memory and threads (docs/testing.md,
 "Network campaign"). A failing trial prints the seed, its number (--trial K replays it) and
 what it sent.
 
