@@ -21,6 +21,7 @@
 #include "measure.hpp"
 #include "new_vector.hpp"
 #include "platform/bstr.hpp"
+#include "platform/com_apartment.hpp"
 #include "platform/safearray.hpp"
 #include "platform/unique_any.hpp"
 
@@ -32,15 +33,6 @@ using morvane::unique_bstr;
 using unique_module = morvane::unique_any<HMODULE, &FreeLibrary>;
 
 volatile std::size_t written_text = 0;
-
-// COM for this thread, for as long as the benchmark runs.
-class com_apartment {
-public:
-    com_apartment() { check(CoInitializeEx(nullptr, COINIT_MULTITHREADED), "CoInitializeEx"); }
-    ~com_apartment() { CoUninitialize(); }
-    com_apartment(const com_apartment&) = delete;
-    com_apartment& operator=(const com_apartment&) = delete;
-};
 
 unique_module load_component()
 {
@@ -71,7 +63,8 @@ ComPtr<IFormattedIO488> create_from_dll(HMODULE module)
 int main(int argc, char** argv)
 {
     // Declared in the order that they go: the object before the module, COM last.
-    const com_apartment com;
+    const morvane::com_apartment com(COINIT_MULTITHREADED); // for as long as the benchmark runs
+    check(com.result(), "CoInitializeEx");
     const unique_module component = load_component();
     bench_session session;
     const ComPtr<IFormattedIO488> io = create_from_dll(component.get());

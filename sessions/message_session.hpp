@@ -1,13 +1,20 @@
 #pragma once
 // What the message sessions share: IMessage, IMorvaneSession and IMorvaneSessionLimits with
-// com_object's IUnknown, the session's error records under its own source, the properties,
-// read and set under the session's lock, and the count of the current message's bytes that
-// MaximumMessageSize bounds.
+// com_object's IUnknown, every method inside the call boundary, the session's error records
+// under its own source, the properties, read and set under the session's lock, and the count
+// of the current message's bytes that MaximumMessageSize bounds.
 //
-// A session class names its source and what a negative timeout is told, and defines Clear,
-// ReadStatusByte and AssertTrigger:
+// A session class names its source and what a negative timeout is told, and defines the bodies
+// of the methods that differ, which the boundary calls:
 //     static constexpr const wchar_t* error_source = L"...";
 //     static constexpr const wchar_t* negative_timeout = L"...";
+//     HRESULT write(SAFEARRAY** buffer, LONG count, LONG* written);
+//     HRESULT read(LONG count, SAFEARRAY** buffer);
+//     HRESULT read_string(LONG count, BSTR* text);
+//     HRESULT last_status(LONG* status);
+//     HRESULT clear();
+//     HRESULT read_status_byte(short* status);
+//     HRESULT assert_trigger();
 // Its reads ask message_room() how much they may hand out, tell handed_out() what they did,
 // and fail with message_too_long() past it.
 #include <windows.h>
@@ -23,6 +30,7 @@
 #include <morvane_sessions.h>
 #include <comdef.h>
 #include "session_codes.hpp"
+#include "com/call_boundary.hpp"
 #include "com/com_object.hpp"
 #include "error/error_record.hpp"
 #include "platform/ansi.hpp"
@@ -49,48 +57,83 @@ public:
     }
 
 
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override
+    // Every method runs inside the boundary (com/call_boundary.hpp): what escapes a body is
+    // reported under the session's source.
+    STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) final
     {
-        return InlineIsEqualGUID(riid, IID_IMessage) || InlineIsEqualGUID(riid, IID_IMorvaneSession) ||
-                       InlineIsEqualGUID(riid, IID_IMorvaneSessionLimits)
-                   ? S_OK
-                   : S_FALSE;
+        return transfer([&] { return session().write(buffer, count, written); });
+    }
+    STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) final
+    {
+        return transfer([&] { return session().read(count, buffer); });
+    }
+    STDMETHODIMP ReadString(LONG count, BSTR* text) final
+    {
+        return transfer([&] { return session().read_string(count, text); });
+    }
+    STDMETHODIMP get_LastStatus(LONG* status) final
+    {
+        return frame(IID_IMessage, [&] { return session().last_status(status); });
+    }
+    STDMETHODIMP Clear() final { return frame(IID_IMorvaneSession, [&] { return session().clear(); }); }
+    STDMETHODIMP ReadStatusByte(short* status) final
+    {
+        return frame(IID_IMorvaneSession, [&] { return session().read_status_byte(status); });
+    }
+    STDMETHODIMP AssertTrigger() final
+    {
+        return frame(IID_IMorvaneSession, [&] { return session().assert_trigger(); });
     }
 
-    STDMETHODIMP get_ResourceName(BSTR* name) override
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) final
     {
-        if (!name)
-            return null_pointer(IID_IMorvaneSession);
-        *name = SysAllocStringLen(resource_name_.data(), static_cast<UINT>(resource_name_.size()));
-        return *name ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory for the resource name.", IID_IMorvaneSession);
+        return frame(IID_IMessage, [&] {
+            return InlineIsEqualGUID(riid, IID_IMessage) || InlineIsEqualGUID(riid, IID_IMorvaneSession) ||
+                           InlineIsEqualGUID(riid, IID_IMorvaneSessionLimits)
+                       ? S_OK
+                       : S_FALSE;
+        });
     }
-    STDMETHODIMP get_TerminationCharacter(BYTE* character) override
+
+    STDMETHODIMP get_ResourceName(BSTR* name) final
+    {
+        return frame(IID_IMorvaneSession, [&] {
+            if (!name)
+                return null_pointer(IID_IMorvaneSession);
+            *name = SysAllocStringLen(resource_name_.data(), static_cast<UINT>(resource_name_.size()));
+            return *name ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory for the resource name.", IID_IMorvaneSession);
+        });
+    }
+    STDMETHODIMP get_TerminationCharacter(BYTE* character) final
     {
         return get(termination_character_, character, IID_IMorvaneSession);
     }
-    STDMETHODIMP put_TerminationCharacter(BYTE character) override { return put(termination_character_, character); }
+    STDMETHODIMP put_TerminationCharacter(BYTE character) final
+    {
+        return put(termination_character_, character, IID_IMorvaneSession);
+    }
 
-    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return get(send_end_, on); }
-    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(send_end_, flag(on)); }
-    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override { return get(termination_, on); }
-    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) override { return put(termination_, flag(on)); }
-    STDMETHODIMP get_Timeout(LONG* ms) override { return get(timeout_ms_, ms); }
-    STDMETHODIMP put_Timeout(LONG ms) override
+    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) final { return get(send_end_, on); }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) final { return put(send_end_, flag(on)); }
+    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) final { return get(termination_, on); }
+    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) final { return put(termination_, flag(on)); }
+    STDMETHODIMP get_Timeout(LONG* ms) final { return get(timeout_ms_, ms); }
+    STDMETHODIMP put_Timeout(LONG ms) final
     {
         if (ms < 0)
             return report(E_INVALIDARG, Session::negative_timeout);
         return put(timeout_ms_, ms);
     }
 
-    STDMETHODIMP get_MaximumMessageSize(LONG* bytes) override
+    STDMETHODIMP get_MaximumMessageSize(LONG* bytes) final
     {
         return get(maximum_message_size_, bytes, IID_IMorvaneSessionLimits);
     }
-    STDMETHODIMP put_MaximumMessageSize(LONG bytes) override
+    STDMETHODIMP put_MaximumMessageSize(LONG bytes) final
     {
         if (bytes < 1)
             return report(E_INVALIDARG, L"MaximumMessageSize must be at least 1 byte.", IID_IMorvaneSessionLimits);
-        return put(maximum_message_size_, bytes);
+        return put(maximum_message_size_, bytes, IID_IMorvaneSessionLimits);
     }
 
 protected:
@@ -100,21 +143,37 @@ protected:
     // Any non-zero value counts as true; a flag reads back as the canonical -1.
     static VARIANT_BOOL flag(VARIANT_BOOL on) noexcept { return on ? VARIANT_TRUE : VARIANT_FALSE; }
 
-    template <typename T>
-    HRESULT get(const T& field, T* out, const IID& interface_id = IID_IMessage)
+    Session& session() noexcept { return static_cast<Session&>(*this); }
+    template <typename Body>
+    static HRESULT frame(const IID& interface_id, Body&& body) noexcept
     {
-        if (!out)
-            return null_pointer(interface_id);
-        const std::lock_guard guard(lock_);
-        *out = field;
-        return S_OK;
+        return guarded_call({Session::error_source, interface_id}, body);
+    }
+    template <typename Body>
+    static HRESULT transfer(Body&& body) noexcept
+    {
+        return guarded_call({Session::error_source, IID_IMessage, L"Not enough memory for the transfer."}, body);
+    }
+
+    // A property, read and set in the boundary under the lock.
+    template <typename T>
+    HRESULT get(const T& field, T* out, const IID& interface_id = IID_IMessage) noexcept
+    {
+        return frame(interface_id, [&] {
+            if (!out)
+                return null_pointer(interface_id);
+            const std::lock_guard guard(lock_);
+            *out = field;
+            return S_OK;
+        });
     }
     template <typename T>
-    HRESULT put(T& field, T value)
+    HRESULT put(T& field, T value, const IID& interface_id = IID_IMessage) noexcept
     {
-        const std::lock_guard guard(lock_);
-        field = value;
-        return S_OK;
+        return frame(interface_id, [&] {
+            const std::lock_guard guard(lock_);
+            field = value;
+        });
     }
 
     // Read and ReadString for a session whose `read_bytes(bytes)` reads into an array, under

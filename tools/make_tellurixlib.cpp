@@ -12,6 +12,7 @@
 #include <wrl/client.h>
 #include <visacom.h>
 #include "class_ids.hpp"
+#include "platform/com_apartment.hpp"
 
 namespace {
 
@@ -27,13 +28,6 @@ void check(HRESULT hr, const char* step)
     if (FAILED(hr))
         throw step_failed{step, hr};
 }
-
-struct com_apartment {
-    com_apartment() { check(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), "CoInitializeEx"); }
-    ~com_apartment() { CoUninitialize(); }
-    com_apartment(const com_apartment&) = delete;
-    com_apartment& operator=(const com_apartment&) = delete;
-};
 
 ComPtr<ITypeInfo> standard_interface(const wchar_t* standard_library)
 {
@@ -77,7 +71,8 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     try {
-        com_apartment apartment;
+        const morvane::com_apartment apartment(COINIT_APARTMENTTHREADED);
+        check(apartment.result(), "CoInitializeEx");
         write_library(argv[1], argv[2]);
     } catch (const step_failed& failure) {
         std::fprintf(stderr, "make_tellurixlib: %s failed: 0x%08lX\n", failure.step,

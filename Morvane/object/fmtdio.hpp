@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <visacom.h>
 #include <wrl/client.h>
+#include "com/call_boundary.hpp"
 #include "com/com_object.hpp"
 #include "format/block_pool.hpp"
 #include "object/call_frame.hpp"
@@ -83,18 +84,20 @@ template <typename Body>
 HRESULT CFmtdIOCls::frame(const method_kind& kind, Body&& body) noexcept
 {
     std::lock_guard guard(m_lock);
-    try {
-        HRESULT hr = S_OK;
-        if constexpr (std::is_void_v<decltype(body())>)
-            body();
-        else
-            hr = body();
-        check_method_streams(kind);
-        return hr;
-    } catch (...) {
-        return translate_current_exception(kind.handlers, {kind.input ? m_input.get() : nullptr,
-                                                           kind.output ? m_output.get() : nullptr});
-    }
+    return run_guarded(
+        [&] {
+            HRESULT hr = S_OK;
+            if constexpr (std::is_void_v<decltype(body())>)
+                body();
+            else
+                hr = body();
+            check_method_streams(kind);
+            return hr;
+        },
+        [&] {
+            return translate_current_exception(kind.handlers, {kind.input ? m_input.get() : nullptr,
+                                                               kind.output ? m_output.get() : nullptr});
+        });
 }
 
 } // namespace morvane

@@ -2,8 +2,8 @@
 
 #include <oleauto.h>
 #include <algorithm>
-#include <new>
 #include <string_view>
+#include "com/call_boundary.hpp"
 #include "error/error_record.hpp"
 #include "platform/bstr.hpp"
 #include "platform/safearray.hpp"
@@ -16,6 +16,14 @@ constexpr const wchar_t* error_source = L"Morvane.ResourceManager";
 HRESULT report(HRESULT hr, std::wstring_view description) noexcept
 {
     return report_error(hr, description, error_source, IID_IMorvaneResourceManager);
+}
+
+// Every method runs inside the boundary (com/call_boundary.hpp): what escapes a body is
+// reported under the manager's source.
+template <typename Body>
+HRESULT frame(Body&& body, const wchar_t* out_of_memory = L"Not enough memory to complete the call.") noexcept
+{
+    return guarded_call({error_source, IID_IMorvaneResourceManager, out_of_memory}, body);
 }
 
 std::wstring_view text_of(BSTR text) noexcept { return {text ? text : L"", SysStringLen(text)}; }
@@ -43,7 +51,7 @@ manager_settings resource_manager::settings()
             std::chrono::milliseconds(discovery_timeout_ms_)};
 }
 
-STDMETHODIMP resource_manager::Open(BSTR resource_name, LONG timeout, IMessage** session)
+HRESULT resource_manager::open_named(BSTR resource_name, LONG timeout, IMessage** session)
 {
     if (!session)
         return report(E_POINTER, L"A required pointer is null.");
@@ -51,72 +59,66 @@ STDMETHODIMP resource_manager::Open(BSTR resource_name, LONG timeout, IMessage**
     if (timeout < 1)
         return report(E_INVALIDARG, L"The timeout must be at least 1 ms.");
     const std::wstring_view name = text_of(resource_name);
-    try {
-        const manager_settings current = settings();
-        if (const std::optional<HRESULT> opened = open_resource({name, timeout, current}, session))
-            return *opened;
-        return report(session::invalid_resource, L"The resource name \"" + shown(name) +
-                                                     L"\" is not of a supported form: " + resource_forms() + L".");
-    } catch (const std::bad_alloc&) {
-        return report(E_OUTOFMEMORY, L"Not enough memory to open the session.");
-    }
+    const manager_settings current = settings();
+    if (const std::optional<HRESULT> opened = open_resource({name, timeout, current}, session))
+        return *opened;
+    return report(session::invalid_resource, L"The resource name \"" + shown(name) +
+                                                 L"\" is not of a supported form: " + resource_forms() + L".");
 }
 
-STDMETHODIMP resource_manager::FindResources(BSTR expression, SAFEARRAY** names)
+HRESULT resource_manager::list_resources(BSTR expression, SAFEARRAY** names)
 {
     if (!names)
         return report(E_POINTER, L"A required pointer is null.");
     *names = nullptr;
-    try {
-        const std::wstring_view text = SysStringLen(expression) ? text_of(expression) : L"?*";
-        const resource_pattern pattern(text);
-        if (pattern.refusal() == resource_pattern::fault::too_long)
-            return report(E_INVALIDARG, L"The expression has " + std::to_wstring(text.size()) + L" characters; at most " +
-                                            std::to_wstring(resource_pattern::longest_expression) + L" are taken.");
-        if (pattern.refusal() != resource_pattern::fault::none)
-            return report(E_INVALIDARG, L"The expression \"" + shown(text) + L"\" is not well formed.");
-        const std::vector<std::wstring> found = find_resources(pattern, settings());
-        unique_safearray list(SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(found.size())));
-        if (!list)
-            return report(E_OUTOFMEMORY, L"Not enough memory for the list of resources.");
-        auto* elements = static_cast<BSTR*>(list->pvData);
-        for (std::size_t i = 0; i < found.size(); ++i)
-            if (FAILED(new_text(found[i], &elements[i])))
-                return E_OUTOFMEMORY;
-        *names = list.release();
-        return S_OK;
-    } catch (const std::bad_alloc&) {
+    const std::wstring_view text = SysStringLen(expression) ? text_of(expression) : L"?*";
+    const resource_pattern pattern(text);
+    if (pattern.refusal() == resource_pattern::fault::too_long)
+        return report(E_INVALIDARG, L"The expression has " + std::to_wstring(text.size()) + L" characters; at most " +
+                                        std::to_wstring(resource_pattern::longest_expression) + L" are taken.");
+    if (pattern.refusal() != resource_pattern::fault::none)
+        return report(E_INVALIDARG, L"The expression \"" + shown(text) + L"\" is not well formed.");
+    const std::vector<std::wstring> found = find_resources(pattern, settings());
+    unique_safearray list(SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(found.size())));
+    if (!list)
         return report(E_OUTOFMEMORY, L"Not enough memory for the list of resources.");
-    }
+    auto* elements = static_cast<BSTR*>(list->pvData);
+    for (std::size_t i = 0; i < found.size(); ++i)
+        if (FAILED(new_text(found[i], &elements[i])))
+            return E_OUTOFMEMORY;
+    *names = list.release();
+    return S_OK;
 }
 
 STDMETHODIMP resource_manager::get_ResourceForms(BSTR* text)
 {
-    if (!text)
-        return report(E_POINTER, L"A required pointer is null.");
-    try {
+    return frame([&] {
+        if (!text)
+            return report(E_POINTER, L"A required pointer is null.");
         return new_text(resource_forms(), text);
-    } catch (const std::bad_alloc&) {
-        return report(E_OUTOFMEMORY, L"Not enough memory for the text.");
-    }
+    }, L"Not enough memory for the text.");
 }
 
 HRESULT resource_manager::get_number(const LONG& field, LONG* out)
 {
-    if (!out)
-        return report(E_POINTER, L"A required pointer is null.");
-    const std::lock_guard guard(lock_);
-    *out = field;
-    return S_OK;
+    return frame([&] {
+        if (!out)
+            return report(E_POINTER, L"A required pointer is null.");
+        const std::lock_guard guard(lock_);
+        *out = field;
+        return S_OK;
+    });
 }
 
 HRESULT resource_manager::put_number(LONG& field, LONG value, LONG lowest, LONG highest, const wchar_t* refused)
 {
-    if (value < lowest || value > highest)
-        return report(E_INVALIDARG, refused);
-    const std::lock_guard guard(lock_);
-    field = value;
-    return S_OK;
+    return frame([&] {
+        if (value < lowest || value > highest)
+            return report(E_INVALIDARG, refused);
+        const std::lock_guard guard(lock_);
+        field = value;
+        return S_OK;
+    });
 }
 
 STDMETHODIMP resource_manager::get_PortmapperPort(LONG* port) { return get_number(portmapper_port_, port); }
@@ -137,27 +139,36 @@ STDMETHODIMP resource_manager::put_CorePort(LONG port)
 
 STDMETHODIMP resource_manager::get_DiscoveryAddresses(BSTR* addresses)
 {
-    if (!addresses)
-        return report(E_POINTER, L"A required pointer is null.");
-    const std::lock_guard guard(lock_);
-    return new_text(discovery_addresses_, addresses);
+    return frame([&] {
+        if (!addresses)
+            return report(E_POINTER, L"A required pointer is null.");
+        const std::lock_guard guard(lock_);
+        return new_text(discovery_addresses_, addresses);
+    });
 }
 
 STDMETHODIMP resource_manager::put_DiscoveryAddresses(BSTR addresses)
 {
-    try {
+    return frame([&] {
         std::wstring text(text_of(addresses));
         const std::lock_guard guard(lock_);
         discovery_addresses_ = std::move(text);
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return report(E_OUTOFMEMORY, L"Not enough memory for the addresses.");
-    }
+    }, L"Not enough memory for the addresses.");
 }
 
 STDMETHODIMP resource_manager::InterfaceSupportsErrorInfo(REFIID riid)
 {
-    return InlineIsEqualGUID(riid, IID_IMorvaneResourceManager) ? S_OK : S_FALSE;
+    return frame([&] { return InlineIsEqualGUID(riid, IID_IMorvaneResourceManager) ? S_OK : S_FALSE; });
+}
+
+STDMETHODIMP resource_manager::Open(BSTR resource_name, LONG timeout, IMessage** session)
+{
+    return frame([&] { return open_named(resource_name, timeout, session); }, L"Not enough memory to open the session.");
+}
+
+STDMETHODIMP resource_manager::FindResources(BSTR expression, SAFEARRAY** names)
+{
+    return frame([&] { return list_resources(expression, names); }, L"Not enough memory for the list of resources.");
 }
 
 } // namespace morvane::sessions

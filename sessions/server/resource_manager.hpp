@@ -33,6 +33,9 @@ public:
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
+    // The bodies of Open and FindResources, inside the boundary.
+    HRESULT open_named(BSTR resource_name, LONG timeout, IMessage** session);
+    HRESULT list_resources(BSTR expression, SAFEARRAY** names);
     // The settings as they are now, for the session kinds.
     manager_settings settings();
     HRESULT get_number(const LONG& field, LONG* out);

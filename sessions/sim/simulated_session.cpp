@@ -51,25 +51,21 @@ public:
         return response_.size() - sent_;
     }
 
-    STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override
+    HRESULT write(SAFEARRAY** buffer, LONG count, LONG* written)
     {
         if (!buffer || !*buffer || !written)
             return report(E_POINTER, L"A required pointer is null.");
         *written = 0;
-        try {
-            std::string bytes;
-            if (const HRESULT hr = bytes_of(*buffer, count, bytes); FAILED(hr))
-                return hr;
-            const std::lock_guard guard(lock_);
-            accept(bytes, send_end_ != VARIANT_FALSE);
-        } catch (const std::bad_alloc&) {
-            return out_of_memory();
-        }
+        std::string bytes;
+        if (const HRESULT hr = bytes_of(*buffer, count, bytes); FAILED(hr))
+            return hr;
+        const std::lock_guard guard(lock_);
+        accept(bytes, send_end_ != VARIANT_FALSE);
         *written = count;
         return S_OK;
     }
 
-    STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override
+    HRESULT read(LONG count, SAFEARRAY** buffer)
     {
         if (!buffer)
             return report(E_POINTER, L"A required pointer is null.");
@@ -77,7 +73,7 @@ public:
         return receive(count, [buffer](std::string_view bytes) { return new_byte_array(bytes, buffer); });
     }
 
-    STDMETHODIMP ReadString(LONG count, BSTR* text) override
+    HRESULT read_string(LONG count, BSTR* text)
     {
         if (!text)
             return report(E_POINTER, L"A required pointer is null.");
@@ -85,10 +81,10 @@ public:
         return receive(count, [text](std::string_view bytes) { return new_string(bytes, text); });
     }
 
-    STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
+    HRESULT last_status(LONG* status) { return get(last_status_, status); }
 
     // Device clear: the message being received and the unread response are dropped.
-    STDMETHODIMP Clear() override
+    HRESULT clear()
     {
         const std::lock_guard guard(lock_);
         message_.clear();
@@ -99,7 +95,7 @@ public:
         return S_OK;
     }
 
-    STDMETHODIMP ReadStatusByte(short* status) override
+    HRESULT read_status_byte(short* status)
     {
         if (!status)
             return report(E_POINTER, L"A required pointer is null.", IID_IMorvaneSession);
@@ -108,7 +104,7 @@ public:
         return S_OK;
     }
 
-    STDMETHODIMP AssertTrigger() override
+    HRESULT assert_trigger()
     {
         const std::lock_guard guard(lock_);
         model_.trigger();
@@ -197,43 +193,39 @@ private:
     {
         if (count < 1)
             return report(E_INVALIDARG, L"The count must be at least 1.");
-        try {
-            std::unique_lock guard(lock_);
-            if (!answered_.wait_for(guard, std::chrono::milliseconds(timeout_ms_), [this] { return answer_pending(); })) {
-                model_.report(scpi::query_unterminated);
-                return report(timeout_expired, L"Timeout expired before operation completed.");
-            }
-            std::size_t taken = std::min(static_cast<std::size_t>(count), response_.size() - sent_);
-            LONG status = sent_ + taken == response_.size() ? status_end : status_count_reached;
-            // Only the bytes this read may take are searched: a long response is read in many reads.
-            const std::string_view available = std::string_view(response_).substr(sent_, taken);
-            const std::size_t line_feed =
-                termination_ ? available.find(static_cast<char>(termination_character_)) : std::string_view::npos;
-            if (line_feed != std::string_view::npos && sent_ + line_feed + 1 < response_.size()) {
-                taken = line_feed + 1;
-                status = status_termination_character;
-            }
-            if (sent_ == 0)
-                handed_out(0, true); // a response is a message of its own, whatever was left unread
-            if (taken > message_room()) {
-                // The whole response is here: the rest of the message goes at once.
-                response_.clear();
-                sent_ = 0;
-                return message_too_long();
-            }
-            if (const HRESULT hr = deliver(available.substr(0, taken)); FAILED(hr))
-                return hr;
-            sent_ += taken;
-            last_status_ = status;
-            handed_out(taken, ends_message(status));
-            if (!answer_pending()) {
-                response_.clear();
-                sent_ = 0;
-            }
-            return S_OK;
-        } catch (const std::bad_alloc&) {
-            return out_of_memory();
+        std::unique_lock guard(lock_);
+        if (!answered_.wait_for(guard, std::chrono::milliseconds(timeout_ms_), [this] { return answer_pending(); })) {
+            model_.report(scpi::query_unterminated);
+            return report(timeout_expired, L"Timeout expired before operation completed.");
         }
+        std::size_t taken = std::min(static_cast<std::size_t>(count), response_.size() - sent_);
+        LONG status = sent_ + taken == response_.size() ? status_end : status_count_reached;
+        // Only the bytes this read may take are searched: a long response is read in many reads.
+        const std::string_view available = std::string_view(response_).substr(sent_, taken);
+        const std::size_t line_feed =
+            termination_ ? available.find(static_cast<char>(termination_character_)) : std::string_view::npos;
+        if (line_feed != std::string_view::npos && sent_ + line_feed + 1 < response_.size()) {
+            taken = line_feed + 1;
+            status = status_termination_character;
+        }
+        if (sent_ == 0)
+            handed_out(0, true); // a response is a message of its own, whatever was left unread
+        if (taken > message_room()) {
+            // The whole response is here: the rest of the message goes at once.
+            response_.clear();
+            sent_ = 0;
+            return message_too_long();
+        }
+        if (const HRESULT hr = deliver(available.substr(0, taken)); FAILED(hr))
+            return hr;
+        sent_ += taken;
+        last_status_ = status;
+        handed_out(taken, ends_message(status));
+        if (!answer_pending()) {
+            response_.clear();
+            sent_ = 0;
+        }
+        return S_OK;
     }
 
     std::condition_variable answered_;

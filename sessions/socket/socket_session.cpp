@@ -32,14 +32,14 @@ public:
     socket_session(std::unique_ptr<tcp_connection> connection, std::wstring resource_name, LONG timeout)
         : message_session(std::move(resource_name), timeout), connection_(std::move(connection)) {}
 
-    STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
-    STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
-    STDMETHODIMP ReadString(LONG count, BSTR* text) override;
-    STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
+    HRESULT write(SAFEARRAY** buffer, LONG count, LONG* written);
+    HRESULT read(LONG count, SAFEARRAY** buffer);
+    HRESULT read_string(LONG count, BSTR* text);
+    HRESULT last_status(LONG* status) { return get(last_status_, status); }
 
-    STDMETHODIMP Clear() override;
-    STDMETHODIMP ReadStatusByte(short* status) override;
-    STDMETHODIMP AssertTrigger() override;
+    HRESULT clear();
+    HRESULT read_status_byte(short* status);
+    HRESULT assert_trigger();
 
 private:
     deadline until() const { return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_); }
@@ -84,7 +84,7 @@ HRESULT socket_session::send(const unsigned char* bytes, std::size_t count, cons
     return S_OK;
 }
 
-STDMETHODIMP socket_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
+HRESULT socket_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
     if (!buffer || !*buffer || !written)
         return null_pointer();
@@ -214,21 +214,21 @@ HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& byte
     }
 }
 
-STDMETHODIMP socket_session::Read(LONG count, SAFEARRAY** buffer)
+HRESULT socket_session::read(LONG count, SAFEARRAY** buffer)
 {
     return read_array(buffer, [&](unique_safearray& bytes) {
         return read_bytes(count, termination_ != VARIANT_FALSE, bytes);
     });
 }
 
-STDMETHODIMP socket_session::ReadString(LONG count, BSTR* text)
+HRESULT socket_session::read_string(LONG count, BSTR* text)
 {
     return read_text(text, [&](unique_safearray& bytes) {
         return read_bytes(count, termination_ != VARIANT_FALSE, bytes);
     });
 }
 
-STDMETHODIMP socket_session::Clear()
+HRESULT socket_session::clear()
 {
     std::lock_guard guard(lock_);
     pending_.clear();
@@ -249,7 +249,7 @@ STDMETHODIMP socket_session::Clear()
 }
 
 // A raw socket has no status byte of its own: the instrument is asked for it.
-STDMETHODIMP socket_session::ReadStatusByte(short* status)
+HRESULT socket_session::read_status_byte(short* status)
 {
     if (!status)
         return null_pointer(IID_IMorvaneSession);
@@ -289,7 +289,7 @@ STDMETHODIMP socket_session::ReadStatusByte(short* status)
     return S_OK;
 }
 
-STDMETHODIMP socket_session::AssertTrigger()
+HRESULT socket_session::assert_trigger()
 {
     std::lock_guard guard(lock_);
     static constexpr unsigned char command[] = {'*', 'T', 'R', 'G', '\n'};

@@ -61,14 +61,14 @@ public:
     // Connects and creates the link, replies awaited until `until`.
     HRESULT connect(deadline until, const IID& interface_id = IID_IMessage);
 
-    STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
-    STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
-    STDMETHODIMP ReadString(LONG count, BSTR* text) override;
-    STDMETHODIMP get_LastStatus(LONG* status) override { return get(last_status_, status); }
+    HRESULT write(SAFEARRAY** buffer, LONG count, LONG* written);
+    HRESULT read(LONG count, SAFEARRAY** buffer);
+    HRESULT read_string(LONG count, BSTR* text);
+    HRESULT last_status(LONG* status) { return get(last_status_, status); }
 
-    STDMETHODIMP Clear() override;
-    STDMETHODIMP ReadStatusByte(short* status) override;
-    STDMETHODIMP AssertTrigger() override;
+    HRESULT clear();
+    HRESULT read_status_byte(short* status);
+    HRESULT assert_trigger();
 
 private:
     std::uint32_t timeout() const { return static_cast<std::uint32_t>(timeout_ms_); }
@@ -180,7 +180,7 @@ HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xd
     }
 }
 
-STDMETHODIMP vxi11_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
+HRESULT vxi11_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
     if (!buffer || !*buffer || !written)
         return null_pointer();
@@ -348,12 +348,12 @@ HRESULT vxi11_session::connection_failed(const std::wstring& text, const IID& in
     return report(connection_lost, text, interface_id);
 }
 
-STDMETHODIMP vxi11_session::Read(LONG count, SAFEARRAY** buffer)
+HRESULT vxi11_session::read(LONG count, SAFEARRAY** buffer)
 {
     return read_array(buffer, [&](unique_safearray& bytes) { return read_bytes(count, bytes); });
 }
 
-STDMETHODIMP vxi11_session::ReadString(LONG count, BSTR* text)
+HRESULT vxi11_session::read_string(LONG count, BSTR* text)
 {
     return read_text(text, [&](unique_safearray& bytes) { return read_bytes(count, bytes); });
 }
@@ -372,7 +372,7 @@ HRESULT vxi11_session::generic(std::uint32_t procedure)
     return generic(procedure, reply, results);
 }
 
-STDMETHODIMP vxi11_session::Clear()
+HRESULT vxi11_session::clear()
 {
     std::lock_guard guard(lock_);
     pending_.clear();
@@ -381,7 +381,7 @@ STDMETHODIMP vxi11_session::Clear()
     return generic(core::device_clear);
 }
 
-STDMETHODIMP vxi11_session::ReadStatusByte(short* status)
+HRESULT vxi11_session::read_status_byte(short* status)
 {
     if (!status)
         return null_pointer(IID_IMorvaneSession);
@@ -401,7 +401,7 @@ STDMETHODIMP vxi11_session::ReadStatusByte(short* status)
     return S_OK;
 }
 
-STDMETHODIMP vxi11_session::AssertTrigger()
+HRESULT vxi11_session::assert_trigger()
 {
     std::lock_guard guard(lock_);
     return generic(core::device_trigger);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include "campaign.hpp"
+#include "platform/com_apartment.hpp"
 
 using namespace morvane::campaigns;
 
@@ -103,7 +104,7 @@ int main(int argc, char** argv)
         std::printf("usage: campaigns responses|faults|arguments|threads|leaks [ITERATIONS [SEED]]\n");
         return 2;
     }
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const morvane::com_apartment com(COINIT_MULTITHREADED);
     morvane::initialize_error_values();
     // A trial counts from where the one before left off; an unchecked first one sets up what stays.
     int passed = 0, failures = 0;
@@ -130,6 +131,5 @@ int main(int argc, char** argv)
     for (long i = 0; i < (argc > 2 ? std::atol(argv[2]) : chosen->iterations) && failures < 10; ++i)
         run(seed + i, true);
     std::printf("campaign %s: %d passed, %d failed, %lld blocks allocated\n", argv[1], passed, failures, made.load());
-    CoUninitialize();
     return failures ? 1 : 0;
 }

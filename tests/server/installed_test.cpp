@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <future>
 #include <thread>
+#include "platform/com_apartment.hpp"
 #include "server_client.hpp"
 #include "support/scripted_session.hpp"
 
@@ -165,13 +166,13 @@ TEST_F(Installed, CreatedByProgIdInEitherApartmentAndByClsid)
 {
     for (const COINIT apartment : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED})
         std::jthread([apartment] {
-            EXPECT_EQ(CoInitializeEx(nullptr, apartment), S_OK);
+            const morvane::com_apartment com(apartment);
+            EXPECT_EQ(com.result(), S_OK);
             for (const wchar_t* progid : {L"VISA.Tellurix", L"VISA.Tellurix.1"}) {
                 const com_ptr<IFormattedIO488> object = create(progid);
                 com_ptr<IUnknown> marshal;
                 EXPECT_EQ(object ? object->QueryInterface(IID_IMarshal, &marshal) : S_OK, E_NOINTERFACE) << apartment;
             }
-            CoUninitialize();
         }).join();
     com_ptr<IProvideClassInfo2> provider;
     com_ptr<ITypeInfo> coclass, interface_info;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 #include "instrument-sim/instrument_server_process.hpp"
+#include "platform/com_apartment.hpp"
 #include "platform/safearray.hpp"
 #include "platform/variant.hpp"
 #include "sessions_client.hpp"
@@ -128,18 +129,15 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     ASSERT_EQ(resources->FindResources(make_bstr(L"?*").get(), &raw), S_OK);
     EXPECT_LT(clock::now() - started, 600ms);
     EXPECT_EQ(unique_safearray(raw)->rgsabound[0].cElements, 1u);
-    for (const wchar_t* malformed : {L"*SIM", L"SIM\\", L"[SIM", L"(SIM"}) {
+    // Malformed expressions; one character past the limit, or many more, refused in the client's process without harm.
+    std::vector<std::pair<std::wstring, std::wstring>> refused;
+    for (const wchar_t* malformed : {L"*SIM", L"SIM\\", L"[SIM", L"(SIM"})
+        refused.emplace_back(malformed, L"The expression \"" + std::wstring(malformed) + L"\" is not well formed.");
+    for (const std::wstring& expression : {longest + L"*", std::wstring(17000, L'(')})
+        refused.emplace_back(expression, L"The expression has " + std::to_wstring(expression.size()) + L" characters; at most 1000 are taken.");
+    for (const auto& [expression, description] : refused) {
         SAFEARRAY* raw = nullptr;
-        EXPECT_EQ(outcome(resources->FindResources(make_bstr(malformed).get(), &raw)),
-                  manager_failure(E_INVALIDARG, L"The expression \"" + std::wstring(malformed) + L"\" is not well formed."));
-        EXPECT_FALSE(raw);
-    }
-    // One character past the limit, or many more, is refused in the client's process without harm.
-    for (const std::wstring& expression : {longest + L"*", std::wstring(17000, L'(')}) {
-        SAFEARRAY* raw = nullptr;
-        EXPECT_EQ(outcome(resources->FindResources(make_bstr(expression).get(), &raw)),
-                  manager_failure(E_INVALIDARG, L"The expression has " + std::to_wstring(expression.size()) +
-                                                    L" characters; at most 1000 are taken."));
+        EXPECT_EQ(outcome(resources->FindResources(make_bstr(expression).get(), &raw)), manager_failure(E_INVALIDARG, description));
         EXPECT_FALSE(raw);
     }
     BSTR forms = nullptr;
@@ -444,9 +442,8 @@ TEST(Sessions, ACallWaitsForTheCallInProgress)
         ASSERT_EQ(instrument.write(L"*IDN?"), S_OK);
         const auto started = clock::now();
         std::thread reader([&] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            const com_apartment com(COINIT_MULTITHREADED);
             EXPECT_EQ(instrument.read(), L"Morvane,SIM-1,0,1.0\n");
-            CoUninitialize();
         });
         std::this_thread::sleep_for(200ms);
         const unique_safearray command(SafeArrayCreateVector(VT_UI1, 0, 6));
@@ -471,21 +468,18 @@ TEST(Sessions, TwoThreadsUseTwoSessionsAtOnce)
     std::vector<std::thread> threads;
     for (int t = 0; t < 2; ++t)
         threads.emplace_back([&, t] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            {
-                const auto resources = manager();
-                ComPtr<IMessage> session;
-                failures[t] = resources ? open(resources.Get(), names[t], 2000, session) : L"no manager";
-                if (session) {
-                    bound_component instrument(session.Get());
-                    for (int i = 0; i < 200 && failures[t] == L"open"; ++i) {
-                        const std::wstring list = std::to_wstring(t) + L"," + std::to_wstring(i);
-                        if (const std::wstring got = instrument.query(L"DATA:LIST " + list + L";LIST?"); got != list + L"\n")
-                            failures[t] = L"round " + std::to_wstring(i) + L": " + got;
-                    }
+            const com_apartment com(COINIT_MULTITHREADED);
+            const auto resources = manager();
+            ComPtr<IMessage> session;
+            failures[t] = resources ? open(resources.Get(), names[t], 2000, session) : L"no manager";
+            if (session) {
+                bound_component instrument(session.Get());
+                for (int i = 0; i < 200 && failures[t] == L"open"; ++i) {
+                    const std::wstring list = std::to_wstring(t) + L"," + std::to_wstring(i);
+                    if (const std::wstring got = instrument.query(L"DATA:LIST " + list + L";LIST?"); got != list + L"\n")
+                        failures[t] = L"round " + std::to_wstring(i) + L": " + got;
                 }
             }
-            CoUninitialize();
         });
     for (std::thread& thread : threads)
         thread.join();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 #include "instrument-sim/instrument_server_process.hpp"
+#include "platform/com_apartment.hpp"
 #include "socket/socket_session.hpp"
 #include "support/fmtdio_fixture.hpp"
 
@@ -92,7 +93,7 @@ TEST_F(OverTcp, BlocksLinesAndConnectionsAtOnce)
     std::vector<int> mismatches(4, -1);
     for (int tag = 0; tag < 4; ++tag)
         threads.emplace_back([&, tag] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            const com_apartment com(COINIT_MULTITHREADED);
             connected own(server.address());
             mismatches[tag] = 0;
             for (int round = 0; round < 20; ++round) {
@@ -101,7 +102,6 @@ TEST_F(OverTcp, BlocksLinesAndConnectionsAtOnce)
                 if (own.read_list(L"DATA:LIST?") != std::vector<double>{double(tag), double(round), 7})
                     ++mismatches[tag];
             }
-            CoUninitialize();
         });
     for (std::thread& thread : threads)
         thread.join();

@@ -8,6 +8,7 @@
 #include "console.hpp"
 #include "demo.hpp"
 #include "failure.hpp"
+#include "platform/com_apartment.hpp"
 #include "shell.hpp"
 #include "text.hpp"
 
@@ -17,18 +18,6 @@ using namespace fmtio;
 
 constexpr std::string_view hint = "Try 'fmtio --help'.\n";
 
-class com_apartment {
-public:
-    com_apartment()
-    {
-        const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        check(hr, nullptr, IID_NULL, "CoInitializeEx", "");
-    }
-    com_apartment(const com_apartment&) = delete;
-    com_apartment& operator=(const com_apartment&) = delete;
-    ~com_apartment() { CoUninitialize(); }
-};
-
 int run(const std::vector<std::string>& arguments)
 {
     const invocation given = parse_command_line(arguments);
@@ -36,7 +25,8 @@ int run(const std::vector<std::string>& arguments)
     const request& what = given.first;
     if (show_help(what, false))
         return exit_success;
-    const com_apartment apartment;
+    const morvane::com_apartment apartment(COINIT_APARTMENTTHREADED);
+    check(apartment.result(), nullptr, IID_NULL, "CoInitializeEx", "");
     if (what.what == subcommand::find) { // needs no session
         list_resources(create_resource_manager().object.Get(), what);
         return exit_success;

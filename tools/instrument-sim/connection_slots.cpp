@@ -1,6 +1,6 @@
 #include "connection_slots.hpp"
 
-#include <objbase.h>
+#include "platform/com_apartment.hpp"
 #include <system_error>
 #include <thread>
 
@@ -15,10 +15,10 @@ void connection_slots::serve(SOCKET client, std::function<void(SOCKET)> serve)
     }
     try {
         std::thread([this, client, serve = std::move(serve)] {
-            const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-            serve(client);
-            if (com)
-                CoUninitialize();
+            {
+                const com_apartment com(COINIT_MULTITHREADED); // the session works without it too
+                serve(client);
+            }
             --in_use_;
         }).detach();
     } catch (const std::system_error&) {

@@ -10,6 +10,7 @@
 #include "connection.hpp"
 #include "connection_slots.hpp"
 #include "core_channel.hpp"
+#include "platform/com_apartment.hpp"
 #include "portmapper_service.hpp"
 #include "server_options.hpp"
 #include "transport/tcp_listener.hpp"
@@ -26,7 +27,8 @@ int main(int argc, char** argv)
     if (!options)
         return 2;
     const winsock_use winsock;
-    if (winsock.error() != 0 || FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+    const morvane::com_apartment com(COINIT_MULTITHREADED);
+    if (winsock.error() != 0 || FAILED(com.result()))
         return 1;
     tcp_listener listener(options->address, options->port, 8);
     connection_slots slots(options->max_connections);
