@@ -11,21 +11,21 @@
 class bare_client {
 public:
     explicit bare_client(unsigned short port)
-        : socket_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))
+        : m_socket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))
     {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(port);
-        connect(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        connect(m_socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
         BOOL no_delay = TRUE;
-        setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+        setsockopt(m_socket.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
     }
 
     void send_line(const char* text) { send_all(std::string_view(text, std::strlen(text))); }
     void send_all(std::string_view bytes)
     {
-        for (int n; !bytes.empty() && (n = send(socket_.get(), bytes.data(), static_cast<int>(bytes.size()), 0)) > 0;)
+        for (int n; !bytes.empty() && (n = send(m_socket.get(), bytes.data(), static_cast<int>(bytes.size()), 0)) > 0;)
             bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     // Receives into `to` until `count` bytes, or a line feed when `line`; gives up when
@@ -36,12 +36,12 @@ public:
         while (got < count) {
             fd_set ready;
             FD_ZERO(&ready);
-            FD_SET(socket_.get(), &ready);
+            FD_SET(m_socket.get(), &ready);
             timeval wait{wait_seconds, 0};
             if (select(0, &ready, nullptr, nullptr, &wait) != 1)
                 break;
             const int chunk = static_cast<int>(std::min<std::size_t>(count - got, 1 << 20));
-            const int n = recv(socket_.get(), to + got, chunk, 0);
+            const int n = recv(m_socket.get(), to + got, chunk, 0);
             if (n <= 0)
                 break;
             got += static_cast<std::size_t>(n);
@@ -52,5 +52,5 @@ public:
     }
 
 private:
-    morvane::transport::unique_socket socket_;
+    morvane::transport::unique_socket m_socket;
 };

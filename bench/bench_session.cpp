@@ -17,7 +17,7 @@ STDMETHODIMP bench_session::QueryInterface(REFIID riid, void** out)
 
 STDMETHODIMP bench_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
-    written_ += (*buffer)->rgsabound[0].cElements;
+    m_written += (*buffer)->rgsabound[0].cElements;
     *written = count;
     return S_OK;
 }
@@ -25,18 +25,18 @@ STDMETHODIMP bench_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 STDMETHODIMP bench_session::Read(LONG count, SAFEARRAY** buffer)
 {
     *buffer = nullptr;
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), lent_.size() - position_);
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(count), m_lent.size() - m_position);
     morvane::unique_safearray made(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(n)));
     if (!made)
         return E_OUTOFMEMORY;
     try {
         const morvane::safearray_data data(made.get());
-        std::memcpy(data.bytes(), lent_.data() + position_, n);
+        std::memcpy(data.bytes(), m_lent.data() + m_position, n);
     } catch (const morvane::safearray_error& error) {
         return error.hresult();
     }
-    position_ += n;
-    status_ = position_ == lent_.size() ? morvane::session::status_end : morvane::session::status_count_reached;
+    m_position += n;
+    m_status = m_position == m_lent.size() ? morvane::session::status_end : morvane::session::status_count_reached;
     *buffer = made.release();
     return S_OK;
 }

@@ -12,16 +12,16 @@ public:
     // The next reads return `response` as one message.
     void respond(const std::string& response)
     {
-        response_ = response;
-        lend(response_);
+        m_response = response;
+        lend(m_response);
     }
     // The same, without a copy: `response` must outlive the reads.
     void lend(std::string_view response)
     {
-        lent_ = response;
-        position_ = 0;
+        m_lent = response;
+        m_position = 0;
     }
-    std::size_t bytes_written() const { return written_; }
+    std::size_t bytes_written() const { return m_written; }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
@@ -29,19 +29,19 @@ public:
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
     STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
     STDMETHODIMP ReadString(LONG, BSTR*) override { return E_NOTIMPL; }
-    STDMETHODIMP get_LastStatus(LONG* status) override { return *status = status_, S_OK; }
-    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return *on = send_end_, S_OK; }
-    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return send_end_ = on, S_OK; }
+    STDMETHODIMP get_LastStatus(LONG* status) override { return *status = m_status, S_OK; }
+    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return *on = m_send_end, S_OK; }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return m_send_end = on, S_OK; }
     STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override { return *on = VARIANT_FALSE, S_OK; }
     STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL) override { return S_OK; }
     STDMETHODIMP get_Timeout(LONG* ms) override { return *ms = 2000, S_OK; }
     STDMETHODIMP put_Timeout(LONG) override { return S_OK; }
 
 private:
-    std::string response_;
-    std::string_view lent_;
-    std::size_t position_ = 0;
-    std::size_t written_ = 0;
-    LONG status_ = morvane::session::status_end;
-    VARIANT_BOOL send_end_ = VARIANT_TRUE;
+    std::string m_response;
+    std::string_view m_lent;
+    std::size_t m_position = 0;
+    std::size_t m_written = 0;
+    LONG m_status = morvane::session::status_end;
+    VARIANT_BOOL m_send_end = VARIANT_TRUE;
 };

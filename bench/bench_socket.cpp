@@ -30,23 +30,23 @@ constexpr std::size_t block_size = 100u << 20;
 class loopback_instrument {
 public:
     loopback_instrument()
-        : block_("#9" + std::to_string(block_size) + std::string(block_size, '\x5a') + "\n"),
-          listener_("127.0.0.1", 0, 4)
+        : m_block("#9" + std::to_string(block_size) + std::string(block_size, '\x5a') + "\n"),
+          m_listener("127.0.0.1", 0, 4)
     {
         // Stopping the listener is what ends the thread.
-        acceptor_ = std::thread([this] {
-            for (unique_socket client; (client = listener_.accept());)
-                clients_.emplace_back([this, owned = std::move(client)]() mutable { serve(std::move(owned)); });
+        m_acceptor = std::thread([this] {
+            for (unique_socket client; (client = m_listener.accept());)
+                m_clients.emplace_back([this, owned = std::move(client)]() mutable { serve(std::move(owned)); });
         });
     }
     ~loopback_instrument()
     {
-        listener_.stop();
-        acceptor_.join();
-        for (std::thread& client : clients_)
+        m_listener.stop();
+        m_acceptor.join();
+        for (std::thread& client : m_clients)
             client.join();
     }
-    unsigned short port() const { return listener_.port(); }
+    unsigned short port() const { return m_listener.port(); }
 
 private:
     void serve(const unique_socket owned)
@@ -62,7 +62,7 @@ private:
                     line += byte;
                     continue;
                 }
-                const std::string& answer = line == "BLK?" ? block_ : identity_;
+                const std::string& answer = line == "BLK?" ? m_block : m_identity;
                 for (std::size_t sent = 0; sent < answer.size();) {
                     const int count = send(client, answer.data() + sent, static_cast<int>(answer.size() - sent), 0);
                     if (count <= 0)
@@ -74,11 +74,11 @@ private:
         }
     }
 
-    const std::string identity_ = "Morvane,SIM-1,0,1.0\n";
-    const std::string block_;
-    tcp_listener listener_;
-    std::thread acceptor_;
-    std::vector<std::thread> clients_;
+    const std::string m_identity = "Morvane,SIM-1,0,1.0\n";
+    const std::string m_block;
+    tcp_listener m_listener;
+    std::thread m_acceptor;
+    std::vector<std::thread> m_clients;
 };
 
 } // namespace

@@ -28,15 +28,15 @@ struct com_failure {
 // A BSTR that frees itself.
 class bstr {
 public:
-    explicit bstr(const wchar_t* text = nullptr) : text_(text ? SysAllocString(text) : nullptr) {}
-    ~bstr() { SysFreeString(text_); }
+    explicit bstr(const wchar_t* text = nullptr) : m_text(text ? SysAllocString(text) : nullptr) {}
+    ~bstr() { SysFreeString(m_text); }
     bstr(const bstr&) = delete;
     bstr& operator=(const bstr&) = delete;
-    BSTR get() const { return text_; }
-    BSTR* put() { SysFreeString(text_); text_ = nullptr; return &text_; }
+    BSTR get() const { return m_text; }
+    BSTR* put() { SysFreeString(m_text); m_text = nullptr; return &m_text; }
 
 private:
-    BSTR text_;
+    BSTR m_text;
 };
 
 // A VARIANT that clears itself.

@@ -100,45 +100,45 @@ public:
         return frame(IID_IMorvaneSession, [&] {
             if (!name)
                 return null_pointer(IID_IMorvaneSession);
-            *name = SysAllocStringLen(resource_name_.data(), static_cast<UINT>(resource_name_.size()));
+            *name = SysAllocStringLen(m_resource_name.data(), static_cast<UINT>(m_resource_name.size()));
             return *name ? S_OK : report(E_OUTOFMEMORY, L"Not enough memory for the resource name.", IID_IMorvaneSession);
         });
     }
     STDMETHODIMP get_TerminationCharacter(BYTE* character) final
     {
-        return get(termination_character_, character, IID_IMorvaneSession);
+        return get(m_termination_character, character, IID_IMorvaneSession);
     }
     STDMETHODIMP put_TerminationCharacter(BYTE character) final
     {
-        return put(termination_character_, character, IID_IMorvaneSession);
+        return put(m_termination_character, character, IID_IMorvaneSession);
     }
 
-    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) final { return get(send_end_, on); }
-    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) final { return put(send_end_, flag(on)); }
-    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) final { return get(termination_, on); }
-    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) final { return put(termination_, flag(on)); }
-    STDMETHODIMP get_Timeout(LONG* ms) final { return get(timeout_ms_, ms); }
+    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) final { return get(m_send_end, on); }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) final { return put(m_send_end, flag(on)); }
+    STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) final { return get(m_termination, on); }
+    STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) final { return put(m_termination, flag(on)); }
+    STDMETHODIMP get_Timeout(LONG* ms) final { return get(m_timeout_ms, ms); }
     STDMETHODIMP put_Timeout(LONG ms) final
     {
         if (ms < 0)
             return report(E_INVALIDARG, Session::negative_timeout);
-        return put(timeout_ms_, ms);
+        return put(m_timeout_ms, ms);
     }
 
     STDMETHODIMP get_MaximumMessageSize(LONG* bytes) final
     {
-        return get(maximum_message_size_, bytes, IID_IMorvaneSessionLimits);
+        return get(m_maximum_message_size, bytes, IID_IMorvaneSessionLimits);
     }
     STDMETHODIMP put_MaximumMessageSize(LONG bytes) final
     {
         if (bytes < 1)
             return report(E_INVALIDARG, L"MaximumMessageSize must be at least 1 byte.", IID_IMorvaneSessionLimits);
-        return put(maximum_message_size_, bytes, IID_IMorvaneSessionLimits);
+        return put(m_maximum_message_size, bytes, IID_IMorvaneSessionLimits);
     }
 
 protected:
     message_session(std::wstring resource_name, LONG timeout_ms) noexcept
-        : resource_name_(std::move(resource_name)), timeout_ms_(timeout_ms) {}
+        : m_resource_name(std::move(resource_name)), m_timeout_ms(timeout_ms) {}
 
     // Any non-zero value counts as true; a flag reads back as the canonical -1.
     static VARIANT_BOOL flag(VARIANT_BOOL on) noexcept { return on ? VARIANT_TRUE : VARIANT_FALSE; }
@@ -162,7 +162,7 @@ protected:
         return frame(interface_id, [&] {
             if (!out)
                 return null_pointer(interface_id);
-            const std::lock_guard guard(lock_);
+            const std::lock_guard guard(m_lock);
             *out = field;
             return S_OK;
         });
@@ -171,7 +171,7 @@ protected:
     HRESULT put(T& field, T value, const IID& interface_id = IID_IMessage) noexcept
     {
         return frame(interface_id, [&] {
-            const std::lock_guard guard(lock_);
+            const std::lock_guard guard(m_lock);
             field = value;
         });
     }
@@ -184,7 +184,7 @@ protected:
         if (!buffer)
             return null_pointer();
         *buffer = nullptr;
-        const std::lock_guard guard(lock_);
+        const std::lock_guard guard(m_lock);
         unique_safearray bytes;
         const HRESULT hr = read_bytes(bytes);
         *buffer = bytes.release();
@@ -196,7 +196,7 @@ protected:
         if (!text)
             return null_pointer();
         *text = nullptr;
-        const std::lock_guard guard(lock_);
+        const std::lock_guard guard(m_lock);
         unique_safearray bytes;
         if (const HRESULT hr = read_bytes(bytes); FAILED(hr))
             return hr;
@@ -214,30 +214,30 @@ protected:
     // MaximumMessageSize; a read that needs one more fails.
     std::size_t message_room() const noexcept
     {
-        return static_cast<std::size_t>(maximum_message_size_) - std::min(message_read_, static_cast<std::size_t>(maximum_message_size_));
+        return static_cast<std::size_t>(m_maximum_message_size) - std::min(m_message_read, static_cast<std::size_t>(m_maximum_message_size));
     }
     // A read handed out `count` bytes; `ended`: the message ended with them.
-    void handed_out(std::size_t count, bool ended) noexcept { message_read_ = ended ? 0 : message_read_ + count; }
+    void handed_out(std::size_t count, bool ended) noexcept { m_message_read = ended ? 0 : m_message_read + count; }
     // The read that would have passed MaximumMessageSize: the count starts again with the next
     // message, which the session finds by discarding the rest of this one.
     HRESULT message_too_long() noexcept
     {
-        message_read_ = 0;
+        m_message_read = 0;
         wchar_t text[128];
         std::swprintf(text, std::size(text), L"The message passed MaximumMessageSize (%ld bytes); the rest of it is discarded.",
-                      static_cast<long>(maximum_message_size_));
+                      static_cast<long>(m_maximum_message_size));
         return report(session::message_too_long, text);
     }
 
-    std::mutex lock_;
-    const std::wstring resource_name_;
+    std::mutex m_lock;
+    const std::wstring m_resource_name;
     // Both on, as a session opens; read under the lock.
-    VARIANT_BOOL send_end_ = VARIANT_TRUE;
-    VARIANT_BOOL termination_ = VARIANT_TRUE;
-    BYTE termination_character_ = '\n';
-    LONG timeout_ms_;
-    LONG maximum_message_size_ = session::default_maximum_message_size;
-    std::size_t message_read_ = 0; // handed out since the last read that ended a message
+    VARIANT_BOOL m_send_end = VARIANT_TRUE;
+    VARIANT_BOOL m_termination = VARIANT_TRUE;
+    BYTE m_termination_character = '\n';
+    LONG m_timeout_ms;
+    LONG m_maximum_message_size = session::default_maximum_message_size;
+    std::size_t m_message_read = 0; // handed out since the last read that ended a message
 };
 
 } // namespace morvane

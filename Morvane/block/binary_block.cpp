@@ -36,17 +36,17 @@ bool spans(SAFEARRAY* array, std::size_t needed) noexcept
 class reversing_source final : public byte_source {
 public:
     reversing_source(std::span<const unsigned char> elements, std::size_t size) noexcept
-        : elements_(elements), size_(size) {}
+        : m_elements(elements), m_size(size) {}
     void produce(unsigned char* to, std::size_t count) override
     {
-        copy_reversed(elements_.data(), position_, count, size_, to);
-        position_ += count;
+        copy_reversed(m_elements.data(), m_position, count, m_size, to);
+        m_position += count;
     }
 
 private:
-    std::span<const unsigned char> elements_;
-    std::size_t size_;
-    std::size_t position_ = 0;
+    std::span<const unsigned char> m_elements;
+    std::size_t m_size;
+    std::size_t m_position = 0;
 };
 
 // Bytes per element of a block element type, the whole 32-bit code compared; 0 for any other.

@@ -29,7 +29,7 @@ STDMETHODIMP class_factory::QueryInterface(REFIID riid, void** out)
 
 STDMETHODIMP_(ULONG) class_factory::AddRef()
 {
-    const long count = ++count_;
+    const long count = ++m_count;
     if (count == 2)
         module_lock::add();
     return static_cast<ULONG>(count);
@@ -37,7 +37,7 @@ STDMETHODIMP_(ULONG) class_factory::AddRef()
 
 STDMETHODIMP_(ULONG) class_factory::Release()
 {
-    const long count = --count_;
+    const long count = --m_count;
     if (count == 1)
         module_lock::release();
     else if (count == 0)
@@ -53,7 +53,7 @@ STDMETHODIMP class_factory::CreateInstance(IUnknown* outer, REFIID riid, void** 
     // An aggregating object must hold the inner unknown, or it could not control the aggregate.
     if (outer && !InlineIsEqualGUID(riid, IID_IUnknown))
         return CLASS_E_NOAGGREGATION;
-    return creator_(outer, riid, out);
+    return m_creator(outer, riid, out);
 }
 
 STDMETHODIMP class_factory::LockServer(BOOL lock)

@@ -30,11 +30,11 @@ public:
     STDMETHODIMP LockServer(BOOL lock) override;
 
 private:
-    explicit class_factory(instance_creator creator) noexcept : creator_(creator) {}
+    explicit class_factory(instance_creator creator) noexcept : m_creator(creator) {}
     ~class_factory() = default;
 
-    std::atomic<long> count_{0};
-    instance_creator creator_;
+    std::atomic<long> m_count{0};
+    instance_creator m_creator;
 };
 
 } // namespace morvane

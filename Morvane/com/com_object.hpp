@@ -68,13 +68,13 @@ protected:
     object_count() noexcept { module_lock::add(); }
     ~object_count() = default;
 
-    ULONG add_ref() noexcept { return static_cast<ULONG>(++count_); }
+    ULONG add_ref() noexcept { return static_cast<ULONG>(++m_count); }
 
     // Destroys `self` when the count reaches 0; the extra module lock covers the teardown.
     template <typename Self>
     ULONG release(Self* self) noexcept
     {
-        const long count = --count_;
+        const long count = --m_count;
         if (count == 0) {
             module_lock::add();
             delete self;
@@ -86,12 +86,12 @@ protected:
     // First step of every form's destructor: the guard, then the object's own module lock.
     void begin_destruction() noexcept
     {
-        count_ = destroyed;
+        m_count = destroyed;
         module_lock::release();
     }
 
 private:
-    std::atomic<long> count_{0};
+    std::atomic<long> m_count{0};
 };
 
 // Makes a new object form and queries it for riid: the caller receives the one reference, and
@@ -149,17 +149,17 @@ template <typename T>
 class contained_object final : public T {
 public:
     // The outer object is not counted: it owns the aggregate, not the other way round.
-    explicit contained_object(IUnknown* outer) noexcept : outer_(outer) {}
+    explicit contained_object(IUnknown* outer) noexcept : m_outer(outer) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override { return outer_->QueryInterface(riid, out); }
-    STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override { return m_outer->QueryInterface(riid, out); }
+    STDMETHODIMP_(ULONG) AddRef() override { return m_outer->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return m_outer->Release(); }
 
     // The table walk, for the inner unknown; the reference it gives goes to the outer object.
     HRESULT query_table(REFIID riid, void** out) noexcept { return query_interface(this, riid, out); }
 
 private:
-    IUnknown* outer_;
+    IUnknown* m_outer;
 };
 
 template <typename T>
@@ -182,7 +182,7 @@ public:
             AddRef();
             return S_OK;
         }
-        return contained_.query_table(riid, out);
+        return m_contained.query_table(riid, out);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return add_ref(); }
     STDMETHODIMP_(ULONG) Release() override { return release(this); }
@@ -192,10 +192,10 @@ private:
     template <typename Form, typename... Args>
     friend HRESULT create_form(REFIID riid, void** out, Args... args) noexcept;
 
-    explicit aggregate_object(IUnknown* outer) noexcept : contained_(outer) {}
+    explicit aggregate_object(IUnknown* outer) noexcept : m_contained(outer) {}
     ~aggregate_object() { begin_destruction(); }
 
-    contained_object<T> contained_;
+    contained_object<T> m_contained;
 };
 
 // The instance creator of a class: stand-alone without an outer object, aggregated with one.

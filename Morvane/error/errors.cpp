@@ -31,18 +31,18 @@ bad_pointer::bad_pointer() : std::runtime_error(message_text(message_id::bad_poi
 win32_error::win32_error() : win32_error(std::string()) {}
 
 win32_error::win32_error(std::string message, DWORD code)
-    : std::runtime_error("win32_error"), message_(std::move(message)), code_(code)
+    : std::runtime_error("win32_error"), m_message(std::move(message)), m_code(code)
 {
 }
 
 HRESULT win32_error::hresult() const noexcept
 {
-    const auto value = static_cast<HRESULT>(code_);
-    return value <= 0 ? value : static_cast<HRESULT>(0x80070000u | (code_ & 0xFFFFu));
+    const auto value = static_cast<HRESULT>(m_code);
+    return value <= 0 ? value : static_cast<HRESULT>(0x80070000u | (m_code & 0xFFFFu));
 }
 
 win32_hresult_error::win32_hresult_error(message_id message, HRESULT hr)
-    : win32_error(message_text(message)), hr_(hr)
+    : win32_error(message_text(message)), m_hr(hr)
 {
 }
 
@@ -54,7 +54,7 @@ loc_com_error::loc_com_error(message_id message, DWORD help_context, const wchar
 
 loc_com_error::loc_com_error(std::wstring_view description, DWORD help_context, const wchar_t* help_file,
                              const wchar_t* source, const GUID& interface_id, HRESULT hr)
-    : std::runtime_error("loc_com_error"), message_(to_ansi(description))
+    : std::runtime_error("loc_com_error"), m_message(to_ansi(description))
 {
     set_error_info(std::wstring(description).c_str(), help_context, help_file, source, interface_id, hr);
 }
@@ -67,7 +67,7 @@ loc_com_error::loc_com_error(const _com_error& error, const GUID& interface_id)
     *record.GetAddressOf() = error.ErrorInfo();
     if (record) {
         record_text fields(record.Get());
-        message_ = to_ansi(bstr_view(fields.description.get()));
+        m_message = to_ansi(bstr_view(fields.description.get()));
         set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(),
                        fields.source.get(), interface_id, error.Error());
     } else {
@@ -75,31 +75,31 @@ loc_com_error::loc_com_error(const _com_error& error, const GUID& interface_id)
     }
 }
 
-loc_com_error::loc_com_error(session_failure, HRESULT hr) : std::runtime_error("loc_com_error"), hr_(hr) {}
+loc_com_error::loc_com_error(session_failure, HRESULT hr) : std::runtime_error("loc_com_error"), m_hr(hr) {}
 
 loc_com_error::loc_com_error(const loc_com_error& other)
-    : std::runtime_error(other), message_(other.message_), hr_(other.hr_)
+    : std::runtime_error(other), m_message(other.m_message), m_hr(other.m_hr)
 {
-    if (other.record_) {
-        record_text fields(other.record_.Get());
+    if (other.m_record) {
+        record_text fields(other.m_record.Get());
         set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(),
-                       fields.source.get(), fields.interface_id, other.hr_);
+                       fields.source.get(), fields.interface_id, other.m_hr);
     }
 }
 
 void loc_com_error::set_error_info(const wchar_t* description, DWORD help_context, const wchar_t* help_file,
                                    const wchar_t* source, const GUID& interface_id, HRESULT hr)
 {
-    hr_ = hr;
-    record_ = make_error_record({.description = description, .source = source, .interface_id = interface_id,
+    m_hr = hr;
+    m_record = make_error_record({.description = description, .source = source, .interface_id = interface_id,
                                  .help_file = help_file, .help_context = help_context});
 }
 
 HRESULT loc_com_error::report() const
 {
-    if (record_)
-        SetErrorInfo(0, record_.Get());
-    return hr_;
+    if (m_record)
+        SetErrorInfo(0, m_record.Get());
+    return m_hr;
 }
 
 void loc_com_error::load_thread_error_info()
@@ -109,7 +109,7 @@ void loc_com_error::load_thread_error_info()
         throw _com_error(E_POINTER);
     record_text fields(taken.Get());
     set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(), fields.source.get(),
-                   fields.interface_id, hr_);
+                   fields.interface_id, m_hr);
 }
 
 win32_com_error::win32_com_error(const win32_error& error, DWORD help_context, const GUID& interface_id)

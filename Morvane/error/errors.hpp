@@ -27,23 +27,23 @@ public:
 class win32_error : public std::runtime_error {
 public:
     win32_error();
-    const char* what() const noexcept override { return message_.c_str(); }
+    const char* what() const noexcept override { return m_message.c_str(); }
     // The code as an HRESULT: zero and negative codes unchanged, others as 0x8007xxxx.
     virtual HRESULT hresult() const noexcept;
 
 protected:
     explicit win32_error(std::string message, DWORD code = 0);
-    std::string message_;
-    DWORD code_ = 0;
+    std::string m_message;
+    DWORD m_code = 0;
 };
 
 class win32_hresult_error : public win32_error {
 public:
     win32_hresult_error(message_id message, HRESULT hr);
-    HRESULT hresult() const noexcept override { return hr_; }
+    HRESULT hresult() const noexcept override { return m_hr; }
 
 private:
-    HRESULT hr_;
+    HRESULT m_hr;
 };
 
 class loc_com_error : public std::runtime_error {
@@ -60,8 +60,8 @@ public:
     loc_com_error& operator=(const loc_com_error&) = delete;
     ~loc_com_error() override = default;
 
-    const char* what() const noexcept override { return message_.c_str(); }
-    HRESULT hresult() const noexcept { return hr_; }
+    const char* what() const noexcept override { return m_message.c_str(); }
+    HRESULT hresult() const noexcept { return m_hr; }
 
     // Publishes the record as the calling thread's error information; returns the HRESULT.
     virtual HRESULT report() const;
@@ -75,11 +75,11 @@ protected:
     loc_com_error(session_failure, HRESULT hr);
     void set_error_info(const wchar_t* description, DWORD help_context, const wchar_t* help_file,
                         const wchar_t* source, const GUID& interface_id, HRESULT hr);
-    std::string message_;
+    std::string m_message;
 
 private:
-    ComPtr<IErrorInfo> record_;
-    HRESULT hr_ = S_OK;
+    ComPtr<IErrorInfo> m_record;
+    HRESULT m_hr = S_OK;
 
     friend void throw_session_error(HRESULT hr);
 };

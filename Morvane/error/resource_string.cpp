@@ -7,37 +7,37 @@ namespace morvane {
 
 void resource_string::load()
 {
-    if (loaded_)
+    if (m_loaded)
         return;
     char text[260];
-    int length = LoadStringA(this_module(), number_, text, sizeof text);
-    if (length <= 0 && fallback_ != no_fallback)
-        length = LoadStringA(this_module(), fallback_, text, sizeof text);
+    int length = LoadStringA(this_module(), m_number, text, sizeof text);
+    if (length <= 0 && m_fallback != no_fallback)
+        length = LoadStringA(this_module(), m_fallback, text, sizeof text);
     if (length > 0)
         store(text);
 }
 
 void resource_string::store(const char* narrow_text)
 {
-    wide_ = from_ansi(narrow_text);
-    narrow_.reset();
-    loaded_ = true;
+    m_wide = from_ansi(narrow_text);
+    m_narrow.reset();
+    m_loaded = true;
 }
 
 const wchar_t* resource_string::wide()
 {
     load();
-    return wide_ ? wide_->c_str() : nullptr;
+    return m_wide ? m_wide->c_str() : nullptr;
 }
 
 const char* resource_string::narrow()
 {
     load();
-    if (!wide_)
+    if (!m_wide)
         return nullptr;
-    if (!narrow_)
-        narrow_ = to_ansi(*wide_);
-    return narrow_->c_str();
+    if (!m_narrow)
+        m_narrow = to_ansi(*m_wide);
+    return m_narrow->c_str();
 }
 
 void resource_string::format_with(unsigned max_width, const DWORD_PTR* arguments)

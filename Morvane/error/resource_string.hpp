@@ -14,13 +14,13 @@ public:
     static constexpr UINT no_fallback = 0xFFFFFFFFu;
 
     explicit resource_string(UINT number, UINT fallback = no_fallback) noexcept
-        : number_(number), fallback_(fallback) {}
+        : m_number(number), m_fallback(fallback) {}
     explicit resource_string(message_id number) noexcept : resource_string(static_cast<UINT>(number)) {}
     virtual ~resource_string() = default;
 
     // Loads the text unless already loaded; a missing message leaves it null and is tried again later.
     void load();
-    bool loaded() const noexcept { return loaded_; }
+    bool loaded() const noexcept { return m_loaded; }
 
     // Null when the message could not be loaded.
     const char* narrow();
@@ -43,11 +43,11 @@ private:
     void format_with(unsigned max_width, const DWORD_PTR* arguments);
     void store(const char* narrow_text);
 
-    UINT number_;
-    UINT fallback_;
-    bool loaded_ = false;
-    std::optional<std::wstring> wide_;
-    std::optional<std::string> narrow_; // made from wide_ on first request
+    UINT m_number;
+    UINT m_fallback;
+    bool m_loaded = false;
+    std::optional<std::wstring> m_wide;
+    std::optional<std::string> m_narrow; // made from m_wide on first request
 };
 
 } // namespace morvane

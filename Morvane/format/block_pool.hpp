@@ -16,7 +16,7 @@ public:
     void give(std::unique_ptr<unsigned char[]> block) noexcept;
 
 private:
-    std::vector<std::unique_ptr<unsigned char[]>> free_;
+    std::vector<std::unique_ptr<unsigned char[]>> m_free;
 };
 
 } // namespace morvane

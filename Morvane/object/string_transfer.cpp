@@ -18,24 +18,24 @@ namespace {
 // area, or for whole chunks, into a staging buffer that takes many chunks per conversion.
 class ansi_source final : public byte_source {
 public:
-    explicit ansi_source(std::wstring_view text) noexcept : rest_(text) {}
+    explicit ansi_source(std::wstring_view text) noexcept : m_rest(text) {}
 
     void produce(unsigned char* to, std::size_t count) override
     {
-        const std::size_t from_staging = std::min(count, staged_.size());
+        const std::size_t from_staging = std::min(count, m_staged.size());
         if (from_staging) {
-            std::memcpy(to, staged_.data(), from_staging);
-            staged_ = staged_.subspan(from_staging);
+            std::memcpy(to, m_staged.data(), from_staging);
+            m_staged = m_staged.subspan(from_staging);
         }
-        convert(rest_.substr(0, count - from_staging), to + from_staging);
+        convert(m_rest.substr(0, count - from_staging), to + from_staging);
     }
 
     const unsigned char* take_in_place(std::size_t count) noexcept override
     {
-        if (staged_.size() < count && !stage(count))
+        if (m_staged.size() < count && !stage(count))
             return nullptr;
-        const unsigned char* taken = staged_.data();
-        staged_ = staged_.subspan(count);
+        const unsigned char* taken = m_staged.data();
+        m_staged = m_staged.subspan(count);
         return taken;
     }
 
@@ -45,7 +45,7 @@ private:
     void convert(std::wstring_view text, unsigned char* to)
     {
         to_ansi_bytes(text, to);
-        rest_.remove_prefix(text.size());
+        m_rest.remove_prefix(text.size());
     }
 
     // Moves what is staged to the front and converts as much again as fits; false when the
@@ -55,22 +55,22 @@ private:
         try {
             if (count > staging_size)
                 return false;
-            if (!staging_)
-                staging_ = std::make_unique_for_overwrite<unsigned char[]>(staging_size);
-            if (!staged_.empty())
-                std::memmove(staging_.get(), staged_.data(), staged_.size());
-            const std::size_t more = std::min(rest_.size(), staging_size - staged_.size());
-            convert(rest_.substr(0, more), staging_.get() + staged_.size());
-            staged_ = {staging_.get(), staged_.size() + more};
-            return staged_.size() >= count;
+            if (!m_staging)
+                m_staging = std::make_unique_for_overwrite<unsigned char[]>(staging_size);
+            if (!m_staged.empty())
+                std::memmove(m_staging.get(), m_staged.data(), m_staged.size());
+            const std::size_t more = std::min(m_rest.size(), staging_size - m_staged.size());
+            convert(m_rest.substr(0, more), m_staging.get() + m_staged.size());
+            m_staged = {m_staging.get(), m_staged.size() + more};
+            return m_staged.size() >= count;
         } catch (...) {
             return false;
         }
     }
 
-    std::wstring_view rest_;
-    std::unique_ptr<unsigned char[]> staging_;
-    std::span<const unsigned char> staged_;
+    std::wstring_view m_rest;
+    std::unique_ptr<unsigned char[]> m_staging;
+    std::span<const unsigned char> m_staged;
 };
 
 void write_ansi(basic_comostream& stream, std::wstring_view text)
@@ -92,14 +92,14 @@ public:
     void take(std::span<const unsigned char> bytes) override
     {
         std::vector<unsigned char> copy(bytes.begin(), bytes.end());
-        pieces_.push_back({{}, std::move(copy), nullptr});
-        pieces_.back().bytes = {pieces_.back().copy.data(), bytes.size()};
+        m_pieces.push_back({{}, std::move(copy), nullptr});
+        m_pieces.back().bytes = {m_pieces.back().copy.data(), bytes.size()};
     }
     void take(unique_safearray chunk, std::size_t count) override
     {
         auto accessed = std::make_unique<accessed_safearray>(std::move(chunk));
         const unsigned char* data = accessed->bytes();
-        pieces_.push_back({{data, count}, {}, std::move(accessed)});
+        m_pieces.push_back({{data, count}, {}, std::move(accessed)});
     }
 
     unique_bstr to_bstr() const
@@ -108,11 +108,11 @@ public:
             return joined_to_bstr();
         // One byte is one character, wherever the pieces were cut.
         std::size_t length = 0;
-        for (const piece& p : pieces_)
+        for (const piece& p : m_pieces)
             length += p.bytes.size();
         unique_bstr text(allocate(length));
         wchar_t* to = text.get();
-        for (const piece& p : pieces_) {
+        for (const piece& p : m_pieces) {
             from_ansi_bytes(p.bytes, to, p.bytes.size());
             to += p.bytes.size();
         }
@@ -138,12 +138,12 @@ private:
     unique_bstr joined_to_bstr() const
     {
         std::string joined;
-        for (const piece& p : pieces_)
+        for (const piece& p : m_pieces)
             joined.append(reinterpret_cast<const char*>(p.bytes.data()), p.bytes.size());
         return ansi_to_bstr(joined);
     }
 
-    std::vector<piece> pieces_;
+    std::vector<piece> m_pieces;
 };
 
 } // namespace

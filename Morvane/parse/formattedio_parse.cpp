@@ -45,14 +45,14 @@ formattedio_parse::formattedio_parse_error::formattedio_parse_error(message_id m
     : loc_com_error(message, help_context, help_file_path.c_str(), error_source.wide(), IID_IFormattedIO488,
                     E_FORMATTEDIO_DATA)
 {
-    message_.clear();
+    m_message.clear();
 }
 
 formattedio_parse::formattedio_parse_error::formattedio_parse_error(std::wstring description, DWORD help_context)
     : loc_com_error(std::wstring_view(description), help_context, help_file_path.c_str(), error_source.wide(),
                     IID_IFormattedIO488, E_FORMATTEDIO_DATA)
 {
-    message_.clear();
+    m_message.clear();
 }
 
 int formattedio_parse::parse(int kind, const char* separators)

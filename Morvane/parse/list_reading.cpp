@@ -27,19 +27,19 @@ int list_kind(VARTYPE type) noexcept
 // Items between separators or line feeds, to the end of the response; empty items are skipped.
 class string_splitter final : public message_sink {
 public:
-    string_splitter(const std::string& separators, parsed_values& items) : items_(items)
+    string_splitter(const std::string& separators, parsed_values& items) : m_items(items)
     {
-        ends_item_['\n'] = true;
+        m_ends_item['\n'] = true;
         for (const char separator : separators)
-            ends_item_[static_cast<unsigned char>(separator)] = true;
+            m_ends_item[static_cast<unsigned char>(separator)] = true;
     }
     void take(std::span<const unsigned char> bytes) override
     {
         for (const unsigned char byte : bytes) {
-            if (ends_item_[byte])
+            if (m_ends_item[byte])
                 finish();
             else
-                item_.push_back(static_cast<char>(byte));
+                m_item.push_back(static_cast<char>(byte));
         }
     }
     void take(unique_safearray chunk, std::size_t count) override
@@ -49,17 +49,17 @@ public:
     }
     void finish()
     {
-        if (item_.empty())
+        if (m_item.empty())
             return;
-        BSTR text = ansi_to_bstr(std::string_view(item_).substr(0, item_.find('\0'))).release();
-        items_.push(text);
-        item_.clear();
+        BSTR text = ansi_to_bstr(std::string_view(m_item).substr(0, m_item.find('\0'))).release();
+        m_items.push(text);
+        m_item.clear();
     }
 
 private:
-    bool ends_item_[256] = {};
-    std::string item_;
-    parsed_values& items_;
+    bool m_ends_item[256] = {};
+    std::string m_item;
+    parsed_values& m_items;
 };
 
 // One list response from `in`, in the element type; the rest of a response whose list ended at

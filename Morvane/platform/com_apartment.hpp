@@ -9,20 +9,20 @@ namespace morvane {
 
 class com_apartment {
 public:
-    explicit com_apartment(DWORD model) noexcept : hr_(CoInitializeEx(nullptr, model)) {}
+    explicit com_apartment(DWORD model) noexcept : m_hr(CoInitializeEx(nullptr, model)) {}
     ~com_apartment()
     {
-        if (SUCCEEDED(hr_))
+        if (SUCCEEDED(m_hr))
             CoUninitialize();
     }
     com_apartment(const com_apartment&) = delete;
     com_apartment& operator=(const com_apartment&) = delete;
 
     // CoInitializeEx's result: S_FALSE when the thread was in the apartment already.
-    HRESULT result() const noexcept { return hr_; }
+    HRESULT result() const noexcept { return m_hr; }
 
 private:
-    const HRESULT hr_;
+    const HRESULT m_hr;
 };
 
 } // namespace morvane

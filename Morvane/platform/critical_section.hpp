@@ -10,18 +10,18 @@ class critical_section {
 public:
     critical_section()
     {
-        if (!InitializeCriticalSectionAndSpinCount(&section_, 0))
+        if (!InitializeCriticalSectionAndSpinCount(&m_section, 0))
             throw platform_error("InitializeCriticalSectionAndSpinCount", HRESULT_FROM_WIN32(GetLastError()));
     }
-    ~critical_section() { DeleteCriticalSection(&section_); }
+    ~critical_section() { DeleteCriticalSection(&m_section); }
     critical_section(const critical_section&) = delete;
     critical_section& operator=(const critical_section&) = delete;
 
-    void lock() noexcept { EnterCriticalSection(&section_); }
-    void unlock() noexcept { LeaveCriticalSection(&section_); }
+    void lock() noexcept { EnterCriticalSection(&m_section); }
+    void unlock() noexcept { LeaveCriticalSection(&m_section); }
 
 private:
-    CRITICAL_SECTION section_;
+    CRITICAL_SECTION m_section;
 };
 
 // Not recursive, and it cannot fail: fit for a module-wide lock that exists before any code runs.
@@ -31,11 +31,11 @@ public:
     slim_lock(const slim_lock&) = delete;
     slim_lock& operator=(const slim_lock&) = delete;
 
-    void lock() noexcept { AcquireSRWLockExclusive(&lock_); }
-    void unlock() noexcept { ReleaseSRWLockExclusive(&lock_); }
+    void lock() noexcept { AcquireSRWLockExclusive(&m_lock); }
+    void unlock() noexcept { ReleaseSRWLockExclusive(&m_lock); }
 
 private:
-    SRWLOCK lock_ = SRWLOCK_INIT;
+    SRWLOCK m_lock = SRWLOCK_INIT;
 };
 
 } // namespace morvane

@@ -8,11 +8,11 @@ namespace morvane {
 
 class platform_error : public std::runtime_error {
 public:
-    platform_error(const char* call, HRESULT hr) : std::runtime_error(call), hr_(hr) {}
-    HRESULT hresult() const noexcept { return hr_; }
+    platform_error(const char* call, HRESULT hr) : std::runtime_error(call), m_hr(hr) {}
+    HRESULT hresult() const noexcept { return m_hr; }
 
 private:
-    HRESULT hr_;
+    HRESULT m_hr;
 };
 
 // An allocation by the platform (an array, a string) that found no memory.

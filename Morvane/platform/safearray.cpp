@@ -7,25 +7,25 @@ namespace morvane {
 
 borrowed_byte_array::borrowed_byte_array()
 {
-    if (HRESULT hr = SafeArrayAllocDescriptorEx(VT_UI1, 1, &array_); FAILED(hr))
+    if (HRESULT hr = SafeArrayAllocDescriptorEx(VT_UI1, 1, &m_array); FAILED(hr))
         throw safearray_error("SafeArrayAllocDescriptorEx", hr, true);
     // The array does not own its data: destroying it never frees (or clears) the bytes.
-    array_->fFeatures |= FADF_AUTO;
-    array_->rgsabound[0] = {0, 0};
+    m_array->fFeatures |= FADF_AUTO;
+    m_array->rgsabound[0] = {0, 0};
 }
 
 borrowed_byte_array::~borrowed_byte_array()
 {
-    array_->pvData = nullptr;
+    m_array->pvData = nullptr;
     // Fails only while a session still holds the array locked; then the descriptor is left to it.
-    SafeArrayDestroyDescriptor(array_);
+    SafeArrayDestroyDescriptor(m_array);
 }
 
 SAFEARRAY* borrowed_byte_array::describe(const unsigned char* bytes, std::size_t count) noexcept
 {
-    array_->pvData = const_cast<unsigned char*>(bytes); // a session only reads what it is given
-    array_->rgsabound[0] = {static_cast<ULONG>(count), 0};
-    return array_;
+    m_array->pvData = const_cast<unsigned char*>(bytes); // a session only reads what it is given
+    m_array->rgsabound[0] = {static_cast<ULONG>(count), 0};
+    return m_array;
 }
 
 std::size_t element_count(SAFEARRAY* array)
@@ -48,16 +48,16 @@ std::size_t cell_count(const SAFEARRAY* array) noexcept
     return cells;
 }
 
-safearray_data::safearray_data(SAFEARRAY* array) : array_(array)
+safearray_data::safearray_data(SAFEARRAY* array) : m_array(array)
 {
-    if (HRESULT hr = SafeArrayAccessData(array, &data_); FAILED(hr))
+    if (HRESULT hr = SafeArrayAccessData(array, &m_data); FAILED(hr))
         throw safearray_error("SafeArrayAccessData", hr);
 }
 
 safearray_data::~safearray_data()
 {
     // Fails only for an array that was not accessed, which the constructor rules out.
-    SafeArrayUnaccessData(array_);
+    SafeArrayUnaccessData(m_array);
 }
 
 std::optional<safearray_view> safearray_view::of(const VARIANT& holder) noexcept
@@ -75,9 +75,9 @@ std::optional<safearray_view> safearray_view::of(const VARIANT& holder) noexcept
 
 HRESULT safearray_view::bounds(LONG& lower, LONG& upper) const noexcept
 {
-    if (HRESULT hr = SafeArrayGetLBound(array_, 1, &lower); FAILED(hr))
+    if (HRESULT hr = SafeArrayGetLBound(m_array, 1, &lower); FAILED(hr))
         return hr;
-    return SafeArrayGetUBound(array_, 1, &upper);
+    return SafeArrayGetUBound(m_array, 1, &upper);
 }
 
 HRESULT safearray_view::fetch(LONG index, unique_variant& element) const noexcept
@@ -86,25 +86,25 @@ HRESULT safearray_view::fetch(LONG index, unique_variant& element) const noexcep
     // The element is copied as the array itself describes it: its own type must be the one
     // the VARIANT names, and it must fit where it is fetched to.
     VARTYPE own_type = VT_EMPTY;
-    if (SUCCEEDED(SafeArrayGetVartype(array_, &own_type)) && own_type != element_type_)
+    if (SUCCEEDED(SafeArrayGetVartype(m_array, &own_type)) && own_type != m_element_type)
         return DISP_E_TYPEMISMATCH;
     VARIANT& value = *element.get();
-    if (element_type_ == VT_VARIANT) {
-        if (SafeArrayGetElemsize(array_) != sizeof(VARIANT))
+    if (m_element_type == VT_VARIANT) {
+        if (SafeArrayGetElemsize(m_array) != sizeof(VARIANT))
             return DISP_E_BADVARTYPE;
-        return SafeArrayGetElement(array_, &index, &value);
+        return SafeArrayGetElement(m_array, &index, &value);
     }
     // A record's data has no place in a VARIANT: the VARIANT only points to records.
-    if (element_type_ == VT_RECORD)
+    if (m_element_type == VT_RECORD)
         return DISP_E_BADVARTYPE;
     // DECIMAL fills the whole VARIANT, its type field included; every other type sits in the union.
-    const bool decimal = element_type_ == VT_DECIMAL;
-    if (SafeArrayGetElemsize(array_) > (decimal ? sizeof(DECIMAL) : sizeof(value.llVal) * 2))
+    const bool decimal = m_element_type == VT_DECIMAL;
+    if (SafeArrayGetElemsize(m_array) > (decimal ? sizeof(DECIMAL) : sizeof(value.llVal) * 2))
         return DISP_E_BADVARTYPE;
     void* into = decimal ? static_cast<void*>(&V_DECIMAL(&value)) : static_cast<void*>(&value.llVal);
-    if (HRESULT hr = SafeArrayGetElement(array_, &index, into); FAILED(hr))
+    if (HRESULT hr = SafeArrayGetElement(m_array, &index, into); FAILED(hr))
         return hr;
-    V_VT(&value) = element_type_;
+    V_VT(&value) = m_element_type;
     return S_OK;
 }
 

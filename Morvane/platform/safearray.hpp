@@ -17,11 +17,11 @@ class safearray_error : public platform_error {
 public:
     // `creation`: the array itself could not be made (no memory).
     safearray_error(const char* call, HRESULT hr, bool creation = false)
-        : platform_error(call, hr), creation_(creation) {}
-    bool creation() const noexcept { return creation_; }
+        : platform_error(call, hr), m_creation(creation) {}
+    bool creation() const noexcept { return m_creation; }
 
 private:
-    bool creation_;
+    bool m_creation;
 };
 
 using unique_safearray = unique_any<SAFEARRAY*, &SafeArrayDestroy>;
@@ -38,7 +38,7 @@ public:
     SAFEARRAY* describe(const unsigned char* bytes, std::size_t count) noexcept;
 
 private:
-    SAFEARRAY* array_ = nullptr;
+    SAFEARRAY* m_array = nullptr;
 };
 
 // Number of elements of the first dimension.
@@ -54,22 +54,22 @@ public:
     safearray_data(const safearray_data&) = delete;
     safearray_data& operator=(const safearray_data&) = delete;
 
-    unsigned char* bytes() const noexcept { return static_cast<unsigned char*>(data_); }
+    unsigned char* bytes() const noexcept { return static_cast<unsigned char*>(m_data); }
 
 private:
-    SAFEARRAY* array_;
-    void* data_ = nullptr;
+    SAFEARRAY* m_array;
+    void* m_data = nullptr;
 };
 
 // An array that is owned and held open for reading its data until it is destroyed.
 class accessed_safearray {
 public:
-    explicit accessed_safearray(unique_safearray array) : array_(std::move(array)), data_(array_.get()) {}
-    const unsigned char* bytes() const noexcept { return data_.bytes(); }
+    explicit accessed_safearray(unique_safearray array) : m_array(std::move(array)), m_data(m_array.get()) {}
+    const unsigned char* bytes() const noexcept { return m_data.bytes(); }
 
 private:
-    unique_safearray array_;
-    safearray_data data_; // given back before the array is destroyed
+    unique_safearray m_array;
+    safearray_data m_data; // given back before the array is destroyed
 };
 
 // The array that a VARIANT holds, directly or through VT_BYREF, with the element type the
@@ -79,10 +79,10 @@ public:
     // None when the VARIANT has no VT_ARRAY flag.
     static std::optional<safearray_view> of(const VARIANT& holder) noexcept;
 
-    SAFEARRAY* array() const noexcept { return array_; }
-    VARTYPE element_type() const noexcept { return element_type_; }
+    SAFEARRAY* array() const noexcept { return m_array; }
+    VARTYPE element_type() const noexcept { return m_element_type; }
     // 0 for a null array.
-    UINT dimensions() const noexcept { return array_ ? SafeArrayGetDim(array_) : 0; }
+    UINT dimensions() const noexcept { return m_array ? SafeArrayGetDim(m_array) : 0; }
     // Bounds of the first dimension.
     HRESULT bounds(LONG& lower, LONG& upper) const noexcept;
     // Element `index` as a VARIANT of the element type; an array of VARIANT gives a copy of
@@ -90,10 +90,10 @@ public:
     HRESULT fetch(LONG index, unique_variant& element) const noexcept;
 
 private:
-    safearray_view(SAFEARRAY* array, VARTYPE element_type) noexcept : array_(array), element_type_(element_type) {}
+    safearray_view(SAFEARRAY* array, VARTYPE element_type) noexcept : m_array(array), m_element_type(element_type) {}
 
-    SAFEARRAY* array_;
-    VARTYPE element_type_;
+    SAFEARRAY* m_array;
+    VARTYPE m_element_type;
 };
 
 } // namespace morvane

@@ -7,13 +7,13 @@ namespace morvane {
 template <typename Function>
 class scope_exit {
 public:
-    explicit scope_exit(Function function) : function_(std::move(function)) {}
-    ~scope_exit() { function_(); }
+    explicit scope_exit(Function function) : m_function(std::move(function)) {}
+    ~scope_exit() { m_function(); }
     scope_exit(const scope_exit&) = delete;
     scope_exit& operator=(const scope_exit&) = delete;
 
 private:
-    Function function_;
+    Function m_function;
 };
 
 } // namespace morvane

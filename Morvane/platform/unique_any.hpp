@@ -9,8 +9,8 @@ template <typename Handle, auto Free, Handle Empty = Handle{}>
 class unique_any {
 public:
     unique_any() noexcept = default;
-    explicit unique_any(Handle handle) noexcept : handle_(handle) {}
-    unique_any(unique_any&& other) noexcept : handle_(other.release()) {}
+    explicit unique_any(Handle handle) noexcept : m_handle(handle) {}
+    unique_any(unique_any&& other) noexcept : m_handle(other.release()) {}
     unique_any& operator=(unique_any&& other) noexcept
     {
         reset(other.release());
@@ -18,25 +18,25 @@ public:
     }
     ~unique_any() { reset(); }
 
-    Handle get() const noexcept { return handle_; }
-    Handle operator->() const noexcept { return handle_; } // for handles that are pointers
-    explicit operator bool() const noexcept { return handle_ != Empty; }
+    Handle get() const noexcept { return m_handle; }
+    Handle operator->() const noexcept { return m_handle; } // for handles that are pointers
+    explicit operator bool() const noexcept { return m_handle != Empty; }
     // Hands the handle over to the caller, who frees it.
-    Handle release() noexcept { return std::exchange(handle_, Empty); }
+    Handle release() noexcept { return std::exchange(m_handle, Empty); }
     void reset(Handle handle = Empty) noexcept
     {
-        if (const Handle old = std::exchange(handle_, handle); old != Empty)
+        if (const Handle old = std::exchange(m_handle, handle); old != Empty)
             Free(old);
     }
     // For an [out] argument: what it held is freed first.
     Handle* put() noexcept
     {
         reset();
-        return &handle_;
+        return &m_handle;
     }
 
 private:
-    Handle handle_ = Empty;
+    Handle m_handle = Empty;
 };
 
 } // namespace morvane

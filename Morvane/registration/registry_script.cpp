@@ -24,12 +24,12 @@ struct token {
 
 class lexer {
 public:
-    explicit lexer(std::wstring_view text) noexcept : text_(text) {}
+    explicit lexer(std::wstring_view text) noexcept : m_text(text) {}
 
     bool at_end()
     {
         skip_space();
-        return position_ == text_.size();
+        return m_position == m_text.size();
     }
 
     token next()
@@ -37,23 +37,23 @@ public:
         if (at_end())
             throw malformed{};
         token result;
-        if (text_[position_] == L'\'') {
+        if (m_text[m_position] == L'\'') {
             result.quoted = true;
-            for (++position_;; ++position_) {
-                if (position_ == text_.size())
+            for (++m_position;; ++m_position) {
+                if (m_position == m_text.size())
                     throw malformed{};
-                if (text_[position_] == L'\'') {
-                    if (position_ + 1 < text_.size() && text_[position_ + 1] == L'\'')
-                        ++position_;
+                if (m_text[m_position] == L'\'') {
+                    if (m_position + 1 < m_text.size() && m_text[m_position + 1] == L'\'')
+                        ++m_position;
                     else
                         break;
                 }
-                result.text += text_[position_];
+                result.text += m_text[m_position];
             }
-            ++position_;
+            ++m_position;
         } else {
-            while (position_ < text_.size() && !std::iswspace(text_[position_]))
-                result.text += text_[position_++];
+            while (m_position < m_text.size() && !std::iswspace(m_text[m_position]))
+                result.text += m_text[m_position++];
         }
         return result;
     }
@@ -76,12 +76,12 @@ public:
 private:
     void skip_space() noexcept
     {
-        while (position_ < text_.size() && std::iswspace(text_[position_]))
-            ++position_;
+        while (m_position < m_text.size() && std::iswspace(m_text[m_position]))
+            ++m_position;
     }
 
-    std::wstring_view text_;
-    std::size_t position_ = 0;
+    std::wstring_view m_text;
+    std::size_t m_position = 0;
 };
 
 // A key or value name: no punctuation, nothing empty, and no path separator, so every key

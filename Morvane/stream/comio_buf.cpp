@@ -8,8 +8,8 @@
 namespace morvane {
 
 comio_buf::comio_buf(IMessage* session, std::uint32_t in_size, std::uint32_t out_size)
-    : session_(session), in_size_(in_size), out_size_(out_size), in_buffer_(allocate(in_size)),
-      out_buffer_(allocate(std::size_t(out_size) + 1))
+    : m_session(session), m_in_size(in_size), m_out_size(out_size), m_in_buffer(allocate(in_size)),
+      m_out_buffer(allocate(std::size_t(out_size) + 1))
 {
     reset_put_area();
     reset_get_area();
@@ -31,7 +31,7 @@ comio_buf::~comio_buf()
 
 void comio_buf::set_last_error(const loc_com_error& error)
 {
-    last_error_ = std::make_unique<loc_com_error>(error);
+    m_last_error = std::make_unique<loc_com_error>(error);
 }
 
 template <typename Step>
@@ -52,7 +52,7 @@ void comio_buf::recording(Step&& step)
         throw;
     } catch (...) {
         set_last_error(internal_com_error(IID_IFormattedIO488));
-        throw loc_com_error(*last_error_);
+        throw loc_com_error(*m_last_error);
     }
 }
 
@@ -68,12 +68,12 @@ comio_buf::block comio_buf::allocate(std::size_t size)
 
 void comio_buf::reset_put_area() noexcept
 {
-    setp(out_buffer_.bytes.get(), out_buffer_.bytes.get() + out_size_);
+    setp(m_out_buffer.bytes.get(), m_out_buffer.bytes.get() + m_out_size);
 }
 
 void comio_buf::reset_get_area() noexcept
 {
-    unsigned char* begin = in_buffer_.bytes.get();
+    unsigned char* begin = m_in_buffer.bytes.get();
     setg(begin, begin, begin);
 }
 
@@ -95,7 +95,7 @@ void comio_buf::send_pending(bool end_of_message)
 
 void comio_buf::send(const unsigned char* bytes, std::size_t count, bool end_allowed)
 {
-    write_bytes(*session_.Get(), out_array_.describe(bytes, count), end_allowed);
+    write_bytes(*m_session.Get(), m_out_array.describe(bytes, count), end_allowed);
 }
 
 void comio_buf::flush_with_end()
@@ -128,12 +128,12 @@ void comio_buf::put_from(byte_source& source, std::size_t count)
             // A full area goes only once another byte follows it.
             if (pptr() == epptr()) {
                 flush_output();
-            } else if (const unsigned char* chunk = pptr() == pbase() && count > out_size_
-                                                        ? source.take_in_place(out_size_)
+            } else if (const unsigned char* chunk = pptr() == pbase() && count > m_out_size
+                                                        ? source.take_in_place(m_out_size)
                                                         : nullptr) {
                 // A whole chunk with more to come, already in memory, skips the area.
-                send(chunk, out_size_, false);
-                count -= out_size_;
+                send(chunk, m_out_size, false);
+                count -= m_out_size;
             } else {
                 const std::size_t n = std::min<std::size_t>(count, static_cast<std::size_t>(epptr() - pptr()));
                 source.produce(pptr(), n);
@@ -156,8 +156,8 @@ void comio_buf::set_output_size(long size)
     block fresh;
     recording([&] { fresh = allocate(static_cast<std::size_t>(size) + 1); });
     flush_output();
-    out_buffer_ = std::move(fresh);
-    out_size_ = static_cast<std::uint32_t>(size);
+    m_out_buffer = std::move(fresh);
+    m_out_size = static_cast<std::uint32_t>(size);
     reset_put_area();
 }
 
@@ -167,9 +167,9 @@ comio_buf::int_type comio_buf::underflow()
 {
     if (gptr() < egptr())
         return traits_type::to_int_type(*gptr());
-    if (end_of_message_ && end_of_message_ == gptr()) {
+    if (m_end_of_message && m_end_of_message == gptr()) {
         reset_get_area();
-        end_of_message_ = nullptr;
+        m_end_of_message = nullptr;
         return traits_type::eof();
     }
     recording([this] { read_chunk(); });
@@ -181,7 +181,7 @@ comio_buf::int_type comio_buf::underflow()
 read_result comio_buf::read_usable_chunk()
 {
     try {
-        read_result chunk = read_bytes(*session_.Get(), static_cast<long>(in_size_));
+        read_result chunk = read_bytes(*m_session.Get(), static_cast<long>(m_in_size));
         // A chunk is taken byte for byte, so anything but a byte array is unusable.
         if (element_count(chunk.bytes.get()) > 0 && SafeArrayGetElemsize(chunk.bytes.get()) != 1)
             throw win32_hresult_error(message_id::bad_array, E_INVALIDARG);
@@ -198,15 +198,15 @@ void comio_buf::read_chunk()
     const std::size_t count = element_count(chunk.bytes.get());
     if (count < 1)
         return; // no bytes: end-of-file for now, the message stays as it was
-    if (count > in_buffer_.size) {
+    if (count > m_in_buffer.size) {
         reset_get_area();
-        in_buffer_ = allocate(count); // a session that returns more than was asked
+        m_in_buffer = allocate(count); // a session that returns more than was asked
     }
-    unsigned char* begin = in_buffer_.bytes.get();
+    unsigned char* begin = m_in_buffer.bytes.get();
     std::memcpy(begin, safearray_data(chunk.bytes.get()).bytes(), count);
     setg(begin, begin, begin + count);
     if (session::ends_message(chunk.status))
-        end_of_message_ = begin + count;
+        m_end_of_message = begin + count;
 }
 
 void comio_buf::read_message(message_sink& sink)
@@ -217,21 +217,21 @@ void comio_buf::read_message(message_sink& sink)
             setg(eback(), egptr(), egptr());
         }
         // Each chunk goes to the sink as it is.
-        while (!end_of_message_ || end_of_message_ != gptr()) {
+        while (!m_end_of_message || m_end_of_message != gptr()) {
             read_result chunk = read_usable_chunk();
             const std::size_t count = element_count(chunk.bytes.get());
             if (count < 1)
                 return;
             // The area keeps the chunk's last byte, read, as reading byte by byte would leave it.
-            unsigned char* begin = in_buffer_.bytes.get();
+            unsigned char* begin = m_in_buffer.bytes.get();
             begin[0] = safearray_data(chunk.bytes.get()).bytes()[count - 1];
             setg(begin, begin + 1, begin + 1);
             sink.take(std::move(chunk.bytes), count);
             if (session::ends_message(chunk.status))
-                end_of_message_ = gptr();
+                m_end_of_message = gptr();
         }
         reset_get_area();
-        end_of_message_ = nullptr;
+        m_end_of_message = nullptr;
     });
 }
 
@@ -247,19 +247,19 @@ bool comio_buf::put_back(std::span<const unsigned char> bytes)
         return true;
     // The area holds only unread bytes now; the others go in front of them.
     const std::size_t count = static_cast<std::size_t>(egptr() - eback());
-    const bool ends_after_area = end_of_message_ != nullptr || count == 0;
-    if (n + count > in_buffer_.size) {
-        block grown = allocate(std::max<std::size_t>(in_size_, n + count));
+    const bool ends_after_area = m_end_of_message != nullptr || count == 0;
+    if (n + count > m_in_buffer.size) {
+        block grown = allocate(std::max<std::size_t>(m_in_size, n + count));
         std::memcpy(grown.bytes.get() + n, eback(), count);
-        in_buffer_ = std::move(grown);
+        m_in_buffer = std::move(grown);
     } else {
-        std::memmove(in_buffer_.bytes.get() + n, eback(), count);
+        std::memmove(m_in_buffer.bytes.get() + n, eback(), count);
     }
-    unsigned char* begin = in_buffer_.bytes.get();
+    unsigned char* begin = m_in_buffer.bytes.get();
     std::memcpy(begin, bytes.data(), n);
     setg(begin, begin, begin + n + count);
     if (ends_after_area)
-        end_of_message_ = egptr();
+        m_end_of_message = egptr();
     return true;
 }
 
@@ -283,11 +283,11 @@ void comio_buf::drain()
 {
     scope_exit reset([this] {
         reset_get_area();
-        end_of_message_ = nullptr;
+        m_end_of_message = nullptr;
     });
-    if (eback() == egptr() || egptr() == end_of_message_)
+    if (eback() == egptr() || egptr() == m_end_of_message)
         return;
-    drain_message(*session_.Get());
+    drain_message(*m_session.Get());
 }
 
 void comio_buf::discard_input()
@@ -300,8 +300,8 @@ void comio_buf::set_input_size(long size)
     block fresh;
     recording([&] { fresh = allocate(static_cast<std::size_t>(size)); });
     discard_input();
-    in_size_ = static_cast<std::uint32_t>(size);
-    in_buffer_ = std::move(fresh);
+    m_in_size = static_cast<std::uint32_t>(size);
+    m_in_buffer = std::move(fresh);
     reset_get_area();
 }
 

@@ -41,10 +41,10 @@ public:
     void flush_output();
     // Sends the pending output (END suppressed), then replaces the output buffer.
     void set_output_size(long size);
-    std::uint32_t output_size() const noexcept { return out_size_; }
+    std::uint32_t output_size() const noexcept { return m_out_size; }
     // Discards input, then replaces the input buffer.
     void set_input_size(long size);
-    std::uint32_t input_size() const noexcept { return in_size_; }
+    std::uint32_t input_size() const noexcept { return m_in_size; }
 
     // Output of `count` bytes from `source`, as writing them one by one would send them.
     void put_from(byte_source& source, std::size_t count);
@@ -63,9 +63,9 @@ public:
     // False when one of them differs from the byte read before it.
     bool put_back(std::span<const unsigned char> bytes);
 
-    const loc_com_error* last_error() const noexcept { return last_error_.get(); }
+    const loc_com_error* last_error() const noexcept { return m_last_error.get(); }
     void set_last_error(const loc_com_error& error);
-    void clear_last_error() noexcept { last_error_.reset(); }
+    void clear_last_error() noexcept { m_last_error.reset(); }
 
 protected:
     int_type overflow(int_type c) override;
@@ -93,14 +93,14 @@ private:
     template <typename Step>
     void recording(Step&& step);
 
-    Microsoft::WRL::ComPtr<IMessage> session_;
-    std::uint32_t in_size_;
-    std::uint32_t out_size_;
-    block in_buffer_;
-    block out_buffer_; // one byte longer than the put area: room for the final line feed
-    borrowed_byte_array out_array_; // hands output to the session where it lies
-    unsigned char* end_of_message_ = nullptr;
-    std::unique_ptr<loc_com_error> last_error_;
+    Microsoft::WRL::ComPtr<IMessage> m_session;
+    std::uint32_t m_in_size;
+    std::uint32_t m_out_size;
+    block m_in_buffer;
+    block m_out_buffer; // one byte longer than the put area: room for the final line feed
+    borrowed_byte_array m_out_array; // hands output to the session where it lies
+    unsigned char* m_end_of_message = nullptr;
+    std::unique_ptr<loc_com_error> m_last_error;
 };
 
 } // namespace morvane

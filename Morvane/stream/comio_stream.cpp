@@ -26,7 +26,7 @@ void raise_recorded(const loc_com_error* recorded)
 }
 
 basic_comistream::basic_comistream(std::unique_ptr<comio_buf> buffer)
-    : std::basic_istream<unsigned char, byte_traits>(buffer.get()), buffer_(std::move(buffer))
+    : std::basic_istream<unsigned char, byte_traits>(buffer.get()), m_buffer(std::move(buffer))
 {
     imbue(byte_locale());
 }
@@ -36,23 +36,23 @@ basic_comistream::~basic_comistream() = default;
 
 void basic_comistream::set_input_size(long size)
 {
-    absorbing(*this, [&] { buffer_->set_input_size(size); });
+    absorbing(*this, [&] { m_buffer->set_input_size(size); });
 }
 
 void basic_comistream::discard_input()
 {
-    absorbing(*this, [&] { buffer_->discard_input(); });
+    absorbing(*this, [&] { m_buffer->discard_input(); });
 }
 
 bool basic_comistream::read_message(message_sink& sink)
 {
     if (good())
-        absorbing(*this, [&] { buffer_->read_message(sink); });
+        absorbing(*this, [&] { m_buffer->read_message(sink); });
     return !bad();
 }
 
 basic_comostream::basic_comostream(std::unique_ptr<comio_buf> buffer)
-    : std::basic_ostream<unsigned char, byte_traits>(buffer.get()), buffer_(std::move(buffer))
+    : std::basic_ostream<unsigned char, byte_traits>(buffer.get()), m_buffer(std::move(buffer))
 {
     imbue(byte_locale());
 }
@@ -61,19 +61,19 @@ basic_comostream::~basic_comostream() = default;
 
 void basic_comostream::set_output_size(long size)
 {
-    absorbing(*this, [&] { buffer_->set_output_size(size); });
+    absorbing(*this, [&] { m_buffer->set_output_size(size); });
 }
 
 void basic_comostream::flush_output()
 {
-    absorbing(*this, [&] { buffer_->flush_output(); });
+    absorbing(*this, [&] { m_buffer->flush_output(); });
 }
 
 void basic_comostream::write_from(byte_source& source, std::size_t count)
 {
     // Like write(): nothing happens on a stream that has already failed.
     if (good())
-        absorbing(*this, [&] { buffer_->put_from(source, count); });
+        absorbing(*this, [&] { m_buffer->put_from(source, count); });
 }
 
 } // namespace morvane

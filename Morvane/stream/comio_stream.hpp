@@ -21,18 +21,18 @@ public:
     explicit basic_comistream(std::unique_ptr<comio_buf> buffer);
     ~basic_comistream() override;
 
-    comio_buf& buffer() const noexcept { return *buffer_; }
-    const loc_com_error* last_error() const noexcept { return buffer_->last_error(); }
+    comio_buf& buffer() const noexcept { return *m_buffer; }
+    const loc_com_error* last_error() const noexcept { return m_buffer->last_error(); }
 
     // Discards the rest of the current message; the buffer's exception reaches the caller.
-    int sync() { return buffer_->pubsync(); }
+    int sync() { return m_buffer->pubsync(); }
     void set_input_size(long size);
     void discard_input();
     // The rest of the current message into `sink`; false when the stream has failed.
     bool read_message(message_sink& sink);
 
 private:
-    std::unique_ptr<comio_buf> buffer_;
+    std::unique_ptr<comio_buf> m_buffer;
 };
 
 class basic_comostream : public std::basic_ostream<unsigned char, byte_traits> {
@@ -40,11 +40,11 @@ public:
     explicit basic_comostream(std::unique_ptr<comio_buf> buffer);
     ~basic_comostream() override;
 
-    comio_buf& buffer() const noexcept { return *buffer_; }
-    const loc_com_error* last_error() const noexcept { return buffer_->last_error(); }
+    comio_buf& buffer() const noexcept { return *m_buffer; }
+    const loc_com_error* last_error() const noexcept { return m_buffer->last_error(); }
 
     // Sends the pending output as the end of a message; the buffer's exception reaches the caller.
-    void flush_with_end() { buffer_->flush_with_end(); }
+    void flush_with_end() { m_buffer->flush_with_end(); }
     void set_output_size(long size);
     void flush_output();
     // Writes the next `count` bytes of `source`, as write() does with bytes in memory.
@@ -56,9 +56,9 @@ public:
     {
         if (!good())
             return;
-        const std::span<unsigned char> room = buffer_->put_room();
+        const std::span<unsigned char> room = m_buffer->put_room();
         if (room.size() >= most) {
-            buffer_->advance(format(reinterpret_cast<char*>(room.data())));
+            m_buffer->advance(format(reinterpret_cast<char*>(room.data())));
             return;
         }
         char text[64];
@@ -67,7 +67,7 @@ public:
     }
 
 private:
-    std::unique_ptr<comio_buf> buffer_;
+    std::unique_ptr<comio_buf> m_buffer;
 };
 
 } // namespace morvane

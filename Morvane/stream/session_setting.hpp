@@ -13,37 +13,37 @@ public:
     using getter = HRESULT (STDMETHODCALLTYPE IMessage::*)(Value*);
     using putter = HRESULT (STDMETHODCALLTYPE IMessage::*)(Value);
 
-    session_setting(IMessage& session, getter get, putter put) : session_(session), put_(put)
+    session_setting(IMessage& session, getter get, putter put) : m_session(session), m_put(put)
     {
-        Check((session.*get)(&saved_));
-        back_ = saved_;
+        Check((session.*get)(&m_saved));
+        m_back = m_saved;
     }
     ~session_setting()
     {
-        if (!restored_)
-            static_cast<void>((session_.*put_)(back_));
+        if (!m_restored)
+            static_cast<void>((m_session.*m_put)(m_back));
     }
     session_setting(const session_setting&) = delete;
     session_setting& operator=(const session_setting&) = delete;
 
-    Value saved() const noexcept { return saved_; }
-    void set(Value value) { Check((session_.*put_)(value)); }
+    Value saved() const noexcept { return m_saved; }
+    void set(Value value) { Check((m_session.*m_put)(value)); }
     // What the property goes back to, when that is not what it was.
-    void set_back_as(Value value) noexcept { back_ = value; }
+    void set_back_as(Value value) noexcept { m_back = value; }
     void restore()
     {
-        restored_ = true;
-        set(back_);
+        m_restored = true;
+        set(m_back);
     }
     // The call leaves the property as it found it, without putting it again.
-    void keep() noexcept { restored_ = true; }
+    void keep() noexcept { m_restored = true; }
 
 private:
-    IMessage& session_;
-    putter put_;
-    Value saved_{};
-    Value back_{};
-    bool restored_ = false;
+    IMessage& m_session;
+    putter m_put;
+    Value m_saved{};
+    Value m_back{};
+    bool m_restored = false;
 };
 
 } // namespace morvane

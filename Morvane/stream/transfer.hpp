@@ -23,8 +23,8 @@ protected:
 // Bytes that are already in memory; whole chunks of them go to the session where they lie.
 class memory_source final : public byte_source {
 public:
-    explicit memory_source(std::span<const unsigned char> bytes) noexcept : rest_(bytes) {}
-    std::size_t size() const noexcept { return rest_.size(); }
+    explicit memory_source(std::span<const unsigned char> bytes) noexcept : m_rest(bytes) {}
+    std::size_t size() const noexcept { return m_rest.size(); }
     void produce(unsigned char* to, std::size_t count) override
     {
         if (count)
@@ -32,13 +32,13 @@ public:
     }
     const unsigned char* take_in_place(std::size_t count) noexcept override
     {
-        const unsigned char* taken = rest_.data();
-        rest_ = rest_.subspan(count);
+        const unsigned char* taken = m_rest.data();
+        m_rest = m_rest.subspan(count);
         return taken;
     }
 
 private:
-    std::span<const unsigned char> rest_;
+    std::span<const unsigned char> m_rest;
 };
 
 // Receives the bytes of one input message in order.

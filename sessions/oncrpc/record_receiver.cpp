@@ -12,38 +12,38 @@ std::span<unsigned char> record_receiver::space()
 {
     if (complete())
         return {};
-    if (!in_fragment_)
-        return std::span(header_).subspan(header_got_);
-    if (filled_ == record_.size()) {
+    if (!m_in_fragment)
+        return std::span(m_header).subspan(m_header_got);
+    if (m_filled == m_record.size()) {
         // The buffer grows as the data come, doubling, never past what the fragment claims: a
-        // mark that claims megabytes and sends nothing costs no more than `ahead_`.
-        const std::size_t step = std::max(ahead_, record_.size());
-        record_.resize(filled_ + std::min(step, fragment_left_));
+        // mark that claims megabytes and sends nothing costs no more than `m_ahead`.
+        const std::size_t step = std::max(m_ahead, m_record.size());
+        m_record.resize(m_filled + std::min(step, m_fragment_left));
     }
-    return std::span(record_).subspan(filled_, std::min(record_.size() - filled_, fragment_left_));
+    return std::span(m_record).subspan(m_filled, std::min(m_record.size() - m_filled, m_fragment_left));
 }
 
 void record_receiver::received(std::size_t count)
 {
-    if (in_fragment_) {
-        filled_ += count;
-        fragment_left_ -= count;
-        in_fragment_ = fragment_left_ > 0;
+    if (m_in_fragment) {
+        m_filled += count;
+        m_fragment_left -= count;
+        m_in_fragment = m_fragment_left > 0;
         return;
     }
-    header_got_ += count;
-    if (header_got_ < header_.size())
+    m_header_got += count;
+    if (m_header_got < m_header.size())
         return;
-    header_got_ = 0;
-    const std::uint32_t mark = std::uint32_t(header_[0]) << 24 | std::uint32_t(header_[1]) << 16 |
-                               std::uint32_t(header_[2]) << 8 | header_[3];
+    m_header_got = 0;
+    const std::uint32_t mark = std::uint32_t(m_header[0]) << 24 | std::uint32_t(m_header[1]) << 16 |
+                               std::uint32_t(m_header[2]) << 8 | m_header[3];
     const std::size_t length = mark & ~rpc::last_fragment;
-    if (length > limit_ - filled_)
-        throw xdr_error("an RPC record of more than " + std::to_string(limit_) + " bytes (a fragment of " +
+    if (length > m_limit - m_filled)
+        throw xdr_error("an RPC record of more than " + std::to_string(m_limit) + " bytes (a fragment of " +
                         std::to_string(length) + ")");
-    last_ = (mark & rpc::last_fragment) != 0;
-    fragment_left_ = length;
-    in_fragment_ = length > 0;
+    m_last = (mark & rpc::last_fragment) != 0;
+    m_fragment_left = length;
+    m_in_fragment = length > 0;
 }
 
 std::size_t record_receiver::feed(std::span<const unsigned char> bytes)
@@ -61,10 +61,10 @@ std::size_t record_receiver::feed(std::span<const unsigned char> bytes)
 
 std::vector<unsigned char> record_receiver::take() noexcept
 {
-    last_ = false;
-    record_.resize(filled_); // smaller: no allocation
-    filled_ = 0;
-    return std::exchange(record_, {});
+    m_last = false;
+    m_record.resize(m_filled); // smaller: no allocation
+    m_filled = 0;
+    return std::exchange(m_record, {});
 }
 
 } // namespace morvane::oncrpc

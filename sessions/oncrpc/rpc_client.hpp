@@ -34,10 +34,10 @@ public:
     std::vector<unsigned char> call(xdr_writer& call, deadline until, std::size_t& results);
 
 private:
-    std::unique_ptr<tcp_connection> connection_;
-    std::uint32_t program_, version_;
-    record_stream replies_;
-    std::uint32_t xid_;
+    std::unique_ptr<tcp_connection> m_connection;
+    std::uint32_t m_program, m_version;
+    record_stream m_replies;
+    std::uint32_t m_xid;
 };
 
 } // namespace morvane::oncrpc

@@ -10,18 +10,18 @@
 namespace morvane::oncrpc {
 
 rpc_connection::rpc_connection(SOCKET client, std::size_t record_limit, const connection_faults& faults)
-    : client_(client), faults_(faults), calls_(record_limit)
+    : m_client(client), m_faults(faults), m_calls(record_limit)
 {
     transport::prepare_client(client, faults.idle_seconds);
 }
 
-rpc_connection::~rpc_connection() { closesocket(client_); }
+rpc_connection::~rpc_connection() { closesocket(m_client); }
 
 std::optional<std::vector<unsigned char>> rpc_connection::receive()
 {
     try {
-        return calls_.next([this](std::span<unsigned char> into) {
-            return transport::receive_from_client(client_, into.data(), into.size(), faults_.idle_seconds);
+        return m_calls.next([this](std::span<unsigned char> into) {
+            return transport::receive_from_client(m_client, into.data(), into.size(), m_faults.idle_seconds);
         });
     } catch (const xdr_error& error) {
         std::fprintf(stderr, "instrument-sim: %s; connection closed\n", error.what());
@@ -31,20 +31,20 @@ std::optional<std::vector<unsigned char>> rpc_connection::receive()
 
 bool rpc_connection::closed_within(std::chrono::milliseconds wait) const
 {
-    return transport::closed_within(client_, wait);
+    return transport::closed_within(m_client, wait);
 }
 
 bool rpc_connection::send(xdr_writer& reply, bool delayed)
 {
-    if (delayed && faults_.delay_ms)
-        std::this_thread::sleep_for(std::chrono::milliseconds(faults_.delay_ms));
-    if (!faults_.segment) {
+    if (delayed && m_faults.delay_ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_faults.delay_ms));
+    if (!m_faults.segment) {
         const auto record = reply.record();
         return send_bytes(record.data(), record.size());
     }
     auto message = reply.message();
     while (!message.empty()) {
-        const std::size_t piece = std::min(message.size(), faults_.segment);
+        const std::size_t piece = std::min(message.size(), m_faults.segment);
         const std::uint32_t mark = htonl(static_cast<std::uint32_t>(piece) |
                                          (piece == message.size() ? rpc::last_fragment : 0));
         if (!send_bytes(reinterpret_cast<const unsigned char*>(&mark), 4) || !send_bytes(message.data(), piece))
@@ -58,8 +58,8 @@ bool rpc_connection::send(xdr_writer& reply, bool delayed)
 
 bool rpc_connection::begin_reply(const xdr_writer& head, std::size_t size, bool delayed)
 {
-    if (delayed && faults_.delay_ms)
-        std::this_thread::sleep_for(std::chrono::milliseconds(faults_.delay_ms));
+    if (delayed && m_faults.delay_ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_faults.delay_ms));
     const std::uint32_t mark = htonl(static_cast<std::uint32_t>(size) | rpc::last_fragment);
     return send_bytes(reinterpret_cast<const unsigned char*>(&mark), 4) &&
            send_bytes(head.message().data(), head.message().size());
@@ -67,18 +67,18 @@ bool rpc_connection::begin_reply(const xdr_writer& head, std::size_t size, bool 
 
 bool rpc_connection::send_bytes(const unsigned char* bytes, std::size_t count)
 {
-    if (faults_.drop_after)
-        count = std::min(count, faults_.drop_after - std::min(sent_, faults_.drop_after));
+    if (m_faults.drop_after)
+        count = std::min(count, m_faults.drop_after - std::min(m_sent, m_faults.drop_after));
     for (std::size_t done = 0; done < count;) {
-        const int n = ::send(client_, reinterpret_cast<const char*>(bytes + done),
+        const int n = ::send(m_client, reinterpret_cast<const char*>(bytes + done),
                              static_cast<int>(std::min<std::size_t>(count - done, 64 << 10)), 0);
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);
     }
-    sent_ += count;
-    if (faults_.drop_after && sent_ >= faults_.drop_after) {
-        shutdown(client_, SD_SEND); // a clean close, in the middle of a reply
+    m_sent += count;
+    if (m_faults.drop_after && m_sent >= m_faults.drop_after) {
+        shutdown(m_client, SD_SEND); // a clean close, in the middle of a reply
         return false;
     }
     return true;

@@ -47,10 +47,10 @@ public:
 private:
     bool send_bytes(const unsigned char* bytes, std::size_t count);
 
-    SOCKET client_;
-    const connection_faults faults_;
-    record_stream calls_;
-    std::size_t sent_ = 0;
+    SOCKET m_client;
+    const connection_faults m_faults;
+    record_stream m_calls;
+    std::size_t m_sent = 0;
 };
 
 } // namespace morvane::oncrpc

@@ -21,20 +21,20 @@ void store(unsigned char* at, std::uint32_t value)
 
 xdr_writer::xdr_writer(std::size_t capacity)
 {
-    bytes_.reserve(capacity + 4);
-    bytes_.resize(4); // the record mark, set by record()
+    m_bytes.reserve(capacity + 4);
+    m_bytes.resize(4); // the record mark, set by record()
 }
 
 void xdr_writer::put(std::uint32_t value)
 {
-    const std::size_t at = bytes_.size();
-    bytes_.resize(at + 4);
-    store(bytes_.data() + at, value);
+    const std::size_t at = m_bytes.size();
+    m_bytes.resize(at + 4);
+    store(m_bytes.data() + at, value);
 }
 
 void xdr_writer::put_at(std::size_t offset, std::uint32_t value)
 {
-    store(bytes_.data() + offset, value);
+    store(m_bytes.data() + offset, value);
 }
 
 void xdr_writer::put_opaque(std::span<const unsigned char> bytes)
@@ -52,34 +52,34 @@ std::span<unsigned char> xdr_writer::put_opaque_space(std::size_t size)
 {
     if (size > 0xFFFF'FFFFu)
         throw xdr_error("an opaque of more than 4 GiB cannot be encoded");
-    opaque_at_ = bytes_.size();
+    m_opaque_at = m_bytes.size();
     put(static_cast<std::uint32_t>(size));
-    const std::size_t at = bytes_.size();
-    bytes_.resize(at + padded(size)); // zero, padding included
-    return std::span(bytes_).subspan(at, size);
+    const std::size_t at = m_bytes.size();
+    m_bytes.resize(at + padded(size)); // zero, padding included
+    return std::span(m_bytes).subspan(at, size);
 }
 
 void xdr_writer::shrink_opaque(std::size_t size)
 {
-    store(bytes_.data() + opaque_at_, static_cast<std::uint32_t>(size));
-    const std::size_t end = opaque_at_ + 4 + size;
-    bytes_.resize(padded(end));
-    std::fill(bytes_.begin() + static_cast<std::ptrdiff_t>(end), bytes_.end(), 0);
+    store(m_bytes.data() + m_opaque_at, static_cast<std::uint32_t>(size));
+    const std::size_t end = m_opaque_at + 4 + size;
+    m_bytes.resize(padded(end));
+    std::fill(m_bytes.begin() + static_cast<std::ptrdiff_t>(end), m_bytes.end(), 0);
 }
 
 std::span<const unsigned char> xdr_writer::record()
 {
-    store(bytes_.data(), rpc::last_fragment | static_cast<std::uint32_t>(bytes_.size() - 4));
-    return bytes_;
+    store(m_bytes.data(), rpc::last_fragment | static_cast<std::uint32_t>(m_bytes.size() - 4));
+    return m_bytes;
 }
 
 std::span<const unsigned char> xdr_reader::take(std::size_t count, const char* what)
 {
     if (count > left())
         throw xdr_error(std::string("truncated ") + what + ": " + std::to_string(count) + " bytes needed at offset " +
-                        std::to_string(at_) + ", " + std::to_string(left()) + " left");
-    const auto taken = bytes_.subspan(at_, count);
-    at_ += count;
+                        std::to_string(m_at) + ", " + std::to_string(left()) + " left");
+    const auto taken = m_bytes.subspan(m_at, count);
+    m_at += count;
     return taken;
 }
 

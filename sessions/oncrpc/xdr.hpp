@@ -34,22 +34,22 @@ public:
     void shrink_opaque(std::size_t size);
 
     // Where the next field goes, and a field rewritten there later (a result known last).
-    std::size_t size() const noexcept { return bytes_.size(); }
+    std::size_t size() const noexcept { return m_bytes.size(); }
     void put_at(std::size_t offset, std::uint32_t value);
 
     // The message with its record mark, one last fragment, for TCP.
     std::span<const unsigned char> record();
     // The message alone, for UDP.
-    std::span<const unsigned char> message() const noexcept { return std::span(bytes_).subspan(4); }
+    std::span<const unsigned char> message() const noexcept { return std::span(m_bytes).subspan(4); }
 
 private:
-    std::vector<unsigned char> bytes_;
-    std::size_t opaque_at_ = 0; // where the length of the last opaque space is
+    std::vector<unsigned char> m_bytes;
+    std::size_t m_opaque_at = 0; // where the length of the last opaque space is
 };
 
 class xdr_reader {
 public:
-    explicit xdr_reader(std::span<const unsigned char> bytes) noexcept : bytes_(bytes) {}
+    explicit xdr_reader(std::span<const unsigned char> bytes) noexcept : m_bytes(bytes) {}
 
     std::uint32_t get();
     std::int32_t get_signed() { return static_cast<std::int32_t>(get()); }
@@ -57,13 +57,13 @@ public:
     // An opaque of at most `most` bytes, viewed where it lies.
     std::span<const unsigned char> get_opaque(std::size_t most);
     std::string get_string(std::size_t most);
-    std::size_t left() const noexcept { return bytes_.size() - at_; }
+    std::size_t left() const noexcept { return m_bytes.size() - m_at; }
 
 private:
     std::span<const unsigned char> take(std::size_t count, const char* what);
 
-    std::span<const unsigned char> bytes_;
-    std::size_t at_ = 0;
+    std::span<const unsigned char> m_bytes;
+    std::size_t m_at = 0;
 };
 
 } // namespace morvane::oncrpc

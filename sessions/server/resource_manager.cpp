@@ -46,9 +46,9 @@ HRESULT new_text(std::wstring_view text, BSTR* out) noexcept
 
 manager_settings resource_manager::settings()
 {
-    const std::lock_guard guard(lock_);
-    return {static_cast<unsigned short>(portmapper_port_), static_cast<unsigned short>(core_port_), discovery_addresses_,
-            std::chrono::milliseconds(discovery_timeout_ms_)};
+    const std::lock_guard guard(m_lock);
+    return {static_cast<unsigned short>(m_portmapper_port), static_cast<unsigned short>(m_core_port), m_discovery_addresses,
+            std::chrono::milliseconds(m_discovery_timeout_ms)};
 }
 
 HRESULT resource_manager::open_named(BSTR resource_name, LONG timeout, IMessage** session)
@@ -104,7 +104,7 @@ HRESULT resource_manager::get_number(const LONG& field, LONG* out)
     return frame([&] {
         if (!out)
             return report(E_POINTER, L"A required pointer is null.");
-        const std::lock_guard guard(lock_);
+        const std::lock_guard guard(m_lock);
         *out = field;
         return S_OK;
     });
@@ -115,26 +115,26 @@ HRESULT resource_manager::put_number(LONG& field, LONG value, LONG lowest, LONG 
     return frame([&] {
         if (value < lowest || value > highest)
             return report(E_INVALIDARG, refused);
-        const std::lock_guard guard(lock_);
+        const std::lock_guard guard(m_lock);
         field = value;
         return S_OK;
     });
 }
 
-STDMETHODIMP resource_manager::get_PortmapperPort(LONG* port) { return get_number(portmapper_port_, port); }
+STDMETHODIMP resource_manager::get_PortmapperPort(LONG* port) { return get_number(m_portmapper_port, port); }
 STDMETHODIMP resource_manager::put_PortmapperPort(LONG port)
 {
-    return put_number(portmapper_port_, port, 1, 65535, L"The portmapper port must be from 1 to 65535.");
+    return put_number(m_portmapper_port, port, 1, 65535, L"The portmapper port must be from 1 to 65535.");
 }
-STDMETHODIMP resource_manager::get_DiscoveryTimeout(LONG* ms) { return get_number(discovery_timeout_ms_, ms); }
+STDMETHODIMP resource_manager::get_DiscoveryTimeout(LONG* ms) { return get_number(m_discovery_timeout_ms, ms); }
 STDMETHODIMP resource_manager::put_DiscoveryTimeout(LONG ms)
 {
-    return put_number(discovery_timeout_ms_, ms, 1, LONG_MAX, L"The discovery timeout must be at least 1 ms.");
+    return put_number(m_discovery_timeout_ms, ms, 1, LONG_MAX, L"The discovery timeout must be at least 1 ms.");
 }
-STDMETHODIMP resource_manager::get_CorePort(LONG* port) { return get_number(core_port_, port); }
+STDMETHODIMP resource_manager::get_CorePort(LONG* port) { return get_number(m_core_port, port); }
 STDMETHODIMP resource_manager::put_CorePort(LONG port)
 {
-    return put_number(core_port_, port, 0, 65535, L"The core port must be from 0 (ask the portmapper) to 65535.");
+    return put_number(m_core_port, port, 0, 65535, L"The core port must be from 0 (ask the portmapper) to 65535.");
 }
 
 STDMETHODIMP resource_manager::get_DiscoveryAddresses(BSTR* addresses)
@@ -142,8 +142,8 @@ STDMETHODIMP resource_manager::get_DiscoveryAddresses(BSTR* addresses)
     return frame([&] {
         if (!addresses)
             return report(E_POINTER, L"A required pointer is null.");
-        const std::lock_guard guard(lock_);
-        return new_text(discovery_addresses_, addresses);
+        const std::lock_guard guard(m_lock);
+        return new_text(m_discovery_addresses, addresses);
     });
 }
 
@@ -151,8 +151,8 @@ STDMETHODIMP resource_manager::put_DiscoveryAddresses(BSTR addresses)
 {
     return frame([&] {
         std::wstring text(text_of(addresses));
-        const std::lock_guard guard(lock_);
-        discovery_addresses_ = std::move(text);
+        const std::lock_guard guard(m_lock);
+        m_discovery_addresses = std::move(text);
     }, L"Not enough memory for the addresses.");
 }
 

@@ -41,11 +41,11 @@ private:
     HRESULT get_number(const LONG& field, LONG* out);
     HRESULT put_number(LONG& field, LONG value, LONG lowest, LONG highest, const wchar_t* refused);
 
-    std::mutex lock_;
-    LONG portmapper_port_ = oncrpc::portmapper::default_port;
-    std::wstring discovery_addresses_; // none: a broadcast on the local networks
-    LONG discovery_timeout_ms_ = 1000;
-    LONG core_port_ = 0; // ask the portmapper
+    std::mutex m_lock;
+    LONG m_portmapper_port = oncrpc::portmapper::default_port;
+    std::wstring m_discovery_addresses; // none: a broadcast on the local networks
+    LONG m_discovery_timeout_ms = 1000;
+    LONG m_core_port = 0; // ask the portmapper
 };
 
 } // namespace morvane::sessions

@@ -21,18 +21,18 @@ std::optional<wchar_t> plain(std::wstring_view text, std::size_t& at)
 
 } // namespace
 
-resource_pattern::resource_pattern(std::wstring_view expression) : fault_(compile(expression))
+resource_pattern::resource_pattern(std::wstring_view expression) : m_fault(compile(expression))
 {
-    if (fault_ != fault::none) {
-        states_.clear();
-        ranges_.clear();
+    if (m_fault != fault::none) {
+        m_states.clear();
+        m_ranges.clear();
     }
 }
 
 std::int32_t resource_pattern::add(kind what)
 {
-    states_.push_back({.what = what});
-    return static_cast<std::int32_t>(states_.size() - 1);
+    m_states.push_back({.what = what});
+    return static_cast<std::int32_t>(m_states.size() - 1);
 }
 
 // Thompson's construction, left to right: `tail` is the pass state that the next part is
@@ -41,7 +41,7 @@ resource_pattern::fault resource_pattern::compile(std::wstring_view expression)
 {
     if (expression.size() > longest_expression)
         return fault::too_long;
-    states_.reserve(3 * expression.size() + 3); // a character, a set or a group makes three at most
+    m_states.reserve(3 * expression.size() + 3); // a character, a set or a group makes three at most
     struct group {
         std::int32_t start;  // the pass state before it, which a repeat skips from
         std::int32_t branch; // the state whose `other` leads to its next alternative
@@ -61,11 +61,11 @@ resource_pattern::fault resource_pattern::compile(std::wstring_view expression)
     // One state that takes a character, between pass states for a repeat to join.
     const auto atom = [&](kind what) {
         const std::int32_t start = add(kind::pass);
-        states_[tail].next = start;
+        m_states[tail].next = start;
         const std::int32_t taking = add(what);
-        states_[start].next = taking;
+        m_states[start].next = taking;
         tail = add(kind::pass);
-        states_[taking].next = tail;
+        m_states[taking].next = tail;
         last = repeatable{start, tail};
         return taking;
     };
@@ -79,31 +79,31 @@ resource_pattern::fault resource_pattern::compile(std::wstring_view expression)
             if (last->repeat == 0) {
                 // `*`: the start may skip to the exit; both: the end may go round again.
                 last->exit = add(kind::pass);
-                states_[last->end].next = last->start;
+                m_states[last->end].next = last->start;
                 if (c == L'*')
-                    states_[last->start].other = last->exit;
+                    m_states[last->start].other = last->exit;
                 else
-                    states_[last->end].other = last->exit;
+                    m_states[last->end].other = last->exit;
                 tail = last->exit;
                 last->repeat = c;
             } else if (c == L'*' && last->repeat == L'+') {
                 // Repeating a repeat: once or more stays so, anything else becomes any number.
-                states_[last->start].other = last->exit;
+                m_states[last->start].other = last->exit;
                 last->repeat = c;
             }
         } else if (c == L'(') {
             ++at;
             const std::int32_t start = add(kind::pass);
-            states_[tail].next = start;
+            m_states[tail].next = start;
             tail = add(kind::pass);
-            states_[start].next = tail;
+            m_states[start].next = tail;
             groups.push_back({start, tail, add(kind::pass)});
             last.reset();
         } else if (c == L'|') {
             ++at;
-            states_[tail].next = groups.back().join;
+            m_states[tail].next = groups.back().join;
             tail = add(kind::pass);
-            states_[groups.back().branch].other = tail;
+            m_states[groups.back().branch].other = tail;
             groups.back().branch = tail;
             last.reset();
         } else if (c == L')') {
@@ -112,7 +112,7 @@ resource_pattern::fault resource_pattern::compile(std::wstring_view expression)
                 return fault::malformed;
             const group closed = groups.back();
             groups.pop_back();
-            states_[tail].next = closed.join;
+            m_states[tail].next = closed.join;
             tail = closed.join;
             last = repeatable{closed.start, closed.join};
         } else if (c == L'?') {
@@ -120,7 +120,7 @@ resource_pattern::fault resource_pattern::compile(std::wstring_view expression)
             atom(kind::any);
         } else if (c == L'[') {
             ++at;
-            state set{.what = kind::set, .first = static_cast<std::uint32_t>(ranges_.size())};
+            state set{.what = kind::set, .first = static_cast<std::uint32_t>(m_ranges.size())};
             if (at < expression.size() && expression[at] == L'^') {
                 set.negated = true;
                 ++at;
@@ -137,25 +137,25 @@ resource_pattern::fault resource_pattern::compile(std::wstring_view expression)
                     if (!highest || *highest < *lowest)
                         return fault::malformed;
                 }
-                ranges_.push_back({*lowest, *highest});
+                m_ranges.push_back({*lowest, *highest});
             }
             ++at;
-            set.count = static_cast<std::uint32_t>(ranges_.size()) - set.first;
+            set.count = static_cast<std::uint32_t>(m_ranges.size()) - set.first;
             const std::int32_t taking = atom(kind::set);
-            set.next = states_[taking].next;
-            states_[taking] = set;
+            set.next = m_states[taking].next;
+            m_states[taking] = set;
         } else {
             const std::optional<wchar_t> one = plain(expression, at);
             if (!one)
                 return fault::malformed;
-            states_[atom(kind::one)].character = upper(*one);
+            m_states[atom(kind::one)].character = upper(*one);
         }
     }
     if (groups.size() != 1)
         return fault::malformed;
-    states_[tail].next = groups.back().join;
+    m_states[tail].next = groups.back().join;
     const std::int32_t accept = add(kind::accept);
-    states_[groups.back().join].next = accept;
+    m_states[groups.back().join].next = accept;
     return fault::none;
 }
 
@@ -169,7 +169,7 @@ bool resource_pattern::takes(const state& s, wchar_t c) const
     case kind::set:
         for (std::uint32_t i = s.first; i < s.first + s.count; ++i)
             for (const wchar_t form : {c, upper(c), lower(c)})
-                if (form >= ranges_[i].lowest && form <= ranges_[i].highest)
+                if (form >= m_ranges[i].lowest && form <= m_ranges[i].highest)
                     return !s.negated;
         return s.negated;
     default:
@@ -181,10 +181,10 @@ bool resource_pattern::takes(const state& s, wchar_t c) const
 // on an explicit stack, and `seen` marks what this step has reached already.
 bool resource_pattern::matches(std::wstring_view name) const
 {
-    if (fault_ != fault::none)
+    if (m_fault != fault::none)
         return false;
     std::vector<std::int32_t> current, following, stack;
-    std::vector<std::size_t> seen(states_.size(), 0);
+    std::vector<std::size_t> seen(m_states.size(), 0);
     const auto reach = [&](std::int32_t from, std::size_t step, std::vector<std::int32_t>& into) {
         stack.push_back(from);
         while (!stack.empty()) {
@@ -193,9 +193,9 @@ bool resource_pattern::matches(std::wstring_view name) const
             if (s < 0 || seen[s] == step)
                 continue;
             seen[s] = step;
-            if (states_[s].what == kind::pass) {
-                stack.push_back(states_[s].other);
-                stack.push_back(states_[s].next);
+            if (m_states[s].what == kind::pass) {
+                stack.push_back(m_states[s].other);
+                stack.push_back(m_states[s].next);
             } else {
                 into.push_back(s);
             }
@@ -205,12 +205,12 @@ bool resource_pattern::matches(std::wstring_view name) const
     for (std::size_t i = 0; i < name.size() && !current.empty(); ++i) {
         following.clear();
         for (const std::int32_t s : current)
-            if (takes(states_[s], name[i]))
-                reach(states_[s].next, i + 2, following);
+            if (takes(m_states[s], name[i]))
+                reach(m_states[s].next, i + 2, following);
         current.swap(following);
     }
     for (const std::int32_t s : current)
-        if (states_[s].what == kind::accept)
+        if (m_states[s].what == kind::accept)
             return true;
     return false;
 }

@@ -24,7 +24,7 @@ public:
     explicit resource_pattern(std::wstring_view expression);
 
     // Why the expression was refused; a refused one matches nothing.
-    fault refusal() const noexcept { return fault_; }
+    fault refusal() const noexcept { return m_fault; }
     bool matches(std::wstring_view name) const;
 
 private:
@@ -33,7 +33,7 @@ private:
         kind what = kind::pass;
         bool negated = false;        // set: matches what its ranges do not
         wchar_t character = 0;       // one: upper case
-        std::uint32_t first = 0;     // set: its ranges are ranges_[first, first + count)
+        std::uint32_t first = 0;     // set: its ranges are m_ranges[first, first + count)
         std::uint32_t count = 0;
         std::int32_t next = -1;      // pass: where it leads, without a character; others: after one
         std::int32_t other = -1;     // pass: a second way on
@@ -44,9 +44,9 @@ private:
     std::int32_t add(kind what);
     bool takes(const state& s, wchar_t c) const;
 
-    std::vector<state> states_; // states_[0] is the entry
-    std::vector<range> ranges_;
-    fault fault_ = fault::none;
+    std::vector<state> m_states; // m_states[0] is the entry
+    std::vector<range> m_ranges;
+    fault m_fault = fault::none;
 };
 
 } // namespace morvane::sessions

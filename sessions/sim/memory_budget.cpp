@@ -4,13 +4,13 @@ namespace morvane::sim {
 
 bool memory_budget::take(std::size_t bytes) noexcept
 {
-    std::size_t used = used_.load();
+    std::size_t used = m_used.load();
     do {
-        if (bytes > limit_ - used)
+        if (bytes > m_limit - used)
             return false;
-    } while (!used_.compare_exchange_weak(used, used + bytes));
-    if (within_ && !within_->take(bytes)) {
-        used_ -= bytes;
+    } while (!m_used.compare_exchange_weak(used, used + bytes));
+    if (m_within && !m_within->take(bytes)) {
+        m_used -= bytes;
         return false;
     }
     return true;
@@ -18,18 +18,18 @@ bool memory_budget::take(std::size_t bytes) noexcept
 
 void memory_budget::give(std::size_t bytes) noexcept
 {
-    used_ -= bytes;
-    if (within_)
-        within_->give(bytes);
+    m_used -= bytes;
+    if (m_within)
+        m_within->give(bytes);
 }
 
 bool budget_share::resize(std::size_t bytes) noexcept
 {
-    if (budget_ && bytes > held_ && !budget_->take(bytes - held_))
+    if (m_budget && bytes > m_held && !m_budget->take(bytes - m_held))
         return false;
-    if (budget_ && bytes < held_)
-        budget_->give(held_ - bytes);
-    held_ = bytes;
+    if (m_budget && bytes < m_held)
+        m_budget->give(m_held - bytes);
+    m_held = bytes;
     return true;
 }
 

@@ -10,21 +10,21 @@ namespace morvane::sim {
 
 class message_end {
 public:
-    explicit message_end(bool line_feed_is_end = false) noexcept : line_feed_is_end_(line_feed_is_end) {}
+    explicit message_end(bool line_feed_is_end = false) noexcept : m_line_feed_is_end(line_feed_is_end) {}
 
     // How many of `bytes` belong to the current message, its final line feed included, when
     // that line feed is among them (the next byte then starts a new message); npos otherwise.
     std::size_t find(std::string_view bytes) noexcept;
     // END came: whatever the bytes were inside, the next one starts a new message.
-    void reset() noexcept { state_ = state::text; }
+    void reset() noexcept { m_state = state::text; }
 
 private:
     enum class state { text, quoted, mark, digits, data, indefinite };
-    bool line_feed_is_end_;
-    state state_ = state::text;
-    char quote_ = 0;
-    int digits_left_ = 0;
-    std::size_t data_left_ = 0;
+    bool m_line_feed_is_end;
+    state m_state = state::text;
+    char m_quote = 0;
+    int m_digits_left = 0;
+    std::size_t m_data_left = 0;
 };
 
 } // namespace morvane::sim

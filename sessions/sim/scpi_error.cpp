@@ -36,18 +36,18 @@ std::string error_entry(int code)
 
 void error_queue::push(int code)
 {
-    if (codes_.size() < capacity)
-        codes_.push_back(code);
+    if (m_codes.size() < capacity)
+        m_codes.push_back(code);
     else
-        codes_.back() = scpi::queue_overflow;
+        m_codes.back() = scpi::queue_overflow;
 }
 
 std::string error_queue::pop()
 {
-    if (codes_.empty())
+    if (m_codes.empty())
         return error_entry(scpi::no_error);
-    const int code = codes_.front();
-    codes_.pop_front();
+    const int code = m_codes.front();
+    m_codes.pop_front();
     return error_entry(code);
 }
 

@@ -28,12 +28,12 @@ inline constexpr int query_unterminated = -420;
 // Thrown by parsing and command handlers; the dispatcher turns it into a queue entry.
 class scpi_failure : public std::exception {
 public:
-    explicit scpi_failure(int code) noexcept : code_(code) {}
-    int code() const noexcept { return code_; }
+    explicit scpi_failure(int code) noexcept : m_code(code) {}
+    int code() const noexcept { return m_code; }
     const char* what() const noexcept override { return "SCPI command error"; }
 
 private:
-    int code_;
+    int m_code;
 };
 
 // `-113,"Undefined header"`, as SYSTem:ERRor? answers.
@@ -48,11 +48,11 @@ public:
     void push(int code);
     // The oldest entry, or `0,"No error"`.
     std::string pop();
-    void clear() noexcept { codes_.clear(); }
-    bool empty() const noexcept { return codes_.empty(); }
+    void clear() noexcept { m_codes.clear(); }
+    bool empty() const noexcept { return m_codes.empty(); }
 
 private:
-    std::deque<int> codes_;
+    std::deque<int> m_codes;
 };
 
 } // namespace morvane::sim

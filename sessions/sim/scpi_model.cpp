@@ -60,28 +60,28 @@ const scpi_model::command scpi_model::commands[] = {
     {"TRACe:VALues", true, 0, 0, &scpi_model::get_trace_values},
 };
 
-scpi_model::scpi_model(std::uint32_t seed) : seed_(seed) { reset(); }
+scpi_model::scpi_model(std::uint32_t seed) : m_seed(seed) { reset(); }
 
 void scpi_model::reset()
 {
-    noise_.seed(seed_);
-    points_ = default_points;
-    format_ = sample_format::real32;
-    big_endian_ = true;
-    list_.clear();
-    trace_block_.clear();
-    trace_values_.clear();
-    triggers_ = 0;
+    m_noise.seed(m_seed);
+    m_points = default_points;
+    m_format = sample_format::real32;
+    m_big_endian = true;
+    m_list.clear();
+    m_trace_block.clear();
+    m_trace_values.clear();
+    m_triggers = 0;
 }
 
 std::size_t scpi_model::stored_bytes() const noexcept
 {
-    return trace_block_.capacity() + trace_values_.capacity() + list_.capacity() * sizeof(double);
+    return m_trace_block.capacity() + m_trace_values.capacity() + m_list.capacity() * sizeof(double);
 }
 
 bool scpi_model::may_hold(std::size_t response_capacity, std::size_t stored) const
 {
-    return !may_hold_ || may_hold_(response_capacity + stored);
+    return !m_may_hold || m_may_hold(response_capacity + stored);
 }
 
 void scpi_model::make_room(std::string& out, std::size_t data_bytes) const
@@ -115,7 +115,7 @@ void scpi_model::execute(std::string_view message, std::string& response)
                 run(*unit, node, response);
             } catch (const scpi_failure& failure) {
                 response.resize(before);
-                errors_.push(failure.code()); // a failed query answers nothing; the next unit runs
+                m_errors.push(failure.code()); // a failed query answers nothing; the next unit runs
                 continue;
             }
             if (!unit->query)
@@ -123,13 +123,13 @@ void scpi_model::execute(std::string_view message, std::string& response)
             if (before + (response.size() - answer_start) + 2 > max_response_bytes ||
                 !may_hold(response.capacity(), stored_bytes())) {
                 response.resize(before);
-                errors_.push(scpi::too_much_data);
+                m_errors.push(scpi::too_much_data);
                 continue;
             }
             answered = true;
         }
     } catch (const scpi_failure& failure) {
-        errors_.push(failure.code()); // the parser is lost: the rest of the message is dropped
+        m_errors.push(failure.code()); // the parser is lost: the rest of the message is dropped
     } catch (...) {
         response.clear(); // out of memory: no half response
         throw;
@@ -174,19 +174,19 @@ void scpi_model::run(const program_unit& unit, std::string& node, std::string& o
 
 double scpi_model::reading()
 {
-    return std::normal_distribution<double>(nominal_volts, reading_noise_volts)(noise_);
+    return std::normal_distribution<double>(nominal_volts, reading_noise_volts)(m_noise);
 }
 
 void scpi_model::identify(const program_unit&, std::string& out) { out += identity; }
 void scpi_model::reset_command(const program_unit&, std::string&) { reset(); }
-void scpi_model::clear_status(const program_unit&, std::string&) { errors_.clear(); }
+void scpi_model::clear_status(const program_unit&, std::string&) { m_errors.clear(); }
 void scpi_model::operation_complete(const program_unit&, std::string& out) { out += "1"; }
-void scpi_model::next_error(const program_unit&, std::string& out) { out += errors_.pop(); }
+void scpi_model::next_error(const program_unit&, std::string& out) { out += m_errors.pop(); }
 void scpi_model::status_byte_query(const program_unit&, std::string& out) { out += std::to_string(status_byte()); }
 void scpi_model::trigger_command(const program_unit&, std::string&) { trigger(); }
-void scpi_model::get_trigger_count(const program_unit&, std::string& out) { out += std::to_string(triggers_); }
+void scpi_model::get_trigger_count(const program_unit&, std::string& out) { out += std::to_string(m_triggers); }
 
-std::uint8_t scpi_model::status_byte() const { return errors_.empty() ? 0 : error_available; }
+std::uint8_t scpi_model::status_byte() const { return m_errors.empty() ? 0 : error_available; }
 void scpi_model::measure_voltage(const program_unit&, std::string& out) { out += nr3(reading()); }
 
 void scpi_model::measure_array(const program_unit& unit, std::string& out)
@@ -202,23 +202,23 @@ void scpi_model::set_list(const program_unit& unit, std::string& out)
     values.reserve(unit.parameters.size());
     for (const parameter& value : unit.parameters)
         values.push_back(to_number(value));
-    if (!may_hold(out.capacity(), stored_bytes() - list_.capacity() * sizeof(double) + values.capacity() * sizeof(double)))
+    if (!may_hold(out.capacity(), stored_bytes() - m_list.capacity() * sizeof(double) + values.capacity() * sizeof(double)))
         throw scpi_failure(scpi::too_much_data);
-    list_ = std::move(values);
+    m_list = std::move(values);
 }
 
 void scpi_model::get_list(const program_unit&, std::string& out)
 {
-    make_room(out, list_.size() * 24); // the shortest form of a double takes at most 24 bytes
-    append_joined(out, list_.size(), [this](std::size_t i) { return shortest(list_[i]); });
+    make_room(out, m_list.size() * 24); // the shortest form of a double takes at most 24 bytes
+    append_joined(out, m_list.size(), [this](std::size_t i) { return shortest(m_list[i]); });
 }
 
 void scpi_model::set_points(const program_unit& unit, std::string&)
 {
-    points_ = static_cast<std::size_t>(to_integer(unit.parameters[0], 1, max_points));
+    m_points = static_cast<std::size_t>(to_integer(unit.parameters[0], 1, max_points));
 }
 
-void scpi_model::get_points(const program_unit&, std::string& out) { out += std::to_string(points_); }
+void scpi_model::get_points(const program_unit&, std::string& out) { out += std::to_string(m_points); }
 
 void scpi_model::set_format(const program_unit& unit, std::string&)
 {
@@ -226,7 +226,7 @@ void scpi_model::set_format(const program_unit& unit, std::string&)
     if (is_mnemonic(kind, "BYTE")) {
         if (unit.parameters.size() > 1)
             throw scpi_failure(scpi::parameter_not_allowed);
-        format_ = sample_format::byte;
+        m_format = sample_format::byte;
         return;
     }
     const bool real = is_mnemonic(kind, "REAL");
@@ -236,32 +236,32 @@ void scpi_model::set_format(const program_unit& unit, std::string&)
         throw scpi_failure(scpi::missing_parameter);
     const std::int64_t bits = to_integer(unit.parameters[1], 0, 64);
     if (real && (bits == 32 || bits == 64))
-        format_ = bits == 32 ? sample_format::real32 : sample_format::real64;
+        m_format = bits == 32 ? sample_format::real32 : sample_format::real64;
     else if (!real && (bits == 16 || bits == 32))
-        format_ = bits == 16 ? sample_format::int16 : sample_format::int32;
+        m_format = bits == 16 ? sample_format::int16 : sample_format::int32;
     else
         throw scpi_failure(scpi::illegal_parameter_value);
 }
 
-void scpi_model::get_format(const program_unit&, std::string& out) { out += format_name(format_); }
+void scpi_model::get_format(const program_unit&, std::string& out) { out += format_name(m_format); }
 
 void scpi_model::set_byte_order(const program_unit& unit, std::string&)
 {
     const parameter& order = unit.parameters[0];
     if (is_mnemonic(order, "NORMal"))
-        big_endian_ = true;
+        m_big_endian = true;
     else if (is_mnemonic(order, "SWAPped"))
-        big_endian_ = false;
+        m_big_endian = false;
     else
         throw scpi_failure(scpi::illegal_parameter_value);
 }
 
-void scpi_model::get_byte_order(const program_unit&, std::string& out) { out += big_endian_ ? "NORM" : "SWAP"; }
+void scpi_model::get_byte_order(const program_unit&, std::string& out) { out += m_big_endian ? "NORM" : "SWAP"; }
 
 void scpi_model::waveform_data(const program_unit&, std::string& out)
 {
-    make_room(out, points_ * element_size(format_));
-    append_waveform_block(out, points_, format_, big_endian_, noise_);
+    make_room(out, m_points * element_size(m_format));
+    append_waveform_block(out, m_points, m_format, m_big_endian, m_noise);
 }
 
 void scpi_model::set_trace(const program_unit& unit, std::string& out)
@@ -269,32 +269,32 @@ void scpi_model::set_trace(const program_unit& unit, std::string& out)
     const parameter& block = unit.parameters[0];
     if (block.type != parameter::kind::block)
         throw scpi_failure(scpi::data_type_error);
-    if (block.data.size() / element_size(format_) > static_cast<std::size_t>(max_points))
+    if (block.data.size() / element_size(m_format) > static_cast<std::size_t>(max_points))
         throw scpi_failure(scpi::too_much_data);
-    std::string values = decode_samples(block.data, format_, big_endian_);
+    std::string values = decode_samples(block.data, m_format, m_big_endian);
     // An indefinite block ("#0") could not be the first of several answers: kept in definite form.
     std::string stored = block.block[1] == '0' ? definite_block(block.data) : std::string(block.block);
-    if (!may_hold(out.capacity(), stored_bytes() - trace_block_.capacity() - trace_values_.capacity() +
+    if (!may_hold(out.capacity(), stored_bytes() - m_trace_block.capacity() - m_trace_values.capacity() +
                                       stored.capacity() + values.capacity()))
         throw scpi_failure(scpi::too_much_data);
-    trace_block_ = std::move(stored);
-    trace_values_ = std::move(values);
+    m_trace_block = std::move(stored);
+    m_trace_values = std::move(values);
 }
 
 void scpi_model::get_trace(const program_unit&, std::string& out)
 {
-    if (trace_block_.empty()) {
+    if (m_trace_block.empty()) {
         out += definite_block({});
         return;
     }
-    make_room(out, trace_block_.size());
-    out += trace_block_;
+    make_room(out, m_trace_block.size());
+    out += m_trace_block;
 }
 
 void scpi_model::get_trace_values(const program_unit&, std::string& out)
 {
-    make_room(out, trace_values_.size());
-    out += trace_values_;
+    make_room(out, m_trace_values.size());
+    out += m_trace_values;
 }
 
 } // namespace morvane::sim

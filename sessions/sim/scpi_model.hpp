@@ -26,11 +26,11 @@ public:
     // the queries that succeeded, joined by ';' and ended by LF, or nothing when no query
     // answered. The handlers append to it, so that its memory serves message after message.
     void execute(std::string_view message, std::string& response);
-    void report(int code) { errors_.push(code); }
+    void report(int code) { m_errors.push(code); }
 
     // Asked, before the model takes memory for a response or for stored data, whether it may
     // hold that many bytes in all; a query or command that would pass it queues -223.
-    void limit_holding(std::function<bool(std::size_t)> may_hold) { may_hold_ = std::move(may_hold); }
+    void limit_holding(std::function<bool(std::size_t)> may_hold) { m_may_hold = std::move(may_hold); }
     // The bytes that stored data (list, trace) hold.
     std::size_t stored_bytes() const noexcept;
 
@@ -39,7 +39,7 @@ public:
     static constexpr std::uint8_t message_available = 0x10;
     std::uint8_t status_byte() const;
     // A bus trigger (*TRG or the session's own), counted since *RST for TRIGger:COUNt?.
-    void trigger() { ++triggers_; }
+    void trigger() { ++m_triggers; }
 
 private:
     struct command;
@@ -78,17 +78,17 @@ private:
     void get_trace(const program_unit&, std::string& out);
     void get_trace_values(const program_unit&, std::string& out);
 
-    std::uint32_t seed_;
-    std::mt19937 noise_;
-    error_queue errors_;
-    std::size_t points_ = 0;
-    sample_format format_ = sample_format::real32;
-    bool big_endian_ = true;
-    std::vector<double> list_;
-    std::string trace_block_;  // as received, header included
-    std::string trace_values_; // its elements as text, decoded when it arrived
-    std::uint64_t triggers_ = 0;
-    std::function<bool(std::size_t)> may_hold_;
+    std::uint32_t m_seed;
+    std::mt19937 m_noise;
+    error_queue m_errors;
+    std::size_t m_points = 0;
+    sample_format m_format = sample_format::real32;
+    bool m_big_endian = true;
+    std::vector<double> m_list;
+    std::string m_trace_block;  // as received, header included
+    std::string m_trace_values; // its elements as text, decoded when it arrived
+    std::uint64_t m_triggers = 0;
+    std::function<bool(std::size_t)> m_may_hold;
 };
 
 } // namespace morvane::sim

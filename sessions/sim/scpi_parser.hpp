@@ -31,14 +31,14 @@ struct program_unit {
 // throws scpi_failure (-102, -103, -161 for a block, -223); nothing after it can be trusted.
 class message_parser {
 public:
-    explicit message_parser(std::string_view message) : message_(message) {}
+    explicit message_parser(std::string_view message) : m_message(message) {}
     // The next unit, or nothing at the end of the message.
     std::optional<program_unit> next();
 
 private:
     bool at_end() const;          // END, or the one final LF
     bool at_unit_end() const;     // ";" or the end
-    bool at(char c) const { return pos_ < message_.size() && message_[pos_] == c; }
+    bool at(char c) const { return m_pos < m_message.size() && m_message[m_pos] == c; }
     void skip_white_space();
     std::string mnemonic();
     void parse_header(program_unit& unit);
@@ -46,9 +46,9 @@ private:
     parameter parse_string();
     parameter parse_token();
 
-    std::string_view message_;
-    std::size_t pos_ = 0;
-    bool done_ = false;
+    std::string_view m_message;
+    std::size_t m_pos = 0;
+    bool m_done = false;
 };
 
 } // namespace morvane::sim

@@ -35,20 +35,20 @@ public:
 
     simulated_session(std::uint32_t seed, std::wstring resource_name, LONG timeout_ms,
                       std::shared_ptr<memory_budget> budget)
-        : message_session(std::move(resource_name), timeout_ms), model_(seed), held_(std::move(budget))
+        : message_session(std::move(resource_name), timeout_ms), m_model(seed), m_held(std::move(budget))
     {
-        model_.limit_holding([this](std::size_t model_bytes) { return held_.resize(message_.capacity() + model_bytes); });
+        m_model.limit_holding([this](std::size_t model_bytes) { return m_held.resize(m_message.capacity() + model_bytes); });
     }
 
     bool response_ready()
     {
-        const std::lock_guard guard(lock_);
+        const std::lock_guard guard(m_lock);
         return answer_pending();
     }
     std::size_t response_left()
     {
-        const std::lock_guard guard(lock_);
-        return response_.size() - sent_;
+        const std::lock_guard guard(m_lock);
+        return m_response.size() - m_sent;
     }
 
     HRESULT write(SAFEARRAY** buffer, LONG count, LONG* written)
@@ -59,8 +59,8 @@ public:
         std::string bytes;
         if (const HRESULT hr = bytes_of(*buffer, count, bytes); FAILED(hr))
             return hr;
-        const std::lock_guard guard(lock_);
-        accept(bytes, send_end_ != VARIANT_FALSE);
+        const std::lock_guard guard(m_lock);
+        accept(bytes, m_send_end != VARIANT_FALSE);
         *written = count;
         return S_OK;
     }
@@ -81,17 +81,17 @@ public:
         return receive(count, [text](std::string_view bytes) { return new_string(bytes, text); });
     }
 
-    HRESULT last_status(LONG* status) { return get(last_status_, status); }
+    HRESULT last_status(LONG* status) { return get(m_last_status, status); }
 
     // Device clear: the message being received and the unread response are dropped.
     HRESULT clear()
     {
-        const std::lock_guard guard(lock_);
-        message_.clear();
-        receiving_ = message_overflow_ = false;
-        end_.reset();
-        response_.clear();
-        sent_ = 0;
+        const std::lock_guard guard(m_lock);
+        m_message.clear();
+        m_receiving = m_message_overflow = false;
+        m_end.reset();
+        m_response.clear();
+        m_sent = 0;
         return S_OK;
     }
 
@@ -99,26 +99,26 @@ public:
     {
         if (!status)
             return report(E_POINTER, L"A required pointer is null.", IID_IMorvaneSession);
-        const std::lock_guard guard(lock_);
-        *status = static_cast<short>(model_.status_byte() | (answer_pending() ? scpi_model::message_available : 0));
+        const std::lock_guard guard(m_lock);
+        *status = static_cast<short>(m_model.status_byte() | (answer_pending() ? scpi_model::message_available : 0));
         return S_OK;
     }
 
     HRESULT assert_trigger()
     {
-        const std::lock_guard guard(lock_);
-        model_.trigger();
+        const std::lock_guard guard(m_lock);
+        m_model.trigger();
         return S_OK;
     }
 
 private:
-    bool answer_pending() const { return sent_ < response_.size(); }
+    bool answer_pending() const { return m_sent < m_response.size(); }
 
     // Bytes off the bus: a message runs at its line feed, or when END comes with the bytes.
     void accept(std::string_view bytes, bool end)
     {
         while (!bytes.empty()) {
-            const std::size_t length = end_.find(bytes);
+            const std::size_t length = m_end.find(bytes);
             take(bytes.substr(0, length));
             if (length == std::string_view::npos)
                 break;
@@ -127,7 +127,7 @@ private:
         }
         if (end) {
             finish();
-            end_.reset();
+            m_end.reset();
         }
     }
 
@@ -135,55 +135,55 @@ private:
     // message and interrupts no response.
     void take(std::string_view bytes)
     {
-        if (!receiving_) {
+        if (!m_receiving) {
             while (!bytes.empty() && is_white_space(bytes.front()))
                 bytes.remove_prefix(1);
             if (bytes.empty())
                 return;
-            receiving_ = true;
+            m_receiving = true;
             if (answer_pending()) {
-                model_.report(scpi::query_interrupted); // a new message while a response is unread
-                response_.clear();
-                sent_ = 0;
+                m_model.report(scpi::query_interrupted); // a new message while a response is unread
+                m_response.clear();
+                m_sent = 0;
             }
         }
-        if (message_overflow_)
+        if (m_message_overflow)
             return; // the rest of an over-long message is dropped as it arrives
-        const std::size_t needed = message_.size() + bytes.size();
+        const std::size_t needed = m_message.size() + bytes.size();
         // Grown by doubling, each step asked of the budget first (a vector takes exactly the
         // room it is asked for, so what the budget is told is what is held).
-        const std::size_t capacity = std::min(std::max(needed, 2 * message_.capacity()), max_message_bytes);
-        if (needed > max_message_bytes || (needed > message_.capacity() && !hold(capacity))) {
-            message_overflow_ = true;
-            message_.clear();
+        const std::size_t capacity = std::min(std::max(needed, 2 * m_message.capacity()), max_message_bytes);
+        if (needed > max_message_bytes || (needed > m_message.capacity() && !hold(capacity))) {
+            m_message_overflow = true;
+            m_message.clear();
             return;
         }
-        if (needed > message_.capacity())
-            message_.reserve(capacity);
-        message_.insert(message_.end(), bytes.begin(), bytes.end());
+        if (needed > m_message.capacity())
+            m_message.reserve(capacity);
+        m_message.insert(m_message.end(), bytes.begin(), bytes.end());
     }
 
     // Tells the budget what the session holds with room for `message_capacity` bytes of message.
     bool hold(std::size_t message_capacity)
     {
-        return held_.resize(message_capacity + response_.capacity() + model_.stored_bytes());
+        return m_held.resize(message_capacity + m_response.capacity() + m_model.stored_bytes());
     }
 
     // The message that was being received ends.
     void finish()
     {
-        if (!receiving_)
+        if (!m_receiving)
             return;
-        if (message_overflow_)
-            model_.report(scpi::too_much_data);
+        if (m_message_overflow)
+            m_model.report(scpi::too_much_data);
         else
-            model_.execute(std::string_view(message_.data(), message_.size()), response_);
-        sent_ = 0;
-        message_.clear();
-        receiving_ = message_overflow_ = false;
-        hold(message_.capacity());
+            m_model.execute(std::string_view(m_message.data(), m_message.size()), m_response);
+        m_sent = 0;
+        m_message.clear();
+        m_receiving = m_message_overflow = false;
+        hold(m_message.capacity());
         if (answer_pending())
-            answered_.notify_all();
+            m_answered.notify_all();
     }
 
     // Waits up to the timeout for a response, then hands at most `count` bytes of it to
@@ -193,51 +193,51 @@ private:
     {
         if (count < 1)
             return report(E_INVALIDARG, L"The count must be at least 1.");
-        std::unique_lock guard(lock_);
-        if (!answered_.wait_for(guard, std::chrono::milliseconds(timeout_ms_), [this] { return answer_pending(); })) {
-            model_.report(scpi::query_unterminated);
+        std::unique_lock guard(m_lock);
+        if (!m_answered.wait_for(guard, std::chrono::milliseconds(m_timeout_ms), [this] { return answer_pending(); })) {
+            m_model.report(scpi::query_unterminated);
             return report(timeout_expired, L"Timeout expired before operation completed.");
         }
-        std::size_t taken = std::min(static_cast<std::size_t>(count), response_.size() - sent_);
-        LONG status = sent_ + taken == response_.size() ? status_end : status_count_reached;
+        std::size_t taken = std::min(static_cast<std::size_t>(count), m_response.size() - m_sent);
+        LONG status = m_sent + taken == m_response.size() ? status_end : status_count_reached;
         // Only the bytes this read may take are searched: a long response is read in many reads.
-        const std::string_view available = std::string_view(response_).substr(sent_, taken);
+        const std::string_view available = std::string_view(m_response).substr(m_sent, taken);
         const std::size_t line_feed =
-            termination_ ? available.find(static_cast<char>(termination_character_)) : std::string_view::npos;
-        if (line_feed != std::string_view::npos && sent_ + line_feed + 1 < response_.size()) {
+            m_termination ? available.find(static_cast<char>(m_termination_character)) : std::string_view::npos;
+        if (line_feed != std::string_view::npos && m_sent + line_feed + 1 < m_response.size()) {
             taken = line_feed + 1;
             status = status_termination_character;
         }
-        if (sent_ == 0)
+        if (m_sent == 0)
             handed_out(0, true); // a response is a message of its own, whatever was left unread
         if (taken > message_room()) {
             // The whole response is here: the rest of the message goes at once.
-            response_.clear();
-            sent_ = 0;
+            m_response.clear();
+            m_sent = 0;
             return message_too_long();
         }
         if (const HRESULT hr = deliver(available.substr(0, taken)); FAILED(hr))
             return hr;
-        sent_ += taken;
-        last_status_ = status;
+        m_sent += taken;
+        m_last_status = status;
         handed_out(taken, ends_message(status));
         if (!answer_pending()) {
-            response_.clear();
-            sent_ = 0;
+            m_response.clear();
+            m_sent = 0;
         }
         return S_OK;
     }
 
-    std::condition_variable answered_;
-    scpi_model model_;
-    std::vector<char> message_; // received so far, waiting for its end
-    bool receiving_ = false; // a message has started
-    bool message_overflow_ = false;
-    message_end end_;
-    budget_share held_; // what the session holds for its client, messages, responses and data
-    std::string response_;
-    std::size_t sent_ = 0; // bytes of the response already read
-    LONG last_status_ = status_end;
+    std::condition_variable m_answered;
+    scpi_model m_model;
+    std::vector<char> m_message; // received so far, waiting for its end
+    bool m_receiving = false; // a message has started
+    bool m_message_overflow = false;
+    message_end m_end;
+    budget_share m_held; // what the session holds for its client, messages, responses and data
+    std::string m_response;
+    std::size_t m_sent = 0; // bytes of the response already read
+    LONG m_last_status = status_end;
 };
 
 } // namespace

@@ -52,21 +52,21 @@ T clamp_to(double value)
 // std::normal_distribution takes a logarithm, a square root and a loop.
 class noise_source {
 public:
-    explicit noise_source(std::mt19937& seeds) : state_(std::uint64_t{seeds()} << 32 | seeds()) {}
+    explicit noise_source(std::mt19937& seeds) : m_state(std::uint64_t{seeds()} << 32 | seeds()) {}
     double next()
     {
-        std::uint64_t z = state_ += 0x9E3779B97F4A7C15u;
+        std::uint64_t z = m_state += 0x9E3779B97F4A7C15u;
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
         z ^= z >> 31;
         const std::uint64_t sum = (z & 0xFFFF) + (z >> 16 & 0xFFFF) + (z >> 32 & 0xFFFF) + (z >> 48);
-        return (static_cast<double>(sum) - mean) * scale_;
+        return (static_cast<double>(sum) - mean) * m_scale;
     }
 
 private:
     static constexpr double mean = 4 * 65535 / 2.0;
-    const double scale_ = noise_volts / std::sqrt(4 * (65536.0 * 65536.0 - 1) / 12);
-    std::uint64_t state_;
+    const double m_scale = noise_volts / std::sqrt(4 * (65536.0 * 65536.0 - 1) / 12);
+    std::uint64_t m_state;
 };
 
 // e^(-decay t) sin(2 pi cycles t) at t = i / points: a point on a spiral turned by the same
@@ -75,26 +75,26 @@ private:
 class damped_sine {
 public:
     explicit damped_sine(std::size_t points)
-        : step_(1 / static_cast<double>(points)), turn_(std::polar(std::exp(-decay * step_), angle * step_))
+        : m_step(1 / static_cast<double>(points)), m_turn(std::polar(std::exp(-decay * m_step), angle * m_step))
     {
     }
     // Samples `first` onwards, with noise, into `volts`.
     void fill(std::size_t first, std::span<double> volts, noise_source& noise) const
     {
-        const double t = static_cast<double>(first) * step_;
+        const double t = static_cast<double>(first) * m_step;
         std::complex<double> at = std::polar(std::exp(-decay * t), angle * t);
         for (double& value : volts) {
             value = at.imag() + noise.next();
             // Written out: std::complex's product checks for infinities at every step.
-            at = {at.real() * turn_.real() - at.imag() * turn_.imag(),
-                  at.real() * turn_.imag() + at.imag() * turn_.real()};
+            at = {at.real() * m_turn.real() - at.imag() * m_turn.imag(),
+                  at.real() * m_turn.imag() + at.imag() * m_turn.real()};
         }
     }
 
 private:
     static constexpr double angle = 2 * std::numbers::pi * cycles;
-    double step_;
-    std::complex<double> turn_;
+    double m_step;
+    std::complex<double> m_turn;
 };
 
 // The element's bytes at `to`, most significant first when big_endian.

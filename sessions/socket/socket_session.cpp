@@ -30,19 +30,19 @@ public:
     static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
 
     socket_session(std::unique_ptr<tcp_connection> connection, std::wstring resource_name, LONG timeout)
-        : message_session(std::move(resource_name), timeout), connection_(std::move(connection)) {}
+        : message_session(std::move(resource_name), timeout), m_connection(std::move(connection)) {}
 
     HRESULT write(SAFEARRAY** buffer, LONG count, LONG* written);
     HRESULT read(LONG count, SAFEARRAY** buffer);
     HRESULT read_string(LONG count, BSTR* text);
-    HRESULT last_status(LONG* status) { return get(last_status_, status); }
+    HRESULT last_status(LONG* status) { return get(m_last_status, status); }
 
     HRESULT clear();
     HRESULT read_status_byte(short* status);
     HRESULT assert_trigger();
 
 private:
-    deadline until() const { return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms_); }
+    deadline until() const { return std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout_ms); }
     HRESULT failed(const tcp_failure& failure, const IID& interface_id = IID_IMessage);
     HRESULT send(const unsigned char* bytes, std::size_t count, const IID& interface_id);
     // The next response bytes, at most `count`, into a new array; `stop` ends them after the
@@ -50,34 +50,34 @@ private:
     HRESULT read_bytes(LONG count, bool stop, unique_safearray& bytes);
     // A raw socket has no END: a line feed or the termination character is where a message
     // may end, also for a read that does not stop at it (a block's last byte).
-    bool ends_line(unsigned char byte) const { return byte == '\n' || byte == termination_character_; }
+    bool ends_line(unsigned char byte) const { return byte == '\n' || byte == m_termination_character; }
     // Drops what is left of a message that passed MaximumMessageSize, up to where it ends.
     HRESULT discard_rest();
     void consume(std::size_t count);
 
-    std::unique_ptr<tcp_connection> connection_;
-    std::vector<unsigned char> pending_; // arrived, not yet read
-    std::size_t pending_start_ = 0;
-    LONG last_status_ = status_end;
-    bool lost_ = false;
-    bool discarding_ = false; // the rest of a message too long is still to come
+    std::unique_ptr<tcp_connection> m_connection;
+    std::vector<unsigned char> m_pending; // arrived, not yet read
+    std::size_t m_pending_start = 0;
+    LONG m_last_status = status_end;
+    bool m_lost = false;
+    bool m_discarding = false; // the rest of a message too long is still to come
 };
 
 HRESULT socket_session::failed(const tcp_failure& failure, const IID& interface_id)
 {
     if (failure.kind == tcp_failure::timed_out)
         return report(timeout_expired, failure.text, interface_id);
-    lost_ = true;
-    connection_.reset();
+    m_lost = true;
+    m_connection.reset();
     return report(connection_lost, failure.text, interface_id);
 }
 
 HRESULT socket_session::send(const unsigned char* bytes, std::size_t count, const IID& interface_id)
 {
-    if (lost_)
+    if (m_lost)
         return report(connection_lost, L"The connection to the instrument was lost.", interface_id);
     try {
-        connection_->send_all(bytes, count, until());
+        m_connection->send_all(bytes, count, until());
     } catch (const tcp_failure& failure) {
         return failed(failure, interface_id);
     }
@@ -88,7 +88,7 @@ HRESULT socket_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
     if (!buffer || !*buffer || !written)
         return null_pointer();
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(m_lock);
     *written = 0;
     if (SafeArrayGetDim(*buffer) != 1 || SafeArrayGetElemsize(*buffer) != 1 || count < 0)
         return report(E_INVALIDARG, L"Write takes a one-dimensional array of bytes.");
@@ -107,9 +107,9 @@ HRESULT socket_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
 
 void socket_session::consume(std::size_t count)
 {
-    pending_start_ += count;
-    if (pending_start_ == pending_.size())
-        pending_.clear(), pending_start_ = 0;
+    m_pending_start += count;
+    if (m_pending_start == m_pending.size())
+        m_pending.clear(), m_pending_start = 0;
 }
 
 // The rest may arrive for one timeout: an instrument that never ends its message fails the
@@ -118,26 +118,26 @@ HRESULT socket_session::discard_rest()
 {
     const deadline end = until();
     for (;;) {
-        const auto begin = pending_.begin() + static_cast<std::ptrdiff_t>(pending_start_);
-        const auto stop = std::find_if(begin, pending_.end(), [this](unsigned char byte) { return ends_line(byte); });
-        if (stop != pending_.end() || lost_) {
-            consume(stop == pending_.end() ? pending_.size() - pending_start_ : static_cast<std::size_t>(stop - begin) + 1);
-            discarding_ = false; // the close ends a message too
+        const auto begin = m_pending.begin() + static_cast<std::ptrdiff_t>(m_pending_start);
+        const auto stop = std::find_if(begin, m_pending.end(), [this](unsigned char byte) { return ends_line(byte); });
+        if (stop != m_pending.end() || m_lost) {
+            consume(stop == m_pending.end() ? m_pending.size() - m_pending_start : static_cast<std::size_t>(stop - begin) + 1);
+            m_discarding = false; // the close ends a message too
             return S_OK;
         }
-        pending_.clear();
-        pending_start_ = 0;
+        m_pending.clear();
+        m_pending_start = 0;
         try {
             // A wait ends at the deadline only when nothing arrives: a stream is timed here.
             if (std::chrono::steady_clock::now() >= end)
                 throw tcp_failure{tcp_failure::timed_out, {}};
-            connection_->receive(pending_, end);
+            m_connection->receive(m_pending, end);
         } catch (const tcp_failure& failure) {
             if (failure.kind == tcp_failure::timed_out)
                 return report(timeout_expired, L"The rest of a message longer than MaximumMessageSize did not end "
                                                L"within the timeout.");
-            lost_ = true;
-            connection_.reset();
+            m_lost = true;
+            m_connection.reset();
         }
     }
 }
@@ -146,7 +146,7 @@ HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& byte
 {
     if (count < 0)
         return report(E_INVALIDARG, L"The count must not be negative.");
-    if (discarding_)
+    if (m_discarding)
         if (const HRESULT hr = discard_rest(); FAILED(hr))
             return hr;
     // One byte past the room is enough to know that the message is too long; no more is held.
@@ -154,41 +154,41 @@ HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& byte
     std::size_t searched = 0;
     // Every wait has the whole timeout: a response that keeps arriving is not cut off.
     for (deadline end = until();; end = until()) {
-        const unsigned char* begin = pending_.data() + pending_start_;
-        const std::size_t held = pending_.size() - pending_start_;
+        const unsigned char* begin = m_pending.data() + m_pending_start;
+        const std::size_t held = m_pending.size() - m_pending_start;
         const std::size_t window = std::min(held, wanted);
         std::size_t take = 0;
         if (stop && window > searched) {
             // The termination character ends the read, also as the count-th byte. (memchr
             // takes no null pointer, even for no bytes, and nothing may have arrived yet.)
             const auto* lf =
-                static_cast<const unsigned char*>(std::memchr(begin + searched, termination_character_, window - searched));
+                static_cast<const unsigned char*>(std::memchr(begin + searched, m_termination_character, window - searched));
             if (lf) {
                 take = static_cast<std::size_t>(lf - begin) + 1;
-                last_status_ = status_termination_character;
+                m_last_status = status_termination_character;
             }
             searched = window;
         }
         if (take == 0 && held >= wanted) {
             take = wanted;
-            last_status_ = status_count_reached;
+            m_last_status = status_count_reached;
         }
-        if (lost_) {
+        if (m_lost) {
             if (held == 0)
                 return report(connection_lost, L"The connection to the instrument was lost.");
             if (take == 0) {
                 // What arrived before the connection went is the end of the message.
                 take = window;
-                last_status_ = status_end;
+                m_last_status = status_end;
             }
         }
         if (take > message_room()) {
-            discarding_ = !ends_message(last_status_) && !ends_line(begin[take - 1]);
+            m_discarding = !ends_message(m_last_status) && !ends_line(begin[take - 1]);
             consume(take);
             return message_too_long();
         }
         if (take > 0 || wanted == 0) {
-            const bool ended = ends_message(last_status_) || (take > 0 && ends_line(begin[take - 1]));
+            const bool ended = ends_message(m_last_status) || (take > 0 && ends_line(begin[take - 1]));
             bytes.reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(take)));
             if (!bytes)
                 return report(E_OUTOFMEMORY, L"Not enough memory for the bytes read.");
@@ -200,16 +200,16 @@ HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& byte
         }
         // Bytes that arrived before a timeout or a lost connection stay for the next read.
         try {
-            if (pending_start_ > 0 && pending_start_ * 2 > pending_.size()) {
-                pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pending_start_));
-                pending_start_ = 0;
+            if (m_pending_start > 0 && m_pending_start * 2 > m_pending.size()) {
+                m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(m_pending_start));
+                m_pending_start = 0;
             }
-            connection_->receive(pending_, end);
+            m_connection->receive(m_pending, end);
         } catch (const tcp_failure& failure) {
             if (failure.kind == tcp_failure::timed_out || held == 0)
                 return failed(failure);
-            lost_ = true;
-            connection_.reset();
+            m_lost = true;
+            m_connection.reset();
         }
     }
 }
@@ -217,30 +217,30 @@ HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& byte
 HRESULT socket_session::read(LONG count, SAFEARRAY** buffer)
 {
     return read_array(buffer, [&](unique_safearray& bytes) {
-        return read_bytes(count, termination_ != VARIANT_FALSE, bytes);
+        return read_bytes(count, m_termination != VARIANT_FALSE, bytes);
     });
 }
 
 HRESULT socket_session::read_string(LONG count, BSTR* text)
 {
     return read_text(text, [&](unique_safearray& bytes) {
-        return read_bytes(count, termination_ != VARIANT_FALSE, bytes);
+        return read_bytes(count, m_termination != VARIANT_FALSE, bytes);
     });
 }
 
 HRESULT socket_session::clear()
 {
-    std::lock_guard guard(lock_);
-    pending_.clear();
-    pending_start_ = 0;
-    discarding_ = false;
+    std::lock_guard guard(m_lock);
+    m_pending.clear();
+    m_pending_start = 0;
+    m_discarding = false;
     handed_out(0, true);
-    if (lost_)
+    if (m_lost)
         return report(connection_lost, L"The connection to the instrument was lost.", IID_IMorvaneSession);
     // What has arrived by now goes too; nothing is waited for.
     try {
         for (std::vector<unsigned char> dropped;; dropped.clear())
-            connection_->receive(dropped, std::chrono::steady_clock::now());
+            m_connection->receive(dropped, std::chrono::steady_clock::now());
     } catch (const tcp_failure& failure) {
         if (failure.kind != tcp_failure::timed_out)
             return failed(failure, IID_IMorvaneSession);
@@ -254,15 +254,15 @@ HRESULT socket_session::read_status_byte(short* status)
     if (!status)
         return null_pointer(IID_IMorvaneSession);
     *status = 0;
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(m_lock);
     static constexpr unsigned char query[] = {'*', 'S', 'T', 'B', '?', '\n'};
     if (const HRESULT hr = send(query, sizeof query, IID_IMorvaneSession); FAILED(hr))
         return hr;
     // The answer is not the client's read: neither its status nor its message's count changes,
     // and the client's MaximumMessageSize does not apply to it.
-    const LONG status_before = last_status_;
-    const std::size_t read_before = message_read_;
-    const LONG maximum_before = std::exchange(maximum_message_size_, default_maximum_message_size);
+    const LONG status_before = m_last_status;
+    const std::size_t read_before = m_message_read;
+    const LONG maximum_before = std::exchange(m_maximum_message_size, default_maximum_message_size);
     std::string answer;
     constexpr LONG longest_answer = 64;
     HRESULT hr = S_OK;
@@ -271,10 +271,10 @@ HRESULT socket_session::read_status_byte(short* status)
         if (hr = read_bytes(longest_answer, true, bytes); FAILED(hr))
             break;
         answer.append(static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements);
-    } while (last_status_ == status_count_reached && answer.size() <= longest_answer);
-    last_status_ = status_before;
-    message_read_ = read_before;
-    maximum_message_size_ = maximum_before;
+    } while (m_last_status == status_count_reached && answer.size() <= longest_answer);
+    m_last_status = status_before;
+    m_message_read = read_before;
+    m_maximum_message_size = maximum_before;
     if (FAILED(hr))
         return hr;
     const auto first = answer.find_first_not_of(" \t");
@@ -291,7 +291,7 @@ HRESULT socket_session::read_status_byte(short* status)
 
 HRESULT socket_session::assert_trigger()
 {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(m_lock);
     static constexpr unsigned char command[] = {'*', 'T', 'R', 'G', '\n'};
     return send(command, sizeof command, IID_IMorvaneSession);
 }

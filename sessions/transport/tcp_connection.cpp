@@ -42,25 +42,25 @@ tcp_connection::tcp_connection(const std::string& host, const std::string& port,
     const unique_address_list addresses(found);
     int last_error = WSAETIMEDOUT;
     for (const addrinfo* address = found; address; address = address->ai_next) {
-        socket_.reset(::socket(address->ai_family, address->ai_socktype, address->ai_protocol));
+        m_socket.reset(::socket(address->ai_family, address->ai_socktype, address->ai_protocol));
         u_long non_blocking = 1;
-        if (!socket_ || ioctlsocket(socket_.get(), FIONBIO, &non_blocking) != 0) {
+        if (!m_socket || ioctlsocket(m_socket.get(), FIONBIO, &non_blocking) != 0) {
             last_error = WSAGetLastError();
-        } else if (connect(socket_.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0 ||
+        } else if (connect(m_socket.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0 ||
                    (WSAGetLastError() == WSAEWOULDBLOCK && wait(true, until))) {
             int error = 0;
             int size = sizeof error;
-            getsockopt(socket_.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+            getsockopt(m_socket.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
             if (error == 0) {
                 BOOL no_delay = TRUE;
-                setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+                setsockopt(m_socket.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
                 return;
             }
             last_error = error;
         } else {
             last_error = WSAGetLastError() == WSAEWOULDBLOCK ? WSAETIMEDOUT : WSAGetLastError();
         }
-        socket_.reset();
+        m_socket.reset();
     }
     throw tcp_failure{tcp_failure::unreachable, L"Could not connect to " + std::wstring(host.begin(), host.end()) +
                                                     L" port " + std::wstring(port.begin(), port.end()) + L": " +
@@ -72,8 +72,8 @@ bool tcp_connection::wait(bool for_writing, deadline until)
     fd_set ready, failed;
     FD_ZERO(&ready);
     FD_ZERO(&failed);
-    FD_SET(socket_.get(), &ready);
-    FD_SET(socket_.get(), &failed);
+    FD_SET(m_socket.get(), &ready);
+    FD_SET(m_socket.get(), &failed);
     timeval left = remaining(until);
     const int count = select(0, for_writing ? nullptr : &ready, for_writing ? &ready : nullptr, &failed, &left);
     if (count == SOCKET_ERROR)
@@ -85,7 +85,7 @@ void tcp_connection::send_all(const unsigned char* bytes, std::size_t count, dea
 {
     while (count > 0) {
         const int chunk = static_cast<int>(std::min<std::size_t>(count, 1 << 30));
-        const int sent = send(socket_.get(), reinterpret_cast<const char*>(bytes), chunk, 0);
+        const int sent = send(m_socket.get(), reinterpret_cast<const char*>(bytes), chunk, 0);
         if (sent > 0) {
             bytes += sent;
             count -= static_cast<std::size_t>(sent);
@@ -107,7 +107,7 @@ void tcp_connection::receive(std::vector<unsigned char>& to, deadline until)
 std::size_t tcp_connection::receive_into(std::span<unsigned char> to, deadline until)
 {
     for (;;) {
-        const int received = recv(socket_.get(), reinterpret_cast<char*>(to.data()),
+        const int received = recv(m_socket.get(), reinterpret_cast<char*>(to.data()),
                                   static_cast<int>(std::min<std::size_t>(to.size(), 1 << 30)), 0);
         if (received > 0)
             return static_cast<std::size_t>(received);

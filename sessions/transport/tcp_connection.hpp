@@ -39,7 +39,7 @@ private:
     // Waits until the socket can be read or written; false when the deadline passed first.
     bool wait(bool for_writing, deadline until);
 
-    unique_socket socket_;
+    unique_socket m_socket;
 };
 
 } // namespace morvane::transport

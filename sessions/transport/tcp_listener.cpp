@@ -33,12 +33,12 @@ unique_socket bound_socket(const std::string& address, unsigned port, int type)
 }
 
 tcp_listener::tcp_listener(const std::string& address, unsigned port, int backlog)
-    : socket_(listen_on(address, port, backlog))
+    : m_socket(listen_on(address, port, backlog))
 {
     sockaddr_storage bound{};
     int size = sizeof bound;
-    if (socket_ && getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&bound), &size) == 0)
-        port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+    if (m_socket && getsockname(m_socket.get(), reinterpret_cast<sockaddr*>(&bound), &size) == 0)
+        m_port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
 }
 
@@ -47,7 +47,7 @@ unique_socket tcp_listener::accept(std::optional<std::chrono::microseconds> with
     // Waits in ticks, so that a stop from another thread is seen.
     constexpr std::chrono::microseconds tick(20000);
     const auto end = std::chrono::steady_clock::now() + within.value_or(std::chrono::microseconds(0));
-    while (!stopped_) {
+    while (!m_stopped) {
         std::chrono::microseconds wait = tick;
         if (within) {
             const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
@@ -57,13 +57,13 @@ unique_socket tcp_listener::accept(std::optional<std::chrono::microseconds> with
         }
         fd_set ready;
         FD_ZERO(&ready);
-        FD_SET(socket_.get(), &ready);
+        FD_SET(m_socket.get(), &ready);
         timeval left{static_cast<long>(wait.count() / 1000000), static_cast<long>(wait.count() % 1000000)};
         const int count = select(0, &ready, nullptr, nullptr, &left);
         if (count == SOCKET_ERROR)
             return {};
         if (count == 1)
-            return unique_socket(::accept(socket_.get(), nullptr, nullptr));
+            return unique_socket(::accept(m_socket.get(), nullptr, nullptr));
     }
     return {};
 }

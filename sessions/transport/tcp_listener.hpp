@@ -22,9 +22,9 @@ public:
     tcp_listener(const tcp_listener&) = delete;
     tcp_listener& operator=(const tcp_listener&) = delete;
 
-    explicit operator bool() const noexcept { return static_cast<bool>(socket_); }
+    explicit operator bool() const noexcept { return static_cast<bool>(m_socket); }
     // The port it listens on.
-    unsigned short port() const noexcept { return port_; }
+    unsigned short port() const noexcept { return m_port; }
 
     // The next connection, waiting no longer than `within` when given; nothing when that time
     // passed first, the accept failed or the listener was stopped.
@@ -33,12 +33,12 @@ public:
     // Accepts nothing more: an accept that waits in another thread returns nothing within a
     // tick. The socket itself closes with the listener, so that no thread reads a handle that
     // changes under it.
-    void stop() noexcept { stopped_ = true; }
+    void stop() noexcept { m_stopped = true; }
 
 private:
-    const unique_socket socket_;
-    unsigned short port_ = 0;
-    std::atomic<bool> stopped_{false};
+    const unique_socket m_socket;
+    unsigned short m_port = 0;
+    std::atomic<bool> m_stopped{false};
 };
 
 } // namespace morvane::transport

@@ -16,21 +16,21 @@ public:
     winsock_use() noexcept
     {
         WSADATA data;
-        error_ = WSAStartup(MAKEWORD(2, 2), &data);
+        m_error = WSAStartup(MAKEWORD(2, 2), &data);
     }
     ~winsock_use()
     {
-        if (error_ == 0)
+        if (m_error == 0)
             WSACleanup();
     }
     winsock_use(const winsock_use&) = delete;
     winsock_use& operator=(const winsock_use&) = delete;
 
     // The startup's error code, 0 when Winsock is ready.
-    int error() const noexcept { return error_; }
+    int error() const noexcept { return m_error; }
 
 private:
-    int error_;
+    int m_error;
 };
 
 } // namespace morvane::transport

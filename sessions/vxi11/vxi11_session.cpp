@@ -51,10 +51,10 @@ public:
     static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
 
     vxi11_session(std::wstring resource_name, LONG timeout, std::string host, unsigned short port, std::string device)
-        : message_session(std::move(resource_name), timeout), host_(std::move(host)), port_(port),
-          device_(std::move(device))
+        : message_session(std::move(resource_name), timeout), m_host(std::move(host)), m_port(port),
+          m_device(std::move(device))
     {
-        termination_ = VARIANT_FALSE;
+        m_termination = VARIANT_FALSE;
     }
     ~vxi11_session() override;
 
@@ -64,14 +64,14 @@ public:
     HRESULT write(SAFEARRAY** buffer, LONG count, LONG* written);
     HRESULT read(LONG count, SAFEARRAY** buffer);
     HRESULT read_string(LONG count, BSTR* text);
-    HRESULT last_status(LONG* status) { return get(last_status_, status); }
+    HRESULT last_status(LONG* status) { return get(m_last_status, status); }
 
     HRESULT clear();
     HRESULT read_status_byte(short* status);
     HRESULT assert_trigger();
 
 private:
-    std::uint32_t timeout() const { return static_cast<std::uint32_t>(timeout_ms_); }
+    std::uint32_t timeout() const { return static_cast<std::uint32_t>(m_timeout_ms); }
     // A call of the core channel, the link made again first if a timeout dropped it; the
     // reply's error field read. Fails, with error information, as the call or the device did.
     HRESULT call(std::uint32_t procedure, const std::function<void(xdr_writer&)>& arguments, std::size_t capacity,
@@ -86,27 +86,27 @@ private:
     // termination character, while reads stop at it).
     HRESULT discard_rest();
 
-    const std::string host_;
-    const unsigned short port_;
-    const std::string device_;
-    std::optional<rpc_client> rpc_; // none: no link, made again by the next call
-    std::int32_t link_ = 0;
-    std::size_t max_receive_ = 1024;
-    bool lost_ = false;                 // every call fails at once
-    std::vector<unsigned char> pending_; // read before a failure, given to the next read
-    bool discarding_ = false;            // the rest of a message too long is still to come
-    LONG last_status_ = status_end;
+    const std::string m_host;
+    const unsigned short m_port;
+    const std::string m_device;
+    std::optional<rpc_client> m_rpc; // none: no link, made again by the next call
+    std::int32_t m_link = 0;
+    std::size_t m_max_receive = 1024;
+    bool m_lost = false;                 // every call fails at once
+    std::vector<unsigned char> m_pending; // read before a failure, given to the next read
+    bool m_discarding = false;            // the rest of a message too long is still to come
+    LONG m_last_status = status_end;
 };
 
 vxi11_session::~vxi11_session()
 {
-    if (!rpc_ || lost_)
+    if (!m_rpc || m_lost)
         return;
     try {
-        xdr_writer call = rpc_->start(core::destroy_link);
-        encode(call, device_link{link_});
+        xdr_writer call = m_rpc->start(core::destroy_link);
+        encode(call, device_link{m_link});
         std::size_t at = 0;
-        rpc_->call(call, steady_clock::now() + reply_grace, at);
+        m_rpc->call(call, steady_clock::now() + reply_grace, at);
     } catch (...) {
         // The link goes with the connection anyway.
     }
@@ -115,7 +115,7 @@ vxi11_session::~vxi11_session()
 HRESULT vxi11_session::connect(deadline until, const IID& interface_id)
 {
     try {
-        rpc_.emplace(std::make_unique<tcp_connection>(host_, std::to_string(port_), until), core::program,
+        m_rpc.emplace(std::make_unique<tcp_connection>(m_host, std::to_string(m_port), until), core::program,
                      core::version, reply_limit);
     } catch (const tcp_failure& failure) {
         return report(resource_not_found, failure.text, interface_id);
@@ -123,19 +123,19 @@ HRESULT vxi11_session::connect(deadline until, const IID& interface_id)
     rpc_reply reply;
     xdr_reader results(reply.record);
     const HRESULT hr = call(core::create_link, [&](xdr_writer& out) {
-        encode(out, create_link_args{0, false, timeout(), device_});
-    }, device_.size(), reply, results, interface_id);
+        encode(out, create_link_args{0, false, timeout(), m_device});
+    }, m_device.size(), reply, results, interface_id);
     if (FAILED(hr)) {
-        rpc_.reset();
+        m_rpc.reset();
         return hr;
     }
     try {
         create_link_result created; // the abort channel is not used
         decode(results, created);
-        link_ = created.link;
-        max_receive_ = std::max<std::size_t>(created.max_receive, 1);
+        m_link = created.link;
+        m_max_receive = std::max<std::size_t>(created.max_receive, 1);
     } catch (const xdr_error&) {
-        rpc_.reset();
+        m_rpc.reset();
         return report(resource_not_found, L"The device's reply to create_link is incomplete.", interface_id);
     }
     return S_OK;
@@ -144,16 +144,16 @@ HRESULT vxi11_session::connect(deadline until, const IID& interface_id)
 HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xdr_writer&)>& arguments,
                             std::size_t capacity, rpc_reply& reply, xdr_reader& results, const IID& interface_id)
 {
-    if (lost_)
+    if (m_lost)
         return report(connection_lost, L"The connection to the instrument was lost.", interface_id);
-    if (!rpc_ && procedure != core::create_link)
-        if (const HRESULT hr = connect(steady_clock::now() + milliseconds(timeout_ms_) + reply_grace, interface_id);
+    if (!m_rpc && procedure != core::create_link)
+        if (const HRESULT hr = connect(steady_clock::now() + milliseconds(m_timeout_ms) + reply_grace, interface_id);
             FAILED(hr))
             return hr;
     try {
-        xdr_writer out = rpc_->start(procedure, capacity + 32);
+        xdr_writer out = m_rpc->start(procedure, capacity + 32);
         arguments(out);
-        reply.record = rpc_->call(out, steady_clock::now() + milliseconds(timeout_ms_) + reply_grace, reply.results);
+        reply.record = m_rpc->call(out, steady_clock::now() + milliseconds(m_timeout_ms) + reply_grace, reply.results);
         results = reply.reader();
         // Every result begins with the error; the caller reads the whole result.
         device_error_result result;
@@ -167,7 +167,7 @@ HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xd
         }
         return S_OK;
     } catch (const tcp_failure& failure) {
-        rpc_.reset();
+        m_rpc.reset();
         if (failure.kind == tcp_failure::timed_out)
             return report(timeout_expired, L"The device did not answer within its I/O timeout and a second; "
                                            L"the link is made again by the next call.", interface_id);
@@ -184,28 +184,28 @@ HRESULT vxi11_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
     if (!buffer || !*buffer || !written)
         return null_pointer();
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(m_lock);
     *written = 0;
     if (SafeArrayGetDim(*buffer) != 1 || SafeArrayGetElemsize(*buffer) != 1 || count < 0)
         return report(E_INVALIDARG, L"Write takes a one-dimensional array of bytes.");
     const std::size_t n =
         static_cast<std::size_t>(std::min(count, static_cast<LONG>((*buffer)->rgsabound[0].cElements)));
-    const bool end = send_end_ != VARIANT_FALSE;
+    const bool end = m_send_end != VARIANT_FALSE;
     if (n == 0 && !end)
         return S_OK;
-    discarding_ = false; // a new message makes the device drop what is left of the last
+    m_discarding = false; // a new message makes the device drop what is left of the last
     try {
         const safearray_data data(*buffer);
         std::size_t done = 0;
         do {
-            // The device takes at most max_receive_ bytes a call; END goes with the last byte only.
-            const std::size_t piece = std::min(n - done, max_receive_);
+            // The device takes at most m_max_receive bytes a call; END goes with the last byte only.
+            const std::size_t piece = std::min(n - done, m_max_receive);
             const std::int32_t flags = end && done + piece == n ? flag_end : 0;
             rpc_reply reply;
             xdr_reader results(reply.record);
             if (const HRESULT hr = call(core::device_write, [&](xdr_writer& out) {
                     const std::span<const unsigned char> bytes(data.bytes() + done, piece);
-                    encode(out, device_write_args{link_, timeout(), timeout(), flags, bytes});
+                    encode(out, device_write_args{m_link, timeout(), timeout(), flags, bytes});
                 }, piece, reply, results, IID_IMessage); FAILED(hr))
                 return hr;
             device_write_result result;
@@ -226,10 +226,10 @@ HRESULT vxi11_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
 
 HRESULT vxi11_session::device_read(std::uint32_t request, rpc_reply& reply, xdr_reader& results)
 {
-    const bool stop = termination_ != VARIANT_FALSE;
+    const bool stop = m_termination != VARIANT_FALSE;
     return call(core::device_read, [&](xdr_writer& out) {
-        encode(out, device_read_args{link_, request, timeout(), timeout(), stop ? flag_term_char : 0,
-                                     termination_character_});
+        encode(out, device_read_args{m_link, request, timeout(), timeout(), stop ? flag_term_char : 0,
+                                     m_termination_character});
     }, 0, reply, results, IID_IMessage);
 }
 
@@ -237,7 +237,7 @@ HRESULT vxi11_session::device_read(std::uint32_t request, rpc_reply& reply, xdr_
 // the read instead of holding it. One reply's data (at most read_piece) is held at a time.
 HRESULT vxi11_session::discard_rest()
 {
-    const auto end = steady_clock::now() + milliseconds(timeout_ms_) + reply_grace;
+    const auto end = steady_clock::now() + milliseconds(m_timeout_ms) + reply_grace;
     try {
         for (;;) {
             rpc_reply reply;
@@ -247,7 +247,7 @@ HRESULT vxi11_session::discard_rest()
             device_read_result result;
             decode(results, result, read_piece);
             if (result.reason & (reason_end | reason_term_char)) {
-                discarding_ = false;
+                m_discarding = false;
                 return S_OK;
             }
             if (steady_clock::now() > end)
@@ -263,7 +263,7 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
 {
     if (count < 0)
         return report(E_INVALIDARG, L"The count must not be negative.");
-    if (discarding_)
+    if (m_discarding)
         if (const HRESULT hr = discard_rest(); FAILED(hr))
             return hr;
     // One byte past the room is enough to know that the message is too long; no more is held.
@@ -271,11 +271,11 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
     // The pieces of the answer as they came, copied once into the array at the end.
     std::vector<rpc_reply> replies;
     std::vector<std::span<const unsigned char>> pieces;
-    std::vector<unsigned char> earlier = std::move(pending_);
-    pending_.clear();
+    std::vector<unsigned char> earlier = std::move(m_pending);
+    m_pending.clear();
     std::size_t got = std::min(earlier.size(), wanted);
     if (got < earlier.size())
-        pending_.assign(earlier.begin() + static_cast<std::ptrdiff_t>(got), earlier.end());
+        m_pending.assign(earlier.begin() + static_cast<std::ptrdiff_t>(got), earlier.end());
     pieces.emplace_back(earlier.data(), got);
     std::int32_t reason = 0;
     // Replies that bring neither data nor a reason are read again, but not for longer than a
@@ -285,8 +285,8 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
         std::vector<unsigned char> kept;
         for (const auto& piece : pieces)
             kept.insert(kept.end(), piece.begin(), piece.end());
-        kept.insert(kept.end(), pending_.begin(), pending_.end());
-        pending_ = std::move(kept);
+        kept.insert(kept.end(), m_pending.begin(), m_pending.end());
+        m_pending = std::move(kept);
     };
     try {
         while (got < wanted && !(reason & (reason_end | reason_term_char))) {
@@ -305,7 +305,7 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
             got += data.size();
             if (!data.empty() || (reason & (reason_end | reason_term_char))) {
                 progress = steady_clock::now();
-            } else if (steady_clock::now() - progress > milliseconds(timeout_ms_) + reply_grace) {
+            } else if (steady_clock::now() - progress > milliseconds(m_timeout_ms) + reply_grace) {
                 keep_for_next_read();
                 return report(timeout_expired, L"The device sent neither data nor the end of the response within "
                                                L"its I/O timeout and a second.");
@@ -319,15 +319,15 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
         // The device holds the rest until it is read or a new message comes: it is read now,
         // so that the next query interrupts nothing. A rest that does not end in time is
         // read on by the next read.
-        pending_.clear();
+        m_pending.clear();
         pieces.clear();
         replies.clear(); // the message's bytes are not held while the rest is read
-        discarding_ = !ended;
-        if (discarding_)
+        m_discarding = !ended;
+        if (m_discarding)
             discard_rest();
         return message_too_long();
     }
-    last_status_ = reason & reason_end         ? status_end
+    m_last_status = reason & reason_end         ? status_end
                    : reason & reason_term_char ? status_termination_character
                                                : status_count_reached;
     bytes.reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(got)));
@@ -343,8 +343,8 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
 
 HRESULT vxi11_session::connection_failed(const std::wstring& text, const IID& interface_id)
 {
-    lost_ = true;
-    rpc_.reset();
+    m_lost = true;
+    m_rpc.reset();
     return report(connection_lost, text, interface_id);
 }
 
@@ -361,7 +361,7 @@ HRESULT vxi11_session::read_string(LONG count, BSTR* text)
 HRESULT vxi11_session::generic(std::uint32_t procedure, rpc_reply& reply, xdr_reader& results)
 {
     return call(procedure, [&](xdr_writer& out) {
-        encode(out, device_generic_args{link_, 0, timeout(), timeout()});
+        encode(out, device_generic_args{m_link, 0, timeout(), timeout()});
     }, 0, reply, results, IID_IMorvaneSession);
 }
 
@@ -374,9 +374,9 @@ HRESULT vxi11_session::generic(std::uint32_t procedure)
 
 HRESULT vxi11_session::clear()
 {
-    std::lock_guard guard(lock_);
-    pending_.clear();
-    discarding_ = false;
+    std::lock_guard guard(m_lock);
+    m_pending.clear();
+    m_discarding = false;
     handed_out(0, true);
     return generic(core::device_clear);
 }
@@ -386,7 +386,7 @@ HRESULT vxi11_session::read_status_byte(short* status)
     if (!status)
         return null_pointer(IID_IMorvaneSession);
     *status = 0;
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(m_lock);
     rpc_reply reply;
     xdr_reader results(reply.record);
     if (const HRESULT hr = generic(core::device_readstb, reply, results); FAILED(hr))
@@ -403,7 +403,7 @@ HRESULT vxi11_session::read_status_byte(short* status)
 
 HRESULT vxi11_session::assert_trigger()
 {
-    std::lock_guard guard(lock_);
+    std::lock_guard guard(m_lock);
     return generic(core::device_trigger);
 }
 

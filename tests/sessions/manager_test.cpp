@@ -316,23 +316,23 @@ class connection_counter {
 public:
     // Once stopped, it still takes what the listener has queued: a connection counts from
     // the moment the client's connect succeeded, whether or not it was accepted yet.
-    connection_counter() : accepting_([this] {
+    connection_counter() : m_accepting([this] {
         for (;;) {
-            if (auto connection = listener_.accept(20ms))
-                accepted_.push_back(std::move(connection));
-            else if (done_)
+            if (auto connection = m_listener.accept(20ms))
+                m_accepted.push_back(std::move(connection));
+            else if (m_done)
                 break;
         }
     }) {}
     ~connection_counter() { stop(); }
-    unsigned short port() const { return listener_.port(); }
+    unsigned short port() const { return m_listener.port(); }
     // Waits for the accepts to end, then counts the connections that are not at their end.
     std::size_t open_connections(std::size_t& accepted)
     {
         stop();
-        accepted = accepted_.size();
+        accepted = m_accepted.size();
         std::size_t open = 0;
-        for (const auto& connection : accepted_) {
+        for (const auto& connection : m_accepted) {
             u_long nonblocking = 1;
             ioctlsocket(connection.get(), FIONBIO, &nonblocking);
             char byte = 0;
@@ -344,16 +344,16 @@ public:
 private:
     void stop()
     {
-        done_ = true;
-        if (accepting_.joinable())
-            accepting_.join();
-        listener_.stop();
+        m_done = true;
+        if (m_accepting.joinable())
+            m_accepting.join();
+        m_listener.stop();
     }
 
-    tcp_listener listener_{"127.0.0.1", 0, 64};
-    std::atomic<bool> done_{false};
-    std::vector<transport::unique_socket> accepted_;
-    std::thread accepting_;
+    tcp_listener m_listener{"127.0.0.1", 0, 64};
+    std::atomic<bool> m_done{false};
+    std::vector<transport::unique_socket> m_accepted;
+    std::thread m_accepting;
 };
 
 TEST(Sessions, AThousandOpensAndReleasesLeaveNothingOpen)

@@ -35,25 +35,25 @@ public:
     std::atomic<bool> empty_when_done{false}; // none left: no data and no reason instead
     std::string endless; // none left, before the above: as much of it as asked, with no reason
 
-    scripted_core() : thread_([this] { serve(); }) {}
+    scripted_core() : m_thread([this] { serve(); }) {}
     ~scripted_core()
     {
-        done_ = true;
-        listener_.stop();
-        thread_.join();
+        m_done = true;
+        m_listener.stop();
+        m_thread.join();
     }
-    unsigned short port() const { return listener_.port(); }
+    unsigned short port() const { return m_listener.port(); }
     std::vector<call> calls()
     {
-        const std::lock_guard guard(lock_);
-        return calls_;
+        const std::lock_guard guard(m_lock);
+        return m_calls;
     }
 
 private:
     void serve()
     {
-        while (!done_)
-            if (const auto client = listener_.accept(std::chrono::milliseconds(20)))
+        while (!m_done)
+            if (const auto client = m_listener.accept(std::chrono::milliseconds(20)))
                 for (oncrpc::record_receiver records(1 << 20);;) {
                     const auto space = records.space();
                     const int got = recv(client.get(), reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
@@ -83,8 +83,8 @@ private:
         if (in.left() >= 4)
             got.data = in.get_string(1 << 20);
         {
-            const std::lock_guard guard(lock_);
-            calls_.push_back(got);
+            const std::lock_guard guard(m_lock);
+            m_calls.push_back(got);
         }
         oncrpc::xdr_writer out;
         if (header.procedure == 12 && silent)
@@ -120,11 +120,11 @@ private:
         return out;
     }
 
-    transport::tcp_listener listener_;
-    std::mutex lock_;
-    std::vector<call> calls_;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
+    transport::tcp_listener m_listener;
+    std::mutex m_lock;
+    std::vector<call> m_calls;
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
 };
 
 } // namespace morvane::testing

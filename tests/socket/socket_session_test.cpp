@@ -27,23 +27,23 @@ class loopback_server {
 public:
     explicit loopback_server(std::function<void(SOCKET)> script)
     {
-        EXPECT_TRUE(listener_);
-        thread_ = std::thread([this, script] {
-            if (const unique_socket client = listener_.accept())
+        EXPECT_TRUE(m_listener);
+        m_thread = std::thread([this, script] {
+            if (const unique_socket client = m_listener.accept())
                 script(client.get());
         });
     }
     ~loopback_server()
     {
-        listener_.stop(); // ends an accept that no one will answer
-        thread_.join();
+        m_listener.stop(); // ends an accept that no one will answer
+        m_thread.join();
     }
-    socket_address address() const { return {"127.0.0.1", std::to_string(listener_.port())}; }
+    socket_address address() const { return {"127.0.0.1", std::to_string(m_listener.port())}; }
 
 private:
-    const winsock_use winsock_;
-    tcp_listener listener_;
-    std::thread thread_;
+    const winsock_use m_winsock;
+    tcp_listener m_listener;
+    std::thread m_thread;
 };
 
 void send_text(SOCKET to, std::string_view text)

@@ -57,7 +57,7 @@ lines scripted_session::trace() const
     static const char* const names[] = {"write", "read", "read_string", "last_status", "get_send_end",
                                         "put_send_end", "get_termchar", "put_termchar", "get_timeout", "put_timeout"};
     lines calls;
-    for (const session_call& call : calls_) {
+    for (const session_call& call : m_calls) {
         std::string line = names[static_cast<int>(call.op)];
         if (call.op == session_op::write || call.op == session_op::read || call.op == session_op::read_string ||
             call.op == session_op::put_send_end || call.op == session_op::put_termination_character ||
@@ -81,7 +81,7 @@ std::string scripted_session::sent() const
 lines scripted_session::writes() const
 {
     lines writes;
-    for (const session_call& call : calls_)
+    for (const session_call& call : m_calls)
         if (call.op == session_op::write)
             writes.push_back(call.bytes);
     return writes;
@@ -89,16 +89,16 @@ lines scripted_session::writes() const
 
 int scripted_session::count(session_op op) const
 {
-    return static_cast<int>(std::ranges::count(calls_, op, &session_call::op));
+    return static_cast<int>(std::ranges::count(m_calls, op, &session_call::op));
 }
 
 HRESULT scripted_session::record(session_call call)
 {
-    if (hook_)
-        hook_(call);
+    if (m_hook)
+        m_hook(call);
     const session_op op = call.op;
-    calls_.push_back(std::move(call));
-    for (const failure& planned : failures_) {
+    m_calls.push_back(std::move(call));
+    for (const failure& planned : m_failures) {
         if (planned.op == op && planned.nth == count(op)) {
             if (planned.description)
                 set_thread_error(*planned.description);
@@ -113,21 +113,21 @@ HRESULT scripted_session::read(session_op op, long count, const std::function<vo
     const in_call scope(*this);
     if (HRESULT hr = record({op, {}, count}); FAILED(hr))
         return hr;
-    if (chunks_.empty()) {
+    if (m_chunks.empty()) {
         set_thread_error(session_timed_out);
         return session_timeout;
     }
     std::string taken;
     do {
-        auto& [bytes, status] = chunks_.front();
+        auto& [bytes, status] = m_chunks.front();
         const std::size_t n = std::min(bytes.size(), static_cast<std::size_t>(count) - taken.size());
         taken.append(bytes, 0, n);
         bytes.erase(0, n);
-        last_status_ = bytes.empty() ? status : status_count_reached;
+        m_last_status = bytes.empty() ? status : status_count_reached;
         if (bytes.empty())
-            chunks_.pop_front();
-    } while (join_ && taken.size() < static_cast<std::size_t>(count) && !chunks_.empty() &&
-             last_status_ != status_end && last_status_ != status_termination_character);
+            m_chunks.pop_front();
+    } while (m_join && taken.size() < static_cast<std::size_t>(count) && !m_chunks.empty() &&
+             m_last_status != status_end && m_last_status != status_termination_character);
     hand_out(taken);
     return S_OK;
 }
@@ -148,7 +148,7 @@ STDMETHODIMP scripted_session::Write(SAFEARRAY** buffer, LONG count, LONG* writt
     const in_call scope(*this);
     SwitchToThread(); // another caller that is not kept out would get in here
     const auto* data = static_cast<const char*>((*buffer)->pvData);
-    const HRESULT hr = record({session_op::write, {data, (*buffer)->rgsabound[0].cElements}, count, send_end_ != VARIANT_FALSE});
+    const HRESULT hr = record({session_op::write, {data, (*buffer)->rgsabound[0].cElements}, count, m_send_end != VARIANT_FALSE});
     if (SUCCEEDED(hr))
         *written = count;
     return hr;
@@ -157,11 +157,11 @@ STDMETHODIMP scripted_session::Write(SAFEARRAY** buffer, LONG count, LONG* writt
 STDMETHODIMP scripted_session::Read(LONG count, SAFEARRAY** buffer)
 {
     return read(session_op::read, count, [this, buffer](const std::string& bytes) {
-        if (!guard_)
+        if (!m_guard)
             *buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
         else if (SUCCEEDED(SafeArrayAllocDescriptorEx(VT_UI1, 1, buffer))) // static data: the session keeps the bytes
             (*buffer)->fFeatures |= FADF_STATIC, (*buffer)->rgsabound[0] = {static_cast<ULONG>(bytes.size()), 0},
-            (*buffer)->pvData = guarded_.emplace_back(bytes.size()).data();
+            (*buffer)->pvData = m_guarded.emplace_back(bytes.size()).data();
         std::ranges::copy(bytes, static_cast<char*>((*buffer)->pvData));
     });
 }

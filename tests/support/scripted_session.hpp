@@ -57,7 +57,7 @@ struct guarded_bytes {
 
 class scripted_session final : public IMessage {
 public:
-    void add_chunk(std::string bytes, long status) { chunks_.push_back({std::move(bytes), status}); }
+    void add_chunk(std::string bytes, long status) { m_chunks.push_back({std::move(bytes), status}); }
     // One response cut into chunks of the given sizes (the rest is the last chunk); every
     // chunk but the last ends on the count, the last with final_status.
     void respond(std::string_view response, std::initializer_list<std::size_t> chunk_sizes = {},
@@ -66,54 +66,54 @@ public:
     // left on the thread as a session would, otherwise none.
     void fail(session_op op, int nth, HRESULT hr, std::optional<std::wstring> description = std::nullopt)
     {
-        failures_.push_back({op, nth, hr, std::move(description)});
+        m_failures.push_back({op, nth, hr, std::move(description)});
     }
     // Any non-zero value is true, as a session may answer it.
-    void set_send_end(VARIANT_BOOL enabled) { send_end_ = enabled; }
-    void set_termination_character(bool enabled) { term_ = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
-    void set_termination_character(VARIANT_BOOL enabled) { term_ = enabled; } // any non-zero value is true
+    void set_send_end(VARIANT_BOOL enabled) { m_send_end = enabled; }
+    void set_termination_character(bool enabled) { m_term = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
+    void set_termination_character(VARIANT_BOOL enabled) { m_term = enabled; } // any non-zero value is true
     // Runs inside every call, before it is recorded: a test can watch or hold a call open.
-    void on_call(std::function<void(const session_call&)> hook) { hook_ = std::move(hook); }
+    void on_call(std::function<void(const session_call&)> hook) { m_hook = std::move(hook); }
     // A read takes bytes across chunks up to its count or the message's end, as a session over an
     // instrument does (otherwise one chunk at most); its array ends before a page with no access.
-    void join_chunks(bool on) { join_ = on; }
-    void guard_reads(bool on) { guard_ = on; }
-    void clear_chunks() { chunks_.clear(); }
+    void join_chunks(bool on) { m_join = on; }
+    void guard_reads(bool on) { m_guard = on; }
+    void clear_chunks() { m_chunks.clear(); }
 
-    const std::vector<session_call>& calls() const { return calls_; }
+    const std::vector<session_call>& calls() const { return m_calls; }
     // Each call as a line: "get_send_end", "put_send_end 0", "write 1000 noend", "read 1000", ...
     lines trace() const;
     lines writes() const;
     std::string sent() const; // the writes' bytes joined
     int count(session_op op) const;
-    bool send_end() const { return send_end_ != VARIANT_FALSE; }
-    bool termination_character() const { return term_ == VARIANT_TRUE; }
-    long timeout() const { return timeout_; }
-    long references() const { return references_; }
+    bool send_end() const { return m_send_end != VARIANT_FALSE; }
+    bool termination_character() const { return m_term == VARIANT_TRUE; }
+    long timeout() const { return m_timeout; }
+    long references() const { return m_references; }
     // Calls that began while another was in progress, and the calls in progress on this thread
     // (to tell the session's work from the component's).
-    int overlaps() const { return overlaps_; }
+    int overlaps() const { return m_overlaps; }
     static inline thread_local int calls_in_progress = 0;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
-    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references_); }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_references); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--m_references); }
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
     STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
     STDMETHODIMP ReadString(LONG count, BSTR* text) override;
-    STDMETHODIMP get_LastStatus(LONG* status) override { return answer(session_op::last_status, last_status_, status); }
-    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return answer(session_op::get_send_end, send_end_, on); }
-    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(session_op::put_send_end, send_end_, on); }
+    STDMETHODIMP get_LastStatus(LONG* status) override { return answer(session_op::last_status, m_last_status, status); }
+    STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return answer(session_op::get_send_end, m_send_end, on); }
+    STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(session_op::put_send_end, m_send_end, on); }
     STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override
     {
-        return answer(session_op::get_termination_character, term_, on);
+        return answer(session_op::get_termination_character, m_term, on);
     }
     STDMETHODIMP put_TerminationCharacterEnabled(VARIANT_BOOL on) override
     {
-        return put(session_op::put_termination_character, term_, on);
+        return put(session_op::put_termination_character, m_term, on);
     }
-    STDMETHODIMP get_Timeout(LONG* ms) override { return answer(session_op::get_timeout, timeout_, ms); }
-    STDMETHODIMP put_Timeout(LONG ms) override { return put(session_op::put_timeout, timeout_, ms); }
+    STDMETHODIMP get_Timeout(LONG* ms) override { return answer(session_op::get_timeout, m_timeout, ms); }
+    STDMETHODIMP put_Timeout(LONG ms) override { return put(session_op::put_timeout, m_timeout, ms); }
 
 private:
     struct failure {
@@ -124,8 +124,8 @@ private:
     };
     struct in_call {
         scripted_session& s;
-        explicit in_call(scripted_session& session) : s(session) { s.overlaps_ += s.busy_.exchange(1), ++calls_in_progress; }
-        ~in_call() { s.busy_ = 0, --calls_in_progress; }
+        explicit in_call(scripted_session& session) : s(session) { s.m_overlaps += s.m_busy.exchange(1), ++calls_in_progress; }
+        ~in_call() { s.m_busy = 0, --calls_in_progress; }
     };
     HRESULT record(session_call call);
     template <typename T>
@@ -149,18 +149,18 @@ private:
     // Hands out up to count bytes of the next chunk and sets the status; times out when none is scripted.
     HRESULT read(session_op op, long count, const std::function<void(const std::string&)>& hand_out);
 
-    std::vector<session_call> calls_;
-    std::deque<std::pair<std::string, long>> chunks_;
-    std::vector<failure> failures_;
-    std::function<void(const session_call&)> hook_;
-    std::deque<guarded_bytes> guarded_;
-    std::atomic<long> references_ = 0;
-    std::atomic<int> busy_ = 0, overlaps_ = 0;
-    bool join_ = false, guard_ = false;
-    LONG last_status_ = status_end;
-    VARIANT_BOOL send_end_ = VARIANT_TRUE;
-    VARIANT_BOOL term_ = VARIANT_TRUE;
-    LONG timeout_ = 2000;
+    std::vector<session_call> m_calls;
+    std::deque<std::pair<std::string, long>> m_chunks;
+    std::vector<failure> m_failures;
+    std::function<void(const session_call&)> m_hook;
+    std::deque<guarded_bytes> m_guarded;
+    std::atomic<long> m_references = 0;
+    std::atomic<int> m_busy = 0, m_overlaps = 0;
+    bool m_join = false, m_guard = false;
+    LONG m_last_status = status_end;
+    VARIANT_BOOL m_send_end = VARIANT_TRUE;
+    VARIANT_BOOL m_term = VARIANT_TRUE;
+    LONG m_timeout = 2000;
 };
 
 } // namespace morvane::testing

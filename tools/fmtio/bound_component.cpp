@@ -30,52 +30,52 @@ std::string command_context(std::string_view command)
 } // namespace
 
 bound_component::bound_component(const connection_settings& settings)
-    : manager_(create_resource_manager()),
-      component_(create_server_object<IFormattedIO488>(formatted_io_class, settings.dll)),
-      opened_(open_session(manager_.object.Get(), settings.resource, settings.open_timeout_ms)),
-      session_(morvane::com_object<trace_session>::make<IMessage>(opened_.message, standard_error())),
-      trace_(static_cast<trace_session*>(session_.Get()))
+    : m_manager(create_resource_manager()),
+      m_component(create_server_object<IFormattedIO488>(formatted_io_class, settings.dll)),
+      m_opened(open_session(m_manager.object.Get(), settings.resource, settings.open_timeout_ms)),
+      m_session(morvane::com_object<trace_session>::make<IMessage>(m_opened.message, standard_error())),
+      m_trace(static_cast<trace_session*>(m_session.Get()))
 {
-    trace_->enable(settings.trace);
-    check(component_.object->putref_IO(session()), component_.object.Get(), IID_IFormattedIO488, "putref_IO", "");
+    m_trace->enable(settings.trace);
+    check(m_component.object->putref_IO(session()), m_component.object.Get(), IID_IFormattedIO488, "putref_IO", "");
 }
 
 // A failure is traced as the IMessage calls are.
 void bound_component::check_control(HRESULT hr, std::string_view method, const std::string& result)
 {
-    trace_->log_result(std::string(method), hr, result);
-    check(hr, opened_.control.Get(), IID_IMorvaneSession, "IMorvaneSession::" + std::string(method), "");
+    m_trace->log_result(std::string(method), hr, result);
+    check(hr, m_opened.control.Get(), IID_IMorvaneSession, "IMorvaneSession::" + std::string(method), "");
 }
 
 std::string bound_component::resource_name()
 {
     morvane::unique_bstr name;
-    check(opened_.control->get_ResourceName(name.put()), opened_.control.Get(), IID_IMorvaneSession,
+    check(m_opened.control->get_ResourceName(name.put()), m_opened.control.Get(), IID_IMorvaneSession,
           "IMorvaneSession::get_ResourceName", "");
     return bstr_to_utf8(name.get());
 }
 
 void bound_component::clear()
 {
-    check_control(opened_.control->Clear(), "Clear", "ok");
+    check_control(m_opened.control->Clear(), "Clear", "ok");
 }
 
 short bound_component::read_status_byte()
 {
     short status = 0;
-    const HRESULT hr = opened_.control->ReadStatusByte(&status);
+    const HRESULT hr = m_opened.control->ReadStatusByte(&status);
     check_control(hr, "ReadStatusByte", std::to_string(status));
     return status;
 }
 
 void bound_component::assert_trigger()
 {
-    check_control(opened_.control->AssertTrigger(), "AssertTrigger", "ok");
+    check_control(m_opened.control->AssertTrigger(), "AssertTrigger", "ok");
 }
 
 void bound_component::check_io(HRESULT hr, std::string_view method, std::string_view command)
 {
-    check(hr, component_.object.Get(), IID_IFormattedIO488, method, command_context(command));
+    check(hr, m_component.object.Get(), IID_IFormattedIO488, method, command_context(command));
 }
 
 // A response that could not be read as asked is dropped whole, so that the next read starts
@@ -86,7 +86,7 @@ void bound_component::check_read(HRESULT hr, std::string_view method, std::strin
         check_io(hr, method, command);
     } catch (...) {
         if (hr == morvane::E_FORMATTEDIO_DATA)
-            component_.object->FlushRead();
+            m_component.object->FlushRead();
         throw;
     }
 }
@@ -106,13 +106,13 @@ void bound_component::set_timeout(long milliseconds)
 void bound_component::write(std::string_view command)
 {
     if (!command.empty())
-        check_io(component_.object->WriteString(utf8_to_bstr(command).get(), VARIANT_TRUE), "WriteString", command);
+        check_io(m_component.object->WriteString(utf8_to_bstr(command).get(), VARIANT_TRUE), "WriteString", command);
 }
 
 std::string bound_component::read_string(std::string_view command)
 {
     morvane::unique_bstr response;
-    check_io(component_.object->ReadString(response.put()), "ReadString", command);
+    check_io(m_component.object->ReadString(response.put()), "ReadString", command);
     std::string text = bstr_to_utf8(response.get());
     if (!text.empty() && text.back() == '\n')
         text.pop_back();
@@ -131,7 +131,7 @@ std::string bound_component::read_number(std::string_view command)
 {
     write(command);
     morvane::unique_variant number;
-    check_read(component_.object->ReadNumber(NumberType_Any, VARIANT_TRUE, number.get()), "ReadNumber", command);
+    check_read(m_component.object->ReadNumber(NumberType_Any, VARIANT_TRUE, number.get()), "ReadNumber", command);
     return variant_text(*number);
 }
 
@@ -139,7 +139,7 @@ value_list bound_component::read_list(std::string_view command, element_type typ
 {
     write(command);
     morvane::unique_variant list;
-    check_read(component_.object->ReadList(number_type(type), utf8_to_bstr(separators).get(), list.get()), "ReadList",
+    check_read(m_component.object->ReadList(number_type(type), utf8_to_bstr(separators).get(), list.get()), "ReadList",
                command);
     value_list values = read_values(*list);
     // Lines that end in CR LF leave the CR on their last text item.
@@ -155,15 +155,15 @@ void bound_component::write_list(std::string_view command, element_type type, st
     morvane::unique_variant list;
     hold_array(list, make_array(type, values));
     if (!command.empty())
-        check_io(component_.object->WriteString(utf8_to_bstr(std::string(command) + " ").get(), VARIANT_FALSE),
+        check_io(m_component.object->WriteString(utf8_to_bstr(std::string(command) + " ").get(), VARIANT_FALSE),
                  "WriteString", command);
-    check_io(component_.object->WriteList(list.get(), number_type(type), utf8_to_bstr(separator).get(), VARIANT_TRUE),
+    check_io(m_component.object->WriteList(list.get(), number_type(type), utf8_to_bstr(separator).get(), VARIANT_TRUE),
              "WriteList", command);
 }
 
 void bound_component::set_byte_order(bool little_endian, std::string_view command)
 {
-    check_io(component_.object->put_InstrumentBigEndian(little_endian ? VARIANT_FALSE : VARIANT_TRUE),
+    check_io(m_component.object->put_InstrumentBigEndian(little_endian ? VARIANT_FALSE : VARIANT_TRUE),
              "put_InstrumentBigEndian", command);
 }
 
@@ -172,11 +172,11 @@ value_list bound_component::read_block(std::string_view command, element_type ty
     write(command);
     set_byte_order(little_endian, command);
     morvane::unique_variant block;
-    check_io(component_.object->ReadIEEEBlock(number_type(type), VARIANT_FALSE, VARIANT_TRUE, block.get()),
+    check_io(m_component.object->ReadIEEEBlock(number_type(type), VARIANT_FALSE, VARIANT_TRUE, block.get()),
              "ReadIEEEBlock", command);
     // The component takes one byte after the data as the block's end; when an instrument ends
     // it with CR LF, that byte is the CR, and the LF is read here to leave the next answer whole.
-    if (trace_->last_byte_read() == '\r')
+    if (m_trace->last_byte_read() == '\r')
         read_string(command);
     return read_values(*block);
 }
@@ -186,7 +186,7 @@ void bound_component::write_block(std::string_view command, morvane::unique_safe
     set_byte_order(little_endian, command);
     morvane::unique_variant block;
     hold_array(block, std::move(data));
-    check_io(component_.object->WriteIEEEBlock(utf8_to_bstr(command).get(), *block, VARIANT_TRUE), "WriteIEEEBlock",
+    check_io(m_component.object->WriteIEEEBlock(utf8_to_bstr(command).get(), *block, VARIANT_TRUE), "WriteIEEEBlock",
              command);
 }
 

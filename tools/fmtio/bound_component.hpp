@@ -28,12 +28,12 @@ class bound_component {
 public:
     explicit bound_component(const connection_settings& settings);
 
-    void trace(bool on) noexcept { trace_->enable(on); }
-    bool tracing() const noexcept { return trace_->enabled(); }
+    void trace(bool on) noexcept { m_trace->enable(on); }
+    bool tracing() const noexcept { return m_trace->enabled(); }
     long timeout();
     void set_timeout(long milliseconds);
-    const component& formatted_io() const noexcept { return component_; }
-    const resource_manager& manager() const noexcept { return manager_; }
+    const component& formatted_io() const noexcept { return m_component; }
+    const resource_manager& manager() const noexcept { return m_manager; }
 
     // The session's own calls, beside IMessage.
     std::string resource_name();
@@ -57,18 +57,18 @@ public:
 
 private:
     // The session that the component is bound to: the trace in front of the resource's.
-    IMessage* session() const noexcept { return session_.Get(); }
+    IMessage* session() const noexcept { return m_session.Get(); }
     void check_io(HRESULT hr, std::string_view method, std::string_view command);
     void check_read(HRESULT hr, std::string_view method, std::string_view command);
     void set_byte_order(bool little_endian, std::string_view command);
     void check_control(HRESULT hr, std::string_view method, const std::string& result);
 
     // In this order, so that each server's DLL stays loaded until its objects have gone.
-    resource_manager manager_;
-    component component_;
-    opened_session opened_;
-    Microsoft::WRL::ComPtr<IMessage> session_; // the trace
-    trace_session* trace_;                     // the same object, kept alive by session_
+    resource_manager m_manager;
+    component m_component;
+    opened_session m_opened;
+    Microsoft::WRL::ComPtr<IMessage> m_session; // the trace
+    trace_session* m_trace;                     // the same object, kept alive by m_session
 };
 
 } // namespace fmtio

@@ -7,7 +7,7 @@
 namespace fmtio {
 namespace {
 
-bool ascii_only_ = false;
+bool m_ascii_only = false;
 
 bool is_console_handle(HANDLE handle)
 {
@@ -31,21 +31,21 @@ std::string to_ascii(std::string_view utf8)
 
 } // namespace
 
-text_out::text_out(DWORD which) : handle_(GetStdHandle(which)), console_(is_console_handle(handle_)) {}
+text_out::text_out(DWORD which) : m_handle(GetStdHandle(which)), m_console(is_console_handle(m_handle)) {}
 
 void text_out::write(std::string_view utf8)
 {
-    if (failed_ || utf8.empty())
+    if (m_failed || utf8.empty())
         return;
-    const std::string ascii = ascii_only_ ? to_ascii(utf8) : std::string();
-    if (ascii_only_)
+    const std::string ascii = m_ascii_only ? to_ascii(utf8) : std::string();
+    if (m_ascii_only)
         utf8 = ascii;
-    if (console_) {
+    if (m_console) {
         const std::wstring wide = to_wide(utf8);
         DWORD written = 0;
         for (std::size_t at = 0; at < wide.size(); at += written) {
             const DWORD count = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 16384));
-            if (!WriteConsoleW(handle_, wide.data() + at, count, &written, nullptr) || written == 0)
+            if (!WriteConsoleW(m_handle, wide.data() + at, count, &written, nullptr) || written == 0)
                 return fail();
         }
         return;
@@ -53,7 +53,7 @@ void text_out::write(std::string_view utf8)
     DWORD written = 0;
     for (std::size_t at = 0; at < utf8.size(); at += written) {
         const DWORD count = static_cast<DWORD>(std::min<std::size_t>(utf8.size() - at, INT_MAX));
-        if (!WriteFile(handle_, utf8.data() + at, count, &written, nullptr) || written == 0)
+        if (!WriteFile(m_handle, utf8.data() + at, count, &written, nullptr) || written == 0)
             return fail();
     }
 }
@@ -61,8 +61,8 @@ void text_out::write(std::string_view utf8)
 void text_out::fail() noexcept
 {
     const DWORD error = GetLastError();
-    failed_ = true;
-    closed_ = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
+    m_failed = true;
+    m_closed = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
 }
 
 text_out& standard_output()
@@ -79,32 +79,32 @@ text_out& standard_error()
 
 void set_ascii_only(bool on)
 {
-    ascii_only_ = on;
+    m_ascii_only = on;
 }
 
 bool ascii_only()
 {
-    return ascii_only_;
+    return m_ascii_only;
 }
 
-line_reader::line_reader() : handle_(GetStdHandle(STD_INPUT_HANDLE)), console_(is_console_handle(handle_)) {}
+line_reader::line_reader() : m_handle(GetStdHandle(STD_INPUT_HANDLE)), m_console(is_console_handle(m_handle)) {}
 
 std::optional<std::string> line_reader::next()
 {
     for (;;) {
-        if (const std::size_t end = pending_.find('\n'); end != std::string::npos) {
-            std::string line = pending_.substr(0, end);
-            pending_.erase(0, end + 1);
+        if (const std::size_t end = m_pending.find('\n'); end != std::string::npos) {
+            std::string line = m_pending.substr(0, end);
+            m_pending.erase(0, end + 1);
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             return line;
         }
-        if (ended_ || !fill()) {
-            ended_ = true;
-            if (pending_.empty())
+        if (m_ended || !fill()) {
+            m_ended = true;
+            if (m_pending.empty())
                 return std::nullopt;
-            std::string line = std::move(pending_);
-            pending_.clear();
+            std::string line = std::move(m_pending);
+            m_pending.clear();
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             return line;
@@ -115,24 +115,24 @@ std::optional<std::string> line_reader::next()
 // Appends what the input has next; false at its end or when it cannot be read.
 bool line_reader::fill()
 {
-    if (console_) {
+    if (m_console) {
         wchar_t buffer[1024];
         DWORD count = 0;
-        if (!ReadConsoleW(handle_, buffer, 1024, &count, nullptr) || count == 0)
+        if (!ReadConsoleW(m_handle, buffer, 1024, &count, nullptr) || count == 0)
             return false;
         std::wstring_view text(buffer, count);
         if (const std::size_t end_mark = text.find(L'\x1A'); end_mark != text.npos) { // Ctrl+Z
-            pending_ += to_utf8(text.substr(0, end_mark));
+            m_pending += to_utf8(text.substr(0, end_mark));
             return false;
         }
-        pending_ += to_utf8(text);
+        m_pending += to_utf8(text);
         return true;
     }
     char buffer[4096];
     DWORD count = 0;
-    if (!ReadFile(handle_, buffer, sizeof buffer, &count, nullptr) || count == 0)
+    if (!ReadFile(m_handle, buffer, sizeof buffer, &count, nullptr) || count == 0)
         return false;
-    pending_.append(buffer, count);
+    m_pending.append(buffer, count);
     return true;
 }
 

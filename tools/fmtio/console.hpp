@@ -15,18 +15,18 @@ public:
     text_out& operator=(const text_out&) = delete;
 
     void write(std::string_view utf8);
-    bool is_console() const noexcept { return console_; }
+    bool is_console() const noexcept { return m_console; }
     // True once a write has failed, other than into a pipe that its reader closed (as
     // `| head` does), which ends the output without being a failure to report.
-    bool failed() const noexcept { return failed_ && !closed_; }
+    bool failed() const noexcept { return m_failed && !m_closed; }
 
 private:
-    HANDLE handle_;
-    bool console_;
+    HANDLE m_handle;
+    bool m_console;
     void fail() noexcept;
 
-    bool failed_ = false;
-    bool closed_ = false;
+    bool m_failed = false;
+    bool m_closed = false;
 };
 
 text_out& standard_output();
@@ -41,15 +41,15 @@ class line_reader {
 public:
     line_reader();
     std::optional<std::string> next();
-    bool is_console() const noexcept { return console_; }
+    bool is_console() const noexcept { return m_console; }
 
 private:
     bool fill();
 
-    HANDLE handle_;
-    bool console_;
-    bool ended_ = false;
-    std::string pending_;
+    HANDLE m_handle;
+    bool m_console;
+    bool m_ended = false;
+    std::string m_pending;
 };
 
 } // namespace fmtio

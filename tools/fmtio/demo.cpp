@@ -15,11 +15,11 @@ namespace {
 
 class tour {
 public:
-    explicit tour(bound_component& io) : io_(io) {}
+    explicit tour(bound_component& io) : m_io(io) {}
 
     void step(const std::string& title, const std::string& explanation, const std::function<void()>& body)
     {
-        say("\n" + std::to_string(++steps_) + ". " + title + "\n");
+        say("\n" + std::to_string(++m_steps) + ". " + title + "\n");
         show(explanation);
         try {
             body();
@@ -31,8 +31,8 @@ public:
 
     void check(bool passed, const std::string& what)
     {
-        ++checks_;
-        passed_ += passed;
+        ++m_checks;
+        m_passed += passed;
         const char* mark = passed ? (ascii_only() ? "ok" : "\u2713") : (ascii_only() ? "FAILED" : "\u2717");
         say(std::string("   ") + mark + " " + what + "\n");
     }
@@ -53,22 +53,22 @@ public:
     std::string query(const std::string& command)
     {
         sent(command);
-        const std::string answer = io_.query(command);
+        const std::string answer = m_io.query(command);
         received(answer);
         return answer;
     }
 
     int finish()
     {
-        say("\n" + std::to_string(passed_) + " of " + std::to_string(checks_) + " checks passed\n");
-        return passed_ == checks_ ? exit_success : exit_failure;
+        say("\n" + std::to_string(m_passed) + " of " + std::to_string(m_checks) + " checks passed\n");
+        return m_passed == m_checks ? exit_success : exit_failure;
     }
 
-    bound_component& io() { return io_; }
+    bound_component& io() { return m_io; }
 
 private:
-    bound_component& io_;
-    int steps_ = 0, checks_ = 0, passed_ = 0;
+    bound_component& m_io;
+    int m_steps = 0, m_checks = 0, m_passed = 0;
 };
 
 bool all_finite(const std::vector<double>& numbers)

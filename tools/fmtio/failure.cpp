@@ -42,24 +42,24 @@ std::string field(std::string_view label, std::string_view text)
 } // namespace
 
 failure::failure(std::string method, std::string context, HRESULT hr, std::optional<error_record> record)
-    : std::runtime_error(method + " failed"), method_(std::move(method)), context_(std::move(context)), hr_(hr),
-      record_(std::move(record))
+    : std::runtime_error(method + " failed"), m_method(std::move(method)), m_context(std::move(context)), m_hr(hr),
+      m_record(std::move(record))
 {
 }
 
 std::string failure::report() const
 {
-    std::string text = "fmtio: " + method_ + " failed";
-    if (!context_.empty())
-        text += ", " + context_;
-    text += "\n" + field("HRESULT:", hex(static_cast<unsigned long>(hr_)));
-    if (record_) {
-        text += field("description:", record_->description);
-        text += field("source:", record_->source);
-        text += field("help context:", std::to_string(record_->help_context) +
-                                           (record_->help_file.empty() ? "" : " in " + record_->help_file));
+    std::string text = "fmtio: " + m_method + " failed";
+    if (!m_context.empty())
+        text += ", " + m_context;
+    text += "\n" + field("HRESULT:", hex(static_cast<unsigned long>(m_hr)));
+    if (m_record) {
+        text += field("description:", m_record->description);
+        text += field("source:", m_record->source);
+        text += field("help context:", std::to_string(m_record->help_context) +
+                                           (m_record->help_file.empty() ? "" : " in " + m_record->help_file));
     } else {
-        const std::string message = to_utf8(morvane::system_message(static_cast<DWORD>(hr_)));
+        const std::string message = to_utf8(morvane::system_message(static_cast<DWORD>(m_hr)));
         text += field("description:", message.empty() ? "the platform has no text for this HRESULT" : message);
         text += field("source:", "no error information");
     }

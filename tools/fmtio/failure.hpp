@@ -32,16 +32,16 @@ public:
     // `context` says what the call was about, such as: command "*IDN?".
     failure(std::string method, std::string context, HRESULT hr, std::optional<error_record> record);
 
-    HRESULT hr() const noexcept { return hr_; }
-    const std::optional<error_record>& record() const noexcept { return record_; }
+    HRESULT hr() const noexcept { return m_hr; }
+    const std::optional<error_record>& record() const noexcept { return m_record; }
     // The lines printed for it, each ending with a line feed.
     std::string report() const;
 
 private:
-    std::string method_;
-    std::string context_;
-    HRESULT hr_;
-    std::optional<error_record> record_;
+    std::string m_method;
+    std::string m_context;
+    HRESULT m_hr;
+    std::optional<error_record> m_record;
 };
 
 // Throws a failure when `hr` failed, with the error information that `object` left for calls

@@ -13,13 +13,13 @@ constexpr std::string_view hint = "Try 'help'.\n";
 // The line's own --trace and --timeout, undone when the line is done.
 class line_settings {
 public:
-    line_settings(bound_component& io, const request& line) : io_(io), tracing_(io.tracing())
+    line_settings(bound_component& io, const request& line) : m_io(io), m_tracing(io.tracing())
     {
         if (line.trace)
-            io_.trace(true);
+            m_io.trace(true);
         if (line.timeout) {
-            saved_timeout_ = io_.timeout();
-            io_.set_timeout(*line.timeout);
+            m_saved_timeout = m_io.timeout();
+            m_io.set_timeout(*line.timeout);
         }
     }
     line_settings(const line_settings&) = delete;
@@ -27,18 +27,18 @@ public:
     ~line_settings()
     {
         try {
-            if (saved_timeout_)
-                io_.set_timeout(*saved_timeout_);
+            if (m_saved_timeout)
+                m_io.set_timeout(*m_saved_timeout);
         } catch (...) {
             report_current_exception(hint);
         }
-        io_.trace(tracing_);
+        m_io.trace(m_tracing);
     }
 
 private:
-    bound_component& io_;
-    bool tracing_;
-    std::optional<long> saved_timeout_;
+    bound_component& m_io;
+    bool m_tracing;
+    std::optional<long> m_saved_timeout;
 };
 
 } // namespace

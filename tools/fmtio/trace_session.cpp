@@ -75,8 +75,8 @@ std::string shown_bytes(const unsigned char* bytes, std::size_t count)
 
 void trace_session::log(const std::string& line)
 {
-    if (enabled_)
-        log_.write("trace: " + line + "\n");
+    if (m_enabled)
+        m_log.write("trace: " + line + "\n");
 }
 
 // After a failure nothing more is asked of the session, whose error information is still to
@@ -90,15 +90,15 @@ HRESULT trace_session::log_result(const std::string& call, HRESULT hr, const std
 std::string trace_session::status_of_last_read()
 {
     LONG status = 0;
-    return SUCCEEDED(inner_->get_LastStatus(&status)) ? status_text(status) : "unknown";
+    return SUCCEEDED(m_inner->get_LastStatus(&status)) ? status_text(status) : "unknown";
 }
 
 STDMETHODIMP trace_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
 {
-    if (!enabled_)
-        return inner_->Write(buffer, count, written);
+    if (!m_enabled)
+        return m_inner->Write(buffer, count, written);
     VARIANT_BOOL end = VARIANT_FALSE;
-    const std::string end_text = FAILED(inner_->get_SendEndEnabled(&end)) ? "END unknown"
+    const std::string end_text = FAILED(m_inner->get_SendEndEnabled(&end)) ? "END unknown"
                                  : end                                    ? "END"
                                                                           : "no END";
     std::string bytes = std::to_string(count) + " bytes, no array";
@@ -107,35 +107,35 @@ STDMETHODIMP trace_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
         if (const std::optional<morvane::safearray_data> data = reach(*buffer))
             bytes = bytes_text(size, shown_bytes(data->bytes(), size));
     }
-    const HRESULT hr = inner_->Write(buffer, count, written);
+    const HRESULT hr = m_inner->Write(buffer, count, written);
     return log_result("Write " + bytes + ", " + end_text, hr,
                       written ? std::to_string(*written) + " written" : "");
 }
 
 STDMETHODIMP trace_session::Read(LONG count, SAFEARRAY** buffer)
 {
-    const HRESULT hr = inner_->Read(count, buffer);
-    last_byte_ = -1;
+    const HRESULT hr = m_inner->Read(count, buffer);
+    m_last_byte = -1;
     std::string result = "no array";
     if (SUCCEEDED(hr) && buffer && *buffer && SafeArrayGetDim(*buffer) == 1) {
         const std::size_t size = (*buffer)->rgsabound[0].cElements;
         if (const std::optional<morvane::safearray_data> data = reach(*buffer)) {
             const unsigned char* bytes = data->bytes();
             if (size > 0)
-                last_byte_ = bytes[size - 1];
-            if (enabled_)
+                m_last_byte = bytes[size - 1];
+            if (m_enabled)
                 result = bytes_text(size, shown_bytes(bytes, size));
         }
     }
-    if (!enabled_ || FAILED(hr) || !buffer)
+    if (!m_enabled || FAILED(hr) || !buffer)
         return log_result("Read " + std::to_string(count), hr, "");
     return log_result("Read " + std::to_string(count), hr, result + ", status " + status_of_last_read());
 }
 
 STDMETHODIMP trace_session::ReadString(LONG count, BSTR* text)
 {
-    const HRESULT hr = inner_->ReadString(count, text);
-    if (!enabled_ || FAILED(hr) || !text)
+    const HRESULT hr = m_inner->ReadString(count, text);
+    if (!m_enabled || FAILED(hr) || !text)
         return log_result("ReadString " + std::to_string(count), hr, "");
     const std::string utf8 = bstr_to_utf8(*text);
     const std::string shown = shown_bytes(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
@@ -146,48 +146,48 @@ STDMETHODIMP trace_session::ReadString(LONG count, BSTR* text)
 
 STDMETHODIMP trace_session::get_LastStatus(LONG* status)
 {
-    const HRESULT hr = inner_->get_LastStatus(status);
+    const HRESULT hr = m_inner->get_LastStatus(status);
     return log_result("get LastStatus", hr, status ? status_text(*status) : "");
 }
 
 STDMETHODIMP trace_session::get_SendEndEnabled(VARIANT_BOOL* enabled)
 {
-    const HRESULT hr = inner_->get_SendEndEnabled(enabled);
+    const HRESULT hr = m_inner->get_SendEndEnabled(enabled);
     return log_result("get SendEndEnabled", hr, enabled ? yes_no(*enabled) : "");
 }
 
 STDMETHODIMP trace_session::put_SendEndEnabled(VARIANT_BOOL enabled)
 {
-    return log_result("put SendEndEnabled " + yes_no(enabled), inner_->put_SendEndEnabled(enabled), "ok");
+    return log_result("put SendEndEnabled " + yes_no(enabled), m_inner->put_SendEndEnabled(enabled), "ok");
 }
 
 STDMETHODIMP trace_session::get_TerminationCharacterEnabled(VARIANT_BOOL* enabled)
 {
-    const HRESULT hr = inner_->get_TerminationCharacterEnabled(enabled);
+    const HRESULT hr = m_inner->get_TerminationCharacterEnabled(enabled);
     return log_result("get TerminationCharacterEnabled", hr, enabled ? yes_no(*enabled) : "");
 }
 
 STDMETHODIMP trace_session::put_TerminationCharacterEnabled(VARIANT_BOOL enabled)
 {
     return log_result("put TerminationCharacterEnabled " + yes_no(enabled),
-                      inner_->put_TerminationCharacterEnabled(enabled), "ok");
+                      m_inner->put_TerminationCharacterEnabled(enabled), "ok");
 }
 
 STDMETHODIMP trace_session::get_Timeout(LONG* milliseconds)
 {
-    const HRESULT hr = inner_->get_Timeout(milliseconds);
+    const HRESULT hr = m_inner->get_Timeout(milliseconds);
     return log_result("get Timeout", hr, milliseconds ? std::to_string(*milliseconds) : "");
 }
 
 STDMETHODIMP trace_session::put_Timeout(LONG milliseconds)
 {
-    return log_result("put Timeout " + std::to_string(milliseconds), inner_->put_Timeout(milliseconds), "ok");
+    return log_result("put Timeout " + std::to_string(milliseconds), m_inner->put_Timeout(milliseconds), "ok");
 }
 
 STDMETHODIMP trace_session::InterfaceSupportsErrorInfo(REFIID riid)
 {
     Microsoft::WRL::ComPtr<ISupportErrorInfo> inner;
-    return SUCCEEDED(inner_.As(&inner)) ? inner->InterfaceSupportsErrorInfo(riid) : S_FALSE;
+    return SUCCEEDED(m_inner.As(&inner)) ? inner->InterfaceSupportsErrorInfo(riid) : S_FALSE;
 }
 
 } // namespace fmtio

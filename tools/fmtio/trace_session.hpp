@@ -14,15 +14,15 @@ class trace_session : public IMessage, public ISupportErrorInfo {
 public:
     using interfaces = morvane::interface_list<IMessage, ISupportErrorInfo>;
 
-    trace_session(Microsoft::WRL::ComPtr<IMessage> inner, text_out& log) : inner_(std::move(inner)), log_(log) {}
+    trace_session(Microsoft::WRL::ComPtr<IMessage> inner, text_out& log) : m_inner(std::move(inner)), m_log(log) {}
     virtual ~trace_session() = default;
     trace_session(const trace_session&) = delete;
     trace_session& operator=(const trace_session&) = delete;
 
-    void enable(bool on) noexcept { enabled_ = on; }
+    void enable(bool on) noexcept { m_enabled = on; }
     // The last byte of the last Read, or -1 when it failed or gave none.
-    int last_byte_read() const noexcept { return last_byte_; }
-    bool enabled() const noexcept { return enabled_; }
+    int last_byte_read() const noexcept { return m_last_byte; }
+    bool enabled() const noexcept { return m_enabled; }
     // Logs a call with its result, or with the HRESULT when it failed; also for the calls that
     // fmtio makes on the inner session's other interfaces. Returns hr.
     HRESULT log_result(const std::string& call, HRESULT hr, const std::string& result);
@@ -45,10 +45,10 @@ private:
     void log(const std::string& line);
     std::string status_of_last_read();
 
-    Microsoft::WRL::ComPtr<IMessage> inner_;
-    text_out& log_;
-    bool enabled_ = true;
-    int last_byte_ = -1;
+    Microsoft::WRL::ComPtr<IMessage> m_inner;
+    text_out& m_log;
+    bool m_enabled = true;
+    int m_last_byte = -1;
 };
 
 // `bytes` as C-style text in quotes, cut after 256 bytes.

@@ -75,11 +75,11 @@ morvane::unique_safearray new_vector(VARTYPE vt, std::size_t count)
 template <typename T>
 class elements {
 public:
-    explicit elements(SAFEARRAY* array) : access_(array) {}
-    T& operator[](std::size_t i) const noexcept { return reinterpret_cast<T*>(access_.bytes())[i]; }
+    explicit elements(SAFEARRAY* array) : m_access(array) {}
+    T& operator[](std::size_t i) const noexcept { return reinterpret_cast<T*>(m_access.bytes())[i]; }
 
 private:
-    morvane::safearray_data access_;
+    morvane::safearray_data m_access;
 };
 
 // A string that the array owns once stored in it.

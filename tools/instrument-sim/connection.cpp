@@ -20,40 +20,40 @@ using transport::receive_from_client;
 
 class responder {
 public:
-    responder(SOCKET client, const server_options& options) : client_(client), options_(options) {}
+    responder(SOCKET client, const server_options& options) : m_client(client), m_options(options) {}
 
     // Sends response bytes as the fault options say; false once the connection is to close.
     bool send_response(const unsigned char* bytes, std::size_t count)
     {
-        if (options_.delay_ms && !delayed_) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(options_.delay_ms));
-            delayed_ = true;
+        if (m_options.delay_ms && !m_delayed) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_options.delay_ms));
+            m_delayed = true;
         }
         while (count > 0) {
-            std::size_t piece = options_.segment ? std::min(count, options_.segment) : count;
-            if (options_.drop_after)
-                piece = std::min(piece, options_.drop_after - sent_);
+            std::size_t piece = m_options.segment ? std::min(count, m_options.segment) : count;
+            if (m_options.drop_after)
+                piece = std::min(piece, m_options.drop_after - m_sent);
             if (piece > 0 && !send_all(bytes, piece))
                 return false;
             bytes += piece;
             count -= piece;
-            sent_ += piece;
-            if (options_.drop_after && sent_ >= options_.drop_after) {
-                shutdown(client_, SD_SEND); // a clean close, in the middle of the response
+            m_sent += piece;
+            if (m_options.drop_after && m_sent >= m_options.drop_after) {
+                shutdown(m_client, SD_SEND); // a clean close, in the middle of the response
                 return false;
             }
-            if (options_.segment && count > 0)
+            if (m_options.segment && count > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1)); // pieces arrive apart
         }
         return true;
     }
-    void end_response() { delayed_ = false; }
+    void end_response() { m_delayed = false; }
 
 private:
     bool send_all(const unsigned char* bytes, std::size_t count)
     {
         while (count > 0) {
-            const int n = send(client_, reinterpret_cast<const char*>(bytes), static_cast<int>(std::min<std::size_t>(count, 1 << 20)), 0);
+            const int n = send(m_client, reinterpret_cast<const char*>(bytes), static_cast<int>(std::min<std::size_t>(count, 1 << 20)), 0);
             if (n <= 0)
                 return false;
             bytes += n;
@@ -62,10 +62,10 @@ private:
         return true;
     }
 
-    SOCKET client_;
-    const server_options& options_;
-    std::size_t sent_ = 0;
-    bool delayed_ = false;
+    SOCKET m_client;
+    const server_options& m_options;
+    std::size_t m_sent = 0;
+    bool m_delayed = false;
 };
 
 // Hands bytes of a message to the session, with END when they end it.

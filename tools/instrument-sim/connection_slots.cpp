@@ -8,8 +8,8 @@ namespace morvane::instrument_server {
 
 void connection_slots::serve(SOCKET client, std::function<void(SOCKET)> serve)
 {
-    if (++in_use_ > most_) {
-        --in_use_;
+    if (++m_in_use > m_most) {
+        --m_in_use;
         closesocket(client);
         return;
     }
@@ -19,10 +19,10 @@ void connection_slots::serve(SOCKET client, std::function<void(SOCKET)> serve)
                 const com_apartment com(COINIT_MULTITHREADED); // the session works without it too
                 serve(client);
             }
-            --in_use_;
+            --m_in_use;
         }).detach();
     } catch (const std::system_error&) {
-        --in_use_; // no thread to be had: the client is turned away like one past the limit
+        --m_in_use; // no thread to be had: the client is turned away like one past the limit
         closesocket(client);
     }
 }

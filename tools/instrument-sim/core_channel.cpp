@@ -44,10 +44,10 @@ struct link {
 class core_server {
 public:
     core_server(const server_options& options, rpc_connection& connection, std::shared_ptr<sim::memory_budget> budget)
-        : options_(options), connection_(connection), budget_(std::move(budget)) {}
+        : m_options(options), m_connection(connection), m_budget(std::move(budget)) {}
 
     // False once a reply sent in parts failed: the connection is to close.
-    bool open() const noexcept { return open_; }
+    bool open() const noexcept { return m_open; }
 
     // The reply to one call, none when it was sent already; `delayed` tells whether it starts a response.
     std::optional<xdr_writer> answer(std::span<const unsigned char> record, bool& delayed)
@@ -71,8 +71,8 @@ private:
 
     link* find(std::int32_t id)
     {
-        const auto found = links_.find(id);
-        return found == links_.end() ? nullptr : &found->second;
+        const auto found = m_links.find(id);
+        return found == m_links.end() ? nullptr : &found->second;
     }
 
     std::optional<xdr_writer> procedure(const call_header& call, xdr_reader& in, bool& delayed)
@@ -100,7 +100,7 @@ private:
             device_link args;
             decode(in, args);
             const bool found =
-                call.procedure == core::destroy_link ? links_.erase(args.link) != 0 : find(args.link) != nullptr;
+                call.procedure == core::destroy_link ? m_links.erase(args.link) != 0 : find(args.link) != nullptr;
             return reply(xid, found ? error::none : error::invalid_link);
         }
         case core::device_remote:
@@ -137,8 +137,8 @@ private:
         create_link_args args;
         decode(in, args);
         ComPtr<IMessage> session =
-            links_.size() < max_links
-                ? sim::create_simulated_session(options_.seed, L"SIM", sim::default_timeout_ms, budget_)
+            m_links.size() < max_links
+                ? sim::create_simulated_session(m_options.seed, L"SIM", sim::default_timeout_ms, m_budget)
                 : nullptr;
         ComPtr<IMorvaneSession> own;
         if (!session || FAILED(session.As(&own)))
@@ -146,7 +146,7 @@ private:
         // Messages are framed by END on this channel, not by line feeds.
         session->put_TerminationCharacterEnabled(VARIANT_FALSE);
         const std::int32_t id = next_link_id++;
-        links_[id] = link{std::move(session), std::move(own)};
+        m_links[id] = link{std::move(session), std::move(own)};
         // There is no abort channel.
         return reply(xid, create_link_result{error::none, id, 0, static_cast<std::uint32_t>(core_max_receive)});
     }
@@ -191,8 +191,8 @@ private:
         IMessage& device = *found->session.Get();
         // Only a write on this connection makes a response: with none waiting, none comes within
         // io_timeout. The wait ends early when the client goes, so that it holds no thread.
-        if (!sim::response_ready(&device) && connection_.closed_within(std::chrono::milliseconds(io_timeout))) {
-            open_ = false;
+        if (!sim::response_ready(&device) && m_connection.closed_within(std::chrono::milliseconds(io_timeout))) {
+            m_open = false;
             return std::nullopt;
         }
         device.put_Timeout(0);
@@ -211,21 +211,21 @@ private:
         const std::size_t size = std::min<std::size_t>(request, left);
         delayed = !found->response_started;
         found->response_started = true;
-        if (!(flags & flag_term_char) && !options_.segment && got < size) {
+        if (!(flags & flag_term_char) && !m_options.segment && got < size) {
             // The size and the reason are known: the data go out as they are read, with no copy.
             // A reply that the first piece holds whole goes out below, in one send.
             xdr_writer head = accepted_reply(xid, rpc::success);
             encode_read_head(head, {error::none, size == left ? reason_end : reason_request_size, {}}, size);
             const std::size_t padding = (4 - size % 4) % 4;
-            open_ = connection_.begin_reply(head, head.message().size() + size + padding, delayed) &&
-                    connection_.send_part(piece->pvData, got);
-            while (open_ && got < size) {
+            m_open = m_connection.begin_reply(head, head.message().size() + size + padding, delayed) &&
+                    m_connection.send_part(piece->pvData, got);
+            while (m_open && got < size) {
                 piece.reset();
-                open_ = SUCCEEDED(device.Read(static_cast<LONG>(std::min(size - got, read_piece)), piece.put())) &&
-                        connection_.send_part(piece->pvData, piece->rgsabound[0].cElements);
-                got += open_ ? piece->rgsabound[0].cElements : 0;
+                m_open = SUCCEEDED(device.Read(static_cast<LONG>(std::min(size - got, read_piece)), piece.put())) &&
+                        m_connection.send_part(piece->pvData, piece->rgsabound[0].cElements);
+                got += m_open ? piece->rgsabound[0].cElements : 0;
             }
-            open_ = open_ && connection_.send_part("\0\0\0", padding);
+            m_open = m_open && m_connection.send_part("\0\0\0", padding);
             return std::nullopt;
         }
         xdr_writer out = accepted_reply(xid, rpc::success, size + 64);
@@ -273,11 +273,11 @@ private:
         return reply(xid, code);
     }
 
-    const server_options& options_;
-    rpc_connection& connection_;
-    const std::shared_ptr<sim::memory_budget> budget_; // the connection's, for all its links
-    bool open_ = true;
-    std::map<std::int32_t, link> links_;
+    const server_options& m_options;
+    rpc_connection& m_connection;
+    const std::shared_ptr<sim::memory_budget> m_budget; // the connection's, for all its links
+    bool m_open = true;
+    std::map<std::int32_t, link> m_links;
 };
 
 } // namespace

@@ -12,7 +12,7 @@ class instrument_server_process {
 public:
     // `folder`: where instrument-sim.exe is, relative to this program's folder ("" for the same).
     instrument_server_process(const std::wstring& folder, const std::wstring& options, DWORD grace_ms = 0)
-        : child_(grace_ms)
+        : m_child(grace_ms)
     {
         wchar_t path[MAX_PATH];
         const std::wstring self(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
@@ -30,26 +30,26 @@ public:
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
         PROCESS_INFORMATION started{};
         if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
-            child_.process.reset(started.hProcess);
+            m_child.process.reset(started.hProcess);
             const handle thread(started.hThread); // not needed: closed at once
         }
         write_end.reset(); // the child's copy is the only one left: its exit ends the read
         std::string line;
         char c;
         DWORD got = 0;
-        while (child_.process && ReadFile(read_end.get(), &c, 1, &got, nullptr) && got == 1 && c != '\n')
+        while (m_child.process && ReadFile(read_end.get(), &c, 1, &got, nullptr) && got == 1 && c != '\n')
             line += c;
         char* rest = nullptr;
-        port_ = static_cast<unsigned short>(std::strtoul(line.c_str(), &rest, 10));
-        portmapper_port_ = static_cast<unsigned short>(std::strtoul(rest, nullptr, 10));
+        m_port = static_cast<unsigned short>(std::strtoul(line.c_str(), &rest, 10));
+        m_portmapper_port = static_cast<unsigned short>(std::strtoul(rest, nullptr, 10));
     }
     instrument_server_process(const instrument_server_process&) = delete;
     instrument_server_process& operator=(const instrument_server_process&) = delete;
 
     // 0 when it did not start or bound nothing.
-    unsigned short port() const { return port_; }
+    unsigned short port() const { return m_port; }
     // With --vxi11: the portmapper's port; else 0.
-    unsigned short portmapper_port() const { return portmapper_port_; }
+    unsigned short portmapper_port() const { return m_portmapper_port; }
 
 private:
     using handle = morvane::unique_any<HANDLE, &CloseHandle>;
@@ -73,7 +73,7 @@ private:
         DWORD grace_ms;
     };
 
-    running_child child_;
-    unsigned short port_ = 0;
-    unsigned short portmapper_port_ = 0;
+    running_child m_child;
+    unsigned short m_port = 0;
+    unsigned short m_portmapper_port = 0;
 };

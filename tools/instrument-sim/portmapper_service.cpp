@@ -30,13 +30,13 @@ void serve_tcp_client(SOCKET client, unsigned short core_port)
 } // namespace
 
 portmapper_service::portmapper_service(const std::string& address, unsigned port, unsigned short core_port)
-    : core_port_(core_port)
+    : m_core_port(core_port)
 {
     // A free TCP port may be taken for UDP: a few tries find one free for both.
     for (int attempt = 0; attempt < (port ? 1 : 8) && !*this; ++attempt) {
-        tcp_.emplace(address, port, 8);
-        if (*tcp_)
-            udp_ = transport::bound_socket(address, tcp_->port(), SOCK_DGRAM);
+        m_tcp.emplace(address, port, 8);
+        if (*m_tcp)
+            m_udp = transport::bound_socket(address, m_tcp->port(), SOCK_DGRAM);
     }
 }
 
@@ -44,9 +44,9 @@ void portmapper_service::start(connection_slots& slots)
 {
     std::thread([this, &slots] {
         for (;;) {
-            unique_socket client = tcp_->accept();
+            unique_socket client = m_tcp->accept();
             if (client)
-                slots.serve(client.release(), [this](SOCKET accepted) { serve_tcp_client(accepted, core_port_); });
+                slots.serve(client.release(), [this](SOCKET accepted) { serve_tcp_client(accepted, m_core_port); });
             else
                 std::this_thread::sleep_for(std::chrono::milliseconds(10)); // a failing accept does not spin
         }
@@ -56,14 +56,14 @@ void portmapper_service::start(connection_slots& slots)
         for (;;) {
             sockaddr_storage from{};
             int from_size = sizeof from;
-            const int n = recvfrom(udp_.get(), reinterpret_cast<char*>(datagram), sizeof datagram, 0,
+            const int n = recvfrom(m_udp.get(), reinterpret_cast<char*>(datagram), sizeof datagram, 0,
                                    reinterpret_cast<sockaddr*>(&from), &from_size);
             if (n <= 0)
                 continue;
             if (const auto reply = oncrpc::portmapper_reply(std::span(datagram, static_cast<std::size_t>(n)),
-                                                            core_channel(core_port_))) {
+                                                            core_channel(m_core_port))) {
                 const auto bytes = reply->message();
-                sendto(udp_.get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
+                sendto(m_udp.get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
                        reinterpret_cast<const sockaddr*>(&from), from_size);
             }
         }
