@@ -13,9 +13,6 @@ class_entry classes[] = {
 
 } // namespace
 
-std::span<class_entry> class_table() noexcept
-{
-    return classes;
-}
+std::span<class_entry> class_table() noexcept { return classes; }
 
 } // namespace morvane

@@ -8,9 +8,7 @@
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        try {
-            morvane::initialize_error_values();
+    case DLL_PROCESS_ATTACH: try { morvane::initialize_error_values();
         } catch (const std::bad_alloc&) {
             return FALSE;
         }

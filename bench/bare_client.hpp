@@ -10,8 +10,7 @@
 
 class bare_client {
 public:
-    explicit bare_client(unsigned short port)
-        : m_socket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))
+    explicit bare_client(unsigned short port) : m_socket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP))
     {
         sockaddr_in address{};
         address.sin_family = AF_INET;

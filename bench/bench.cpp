@@ -46,9 +46,8 @@ unique_module load_component()
 // must stay loaded for as long as the object lives.
 ComPtr<IFormattedIO488> create_from_dll(HMODULE module)
 {
-    const auto get_class_object =
-        reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
-            reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
+    const auto get_class_object = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
     if (!get_class_object)
         check(HRESULT_FROM_WIN32(GetLastError()), "GetProcAddress(DllGetClassObject)");
     ComPtr<IClassFactory> factory;
@@ -120,6 +119,7 @@ int main(int argc, char** argv)
     constexpr int calls = 20000;
     const unique_bstr query = make_bstr(L"*IDN?");
     const std::string reply = "+1.234567E+00\n";
+    // clang-format off
     const double short_write = median_seconds(5, [&] {
         for (int i = 0; i < calls; ++i)
             io->WriteString(query.get(), VARIANT_TRUE);
@@ -137,6 +137,7 @@ int main(int argc, char** argv)
             WideCharToMultiByte(CP_ACP, 0, query.get(), 5, bytes, sizeof bytes, nullptr, nullptr);
     }) / calls;
     std::printf("%-44s %10.0f /s %10.0f /s\n", "WriteString \"*IDN?\" with END, calls", 1 / short_write, 1 / bare_short);
+    // clang-format on
     std::printf("%-44s %10.0f /s\n", "ReadString of a 14-byte reply, calls", 1 / short_read);
 
     // Lists: a million values each, written through a 1 MiB output buffer, beside a bare
@@ -177,11 +178,11 @@ int main(int argc, char** argv)
             written_text = static_cast<std::size_t>(end - text.get()); // keeps the loop from being optimised away
         });
     };
-    const double bare_doubles = std::min(
-        bare_loop([&](char* to, std::size_t i) { return std::to_chars(to, to + 25, double_data[i]).ptr; }),
-        bare_loop([&](char* to, std::size_t i) {
-            return std::to_chars(to, to + 25, double_data[i], std::chars_format::general, 15).ptr;
-        }));
+    const double bare_doubles =
+        std::min(bare_loop([&](char* to, std::size_t i) { return std::to_chars(to, to + 25, double_data[i]).ptr; }),
+                 bare_loop([&](char* to, std::size_t i) {
+                     return std::to_chars(to, to + 25, double_data[i], std::chars_format::general, 15).ptr;
+                 }));
     line("WriteList of 1e6 doubles (code 5)", write_list(doubles.get(), VT_R8, NumberType_R8), bare_doubles);
     line("WriteList of 1e6 measured doubles (code 5)", write_list(measured.get(), VT_R8, NumberType_R8),
          bare_loop([&](char* to, std::size_t i) { return std::to_chars(to, to + 25, measured_data[i]).ptr; }));
@@ -193,6 +194,7 @@ int main(int argc, char** argv)
     V_VT(&one_and_a_half) = VT_R8;
     V_R8(&one_and_a_half) = 1.5;
     const unique_bstr number_text = make_bstr(L"1.5");
+    // clang-format off
     const double number_calls = median_seconds(5, [&] {
         for (int i = 0; i < calls; ++i)
             io->WriteNumber(one_and_a_half, NumberType_R8, VARIANT_FALSE);
@@ -201,6 +203,7 @@ int main(int argc, char** argv)
         for (int i = 0; i < calls; ++i)
             io->WriteString(number_text.get(), VARIANT_FALSE);
     }) / calls;
+    // clang-format on
     std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "WriteNumber 1.5 beside WriteString \"1.5\"", 1 / number_calls,
                 1 / string_calls, number_calls / string_calls);
 

@@ -62,18 +62,20 @@ void bench_blocks(IFormattedIO488* io, bench_session& session)
         std::memcpy(copy.get(), values, size);
         copied = copy[size - 1];
     });
+    // clang-format off
     line("  of which the session's Read of the data", median_seconds(runs, [&] {
         session.lend(std::string_view(response).substr(header));
         morvane::unique_safearray bytes;
         check(session.Read(static_cast<LONG>(size), bytes.put()), "Read");
     }), bare);
+    // clang-format on
     check(io->SetBufferSize(BufferMask_Output, 1 << 20), "SetBufferSize");
     for (const bool big : {true, false}) {
         check(io->put_InstrumentBigEndian(big ? VARIANT_TRUE : VARIANT_FALSE), "InstrumentBigEndian");
         const std::string order = big ? "big-endian" : "little-endian";
-        line(("WriteIEEEBlock 100 MiB of floats, " + order).c_str(), median_seconds(runs, [&] {
-            check(io->WriteIEEEBlock(nullptr, data, VARIANT_TRUE), "WriteIEEEBlock");
-        }), bare);
+        line(("WriteIEEEBlock 100 MiB of floats, " + order).c_str(),
+             median_seconds(runs, [&] { check(io->WriteIEEEBlock(nullptr, data, VARIANT_TRUE), "WriteIEEEBlock"); }),
+             bare);
         line(("ReadIEEEBlock 100 MiB of floats, " + order).c_str(), median_seconds(runs, [&] { read_block(); }), bare);
     }
     std::printf("%-44s %10.2f x the block\n", "ReadIEEEBlock peak memory", peak);

@@ -13,8 +13,7 @@ namespace {
 
 volatile double read_sum = 0;
 
-template <typename Number>
-double bare_reading(const std::string& text)
+template<typename Number> double bare_reading(const std::string& text)
 {
     return median_seconds(7, [&] {
         std::vector<Number> values;
@@ -46,7 +45,8 @@ void bench_reading(IFormattedIO488* io, bench_session& session)
     std::string doubles, integers;
     for (std::size_t i = 0; i < count; ++i) {
         char text[32];
-        const double real = std::ldexp(static_cast<double>((i * 2654435761u) % 1000003) + 0.123456789, int(i % 40) - 20);
+        const double real =
+            std::ldexp(static_cast<double>((i * 2654435761u) % 1000003) + 0.123456789, int(i % 40) - 20);
         doubles.append(text, std::to_chars(text, text + 32, real, std::chars_format::general, 15).ptr);
         doubles += i + 1 < count ? ',' : '\n';
         const long integer = static_cast<long>((i * 2654435761u) % 2000000011u) - 1000000000;
@@ -77,6 +77,7 @@ void bench_reading(IFormattedIO488* io, bench_session& session)
 
     constexpr int calls = 20000;
     const std::string reply = "1.5\n";
+    // clang-format off
     const double number_calls = median_seconds(5, [&] {
         // Made once and cleared before each read: one platform call per number, no more.
         morvane::unique_variant value;
@@ -94,6 +95,7 @@ void bench_reading(IFormattedIO488* io, bench_session& session)
             io->ReadString(text.put());
         }
     }) / calls;
+    // clang-format on
     std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "ReadNumber \"1.5\" beside ReadString", 1 / number_calls,
                 1 / string_calls, number_calls / string_calls);
 }

@@ -92,13 +92,15 @@ void bench_socket(IFormattedIO488* io)
     {
         Microsoft::WRL::ComPtr<IMessage> session;
         check(morvane::socket_session::open_socket_session({"127.0.0.1", std::to_string(instrument.port())}, L"", 10000,
-                                                           &session), "open_socket_session");
+                                                           &session),
+              "open_socket_session");
         check(io->putref_IO(session.Get()), "IO");
     }
 
     constexpr int trips = 300;
     const morvane::unique_bstr query = morvane::make_bstr(L"*IDN?");
     const morvane::unique_bstr block_query = morvane::make_bstr(L"BLK?");
+    // clang-format off
     const double component_trip = median_seconds(5, [&] {
         for (int i = 0; i < trips; ++i) {
             morvane::unique_bstr answer;
@@ -106,16 +108,19 @@ void bench_socket(IFormattedIO488* io)
             check(io->ReadString(answer.put()), "ReadString");
         }
     }) / trips;
+    // clang-format on
     bare_client bare(instrument.port());
-    const double bare_trip = median_seconds(5, [&] {
-        char answer[64];
-        for (int i = 0; i < trips; ++i) {
-            bare.send_line("*IDN?\n");
-            bare.receive(answer, sizeof answer, true);
-        }
-    }) / trips;
-    std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "query round trips over TCP", 1 / component_trip,
-                1 / bare_trip, component_trip / bare_trip);
+    const double bare_trip = median_seconds(5,
+                                            [&] {
+                                                char answer[64];
+                                                for (int i = 0; i < trips; ++i) {
+                                                    bare.send_line("*IDN?\n");
+                                                    bare.receive(answer, sizeof answer, true);
+                                                }
+                                            }) /
+                             trips;
+    std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "query round trips over TCP", 1 / component_trip, 1 / bare_trip,
+                component_trip / bare_trip);
 
     const double component_block = median_seconds(5, [&] {
         check(io->WriteString(block_query.get(), VARIANT_TRUE), "WriteString");

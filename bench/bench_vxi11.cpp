@@ -21,7 +21,7 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 constexpr std::size_t trace_points = 2'000'000; // REAL,64: 16 MB
-constexpr int block_reads = 7;                   // 112 MB, over 100 MiB
+constexpr int block_reads = 7;                  // 112 MB, over 100 MiB
 
 struct figures {
     double trip, blocks, upload;
@@ -33,13 +33,15 @@ figures measure(IFormattedIO488* io, IMessage* session)
     const morvane::unique_bstr query = morvane::make_bstr(L"*IDN?");
     constexpr int trips = 300;
     figures result{};
-    result.trip = median_seconds(5, [&] {
-        for (int i = 0; i < trips; ++i) {
-            morvane::unique_bstr answer;
-            check(io->WriteString(query.get(), VARIANT_TRUE), "WriteString");
-            check(io->ReadString(answer.put()), "ReadString");
-        }
-    }) / trips;
+    result.trip = median_seconds(5,
+                                 [&] {
+                                     for (int i = 0; i < trips; ++i) {
+                                         morvane::unique_bstr answer;
+                                         check(io->WriteString(query.get(), VARIANT_TRUE), "WriteString");
+                                         check(io->ReadString(answer.put()), "ReadString");
+                                     }
+                                 }) /
+                  trips;
     morvane::unique_variant trace;
     V_VT(trace.get()) = VT_ARRAY | VT_R8;
     V_ARRAY(trace.get()) = SafeArrayCreateVector(VT_R8, 0, static_cast<ULONG>(trace_points));

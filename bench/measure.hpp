@@ -23,8 +23,7 @@ inline double now()
 }
 
 // Seconds per run of `work`, the median of `runs` runs after one to warm up.
-template <typename Work>
-double median_seconds(int runs, Work&& work)
+template<typename Work> double median_seconds(int runs, Work&& work)
 {
     work();
     std::vector<double> times;

@@ -16,8 +16,7 @@ inline morvane::unique_safearray new_vector(VARTYPE type, std::size_t count)
 }
 
 // The elements of an array whose data is accessed, as `Element`.
-template <typename Element>
-Element* elements(const morvane::safearray_data& data) noexcept
+template<typename Element> Element* elements(const morvane::safearray_data& data) noexcept
 {
     return reinterpret_cast<Element*>(data.bytes());
 }

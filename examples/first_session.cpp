@@ -33,7 +33,9 @@ public:
     bstr(const bstr&) = delete;
     bstr& operator=(const bstr&) = delete;
     BSTR get() const { return m_text; }
+    // clang-format off
     BSTR* put() { SysFreeString(m_text); m_text = nullptr; return &m_text; }
+    // clang-format on
 
 private:
     BSTR m_text;
@@ -70,8 +72,7 @@ struct com_apartment {
 
 // The elements of the one-dimensional array of T (VARIANT type `type`) that ReadList or
 // ReadIEEEBlock returned.
-template <typename T>
-std::vector<T> elements_of(const VARIANT& result, VARTYPE type)
+template<typename T> std::vector<T> elements_of(const VARIANT& result, VARTYPE type)
 {
     if (result.vt != (VT_ARRAY | type) || !result.parray)
         throw com_failure{L"Reading the array", E_UNEXPECTED, L"The result is not an array of the type asked for."};
@@ -86,8 +87,7 @@ std::vector<T> elements_of(const VARIANT& result, VARTYPE type)
 }
 
 // The object that creates a registered class by its program identifier.
-template <typename Interface>
-ComPtr<Interface> create(const wchar_t* program_id)
+template<typename Interface> ComPtr<Interface> create(const wchar_t* program_id)
 {
     CLSID class_id;
     if (const HRESULT hr = CLSIDFromProgID(program_id, &class_id); FAILED(hr))

@@ -7,7 +7,7 @@
 namespace morvane::session {
 
 // LastStatus after a read.
-inline constexpr LONG status_end = 0;                             // the read ended on END
+inline constexpr LONG status_end = 0;                            // the read ended on END
 inline constexpr LONG status_termination_character = 0x00040005; // ... on the termination character
 inline constexpr LONG status_count_reached = 0x00040006;         // the count was reached, the message goes on
 

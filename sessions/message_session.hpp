@@ -39,6 +39,7 @@
 
 namespace morvane {
 
+// clang-format off
 template <typename Session>
 class message_session : public IMessage, public IMorvaneSession, public IMorvaneSessionLimits, public ISupportErrorInfo {
 public:
@@ -239,5 +240,6 @@ protected:
     LONG m_maximum_message_size = session::default_maximum_message_size;
     std::size_t m_message_read = 0; // handed out since the last read that ended a message
 };
+// clang-format on
 
 } // namespace morvane

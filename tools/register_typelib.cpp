@@ -60,8 +60,8 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring path = full_path(argv[argc - 1]);
     const HRESULT hr = unregister ? unregister_file(path) : register_file(path);
     if (FAILED(hr)) {
-        std::fprintf(stderr, "register_typelib: %ls failed: 0x%08lX\n", unregister ? L"unregistration" : L"registration",
-                     static_cast<unsigned long>(hr));
+        std::fprintf(stderr, "register_typelib: %ls failed: 0x%08lX\n",
+                     unregister ? L"unregistration" : L"registration", static_cast<unsigned long>(hr));
         return 1;
     }
     return 0;

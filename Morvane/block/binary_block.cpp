@@ -36,7 +36,8 @@ bool spans(SAFEARRAY* array, std::size_t needed) noexcept
 class reversing_source final : public byte_source {
 public:
     reversing_source(std::span<const unsigned char> elements, std::size_t size) noexcept
-        : m_elements(elements), m_size(size) {}
+        : m_elements(elements), m_size(size)
+    {}
     void produce(unsigned char* to, std::size_t count) override
     {
         copy_reversed(m_elements.data(), m_position, count, m_size, to);
@@ -112,7 +113,8 @@ void binary_block::to_array(VARIANT& result, bool swap, std::uint32_t type) cons
     if (m_bytes.size() % size != 0)
         raise(block_not_whole_elements);
     // Created without its data being cleared: every byte of it is written below.
-    unique_safearray array(SafeArrayCreateVector(static_cast<VARTYPE>(type), 0, static_cast<ULONG>(m_bytes.size() / size)));
+    unique_safearray array(
+        SafeArrayCreateVector(static_cast<VARTYPE>(type), 0, static_cast<ULONG>(m_bytes.size() / size)));
     if (!array)
         throw win32_hresult_error(message_id::no_memory, E_OUTOFMEMORY);
     if (!m_bytes.empty()) {

@@ -145,7 +145,7 @@ void read_ieee_block(IMessage& session, bool seek_to_block, bool big_endian, std
                      const std::function<void()>& after_data)
 {
     session_setting<VARIANT_BOOL, check> termination(session, &IMessage::get_TerminationCharacterEnabled,
-                                              &IMessage::put_TerminationCharacterEnabled);
+                                                     &IMessage::put_TerminationCharacterEnabled);
     if (termination.saved() != VARIANT_FALSE)
         termination.set(VARIANT_FALSE);
     if (read_block(session, seek_to_block, big_endian, type, data))

@@ -14,8 +14,7 @@ inline std::uint64_t reversed(std::uint64_t word) noexcept { return __builtin_bs
 // Each element of 2, 4 or 8 bytes in a vector of 16 reversed. SSE2, which every x86-64
 // processor has, shuffles no bytes: the halves of each element are swapped down to 16-bit
 // words, then the two bytes of each word.
-template <typename Word>
-__m128i reversed(__m128i v) noexcept
+template<typename Word> __m128i reversed(__m128i v) noexcept
 {
     constexpr int swap_pairs = _MM_SHUFFLE(2, 3, 0, 1);
     if constexpr (sizeof(Word) == 8)
@@ -27,8 +26,7 @@ __m128i reversed(__m128i v) noexcept
 
 // Whole elements, 16 bytes at a time and then one by one, wherever they lie: as fast as a
 // plain copy, so that reversing costs nothing over copying.
-template <typename Word>
-void reverse_whole(const unsigned char* from, std::size_t count, unsigned char* to) noexcept
+template<typename Word> void reverse_whole(const unsigned char* from, std::size_t count, unsigned char* to) noexcept
 {
     const std::size_t bytes = count * sizeof(Word);
     std::size_t i = 0;

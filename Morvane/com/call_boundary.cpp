@@ -19,12 +19,11 @@ HRESULT report_current_exception(const boundary_errors& errors) noexcept
         // What the exception says, when there is memory left to say it.
         try {
             const std::string what = error.what();
-            return report_error(E_UNEXPECTED, L"An unexpected error ended the call: " + std::wstring(what.begin(), what.end()),
+            return report_error(E_UNEXPECTED,
+                                L"An unexpected error ended the call: " + std::wstring(what.begin(), what.end()),
                                 errors.source, errors.interface_id);
-        } catch (...) {
-        }
-    } catch (...) {
-    }
+        } catch (...) {}
+    } catch (...) {}
     return report_error(E_UNEXPECTED, unexpected, errors.source, errors.interface_id);
 }
 

@@ -18,8 +18,7 @@ void raise_injected_failure();
 
 // Runs body (which returns nothing for S_OK, or its HRESULT); the exception leaving it is
 // what translate() answers.
-template <typename Body, typename Translate>
-HRESULT run_guarded(Body&& body, Translate&& translate) noexcept
+template<typename Body, typename Translate> HRESULT run_guarded(Body&& body, Translate&& translate) noexcept
 {
     try {
 #ifdef MORVANE_TEST_HOOKS
@@ -47,8 +46,7 @@ struct boundary_errors {
 // E_UNEXPECTED, each with a record naming the source and the interface.
 HRESULT report_current_exception(const boundary_errors& errors) noexcept;
 
-template <typename Body>
-HRESULT guarded_call(const boundary_errors& errors, Body&& body) noexcept
+template<typename Body> HRESULT guarded_call(const boundary_errors& errors, Body&& body) noexcept
 {
     return run_guarded(body, [&] { return report_current_exception(errors); });
 }

@@ -13,7 +13,7 @@ namespace morvane {
 
 struct class_entry {
     const CLSID* clsid;
-    UINT registry_script;           // resource of type "REGISTRY"
+    UINT registry_script; // resource of type "REGISTRY"
     instance_creator create_instance;
     // Null until first requested; then the class object, with the module's one reference.
     std::atomic<IUnknown*> class_object = nullptr;

@@ -27,11 +27,9 @@
 
 namespace morvane {
 
-template <typename... Interfaces>
-struct interface_list {
+template<typename... Interfaces> struct interface_list {
     // The pointer for riid in `object`, or null; IUnknown is the first interface.
-    template <typename Object>
-    static IUnknown* find(Object* object, REFIID riid) noexcept
+    template<typename Object> static IUnknown* find(Object* object, REFIID riid) noexcept
     {
         using identity = std::tuple_element_t<0, std::tuple<Interfaces...>>;
         if (InlineIsEqualGUID(riid, IID_IUnknown))
@@ -44,8 +42,7 @@ struct interface_list {
 
 // QueryInterface over the class's interface list, for any IUnknown implementation. The
 // reference goes through the found interface, so a contained object counts on its outer one.
-template <typename Object>
-HRESULT query_interface(Object* object, REFIID riid, void** out) noexcept
+template<typename Object> HRESULT query_interface(Object* object, REFIID riid, void** out) noexcept
 {
     if (!out)
         return E_POINTER;
@@ -71,8 +68,7 @@ protected:
     ULONG add_ref() noexcept { return static_cast<ULONG>(++m_count); }
 
     // Destroys `self` when the count reaches 0; the extra module lock covers the teardown.
-    template <typename Self>
-    ULONG release(Self* self) noexcept
+    template<typename Self> ULONG release(Self* self) noexcept
     {
         const long count = --m_count;
         if (count == 0) {
@@ -96,8 +92,7 @@ private:
 
 // Makes a new object form and queries it for riid: the caller receives the one reference, and
 // a failing query destroys the object again. What the construction raises becomes the HRESULT.
-template <typename Form, typename... Args>
-HRESULT create_form(REFIID riid, void** out, Args... args) noexcept
+template<typename Form, typename... Args> HRESULT create_form(REFIID riid, void** out, Args... args) noexcept
 {
     if (!out)
         return E_POINTER;
@@ -118,14 +113,12 @@ HRESULT create_form(REFIID riid, void** out, Args... args) noexcept
     return hr;
 }
 
-template <typename T>
-class com_object final : private object_count, public T {
+template<typename T> class com_object final : private object_count, public T {
 public:
     static HRESULT create_instance(REFIID riid, void** out) noexcept { return create_form<com_object>(riid, out); }
     // A new object made from `args`, as its interface `Interface` with the one reference; what
     // the construction raises passes through.
-    template <typename Interface, typename... Args>
-    static Microsoft::WRL::ComPtr<Interface> make(Args&&... args)
+    template<typename Interface, typename... Args> static Microsoft::WRL::ComPtr<Interface> make(Args&&... args)
     {
         return Microsoft::WRL::ComPtr<Interface>(static_cast<Interface*>(new com_object(std::forward<Args>(args)...)));
     }
@@ -136,17 +129,15 @@ public:
 
 private:
     friend class object_count; // destroys the object on the last Release
-    template <typename Form, typename... Args>
+    template<typename Form, typename... Args>
     friend HRESULT create_form(REFIID riid, void** out, Args... args) noexcept;
 
-    template <typename... Args>
-    explicit com_object(Args&&... args) : T(std::forward<Args>(args)...) {}
+    template<typename... Args> explicit com_object(Args&&... args) : T(std::forward<Args>(args)...) {}
     ~com_object() override { begin_destruction(); }
 };
 
 // T inside an aggregate: every interface's IUnknown is the outer object's.
-template <typename T>
-class contained_object final : public T {
+template<typename T> class contained_object final : public T {
 public:
     // The outer object is not counted: it owns the aggregate, not the other way round.
     explicit contained_object(IUnknown* outer) noexcept : m_outer(outer) {}
@@ -162,8 +153,7 @@ private:
     IUnknown* m_outer;
 };
 
-template <typename T>
-class aggregate_object final : private object_count, public IUnknown {
+template<typename T> class aggregate_object final : private object_count, public IUnknown {
 public:
     // A new aggregate inside `outer`, queried for riid (in practice IUnknown, so the outer
     // object receives the inner unknown with its one reference).
@@ -189,7 +179,7 @@ public:
 
 private:
     friend class object_count; // destroys the object on the last Release
-    template <typename Form, typename... Args>
+    template<typename Form, typename... Args>
     friend HRESULT create_form(REFIID riid, void** out, Args... args) noexcept;
 
     explicit aggregate_object(IUnknown* outer) noexcept : m_contained(outer) {}
@@ -200,11 +190,9 @@ private:
 
 // The instance creator of a class: stand-alone without an outer object, aggregated with one.
 // The class object has already refused an outer object with any interface but IUnknown.
-template <typename T>
-HRESULT create_object(IUnknown* outer, REFIID riid, void** out) noexcept
+template<typename T> HRESULT create_object(IUnknown* outer, REFIID riid, void** out) noexcept
 {
-    return outer ? aggregate_object<T>::create_instance(outer, riid, out)
-                 : com_object<T>::create_instance(riid, out);
+    return outer ? aggregate_object<T>::create_instance(outer, riid, out) : com_object<T>::create_instance(riid, out);
 }
 
 } // namespace morvane

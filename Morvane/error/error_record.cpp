@@ -12,10 +12,10 @@ Microsoft::WRL::ComPtr<IErrorInfo> make_error_record(const error_record_fields& 
         throw _com_error(E_POINTER);
     // The record copies what it is given; the setters fail only for lack of memory.
     Microsoft::WRL::ComPtr<IErrorInfo> record;
-    for (const HRESULT hr : {created->SetDescription(const_cast<LPOLESTR>(fields.description)),
-                             created->SetGUID(fields.interface_id), created->SetHelpContext(fields.help_context),
-                             created->SetHelpFile(const_cast<LPOLESTR>(fields.help_file)),
-                             created->SetSource(const_cast<LPOLESTR>(fields.source)), created.As(&record)})
+    for (const HRESULT hr :
+         {created->SetDescription(const_cast<LPOLESTR>(fields.description)), created->SetGUID(fields.interface_id),
+          created->SetHelpContext(fields.help_context), created->SetHelpFile(const_cast<LPOLESTR>(fields.help_file)),
+          created->SetSource(const_cast<LPOLESTR>(fields.source)), created.As(&record)})
         if (FAILED(hr))
             throw _com_error(hr);
     return record;
@@ -26,8 +26,8 @@ HRESULT report_error(HRESULT hr, std::wstring_view description, const wchar_t* s
 {
     try {
         const std::wstring text(description);
-        SetErrorInfo(0, make_error_record({.description = text.c_str(), .source = source,
-                                           .interface_id = interface_id}).Get());
+        SetErrorInfo(
+            0, make_error_record({.description = text.c_str(), .source = source, .interface_id = interface_id}).Get());
     } catch (...) {
         SetErrorInfo(0, nullptr); // no record rather than a stale one
     }

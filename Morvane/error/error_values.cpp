@@ -16,7 +16,8 @@ void initialize_error_values()
     // module is loaded the system answers with the executable, so the file is looked for there.
     char module_name[260] = "";
     const char* source = error_source.narrow();
-    const DWORD name_length = GetModuleFileNameA(GetModuleHandleA(source ? source : ""), module_name, sizeof module_name);
+    const DWORD name_length =
+        GetModuleFileNameA(GetModuleHandleA(source ? source : ""), module_name, sizeof module_name);
 
     // Without a directory to name, the help file goes by its name alone.
     char full_path[260] = "";

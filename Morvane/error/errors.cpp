@@ -32,8 +32,7 @@ win32_error::win32_error() : win32_error(std::string()) {}
 
 win32_error::win32_error(std::string message, DWORD code)
     : std::runtime_error("win32_error"), m_message(std::move(message)), m_code(code)
-{
-}
+{}
 
 HRESULT win32_error::hresult() const noexcept
 {
@@ -41,16 +40,13 @@ HRESULT win32_error::hresult() const noexcept
     return value <= 0 ? value : static_cast<HRESULT>(0x80070000u | (m_code & 0xFFFFu));
 }
 
-win32_hresult_error::win32_hresult_error(message_id message, HRESULT hr)
-    : win32_error(message_text(message)), m_hr(hr)
-{
-}
+win32_hresult_error::win32_hresult_error(message_id message, HRESULT hr) : win32_error(message_text(message)), m_hr(hr)
+{}
 
-loc_com_error::loc_com_error(message_id message, DWORD help_context, const wchar_t* help_file,
-                             const wchar_t* source, const GUID& interface_id, HRESULT hr)
+loc_com_error::loc_com_error(message_id message, DWORD help_context, const wchar_t* help_file, const wchar_t* source,
+                             const GUID& interface_id, HRESULT hr)
     : loc_com_error(wide_message_text(message), help_context, help_file, source, interface_id, hr)
-{
-}
+{}
 
 loc_com_error::loc_com_error(std::wstring_view description, DWORD help_context, const wchar_t* help_file,
                              const wchar_t* source, const GUID& interface_id, HRESULT hr)
@@ -59,8 +55,7 @@ loc_com_error::loc_com_error(std::wstring_view description, DWORD help_context, 
     set_error_info(std::wstring(description).c_str(), help_context, help_file, source, interface_id, hr);
 }
 
-loc_com_error::loc_com_error(const _com_error& error, const GUID& interface_id)
-    : std::runtime_error("loc_com_error")
+loc_com_error::loc_com_error(const _com_error& error, const GUID& interface_id) : std::runtime_error("loc_com_error")
 {
     // ErrorInfo() hands out a reference of its own.
     ComPtr<IErrorInfo> record;
@@ -68,8 +63,8 @@ loc_com_error::loc_com_error(const _com_error& error, const GUID& interface_id)
     if (record) {
         record_text fields(record.Get());
         m_message = to_ansi(bstr_view(fields.description.get()));
-        set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(),
-                       fields.source.get(), interface_id, error.Error());
+        set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(), fields.source.get(),
+                       interface_id, error.Error());
     } else {
         set_error_info(nullptr, 0, nullptr, nullptr, interface_id, error.Error());
     }
@@ -82,8 +77,8 @@ loc_com_error::loc_com_error(const loc_com_error& other)
 {
     if (other.m_record) {
         record_text fields(other.m_record.Get());
-        set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(),
-                       fields.source.get(), fields.interface_id, other.m_hr);
+        set_error_info(fields.description.get(), fields.help_context, fields.help_file.get(), fields.source.get(),
+                       fields.interface_id, other.m_hr);
     }
 }
 
@@ -91,8 +86,10 @@ void loc_com_error::set_error_info(const wchar_t* description, DWORD help_contex
                                    const wchar_t* source, const GUID& interface_id, HRESULT hr)
 {
     m_hr = hr;
+    // clang-format off
     m_record = make_error_record({.description = description, .source = source, .interface_id = interface_id,
                                  .help_file = help_file, .help_context = help_context});
+    // clang-format on
 }
 
 HRESULT loc_com_error::report() const
@@ -113,16 +110,14 @@ void loc_com_error::load_thread_error_info()
 }
 
 win32_com_error::win32_com_error(const win32_error& error, DWORD help_context, const GUID& interface_id)
-    : loc_com_error(from_ansi(error.what()), help_context, help_file_path.c_str(), error_source.wide(),
-                    interface_id, error.hresult())
-{
-}
+    : loc_com_error(from_ansi(error.what()), help_context, help_file_path.c_str(), error_source.wide(), interface_id,
+                    error.hresult())
+{}
 
 internal_com_error::internal_com_error(const GUID& interface_id)
     : loc_com_error(message_id::internal_error, stream_failure_help_context, help_file_path.c_str(),
                     error_source.wide(), interface_id, E_UNEXPECTED)
-{
-}
+{}
 
 loc_com_error component_error(const component_message& message)
 {
@@ -130,10 +125,7 @@ loc_com_error component_error(const component_message& message)
                          IID_IFormattedIO488, message.hr);
 }
 
-void raise(const component_message& message)
-{
-    throw component_error(message);
-}
+void raise(const component_message& message) { throw component_error(message); }
 
 void throw_session_error(HRESULT hr)
 {

@@ -52,8 +52,8 @@ public:
     loc_com_error(message_id message, DWORD help_context, const wchar_t* help_file, const wchar_t* source,
                   const GUID& interface_id, HRESULT hr);
     // From a description that is already formatted.
-    loc_com_error(std::wstring_view description, DWORD help_context, const wchar_t* help_file,
-                  const wchar_t* source, const GUID& interface_id, HRESULT hr);
+    loc_com_error(std::wstring_view description, DWORD help_context, const wchar_t* help_file, const wchar_t* source,
+                  const GUID& interface_id, HRESULT hr);
     // From the platform's COM support error; the interface is always the given one.
     loc_com_error(const _com_error& error, const GUID& interface_id);
     loc_com_error(const loc_com_error& other);
@@ -73,8 +73,8 @@ protected:
     struct session_failure {};
     // A session's failure: its HRESULT now, its record from the thread right after.
     loc_com_error(session_failure, HRESULT hr);
-    void set_error_info(const wchar_t* description, DWORD help_context, const wchar_t* help_file,
-                        const wchar_t* source, const GUID& interface_id, HRESULT hr);
+    void set_error_info(const wchar_t* description, DWORD help_context, const wchar_t* help_file, const wchar_t* source,
+                        const GUID& interface_id, HRESULT hr);
     std::string m_message;
 
 private:

@@ -60,7 +60,8 @@ inline constexpr component_message separator_not_single{message_id::separator_no
 inline constexpr component_message block_too_large{message_id::block_too_large, 1018, E_INVALIDARG};
 inline constexpr component_message no_block{message_id::no_block, 1019, E_FORMATTEDIO_DATA};
 inline constexpr component_message block_short{message_id::block_short, 1020, E_FORMATTEDIO_DATA};
-inline constexpr component_message block_not_whole_elements{message_id::array_not_convertible, 1024, E_FORMATTEDIO_DATA};
+inline constexpr component_message block_not_whole_elements{message_id::array_not_convertible, 1024,
+                                                            E_FORMATTEDIO_DATA};
 inline constexpr component_message block_type_unknown{message_id::array_not_convertible, 1024, E_INVALIDARG};
 inline constexpr component_message block_element_type{message_id::block_element_type, 1025, E_INVALIDARG};
 

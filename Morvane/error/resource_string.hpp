@@ -13,8 +13,8 @@ class resource_string {
 public:
     static constexpr UINT no_fallback = 0xFFFFFFFFu;
 
-    explicit resource_string(UINT number, UINT fallback = no_fallback) noexcept
-        : m_number(number), m_fallback(fallback) {}
+    explicit resource_string(UINT number, UINT fallback = no_fallback) noexcept : m_number(number), m_fallback(fallback)
+    {}
     explicit resource_string(message_id number) noexcept : resource_string(static_cast<UINT>(number)) {}
     virtual ~resource_string() = default;
 
@@ -29,10 +29,9 @@ public:
     // Replaces the text by the platform's formatting of it (positional inserts such as
     // %1!d! and %2!s!, lines broken at white space to at most max_width characters, CR LF).
     // Integers must be passed as int and strings as const char*.
-    template <typename... Inserts>
-    void format(unsigned max_width, Inserts... inserts)
+    template<typename... Inserts> void format(unsigned max_width, Inserts... inserts)
     {
-        static_assert(((std::is_same_v<Inserts, int> || std::is_same_v<Inserts, const char*>) && ...));
+        static_assert(((std::is_same_v<Inserts, int> || std::is_same_v<Inserts, const char*>)&&...));
         const DWORD_PTR arguments[] = {to_argument(inserts)..., 0};
         format_with(max_width, arguments);
     }

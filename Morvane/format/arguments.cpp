@@ -8,8 +8,10 @@ namespace morvane {
 VARTYPE element_code(std::uint32_t type, HRESULT hr)
 {
     switch (type) {
+    // clang-format off
     case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_BSTR: case VT_VARIANT: case VT_UI1:
         return static_cast<VARTYPE>(type);
+        // clang-format on
     }
     raise({message_id::bad_number_type, 1028, hr});
 }
@@ -18,8 +20,10 @@ void copy_argument(unique_variant& copy, const VARIANT& argument)
 {
     // A plain number is copied as it is; the platform's copy does nothing else with it.
     switch (V_VT(&argument)) {
+    // clang-format off
     case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_UI1: case VT_I1: case VT_UI2: case VT_UI4:
     case VT_I8: case VT_UI8: case VT_INT: case VT_UINT: case VT_BOOL: case VT_CY: case VT_DATE: case VT_ERROR:
+        // clang-format on
         copy.clear();
         *copy.get() = argument;
         return;

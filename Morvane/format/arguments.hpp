@@ -21,10 +21,7 @@ inline std::uint32_t type_bits(const NumberType& type) noexcept
 }
 
 // The type in which WriteNumber writes: the low 16 bits of the argument.
-constexpr VARTYPE number_type(std::uint32_t type) noexcept
-{
-    return static_cast<VARTYPE>(type & 0xFFFFu);
-}
+constexpr VARTYPE number_type(std::uint32_t type) noexcept { return static_cast<VARTYPE>(type & 0xFFFFu); }
 
 // A list element code, one of 2, 3, 4, 5, 8, 12 and 17 with the whole 32-bit value compared;
 // any other value raises message 110 with `hr`.

@@ -16,8 +16,7 @@ void block_pool::give(std::unique_ptr<unsigned char[]> block) noexcept
     if (m_free.size() < kept_most) {
         try {
             m_free.push_back(std::move(block));
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 }
 

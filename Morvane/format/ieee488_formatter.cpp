@@ -108,7 +108,7 @@ namespace {
 
 // Elements of one number type read where they lie, each with the separator before it in one
 // piece of text made in place; the first has been written already.
-template <typename Number>
+template<typename Number>
 void write_rest(basic_comostream& out, const unsigned char* data, std::size_t count, char separator)
 {
     const auto* numbers = reinterpret_cast<const Number*>(data);

@@ -23,7 +23,8 @@ public:
     // `separators`: for writing, its first byte goes between elements; for reading, each byte
     // separates items. `type`: an element code. `pool`: where the blocks of a long read come from.
     ieee488_formatter(std::string separators, VARTYPE type, block_pool* pool = nullptr)
-        : m_type(type), m_separators(std::move(separators)), m_pool(pool) {}
+        : m_type(type), m_separators(std::move(separators)), m_pool(pool)
+    {}
     virtual ~ieee488_formatter();
     ieee488_formatter(const ieee488_formatter&) = delete;
     ieee488_formatter& operator=(const ieee488_formatter&) = delete;
@@ -44,8 +45,7 @@ public:
     }
     basic_comistream& stream() const noexcept { return *m_stream; }
     void append_parsed(VARIANT& value) { m_parsed->take(value); }
-    template <typename Number>
-    void push_parsed(Number value) { m_parsed->push(value); }
+    template<typename Number> void push_parsed(Number value) { m_parsed->push(value); }
     parsed_values& parsed() noexcept { return *m_parsed; }
     void store_array(VARIANT& result);
     double first_value() const;

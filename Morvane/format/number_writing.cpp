@@ -22,11 +22,12 @@ void write_number(basic_comostream& out, unique_variant& value, std::uint32_t ty
         coerce(value, VT_R8);
         render_number(out, *value, VT_R8);
         break;
-    case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_UI1:
-        render_number(out, *value, write_type);
-        break;
-    default:
-        raise(not_numeric);
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_UI1: render_number(out, *value, write_type); break;
+    default: raise(not_numeric);
     }
 }
 

@@ -16,18 +16,15 @@ std::size_t size_of(VARTYPE type) noexcept
 
 parsed_values::parsed_values(VARTYPE type, block_pool* pool) noexcept
     : m_type(type), m_size(size_of(type)), m_pool(pool), m_room(m_inline.size() / m_size), m_cursor(m_inline.data())
-{
-}
+{}
 
-parsed_values::~parsed_values()
-{
-    clear();
-}
+parsed_values::~parsed_values() { clear(); }
 
 void parsed_values::next_block()
 {
     m_blocks.reserve(m_blocks.size() + 1);
-    m_blocks.push_back(m_pool ? m_pool->take() : std::make_unique_for_overwrite<unsigned char[]>(block_pool::block_size));
+    m_blocks.push_back(m_pool ? m_pool->take()
+                              : std::make_unique_for_overwrite<unsigned char[]>(block_pool::block_size));
     m_cursor = m_blocks.back().get();
     m_room = block_pool::block_size / m_size;
 }
@@ -53,8 +50,7 @@ void parsed_values::take(VARIANT& value)
     }
 }
 
-template <typename Each>
-void parsed_values::for_each_piece(Each&& each) noexcept
+template<typename Each> void parsed_values::for_each_piece(Each&& each) noexcept
 {
     std::size_t left = m_count;
     const std::size_t first = std::min(left, m_inline.size() / m_size);

@@ -28,8 +28,7 @@ public:
     std::size_t size() const noexcept { return m_count; }
 
     // A value of the element type, stored as it is.
-    template <typename T>
-    void push(const T& value)
+    template<typename T> void push(const T& value)
     {
         if (m_room == 0)
             next_block();
@@ -48,8 +47,7 @@ public:
 
 private:
     void next_block();
-    template <typename Each>
-    void for_each_piece(Each&& each) noexcept;
+    template<typename Each> void for_each_piece(Each&& each) noexcept;
 
     VARTYPE m_type;
     std::size_t m_size;

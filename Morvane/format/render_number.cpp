@@ -20,8 +20,7 @@ int precision_of(VARTYPE code)
     throw std::invalid_argument("render_number: not a number type");
 }
 
-template <typename Integer>
-std::size_t integer_text(Integer value, char* out)
+template<typename Integer> std::size_t integer_text(Integer value, char* out)
 {
     return static_cast<std::size_t>(std::to_chars(out, out + real_text_room, value).ptr - out);
 }

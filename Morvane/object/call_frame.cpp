@@ -19,8 +19,7 @@ void clear_stream_state(stream_pointers streams)
 
 // Reporting builds and publishes a record; when even that fails, E_OUTOFMEMORY is all
 // that can be said.
-template <typename Report>
-HRESULT reporting(Report&& report) noexcept
+template<typename Report> HRESULT reporting(Report&& report) noexcept
 {
     try {
         return report();
@@ -40,9 +39,8 @@ HRESULT translate_current_exception(handler_list handlers, stream_pointers strea
             return E_POINTER;
     } catch (const win32_error& error) {
         if (handlers.win32_errors)
-            return reporting([&] {
-                return win32_com_error(error, argument_failure_help_context, IID_IFormattedIO488).report();
-            });
+            return reporting(
+                [&] { return win32_com_error(error, argument_failure_help_context, IID_IFormattedIO488).report(); });
     } catch (const loc_com_error& error) {
         if (handlers.loc_com) {
             clear_stream_state(streams);
@@ -55,8 +53,7 @@ HRESULT translate_current_exception(handler_list handlers, stream_pointers strea
                 clear_stream_state(streams);
                 return converted.report();
             });
-    } catch (...) {
-    }
+    } catch (...) {}
     return E_UNEXPECTED;
 }
 

@@ -47,8 +47,8 @@ inline constexpr method_kind write_value_method{
 // ReadString, ReadNumber, ReadIEEEBlock, FlushRead
 inline constexpr method_kind read_method{.handlers = {.bad_pointer = true, .loc_com = true}, .input = true};
 // ReadList
-inline constexpr method_kind read_list_method{
-    .handlers = {.bad_pointer = true, .win32_errors = true, .loc_com = true}, .input = true};
+inline constexpr method_kind read_list_method{.handlers = {.bad_pointer = true, .win32_errors = true, .loc_com = true},
+                                              .input = true};
 // FlushWrite
 inline constexpr method_kind flush_write_method{.handlers = {.bad_pointer = true, .loc_com = true}, .output = true};
 // SetBufferSize: the streams its mask selects.
@@ -73,15 +73,11 @@ void check_in_ptr(const void* p, std::size_t size);
 
 // Output arguments, checked and emptied before anything else, so that they are empty
 // whenever a later step fails.
-template <typename T>
-void empty_out(T** out)
+template<typename T> void empty_out(T** out)
 {
     check_out_ptr(out, sizeof *out); // a BSTR or interface pointer: null
 }
-inline void empty_out(VARIANT_BOOL* out)
-{
-    check_out_ptr(out, sizeof *out);
-}
+inline void empty_out(VARIANT_BOOL* out) { check_out_ptr(out, sizeof *out); }
 // A result VARIANT that is cleared, releasing what it held.
 void clear_result(VARIANT* result);
 // A result VARIANT that is made empty without releasing anything.

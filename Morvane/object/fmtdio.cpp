@@ -51,10 +51,10 @@ STDMETHODIMP CFmtdIOCls::putref_IO(IMessage* session)
         if (session != m_io.Get())
             m_io = session;
         // Rebinding builds fresh streams, even for the same session, at the object's sizes.
-        auto input = std::make_unique<basic_comistream>(
-            std::make_unique<comio_buf>(session, m_inBufferSize, m_outBufferSize));
-        auto output = std::make_unique<basic_comostream>(
-            std::make_unique<comio_buf>(session, m_inBufferSize, m_outBufferSize));
+        auto input =
+            std::make_unique<basic_comistream>(std::make_unique<comio_buf>(session, m_inBufferSize, m_outBufferSize));
+        auto output =
+            std::make_unique<basic_comostream>(std::make_unique<comio_buf>(session, m_inBufferSize, m_outBufferSize));
         m_input = std::move(input);
         m_output = std::move(output);
     });

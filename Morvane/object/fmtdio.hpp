@@ -61,8 +61,7 @@ private:
     void check_io() const;
     // Runs one method body in the call frame: the lock, the body (which returns nothing for
     // S_OK, or its HRESULT), the look at the method's streams, the method's handlers.
-    template <typename Body>
-    HRESULT frame(const method_kind& kind, Body&& body) noexcept;
+    template<typename Body> HRESULT frame(const method_kind& kind, Body&& body) noexcept;
     // The frame's look at the method's streams, also for a body that must stop at a failure.
     void check_method_streams(const method_kind& kind);
 
@@ -80,8 +79,7 @@ private:
 
 namespace morvane {
 
-template <typename Body>
-HRESULT CFmtdIOCls::frame(const method_kind& kind, Body&& body) noexcept
+template<typename Body> HRESULT CFmtdIOCls::frame(const method_kind& kind, Body&& body) noexcept
 {
     std::lock_guard guard(m_lock);
     return run_guarded(
@@ -95,8 +93,8 @@ HRESULT CFmtdIOCls::frame(const method_kind& kind, Body&& body) noexcept
             return hr;
         },
         [&] {
-            return translate_current_exception(kind.handlers, {kind.input ? m_input.get() : nullptr,
-                                                               kind.output ? m_output.get() : nullptr});
+            return translate_current_exception(
+                kind.handlers, {kind.input ? m_input.get() : nullptr, kind.output ? m_output.get() : nullptr});
         });
 }
 

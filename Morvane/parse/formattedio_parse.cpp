@@ -27,9 +27,9 @@ VARTYPE item_type(int kind) noexcept
 
 [[noreturn]] void raise_item_error(int kind, int item)
 {
-    resource_string text(kind == read_kind::any_list ? message_id::data_termination
+    resource_string text(kind == read_kind::any_list    ? message_id::data_termination
                          : kind <= read_kind::long_list ? message_id::integer_item
-                                                       : message_id::real_item);
+                                                        : message_id::real_item);
     if (kind == read_kind::any_list)
         text.format(80);
     else

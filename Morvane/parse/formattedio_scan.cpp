@@ -34,7 +34,8 @@ std::uint64_t digits_value(std::uint64_t word, unsigned count) noexcept
     word -= 0x3030303030303030ull;
     word = word * 10 + (word >> 8);
     return (((word & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
-            (((word >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+            (((word >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+           32;
 }
 
 } // namespace
@@ -52,10 +53,7 @@ formattedio_scan::formattedio_scan(ieee488_formatter* source, int kind, VARIANT*
     m_shortcut = !number_read() && m_separators.find_first_of("0123456789+-.eE") == std::string::npos;
 }
 
-formattedio_scan::~formattedio_scan()
-{
-    settle_input();
-}
+formattedio_scan::~formattedio_scan() { settle_input(); }
 
 void formattedio_scan::settle_input() noexcept
 {
@@ -102,25 +100,19 @@ int formattedio_scan::next_token()
     if (held_alone('\n'))
         return scan_token::NEWLINE;
     switch (match()) {
-    case no_rule:
-        return scan_token::END_OF_DATA;
+    case no_rule: return scan_token::END_OF_DATA;
     case initial_rule:
         // Leading line feeds and bytes that start nothing are gone; the first other byte
         // starts the response.
         unread_char(static_cast<unsigned char>(token()[0]));
         enter(scan_condition::response);
         return m_read_kind;
-    case integer_rule:
-        return number_action(true);
-    case separator_rule:
-        return scan_token::SEPARATOR;
+    case integer_rule: return number_action(true);
+    case separator_rule: return scan_token::SEPARATOR;
     case real_rule:
-    case exponent_rule:
-        return number_action(false);
-    case newline_rule:
-        return scan_token::NEWLINE;
-    default:
-        return text_item(std::string(token()));
+    case exponent_rule: return number_action(false);
+    case newline_rule: return scan_token::NEWLINE;
+    default: return text_item(std::string(token()));
     }
 }
 
@@ -214,9 +206,9 @@ formattedio_scan::plain_number formattedio_scan::take_plain_number()
     } else {
         if (sign && *digits_end == '.' && (digits_end + 1 == end || !digit(digits_end[1])))
             return {};
-        const auto [real_end, real_error] = std::from_chars(reinterpret_cast<const char*>(p),
-                                                            reinterpret_cast<const char*>(end), number.real,
-                                                            std::chars_format::general);
+        const auto [real_end, real_error] =
+            std::from_chars(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end), number.real,
+                            std::chars_format::general);
         after = reinterpret_cast<const unsigned char*>(real_end);
         if (real_error != std::errc() || after == end || !ends_token(*after))
             return {};

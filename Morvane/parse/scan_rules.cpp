@@ -35,9 +35,11 @@ constexpr byte_class class_of(unsigned char byte) noexcept
     if (byte >= '0' && byte <= '9')
         return digit;
     switch (byte) {
-    case '+': case '-': return sign;
+    case '+':
+    case '-': return sign;
     case '.': return point;
-    case 'e': case 'E': return exponent_mark;
+    case 'e':
+    case 'E': return exponent_mark;
     case ',': return comma;
     default: return other;
     }
@@ -78,15 +80,15 @@ constexpr sequence rule_of(scan_rule rule, std::initializer_list<std::initialize
 }
 
 // "Digits" is one digit and any more.
-constexpr std::initializer_list<item> integer_body = {
-    {blanks, any}, {signs, optional}, {blanks, any}, {digits, once}, {digits, any}, {blanks, any}};
+constexpr std::initializer_list<item> integer_body = {{blanks, any},  {signs, optional}, {blanks, any},
+                                                      {digits, once}, {digits, any},     {blanks, any}};
 constexpr std::initializer_list<item> real_body_digits_first = {
     {digits, once}, {digits, any}, {points, once}, {digits, any}, {blanks, any}};
 constexpr std::initializer_list<item> real_body_signed = {
     {blanks, any}, {signs, optional}, {blanks, any}, {digits, any}, {points, once}, {digits, once}, {digits, any}};
-constexpr std::initializer_list<item> exponent_tail = {
-    {exponent_marks, once}, {blanks, any}, {signs, optional}, {blanks, any}, {digits, once}, {digits, any},
-    {blanks, any}};
+constexpr std::initializer_list<item> exponent_tail = {{exponent_marks, once}, {blanks, any},  {signs, optional},
+                                                       {blanks, any},          {digits, once}, {digits, any},
+                                                       {blanks, any}};
 
 constexpr std::array<sequence, 10> rules = {
     rule_of(integer_rule, {integer_body}),

@@ -10,13 +10,13 @@ namespace morvane {
 
 enum scan_rule : std::uint8_t {
     no_rule,
-    integer_rule,    // blanks, optional sign, blanks, digits, blanks
-    separator_rule,  // ","
-    real_rule,       // digits "." digits-or-none blanks; blanks, sign, blanks, digits-or-none "." digits
-    exponent_rule,   // an integer or real, then E or e, blanks, optional sign, blanks, digits, blanks
-    newline_rule,    // LF
-    string_rule,     // one byte 0x00-0x7F other than LF, CR and ","
-    initial_rule,    // the initial condition's only rule: one byte 0x00-0x7F other than LF
+    integer_rule,   // blanks, optional sign, blanks, digits, blanks
+    separator_rule, // ","
+    real_rule,      // digits "." digits-or-none blanks; blanks, sign, blanks, digits-or-none "." digits
+    exponent_rule,  // an integer or real, then E or e, blanks, optional sign, blanks, digits, blanks
+    newline_rule,   // LF
+    string_rule,    // one byte 0x00-0x7F other than LF, CR and ","
+    initial_rule,   // the initial condition's only rule: one byte 0x00-0x7F other than LF
 };
 
 enum class scan_condition : std::uint8_t { initial, response };
@@ -40,7 +40,9 @@ public:
     static constexpr state dead = 0;
 
     static state start(scan_condition condition) noexcept { return scan_table.start[int(condition)]; }
+    // clang-format off
     static state next(state from, unsigned char byte) noexcept { return scan_table.next[from][scan_table.byte_class[byte]]; }
+    // clang-format on
     // The rule that accepts in `s`, or no_rule.
     static scan_rule rule(state s) noexcept { return scan_table.rule[s]; }
     // Whether any byte leads out of `s` to a live state.

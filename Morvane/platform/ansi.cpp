@@ -57,8 +57,8 @@ void to_ansi_bytes(std::wstring_view text, unsigned char* to)
     if (text.empty())
         return;
     const int length = checked_length(text.size());
-    if (WideCharToMultiByte(CP_ACP, 0, text.data(), length, reinterpret_cast<char*>(to), length, nullptr,
-                            nullptr) != length)
+    if (WideCharToMultiByte(CP_ACP, 0, text.data(), length, reinterpret_cast<char*>(to), length, nullptr, nullptr) !=
+        length)
         conversion_failed("WideCharToMultiByte");
 }
 
@@ -77,8 +77,8 @@ void from_ansi_bytes(std::span<const unsigned char> bytes, wchar_t* to, std::siz
 {
     if (bytes.empty())
         return;
-    if (MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(bytes.data()), checked_length(bytes.size()),
-                            to, checked_length(length)) != static_cast<int>(length))
+    if (MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(bytes.data()), checked_length(bytes.size()), to,
+                            checked_length(length)) != static_cast<int>(length))
         conversion_failed("MultiByteToWideChar");
 }
 

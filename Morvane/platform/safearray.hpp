@@ -17,7 +17,8 @@ class safearray_error : public platform_error {
 public:
     // `creation`: the array itself could not be made (no memory).
     safearray_error(const char* call, HRESULT hr, bool creation = false)
-        : platform_error(call, hr), m_creation(creation) {}
+        : platform_error(call, hr), m_creation(creation)
+    {}
     bool creation() const noexcept { return m_creation; }
 
 private:

@@ -4,8 +4,7 @@
 namespace morvane {
 
 // Runs a function when the scope is left, however it is left.
-template <typename Function>
-class scope_exit {
+template<typename Function> class scope_exit {
 public:
     explicit scope_exit(Function function) : m_function(std::move(function)) {}
     ~scope_exit() { m_function(); }

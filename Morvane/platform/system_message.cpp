@@ -7,9 +7,9 @@ namespace morvane {
 std::wstring system_message(DWORD code)
 {
     unique_any<HLOCAL, &LocalFree> buffer;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
     if (length == 0 || !buffer)
         return {};
     std::wstring text(static_cast<const wchar_t*>(buffer.get()), length);

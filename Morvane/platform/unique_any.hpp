@@ -5,8 +5,7 @@
 
 namespace morvane {
 
-template <typename Handle, auto Free, Handle Empty = Handle{}>
-class unique_any {
+template<typename Handle, auto Free, Handle Empty = Handle{}> class unique_any {
 public:
     unique_any() noexcept = default;
     explicit unique_any(Handle handle) noexcept : m_handle(handle) {}

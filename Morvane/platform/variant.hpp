@@ -68,7 +68,8 @@ constexpr std::size_t number_size(VARTYPE type) noexcept
     switch (type) {
     case VT_UI1: return 1;
     case VT_I2: return 2;
-    case VT_I4: case VT_R4: return 4;
+    case VT_I4:
+    case VT_R4: return 4;
     case VT_R8: return 8;
     default: return 0;
     }

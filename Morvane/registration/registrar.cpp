@@ -13,17 +13,16 @@ using registry::script_key;
 
 constexpr REGSAM key_access = KEY_READ | KEY_WRITE | DELETE;
 
-HRESULT from_status(LSTATUS status) noexcept
-{
-    return HRESULT_FROM_WIN32(static_cast<DWORD>(status));
-}
+HRESULT from_status(LSTATUS status) noexcept { return HRESULT_FROM_WIN32(static_cast<DWORD>(status)); }
 
 // Keys that other software fills: never taken away with their contents by one script.
 bool protected_name(const std::wstring& name) noexcept
 {
     static constexpr std::array names = {
-        L"AppID", L"CLSID", L"Component Categories", L"FileType", L"Interface", L"Hardware",
-        L"Mime", L"SAM", L"SECURITY", L"SYSTEM", L"Software", L"TypeLib",
+        L"AppID",    L"CLSID",     L"Component Categories",
+        L"FileType", L"Interface", L"Hardware",
+        L"Mime",     L"SAM",       L"SECURITY",
+        L"SYSTEM",   L"Software",  L"TypeLib",
     };
     for (const wchar_t* candidate : names)
         if (CompareStringOrdinal(name.c_str(), -1, candidate, -1, TRUE) == CSTR_EQUAL)
@@ -78,8 +77,8 @@ HRESULT register_key(HKEY parent, const script_key& key) noexcept
     if (HRESULT hr = force_remove(parent, key, removed); FAILED(hr))
         return hr;
     HKEY created = nullptr;
-    if (LSTATUS status = RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, 0, key_access, nullptr, &created,
-                                         nullptr);
+    if (LSTATUS status =
+            RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, 0, key_access, nullptr, &created, nullptr);
         status != ERROR_SUCCESS)
         return from_status(status);
     const unique_hkey owned(created);

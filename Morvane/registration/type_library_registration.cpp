@@ -59,8 +59,7 @@ HRESULT help_directory(ITypeLib& library, std::wstring& directory)
 }
 
 // Loads the module's library and runs one registration step on it.
-template <typename Step>
-HRESULT with_module_library(HMODULE module, Step&& step) noexcept
+template<typename Step> HRESULT with_module_library(HMODULE module, Step&& step) noexcept
 {
     try {
         ComPtr<ITypeLib> library;

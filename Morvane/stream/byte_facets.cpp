@@ -16,10 +16,7 @@ namespace {
 
 using mask = std::ctype_base::mask;
 
-bool classic_is(mask m, unsigned char c)
-{
-    return (std::ctype<char>::classic_table()[c] & m) != 0;
-}
+bool classic_is(mask m, unsigned char c) { return (std::ctype<char>::classic_table()[c] & m) != 0; }
 
 unsigned char classic_upper(unsigned char c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; }
 unsigned char classic_lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
@@ -28,73 +25,60 @@ unsigned char classic_lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c +
 
 namespace std {
 
-template <> ctype<unsigned char>::~ctype() = default;
+template<> ctype<unsigned char>::~ctype() = default;
 
-template <> bool ctype<unsigned char>::do_is(mask m, unsigned char c) const
-{
-    return classic_is(m, c);
-}
+template<> bool ctype<unsigned char>::do_is(mask m, unsigned char c) const { return classic_is(m, c); }
 
-template <> const unsigned char* ctype<unsigned char>::do_is(const unsigned char* low, const unsigned char* high,
-                                                             mask* masks) const
+template<>
+const unsigned char* ctype<unsigned char>::do_is(const unsigned char* low, const unsigned char* high, mask* masks) const
 {
     for (; low < high; ++low)
         *masks++ = std::ctype<char>::classic_table()[*low];
     return high;
 }
 
-template <> const unsigned char* ctype<unsigned char>::do_scan_is(mask m, const unsigned char* low,
-                                                                  const unsigned char* high) const
+template<>
+const unsigned char* ctype<unsigned char>::do_scan_is(mask m, const unsigned char* low, const unsigned char* high) const
 {
     return std::find_if(low, high, [m](unsigned char c) { return classic_is(m, c); });
 }
 
-template <> const unsigned char* ctype<unsigned char>::do_scan_not(mask m, const unsigned char* low,
-                                                                   const unsigned char* high) const
+template<>
+const unsigned char* ctype<unsigned char>::do_scan_not(mask m, const unsigned char* low,
+                                                       const unsigned char* high) const
 {
     return std::find_if_not(low, high, [m](unsigned char c) { return classic_is(m, c); });
 }
 
-template <> unsigned char ctype<unsigned char>::do_toupper(unsigned char c) const
-{
-    return classic_upper(c);
-}
+template<> unsigned char ctype<unsigned char>::do_toupper(unsigned char c) const { return classic_upper(c); }
 
-template <> const unsigned char* ctype<unsigned char>::do_toupper(unsigned char* low, const unsigned char* high) const
+template<> const unsigned char* ctype<unsigned char>::do_toupper(unsigned char* low, const unsigned char* high) const
 {
     std::transform(low, const_cast<unsigned char*>(high), low, classic_upper);
     return high;
 }
 
-template <> unsigned char ctype<unsigned char>::do_tolower(unsigned char c) const
-{
-    return classic_lower(c);
-}
+template<> unsigned char ctype<unsigned char>::do_tolower(unsigned char c) const { return classic_lower(c); }
 
-template <> const unsigned char* ctype<unsigned char>::do_tolower(unsigned char* low, const unsigned char* high) const
+template<> const unsigned char* ctype<unsigned char>::do_tolower(unsigned char* low, const unsigned char* high) const
 {
     std::transform(low, const_cast<unsigned char*>(high), low, classic_lower);
     return high;
 }
 
-template <> unsigned char ctype<unsigned char>::do_widen(char c) const
-{
-    return static_cast<unsigned char>(c);
-}
+template<> unsigned char ctype<unsigned char>::do_widen(char c) const { return static_cast<unsigned char>(c); }
 
-template <> const char* ctype<unsigned char>::do_widen(const char* low, const char* high, unsigned char* to) const
+template<> const char* ctype<unsigned char>::do_widen(const char* low, const char* high, unsigned char* to) const
 {
     std::transform(low, high, to, [](char c) { return static_cast<unsigned char>(c); });
     return high;
 }
 
-template <> char ctype<unsigned char>::do_narrow(unsigned char c, char) const
-{
-    return static_cast<char>(c);
-}
+template<> char ctype<unsigned char>::do_narrow(unsigned char c, char) const { return static_cast<char>(c); }
 
-template <> const unsigned char* ctype<unsigned char>::do_narrow(const unsigned char* low, const unsigned char* high,
-                                                                 char, char* to) const
+template<>
+const unsigned char* ctype<unsigned char>::do_narrow(const unsigned char* low, const unsigned char* high, char,
+                                                     char* to) const
 {
     std::transform(low, high, to, [](unsigned char c) { return static_cast<char>(c); });
     return high;
@@ -131,7 +115,9 @@ void put_text(std::ios_base& io, unsigned char fill, const char* text, std::size
     const auto count = static_cast<std::streamsize>(length);
     const std::streamsize padding = std::max<std::streamsize>(io.width(0) - count, 0);
     const auto adjust = io.flags() & flags::adjustfield;
-    const std::streamsize split = adjust == flags::left ? count : adjust == flags::internal ? static_cast<std::streamsize>(head) : 0;
+    const std::streamsize split = adjust == flags::left       ? count
+                                  : adjust == flags::internal ? static_cast<std::streamsize>(head)
+                                                              : 0;
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     bool complete = true;
     const auto send = [&](const unsigned char* from, std::streamsize n) {
@@ -152,11 +138,11 @@ void put_text(std::ios_base& io, unsigned char fill, const char* text, std::size
 
 void to_upper(char* first, char* last)
 {
-    std::transform(first, last, first, [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+    std::transform(first, last, first,
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
 }
 
-template <typename Integer>
-void put_integer(std::ios_base& io, unsigned char fill, Integer value)
+template<typename Integer> void put_integer(std::ios_base& io, unsigned char fill, Integer value)
 {
     const auto format = io.flags();
     const auto basefield = format & flags::basefield;
@@ -183,8 +169,7 @@ void put_integer(std::ios_base& io, unsigned char fill, Integer value)
     put_text(io, fill, text.data(), end - text.data(), head);
 }
 
-template <typename Real>
-void put_real(std::ios_base& io, unsigned char fill, Real value)
+template<typename Real> void put_real(std::ios_base& io, unsigned char fill, Real value)
 {
     const auto format = io.flags();
     const auto floatfield = format & flags::floatfield;
@@ -200,17 +185,14 @@ void put_real(std::ios_base& io, unsigned char fill, Real value)
         char* const first = room.data() + 3;
         char* const last = room.data() + room.size();
         switch (floatfield) {
-        case flags::fixed:
-            result = std::to_chars(first, last, value, std::chars_format::fixed, precision);
-            break;
+        case flags::fixed: result = std::to_chars(first, last, value, std::chars_format::fixed, precision); break;
         case flags::scientific:
             result = std::to_chars(first, last, value, std::chars_format::scientific, precision);
             break;
         case flags::fixed | flags::scientific:
             result = std::to_chars(first, last, value, std::chars_format::hex);
             break;
-        default:
-            result = {first + real_text(value, precision, first), std::errc{}};
+        default: result = {first + real_text(value, precision, first), std::errc{}};
         }
         if (result.ec == std::errc{})
             break;
@@ -277,7 +259,8 @@ protected:
     iter_type do_put(iter_type out, std::ios_base& io, char_type fill, const void* value) const override
     {
         std::array<char, 24> text{'0', 'x'};
-        char* const end = std::to_chars(text.data() + 2, text.data() + text.size(), reinterpret_cast<std::uintptr_t>(value), 16).ptr;
+        char* const end =
+            std::to_chars(text.data() + 2, text.data() + text.size(), reinterpret_cast<std::uintptr_t>(value), 16).ptr;
         put_text(io, fill, text.data(), end - text.data(), 2);
         return out;
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 namespace std {
+// clang-format off
 template <> ctype<unsigned char>::~ctype();
 template <> bool ctype<unsigned char>::do_is(mask m, unsigned char c) const;
 template <> const unsigned char* ctype<unsigned char>::do_is(const unsigned char* low, const unsigned char* high,
@@ -25,11 +26,11 @@ template <> const char* ctype<unsigned char>::do_widen(const char* low, const ch
 template <> char ctype<unsigned char>::do_narrow(unsigned char c, char fallback) const;
 template <> const unsigned char* ctype<unsigned char>::do_narrow(const unsigned char* low, const unsigned char* high,
                                                                  char fallback, char* to) const;
+// clang-format on
 
 // A whole class rather than members of the primary template: that one's constructor relies
 // on initialisation the library provides for char and wchar_t only.
-template <>
-class numpunct<unsigned char> : public locale::facet {
+template<> class numpunct<unsigned char> : public locale::facet {
 public:
     using char_type = unsigned char;
     using string_type = basic_string<unsigned char>;

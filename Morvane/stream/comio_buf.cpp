@@ -21,27 +21,22 @@ comio_buf::~comio_buf()
 {
     try {
         flush_output();
-    } catch (...) {
-    }
+    } catch (...) {}
     try {
         discard_input();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
-void comio_buf::set_last_error(const loc_com_error& error)
-{
-    m_last_error = std::make_unique<loc_com_error>(error);
-}
+void comio_buf::set_last_error(const loc_com_error& error) { m_last_error = std::make_unique<loc_com_error>(error); }
 
-template <typename Step>
-void comio_buf::recording(Step&& step)
+template<typename Step> void comio_buf::recording(Step&& step)
 {
     try {
         step();
     } catch (const safearray_error& error) {
-        const win32_hresult_error raised = error.creation() ? win32_hresult_error(message_id::no_memory, E_OUTOFMEMORY)
-                                                            : win32_hresult_error(message_id::bad_array, error.hresult());
+        const win32_hresult_error raised = error.creation()
+                                               ? win32_hresult_error(message_id::no_memory, E_OUTOFMEMORY)
+                                               : win32_hresult_error(message_id::bad_array, error.hresult());
         set_last_error(win32_com_error(raised, stream_failure_help_context, IID_IFormattedIO488));
         throw raised;
     } catch (const win32_hresult_error& error) {
@@ -66,10 +61,7 @@ comio_buf::block comio_buf::allocate(std::size_t size)
     }
 }
 
-void comio_buf::reset_put_area() noexcept
-{
-    setp(m_out_buffer.bytes.get(), m_out_buffer.bytes.get() + m_out_size);
-}
+void comio_buf::reset_put_area() noexcept { setp(m_out_buffer.bytes.get(), m_out_buffer.bytes.get() + m_out_size); }
 
 void comio_buf::reset_get_area() noexcept
 {
@@ -128,9 +120,8 @@ void comio_buf::put_from(byte_source& source, std::size_t count)
             // A full area goes only once another byte follows it.
             if (pptr() == epptr()) {
                 flush_output();
-            } else if (const unsigned char* chunk = pptr() == pbase() && count > m_out_size
-                                                        ? source.take_in_place(m_out_size)
-                                                        : nullptr) {
+            } else if (const unsigned char* chunk =
+                           pptr() == pbase() && count > m_out_size ? source.take_in_place(m_out_size) : nullptr) {
                 // A whole chunk with more to come, already in memory, skips the area.
                 send(chunk, m_out_size, false);
                 count -= m_out_size;

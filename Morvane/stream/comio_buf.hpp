@@ -90,14 +90,13 @@ private:
     void reset_put_area() noexcept;
     void reset_get_area() noexcept;
     // Runs one step of the buffer and records the error that leaves it.
-    template <typename Step>
-    void recording(Step&& step);
+    template<typename Step> void recording(Step&& step);
 
     Microsoft::WRL::ComPtr<IMessage> m_session;
     std::uint32_t m_in_size;
     std::uint32_t m_out_size;
     block m_in_buffer;
-    block m_out_buffer; // one byte longer than the put area: room for the final line feed
+    block m_out_buffer;              // one byte longer than the put area: room for the final line feed
     borrowed_byte_array m_out_array; // hands output to the session where it lies
     unsigned char* m_end_of_message = nullptr;
     std::unique_ptr<loc_com_error> m_last_error;

@@ -8,11 +8,9 @@
 
 namespace morvane {
 
-template <typename Char>
-struct comio_char_traits;
+template<typename Char> struct comio_char_traits;
 
-template <>
-struct comio_char_traits<unsigned char> {
+template<> struct comio_char_traits<unsigned char> {
     using char_type = unsigned char;
     using int_type = std::int32_t;
     using off_type = std::streamoff;
@@ -27,10 +25,7 @@ struct comio_char_traits<unsigned char> {
     {
         return n ? std::memcmp(a, b, n) : 0;
     }
-    static std::size_t length(const char_type* s) noexcept
-    {
-        return std::strlen(reinterpret_cast<const char*>(s));
-    }
+    static std::size_t length(const char_type* s) noexcept { return std::strlen(reinterpret_cast<const char*>(s)); }
     static const char_type* find(const char_type* s, std::size_t n, const char_type& c) noexcept
     {
         return n ? static_cast<const char_type*>(std::memchr(s, c, n)) : nullptr;

@@ -5,8 +5,7 @@
 namespace morvane {
 namespace {
 
-template <typename Operation>
-void absorbing(byte_ios& stream, Operation&& operation)
+template<typename Operation> void absorbing(byte_ios& stream, Operation&& operation)
 {
     try {
         operation();

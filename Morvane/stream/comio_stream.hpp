@@ -51,8 +51,7 @@ public:
     void write_from(byte_source& source, std::size_t count);
     // Writes the text, at most `most` bytes, that `format(char* to)` makes and whose length it
     // returns: straight into the put area where that has room, else as write() does.
-    template <typename Format>
-    void write_formatted(std::size_t most, Format&& format)
+    template<typename Format> void write_formatted(std::size_t most, Format&& format)
     {
         if (!good())
             return;

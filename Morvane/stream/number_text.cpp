@@ -95,8 +95,7 @@ bool rounded_shortest(double magnitude, int precision, decimal& number)
     return true;
 }
 
-template <typename Real>
-decimal exact_digits(Real magnitude, int precision)
+template<typename Real> decimal exact_digits(Real magnitude, int precision)
 {
     char text[48];
     const auto converted =
@@ -104,8 +103,7 @@ decimal exact_digits(Real magnitude, int precision)
     return scientific_digits(text, converted.ptr);
 }
 
-template <typename Real>
-std::size_t real_text_of(Real value, int precision, char* out)
+template<typename Real> std::size_t real_text_of(Real value, int precision, char* out)
 {
     // Instruments read these as overrange and not-a-number; "inf" would be no number at all.
     if (std::isnan(value))
@@ -122,8 +120,8 @@ std::size_t real_text_of(Real value, int precision, char* out)
     int k = 0;
     // Below the smallest normal double the spacing of doubles is coarser than 15 digits, and
     // neither shortcut holds.
-    const bool normal_double = std::is_same_v<Real, double> && digits <= 15 &&
-                               magnitude >= std::numeric_limits<double>::min();
+    const bool normal_double =
+        std::is_same_v<Real, double> && digits <= 15 && magnitude >= std::numeric_limits<double>::min();
     if (normal_double && short_decimal(static_cast<double>(magnitude), n, k)) {
         number.count = static_cast<int>(std::to_chars(number.digits, std::end(number.digits), n).ptr - number.digits);
         number.exponent = number.count - 1 - k;
@@ -169,14 +167,8 @@ std::size_t real_text_of(Real value, int precision, char* out)
 
 } // namespace
 
-std::size_t real_text(double value, int precision, char* out)
-{
-    return real_text_of(value, precision, out);
-}
+std::size_t real_text(double value, int precision, char* out) { return real_text_of(value, precision, out); }
 
-std::size_t real_text(long double value, int precision, char* out)
-{
-    return real_text_of(value, precision, out);
-}
+std::size_t real_text(long double value, int precision, char* out) { return real_text_of(value, precision, out); }
 
 } // namespace morvane

@@ -7,8 +7,7 @@
 
 namespace morvane {
 
-template <typename Value, void (*Check)(HRESULT)>
-class session_setting {
+template<typename Value, void (*Check)(HRESULT)> class session_setting {
 public:
     using getter = HRESULT (STDMETHODCALLTYPE IMessage::*)(Value*);
     using putter = HRESULT (STDMETHODCALLTYPE IMessage::*)(Value);

@@ -15,7 +15,8 @@ class record_receiver {
 public:
     // `limit`: the most bytes a record may hold; a fragment header that would pass it throws.
     // `ahead`: the most room made for data that have not arrived (doubling with what has).
-    explicit record_receiver(std::size_t limit, std::size_t ahead = 64 << 10) noexcept : m_limit(limit), m_ahead(ahead) {}
+    explicit record_receiver(std::size_t limit, std::size_t ahead = 64 << 10) noexcept : m_limit(limit), m_ahead(ahead)
+    {}
 
     // Where the next bytes of the stream go: never empty while the record is incomplete.
     std::span<unsigned char> space();
@@ -49,8 +50,7 @@ public:
 
     // The next record. `receive(span)` puts bytes at the start of the span and says how many;
     // 0 means the stream ended, and then there is no record.
-    template <typename Receive>
-    std::optional<std::vector<unsigned char>> next(Receive&& receive)
+    template<typename Receive> std::optional<std::vector<unsigned char>> next(Receive&& receive)
     {
         while (!m_receiver.complete()) {
             if (m_staged < m_staged_end) {

@@ -13,8 +13,7 @@ rpc_client::rpc_client(std::unique_ptr<tcp_connection> connection, std::uint32_t
     : m_connection(std::move(connection)), m_program(program), m_version(version), m_replies(reply_limit, reply_limit),
       // Calls on separate connections need not differ, but a fresh start helps reading traces.
       m_xid(static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()))
-{
-}
+{}
 
 xdr_writer rpc_client::start(std::uint32_t procedure, std::size_t capacity)
 {

@@ -45,8 +45,8 @@ bool rpc_connection::send(xdr_writer& reply, bool delayed)
     auto message = reply.message();
     while (!message.empty()) {
         const std::size_t piece = std::min(message.size(), m_faults.segment);
-        const std::uint32_t mark = htonl(static_cast<std::uint32_t>(piece) |
-                                         (piece == message.size() ? rpc::last_fragment : 0));
+        const std::uint32_t mark =
+            htonl(static_cast<std::uint32_t>(piece) | (piece == message.size() ? rpc::last_fragment : 0));
         if (!send_bytes(reinterpret_cast<const unsigned char*>(&mark), 4) || !send_bytes(message.data(), piece))
             return false;
         message = message.subspan(piece);

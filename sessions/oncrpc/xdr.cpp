@@ -32,10 +32,7 @@ void xdr_writer::put(std::uint32_t value)
     store(m_bytes.data() + at, value);
 }
 
-void xdr_writer::put_at(std::size_t offset, std::uint32_t value)
-{
-    store(m_bytes.data() + offset, value);
-}
+void xdr_writer::put_at(std::size_t offset, std::uint32_t value) { store(m_bytes.data() + offset, value); }
 
 void xdr_writer::put_opaque(std::span<const unsigned char> bytes)
 {

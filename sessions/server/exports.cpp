@@ -29,22 +29,13 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     return TRUE;
 }
 
-STDAPI DllCanUnloadNow()
-{
-    return morvane::module_lock::count() == 0 ? S_OK : S_FALSE;
-}
+STDAPI DllCanUnloadNow() { return morvane::module_lock::count() == 0 ? S_OK : S_FALSE; }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out)
 {
     return morvane::get_class_object(classes, clsid, riid, out);
 }
 
-STDAPI DllRegisterServer()
-{
-    return morvane::register_server(morvane::this_module(), classes);
-}
+STDAPI DllRegisterServer() { return morvane::register_server(morvane::this_module(), classes); }
 
-STDAPI DllUnregisterServer()
-{
-    return morvane::unregister_server(morvane::this_module(), classes);
-}
+STDAPI DllUnregisterServer() { return morvane::unregister_server(morvane::this_module(), classes); }

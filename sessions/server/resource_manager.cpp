@@ -20,7 +20,7 @@ HRESULT report(HRESULT hr, std::wstring_view description) noexcept
 
 // Every method runs inside the boundary (com/call_boundary.hpp): what escapes a body is
 // reported under the manager's source.
-template <typename Body>
+template<typename Body>
 HRESULT frame(Body&& body, const wchar_t* out_of_memory = L"Not enough memory to complete the call.") noexcept
 {
     return guarded_call({error_source, IID_IMorvaneResourceManager, out_of_memory}, body);
@@ -32,7 +32,8 @@ std::wstring_view text_of(BSTR text) noexcept { return {text ? text : L"", SysSt
 std::wstring shown(std::wstring_view name)
 {
     std::wstring text(name);
-    std::ranges::replace_if(text, [](wchar_t c) { return c < L' '; }, L'?');
+    std::ranges::replace_if(
+        text, [](wchar_t c) { return c < L' '; }, L'?');
     return text;
 }
 
@@ -47,8 +48,8 @@ HRESULT new_text(std::wstring_view text, BSTR* out) noexcept
 manager_settings resource_manager::settings()
 {
     const std::lock_guard guard(m_lock);
-    return {static_cast<unsigned short>(m_portmapper_port), static_cast<unsigned short>(m_core_port), m_discovery_addresses,
-            std::chrono::milliseconds(m_discovery_timeout_ms)};
+    return {static_cast<unsigned short>(m_portmapper_port), static_cast<unsigned short>(m_core_port),
+            m_discovery_addresses, std::chrono::milliseconds(m_discovery_timeout_ms)};
 }
 
 HRESULT resource_manager::open_named(BSTR resource_name, LONG timeout, IMessage** session)
@@ -62,8 +63,8 @@ HRESULT resource_manager::open_named(BSTR resource_name, LONG timeout, IMessage*
     const manager_settings current = settings();
     if (const std::optional<HRESULT> opened = open_resource({name, timeout, current}, session))
         return *opened;
-    return report(session::invalid_resource, L"The resource name \"" + shown(name) +
-                                                 L"\" is not of a supported form: " + resource_forms() + L".");
+    return report(session::invalid_resource,
+                  L"The resource name \"" + shown(name) + L"\" is not of a supported form: " + resource_forms() + L".");
 }
 
 HRESULT resource_manager::list_resources(BSTR expression, SAFEARRAY** names)
@@ -92,11 +93,13 @@ HRESULT resource_manager::list_resources(BSTR expression, SAFEARRAY** names)
 
 STDMETHODIMP resource_manager::get_ResourceForms(BSTR* text)
 {
-    return frame([&] {
-        if (!text)
-            return report(E_POINTER, L"A required pointer is null.");
-        return new_text(resource_forms(), text);
-    }, L"Not enough memory for the text.");
+    return frame(
+        [&] {
+            if (!text)
+                return report(E_POINTER, L"A required pointer is null.");
+            return new_text(resource_forms(), text);
+        },
+        L"Not enough memory for the text.");
 }
 
 HRESULT resource_manager::get_number(const LONG& field, LONG* out)
@@ -149,11 +152,13 @@ STDMETHODIMP resource_manager::get_DiscoveryAddresses(BSTR* addresses)
 
 STDMETHODIMP resource_manager::put_DiscoveryAddresses(BSTR addresses)
 {
-    return frame([&] {
-        std::wstring text(text_of(addresses));
-        const std::lock_guard guard(m_lock);
-        m_discovery_addresses = std::move(text);
-    }, L"Not enough memory for the addresses.");
+    return frame(
+        [&] {
+            std::wstring text(text_of(addresses));
+            const std::lock_guard guard(m_lock);
+            m_discovery_addresses = std::move(text);
+        },
+        L"Not enough memory for the addresses.");
 }
 
 STDMETHODIMP resource_manager::InterfaceSupportsErrorInfo(REFIID riid)
@@ -163,7 +168,8 @@ STDMETHODIMP resource_manager::InterfaceSupportsErrorInfo(REFIID riid)
 
 STDMETHODIMP resource_manager::Open(BSTR resource_name, LONG timeout, IMessage** session)
 {
-    return frame([&] { return open_named(resource_name, timeout, session); }, L"Not enough memory to open the session.");
+    return frame([&] { return open_named(resource_name, timeout, session); },
+                 L"Not enough memory to open the session.");
 }
 
 STDMETHODIMP resource_manager::FindResources(BSTR expression, SAFEARRAY** names)

@@ -162,18 +162,15 @@ resource_pattern::fault resource_pattern::compile(std::wstring_view expression)
 bool resource_pattern::takes(const state& s, wchar_t c) const
 {
     switch (s.what) {
-    case kind::one:
-        return upper(c) == s.character;
-    case kind::any:
-        return true;
+    case kind::one: return upper(c) == s.character;
+    case kind::any: return true;
     case kind::set:
         for (std::uint32_t i = s.first; i < s.first + s.count; ++i)
             for (const wchar_t form : {c, upper(c), lower(c)})
                 if (form >= m_ranges[i].lowest && form <= m_ranges[i].highest)
                     return !s.negated;
         return s.negated;
-    default:
-        return false;
+    default: return false;
     }
 }
 

@@ -31,14 +31,16 @@ private:
     enum class kind : std::uint8_t { pass, one, any, set, accept };
     struct state {
         kind what = kind::pass;
-        bool negated = false;        // set: matches what its ranges do not
-        wchar_t character = 0;       // one: upper case
-        std::uint32_t first = 0;     // set: its ranges are m_ranges[first, first + count)
+        bool negated = false;    // set: matches what its ranges do not
+        wchar_t character = 0;   // one: upper case
+        std::uint32_t first = 0; // set: its ranges are m_ranges[first, first + count)
         std::uint32_t count = 0;
-        std::int32_t next = -1;      // pass: where it leads, without a character; others: after one
-        std::int32_t other = -1;     // pass: a second way on
+        std::int32_t next = -1;  // pass: where it leads, without a character; others: after one
+        std::int32_t other = -1; // pass: a second way on
     };
-    struct range { wchar_t lowest, highest; };
+    struct range {
+        wchar_t lowest, highest;
+    };
 
     fault compile(std::wstring_view expression);
     std::int32_t add(kind what);

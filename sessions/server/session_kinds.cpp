@@ -24,8 +24,7 @@ struct session_kind {
 
 // A row's opener from the kind's parser and the opener of its address: the address's type
 // ties the two to one kind.
-template <auto parse, auto open>
-std::optional<HRESULT> parse_then_open(const open_request& request, IMessage** session)
+template<auto parse, auto open> std::optional<HRESULT> parse_then_open(const open_request& request, IMessage** session)
 {
     const auto address = parse(request.name);
     if (!address)
@@ -39,9 +38,8 @@ struct simulated_address {};
 
 std::optional<simulated_address> parse_simulated(std::wstring_view name)
 {
-    const bool same = std::ranges::equal(name, simulated_name, [](wchar_t x, wchar_t y) {
-        return std::towupper(x) == std::towupper(y);
-    });
+    const bool same = std::ranges::equal(name, simulated_name,
+                                         [](wchar_t x, wchar_t y) { return std::towupper(x) == std::towupper(y); });
     return same ? std::optional(simulated_address{}) : std::nullopt;
 }
 
@@ -97,7 +95,8 @@ std::vector<std::wstring> find_vxi11(const resource_pattern& pattern, const mana
     if (broadcast)
         targets = vxi11::local_broadcast_addresses();
     // The network is asked only when a name of an address asked could be listed.
-    if (std::ranges::none_of(targets, [&](const std::string& target) { return pattern.matches(instrument_name(target)); }))
+    if (std::ranges::none_of(targets,
+                             [&](const std::string& target) { return pattern.matches(instrument_name(target)); }))
         return {};
     std::vector<std::wstring> found;
     for (const std::string& address :

@@ -18,8 +18,8 @@ namespace morvane::sessions {
 // The manager's settings at the time of a call, for the kinds that need them.
 struct manager_settings {
     unsigned short portmapper_port = oncrpc::portmapper::default_port;
-    unsigned short core_port = 0;        // 0: ask the portmapper
-    std::wstring discovery_addresses;    // comma-separated; none: a broadcast on the local networks
+    unsigned short core_port = 0;     // 0: ask the portmapper
+    std::wstring discovery_addresses; // comma-separated; none: a broadcast on the local networks
     std::chrono::milliseconds discovery_timeout{1000};
 };
 

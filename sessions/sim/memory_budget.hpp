@@ -13,7 +13,8 @@ class memory_budget {
 public:
     // `within`: a larger budget that every byte taken here is also taken from.
     explicit memory_budget(std::size_t limit, std::shared_ptr<memory_budget> within = nullptr) noexcept
-        : m_limit(limit), m_within(std::move(within)) {}
+        : m_limit(limit), m_within(std::move(within))
+    {}
     memory_budget(const memory_budget&) = delete;
     memory_budget& operator=(const memory_budget&) = delete;
 

@@ -55,8 +55,7 @@ std::size_t nrf_length(std::string_view text)
     return pos;
 }
 
-template <typename T>
-std::string shortest_text(T value)
+template<typename T> std::string shortest_text(T value)
 {
     char text[32];
     const auto [end, ec] = std::to_chars(text, text + sizeof text, value);

@@ -29,10 +29,7 @@ std::string_view message_of(int code)
 
 } // namespace
 
-std::string error_entry(int code)
-{
-    return std::to_string(code) + ",\"" + std::string(message_of(code)) + '"';
-}
+std::string error_entry(int code) { return std::to_string(code) + ",\"" + std::string(message_of(code)) + '"'; }
 
 void error_queue::push(int code)
 {

@@ -12,8 +12,7 @@ constexpr double reading_noise_volts = 0.001;
 constexpr std::size_t default_points = 1000;
 constexpr std::size_t any_count = std::numeric_limits<std::size_t>::max();
 
-template <typename Each>
-void append_joined(std::string& out, std::size_t count, Each each)
+template<typename Each> void append_joined(std::string& out, std::size_t count, Each each)
 {
     for (std::size_t i = 0; i < count; ++i) {
         if (i != 0)
@@ -172,10 +171,7 @@ void scpi_model::run(const program_unit& unit, std::string& node, std::string& o
     (this->*found->handler)(unit, out);
 }
 
-double scpi_model::reading()
-{
-    return std::normal_distribution<double>(nominal_volts, reading_noise_volts)(m_noise);
-}
+double scpi_model::reading() { return std::normal_distribution<double>(nominal_volts, reading_noise_volts)(m_noise); }
 
 void scpi_model::identify(const program_unit&, std::string& out) { out += identity; }
 void scpi_model::reset_command(const program_unit&, std::string&) { reset(); }
@@ -202,7 +198,8 @@ void scpi_model::set_list(const program_unit& unit, std::string& out)
     values.reserve(unit.parameters.size());
     for (const parameter& value : unit.parameters)
         values.push_back(to_number(value));
-    if (!may_hold(out.capacity(), stored_bytes() - m_list.capacity() * sizeof(double) + values.capacity() * sizeof(double)))
+    if (!may_hold(out.capacity(),
+                  stored_bytes() - m_list.capacity() * sizeof(double) + values.capacity() * sizeof(double)))
         throw scpi_failure(scpi::too_much_data);
     m_list = std::move(values);
 }

@@ -14,9 +14,9 @@
 
 namespace morvane::sim {
 
-inline constexpr std::int64_t max_points = 2'000'000;       // WAVeform:POINts, trace elements
-inline constexpr std::int64_t max_array_readings = 100'000;   // MEASure:ARRay?
-inline constexpr std::size_t max_response_bytes = 32u << 20;  // one response message
+inline constexpr std::int64_t max_points = 2'000'000;        // WAVeform:POINts, trace elements
+inline constexpr std::int64_t max_array_readings = 100'000;  // MEASure:ARRay?
+inline constexpr std::size_t max_response_bytes = 32u << 20; // one response message
 
 class scpi_model {
 public:
@@ -35,7 +35,7 @@ public:
     std::size_t stored_bytes() const noexcept;
 
     // The status byte's bits that the model knows of; the session adds MAV.
-    static constexpr std::uint8_t error_available = 0x04;     // the error queue is not empty
+    static constexpr std::uint8_t error_available = 0x04; // the error queue is not empty
     static constexpr std::uint8_t message_available = 0x10;
     std::uint8_t status_byte() const;
     // A bus trigger (*TRG or the session's own), counted since *RST for TRIGger:COUNt?.

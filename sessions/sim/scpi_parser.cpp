@@ -78,7 +78,8 @@ std::string message_parser::mnemonic()
         ++m_pos;
     else
         fail(scpi::syntax_error);
-    while (m_pos < m_message.size() && (is_alpha(m_message[m_pos]) || is_digit(m_message[m_pos]) || m_message[m_pos] == '_'))
+    while (m_pos < m_message.size() &&
+           (is_alpha(m_message[m_pos]) || is_digit(m_message[m_pos]) || m_message[m_pos] == '_'))
         ++m_pos;
     return std::string(m_message.substr(start, m_pos - start));
 }
@@ -111,7 +112,9 @@ parameter message_parser::parse_block()
     if (at('0')) {
         // Indefinite: the data runs to END, and a line feed sent with END ends it, not being data.
         const std::size_t end = m_message.size() - m_message.ends_with('\n');
-        parameter block{parameter::kind::block, {}, m_message.substr(start, end - start),
+        parameter block{parameter::kind::block,
+                        {},
+                        m_message.substr(start, end - start),
                         m_message.substr(m_pos + 1, end - m_pos - 1)};
         m_pos = end;
         return block;
@@ -175,8 +178,7 @@ parameter message_parser::parse_token()
     while (suffix < m_message.size() && is_white_space(m_message[suffix]))
         ++suffix;
     if (!is_alpha(text.front()) && suffix > m_pos && suffix < m_message.size() && is_alpha(m_message[suffix])) {
-        for (m_pos = suffix; m_pos < m_message.size() && !ends_token(m_pos); ++m_pos) {
-        }
+        for (m_pos = suffix; m_pos < m_message.size() && !ends_token(m_pos); ++m_pos) {}
         text += ' ' + std::string(m_message.substr(suffix, m_pos - suffix));
     }
     return {parameter::kind::token, std::move(text), {}, {}};

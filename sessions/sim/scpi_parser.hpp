@@ -21,7 +21,7 @@ struct parameter {
 };
 
 struct program_unit {
-    std::string header; // "*IDN" or "SYST:ERR", without a leading colon, case as sent
+    std::string header;  // "*IDN" or "SYST:ERR", without a leading colon, case as sent
     bool rooted = false; // sent with a leading colon: not relative to the previous command's node
     bool query = false;
     std::vector<parameter> parameters;
@@ -36,8 +36,8 @@ public:
     std::optional<program_unit> next();
 
 private:
-    bool at_end() const;          // END, or the one final LF
-    bool at_unit_end() const;     // ";" or the end
+    bool at_end() const;      // END, or the one final LF
+    bool at_unit_end() const; // ";" or the end
     bool at(char c) const { return m_pos < m_message.size() && m_message[m_pos] == c; }
     void skip_white_space();
     std::string mnemonic();

@@ -37,7 +37,8 @@ public:
                       std::shared_ptr<memory_budget> budget)
         : message_session(std::move(resource_name), timeout_ms), m_model(seed), m_held(std::move(budget))
     {
-        m_model.limit_holding([this](std::size_t model_bytes) { return m_held.resize(m_message.capacity() + model_bytes); });
+        m_model.limit_holding(
+            [this](std::size_t model_bytes) { return m_held.resize(m_message.capacity() + model_bytes); });
     }
 
     bool response_ready()
@@ -231,7 +232,7 @@ private:
     std::condition_variable m_answered;
     scpi_model m_model;
     std::vector<char> m_message; // received so far, waiting for its end
-    bool m_receiving = false; // a message has started
+    bool m_receiving = false;    // a message has started
     bool m_message_overflow = false;
     message_end m_end;
     budget_share m_held; // what the session holds for its client, messages, responses and data

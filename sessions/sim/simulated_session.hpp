@@ -18,7 +18,8 @@ inline constexpr LONG default_timeout_ms = 2000;
 // *RST re-seeds with it), so that its answers are the same from run to run. What it holds for
 // its client (the message being received, the response, stored data) is taken from `budget`,
 // when given, beside the fixed limits of a message and a response.
-Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed = 1, std::wstring_view resource_name = L"SIM",
+Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed = 1,
+                                                          std::wstring_view resource_name = L"SIM",
                                                           LONG timeout_ms = default_timeout_ms,
                                                           std::shared_ptr<memory_budget> budget = nullptr);
 

@@ -16,8 +16,8 @@
 namespace morvane::sim {
 namespace {
 
-constexpr double cycles = 5;       // periods across the record
-constexpr double decay = 4;        // the envelope falls to e^-4 by the end
+constexpr double cycles = 5; // periods across the record
+constexpr double decay = 4;  // the envelope falls to e^-4 by the end
 constexpr double noise_volts = 0.02;
 // Points made at a time; the first of each is computed afresh, so that the rounding of the
 // rotation below cannot build up over a long record.
@@ -37,8 +37,7 @@ double counts_per_volt(sample_format format)
 }
 
 // Rounded half away from zero, as std::round, and clamped; inline, where std::round is a call.
-template <typename T>
-T clamp_to(double value)
+template<typename T> T clamp_to(double value)
 {
     value = std::clamp(value, static_cast<double>(std::numeric_limits<T>::min()),
                        static_cast<double>(std::numeric_limits<T>::max()));
@@ -76,8 +75,7 @@ class damped_sine {
 public:
     explicit damped_sine(std::size_t points)
         : m_step(1 / static_cast<double>(points)), m_turn(std::polar(std::exp(-decay * m_step), angle * m_step))
-    {
-    }
+    {}
     // Samples `first` onwards, with noise, into `volts`.
     void fill(std::size_t first, std::span<double> volts, noise_source& noise) const
     {
@@ -98,8 +96,7 @@ private:
 };
 
 // The element's bytes at `to`, most significant first when big_endian.
-template <typename Bits>
-char* store(char* to, Bits bits, bool big_endian)
+template<typename Bits> char* store(char* to, Bits bits, bool big_endian)
 {
     if (big_endian) {
         if constexpr (sizeof bits == 8)
@@ -113,8 +110,7 @@ char* store(char* to, Bits bits, bool big_endian)
     return to + sizeof bits;
 }
 
-template <typename Element>
-char* encode(std::span<const double> volts, char* to, bool big_endian, Element element)
+template<typename Element> char* encode(std::span<const double> volts, char* to, bool big_endian, Element element)
 {
     for (const double value : volts)
         to = store(to, element(value), big_endian);
@@ -148,8 +144,7 @@ std::string block_header(std::size_t length)
     return '#' + std::to_string(digits.size()) + digits;
 }
 
-template <typename Bits>
-Bits get(const unsigned char* in, bool big_endian)
+template<typename Bits> Bits get(const unsigned char* in, bool big_endian)
 {
     Bits bits = 0;
     for (std::size_t i = 0; i < sizeof(Bits); ++i) {

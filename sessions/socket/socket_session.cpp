@@ -30,7 +30,8 @@ public:
     static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
 
     socket_session(std::unique_ptr<tcp_connection> connection, std::wstring resource_name, LONG timeout)
-        : message_session(std::move(resource_name), timeout), m_connection(std::move(connection)) {}
+        : message_session(std::move(resource_name), timeout), m_connection(std::move(connection))
+    {}
 
     HRESULT write(SAFEARRAY** buffer, LONG count, LONG* written);
     HRESULT read(LONG count, SAFEARRAY** buffer);
@@ -121,7 +122,8 @@ HRESULT socket_session::discard_rest()
         const auto begin = m_pending.begin() + static_cast<std::ptrdiff_t>(m_pending_start);
         const auto stop = std::find_if(begin, m_pending.end(), [this](unsigned char byte) { return ends_line(byte); });
         if (stop != m_pending.end() || m_lost) {
-            consume(stop == m_pending.end() ? m_pending.size() - m_pending_start : static_cast<std::size_t>(stop - begin) + 1);
+            consume(stop == m_pending.end() ? m_pending.size() - m_pending_start
+                                            : static_cast<std::size_t>(stop - begin) + 1);
             m_discarding = false; // the close ends a message too
             return S_OK;
         }
@@ -161,8 +163,8 @@ HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& byte
         if (stop && window > searched) {
             // The termination character ends the read, also as the count-th byte. (memchr
             // takes no null pointer, even for no bytes, and nothing may have arrived yet.)
-            const auto* lf =
-                static_cast<const unsigned char*>(std::memchr(begin + searched, m_termination_character, window - searched));
+            const auto* lf = static_cast<const unsigned char*>(
+                std::memchr(begin + searched, m_termination_character, window - searched));
             if (lf) {
                 take = static_cast<std::size_t>(lf - begin) + 1;
                 m_last_status = status_termination_character;
@@ -216,16 +218,14 @@ HRESULT socket_session::read_bytes(LONG count, bool stop, unique_safearray& byte
 
 HRESULT socket_session::read(LONG count, SAFEARRAY** buffer)
 {
-    return read_array(buffer, [&](unique_safearray& bytes) {
-        return read_bytes(count, m_termination != VARIANT_FALSE, bytes);
-    });
+    return read_array(
+        buffer, [&](unique_safearray& bytes) { return read_bytes(count, m_termination != VARIANT_FALSE, bytes); });
 }
 
 HRESULT socket_session::read_string(LONG count, BSTR* text)
 {
-    return read_text(text, [&](unique_safearray& bytes) {
-        return read_bytes(count, m_termination != VARIANT_FALSE, bytes);
-    });
+    return read_text(text,
+                     [&](unique_safearray& bytes) { return read_bytes(count, m_termination != VARIANT_FALSE, bytes); });
 }
 
 HRESULT socket_session::clear()

@@ -53,7 +53,8 @@ tcp_connection::tcp_connection(const std::string& host, const std::string& port,
             getsockopt(m_socket.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
             if (error == 0) {
                 BOOL no_delay = TRUE;
-                setsockopt(m_socket.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+                setsockopt(m_socket.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay),
+                           sizeof no_delay);
                 return;
             }
             last_error = error;

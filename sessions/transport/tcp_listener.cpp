@@ -39,7 +39,7 @@ tcp_listener::tcp_listener(const std::string& address, unsigned port, int backlo
     int size = sizeof bound;
     if (m_socket && getsockname(m_socket.get(), reinterpret_cast<sockaddr*>(&bound), &size) == 0)
         m_port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                                  : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+                                                   : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
 }
 
 unique_socket tcp_listener::accept(std::optional<std::chrono::microseconds> within) const
@@ -50,7 +50,8 @@ unique_socket tcp_listener::accept(std::optional<std::chrono::microseconds> with
     while (!m_stopped) {
         std::chrono::microseconds wait = tick;
         if (within) {
-            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 return {};
             wait = std::min(wait, left);

@@ -32,25 +32,21 @@ const wchar_t* name_of(device_error code)
 
 mapped_error map_device_error(std::int32_t code)
 {
-    mapped_error mapped{device_error_reported, false, L"The device reported VXI-11 error " + std::to_wstring(code) +
-                                                          L" (" + name_of(static_cast<device_error>(code)) + L")."};
+    mapped_error mapped{device_error_reported, false,
+                        L"The device reported VXI-11 error " + std::to_wstring(code) + L" (" +
+                            name_of(static_cast<device_error>(code)) + L")."};
     using enum device_error;
     switch (static_cast<device_error>(code)) {
-    case io_timeout:
-        mapped.hr = session::timeout_expired;
-        break;
+    case io_timeout: mapped.hr = session::timeout_expired; break;
     case not_accessible:
-    case invalid_address:
-        mapped.hr = session::resource_not_found;
-        break;
+    case invalid_address: mapped.hr = session::resource_not_found; break;
     case invalid_link:
     case io_error:
     case abort:
         mapped.hr = session::connection_lost;
         mapped.link_lost = true;
         break;
-    default:
-        break;
+    default: break;
     }
     return mapped;
 }

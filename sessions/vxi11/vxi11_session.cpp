@@ -24,11 +24,11 @@ namespace {
 
 using namespace ::morvane::session;
 using namespace ::morvane::oncrpc;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
 using transport::deadline;
 using transport::tcp_connection;
 using transport::tcp_failure;
-using std::chrono::milliseconds;
-using std::chrono::steady_clock;
 
 // The most bytes one device_read asks for: a larger Read takes several.
 constexpr std::uint32_t read_piece = 8u << 20;
@@ -92,7 +92,7 @@ private:
     std::optional<rpc_client> m_rpc; // none: no link, made again by the next call
     std::int32_t m_link = 0;
     std::size_t m_max_receive = 1024;
-    bool m_lost = false;                 // every call fails at once
+    bool m_lost = false;                  // every call fails at once
     std::vector<unsigned char> m_pending; // read before a failure, given to the next read
     bool m_discarding = false;            // the rest of a message too long is still to come
     LONG m_last_status = status_end;
@@ -116,15 +116,17 @@ HRESULT vxi11_session::connect(deadline until, const IID& interface_id)
 {
     try {
         m_rpc.emplace(std::make_unique<tcp_connection>(m_host, std::to_string(m_port), until), core::program,
-                     core::version, reply_limit);
+                      core::version, reply_limit);
     } catch (const tcp_failure& failure) {
         return report(resource_not_found, failure.text, interface_id);
     }
     rpc_reply reply;
     xdr_reader results(reply.record);
+    // clang-format off
     const HRESULT hr = call(core::create_link, [&](xdr_writer& out) {
         encode(out, create_link_args{0, false, timeout(), m_device});
     }, m_device.size(), reply, results, interface_id);
+    // clang-format on
     if (FAILED(hr)) {
         m_rpc.reset();
         return hr;
@@ -169,8 +171,10 @@ HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xd
     } catch (const tcp_failure& failure) {
         m_rpc.reset();
         if (failure.kind == tcp_failure::timed_out)
-            return report(timeout_expired, L"The device did not answer within its I/O timeout and a second; "
-                                           L"the link is made again by the next call.", interface_id);
+            return report(timeout_expired,
+                          L"The device did not answer within its I/O timeout and a second; "
+                          L"the link is made again by the next call.",
+                          interface_id);
         return connection_failed(failure.text, interface_id);
     } catch (const rpc_refused& refused) {
         return report(device_error_reported, L"The device refused the call: " + widened(refused.what()) + L".",
@@ -203,10 +207,12 @@ HRESULT vxi11_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
             const std::int32_t flags = end && done + piece == n ? flag_end : 0;
             rpc_reply reply;
             xdr_reader results(reply.record);
+            // clang-format off
             if (const HRESULT hr = call(core::device_write, [&](xdr_writer& out) {
                     const std::span<const unsigned char> bytes(data.bytes() + done, piece);
                     encode(out, device_write_args{m_link, timeout(), timeout(), flags, bytes});
                 }, piece, reply, results, IID_IMessage); FAILED(hr))
+                // clang-format on
                 return hr;
             device_write_result result;
             decode(results, result);
@@ -227,10 +233,12 @@ HRESULT vxi11_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
 HRESULT vxi11_session::device_read(std::uint32_t request, rpc_reply& reply, xdr_reader& results)
 {
     const bool stop = m_termination != VARIANT_FALSE;
+    // clang-format off
     return call(core::device_read, [&](xdr_writer& out) {
         encode(out, device_read_args{m_link, request, timeout(), timeout(), stop ? flag_term_char : 0,
                                      m_termination_character});
     }, 0, reply, results, IID_IMessage);
+    // clang-format on
 }
 
 // Within one timeout and a second, as a reply: a device that never ends its message fails
@@ -328,8 +336,8 @@ HRESULT vxi11_session::read_bytes(LONG count, unique_safearray& bytes)
         return message_too_long();
     }
     m_last_status = reason & reason_end         ? status_end
-                   : reason & reason_term_char ? status_termination_character
-                                               : status_count_reached;
+                    : reason & reason_term_char ? status_termination_character
+                                                : status_count_reached;
     bytes.reset(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(got)));
     if (!bytes)
         return report(E_OUTOFMEMORY, L"Not enough memory for the bytes read.");
@@ -360,9 +368,11 @@ HRESULT vxi11_session::read_string(LONG count, BSTR* text)
 
 HRESULT vxi11_session::generic(std::uint32_t procedure, rpc_reply& reply, xdr_reader& results)
 {
+    // clang-format off
     return call(procedure, [&](xdr_writer& out) {
         encode(out, device_generic_args{m_link, 0, timeout(), timeout()});
     }, 0, reply, results, IID_IMorvaneSession);
+    // clang-format on
 }
 
 HRESULT vxi11_session::generic(std::uint32_t procedure)
@@ -435,7 +445,7 @@ HRESULT open_vxi11_session(const vxi11_address& address, std::wstring_view resou
                                                                      L" has no VXI-11 core channel registered.");
         }
         auto object = com_object<vxi11_session>::make<IMessage>(std::wstring(resource_name), timeout_ms, address.host,
-                                                                  port, address.device);
+                                                                port, address.device);
         auto* created = static_cast<vxi11_session*>(object.Get());
         if (const HRESULT hr = created->connect(until + reply_grace); FAILED(hr))
             return hr;

@@ -10,7 +10,9 @@ namespace {
 using namespace std::string_literals;
 using Blocks = bound_fmtdio;
 
+// clang-format off
 VARIANT typed(VARTYPE type) { VARIANT v{}; return V_VT(&v) = type, v; }
+// clang-format on
 
 // A read's outcome as one line: the error if any, then what the result holds.
 std::wstring result_of(HRESULT hr, const VARIANT& result)
@@ -78,7 +80,8 @@ TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
 lines reads(std::initializer_list<long> counts)
 {
     lines calls;
-    for (long n : counts) calls.push_back("read " + std::to_string(n));
+    for (long n : counts)
+        calls.push_back("read " + std::to_string(n));
     return calls;
 }
 
@@ -96,8 +99,9 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
                        timed_out = session_failure(session_timed_out, E_UNEXPECTED) + L"; 0:",
                        ab = contents(*elements(VT_UI1, "ab")), twenty = contents(*elements(VT_UI1, pattern(20))),
                        no_block = failed(data_failure, L"No binary block was found in the input stream.", 1019),
-                       short_read = failed(data_failure, L"The amount of data retrieved before the end of input "
-                                                               L"was less than the specified size of the binary block.",
+                       short_read = failed(data_failure,
+                                           L"The amount of data retrieved before the end of input "
+                                           L"was less than the specified size of the binary block.",
                                            1020);
     const lines trailing = {"get_timeout", "put_timeout 100", "read 1", "put_timeout 2000"};
     const struct {
@@ -110,6 +114,7 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
         std::pair<session_op, int> failing{};
         bool input_left = false, flush = false;
     } rows[] = {
+        // clang-format off
         {"input ends before the mark", {"xy", ""}, VT_UI1, true, no_block, reads({1, 1, 1})},
         {"no mark before the timeout", {"xy"}, VT_UI1, true, timed_out, reads({1, 1, 1})},
         {"digit count no digit", {"#A1"}, VT_UI1, false, unexpected, reads({1, 1})},
@@ -129,6 +134,7 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
          {session_op::read, 5}},
         {"input left, flush fails", {"#12ab\n", "rest\n"}, VT_UI1, false, session_failure() + L"; " + ab,
          reads({1, 1, 1, 2}) + trailing + lines{"read_string 1000"}, {session_op::read_string, 1}, true, true},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -147,8 +153,8 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
         const HRESULT hr = io->ReadIEEEBlock(NumberType(row.type), truth(row.seek), truth(row.flush), result.get());
         EXPECT_EQ(result_of(hr, *result), row.result);
         const lines trace = fresh.trace();
-        EXPECT_EQ(lines(trace.begin() + before, trace.end()), (lines{"get_termchar", "put_termchar 0"} + row.calls +
-                                                               lines{"put_termchar -1"}));
+        EXPECT_EQ(lines(trace.begin() + before, trace.end()),
+                  (lines{"get_termchar", "put_termchar 0"} + row.calls + lines{"put_termchar -1"}));
         ASSERT_EQ(io->putref_IO(&session), S_OK);
     }
 }

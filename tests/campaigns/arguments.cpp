@@ -15,7 +15,8 @@ struct named_failures {
 named_failures named(method m)
 {
     switch (m) {
-    case method::write_string: case method::flush: return {{1033}};
+    case method::write_string:
+    case method::flush: return {{1033}};
     case method::write_number: return {{1017, 1026, 1027}};
     case method::write_list: return {{1017, 1028, 1029, 1031, 1033, 1035}};
     case method::write_block: return {{1025}, E_UNEXPECTED};

@@ -9,8 +9,7 @@ namespace morvane::campaigns {
 namespace {
 
 // An enumeration argument with any bits, never held in a variable, whose loads the checked build traps.
-template <typename Enum = NumberType>
-Enum enum_bits(long bits)
+template<typename Enum = NumberType> Enum enum_bits(long bits)
 {
     Enum value;
     std::memcpy(&value, &bits, sizeof value);
@@ -59,8 +58,8 @@ std::wstring text(trial& t)
 {
     std::wstring text(static_cast<std::size_t>(t.between(0, 6)), L' ');
     for (wchar_t& c : text)
-        c = t.pick<wchar_t>({L'1', L'2', L'.', L'-', L'e', L',', L';', L'a', L' ', L'\0', L'\x20AC', L'\x4E2D',
-                             L'\xE9'});
+        c = t.pick<wchar_t>(
+            {L'1', L'2', L'.', L'-', L'e', L',', L';', L'a', L' ', L'\0', L'\x20AC', L'\x4E2D', L'\xE9'});
     return text;
 }
 
@@ -107,9 +106,9 @@ void array(trial& t, argument_store& store, VARIANT& value, VARTYPE type)
 VARIANT& variant(trial& t, argument_store& store)
 {
     VARIANT& value = *store.variants.emplace_back().get();
-    const VARTYPE type = t.pick<VARTYPE>({VT_I2, VT_I4, VT_R4, VT_R8, VT_UI1, VT_BSTR, VT_VARIANT, VT_CY, VT_DATE,
-                                          VT_BOOL, VT_DECIMAL, VT_I1, VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT,
-                                          VT_ERROR, VT_EMPTY, VT_NULL, VT_DISPATCH, VT_UNKNOWN});
+    const VARTYPE type = t.pick<VARTYPE>(
+        {VT_I2,  VT_I4,  VT_R4, VT_R8,  VT_UI1, VT_BSTR, VT_VARIANT, VT_CY,    VT_DATE, VT_BOOL,     VT_DECIMAL, VT_I1,
+         VT_UI2, VT_UI4, VT_I8, VT_UI8, VT_INT, VT_UINT, VT_ERROR,   VT_EMPTY, VT_NULL, VT_DISPATCH, VT_UNKNOWN});
     if (t.chance(40) && type > VT_NULL && type != VT_DISPATCH && type != VT_UNKNOWN) {
         array(t, store, value, type);
         return value;
@@ -136,6 +135,7 @@ call random_call(trial& t, argument_store& store)
         V_BSTR(&held) = bstr(one ? std::wstring(1, t.pick<wchar_t>({L',', L';', L'\x20AC'})) : text(t)).release();
         return t.chance(10) ? nullptr : V_BSTR(&held);
     };
+    // clang-format off
     call c{.m = static_cast<method>(t.between(0, static_cast<int>(method::put_io))),
            .code = t.chance(50) ? t.pick(list_types) : t.chance(95) ? static_cast<long>(t.between(-5, 300)) : 65541,
            .mask = t.pick<long>({0x10, 0x20, 0x30, 0x40, 0, -1}), .size = t.pick<LONG>({-5, 0, 1, 7, 1000, 1 << 20}),
@@ -143,6 +143,7 @@ call random_call(trial& t, argument_store& store)
            .seek = t.pick<VARIANT_BOOL>({VARIANT_TRUE, VARIANT_FALSE, 1}), .text = string(false),
            .separator = string(true), .data = &variant(t, store), .output = &store.output,
            .bad = t.chance(50) ? nullptr : unusable.data(), .usable = t.chance(80)};
+    // clang-format on
     // WriteString's text is its pointer; WriteNumber, WriteIEEEBlock, SetBufferSize and the flushes have none.
     const auto pointerless = {method::write_number, method::write_block, method::set_buffer_size, method::flush};
     c.usable = c.m == method::write_string ? c.text != nullptr
@@ -201,8 +202,9 @@ std::wstring run_call(trial& t, const call& c, ComPtr<IFormattedIO488>& io, scri
     const bool array_read = c.m == method::read_list || c.m == method::read_block;
     const bool empty_block = c.m == method::read_block && type == VT_EMPTY;
     const bool well_formed = FAILED(hr) ? type == VT_EMPTY || (c.m == method::read_list && type & VT_ARRAY)
-                             : c.m == method::read_number ? type == VT_R8
-                             : !array_read || empty_block || well_formed_array(out, static_cast<VARTYPE>(c.code));
+                             : c.m == method::read_number
+                                 ? type == VT_R8
+                                 : !array_read || empty_block || well_formed_array(out, static_cast<VARTYPE>(c.code));
     t.expect(!c.usable || well_formed, L"a malformed output after " + result);
     c.output->clear();
     return result;

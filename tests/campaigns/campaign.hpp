@@ -13,8 +13,8 @@
 namespace morvane::campaigns {
 
 using namespace morvane::testing;
-using testing::status_count_reached, testing::status_end, testing::status_termination_character;
 using Microsoft::WRL::ComPtr;
+using testing::status_count_reached, testing::status_end, testing::status_termination_character;
 
 // A trial: the random choices of its seed, what it made of them (shown in hex at its first failure), its failures.
 struct trial {
@@ -25,13 +25,15 @@ struct trial {
 
     long long between(long long low, long long high) { return std::uniform_int_distribution(low, high)(random); }
     bool chance(int percent) { return between(1, 100) <= percent; }
-    template <typename T>
-    T pick(std::initializer_list<T> choices) { return choices.begin()[between(0, std::ssize(choices) - 1)]; }
+    template<typename T> T pick(std::initializer_list<T> choices)
+    {
+        return choices.begin()[between(0, std::ssize(choices) - 1)];
+    }
     VARIANT_BOOL boolean() { return pick<VARIANT_BOOL>({VARIANT_TRUE, VARIANT_FALSE}); }
     bool expect(bool ok, const std::wstring& what);
 };
 
-void responses(trial& t), faults(trial& t), arguments(trial& t), threads(trial& t), leaks(trial& t);
+void responses(trial&t), faults(trial&t), arguments(trial&t), threads(trial&t), leaks(trial&t);
 
 // Blocks alive of operator new and of the task allocator, task blocks excused as the platform's, blocks made.
 inline std::atomic<long long> live_new = 0, live_com = 0, excused = 0, made = 0;
@@ -41,15 +43,16 @@ inline thread_local long countdown = 0;
 inline thread_local bool counting = false, failed = false;
 
 // An entry point of a module as the function it is.
-template <typename Function>
-Function* entry(HMODULE module, const char* name)
+template<typename Function> Function* entry(HMODULE module, const char* name)
 {
     return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
 enum class method {
+    // clang-format off
     write_string, write_number, write_list, write_block, read_string, read_number, read_list, read_block,
     set_buffer_size, flush, get_io, big_endian, put_io, final_release
+    // clang-format on
 };
 // The number types that lists hold, and the ones of numbers and blocks.
 inline constexpr std::initializer_list<VARTYPE> list_types = {VT_I2, VT_I4, VT_R4, VT_R8, VT_BSTR, VT_VARIANT, VT_UI1};

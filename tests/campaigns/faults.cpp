@@ -27,7 +27,9 @@ std::wstring expected(const scenario& s, const std::vector<session_call>& calls,
                                          [](const session_call& c) { return c.op == session_op::write; });
     const VARTYPE type = static_cast<VARTYPE>(s.c.code);
     switch (s.c.m) {
-    case method::write_string: case method::write_number: case method::write_block:
+    case method::write_string:
+    case method::write_number:
+    case method::write_block:
         if (!s.c.flag || !write_after) // a failure before the final write leaves nothing to end
             return session_error;
         return component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033);
@@ -45,10 +47,10 @@ std::wstring expected(const scenario& s, const std::vector<session_call>& calls,
         if (k > 0 && calls[k].op == session_op::read && calls[k - 1].op == session_op::put_timeout)
             return clean;
         return (informed ? session_failure(L"link down", E_UNEXPECTED) : outcome(E_UNEXPECTED)) + L" 0:";
-    case method::put_io: case method::final_release: // they ignore what their buffers meet
+    case method::put_io:
+    case method::final_release: // they ignore what their buffers meet
         return clean;
-    default:
-        return session_error;
+    default: return session_error;
     }
 }
 
@@ -63,7 +65,7 @@ std::wstring run_scenario(trial& t, const scenario& s, std::vector<session_call>
     const method m = s.c.m;
     io->SetBufferSize(m == method::read_string ? BufferMask_Input : BufferMask_Output, s.size);
     const bool settling = m >= method::set_buffer_size; // its buffers meet a message half read and output pending
-    if (settling) { // ends a read, not the message
+    if (settling) {                                     // ends a read, not the message
         session.add_chunk("abc", status_count_reached);
         session.add_chunk("", status_count_reached);
     }
@@ -76,8 +78,8 @@ std::wstring run_scenario(trial& t, const scenario& s, std::vector<session_call>
     const std::size_t before = session.calls().size();
     const session_call* failing = clean.empty() ? nullptr : &clean[k];
     if (failing) { // the same call as in the clean run, counting those before the method
-        const long earlier = std::ranges::count(clean.begin(), clean.begin() + static_cast<long>(k) + 1, failing->op,
-                                                &session_call::op);
+        const long earlier =
+            std::ranges::count(clean.begin(), clean.begin() + static_cast<long>(k) + 1, failing->op, &session_call::op);
         const bool trailing_byte = m == method::read_block && k > 0 && clean[k - 1].op == session_op::put_timeout;
         session.fail(failing->op, session.count(failing->op) + static_cast<int>(earlier),
                      trailing_byte ? session_timeout : link_down,
@@ -87,10 +89,10 @@ std::wstring run_scenario(trial& t, const scenario& s, std::vector<session_call>
     if (!failing)
         clean.assign(session.calls().begin() + static_cast<long>(before), session.calls().end());
     // A put that sets a value back and fails leaves the setting as the failure left it.
-    const bool restoring = failing && failing->count != (failing->op == session_op::put_timeout ? 100 : 0) &&
-                           (failing->op == session_op::put_send_end ||
-                            failing->op == session_op::put_termination_character ||
-                            failing->op == session_op::put_timeout);
+    const bool restoring =
+        failing && failing->count != (failing->op == session_op::put_timeout ? 100 : 0) &&
+        (failing->op == session_op::put_send_end || failing->op == session_op::put_termination_character ||
+         failing->op == session_op::put_timeout);
     const bool as_set = session.send_end() == s.send_end && session.termination_character() == s.termination &&
                         session.timeout() == 2000;
     t.expect(restoring || as_set, L"session settings changed by " + result);
@@ -116,6 +118,7 @@ void faults(trial& t)
     V_ARRAY(&data) = m == method::write_number ? nullptr : SafeArrayCreateVector(VT_UI1, 0, ULONG(text.size()));
     const unique_bstr written = bstr(wide(text));
     const unique_bstr comma = bstr(L",");
+    // clang-format off
     const long code = m == method::read_list    ? t.pick(list_types)
                       : m == method::read_block ? t.pick(number_types)
                                                 : t.pick<long>({0, 1}); // flush: FlushRead when odd
@@ -124,6 +127,7 @@ void faults(trial& t)
                      .data = &data, .output = &store.output, .bad = &data, .usable = true}, // put_io rebinds
                .send_end = t.chance(70), .termination = t.chance(70), .size = t.pick<long>({3, 10, 1000}),
                .text = text};
+    // clang-format on
     std::string response = text;
     if (m == method::read_number)
         response = std::to_string(t.between(1, 999999));

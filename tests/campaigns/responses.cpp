@@ -63,8 +63,10 @@ void responses(trial& t)
     const unique_bstr separators = bstr(t.pick<std::wstring>({L"", L",", L";", L";:", L",;"}));
     const std::string separator_bytes = SysStringLen(separators.get()) ? to_ansi(bstr_view(separators.get())) : ",;";
     unique_variant value;
+    // clang-format off
     const call read{.m = kind, .code = type, .flag = t.boolean(), .seek = t.boolean(),
                     .separator = separators.get(), .output = &value};
+    // clang-format on
     std::string& bytes = t.input;
     valid_response(t, read, separator_bytes, bytes);
     if (t.chance(10)) { // or any bytes

@@ -31,7 +31,9 @@ void* counted(void* block, long long alive, long long new_blocks)
 thread_local bool moved = false; // the block that a reallocation takes was counted
 
 struct malloc_spy final : IMallocSpy {
+    // clang-format off
     STDMETHODIMP QueryInterface(REFIID, void** out) override { *out = this; return S_OK; } // asked for IMallocSpy alone
+    // clang-format on
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return failing_now() ? 0 : size; } // 0 bytes: a failure
@@ -62,9 +64,11 @@ const bool spying = [] {
     return SUCCEEDED(CoRegisterMallocSpy(&spy));
 }();
 
+// clang-format off
 struct campaign { std::string_view name; void (*run)(trial&); long iterations; }; // iterations: a few seconds
 const campaign campaigns[] = {{"responses", responses, 8000}, {"faults", faults, 1500}, {"arguments", arguments, 8000},
                               {"threads", threads, 10}, {"leaks", leaks, 100}};
+// clang-format on
 
 } // namespace
 

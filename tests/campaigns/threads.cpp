@@ -13,8 +13,7 @@ std::string message(int thread, int i) // its tag, then letters to a length that
     return tag + std::string((thread * 977 + i * 131) % 2600, char('a' + (thread + i) % 26)) + "\n";
 }
 
-template <typename Body>
-void on_threads(trial& t, Body&& body)
+template<typename Body> void on_threads(trial& t, Body&& body)
 {
     std::wstring failures[8];
     for (std::vector<std::jthread> threads; threads.size() < 8;)
@@ -43,8 +42,8 @@ void exchange_messages(IFormattedIO488* io, int thread, std::wstring& failure)
         const auto [read, response] = read_string(io);
         int from = -1, index = -1;
         const bool tagged = written == S_OK && read == S_OK &&
-                            std::swscanf(response.c_str(), L"T%d:%d:", &from, &index) == 2 && from >= 0 &&
-                            from <= 7 && index >= 0 && index <= 39;
+                            std::swscanf(response.c_str(), L"T%d:%d:", &from, &index) == 2 && from >= 0 && from <= 7 &&
+                            index >= 0 && index <= 39;
         if (!tagged || response != wide(message(from, index)))
             failure += L"after " + wide(sent.substr(0, 8)) + L" a response " + response.substr(0, 8) + L"\n";
     }

@@ -14,8 +14,10 @@ struct coded_error : win32_error {
 
 TEST(LocComError, RecordOfEachKindCopiedAndPublished)
 {
-    const auto session = make_error_record({.description = L"link down", .source = session_source,
-                                            .interface_id = IID_IMessage, .help_file = session_help_file,
+    const auto session = make_error_record({.description = L"link down",
+                                            .source = session_source,
+                                            .interface_id = IID_IMessage,
+                                            .help_file = session_help_file,
                                             .help_context = session_help_context});
     const struct {
         loc_com_error error;
@@ -28,7 +30,8 @@ TEST(LocComError, RecordOfEachKindCopiedAndPublished)
         // The interface is always the one given, never the record's.
         {loc_com_error(_com_error(link_down, session.Get(), true), IID_IFormattedIO488),
          error_line(link_down, L"link down", session_source, session_help_file, session_help_context,
-                    IID_IFormattedIO488), "link down"},
+                    IID_IFormattedIO488),
+         "link down"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(describe(row.error), row.expected);

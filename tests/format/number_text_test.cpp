@@ -38,11 +38,13 @@ std::string rendered(VARTYPE code, double x)
 TEST(RenderNumber, WritesTheWireTextInAnyProcessLocale)
 {
     // Infinities and NaN have no number text: they go out as the values that stand for them.
+    // clang-format off
     const struct { VARTYPE code; double x; const char* text; } rows[] = {
         {VT_R4, 12345678, "1.234568e+007"}, {VT_R4, HUGE_VAL, "9.9e+037"}, {VT_R8, -0.0, "0"}, {VT_R8, -2.5, "-2.5"},
         {VT_R8, 999999999999999.9, "1e+015"}, {VT_R8, -HUGE_VAL, "-9.9e+037"}, {VT_R8, -NAN, "9.91e+037"},
         {VT_I2, -32768, "-32768"}, {VT_UI1, 255, "255"},
     };
+    // clang-format on
     for (const char* locale : {"C", "German"}) {
         if (!std::setlocale(LC_ALL, locale) || *std::localeconv()->decimal_point != (*locale == 'C' ? '.' : ','))
             std::printf("locale %s is not available: not tested\n", locale);
@@ -105,13 +107,16 @@ TEST(RealText, IsTheExactlyRoundedTextByteForByte)
 struct counting_buf final : std::basic_streambuf<unsigned char, byte_traits> {
     std::string bytes;
     int calls = 0;
+    // clang-format off
     std::streamsize xsputn(const unsigned char* s, std::streamsize n) override { return ++calls, bytes.append(s, s + n), n; }
+    // clang-format on
     int_type overflow(int_type c) override { return ++calls, bytes.push_back(static_cast<char>(c)), c; }
 };
 
 TEST(ByteNumPut, HonoursTheFormatFlagsInBulk)
 {
     using out = std::basic_ostream<unsigned char, byte_traits>;
+    // clang-format off
     const struct { std::function<void(out&)> insert; std::string text; } rows[] = {
         {[](out& s) { s << 1.5 << 1234567.0 << 1e-5L << std::fixed << std::setprecision(3) << 2.5 << std::scientific
                         << std::setprecision(2) << -1234.5 << std::hexfloat << -1.5; }, "1.51.23457e+0061e-0052.500-1.23e+03-0x1.8p+0"},
@@ -127,6 +132,7 @@ TEST(ByteNumPut, HonoursTheFormatFlagsInBulk)
          "    427" + std::string(69, ' ') + "1-1.5*"},
         {[](out& s) { s << std::internal << std::setw(6) << -42L << std::showbase << std::hex << std::setw(6) << 255L; }, "-   420x  ff"},
     };
+    // clang-format on
     for (const auto& row : rows) {
         counting_buf buffer;
         out stream(&buffer);

@@ -26,7 +26,8 @@ protected:
             const bool german = std::string_view(user) == "german";
             ASSERT_EQ(GetUserDefaultLCID(), german ? 0x0407u : 0x0409u) << user;
             unique_variant text;
-            ASSERT_EQ(VariantChangeTypeEx(text.get(), value(VT_R8, L"2.5").get(), LOCALE_USER_DEFAULT, 0, VT_BSTR), S_OK);
+            ASSERT_EQ(VariantChangeTypeEx(text.get(), value(VT_R8, L"2.5").get(), LOCALE_USER_DEFAULT, 0, VT_BSTR),
+                      S_OK);
             ASSERT_EQ(std::wstring(bstr_view(V_BSTR(text.get()))), L"2,5") << user;
         }
         bound_fmtdio::SetUp();
@@ -93,9 +94,11 @@ TEST_F(UserLocale, TextTakesTheCodePagesOneOrTwoBytesACharacter)
     byte_by_byte(text);
     EXPECT_EQ(read(), L"測定 OK,ｱ定\n");
     byte_by_byte(text);
-    byte_by_byte("V" + measure + ",7\x91\xaa,\x92\xe8" "5\n");
-    for (const auto& [code, expected] : {std::pair{8L, L"8200 from 0: 8:測定 OK 8:ｱ定"},
-                                         std::pair{12L, L"8204 from 0: 8:V測定 8:7測 3:5"}}) {
+    byte_by_byte("V" + measure +
+                 ",7\x91\xaa,\x92\xe8"
+                 "5\n");
+    for (const auto& [code, expected] :
+         {std::pair{8L, L"8200 from 0: 8:測定 OK 8:ｱ定"}, std::pair{12L, L"8204 from 0: 8:V測定 8:7測 3:5"}}) {
         unique_variant items;
         ASSERT_EQ(io->ReadList(NumberType(code), bstr(L",").get(), items.get()), S_OK) << code;
         EXPECT_EQ(contents(*items), expected) << code;

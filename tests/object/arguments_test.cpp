@@ -32,6 +32,7 @@ TEST_F(Booleans, EveryTrueValueHasOneEffectAndFalseTheOther)
         act call;
         lines if_true, if_false; // "@" stands for the true value used
     } rows[] = {
+        // clang-format off
         {"WriteString flush-and-END", "write",
          [&](auto&, VARIANT_BOOL b) { return io->WriteString(bstr(L"A").get(), b), lines{}; }, {"write 2 end"}, {}},
         {"WriteNumber flush-and-END", "write",
@@ -53,10 +54,14 @@ TEST_F(Booleans, EveryTrueValueHasOneEffectAndFalseTheOther)
          {"8209 from 0:a", "get_termchar", "put_termchar 0", "read 1", "read 1", "read 1", "read 1", "read 1",
           "get_timeout", "put_timeout 100", "read 1", "put_timeout 2000", "put_termchar -1"},
          {bare, "get_termchar", "put_termchar 0", "read 1", "put_termchar -1"}},
-        {"ReadIEEEBlock flush-to-END", "read_string", [&](scripted_session& s, VARIANT_BOOL b) {
+        // clang-format on
+        {"ReadIEEEBlock flush-to-END",
+         "read_string",
+         [&](scripted_session& s, VARIANT_BOOL b) {
              s.respond("abc", {3}, status_count_reached); // the message goes on after "abc"
              const std::string before = narrow(read());
              s.add_chunk("#11a\n", status_end), s.add_chunk("rest\n", status_end);
+             // clang-format off
              return lines{before, block(0, b)}; },
          {"abc", "8209 from 0:a", "read_string 1000"}, {"abc", "8209 from 0:a"}},
         {"InstrumentBigEndian, kept through detaching and binding", nullptr, [&](scripted_session& s, VARIANT_BOOL b) {
@@ -74,6 +79,7 @@ TEST_F(Booleans, EveryTrueValueHasOneEffectAndFalseTheOther)
         {"the same after a failed block read", "put_termchar", [&](scripted_session& s, VARIANT_BOOL b) {
              return s.set_termination_character(b), s.respond("x#11a\n"), lines{block(0, 0)}; },
          {bare, "put_termchar 0", "put_termchar @"}, {bare, "put_termchar 0"}},
+        // clang-format on
     };
     for (const auto& row : rows)
         for (const VARIANT_BOOL b : {VARIANT_BOOL(-1), VARIANT_BOOL(1), VARIANT_BOOL(0x7FFF), VARIANT_BOOL(0)}) {

@@ -21,11 +21,14 @@ TEST(CallFrame, EachClauseAndWhatItDoes)
     } rows[] = {
         {write_text_method.handlers, [] { throw bad_pointer(); }, bare(E_POINTER), false},
         {write_text_method.handlers, [] { raise(no_io_resource); },
-         component_failure(E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.", 1030),
+         component_failure(
+             E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.", 1030),
          true},
         {write_text_method.handlers, [] { throw std::logic_error("unforeseen"); }, bare(E_UNEXPECTED), false},
-        {write_value_method.handlers, [] { throw win32_hresult_error(message_id::coercion_failed, DISP_E_TYPEMISMATCH); },
-         component_failure(DISP_E_TYPEMISMATCH, L"The variant argument could not be coerced to the desired type.", 1017),
+        {write_value_method.handlers,
+         [] { throw win32_hresult_error(message_id::coercion_failed, DISP_E_TYPEMISMATCH); },
+         component_failure(DISP_E_TYPEMISMATCH, L"The variant argument could not be coerced to the desired type.",
+                           1017),
          false},
         {write_text_method.handlers, [] { throw _com_error(E_OUTOFMEMORY); },
          error_line(E_OUTOFMEMORY, L"", L"", L"", 0, IID_IFormattedIO488), true},
@@ -44,8 +47,8 @@ TEST(CallFrame, EachClauseAndWhatItDoes)
         }
         EXPECT_EQ(outcome(hr), row.outcome);
         // clear() on a stream without a buffer leaves only the bad bit.
-        EXPECT_EQ(stream.rdstate(), row.stream_reset ? std::ios_base::badbit
-                                                     : std::ios_base::badbit | std::ios_base::failbit);
+        EXPECT_EQ(stream.rdstate(),
+                  row.stream_reset ? std::ios_base::badbit : std::ios_base::badbit | std::ios_base::failbit);
     }
 }
 

@@ -29,14 +29,16 @@ TEST_F(FmtdioFlushing, SetBufferSize)
     } rows[] = {
         {0x40, 100, E_INVALIDARG, 0},
         {0x40, -5, E_INVALIDARG, 1036}, // 120 whatever the mask
-        {0x50, 16, S_OK, 0}, // other bits are ignored
+        {0x50, 16, S_OK, 0},            // other bits are ignored
         {0x20, 10, S_OK, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.mask);
         const HRESULT hr = io->SetBufferSize(BufferMask(row.mask), row.size);
-        EXPECT_EQ(outcome(hr), row.help_context ? component_failure(row.expected, L"The Buffer's size must be greater than zero.", row.help_context)
-                                                : describe(row.expected, nullptr));
+        EXPECT_EQ(outcome(hr), row.help_context
+                                   ? component_failure(row.expected, L"The Buffer's size must be greater than zero.",
+                                                       row.help_context)
+                                   : describe(row.expected, nullptr));
     }
     const std::string response = "0123456789abcdefghijklmnopqrstuvwxyz,.:\n";
     session.respond(response, {16, 16});

@@ -71,6 +71,7 @@ TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
         std::wstring list_beyond;            // what ReadList makes of it as item 2
         std::string memory;                  // block elements as they lie in memory
     } rows[] = {
+        // clang-format off
         {VT_UI1, {L"7", L"0", L"255"}, L"256", not_parsed(), "\x00\x01\xff\xfe"s},
         {VT_I2, {L"7", L"-32768", L"32767"}, L"32768", not_parsed(),
          "\x01\x00\xfe\xff\x03\x02\x05\x04\x07\x06\x09\x08\x0b\x0a\x0d\x0c\x0f\x0e"s},
@@ -80,6 +81,7 @@ TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
          "\x00\x00\xc0\x3f\x01\x02\x10\xc0\x14\x13\x12\x11\x18\x17\x16\x15\x1c\x1b\x1a\x19"s},
         {VT_R8, {L"0.1", L"-1.5e+308", L"4.94065645841247e-324"}, L"1.8e+308", item_failure(2, true),
          "\x00\x00\x00\x00\x00\x00\xf0\x3f\x08\x07\x06\x05\x04\x03\x02\x01\x18\x17\x16\x15\x14\x13\x12\x11"s},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << "type " << row.code);
@@ -98,11 +100,14 @@ TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
         for (const auto& held : {array(row.code, typed), array(VT_VARIANT, values(VT_R8, row.numbers)),
                                  array(VT_BSTR, values(VT_BSTR, row.numbers))})
             EXPECT_EQ(sent([&] { return write_list(*held, row.code); }), joined + L"\n") << V_VT(&*held);
-        EXPECT_EQ(sent([&] { return write_list(*array(VT_BSTR, values(VT_BSTR, {L"1", row.beyond}), 5), row.code); }),
+        EXPECT_EQ(sent([&] {
+                      return write_list(*array(VT_BSTR, values(VT_BSTR, {L"1", row.beyond}), 5), row.code);
+                  }),
                   component_failure(E_INVALIDARG, // broken at 80 columns as the platform does
                                     L"While attempting to convert element 6 of array to the desired data format, "
                                     L"this\r\nerror occurred:\r\n\"The variant argument could not be coerced to the "
-                                    L"desired type.\".", 1017));
+                                    L"desired type.\".",
+                                    1017));
         const std::string beyond = narrow(row.beyond);
         EXPECT_EQ(got(narrow(joined) + "\n", list, row.code), contents(*array(row.code, typed)));
         EXPECT_EQ(got(narrow(row.numbers[0]) + "," + beyond + "\n", list, row.code), row.list_beyond + L"; 0:");
@@ -140,8 +145,10 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
                            E_INVALIDARG, L"The VARIANT argument could not be coerced to a valid numeric format.", 1027),
                        list_refused = component_failure(E_INVALIDARG, unknown.c_str(), 1028),
                        read_refused = component_failure(data_failure, unknown.c_str(), 1028) + L"; 0:",
-                       no_block = component_failure(E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided "
-                                                                   L"in the array argument.", 1025);
+                       no_block = component_failure(E_INVALIDARG,
+                                                    L"IEEE binary blocks cannot be of the type provided "
+                                                    L"in the array argument.",
+                                                    1025);
     const auto coerced = [](long code) {
         return component_failure(coercion_result(L"2.5", VARTYPE(code)), coercion_text, 1017);
     };

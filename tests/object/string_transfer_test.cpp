@@ -19,6 +19,7 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
         lines writes;
         VARIANT_BOOL send_end = VARIANT_TRUE;
     } rows[] = {
+        // clang-format off
         {"query", {{L"*IDN?", true}}, {"write 6 end"}, {"*IDN?\n"}},
         {"query with its own line feed", {{L"*IDN?\n", true}}, {"write 6 end"}, {"*IDN?\n"}},
         {"two writes, one message", {{L"A", false}, {L"B", true}}, {"write 3 end"}, {"AB\n"}},
@@ -33,6 +34,7 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
          {std::string(1000, 'w'), std::string(1000, 'w'), "\xe9\n"}, 0x7FFF},
         {"a full buffer waits", {{std::wstring(1000, L'w'), false}, {L"", true}}, {"write 1001 end"},
          {std::string(1000, 'w') + "\n"}},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -84,7 +84,7 @@ protected:
     }
     // Runs check over the response in one piece and then one byte per session read, each time
     // followed by "next\n"; ReadString must then return the rest that check left, and "next\n".
-    template <typename Check>
+    template<typename Check>
     void in_each_cut(const std::string& response, Check&& check, const std::wstring& rest = L"next\n")
     {
         for (const bool bytewise : {false, true}) {
@@ -111,9 +111,10 @@ const std::regex& rule_expression(int rule)
 {
     static const std::string b = "[\\x00-\\x09\\x0B-\\x20]*", integer = b + "[+-]?" + b + "[0-9]+" + b,
                              real = "[0-9]+\\.[0-9]*" + b + "|" + b + "[+-]?" + b + "[0-9]*\\.[0-9]+";
-    static const std::regex rules[] = {std::regex(integer), std::regex(","), std::regex(real),
-                                       std::regex("(" + integer + "|" + real + ")[Ee]" + integer), std::regex("\n"),
-                                       std::regex("[\\x00-\\x09\\x0B\\x0C\\x0E-\\x2B\\x2D-\\x7F]")};
+    static const std::regex rules[] = {
+        std::regex(integer), std::regex(","),
+        std::regex(real),    std::regex("(" + integer + "|" + real + ")[Ee]" + integer),
+        std::regex("\n"),    std::regex("[\\x00-\\x09\\x0B\\x0C\\x0E-\\x2B\\x2D-\\x7F]")};
     return rules[rule];
 }
 
@@ -178,9 +179,10 @@ std::wstring item_by_the_rules(std::string_view item)
 TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
 {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    const std::string pieces[] = {"7", "0", "000", "42", "2147483647", "2147483648", "4294967296", "-", "+", ".",
-                                  ".5", "e", "E3", "e-1", "e999", " ", "\t", "\v", "\f", "\r", "\x01",
-                                  std::string(1, '\0'), "a"};
+    const std::string pieces[] = {
+        "7", "0",  "000", "42",   "2147483647", "2147483648", "4294967296", "-",  "+",  ".",    ".5",
+        "e", "E3", "e-1", "e999", " ",          "\t",         "\v",         "\f", "\r", "\x01", std::string(1, '\0'),
+        "a"};
     for (int round = 0; round < 300; ++round) {
         std::string response;
         std::wstring any, doubles;
@@ -228,6 +230,7 @@ TEST_F(Reading, ResponsesCutIntoItems)
     } rows[] = {
         // White space as strtod and strtol skip it (space, TAB, VT, FF, CR; LF ends an item) and other
         // control bytes, which the scanner takes as blanks too: around a number, inside it, at the end.
+        // clang-format off
         {0, " 5,\t5,\v5,\f5,\r5, 5\x01\n", L"R8 5", L",\t5,\v5,\f5,\r5, 5\x01\n"},
         {12, " 5,\t5,\v5,\f5,\r5, 5\x01\n", L"type 12 0..5: I4 5 I4 5 I4 5 I4 5 I4 5 I4 5"},
         {0, "- 3,+\t2,-\r7, - 3 ,\x01" "5\n", L"R8 0", L",+\t2,-\r7, - 3 ,\x01" "5\n"},
@@ -269,6 +272,7 @@ TEST_F(Reading, ResponsesCutIntoItems)
          L"type 12 0..4: R8 0.1 R8 1.2345678901234568e+29 R8 9007199254740992 R8 5 R8 -0.5"},
         {12, "a\x80" "b,\x80" "c,\x7f" "1\n", L"type 12 0..2: 'a\u20acb' 'c' '\x7f" L"1'"},
         {12, "\x80\n\xff" "7", L"type 12 0..0: I4 7"},
+        // clang-format on
         {12, "\n\x80", terminated()},
         {12, "1" + nul + "2,a" + nul + "b", L"type 12 0..1: '1' 'a'"},
         {12, "1;2,5\n", L"type 12 0..1: I4 1 '2,5'", L"next\n", L";"},
@@ -293,9 +297,10 @@ TEST_F(Reading, ResponsesCutIntoItems)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.response));
-        in_each_cut(row.response, [&] {
-            EXPECT_EQ(row.code > 1 ? read_list(row.code, row.separators) : read_number(row.code), row.result);
-        }, row.next);
+        in_each_cut(
+            row.response,
+            [&] { EXPECT_EQ(row.code > 1 ? read_list(row.code, row.separators) : read_number(row.code), row.result); },
+            row.next);
     }
 }
 
@@ -326,8 +331,9 @@ TEST_F(Reading, ReadsBeforeASessionFailure)
         long code; // of the list; 0 and 1 for ReadNumber keeping and dropping the rest
         std::string cut;
         std::wstring result;
-    } rows[] = {{3, "1,2,", item_failure(3, false)}, {3, "1,2", session_failure()}, {8, "1,2", session_failure()},
-                {0, "1.5", L"R8 1.5"}, {1, "1.5", session_failure()}, {1, "", no_number()}};
+    } rows[] = {{3, "1,2,", item_failure(3, false)}, {3, "1,2", session_failure()},
+                {8, "1,2", session_failure()},       {0, "1.5", L"R8 1.5"},
+                {1, "1.5", session_failure()},       {1, "", no_number()}};
     for (const auto& row : rows) {
         if (!row.cut.empty())
             session.add_chunk(row.cut, status_count_reached);
@@ -415,7 +421,7 @@ TEST_F(Reading, ReadsInSequenceShareOutTheMessages)
                 parts.push_back(items[below(std::size(items))]), parts.push_back(below(4) ? "," : "\n");
             const long end = below(3) ? status_end : status_termination_character;
             if (!parts.empty())
-                end == status_end && below(2) ? parts.pop_back() : void(parts.back() = "\n");
+                end == status_end&& below(2) ? parts.pop_back() : void(parts.back() = "\n");
             const std::string text = std::accumulate(parts.begin(), parts.end(), std::string());
             if (text.empty())
                 session.add_chunk("", status_end);
@@ -434,7 +440,7 @@ TEST_F(Reading, ReadsInSequenceShareOutTheMessages)
                 log += ", ReadString", got = read(), expected = model.read_string();
             else if (op <= 2)
                 log += op == 1 ? ", ReadNumber" : ", ReadNumber flushing", got = read_number(op == 2),
-                expected = model.read_number(op == 2);
+                                                                           expected = model.read_number(op == 2);
             else if (op <= 6) {
                 const long code = std::array{12L, 5L, 3L, 8L}[op - 3];
                 log += ", ReadList " + std::to_string(code), got = read_list(code), expected = model.read_list(code);

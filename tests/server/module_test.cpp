@@ -44,8 +44,7 @@ com_ptr<IUnknown> query(IUnknown* from, REFIID riid)
 }
 
 // A refused request answers `expected` and clears the out pointer.
-template <typename Request>
-void expect_refused(Request request, HRESULT expected = E_NOINTERFACE)
+template<typename Request> void expect_refused(Request request, HRESULT expected = E_NOINTERFACE)
 {
     void* out = reinterpret_cast<void*>(0x1234);
     EXPECT_EQ(request(&out), expected);

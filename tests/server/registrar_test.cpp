@@ -101,9 +101,11 @@ TEST_F(Registrar, UnregisterRemovesWhatTheScriptWroteButNoRemoveKeys)
 TEST_F(Registrar, RegistryFailureStopsWithItsCode)
 {
     HKEY volatile_root = nullptr;
-    RegCreateKeyExW(root, L"Volatile", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &volatile_root, nullptr);
+    RegCreateKeyExW(root, L"Volatile", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &volatile_root,
+                    nullptr);
     EXPECT_EQ(morvane::run_registry_script(L"HKCR { First Second }", {}, morvane::registrar_mode::register_keys,
-                                           volatile_root), HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
+                                           volatile_root),
+              HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
     RegCloseKey(volatile_root);
     EXPECT_EQ(names_in(root, L"Volatile"), names{});
 }

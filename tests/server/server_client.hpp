@@ -15,8 +15,7 @@
 
 namespace server_tests {
 
-template <typename T>
-using com_ptr = Microsoft::WRL::ComPtr<T>;
+template<typename T> using com_ptr = Microsoft::WRL::ComPtr<T>;
 using names = std::vector<std::wstring>;
 
 using morvane::testing::clsid_fmtdio;
@@ -51,8 +50,7 @@ inline HRESULT write_line(IFormattedIO488* io, const std::wstring& text)
 // void (*)(): the one function pointer type that converts to any other unwarned.
 struct server_module {
     explicit server_module(const std::wstring& path) : module(LoadLibraryW(path.c_str()), &FreeLibrary) {}
-    template <typename... Args>
-    HRESULT call(const char* name, Args... args) const
+    template<typename... Args> HRESULT call(const char* name, Args... args) const
     {
         const auto entry = reinterpret_cast<void (*)()>(GetProcAddress(module.get(), name));
         return reinterpret_cast<HRESULT(STDAPICALLTYPE*)(Args...)>(entry)(args...);

@@ -11,7 +11,9 @@ namespace morvane::testing {
 namespace {
 
 using method_row = std::tuple<const char*, const GUID*, std::function<HRESULT()>>;
+// clang-format off
 #define ROW(interface_id, call) {#call, &interface_id, [&] { return call; }}
+// clang-format on
 
 void expect_contained(const wchar_t* source, const std::vector<method_row>& rows)
 {
@@ -44,26 +46,27 @@ TEST(SessionsBoundary, EveryMethodAnswersFailuresThatEscapeItsBodyWithItsOwnReco
     const transport::tcp_listener listener; // its backlog takes the connection
     const scripted_core core;
     ASSERT_EQ(m->put_CorePort(core.port()), S_OK);
-    for (const auto& [source, name] : {std::pair<const wchar_t*, std::wstring>{L"Morvane simulated instrument", L"SIM"},
-                                       {L"Morvane TCP socket session", L"TCPIP::127.0.0.1::" + std::to_wstring(listener.port()) + L"::SOCKET"},
-                                       {L"Morvane VXI-11 session", L"TCPIP::127.0.0.1::inst0::INSTR"}}) {
+    for (const auto& [source, name] :
+         {std::pair<const wchar_t*, std::wstring>{L"Morvane simulated instrument", L"SIM"},
+          {L"Morvane TCP socket session", L"TCPIP::127.0.0.1::" + std::to_wstring(listener.port()) + L"::SOCKET"},
+          {L"Morvane VXI-11 session", L"TCPIP::127.0.0.1::inst0::INSTR"}}) {
         ComPtr<IMessage> s;
         ComPtr<IMorvaneSession> o;
         ComPtr<IMorvaneSessionLimits> l;
         ComPtr<ISupportErrorInfo> i; // released with the session, before the core it is linked to
         ASSERT_EQ(m->Open(make_bstr(name).get(), 2000, &s) | s.As(&o) | s.As(&l) | s.As(&i), S_OK);
-        expect_contained(source, {ROW(message, s->Write(nullptr, 0, nullptr)), ROW(message, s->Read(1, nullptr)),
-                                  ROW(message, s->ReadString(1, nullptr)), ROW(message, s->get_LastStatus(nullptr)),
-                                  ROW(message, s->get_SendEndEnabled(nullptr)), ROW(message, s->put_SendEndEnabled(0)),
-                                  ROW(message, s->get_TerminationCharacterEnabled(nullptr)),
-                                  ROW(message, s->put_TerminationCharacterEnabled(0)),
-                                  ROW(message, s->get_Timeout(nullptr)), ROW(message, s->put_Timeout(2000)),
-                                  ROW(own, o->get_ResourceName(nullptr)), ROW(own, o->get_TerminationCharacter(nullptr)),
-                                  ROW(own, o->put_TerminationCharacter('\n')), ROW(own, o->Clear()),
-                                  ROW(own, o->ReadStatusByte(nullptr)), ROW(own, o->AssertTrigger()),
-                                  ROW(IID_IMorvaneSessionLimits, l->get_MaximumMessageSize(nullptr)),
-                                  ROW(IID_IMorvaneSessionLimits, l->put_MaximumMessageSize(1)),
-                                  ROW(message, i->InterfaceSupportsErrorInfo(message))});
+        expect_contained(source,
+                         {ROW(message, s->Write(nullptr, 0, nullptr)), ROW(message, s->Read(1, nullptr)),
+                          ROW(message, s->ReadString(1, nullptr)), ROW(message, s->get_LastStatus(nullptr)),
+                          ROW(message, s->get_SendEndEnabled(nullptr)), ROW(message, s->put_SendEndEnabled(0)),
+                          ROW(message, s->get_TerminationCharacterEnabled(nullptr)),
+                          ROW(message, s->put_TerminationCharacterEnabled(0)), ROW(message, s->get_Timeout(nullptr)),
+                          ROW(message, s->put_Timeout(2000)), ROW(own, o->get_ResourceName(nullptr)),
+                          ROW(own, o->get_TerminationCharacter(nullptr)), ROW(own, o->put_TerminationCharacter('\n')),
+                          ROW(own, o->Clear()), ROW(own, o->ReadStatusByte(nullptr)), ROW(own, o->AssertTrigger()),
+                          ROW(IID_IMorvaneSessionLimits, l->get_MaximumMessageSize(nullptr)),
+                          ROW(IID_IMorvaneSessionLimits, l->put_MaximumMessageSize(1)),
+                          ROW(message, i->InterfaceSupportsErrorInfo(message))});
     }
 }
 

@@ -22,19 +22,23 @@ using namespace std::chrono_literals;
 using clock = std::chrono::steady_clock;
 using bytes = std::vector<unsigned char>;
 enum class fault {
+    // clang-format off
     none, wrong_xid, reply_as_call, truncated_mark, huge_mark, lying_length, no_reason, // records
     silent, close_mid_reply, slow, garbage, endless, count                             // any stream
+    // clang-format on
 };
 
 // One peer on a port it picked: every connection is served by `behave` in turn, which must
 // end within a few seconds.
 struct fake_peer {
-    template <typename Behave>
-    explicit fake_peer(Behave behave) : thread([this, behave] {
-        while (!done)
-            if (const auto client = listener.accept(20ms))
-                behave(client.get());
-    }) {}
+    template<typename Behave>
+    explicit fake_peer(Behave behave)
+        : thread([this, behave] {
+              while (!done)
+                  if (const auto client = listener.accept(20ms))
+                      behave(client.get());
+          })
+    {}
     ~fake_peer() { done = true, listener.stop(), thread.join(); }
     transport::tcp_listener listener{"127.0.0.1", 0, 4};
     std::atomic<bool> done{false};
@@ -61,7 +65,9 @@ std::optional<bytes> next_call(SOCKET client)
 bool send_spoilt(SOCKET client, bytes record, fault how, std::mt19937& rng)
 {
     const auto until = clock::now() + 5s; // the most a peer streams: longer than any call may take
-    const auto put = [&](const void* data, std::size_t size) { return send(client, static_cast<const char*>(data), int(size), 0) > 0; };
+    const auto put = [&](const void* data, std::size_t size) {
+        return send(client, static_cast<const char*>(data), int(size), 0) > 0;
+    };
     switch (how) {
     case fault::wrong_xid: record[4] ^= 0x5A; break;
     case fault::reply_as_call: record[11] = 0; break;
@@ -72,7 +78,9 @@ bool send_spoilt(SOCKET client, bytes record, fault how, std::mt19937& rng)
         std::memcpy(&record[28 + 4 * (rng() % ((record.size() - 28) / 4))], &claims[rng() % 4], 4);
         break;
     }
-    case fault::garbage: std::generate(record.begin(), record.end(), [&] { return static_cast<unsigned char>(rng()); }); break;
+    case fault::garbage:
+        std::generate(record.begin(), record.end(), [&] { return static_cast<unsigned char>(rng()); });
+        break;
     case fault::silent: break;
     case fault::close_mid_reply: put(record.data(), record.size() / 2); return false;
     case fault::slow:
@@ -97,12 +105,14 @@ bool send_spoilt(SOCKET client, bytes record, fault how, std::mt19937& rng)
 
 std::uint32_t word(const bytes& record, std::size_t at)
 {
-    return record.size() < at + 4 ? 0
-                                  : std::uint32_t(record[at]) << 24 | record[at + 1] << 16 | record[at + 2] << 8 | record[at + 3];
+    return record.size() < at + 4
+               ? 0
+               : std::uint32_t(record[at]) << 24 | record[at + 1] << 16 | record[at + 2] << 8 | record[at + 3];
 }
 
 // A reply of accepted results, record-marked.
-bytes reply(const bytes& call, std::initializer_list<std::uint32_t> words, const std::string& data = {}, bool opaque = false)
+bytes reply(const bytes& call, std::initializer_list<std::uint32_t> words, const std::string& data = {},
+            bool opaque = false)
 {
     oncrpc::xdr_writer out;
     oncrpc::put_accepted_reply(out, word(call, 0), 0);
@@ -127,8 +137,9 @@ void serve_core(SOCKET client, fault how, unsigned spoil, std::mt19937& rng)
         const bytes answer = procedure == 10   ? reply(*record, {0, 7, 0, 1024})
                              : procedure == 11 ? reply(*record, {0, word(*record, 56)})
                              : procedure != 12 ? reply(*record, {0, 0}) // the generic calls
-                             : how == fault::no_reason ? reply(*record, {0, 0}, std::string(rng() % 2 ? 64 << 10 : 0, 'x'), true)
-                                                       : reply(*record, {0, 4}, "1\n", true);
+                             : how == fault::no_reason
+                                 ? reply(*record, {0, 0}, std::string(rng() % 2 ? 64 << 10 : 0, 'x'), true)
+                                 : reply(*record, {0, 4}, "1\n", true);
         if (!send_spoilt(client, answer, call >= spoil && how != fault::no_reason ? how : fault::none, rng))
             return;
     }
@@ -149,14 +160,15 @@ unsigned from_environment(const char* name, unsigned otherwise)
 }
 
 // A call's outcome and how long it took, checked against its bound.
-template <typename Call>
-void bounded(const char* what, std::chrono::milliseconds most, Call call)
+template<typename Call> void bounded(const char* what, std::chrono::milliseconds most, Call call)
 {
     const auto started = clock::now();
     const HRESULT hr = call();
     const auto took = clock::now() - started;
-    EXPECT_LT(took, most) << what << " took " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
-    EXPECT_TRUE(SUCCEEDED(hr) || outcome(hr).find(L"without a record") == std::wstring::npos) << what << " failed without error information";
+    EXPECT_LT(took, most) << what << " took " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                          << " ms";
+    EXPECT_TRUE(SUCCEEDED(hr) || outcome(hr).find(L"without a record") == std::wstring::npos)
+        << what << " failed without error information";
 }
 
 TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBounded)
@@ -175,8 +187,9 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
         const unsigned spoil = rng() % 3;
         const LONG timeout = rng() % 2 ? 100 : 300;
         const LONG count = rng() % 2 ? 0x7FFFFFFF : LONG(1) << rng() % 3 * 10; // 1 B, 1 KiB or 1 MiB
-        SCOPED_TRACE(::testing::Message() << "seed " << seed << " trial " << trial << " fault " << int(how) << " at call "
-                                        << spoil << " kind " << kind << " timeout " << timeout << " count " << count);
+        SCOPED_TRACE(::testing::Message()
+                     << "seed " << seed << " trial " << trial << " fault " << int(how) << " at call " << spoil
+                     << " kind " << kind << " timeout " << timeout << " count " << count);
         std::mt19937 peer_rng(rng());
         fake_peer core([&](SOCKET client) { serve_core(client, kind == 1 ? how : fault::none, spoil, peer_rng); });
         fake_peer mapper([&](SOCKET client) {
@@ -186,13 +199,14 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
         fake_peer raw([&](SOCKET client) {
             char got[256];
             for (unsigned call = 0; recv(client, got, sizeof got, 0) > 0; ++call)
-                if (!send_spoilt(client, {'1', '\n'}, call >= spoil && how >= fault::silent ? how : fault::none, peer_rng))
+                if (!send_spoilt(client, {'1', '\n'}, call >= spoil && how >= fault::silent ? how : fault::none,
+                                 peer_rng))
                     return;
         });
         auto resources = manager();
         ASSERT_EQ(resources->put_PortmapperPort(mapper.listener.port()), S_OK);
-        const std::wstring name =
-            kind == 2 ? L"TCPIP::127.0.0.1::" + std::to_wstring(raw.listener.port()) + L"::SOCKET" : L"TCPIP::127.0.0.1::INSTR";
+        const std::wstring name = kind == 2 ? L"TCPIP::127.0.0.1::" + std::to_wstring(raw.listener.port()) + L"::SOCKET"
+                                            : L"TCPIP::127.0.0.1::INSTR";
         // A call may wait for the portmapper and then the core channel, each Timeout and a second.
         const auto most = std::chrono::milliseconds(2 * (timeout + 1000) + 1500);
         ComPtr<IMessage> session;
@@ -204,7 +218,9 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
         unique_safearray data(SafeArrayCreateVector(VT_UI1, 0, 6));
         std::memcpy(data->pvData, "*IDN?\n", 6);
         for (int call = 0; session && call < 3; ++call) {
-            bounded("Write", most, [&, given = data.get(), written = LONG()]() mutable { return session->Write(&given, 6, &written); });
+            bounded("Write", most, [&, given = data.get(), written = LONG()]() mutable {
+                return session->Write(&given, 6, &written);
+            });
             bounded("Read", most, [&] { return session->Read(count, unique_safearray().put()); });
         }
         session.Reset();
@@ -216,8 +232,8 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
     const instrument_server_process sim(L"..\\..\\bin\\", L"--seconds 60");
     auto resources = manager();
     ASSERT_EQ(resources->put_PortmapperPort(vxi11.portmapper_port()), S_OK);
-    for (const std::wstring& name :
-         {std::wstring(L"TCPIP::127.0.0.1::INSTR"), L"TCPIP::127.0.0.1::" + std::to_wstring(sim.port()) + L"::SOCKET"}) {
+    for (const std::wstring& name : {std::wstring(L"TCPIP::127.0.0.1::INSTR"),
+                                     L"TCPIP::127.0.0.1::" + std::to_wstring(sim.port()) + L"::SOCKET"}) {
         ComPtr<IMessage> session;
         ASSERT_EQ(open(resources.Get(), name, 5000, session), L"open");
         EXPECT_EQ(bound_component(session.Get()).query(L"*IDN?"), L"Morvane,SIM-1,0,1.0\n") << std::wstring(name);

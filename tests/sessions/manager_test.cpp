@@ -56,7 +56,8 @@ struct every_kind {
     instrument_server server;
     ComPtr<IMorvaneResourceManager> resources = manager();
     vxi11_instrument lan{resources.Get()};
-    const std::pair<std::wstring, const wchar_t*> names[3] = {{L"sim", L"Morvane simulated instrument"},
+    const std::pair<std::wstring, const wchar_t*> names[3] = {
+        {L"sim", L"Morvane simulated instrument"},
         {L"tcpip0::127.0.0.1::" + std::to_wstring(server.port()) + L"::socket", socket_source},
         {L"tcpip::127.0.0.1::instr", L"Morvane VXI-11 session"}};
 };
@@ -66,11 +67,13 @@ TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecon
     const auto resources = manager();
     ASSERT_TRUE(resources);
     const std::wstring_view names[] = {
+        // clang-format off
         L"", L"SIM0", L" SIM", L"GPIB0::1::INSTR", L"TCPIP::127.0.0.1::SOCKET", L"TCPIP::127.0.0.1::0::SOCKET",
         L"TCPIP::127.0.0.1::65536::SOCKET", L"TCPIP::[::1::5025::SOCKET", L"TCPIP::::1]::5025::SOCKET",
         L"TCPIP::127.0.0.1::5025::SOCKET::", L"TCPIP::127.0.0.1::5025::SOCKETS", L"TCPIPx::127.0.0.1::5025::SOCKET",
         L"TCPIP::127.0.0.1::inst0::INSTR::", L"TCPIP::127.0.0.1::a::b::INSTR", L"TCPIP::::INSTR", L"TCPIP::h::INSTR::INSTR",
         L"TCPIP::127.0.0.1::in st0", L"TCPIP2x::127.0.0.1::INSTR", L"TCPIP",
+        // clang-format on
         std::wstring_view(L"SI\0M", 4),
     };
     for (const std::wstring_view name : names) {
@@ -100,12 +103,14 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     for (int i = 0; i < 499; ++i)
         longest += L"I*";
     longest += L"M";
+    // clang-format off
     const struct { std::wstring expression; std::vector<std::wstring> found; } cases[] = {
         {L"", {L"SIM", instrument}}, {L"?*", {L"SIM", instrument}}, {L"s?m", {L"SIM"}},    {L"[ST]IM", {L"SIM"}},
         {L"(GPIB|SIM)", {L"SIM"}},   {L"SIM?*", {L"SIM"}},          {L"TCPIP?*", {instrument}}, {L"SI", {}},
         {L"S.M", {}},                {L"\\SIM", {L"SIM"}},         {L"?*INSTR", {instrument}}, {L"?*SOCKET", {}},
         {longest, {L"SIM"}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SAFEARRAY* raw = nullptr;
         ASSERT_EQ(resources->FindResources(make_bstr(c.expression).get(), &raw), S_OK) << c.expression;
@@ -134,10 +139,12 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     for (const wchar_t* malformed : {L"*SIM", L"SIM\\", L"[SIM", L"(SIM"})
         refused.emplace_back(malformed, L"The expression \"" + std::wstring(malformed) + L"\" is not well formed.");
     for (const std::wstring& expression : {longest + L"*", std::wstring(17000, L'(')})
-        refused.emplace_back(expression, L"The expression has " + std::to_wstring(expression.size()) + L" characters; at most 1000 are taken.");
+        refused.emplace_back(expression, L"The expression has " + std::to_wstring(expression.size()) +
+                                             L" characters; at most 1000 are taken.");
     for (const auto& [expression, description] : refused) {
         SAFEARRAY* raw = nullptr;
-        EXPECT_EQ(outcome(resources->FindResources(make_bstr(expression).get(), &raw)), manager_failure(E_INVALIDARG, description));
+        EXPECT_EQ(outcome(resources->FindResources(make_bstr(expression).get(), &raw)),
+                  manager_failure(E_INVALIDARG, description));
         EXPECT_FALSE(raw);
     }
     BSTR forms = nullptr;
@@ -151,6 +158,7 @@ TEST(ResourceManager, KeepsItsDiscoverySettingsWithinTheirRanges)
     ASSERT_TRUE(resources);
     using getter = HRESULT (STDMETHODCALLTYPE IMorvaneResourceManager::*)(LONG*);
     using putter = HRESULT (STDMETHODCALLTYPE IMorvaneResourceManager::*)(LONG);
+    // clang-format off
     const struct { getter get; putter put; LONG initial, lowest, highest; const wchar_t* refused; } numbers[] = {
         {&IMorvaneResourceManager::get_PortmapperPort, &IMorvaneResourceManager::put_PortmapperPort, 111, 1, 65535,
          L"The portmapper port must be from 1 to 65535."},
@@ -159,6 +167,7 @@ TEST(ResourceManager, KeepsItsDiscoverySettingsWithinTheirRanges)
         {&IMorvaneResourceManager::get_DiscoveryTimeout, &IMorvaneResourceManager::put_DiscoveryTimeout, 1000, 1,
          LONG_MAX, L"The discovery timeout must be at least 1 ms."},
     };
+    // clang-format on
     for (const auto& number : numbers) {
         LONG value = -7;
         EXPECT_EQ(((*resources.Get()).*number.get)(&value), S_OK);
@@ -169,7 +178,8 @@ TEST(ResourceManager, KeepsItsDiscoverySettingsWithinTheirRanges)
             EXPECT_EQ(value, accepted);
         }
         for (const LONG refused : {number.lowest - 1, number.highest == LONG_MAX ? LONG_MIN : number.highest + 1}) {
-            EXPECT_EQ(outcome(((*resources.Get()).*number.put)(refused)), manager_failure(E_INVALIDARG, number.refused));
+            EXPECT_EQ(outcome(((*resources.Get()).*number.put)(refused)),
+                      manager_failure(E_INVALIDARG, number.refused));
             EXPECT_EQ(((*resources.Get()).*number.get)(&value), S_OK);
             EXPECT_EQ(value, number.highest) << "a refused value is not kept";
         }
@@ -190,7 +200,7 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         SCOPED_TRACE(name);
         const bool simulated = name == L"sim";
         ComPtr<IMessage> session;
-        ASSERT_EQ(open(kinds.resources.Get(), name, 1234, session), L"open");
+        ASSERT_EQ(open(kinds.resources.Get(), name, 12345, session), L"open");
         const auto extra = own(session.Get());
         ComPtr<ISupportErrorInfo> errors;
         ASSERT_EQ(session.As(&errors), S_OK);
@@ -202,7 +212,7 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         EXPECT_EQ(std::wstring(bstr_view(unique_bstr(resource).get())), name);
         LONG timeout = 0;
         EXPECT_EQ(session->get_Timeout(&timeout), S_OK);
-        EXPECT_EQ(timeout, 1234);
+        EXPECT_EQ(timeout, 12345);
         BYTE termination = 0;
         EXPECT_EQ(extra->get_TerminationCharacter(&termination), S_OK);
         EXPECT_EQ(termination, '\n');
@@ -258,21 +268,26 @@ TEST(Sessions, BoundTheirMessagesAndExplainEveryFailure)
         EXPECT_EQ(limits->get_MaximumMessageSize(&size), S_OK);
         EXPECT_EQ(size, 256 << 20);
         for (const LONG refused : {0L, -1L, LONG_MIN})
-            EXPECT_EQ(outcome(limits->put_MaximumMessageSize(refused)), error_line(E_INVALIDARG,
-                      L"MaximumMessageSize must be at least 1 byte.", source, L"", 0, IID_IMorvaneSessionLimits));
+            EXPECT_EQ(outcome(limits->put_MaximumMessageSize(refused)),
+                      error_line(E_INVALIDARG, L"MaximumMessageSize must be at least 1 byte.", source, L"", 0,
+                                 IID_IMorvaneSessionLimits));
         const std::pair<std::function<HRESULT()>, IID> null_calls[] = {
-            {[&] { return session->Read(1, nullptr); }, IID_IMessage}, {[&] { return session->ReadString(1, nullptr); }, IID_IMessage},
+            {[&] { return session->Read(1, nullptr); }, IID_IMessage},
+            {[&] { return session->ReadString(1, nullptr); }, IID_IMessage},
             {[&] { return session->Write(nullptr, 1, &size); }, IID_IMessage},
             {[&] { return own(session.Get())->ReadStatusByte(nullptr); }, IID_IMorvaneSession},
             {[&] { return limits->get_MaximumMessageSize(nullptr); }, IID_IMorvaneSessionLimits}};
         for (const auto& [call, interface_id] : null_calls)
-            EXPECT_EQ(outcome(call()), error_line(E_POINTER, L"A required pointer is null.", source, L"", 0, interface_id));
+            EXPECT_EQ(outcome(call()),
+                      error_line(E_POINTER, L"A required pointer is null.", source, L"", 0, interface_id));
         bound_component instrument(session.Get());
         for (const LONG limit : {6, 5, 2}) { // the answer "1,2,3\n" has 6 bytes, "1\n" 2
             EXPECT_EQ(limits->put_MaximumMessageSize(limit), S_OK);
+            // clang-format off
             EXPECT_EQ(instrument.query(L"DATA:LIST 1,2,3;LIST?"), limit >= 6 ? L"1,2,3\n" : error_line(message_too_long,
                       L"The message passed MaximumMessageSize (" + std::to_wstring(limit) +
                       L" bytes); the rest of it is discarded.", source, L"", 0, IID_IMessage));
+            // clang-format on
             EXPECT_EQ(instrument.query(L"*OPC?"), L"1\n");
         }
         EXPECT_EQ(limits->put_MaximumMessageSize(1), S_OK);
@@ -316,14 +331,16 @@ class connection_counter {
 public:
     // Once stopped, it still takes what the listener has queued: a connection counts from
     // the moment the client's connect succeeded, whether or not it was accepted yet.
-    connection_counter() : m_accepting([this] {
-        for (;;) {
-            if (auto connection = m_listener.accept(20ms))
-                m_accepted.push_back(std::move(connection));
-            else if (m_done)
-                break;
-        }
-    }) {}
+    connection_counter()
+        : m_accepting([this] {
+              for (;;) {
+                  if (auto connection = m_listener.accept(20ms))
+                      m_accepted.push_back(std::move(connection));
+                  else if (m_done)
+                      break;
+              }
+          })
+    {}
     ~connection_counter() { stop(); }
     unsigned short port() const { return m_listener.port(); }
     // Waits for the accepts to end, then counts the connections that are not at their end.
@@ -429,7 +446,8 @@ TEST(Sessions, CarryTheComponentsTraffic)
 TEST(Sessions, ACallWaitsForTheCallInProgress)
 {
     const instrument_server_process late(L"..\\..\\bin\\", L"--seconds 120 --delay 600");
-    const instrument_server_process late_lan(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120 --delay 600");
+    const instrument_server_process late_lan(L"..\\..\\bin\\",
+                                             L"--vxi11 --portmapper-port 0 --seconds 120 --delay 600");
     ASSERT_NE(late.port(), 0);
     const auto resources = manager();
     ASSERT_TRUE(resources);
@@ -476,7 +494,8 @@ TEST(Sessions, TwoThreadsUseTwoSessionsAtOnce)
                 bound_component instrument(session.Get());
                 for (int i = 0; i < 200 && failures[t] == L"open"; ++i) {
                     const std::wstring list = std::to_wstring(t) + L"," + std::to_wstring(i);
-                    if (const std::wstring got = instrument.query(L"DATA:LIST " + list + L";LIST?"); got != list + L"\n")
+                    if (const std::wstring got = instrument.query(L"DATA:LIST " + list + L";LIST?");
+                        got != list + L"\n")
                         failures[t] = L"round " + std::to_wstring(i) + L": " + got;
                 }
             }

@@ -54,6 +54,7 @@ TEST(Registration, WritesTheClassAndLibraryKeys)
     const std::wstring interfaces[] = {L"Interface\\{8B83C8AC-266B-42F0-9372-CED9E428B6CE}",
                                        L"Interface\\{DEACD162-3471-4951-B18B-92178665F7AA}"};
     const std::wstring name = L"Morvane Resource Manager";
+    // clang-format off
     const struct { std::wstring key; const wchar_t* value_name; std::wstring data; } entries[] = {
         {L"Morvane.ResourceManager", L"", name},
         {L"Morvane.ResourceManager\\CLSID", L"", clsid_text},
@@ -68,6 +69,7 @@ TEST(Registration, WritesTheClassAndLibraryKeys)
         {interfaces[0] + L"\\TypeLib", L"", L"{1F3DD6C7-47C1-4125-B802-BBAD418BC165}"},
         {interfaces[1] + L"\\TypeLib", L"", L"{1F3DD6C7-47C1-4125-B802-BBAD418BC165}"},
     };
+    // clang-format on
     for (const auto& entry : entries)
         EXPECT_EQ(value(entry.key, entry.value_name), entry.data) << std::string(entry.key.begin(), entry.key.end());
     CLSID found{};

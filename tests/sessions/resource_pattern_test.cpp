@@ -19,6 +19,7 @@ std::wstring times(std::wstring_view part, std::size_t count)
 
 TEST(ResourcePattern, MatchesWholeNamesInEitherCase)
 {
+    // clang-format off
     const struct { const wchar_t *expression, *name; bool matches; } cases[] = {
         {L"S?M", L"sim", true}, {L"S?M", L"SM", false}, {L"S?M", L"SIIM", false}, {L"SIM", L"SIMX", false},
         {L"SIM", L"XSIM", false}, {L"", L"", true}, {L"", L"A", false}, {L"SI*M", L"SM", true},
@@ -34,6 +35,7 @@ TEST(ResourcePattern, MatchesWholeNamesInEitherCase)
         {L"\\(A\\)", L"(A)", true}, {L"\\?", L"X", false}, {L"S\\IM", L"SIM", true}, {L"a^b-c]", L"A^B-C]", true},
         {L"S.M", L"SIM", false},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const resource_pattern pattern(c.expression);
         EXPECT_EQ(pattern.refusal(), fault::none) << c.expression;
@@ -45,6 +47,7 @@ TEST(ResourcePattern, RefusesMalformedAndLongExpressions)
 {
     const std::wstring longest = times(L"(", 333) + L"A" + times(L")*", 333);
     ASSERT_EQ(longest.size(), resource_pattern::longest_expression);
+    // clang-format off
     const struct { std::wstring expression; fault refusal; } cases[] = {
         {L"*SIM", fault::malformed}, {L"SIM\\", fault::malformed}, {L"[SIM", fault::malformed},
         {L"(SIM", fault::malformed}, {L"SIM)", fault::malformed}, {L"(A|*B)", fault::malformed},
@@ -58,15 +61,18 @@ TEST(ResourcePattern, RefusesMalformedAndLongExpressions)
         EXPECT_EQ(pattern.matches(L"A"), c.refusal == fault::none) << c.expression;
     }
 }
+// clang-format on
 
 TEST(ResourcePattern, TakesAsLongAsTheNameTimesTheExpressionAtMost)
 {
     const std::wstring a = times(L"A", 20000);
+    // clang-format off
     const struct { std::wstring expression, name; bool matches; } cases[] = {
         {L"(?*)*Z", a, false}, {L"(?*)*Z", a + L"Z", true}, {L"((a*)*)*b", a, false}, {L"((a*)*)*b", a + L"b", true},
         {times(L"(a|a)*", 166), a.substr(0, 3000) + L"b", false}, {times(L"(a|a)*", 166), a.substr(0, 3000), true},
         {times(L"(", 333) + L"A" + times(L")*", 333), a + L"B", false},
     };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(resource_pattern(c.expression).matches(c.name), c.matches) << c.expression.substr(0, 20);
 }

@@ -29,11 +29,11 @@ public:
 
     std::atomic<std::int32_t> error{0}; // of every result after create_link's
     std::uint32_t max_receive = 1024;
-    std::size_t take_at_most = SIZE_MAX; // of a device_write
-    std::atomic<bool> silent{false};     // device_read gets no reply
-    std::deque<read_reply> reads;        // device_read replies; none left: error 15
+    std::size_t take_at_most = SIZE_MAX;      // of a device_write
+    std::atomic<bool> silent{false};          // device_read gets no reply
+    std::deque<read_reply> reads;             // device_read replies; none left: error 15
     std::atomic<bool> empty_when_done{false}; // none left: no data and no reason instead
-    std::string endless; // none left, before the above: as much of it as asked, with no reason
+    std::string endless;                      // none left, before the above: as much of it as asked, with no reason
 
     scripted_core() : m_thread([this] { serve(); }) {}
     ~scripted_core()
@@ -56,7 +56,8 @@ private:
             if (const auto client = m_listener.accept(std::chrono::milliseconds(20)))
                 for (oncrpc::record_receiver records(1 << 20);;) {
                     const auto space = records.space();
-                    const int got = recv(client.get(), reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
+                    const int got =
+                        recv(client.get(), reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
                     if (got <= 0)
                         break;
                     records.received(static_cast<std::size_t>(got));
@@ -66,7 +67,8 @@ private:
                     oncrpc::xdr_writer out = answer(record);
                     const auto bytes = out.record();
                     if (out.size() > 4)
-                        send(client.get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0);
+                        send(client.get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()),
+                             0);
                 }
     }
 
@@ -77,7 +79,8 @@ private:
         // create_link, device_write, device_read and the generic calls: fields, then data.
         static constexpr std::size_t field_count[] = {3, 4, 6, 4, 4, 4};
         call got{header.procedure, {}, {}};
-        const std::size_t fields = header.procedure >= 10 && header.procedure <= 15 ? field_count[header.procedure - 10] : 1;
+        const std::size_t fields =
+            header.procedure >= 10 && header.procedure <= 15 ? field_count[header.procedure - 10] : 1;
         for (std::size_t i = 0; i < fields && in.left() >= 4; ++i)
             got.fields.push_back(in.get());
         if (in.left() >= 4)
@@ -114,8 +117,7 @@ private:
             out.put_signed(error);
             out.put(0x42);
             break;
-        default:
-            out.put_signed(error);
+        default: out.put_signed(error);
         }
         return out;
     }

@@ -24,7 +24,8 @@ constexpr const wchar_t* local_instrument = L"TCPIP::127.0.0.1::INSTR";
 
 struct vxi11_server : instrument_server_process {
     explicit vxi11_server(const std::wstring& faults = L"")
-        : instrument_server_process(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120 " + faults) {}
+        : instrument_server_process(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120 " + faults)
+    {}
     // A manager that asks this server's portmapper.
     ComPtr<IMorvaneResourceManager> resources() const
     {
@@ -53,7 +54,8 @@ std::wstring read(IMessage* session, LONG count, LONG* status = nullptr)
         return outcome(hr);
     if (status)
         session->get_LastStatus(status);
-    return std::wstring(static_cast<const char*>(raw->pvData), static_cast<const char*>(raw->pvData) + raw->rgsabound[0].cElements);
+    return std::wstring(static_cast<const char*>(raw->pvData),
+                        static_cast<const char*>(raw->pvData) + raw->rgsabound[0].cElements);
 }
 
 HRESULT write(IMessage* session, const std::string& text)
@@ -125,9 +127,11 @@ TEST(Vxi11Sessions, FrameMessagesByEndAndTellWhyEachReadEnded)
     EXPECT_EQ(write(session.Get(), ""), S_OK);
     EXPECT_EQ(session->put_TerminationCharacterEnabled(VARIANT_TRUE), S_OK);
     EXPECT_EQ(extra->put_TerminationCharacter(','), S_OK);
+    // clang-format off
     const struct { LONG count; const wchar_t* bytes; LONG status; } reads[] = {
         {1, L"1", 0x00040006}, {10, L",", 0x00040005}, {10, L"2,", 0x00040005}, {2, L"3;", 0x00040006}, {10, L"1\n", 0},
     };
+    // clang-format on
     for (const auto& r : reads) {
         LONG status = -1;
         EXPECT_EQ(read(session.Get(), r.count, &status), r.bytes);
@@ -140,6 +144,7 @@ TEST(Vxi11Sessions, ReportEachDeviceErrorByNameAndGoOnOrFailAtOnce)
 {
     scripted_core core;
     const auto resources = manager_for(core);
+    // clang-format off
     const struct { std::int32_t code; HRESULT hr; const wchar_t* name; bool lost; } errors[] = {
         {1, device_refused, L"syntax error", false},           {3, resource_not_found, L"device not accessible", false},
         {4, connection_lost, L"invalid link identifier", true}, {5, device_refused, L"parameter error", false},
@@ -150,15 +155,18 @@ TEST(Vxi11Sessions, ReportEachDeviceErrorByNameAndGoOnOrFailAtOnce)
         {23, connection_lost, L"abort", true},                  {29, device_refused, L"channel already established", false},
         {99, device_refused, L"unknown error", false},
     };
+    // clang-format on
     for (const auto& e : errors) {
         ComPtr<IMessage> session;
         ASSERT_EQ(open(resources.Get(), local_instrument, 2000, session), L"open");
         const auto extra = own(session.Get());
         core.error = e.code;
-        const std::wstring text = L"The device reported VXI-11 error " + std::to_wstring(e.code) + L" (" + e.name + L").";
+        const std::wstring text =
+            L"The device reported VXI-11 error " + std::to_wstring(e.code) + L" (" + e.name + L").";
         EXPECT_EQ(outcome(write(session.Get(), "*CLS\n")), error_line(e.hr, text, vxi11_source, L"", 0, IID_IMessage));
         EXPECT_EQ(outcome(extra->AssertTrigger()),
-                  e.lost ? error_line(e.hr, L"The connection to the instrument was lost.", vxi11_source, L"", 0, IID_IMorvaneSession)
+                  e.lost ? error_line(e.hr, L"The connection to the instrument was lost.", vxi11_source, L"", 0,
+                                      IID_IMorvaneSession)
                          : error_line(e.hr, text, vxi11_source, L"", 0, IID_IMorvaneSession));
         core.error = 0;
         short status = 0;
@@ -196,8 +204,10 @@ TEST(Vxi11Sessions, SendWhatTheCoreChannelAsksFor)
     EXPECT_EQ(read(session.Get(), 5, &status), L"fgh") << "what came before the failure is not lost";
     EXPECT_EQ(status, 0);
     // END before the termination character before the count.
-    const struct { std::int32_t reason; LONG count, status; } reasons[] = {
-        {7, 10, 0}, {5, 10, 0}, {3, 10, 0x00040005}, {2, 10, 0x00040005}, {1, 1, 0x00040006}};
+    const struct {
+        std::int32_t reason;
+        LONG count, status;
+    } reasons[] = {{7, 10, 0}, {5, 10, 0}, {3, 10, 0x00040005}, {2, 10, 0x00040005}, {1, 1, 0x00040006}};
     for (const auto& [reason, count, expected] : reasons) {
         core.reads = {{0, reason, "x"}};
         EXPECT_EQ(read(session.Get(), count, &status), L"x");
@@ -215,6 +225,7 @@ TEST(Vxi11Sessions, SendWhatTheCoreChannelAsksFor)
         }
     }
     const std::vector<std::vector<std::uint32_t>> expected = {
+        // clang-format off
         {10, 0, 0, 1500},                                           // create_link, no lock, its timeout
         {11, 7, 1500, 1500, 0, 1024}, {11, 7, 1500, 1500, 0, 1024}, // 1024 sent, 700 taken, 1300 left
         {11, 7, 1500, 1500, 8, 600},                                // ... END on the last
@@ -223,6 +234,7 @@ TEST(Vxi11Sessions, SendWhatTheCoreChannelAsksFor)
         {12, 7, 5, 777, 777, 0x80, '\n'}, {12, 7, 3, 777, 777, 0x80, '\n'}, {12, 7, 3, 777, 777, 0x80, '\n'},
         {12, 7, 10, 777, 777, 0x80, '\n'}, {12, 7, 10, 777, 777, 0x80, '\n'}, {12, 7, 10, 777, 777, 0x80, '\n'},
         {12, 7, 10, 777, 777, 0x80, '\n'}, {12, 7, 1, 777, 777, 0x80, '\n'}, {23, 7},
+        // clang-format on
     };
     EXPECT_EQ(fields, expected);
     EXPECT_EQ(core.calls().front().data, "gpib0,5");
@@ -285,8 +297,10 @@ TEST(Vxi11Sessions, DropAMessagePastItsMaximumSize)
     EXPECT_EQ(limits->put_MaximumMessageSize(100000), S_OK);
     bound_component instrument(session.Get());
     const auto started = clock::now();
-    EXPECT_EQ(instrument.read(), error_line(message_too_long, L"The message passed MaximumMessageSize (100000 bytes); "
-                                            L"the rest of it is discarded.", vxi11_source, L"", 0, IID_IMessage));
+    EXPECT_EQ(instrument.read(), error_line(message_too_long,
+                                            L"The message passed MaximumMessageSize (100000 bytes); "
+                                            L"the rest of it is discarded.",
+                                            vxi11_source, L"", 0, IID_IMessage));
     EXPECT_LT(clock::now() - started, 2500ms);
     core.endless.clear();
     core.reads = {{0, 0, "rest"}, {0, 4, "rest"}, {0, 4, "next\n"}};
@@ -297,10 +311,12 @@ TEST(Vxi11Sessions, OpenByAnyFormOfTheirNameAndRefuseHislip)
 {
     scripted_core core;
     const auto resources = manager_for(core);
+    // clang-format off
     const struct { const wchar_t* name; const char* device; } names[] = {
         {L"TCPIP::127.0.0.1::INSTR", "inst0"}, {L"tcpip0::127.0.0.1", "inst0"},
         {L"TCPIP1::127.0.0.1::inst1::INSTR", "inst1"}, {L"Tcpip::127.0.0.1::gpib0,5::instr", "gpib0,5"},
     };
+    // clang-format on
     for (const auto& n : names) {
         ComPtr<IMessage> session;
         ASSERT_EQ(open(resources.Get(), n.name, 1000, session), L"open") << n.name;
@@ -309,7 +325,8 @@ TEST(Vxi11Sessions, OpenByAnyFormOfTheirNameAndRefuseHislip)
     for (const wchar_t* device : {L"hislip0", L"HiSLIP1"}) {
         ComPtr<IMessage> session;
         EXPECT_EQ(open(resources.Get(), L"TCPIP::127.0.0.1::" + std::wstring(device) + L"::INSTR", 1000, session),
-                  error_line(invalid_resource, L"The device \"" + std::wstring(device) + L"\" speaks HiSLIP, which is not supported.",
+                  error_line(invalid_resource,
+                             L"The device \"" + std::wstring(device) + L"\" speaks HiSLIP, which is not supported.",
                              vxi11_source, L"", 0, IID_IMessage));
     }
     // The portmapper asked when no core port is given: none listening, or no core channel.

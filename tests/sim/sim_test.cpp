@@ -39,10 +39,11 @@ void PrintTo(const chunk& c, std::ostream* out) { *out << ::testing::PrintToStri
 
 // The texts that SYST:ERR? gives with each code.
 const std::map<int, std::string> error_texts = {
-    {-102, "Syntax error"}, {-103, "Invalid separator"}, {-104, "Data type error"}, {-108, "Parameter not allowed"},
-    {-109, "Missing parameter"}, {-113, "Undefined header"}, {-138, "Suffix not allowed"}, {-161, "Invalid block data"},
-    {-222, "Data out of range"}, {-223, "Too much data"}, {-224, "Illegal parameter value"}, {-350, "Queue overflow"},
-    {-410, "Query INTERRUPTED"}, {-420, "Query UNTERMINATED"}};
+    {-102, "Syntax error"},          {-103, "Invalid separator"},       {-104, "Data type error"},
+    {-108, "Parameter not allowed"}, {-109, "Missing parameter"},       {-113, "Undefined header"},
+    {-138, "Suffix not allowed"},    {-161, "Invalid block data"},      {-222, "Data out of range"},
+    {-223, "Too much data"},         {-224, "Illegal parameter value"}, {-350, "Queue overflow"},
+    {-410, "Query INTERRUPTED"},     {-420, "Query UNTERMINATED"}};
 
 struct bus {
     explicit bus(std::uint32_t seed = 1) : session(morvane::sim::create_simulated_session(seed))
@@ -133,6 +134,7 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
 {
     const std::string data = "\n\r\0\xFF a\n"s, values = "10,13,0,255,32,97,10"; // a block's data, TRAC:VAL? of it
     // Messages written (with END unless false), the whole response (read when not empty), the errors queued
+    // clang-format off
     const struct { std::vector<message> writes; std::string response; std::vector<int> errors; } cases[] = {
         // Forms of headers; a relative header after ';' starts at the node of the command before it
         {{"*idn?;*OPC?\r\n"}, identity + ";1\n", {}},
@@ -187,6 +189,7 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         {{{"WAV:FORM BYTE;TRAC:DATA #0A\nB\n", false}, {"", true}, {"TRAC:DATA?\n", false}}, "#13A\nB\n", {}},
         {{{"WAV:FORM BYTE;TRAC:DATA #0A\nB", true}, {"TRAC:DATA?\n", false}}, "#13A\nB\n", {}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.writes.front().bytes.substr(0, 60));
         bus simulated;
@@ -206,7 +209,8 @@ TEST(SimulatedSession, HoldsNoMoreThanItsBudget)
     using morvane::sim::memory_budget;
     const auto server = std::make_shared<memory_budget>(3u << 20); // over the budgets of each
     const auto session = [&] {
-        return morvane::sim::create_simulated_session(1, L"SIM", 50, std::make_shared<memory_budget>(64u << 20, server));
+        return morvane::sim::create_simulated_session(1, L"SIM", 50,
+                                                      std::make_shared<memory_budget>(64u << 20, server));
     };
     bus first, second;
     first.session = session();
@@ -237,6 +241,7 @@ TEST(SimulatedSession, DropsTheAnswerThatWouldOverfillTheResponse)
 TEST(SimulatedSession, HandsOutTheResponseByCountAndTerminationCharacter)
 {
     // The termination character's flag counts as true for every non-zero value.
+    // clang-format off
     const struct { std::string query; LONG count; VARIANT_BOOL termination; std::vector<chunk> chunks; } cases[] = {
         {"*IDN?", 8, 1, {{"Morvane,", count_status}, {"SIM-1,0,", count_status}, {"1.0\n", end_status}}},
         {"*IDN?", 20, VARIANT_TRUE, {{identity + "\n", end_status}}},
@@ -247,6 +252,7 @@ TEST(SimulatedSession, HandsOutTheResponseByCountAndTerminationCharacter)
         {"TRAC:DATA?", 100, VARIANT_FALSE, {{"#13A\nB\n", end_status}}},
         {"TRAC:DATA?", 4, VARIANT_FALSE, {{"#13A", count_status}, {"\nB\n", end_status}}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query + " " + std::to_string(c.count));
         bus simulated;
@@ -286,8 +292,8 @@ TEST(SimulatedSession, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
 {
     const std::string points = "3000";
     bus reference(3);
-    const std::vector<double> volts = elements(reference.query("WAV:POIN " + points + ";WAV:FORM REAL,64;WAV:DATA?"),
-                                               "REAL,64", true);
+    const std::vector<double> volts =
+        elements(reference.query("WAV:POIN " + points + ";WAV:FORM REAL,64;WAV:DATA?"), "REAL,64", true);
     ASSERT_EQ(std::to_string(volts.size()), points);
     double sum = 0, squares = 0, largest = 0;
     for (std::size_t i = 0; i < volts.size(); ++i) {
@@ -301,12 +307,14 @@ TEST(SimulatedSession, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
     EXPECT_NEAR(std::sqrt(squares / static_cast<double>(volts.size())), 0.02, 0.002);
     EXPECT_LT(largest, 0.07);
 
+    // clang-format off
     const struct { std::string format; double counts_per_volt, zero; } formats[] = { // counts_per_volt 0: volts
         {"REAL,64", 0, 0}, {"REAL,32", 0, 0}, {"INT,32", 1e9, 0}, {"INT,16", 25000, 0}, {"BYTE", 100, 128}};
+    // clang-format on
     for (const auto& f : formats) {
         std::vector<double> expected;
         for (const double v : volts)
-            expected.push_back(f.counts_per_volt ? std::round(f.zero + v * f.counts_per_volt)
+            expected.push_back(f.counts_per_volt       ? std::round(f.zero + v * f.counts_per_volt)
                                : f.format == "REAL,32" ? static_cast<float>(v)
                                                        : v);
         for (const std::string order : {"NORM", "SWAP"}) {
@@ -327,7 +335,7 @@ TEST(SimulatedSession, AnswersTheSameForTheSameSeed)
     EXPECT_EQ(answer, second.query(readings));
     EXPECT_NE(volts, elsewhere.substr(0, elsewhere.find('#')));
     EXPECT_NE(waveform, elsewhere.substr(elsewhere.find('#')));
-    EXPECT_NE(waveform, first.query("WAV:DATA?")); // each acquisition has noise of its own
+    EXPECT_NE(waveform, first.query("WAV:DATA?"));      // each acquisition has noise of its own
     EXPECT_EQ(answer, first.query("*RST;" + readings)); // *RST re-seeds the noise
     // NR3 readings of 1.25 V with a millivolt of noise; 2.5 readings rounded to 3
     EXPECT_TRUE(std::regex_match(volts, std::regex(R"((\+1\.2[45]\d{6}E\+00[;,]){4})"))) << volts;
@@ -362,7 +370,9 @@ TEST(SimulatedSession, FollowsComRules)
     SAFEARRAY* words = SafeArrayCreateVector(VT_I4, 0, 4);
     SAFEARRAY* none = nullptr;
     LONG written = 0;
-    const struct { HRESULT result, expected; } calls[] = {
+    const struct {
+        HRESULT result, expected;
+    } calls[] = {
         {session->Write(&bytes, 5, &written), E_INVALIDARG},
         {session->Write(&bytes, -1, &written), E_INVALIDARG},
         {session->Write(&words, 4, &written), E_INVALIDARG},
@@ -391,7 +401,7 @@ TEST(SimulatedSession, FollowsComRules)
         const VARIANT_BOOL expected = value ? VARIANT_TRUE : VARIANT_FALSE;
         EXPECT_EQ(std::make_pair(expected, expected), std::make_pair(send_end, termination_character));
         simulated.send("*OPC?"); // runs at once only with END
-        if (!value) { // held until END comes; a read finds nothing to read when the timeout ends
+        if (!value) {            // held until END comes; a read finds nothing to read when the timeout ends
             const auto start = std::chrono::steady_clock::now();
             chunk none;
             EXPECT_EQ(session_timeout, simulated.read(100, none));

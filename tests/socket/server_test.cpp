@@ -18,8 +18,7 @@ class server_process : public instrument_server_process {
 public:
     explicit server_process(const std::wstring& options, const wchar_t* address = L"127.0.0.1")
         : instrument_server_process(L"..\\bin\\", L"--seconds 60 --address " + std::wstring(address) + L" " + options)
-    {
-    }
+    {}
     bool listening() const { return port() != 0; }
     socket_address address(const char* host = "127.0.0.1") const { return {host, std::to_string(port())}; }
 };

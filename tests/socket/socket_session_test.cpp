@@ -46,15 +46,11 @@ private:
     std::thread m_thread;
 };
 
-void send_text(SOCKET to, std::string_view text)
-{
-    send(to, text.data(), static_cast<int>(text.size()), 0);
-}
+void send_text(SOCKET to, std::string_view text) { send(to, text.data(), static_cast<int>(text.size()), 0); }
 std::string receive_line(SOCKET from)
 {
     std::string line;
-    for (char c; recv(from, &c, 1, 0) == 1 && (line += c, c != '\n');) {
-    }
+    for (char c; recv(from, &c, 1, 0) == 1 && (line += c, c != '\n');) {}
     return line;
 }
 void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -102,10 +98,11 @@ std::string call(IMessage* session, LONG count)
     LONG written = -1, status = -1;
     const HRESULT hr = count < 0 ? session->Write(&bytes, 1, &written) : session->Read(count, &bytes);
     session->get_LastStatus(&status);
-    const std::string shown = count < 0 ? "wrote " + std::to_string(written)
-                              : bytes   ? std::string(static_cast<const char*>(bytes->pvData),
-                                                      bytes->rgsabound[0].cElements) + " " + hex(status)
-                                        : "no array";
+    const std::string shown =
+        count < 0 ? "wrote " + std::to_string(written)
+        : bytes
+            ? std::string(static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements) + " " + hex(status)
+            : "no array";
     SafeArrayDestroy(bytes);
     return FAILED(hr) ? hex(hr) + " " + shown : shown;
 }
@@ -165,12 +162,14 @@ TEST(SocketSession, ReadsAgainstTimelines)
         const char* server;
         std::vector<std::tuple<LONG, LONG, std::string>> steps; // timeout, count (-1: write), result
     } rows[] = {
+        // clang-format off
         {"abc\ndef1234\nxy||||||||z\n",
          {{brief, 2, "ab 40006"}, {brief, 10, "c\n 40005"}, {brief, 3, "def 40006"}, {brief, 5, "1234\n 40005"},
           {brief, 10, timed_out}, {patient, 10, "xyz\n 40005"}}},
         {"0|1|2|3|4|5|6|7|8|9|\n", {{brief, 20, "0123456789\n 40005"}, {brief, 20, lost}}},
         {"abc\ndef", {{patient, 9, "abc\n 40005"}, {patient, 9, "def 0"}, {patient, 9, lost},
                        {patient, -1, hex(connection_lost) + " wrote 0"}, {patient, 0, lost}}},
+        // clang-format on
         {"|!", {{patient, 9, lost}, {patient, 9, lost}, {patient, -1, hex(connection_lost) + " wrote 0"}}},
     };
     for (const auto& row : rows) {
@@ -212,15 +211,16 @@ TEST(SocketSession, FlagsTakeEveryNonZeroValueAsTrue)
 TEST(SocketSession, DropAMessagePastItsMaximumSize)
 {
     loopback_server server(play("abcde\n0123456|789\nxy\nuvw\nrs\n")), endless([](SOCKET client) {
-        for (const std::string run(65536, 'x'); send(client, run.data(), static_cast<int>(run.size()), 0) > 0;) {
-        }
+        for (const std::string run(65536, 'x'); send(client, run.data(), static_cast<int>(run.size()), 0) > 0;) {}
     });
     ComPtr<IMessage> session = open(server), streaming = open(endless, 300);
     ComPtr<IMorvaneSessionLimits> limits, streaming_limits;
     ASSERT_EQ(session.As(&limits) | streaming.As(&streaming_limits), S_OK);
     EXPECT_EQ(limits->put_MaximumMessageSize(6) | streaming_limits->put_MaximumMessageSize(1 << 20), S_OK);
+    // clang-format off
     const std::pair<LONG, std::string> reads[] = {
         {3, "abc 40006"}, {10, "de\n 40005"}, {4, "0123 40006"}, {4, hex(message_too_long) + " no array"}, {10, "xy\n 40005"}};
+    // clang-format on
     for (const auto& [count, result] : reads)
         EXPECT_EQ(call(session.Get(), count), result) << count;
     EXPECT_EQ(session->put_TerminationCharacterEnabled(VARIANT_FALSE), S_OK);
@@ -230,7 +230,8 @@ TEST(SocketSession, DropAMessagePastItsMaximumSize)
     ASSERT_EQ(io->putref_IO(streaming.Get()), S_OK);
     unique_bstr text;
     EXPECT_EQ(outcome(io->ReadString(text.put())),
-              error_line(message_too_long, L"The message passed MaximumMessageSize (1048576 bytes); the rest of it is discarded.",
+              error_line(message_too_long,
+                         L"The message passed MaximumMessageSize (1048576 bytes); the rest of it is discarded.",
                          L"Morvane TCP socket session", L"", 0, IID_IMessage));
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(call(streaming.Get(), 10), hex(session_timeout) + " no array");

@@ -54,10 +54,12 @@ TEST(ComioBufInput, StatusDecidesWhereAMessageEnds)
 {
     const struct {
         std::vector<std::pair<std::string, long>> response; // read 4 bytes at a time
-        lines messages;  // each up to its one end-of-file
+        lines messages;                                     // each up to its one end-of-file
     } rows[] = {
+        // clang-format off
         {{{"a\xFF" "cd", status_count_reached}, {"ab", status_termination_character}, {"cd", status_end}},
          {"a\xFF" "cdab", "cd"}},
+        // clang-format on
         {{{"ab", 0x3FFF0001}, {"cd", status_end}}, {"abcd"}}, // any other status leaves the message open
         {{{"", status_end}, {"xy", status_end}, {"", status_end}}, {"", "xy", ""}}, // no bytes: eof, message open
     };
@@ -96,6 +98,7 @@ TEST(ComioBufErrors, SessionFailureIsRecordedAndRaised)
         session_op op;
         void (*act)(rig&);
     } rows[] = {
+        // clang-format off
         {"Write ending a message", session_op::write, [](rig& r) { put(*r.buffer, "a"); r.buffer->flush_with_end(); }},
         {"SendEndEnabled put", session_op::put_send_end, [](rig& r) { put(*r.buffer, "a"); r.buffer->flush_output(); }},
         {"Write of a whole chunk", session_op::write, [](rig& r) { put(*r.buffer, pattern(1001)); }},
@@ -103,6 +106,7 @@ TEST(ComioBufErrors, SessionFailureIsRecordedAndRaised)
         {"Read of a message", session_op::read, [](rig& r) { collected sink; r.buffer->read_message(sink); }},
         {"ReadString draining", session_op::read_string,
          [](rig& r) { r.start_long_message(); r.buffer->discard_input(); }},
+        // clang-format on
     };
     for (const auto& row : rows)
         for (const bool with_information : {true, false}) {

@@ -69,7 +69,9 @@ inline std::wstring internal_failure()
 }
 
 // The parser's failures: no number, a failed parse, an empty response, the item that does not fit.
+// clang-format off
 inline std::wstring no_number() { return component_failure(data_failure, L"Couldn't interpret I/O data as single number.", 1049); }
+// clang-format on
 inline std::wstring not_parsed() { return component_failure(data_failure, L"Could not parse I/O data", 1034); }
 inline std::wstring terminated() { return component_failure(data_failure, L"Unexpected I/O data termination", 1034); }
 inline std::wstring item_failure(int item, bool real)
@@ -78,13 +80,13 @@ inline std::wstring item_failure(int item, bool real)
     const std::wstring number = std::to_wstring(item);
     return component_failure(data_failure,
                              (L"Unexpected I/O termination or couldn't convert list item # " + number +
-                              (real ? L" to floating point\r\nformat" : L" to\r\nlong/integer/byte format")).c_str(),
+                              (real ? L" to floating point\r\nformat" : L" to\r\nlong/integer/byte format"))
+                                 .c_str(),
                              1034);
 }
 
 // The loc_com_error that step raises.
-template <typename Step>
-loc_com_error caught(Step&& step)
+template<typename Step> loc_com_error caught(Step&& step)
 {
     try {
         step();

@@ -20,10 +20,7 @@ protected:
         EXPECT_EQ(session.references(), 0) << "the object kept a reference to the session";
     }
 
-    HRESULT write(std::wstring_view text, bool end = true)
-    {
-        return io->WriteString(bstr(text).get(), truth(end));
-    }
+    HRESULT write(std::wstring_view text, bool end = true) { return io->WriteString(bstr(text).get(), truth(end)); }
     // The response; a failure shows as its outcome.
     std::wstring read()
     {

@@ -54,7 +54,7 @@ void scripted_session::respond(std::string_view response, std::initializer_list<
 
 lines scripted_session::trace() const
 {
-    static const char* const names[] = {"write", "read", "read_string", "last_status", "get_send_end",
+    static const char* const names[] = {"write",        "read",         "read_string",  "last_status", "get_send_end",
                                         "put_send_end", "get_termchar", "put_termchar", "get_timeout", "put_timeout"};
     lines calls;
     for (const session_call& call : m_calls) {
@@ -148,7 +148,8 @@ STDMETHODIMP scripted_session::Write(SAFEARRAY** buffer, LONG count, LONG* writt
     const in_call scope(*this);
     SwitchToThread(); // another caller that is not kept out would get in here
     const auto* data = static_cast<const char*>((*buffer)->pvData);
-    const HRESULT hr = record({session_op::write, {data, (*buffer)->rgsabound[0].cElements}, count, m_send_end != VARIANT_FALSE});
+    const HRESULT hr =
+        record({session_op::write, {data, (*buffer)->rgsabound[0].cElements}, count, m_send_end != VARIANT_FALSE});
     if (SUCCEEDED(hr))
         *written = count;
     return hr;
@@ -161,7 +162,7 @@ STDMETHODIMP scripted_session::Read(LONG count, SAFEARRAY** buffer)
             *buffer = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
         else if (SUCCEEDED(SafeArrayAllocDescriptorEx(VT_UI1, 1, buffer))) // static data: the session keeps the bytes
             (*buffer)->fFeatures |= FADF_STATIC, (*buffer)->rgsabound[0] = {static_cast<ULONG>(bytes.size()), 0},
-            (*buffer)->pvData = m_guarded.emplace_back(bytes.size()).data();
+                                                 (*buffer)->pvData = m_guarded.emplace_back(bytes.size()).data();
         std::ranges::copy(bytes, static_cast<char*>((*buffer)->pvData));
     });
 }

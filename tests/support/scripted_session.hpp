@@ -17,10 +17,11 @@
 
 namespace morvane::testing {
 
-
 enum class session_op {
+    // clang-format off
     write, read, read_string, last_status, get_send_end, put_send_end,
     get_termination_character, put_termination_character, get_timeout, put_timeout
+    // clang-format on
 };
 
 struct session_call {
@@ -46,12 +47,15 @@ inline constexpr const wchar_t* session_timed_out = L"Timeout expired before ope
 
 // Bytes that end where a page with no access begins, so that a read past them faults at once.
 struct guarded_bytes {
+    // clang-format off
     explicit guarded_bytes(std::size_t n) : span((n + 4095) / 4096 * 4096), size(n) { VirtualProtect(base + span, 4096, PAGE_NOACCESS, &old); }
+    // clang-format on
     ~guarded_bytes() { VirtualFree(base, 0, MEM_RELEASE); }
     guarded_bytes(const guarded_bytes&) = delete;
     unsigned char* data() const noexcept { return base + span - size; }
     std::size_t span, size;
-    unsigned char* base = static_cast<unsigned char*>(VirtualAlloc(nullptr, span + 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    unsigned char* base =
+        static_cast<unsigned char*>(VirtualAlloc(nullptr, span + 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     DWORD old = 0;
 };
 
@@ -101,8 +105,10 @@ public:
     STDMETHODIMP Write(SAFEARRAY** buffer, LONG count, LONG* written) override;
     STDMETHODIMP Read(LONG count, SAFEARRAY** buffer) override;
     STDMETHODIMP ReadString(LONG count, BSTR* text) override;
+    // clang-format off
     STDMETHODIMP get_LastStatus(LONG* status) override { return answer(session_op::last_status, m_last_status, status); }
     STDMETHODIMP get_SendEndEnabled(VARIANT_BOOL* on) override { return answer(session_op::get_send_end, m_send_end, on); }
+    // clang-format on
     STDMETHODIMP put_SendEndEnabled(VARIANT_BOOL on) override { return put(session_op::put_send_end, m_send_end, on); }
     STDMETHODIMP get_TerminationCharacterEnabled(VARIANT_BOOL* on) override
     {
@@ -124,12 +130,13 @@ private:
     };
     struct in_call {
         scripted_session& s;
+        // clang-format off
         explicit in_call(scripted_session& session) : s(session) { s.m_overlaps += s.m_busy.exchange(1), ++calls_in_progress; }
+        // clang-format on
         ~in_call() { s.m_busy = 0, --calls_in_progress; }
     };
     HRESULT record(session_call call);
-    template <typename T>
-    HRESULT answer(session_op op, T value, T* out)
+    template<typename T> HRESULT answer(session_op op, T value, T* out)
     {
         const in_call scope(*this);
         const HRESULT hr = record({op, {}});
@@ -137,8 +144,7 @@ private:
             *out = value;
         return hr;
     }
-    template <typename T>
-    HRESULT put(session_op op, T& setting, T value)
+    template<typename T> HRESULT put(session_op op, T& setting, T value)
     {
         const in_call scope(*this);
         const HRESULT hr = record({op, {}, value});

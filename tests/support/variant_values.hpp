@@ -41,9 +41,10 @@ inline unique_variant array(VARTYPE type, const std::vector<unique_variant>& ele
     for (LONG i = 0; i < LONG(elements.size()); ++i) {
         VARIANT* e = const_cast<VARIANT*>(&*elements[i]);
         LONG index = lower + i;
-        SafeArrayPutElement(V_ARRAY(holder.get()), &index, type == VT_BSTR ? static_cast<void*>(V_BSTR(e))
-                                                           : type == VT_VARIANT ? static_cast<void*>(e)
-                                                                                : static_cast<void*>(&e->llVal));
+        SafeArrayPutElement(V_ARRAY(holder.get()), &index,
+                            type == VT_BSTR      ? static_cast<void*>(V_BSTR(e))
+                            : type == VT_VARIANT ? static_cast<void*>(e)
+                                                 : static_cast<void*>(&e->llVal));
     }
     return holder;
 }

@@ -19,8 +19,8 @@ TEST(Xdr, WriterPadsAndMarksTheRecord)
     out.put_string("abcde");
     out.put_opaque(bytes{9, 8, 7, 6});
     const auto record = out.record();
-    EXPECT_EQ(bytes(record.begin(), record.end()),
-              (bytes{0x80, 0, 0, 24, 1, 2, 3, 4, 0, 0, 0, 5, 'a', 'b', 'c', 'd', 'e', 0, 0, 0, 0, 0, 0, 4, 9, 8, 7, 6}));
+    EXPECT_EQ(bytes(record.begin(), record.end()), (bytes{0x80, 0,   0,   24, 1, 2, 3, 4, 0, 0, 0, 5, 'a', 'b',
+                                                          'c',  'd', 'e', 0,  0, 0, 0, 0, 0, 4, 9, 8, 7,   6}));
     xdr_writer shrunk;
     shrunk.put_opaque_space(7)[0] = 'x';
     shrunk.shrink_opaque(1);
@@ -51,7 +51,9 @@ TEST(Xdr, ReaderRefusesMalformedInput)
         {"a length past the end", {0, 0, 0, 9, 'a', 'b', 'c', 'd'}, [](xdr_reader& r) { r.get_opaque(100); }},
         {"a huge length", {0xFF, 0xFF, 0xFF, 0xFF, 'a'}, [](xdr_reader& r) { r.get_opaque(0xFFFFFFFF); }},
         {"padding missing", {0, 0, 0, 5, 'a', 'b', 'c', 'd', 'e'}, [](xdr_reader& r) { r.get_string(8); }},
-        {"a length over the limit", {0, 0, 0, 5, 'a', 'b', 'c', 'd', 'e', 0, 0, 0}, [](xdr_reader& r) { r.get_string(4); }},
+        {"a length over the limit",
+         {0, 0, 0, 5, 'a', 'b', 'c', 'd', 'e', 0, 0, 0},
+         [](xdr_reader& r) { r.get_string(4); }},
     };
     for (const auto& c : cases) {
         xdr_reader reader(c.in);
@@ -64,7 +66,8 @@ TEST(Xdr, ReaderRefusesMalformedInput)
 // in; a stream that ends within a record gives none.
 TEST(Xdr, RecordStreamJoinsFragmentsHoweverTheStreamIsCut)
 {
-    bytes stream{0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 0, 0x80, 0, 0, 2, 'd', 'e', 0x80, 0, 0, 1, 'f', 0x80, 0, 0x17, 0x70};
+    bytes stream{0, 0, 0,   3,   'a',  'b', 'c', 0, 0,   0,    0, 0x80, 0,
+                 0, 2, 'd', 'e', 0x80, 0,   0,   1, 'f', 0x80, 0, 0x17, 0x70};
     const std::string large(6000, 'x'); // more than the staging buffer holds
     stream.insert(stream.end(), large.begin(), large.end());
     stream.insert(stream.end(), {0x80, 0, 0, 1, 'g'});
@@ -91,14 +94,16 @@ TEST(Xdr, RecordStreamJoinsFragmentsHoweverTheStreamIsCut)
             }
         }
     }
-    for (const bytes& fragments : {bytes{0x80, 0, 0, 6}, bytes{0xFF, 0xFF, 0xFF, 0xFF},
-                                   bytes{0, 0, 0, 3, 'a', 'b', 'c', 0x80, 0, 0, 3}}) {
+    for (const bytes& fragments :
+         {bytes{0x80, 0, 0, 6}, bytes{0xFF, 0xFF, 0xFF, 0xFF}, bytes{0, 0, 0, 3, 'a', 'b', 'c', 0x80, 0, 0, 3}}) {
         record_stream records(5);
         std::size_t at = 0;
         EXPECT_THROW(records.next([&](std::span<unsigned char> into) {
             into[0] = fragments[at++ % fragments.size()];
             return std::size_t{1};
-        }), xdr_error) << fragments.size();
+        }),
+                     xdr_error)
+            << fragments.size();
     }
 }
 

@@ -22,10 +22,7 @@ void hold_array(morvane::unique_variant& holder, morvane::unique_safearray array
 }
 
 // How a failing call names its command.
-std::string command_context(std::string_view command)
-{
-    return command.empty() ? "" : "command " + quoted(command);
-}
+std::string command_context(std::string_view command) { return command.empty() ? "" : "command " + quoted(command); }
 
 } // namespace
 
@@ -55,10 +52,7 @@ std::string bound_component::resource_name()
     return bstr_to_utf8(name.get());
 }
 
-void bound_component::clear()
-{
-    check_control(m_opened.control->Clear(), "Clear", "ok");
-}
+void bound_component::clear() { check_control(m_opened.control->Clear(), "Clear", "ok"); }
 
 short bound_component::read_status_byte()
 {
@@ -68,10 +62,7 @@ short bound_component::read_status_byte()
     return status;
 }
 
-void bound_component::assert_trigger()
-{
-    check_control(m_opened.control->AssertTrigger(), "AssertTrigger", "ok");
-}
+void bound_component::assert_trigger() { check_control(m_opened.control->AssertTrigger(), "AssertTrigger", "ok"); }
 
 void bound_component::check_io(HRESULT hr, std::string_view method, std::string_view command)
 {

@@ -13,10 +13,7 @@
 namespace fmtio {
 namespace {
 
-void print(const std::string& text)
-{
-    standard_output().write(text);
-}
+void print(const std::string& text) { standard_output().write(text); }
 
 // The extremes are shown as the values print, so that a float keeps its own shortest form.
 std::string block_summary(const value_list& values, element_type type)
@@ -65,8 +62,9 @@ void read_block(bound_component& io, const request& what)
 }
 
 // The status byte's bits by their IEEE 488.2 and SCPI meaning; bits 0 and 1 are the instrument's.
-constexpr const char* status_bits[] = {"bit 0",           "bit 1",        "error available", "questionable status",
-                                       "message available", "event status", "service request", "operation status"};
+constexpr const char* status_bits[] = {
+    "bit 0",        "bit 1",           "error available", "questionable status", "message available",
+    "event status", "service request", "operation status"};
 
 std::string status_text(short status)
 {
@@ -135,14 +133,13 @@ void run_request(bound_component& io, const request& what)
     case subcommand::read: print(io.read_string("") + "\n"); break;
     case subcommand::read_number: print(io.read_number(what.command) + "\n"); break;
     case subcommand::read_list: {
-        const value_list list = io.read_list(what.command, what.type.value_or(element_type::any),
-                                             what.separators.value_or(",;"));
+        const value_list list =
+            io.read_list(what.command, what.type.value_or(element_type::any), what.separators.value_or(",;"));
         print(joined(list.texts, ",") + "\n");
         break;
     }
     case subcommand::write_list:
-        io.write_list(what.command, what.type.value_or(element_type::any), what.values,
-                      what.separators.value_or(","));
+        io.write_list(what.command, what.type.value_or(element_type::any), what.values, what.separators.value_or(","));
         break;
     case subcommand::read_block: read_block(io, what); break;
     case subcommand::write_block:

@@ -77,15 +77,9 @@ text_out& standard_error()
     return err;
 }
 
-void set_ascii_only(bool on)
-{
-    m_ascii_only = on;
-}
+void set_ascii_only(bool on) { m_ascii_only = on; }
 
-bool ascii_only()
-{
-    return m_ascii_only;
-}
+bool ascii_only() { return m_ascii_only; }
 
 line_reader::line_reader() : m_handle(GetStdHandle(STD_INPUT_HANDLE)), m_console(is_console_handle(m_handle)) {}
 

@@ -185,8 +185,7 @@ int run_demo(bound_component& io)
     t.step("Identification", "WriteString sends *IDN?, ReadString reads the answer.", [&] { identification(t); });
     t.step("Reset", "Commands joined with ';' go in one message.", [&] { reset(t); });
     t.step("A single reading", "ReadNumber reads the answer as a number.", [&] { single_reading(t); });
-    t.step("A list of readings", "ReadList reads comma-separated values into an array.",
-           [&] { list_of_readings(t); });
+    t.step("A list of readings", "ReadList reads comma-separated values into an array.", [&] { list_of_readings(t); });
     t.step("A list written and read back",
            "WriteList sends an array as a list; the instrument parses it and renders it again.",
            [&] { list_round_trip(t); });
@@ -194,8 +193,7 @@ int run_demo(bound_component& io)
            "A definite-length block (#, digit count, length, data) carries the samples as floats.",
            [&] { waveform(t); });
     t.step("A block uploaded and verified",
-           "WriteIEEEBlock sends an array as a block, here in the little-endian order.",
-           [&] { block_upload(t); });
+           "WriteIEEEBlock sends an array as a block, here in the little-endian order.", [&] { block_upload(t); });
     t.step("A deliberate error",
            "A query that the instrument does not know gets no answer: the read times out, and the\n"
            "error report shows the method, the command, the HRESULT and the error information.",

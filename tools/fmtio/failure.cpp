@@ -44,8 +44,7 @@ std::string field(std::string_view label, std::string_view text)
 failure::failure(std::string method, std::string context, HRESULT hr, std::optional<error_record> record)
     : std::runtime_error(method + " failed"), m_method(std::move(method)), m_context(std::move(context)), m_hr(hr),
       m_record(std::move(record))
-{
-}
+{}
 
 std::string failure::report() const
 {
@@ -93,10 +92,7 @@ std::string hex(unsigned long value)
     return text;
 }
 
-std::string quoted(std::string_view text)
-{
-    return "\"" + std::string(text) + "\"";
-}
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 } // namespace fmtio
 

@@ -10,8 +10,7 @@
 namespace fmtio {
 namespace {
 
-template <typename T, typename... Format>
-std::string chars(T value, Format... format)
+template<typename T, typename... Format> std::string chars(T value, Format... format)
 {
     char text[64];
     const auto [end, error] = std::to_chars(text, text + sizeof text, value, format...);
@@ -20,25 +19,13 @@ std::string chars(T value, Format... format)
 
 } // namespace
 
-std::string number_text(double value)
-{
-    return chars(value);
-}
+std::string number_text(double value) { return chars(value); }
 
-std::string number_text(float value)
-{
-    return chars(value);
-}
+std::string number_text(float value) { return chars(value); }
 
-std::string number_text(long long value)
-{
-    return chars(value);
-}
+std::string number_text(long long value) { return chars(value); }
 
-std::string rounded_text(double value, int digits)
-{
-    return chars(value, std::chars_format::general, digits);
-}
+std::string rounded_text(double value, int digits) { return chars(value, std::chars_format::general, digits); }
 
 std::string variant_text(const VARIANT& value)
 {

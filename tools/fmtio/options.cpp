@@ -12,8 +12,10 @@ enum class arguments { none, command, optional_command, command_and_values, expr
 
 // Options by the subcommands that take them.
 enum option_set : unsigned {
+    // clang-format off
     type_option = 1, separator_option = 2, order_option = 4, block_read_options = 8, from_option = 16,
     echo_option = 32, discovery_options = 64,
+    // clang-format on
 };
 
 struct subcommand_entry {
@@ -39,9 +41,8 @@ constexpr subcommand_entry subcommands[] = {
     {"write-list", subcommand::write_list, arguments::command_and_values, type_option | separator_option, true,
      "write-list CMD VALUES... [--type T] [--sep C]",
      "Sends CMD and the values as a list separated by C (default \",\") (WriteList)."},
-    {"read-block", subcommand::read_block, arguments::optional_command,
-     type_option | order_option | block_read_options, true,
-     "read-block CMD [--type T] [--little-endian] [--csv FILE] [--plot] [--svg FILE]",
+    {"read-block", subcommand::read_block, arguments::optional_command, type_option | order_option | block_read_options,
+     true, "read-block CMD [--type T] [--little-endian] [--csv FILE] [--plot] [--svg FILE]",
      "Sends CMD, then reads a definite-length binary block (ReadIEEEBlock; type r4 by default). Prints a\n"
      "summary line and the values, or with --plot a plot; --csv and --svg write them to a file."},
     {"write-block", subcommand::write_block, arguments::command_and_values, type_option | order_option | from_option,
@@ -78,8 +79,10 @@ struct option_entry {
 };
 
 constexpr option_entry options[] = {
+    // clang-format off
     {"--timeout", true, 0, false},       {"--trace", false, 0, false},       {"--help", false, 0, false},
     {"-h", false, 0, false},             {"--type", true, type_option, false},
+    // clang-format on
     {"--sep", true, separator_option, false},
     {"--little-endian", false, order_option, false},
     {"--csv", true, block_read_options, false},
@@ -89,8 +92,10 @@ constexpr option_entry options[] = {
     {"--echo", false, echo_option, false},
     {"--addresses", true, discovery_options, false},
     {"--portmapper-port", true, discovery_options, false},
-    {"-r", true, 0, true},               {"--resource", true, 0, true},
-    {"--dll", true, 0, true},            {"--ascii", false, 0, true},
+    {"-r", true, 0, true},
+    {"--resource", true, 0, true},
+    {"--dll", true, 0, true},
+    {"--ascii", false, 0, true},
 };
 
 const subcommand_entry& entry_of(subcommand what)
@@ -109,10 +114,7 @@ const subcommand_entry* find_subcommand(std::string_view name)
     return nullptr;
 }
 
-bool is_option(std::string_view word)
-{
-    return word.starts_with("--") || word == "-r" || word == "-h";
-}
+bool is_option(std::string_view word) { return word.starts_with("--") || word == "-r" || word == "-h"; }
 
 // A whole number from `low` to `high`, or a usage error that names `what` the option takes.
 long parse_whole_number(const std::string& text, long low, long high, const std::string& what)
@@ -317,10 +319,7 @@ invocation parse_command_line(std::span<const std::string> arguments)
     return made;
 }
 
-request parse_shell_line(std::span<const std::string> words)
-{
-    return parse_request(words, true, nullptr);
-}
+request parse_shell_line(std::span<const std::string> words) { return parse_request(words, true, nullptr); }
 
 std::vector<std::string> split_words(std::string_view line)
 {

@@ -33,16 +33,10 @@ std::optional<range> finite_range(std::span<const double> values)
 
 // Where v lies on the axis, 0 at its low end and 1 at its high end; halved first so that
 // the widest range of doubles does not overflow.
-double fraction(double v, const axis& a)
-{
-    return (v / 2 - a.low / 2) / (a.high / 2 - a.low / 2);
-}
+double fraction(double v, const axis& a) { return (v / 2 - a.low / 2) / (a.high / 2 - a.low / 2); }
 
 // The half-row level, 0 at the bottom, at which a value is drawn.
-double level_of(double v, const axis& a, int levels)
-{
-    return std::round(fraction(v, a) * (levels - 1));
-}
+double level_of(double v, const axis& a, int levels) { return std::round(fraction(v, a) * (levels - 1)); }
 
 // The values under each column as a span of half-row levels, joined to the column before so
 // that the curve stays connected; nothing where the column holds no finite value.
@@ -75,10 +69,7 @@ std::string padded_left(const std::string& text, std::size_t width)
     return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
 }
 
-std::string fixed2(double value)
-{
-    return rounded_text(std::round(value * 100) / 100, 10);
-}
+std::string fixed2(double value) { return rounded_text(std::round(value * 100) / 100, 10); }
 
 std::string escaped_xml(std::string_view text)
 {
@@ -181,22 +172,25 @@ std::string svg_plot(std::span<const double> values, std::string_view title)
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"400\""
                       " viewBox=\"0 0 800 400\">\n"
-                      "<title>" + escaped_xml(title) + "</title>\n"
+                      "<title>" +
+                      escaped_xml(title) +
+                      "</title>\n"
                       "<rect width=\"800\" height=\"400\" fill=\"white\"/>\n"
                       "<g font-family=\"sans-serif\" font-size=\"12\" fill=\"black\">\n"
-                      "<text x=\"400\" y=\"18\" text-anchor=\"middle\">" + escaped_xml(title) + "</text>\n";
+                      "<text x=\"400\" y=\"18\" text-anchor=\"middle\">" +
+                      escaped_xml(title) + "</text>\n";
     const std::string left_x = fixed2(left), right_x = fixed2(width - right);
     const std::string top_y = fixed2(top), bottom_y = fixed2(height - bottom);
     std::string grid, marks;
     for (const axis_tick& t : y.ticks) {
-        svg += "<text x=\"" + fixed2(left - 8) + "\" y=\"" + fixed2(y_of(t.value) + 4) +
-               "\" text-anchor=\"end\">" + t.label + "</text>\n";
+        svg += "<text x=\"" + fixed2(left - 8) + "\" y=\"" + fixed2(y_of(t.value) + 4) + "\" text-anchor=\"end\">" +
+               t.label + "</text>\n";
         grid += "M" + left_x + " " + y_at(t.value) + "H" + right_x;
         marks += "M" + fixed2(left - 4) + " " + y_at(t.value) + "H" + left_x;
     }
     for (const axis_tick& t : x.ticks) {
-        svg += "<text x=\"" + x_at(t.value) + "\" y=\"" + fixed2(height - bottom + 18) +
-               "\" text-anchor=\"middle\">" + t.label + "</text>\n";
+        svg += "<text x=\"" + x_at(t.value) + "\" y=\"" + fixed2(height - bottom + 18) + "\" text-anchor=\"middle\">" +
+               t.label + "</text>\n";
         grid += "M" + x_at(t.value) + " " + top_y + "V" + bottom_y;
         marks += "M" + x_at(t.value) + " " + bottom_y + "V" + fixed2(height - bottom + 4);
     }

@@ -60,8 +60,8 @@ std::string from_file(const server_class& which, const std::wstring& file, const
     Microsoft::WRL::ComPtr<IClassFactory> factory;
     check(get_class_object(*which.clsid, IID_PPV_ARGS(&factory)), nullptr, IID_IClassFactory, "DllGetClassObject",
           context);
-    check(factory->CreateInstance(nullptr, iid, out), factory.Get(), IID_IClassFactory,
-          "IClassFactory::CreateInstance", context);
+    check(factory->CreateInstance(nullptr, iid, out), factory.Get(), IID_IClassFactory, "IClassFactory::CreateInstance",
+          context);
     module = std::move(loaded);
     return "made from the file " + why;
 }
@@ -74,11 +74,10 @@ bool not_registered(HRESULT hr)
 } // namespace
 
 const server_class formatted_io_class{L"VISA.Tellurix", &morvane::CLSID_FmtdIOCls, L"Morvane.dll"};
-const server_class resource_manager_class{L"Morvane.ResourceManager", &CLSID_ResourceManager,
-                                          L"MorvaneSessions.dll"};
+const server_class resource_manager_class{L"Morvane.ResourceManager", &CLSID_ResourceManager, L"MorvaneSessions.dll"};
 
-std::string create_object(const server_class& which, const std::optional<std::string>& dll, REFIID iid,
-                          library& module, void** out)
+std::string create_object(const server_class& which, const std::optional<std::string>& dll, REFIID iid, library& module,
+                          void** out)
 {
     if (dll)
         return from_file(which, to_wide(*dll), "given by --dll", iid, module, out);

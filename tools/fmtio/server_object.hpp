@@ -23,8 +23,7 @@ extern const server_class resource_manager_class;
 // A DLL loaded by path, freed when the last holder lets it go.
 using library = std::shared_ptr<std::remove_pointer_t<HMODULE>>;
 
-template <typename Interface>
-struct server_object {
+template<typename Interface> struct server_object {
     library module; // declared first, so that it goes after the object
     Microsoft::WRL::ComPtr<Interface> object;
     std::string origin; // how the object was made, for `info`
@@ -33,10 +32,10 @@ struct server_object {
 // Makes the object into `out` through `iid` and tells how it was made: by program identifier
 // when `dll` is not given; from the file `dll` when it is, and from the class's DLL beside this
 // program when the class is not registered. `module` keeps a DLL loaded here.
-std::string create_object(const server_class& which, const std::optional<std::string>& dll, REFIID iid,
-                          library& module, void** out);
+std::string create_object(const server_class& which, const std::optional<std::string>& dll, REFIID iid, library& module,
+                          void** out);
 
-template <typename Interface>
+template<typename Interface>
 server_object<Interface> create_server_object(const server_class& which, const std::optional<std::string>& dll)
 {
     server_object<Interface> made;

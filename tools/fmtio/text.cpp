@@ -42,15 +42,9 @@ std::wstring to_wide(std::string_view text)
     return result;
 }
 
-std::string bstr_to_utf8(BSTR text)
-{
-    return to_utf8(morvane::bstr_view(text));
-}
+std::string bstr_to_utf8(BSTR text) { return to_utf8(morvane::bstr_view(text)); }
 
-morvane::unique_bstr utf8_to_bstr(std::string_view text)
-{
-    return morvane::make_bstr(to_wide(text));
-}
+morvane::unique_bstr utf8_to_bstr(std::string_view text) { return morvane::make_bstr(to_wide(text)); }
 
 std::string joined(const std::vector<std::string>& texts, std::string_view separator)
 {

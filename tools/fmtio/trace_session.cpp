@@ -13,10 +13,7 @@ namespace {
 
 constexpr std::size_t shown_limit = 256;
 
-std::string yes_no(VARIANT_BOOL value)
-{
-    return value ? "true" : "false";
-}
+std::string yes_no(VARIANT_BOOL value) { return value ? "true" : "false"; }
 
 std::string bytes_text(std::size_t count, const std::string& shown)
 {
@@ -98,9 +95,7 @@ STDMETHODIMP trace_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
     if (!m_enabled)
         return m_inner->Write(buffer, count, written);
     VARIANT_BOOL end = VARIANT_FALSE;
-    const std::string end_text = FAILED(m_inner->get_SendEndEnabled(&end)) ? "END unknown"
-                                 : end                                    ? "END"
-                                                                          : "no END";
+    const std::string end_text = FAILED(m_inner->get_SendEndEnabled(&end)) ? "END unknown" : end ? "END" : "no END";
     std::string bytes = std::to_string(count) + " bytes, no array";
     if (buffer && *buffer && SafeArrayGetDim(*buffer) == 1) {
         const std::size_t size = std::min<std::size_t>((*buffer)->rgsabound[0].cElements, std::max<LONG>(count, 0));
@@ -108,8 +103,7 @@ STDMETHODIMP trace_session::Write(SAFEARRAY** buffer, LONG count, LONG* written)
             bytes = bytes_text(size, shown_bytes(data->bytes(), size));
     }
     const HRESULT hr = m_inner->Write(buffer, count, written);
-    return log_result("Write " + bytes + ", " + end_text, hr,
-                      written ? std::to_string(*written) + " written" : "");
+    return log_result("Write " + bytes + ", " + end_text, hr, written ? std::to_string(*written) + " written" : "");
 }
 
 STDMETHODIMP trace_session::Read(LONG count, SAFEARRAY** buffer)

@@ -21,19 +21,15 @@ struct type_facts {
 
 // In the order of element_type.
 constexpr type_facts types[] = {
-    {"i2", NumberType_I2, VT_I2},       {"i4", NumberType_I4, VT_I4},     {"r4", NumberType_R4, VT_R4},
-    {"r8", NumberType_R8, VT_R8},       {"str", NumberType_BSTR, VT_BSTR}, {"any", NumberType_Any, VT_VARIANT},
+    {"i2", NumberType_I2, VT_I2},    {"i4", NumberType_I4, VT_I4},      {"r4", NumberType_R4, VT_R4},
+    {"r8", NumberType_R8, VT_R8},    {"str", NumberType_BSTR, VT_BSTR}, {"any", NumberType_Any, VT_VARIANT},
     {"ui1", NumberType_UI1, VT_UI1},
 };
 
-const type_facts& facts(element_type type)
-{
-    return types[static_cast<int>(type)];
-}
+const type_facts& facts(element_type type) { return types[static_cast<int>(type)]; }
 
 // A number written in full; a leading "+" is allowed, as people write it.
-template <typename T>
-std::optional<T> parse_number(std::string_view text)
+template<typename T> std::optional<T> parse_number(std::string_view text)
 {
     if (text.size() > 1 && text[0] == '+' && text[1] != '-')
         text.remove_prefix(1);
@@ -44,8 +40,7 @@ std::optional<T> parse_number(std::string_view text)
     return value;
 }
 
-template <typename T>
-T parse_element(const std::string& text, element_type type)
+template<typename T> T parse_element(const std::string& text, element_type type)
 {
     if constexpr (std::is_floating_point_v<T>) {
         if (const std::optional<T> value = parse_number<T>(text))
@@ -72,8 +67,7 @@ morvane::unique_safearray new_vector(VARTYPE vt, std::size_t count)
 }
 
 // The elements of a one-dimensional array of T, reached for as long as the view lives.
-template <typename T>
-class elements {
+template<typename T> class elements {
 public:
     explicit elements(SAFEARRAY* array) : m_access(array) {}
     T& operator[](std::size_t i) const noexcept { return reinterpret_cast<T*>(m_access.bytes())[i]; }
@@ -83,13 +77,9 @@ private:
 };
 
 // A string that the array owns once stored in it.
-BSTR owned_string(const std::string& text)
-{
-    return utf8_to_bstr(text).release();
-}
+BSTR owned_string(const std::string& text) { return utf8_to_bstr(text).release(); }
 
-template <typename T>
-void fill(SAFEARRAY* array, std::span<const std::string> texts, element_type type)
+template<typename T> void fill(SAFEARRAY* array, std::span<const std::string> texts, element_type type)
 {
     const elements<T> data(array);
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -109,8 +99,7 @@ void fill(SAFEARRAY* array, std::span<const std::string> texts, element_type typ
     }
 }
 
-template <typename T>
-void append_elements(SAFEARRAY* array, std::size_t count, value_list& values)
+template<typename T> void append_elements(SAFEARRAY* array, std::size_t count, value_list& values)
 {
     const elements<T> data(array);
     for (std::size_t i = 0; i < count; ++i) {
@@ -140,25 +129,13 @@ element_type parse_element_type(std::string_view name)
     throw usage_error("unknown type " + quoted(name) + ": the types are i2, i4, r4, r8, str, any and ui1");
 }
 
-std::string type_name(element_type type)
-{
-    return facts(type).name;
-}
+std::string type_name(element_type type) { return facts(type).name; }
 
-NumberType number_type(element_type type)
-{
-    return facts(type).code;
-}
+NumberType number_type(element_type type) { return facts(type).code; }
 
-bool is_block_type(element_type type)
-{
-    return element_size(type) != 0;
-}
+bool is_block_type(element_type type) { return element_size(type) != 0; }
 
-std::size_t element_size(element_type type)
-{
-    return morvane::number_size(facts(type).vt);
-}
+std::size_t element_size(element_type type) { return morvane::number_size(facts(type).vt); }
 
 morvane::unique_safearray make_array(element_type type, std::span<const std::string> texts)
 {

@@ -53,7 +53,8 @@ private:
     bool send_all(const unsigned char* bytes, std::size_t count)
     {
         while (count > 0) {
-            const int n = send(m_client, reinterpret_cast<const char*>(bytes), static_cast<int>(std::min<std::size_t>(count, 1 << 20)), 0);
+            const int n = send(m_client, reinterpret_cast<const char*>(bytes),
+                               static_cast<int>(std::min<std::size_t>(count, 1 << 20)), 0);
             if (n <= 0)
                 return false;
             bytes += n;

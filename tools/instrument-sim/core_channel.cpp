@@ -30,21 +30,22 @@ using Microsoft::WRL::ComPtr;
 using error = device_error;
 
 constexpr std::size_t record_limit = core_max_write + 1024; // a full device_write and its header
-constexpr std::size_t max_links = 16;                          // on one connection
+constexpr std::size_t max_links = 16;                       // on one connection
 constexpr std::size_t read_piece = 64 << 10; // the session's arrays come from reused heap memory at this size
 
 std::atomic<std::int32_t> next_link_id{1};
 
 struct link {
     ComPtr<IMessage> session;
-    ComPtr<IMorvaneSession> own; // the same session's own interface
+    ComPtr<IMorvaneSession> own;   // the same session's own interface
     bool response_started = false; // the current response had its first reply: --delay holds only that one
 };
 
 class core_server {
 public:
     core_server(const server_options& options, rpc_connection& connection, std::shared_ptr<sim::memory_budget> budget)
-        : m_options(options), m_connection(connection), m_budget(std::move(budget)) {}
+        : m_options(options), m_connection(connection), m_budget(std::move(budget))
+    {}
 
     // False once a reply sent in parts failed: the connection is to close.
     bool open() const noexcept { return m_open; }
@@ -52,16 +53,14 @@ public:
     // The reply to one call, none when it was sent already; `delayed` tells whether it starts a response.
     std::optional<xdr_writer> answer(std::span<const unsigned char> record, bool& delayed)
     {
-        return oncrpc::serve_call(record, core::program, core::version,
-                                  [&](const call_header& call, xdr_reader& in) {
-                                      return procedure(call, in, delayed);
-                                  });
+        return oncrpc::serve_call(record, core::program, core::version, [&](const call_header& call, xdr_reader& in) {
+            return procedure(call, in, delayed);
+        });
     }
 
 private:
     // A success reply with `result`.
-    template <typename Result>
-    static xdr_writer reply(std::uint32_t xid, const Result& result)
+    template<typename Result> static xdr_writer reply(std::uint32_t xid, const Result& result)
     {
         xdr_writer out = accepted_reply(xid, rpc::success);
         encode(out, result);
@@ -79,16 +78,12 @@ private:
     {
         const std::uint32_t xid = call.xid;
         switch (call.procedure) {
-        case core::create_link:
-            return create_link(xid, in);
-        case core::device_write:
-            return device_write(xid, in);
-        case core::device_read:
-            return device_read(xid, in, delayed);
+        case core::create_link: return create_link(xid, in);
+        case core::device_write: return device_write(xid, in);
+        case core::device_read: return device_read(xid, in, delayed);
         case core::device_readstb:
         case core::device_trigger:
-        case core::device_clear:
-            return generic(call.procedure, xid, in);
+        case core::device_clear: return generic(call.procedure, xid, in);
         case core::device_lock: {
             // One instrument a link: the lock is always had.
             device_lock_args args;
@@ -119,15 +114,13 @@ private:
             decode(in, args);
             return reply(xid, error::not_supported);
         }
-        case core::destroy_intr_chan:
-            return reply(xid, error::not_supported);
+        case core::destroy_intr_chan: return reply(xid, error::not_supported);
         case core::device_docmd: {
             device_docmd_args args;
             decode(in, args, record_limit);
             return reply(xid, device_docmd_result{error::not_supported, {}});
         }
-        default:
-            return accepted_reply(xid, rpc::proc_unavail);
+        default: return accepted_reply(xid, rpc::proc_unavail);
         }
     }
 
@@ -218,11 +211,11 @@ private:
             encode_read_head(head, {error::none, size == left ? reason_end : reason_request_size, {}}, size);
             const std::size_t padding = (4 - size % 4) % 4;
             m_open = m_connection.begin_reply(head, head.message().size() + size + padding, delayed) &&
-                    m_connection.send_part(piece->pvData, got);
+                     m_connection.send_part(piece->pvData, got);
             while (m_open && got < size) {
                 piece.reset();
                 m_open = SUCCEEDED(device.Read(static_cast<LONG>(std::min(size - got, read_piece)), piece.put())) &&
-                        m_connection.send_part(piece->pvData, piece->rgsabound[0].cElements);
+                         m_connection.send_part(piece->pvData, piece->rgsabound[0].cElements);
                 got += m_open ? piece->rgsabound[0].cElements : 0;
             }
             m_open = m_open && m_connection.send_part("\0\0\0", padding);

@@ -16,10 +16,10 @@
 #include "transport/tcp_listener.hpp"
 
 using namespace morvane::instrument_server;
+using morvane::sim::memory_budget;
 using morvane::transport::tcp_listener;
 using morvane::transport::unique_socket;
 using morvane::transport::winsock_use;
-using morvane::sim::memory_budget;
 
 int main(int argc, char** argv)
 {
@@ -40,8 +40,10 @@ int main(int argc, char** argv)
     if (options->vxi11) {
         mapper.emplace(options->address, options->portmapper_port, listener.port());
         if (!*mapper) {
-            std::fprintf(stderr, "instrument-sim: cannot bind the portmapper on %s port %u (TCP and UDP); "
-                                 "choose another with --portmapper-port\n", options->address.c_str(), options->portmapper_port);
+            std::fprintf(stderr,
+                         "instrument-sim: cannot bind the portmapper on %s port %u (TCP and UDP); "
+                         "choose another with --portmapper-port\n",
+                         options->address.c_str(), options->portmapper_port);
             return 1;
         }
         mapper->start(slots);

@@ -12,15 +12,15 @@ struct server_options {
     unsigned port = 5025; // 0: any free port; with vxi11, the core channel's
     bool vxi11 = false;   // VXI-11 (a portmapper and a core channel) instead of raw SCPI
     unsigned portmapper_port = oncrpc::portmapper::default_port;
-    bool once = false;   // serve one connection, then stop
-    double seconds = 0;  // stop after this long; 0: never
+    bool once = false;  // serve one connection, then stop
+    double seconds = 0; // stop after this long; 0: never
     unsigned delay_ms = 0;
     std::size_t segment = 0;    // send responses in pieces of this many bytes; 0: whole
     std::size_t drop_after = 0; // close a connection after this many response bytes; 0: never
     std::uint32_t seed = 1;
     // Bounds for clients that never stop, never read or never go.
-    unsigned max_connections = 32;     // at once; more are closed as they come
-    double idle_seconds = 0;           // a client that sends nothing this long is closed; 0: never
+    unsigned max_connections = 32;      // at once; more are closed as they come
+    double idle_seconds = 0;            // a client that sends nothing this long is closed; 0: never
     std::size_t memory_limit_mib = 512; // held for all clients (messages, responses, stored data)
 };
 
