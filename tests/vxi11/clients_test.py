@@ -119,7 +119,7 @@ try:
     upload = subprocess.run(["lxi", "run", os.path.join(os.path.dirname(__file__), "upload.lua")], capture_output=True, timeout=60)
     check("upload, read back and the error queue", upload.stdout.decode().split("\n")[:3],
           ["read back whole", '-222,"Data out of range"', '0,"No error"'])
-    bench = lxi("benchmark", "--address", "127.0.0.1", "--count", "200")
+    bench = lxi("benchmark", "--address", "127.0.0.1", "--timeout", "10", "--count", "200")
     check("benchmark", b"requests/second" in bench, True)
     print(bench.decode().strip().rsplit("\n", 1)[-1].rsplit("Result:", 1)[-1].strip(), "(lxi benchmark, *IDN? over VXI-11)")
     pyvisa_vxi11(visa, raw_volts, counts)
