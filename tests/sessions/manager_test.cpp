@@ -419,11 +419,19 @@ TEST(Sessions, CarryTheComponentsTraffic)
         ASSERT_EQ(V_VT(values.get()), VT_ARRAY | VT_R8);
         EXPECT_EQ(V_ARRAY(values.get())->rgsabound[0].cElements, 5u);
         EXPECT_NEAR(static_cast<const double*>(V_ARRAY(values.get())->pvData)[4], 1.25, 0.01);
-        unique_variant block;
-        EXPECT_EQ(instrument.write(L"WAV:POIN 300000;DATA?"), S_OK);
-        ASSERT_EQ(instrument.io->ReadIEEEBlock(NumberType_R4, VARIANT_FALSE, VARIANT_TRUE, block.get()), S_OK);
-        ASSERT_EQ(V_VT(block.get()), VT_ARRAY | VT_R4);
-        EXPECT_EQ(V_ARRAY(block.get())->rgsabound[0].cElements, 300000u);
+        // A trace of 2 MiB goes up as a block and comes back the same.
+        unique_variant upload, download;
+        V_VT(upload.get()) = VT_ARRAY | VT_R8;
+        V_ARRAY(upload.get()) = SafeArrayCreateVector(VT_R8, 0, 1u << 18);
+        auto* const trace = static_cast<double*>(V_ARRAY(upload.get())->pvData);
+        for (std::size_t i = 0; i < 1u << 18; ++i)
+            trace[i] = static_cast<double>(i % 1000) * 0.25 - static_cast<double>(i % 7);
+        ASSERT_EQ(instrument.write(L"WAV:FORM REAL,64"), S_OK);
+        ASSERT_EQ(instrument.io->WriteIEEEBlock(make_bstr(L"TRAC:DATA").get(), *upload, VARIANT_TRUE), S_OK);
+        ASSERT_EQ(instrument.write(L"TRAC:DATA?"), S_OK);
+        ASSERT_EQ(instrument.io->ReadIEEEBlock(NumberType_R8, VARIANT_FALSE, VARIANT_TRUE, download.get()), S_OK);
+        ASSERT_EQ(V_ARRAY(download.get())->rgsabound[0].cElements, 1u << 18);
+        EXPECT_EQ(std::memcmp(V_ARRAY(download.get())->pvData, trace, sizeof(double) << 18), 0);
         EXPECT_EQ(session->put_Timeout(200), S_OK);
         const std::wstring nothing = instrument.read();
         EXPECT_EQ(nothing.substr(0, nothing.find(L' ')), std::to_wstring(session_timeout));
@@ -438,6 +446,44 @@ TEST(Sessions, CarryTheComponentsTraffic)
         const std::wstring lost = instrument.query(L"*IDN?");
         EXPECT_EQ(lost.substr(0, lost.find(L' ')), std::to_wstring(connection_lost)) << lost;
         EXPECT_NE(lost.find(socket_source), std::wstring::npos) << lost;
+    }
+}
+
+// The raw server's ways as a socket session meets them: a line feed ends an indefinite block
+// where no END can; answers in one-byte pieces are read whole; a late answer times out; a
+// connection dropped in the middle of an answer gives what arrived, then fails every call; IPv6.
+TEST(Sessions, OverRawSocketsTakeWhatServersDo)
+{
+    const auto resources = manager();
+    ASSERT_TRUE(resources);
+    const std::wstring identity = L"Morvane,SIM-1,0,1.0\n";
+    const struct {
+        const wchar_t* options;
+        LONG timeout;
+        std::vector<std::pair<const wchar_t*, std::wstring>> queries; // answers up to a blank
+    } rows[] = {
+        {L"", 5000, {{L"WAV:FORM BYTE;TRAC:DATA #0AB\nTRAC:DATA?", L"#12AB\n"}, {L"SYST:ERR?", L"0,\"No"}}},
+        {L"--segment 1", 5000, {{L"*IDN?", identity}, {L"*OPC?", L"1\n"}}},
+        {L"--delay 3000", 500, {{L"*IDN?", std::to_wstring(session_timeout)}}},
+        {L"--drop-after 10", 5000, {{L"MEAS:ARR? 100", L"+1.2494502"}, {L"*IDN?", std::to_wstring(connection_lost)}}},
+        {L"--address ::1", 5000, {{L"*IDN?", identity}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.options);
+        const instrument_server_process server(L"..\\..\\bin\\", L"--seconds 60 " + std::wstring(row.options));
+        const bool ipv6 = std::wstring_view(row.options).ends_with(L"::1");
+        if (ipv6 && server.port() == 0)
+            GTEST_SKIP() << "no IPv6 loopback here";
+        ComPtr<IMessage> session;
+        const std::wstring host = ipv6 ? L"[::1]" : L"127.0.0.1";
+        ASSERT_EQ(open(resources.Get(), L"TCPIP::" + host + L"::" + std::to_wstring(server.port()) + L"::SOCKET",
+                       row.timeout, session),
+                  L"open");
+        bound_component instrument(session.Get());
+        for (const auto& [command, answer] : row.queries) {
+            const std::wstring got = instrument.query(command);
+            EXPECT_EQ(got.substr(0, got.find(L' ')), answer);
+        }
     }
 }
 
