@@ -7,18 +7,6 @@ namespace {
 
 using FmtdioFlushing = bound_fmtdio;
 
-TEST_F(FmtdioFlushing, FlushReadDrainsOnlyAnUnfinishedResponse)
-{
-    session.respond("done\n");
-    EXPECT_EQ(read(), L"done\n");
-    EXPECT_EQ(io->FlushRead(), S_OK);
-    read_part_of_a_message();
-    session.respond("next\n");
-    EXPECT_EQ(io->FlushRead(), S_OK);
-    EXPECT_EQ(session.count(session_op::read_string), 1);
-    EXPECT_EQ(read(), L"next\n");
-}
-
 TEST_F(FmtdioFlushing, SetBufferSize)
 {
     const struct {

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <random>
-#include "instrument-sim/instrument_server_process.hpp"
 #include "platform/safearray.hpp"
 #include "sessions_client.hpp"
 #include "transport/tcp_listener.hpp"
@@ -227,17 +226,6 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
         ASSERT_LT(peak_memory() - memory_before, std::size_t{64} << 20) << "the client's memory grew";
     }
     std::printf("peak working set grew by %zu KiB\n", (peak_memory() - memory_before) >> 10);
-    // A good instrument afterwards, over both transports.
-    const instrument_server_process vxi11(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 60");
-    const instrument_server_process sim(L"..\\..\\bin\\", L"--seconds 60");
-    auto resources = manager();
-    ASSERT_EQ(resources->put_PortmapperPort(vxi11.portmapper_port()), S_OK);
-    for (const std::wstring& name : {std::wstring(L"TCPIP::127.0.0.1::INSTR"),
-                                     L"TCPIP::127.0.0.1::" + std::to_wstring(sim.port()) + L"::SOCKET"}) {
-        ComPtr<IMessage> session;
-        ASSERT_EQ(open(resources.Get(), name, 5000, session), L"open");
-        EXPECT_EQ(bound_component(session.Get()).query(L"*IDN?"), L"Morvane,SIM-1,0,1.0\n") << std::wstring(name);
-    }
 }
 
 } // namespace
