@@ -119,9 +119,9 @@ void faults(trial& t)
     const unique_bstr written = bstr(wide(text));
     const unique_bstr comma = bstr(L",");
     // clang-format off
-    const long code = m == method::read_list    ? t.pick(list_types)
-                      : m == method::read_block ? t.pick(number_types)
-                                                : t.pick<long>({0, 1}); // flush: FlushRead when odd
+    const long code = m == method::read_list || m == method::write_list      ? t.pick(list_types)
+                      : m == method::read_block || m == method::write_number ? t.pick(number_types)
+                                                                             : t.pick<long>({0, 1}); // flush: FlushRead when odd
     scenario s{.c = {.m = m, .code = code, .mask = t.pick<long>({BufferMask_Input, BufferMask_Output}), .size = 7,
                      .flag = t.boolean(), .seek = t.boolean(), .text = written.get(), .separator = comma.get(),
                      .data = &data, .output = &store.output, .bad = &data, .usable = true}, // put_io rebinds
