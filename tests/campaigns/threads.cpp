@@ -3,6 +3,7 @@
 // never two session calls at once. Then eight create and release objects of the shipped module.
 #include <thread>
 #include "campaign.hpp"
+#include "support/shipped_files.hpp"
 
 namespace morvane::campaigns {
 namespace {
@@ -63,12 +64,7 @@ void threads(trial& t)
         });
     const int overlaps = shared_session.overlaps();
     t.expect(overlaps == 0, L"the session saw calls at once: " + std::to_wstring(overlaps));
-    static const HMODULE module = [] {
-        wchar_t path[MAX_PATH];
-        const std::wstring name(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
-        const std::wstring folder = name.substr(0, name.find_last_of(L'\\'));
-        return LoadLibraryW((folder + L"\\" MORVANE_BIN_FROM_TESTS L"\\Morvane.dll").c_str());
-    }();
+    static const HMODULE module = LoadLibraryW(shipped_file(L"Morvane.dll").c_str());
     const auto get_class_object = entry<HRESULT STDAPICALLTYPE(REFCLSID, REFIID, void**)>(module, "DllGetClassObject");
     const auto can_unload = entry<HRESULT STDAPICALLTYPE()>(module, "DllCanUnloadNow");
     on_threads(t, [&](int, std::wstring& failure) {

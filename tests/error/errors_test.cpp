@@ -33,7 +33,10 @@ TEST(LocComError, RecordOfEachKindCopiedAndPublished)
                     IID_IFormattedIO488),
          "link down"},
         // A session's failure takes over the record that the session left on the thread.
-        {[&] { SetErrorInfo(0, session.Get()); return caught([] { throw_session_error(link_down); }); }(),
+        {[&] {
+             SetErrorInfo(0, session.Get());
+             return caught([] { throw_session_error(link_down); });
+         }(),
          session_failure(), ""},
     };
     for (const auto& row : rows) {

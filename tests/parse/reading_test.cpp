@@ -331,9 +331,9 @@ TEST_F(Reading, ReadsBeforeASessionFailure)
         std::string cut;
         std::wstring result;
         bool recorded = true;
-    } rows[] = {{3, "1,2,", item_failure(3, false)}, {3, "1,2", session_failure()},
-                {8, "1,2", session_failure()},       {0, "1.5", L"R8 1.5"},
-                {1, "1.5", session_failure()},       {1, "", no_number()},
+    } rows[] = {{3, "1,2,", item_failure(3, false)},  {3, "1,2", session_failure()},
+                {8, "1,2", session_failure()},        {0, "1.5", L"R8 1.5"},
+                {1, "1.5", session_failure()},        {1, "", no_number()},
                 {8, "1,2", internal_failure(), false}};
     for (const auto& row : rows) {
         if (!row.cut.empty())

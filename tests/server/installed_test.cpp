@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <future>
 #include <thread>
+#include "platform/bstr.hpp"
 #include "platform/com_apartment.hpp"
 #include "server_client.hpp"
 #include "support/scripted_session.hpp"
@@ -22,13 +23,8 @@ const std::wstring inproc_key = class_key + L"\\InprocServer32";
 const std::wstring typelib_key = L"TypeLib\\{709F7EC2-AB81-11D4-98E6-00108301CB39}";
 const std::wstring library_path_key = typelib_key + L"\\5.5\\0\\win64";
 
-std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+using morvane::testing::quoted, morvane::testing::run;
 
-// Runs a program to its end through the command interpreter, which wants the whole line quoted.
-int run(const std::wstring& program, const std::wstring& arguments)
-{
-    return _wsystem(quoted(quoted(program) + L" " + arguments).c_str());
-}
 int regsvr32(const wchar_t* options = L"/s ") { return run(L"regsvr32.exe", options + quoted(module)); }
 int register_typelib(const std::wstring& arguments) { return run(shipped_file(L"register_typelib.exe"), arguments); }
 
@@ -216,9 +212,11 @@ TEST_F(Installed, OneObjectSerialisesItsCallsDistinctObjectsDoNotWait)
         ASSERT_EQ(second->putref_IO(&sessions[1]), S_OK);
         ASSERT_EQ(first->putref_IO(&sessions[0]), S_OK); // one object: bound to the first session only
         {
-            const std::jthread a([&] { EXPECT_EQ(write_line(first.Get(), L"A"), S_OK); });
+            const std::jthread a(
+                [&] { EXPECT_EQ(first->WriteString(morvane::make_bstr(L"A").get(), VARIANT_TRUE), S_OK); });
             ASSERT_EQ(a_inside.get_future().wait_for(10s), std::future_status::ready);
-            const std::jthread b([&] { EXPECT_EQ(write_line(second.Get(), L"B"), S_OK); });
+            const std::jthread b(
+                [&] { EXPECT_EQ(second->WriteString(morvane::make_bstr(L"B").get(), VARIANT_TRUE), S_OK); });
         }
         EXPECT_EQ(b_entered_while_a_inside, !one_object);
     }

@@ -2,10 +2,14 @@
 // shipped Morvane.dll. Every test gives back all it took: the module is unloadable at its end.
 #include <atomic>
 #include <thread>
+#include "platform/bstr.hpp"
 #include "server_client.hpp"
+#include "support/error_record.hpp"
 
 namespace server_tests {
 namespace {
+
+using morvane::make_bstr, morvane::testing::error_line, morvane::testing::outcome;
 
 class Module : public ::testing::Test {
 protected:
@@ -156,16 +160,12 @@ TEST_F(Module, IdentityAndClassInfo)
 // in the directory of the module loaded as "Tellurix", or with none such, of the client's.
 TEST_F(Module, ErrorRecordsNameTheModulesSourceAndHelpFile)
 {
-    EXPECT_EQ(write_line(create().Get(), L"*IDN?"), E_FAIL) << "no session is bound";
-    com_ptr<IErrorInfo> record;
-    BSTR source = nullptr, help_file = nullptr;
-    ASSERT_EQ(GetErrorInfo(0, &record), S_OK);
-    record->GetSource(&source);
-    record->GetHelpFile(&help_file);
-    EXPECT_EQ(take(source), L"Tellurix");
     wchar_t client[MAX_PATH];
-    const std::wstring client_path(client, GetModuleFileNameW(nullptr, client, MAX_PATH));
-    EXPECT_EQ(take(help_file), client_path.substr(0, client_path.find_last_of(L'\\')) + L"\\visacom.chm");
+    const std::wstring path(client, GetModuleFileNameW(nullptr, client, MAX_PATH));
+    EXPECT_EQ(
+        outcome(create()->WriteString(make_bstr(L"*IDN?").get(), VARIANT_TRUE)), // no session is bound
+        error_line(E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.",
+                   L"Tellurix", path.substr(0, path.find_last_of(L'\\')) + L"\\visacom.chm", 1030, iid_formatted_io));
 }
 
 TEST_F(Module, AggregatedObjectBelongsToTheOuterObject)

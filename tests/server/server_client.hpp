@@ -12,39 +12,15 @@
 #include <visacom.h>
 #include <wrl/client.h>
 #include "support/documented_values.hpp"
+#include "support/shipped_files.hpp"
 
 namespace server_tests {
 
 template<typename T> using com_ptr = Microsoft::WRL::ComPtr<T>;
 using names = std::vector<std::wstring>;
 
-using morvane::testing::clsid_fmtdio;
+using morvane::testing::clsid_fmtdio, morvane::testing::shipped_file, morvane::testing::string_value;
 inline constexpr IID iid_formatted_io = {0xdb8cbf1a, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
-
-// MORVANE_BIN_FROM_TESTS: the bin directory relative to the test executable's.
-inline std::wstring shipped_file(const std::wstring& name)
-{
-    wchar_t path[MAX_PATH];
-    std::wstring relative(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
-    relative = relative.substr(0, relative.find_last_of(L'\\')) + L"\\" MORVANE_BIN_FROM_TESTS L"\\" + name;
-    return std::wstring(path, GetFullPathNameW(relative.c_str(), MAX_PATH, path, nullptr));
-}
-
-// The text of a BSTR, which is freed.
-inline std::wstring take(BSTR text)
-{
-    const std::wstring result(text ? text : L"", SysStringLen(text));
-    SysFreeString(text);
-    return result;
-}
-
-inline HRESULT write_line(IFormattedIO488* io, const std::wstring& text)
-{
-    BSTR data = SysAllocString(text.c_str());
-    const HRESULT hr = io->WriteString(data, VARIANT_TRUE);
-    SysFreeString(data);
-    return hr;
-}
 
 // The module loaded by path, and freed again; its exports are called by name, through
 // void (*)(): the one function pointer type that converts to any other unwarned.
@@ -57,16 +33,6 @@ struct server_module {
     }
     std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module;
 };
-
-// A REG_SZ value ("" names the default value); nothing when the key or the value is missing.
-inline std::optional<std::wstring> string_value(HKEY root, const std::wstring& path, const wchar_t* name = L"")
-{
-    wchar_t data[1024];
-    DWORD size = sizeof data;
-    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    return data;
-}
 
 // The sorted names of a key's subkeys or, with `values`, of its values (the default value as
 // ""); nothing when the key is missing.

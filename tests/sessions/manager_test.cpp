@@ -100,7 +100,10 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     ASSERT_EQ(resources->put_DiscoveryAddresses(make_bstr(L" 127.0.0.1,").get()), S_OK);
     const std::wstring instrument = L"TCPIP::127.0.0.1::INSTR";
     // Each operator is the pattern's own test; these rows find what discovery and the manager add.
-    const struct { std::wstring expression; std::vector<std::wstring> found; } cases[] = {
+    const struct {
+        std::wstring expression;
+        std::vector<std::wstring> found;
+    } cases[] = {
         {L"", {L"SIM", instrument}}, {L"s?m", {L"SIM"}}, {L"TCPIP?*", {instrument}}, {L"S.M", {}}, {L"?*SOCKET", {}},
     };
     for (const auto& c : cases) {
@@ -427,7 +430,6 @@ TEST(Sessions, CarryTheComponentsTraffic)
         const std::wstring nothing = instrument.read();
         EXPECT_EQ(nothing.substr(0, nothing.find(L' ')), std::to_wstring(session_timeout));
     }
-
 }
 
 // The raw server's ways as a socket session meets them: a line feed ends an indefinite block
