@@ -10,10 +10,9 @@ import os
 import random
 import socket
 import struct
-import sys
 import threading
 import time
-from vxi11_client import CORE, PORTMAPPER, Link, call_message, opaque, start_server, take_record
+from vxi11_client import CORE, PORTMAPPER, Link, call_message, check, failures, finish, opaque, start_server, take_record
 
 MAX_CONNECTIONS, IDLE_S, MEMORY_MIB = 8, 2, 96  # small limits keep the bounds quick to reach
 RSS_SLACK_MIB = 64  # VmRSS may pass its start by the memory limit and this (Wine's heaps, replies in flight)
@@ -31,7 +30,7 @@ limits = ["--max-connections", str(MAX_CONNECTIONS), "--idle-timeout", str(IDLE_
 raw_server, (raw_port,) = start_server(*limits)
 vxi_server, (core_port, mapper_port) = start_server("--vxi11", "--portmapper-port", "0", *limits)
 servers = [raw_server, vxi_server]
-failures, sent, peaks, stop = [], [], [0, 0], threading.Event()
+sent, peaks, stop = [], [0, 0], threading.Event()
 
 
 def proc(process, field):
@@ -181,11 +180,6 @@ def raw_query(command, most):
         return receive(sock, 20, most)
 
 
-def check(what, got, expected):
-    if got != expected:
-        failures.append(f"{what}: got {got!r}, expected {expected!r}")
-
-
 def bounds():
     """Each documented bound, once (the links a connection may hold are server_test's)."""
     # The cap: connections past it are closed at once; the others, idle, after the idle timeout.
@@ -257,5 +251,4 @@ finally:
     for server in servers:
         server.kill()
         server.wait()
-print("\n".join(failures) or "every check passed")
-sys.exit(1 if failures else 0)
+finish()

@@ -8,20 +8,14 @@ import struct
 import subprocess
 import sys
 import traceback
-from vxi11_client import SKIP, start_server
+from vxi11_client import SKIP, check, failures, finish, start_server
 
 try:
     import pyvisa
 except ImportError as missing:
     sys.exit(f"{missing} under {sys.executable}: tools/install-prerequisites installs python3-pyvisa-py")
 
-failures = []
 IDN = "Morvane,SIM-1,0,1.0"
-
-
-def check(what, got, expected):
-    if got != expected:
-        failures.append(f"{what}: got {got!r:.200}, expected {expected!r:.200}")
 
 
 def lxi(*args):
@@ -130,5 +124,4 @@ finally:
         server.kill()
         server.wait()
 
-print("\n".join(failures) or "every check passed")
-sys.exit(1 if failures else 0)
+finish()

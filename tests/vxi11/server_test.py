@@ -5,19 +5,10 @@ trigger, clear and the error codes. Replies come in fragments of 7 bytes (--segm
 the client joins."""
 import socket
 import struct
-import sys
 import time
-from vxi11_client import CORE, PORTMAPPER, Link, Rpc, opaque, start_server
+from vxi11_client import CORE, PORTMAPPER, Link, Rpc, check, finish, opaque, start_server
 
 server, (core_port, mapper_port) = start_server("--vxi11", "--portmapper-port", "0", "--segment", "7")
-failures = []
-
-
-def check(what, got, expected):
-    if got != expected:
-        failures.append(f"{what}: got {got!r}, expected {expected!r}")
-
-
 try:
     for udp in (False, True):
         mapper = Rpc(mapper_port, udp)
@@ -118,5 +109,4 @@ with socket.socket() as taken:
     check("exit code with the portmapper port taken", refused.wait(timeout=20) != 0, True)
     check("message names the option", b"--portmapper-port" in refused.stderr.read(), True)
 
-print("\n".join(failures) or "every check passed")
-sys.exit(1 if failures else 0)
+finish()

@@ -4,9 +4,21 @@ import os
 import socket
 import struct
 import subprocess
+import sys
 
 CORE, PORTMAPPER = 0x0607AF, 100000
 SKIP = 77  # CTest's SKIP_RETURN_CODE for these tests
+failures = []  # what check found wrong, which finish prints
+
+
+def check(what, got, expected):
+    if got != expected:
+        failures.append(f"{what}: got {got!r:.200}, expected {expected!r:.200}")
+
+
+def finish():
+    print("\n".join(failures) or "every check passed")
+    sys.exit(1 if failures else 0)
 
 
 def opaque(data):
