@@ -3,9 +3,9 @@
 // by MORVANE_BIN_FROM_TESTS, relative to the program's own folder), programs run to their end,
 // and the registry values that installing them writes.
 #include <windows.h>
-#include <cstdlib>
 #include <optional>
 #include <string>
+#include "platform/unique_any.hpp"
 
 namespace morvane::testing {
 
@@ -19,10 +19,22 @@ inline std::wstring shipped_file(const std::wstring& name)
 
 inline std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-// Runs a program to its end through the command interpreter, which wants the whole line quoted.
+// Runs a program to its end and gives its exit code; -1 when it did not start. Started directly,
+// not through the command interpreter, whose quoting rules vary with the line.
 inline int run(const std::wstring& program, const std::wstring& arguments)
 {
-    return _wsystem(quoted(quoted(program) + L" " + arguments).c_str());
+    using handle = morvane::unique_any<HANDLE, &CloseHandle>;
+    std::wstring command = quoted(program) + L" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        return -1;
+    const handle process(started.hProcess), thread(started.hThread);
+    DWORD code = 0;
+    if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.get(), &code))
+        return -1;
+    return static_cast<int>(code);
 }
 
 // A REG_SZ value ("" names the default value); nothing when the key or the value is missing.
