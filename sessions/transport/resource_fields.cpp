@@ -64,4 +64,31 @@ std::optional<std::string> port_of(std::wstring_view port)
     return std::string(port.begin(), port.end());
 }
 
+std::optional<lan_instrument> parse_lan_instrument(std::wstring_view name)
+{
+    std::vector<std::wstring_view> parts = resource_fields(name);
+    if (parts.size() > 2 && same_text(parts.back(), L"INSTR"))
+        parts.pop_back();
+    if (parts.size() < 2 || parts.size() > 3 || !is_tcpip_board(parts[0]))
+        return std::nullopt;
+    const std::optional<std::string> host = host_of(parts[1]);
+    if (!host)
+        return std::nullopt;
+    lan_instrument instrument{*host, "inst0"};
+    if (parts.size() == 3) {
+        // The words that end the other forms are no device names.
+        const std::wstring_view device = parts[2];
+        if (device.empty() || same_text(device, L"SOCKET") || same_text(device, L"INSTR") ||
+            !std::ranges::all_of(device, [](wchar_t c) { return c > L' ' && c <= 0x7E; }))
+            return std::nullopt;
+        instrument.device.assign(device.begin(), device.end());
+    }
+    return instrument;
+}
+
+bool is_hislip_device(std::string_view device)
+{
+    return device.size() >= 6 && same_text(std::wstring(device.begin(), device.begin() + 6), L"hislip");
+}
+
 } // namespace morvane::transport

@@ -12,11 +12,8 @@ struct vxi11_address {
     std::string device; // the LAN device name that create_link asks for
 };
 
-// None when `name` is not of that form.
+// None when `name` is not of that form, or names a HiSLIP device.
 std::optional<vxi11_address> parse_vxi11_resource_name(std::wstring_view name);
-
-// HiSLIP names the same form but another protocol, not spoken here.
-bool is_hislip_device(const vxi11_address& address);
 
 inline constexpr const wchar_t* vxi11_form = L"TCPIP[board]::host[::device name][::INSTR]";
 

@@ -425,9 +425,6 @@ HRESULT open_vxi11_session(const vxi11_address& address, std::wstring_view resou
     if (!session)
         return vxi11_session::null_pointer();
     *session = nullptr;
-    if (is_hislip_device(address))
-        return vxi11_session::report(invalid_resource, L"The device \"" + widened(address.device) +
-                                                           L"\" speaks HiSLIP, which is not supported.");
     try {
         const deadline until = steady_clock::now() + milliseconds(timeout_ms);
         unsigned short port = ports.core;
