@@ -15,6 +15,8 @@ inline constexpr HRESULT resource_not_found = static_cast<HRESULT>(0x80040011);
 inline constexpr HRESULT invalid_resource = static_cast<HRESULT>(0x80040012);
 inline constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
 inline constexpr HRESULT connection_lost = static_cast<HRESULT>(0x800400A6);
+// An error the instrument's protocol reports that refuses the call; the session goes on.
+inline constexpr HRESULT device_error_reported = static_cast<HRESULT>(0x800400B1);
 // A message longer than the session's MaximumMessageSize.
 inline constexpr HRESULT message_too_long = static_cast<HRESULT>(0x800400C1);
 

@@ -4,6 +4,8 @@
 #include <cwctype>
 #include <iterator>
 #include <new>
+#include "hislip/hislip_resource_name.hpp"
+#include "hislip/hislip_session.hpp"
 #include "sim/simulated_session.hpp"
 #include "socket/socket_resource_name.hpp"
 #include "socket/socket_session.hpp"
@@ -69,6 +71,11 @@ HRESULT open_vxi11(const vxi11::vxi11_address& address, const open_request& requ
     return vxi11::open_vxi11_session(address, request.name, request.timeout_ms, ports, session);
 }
 
+HRESULT open_hislip(const hislip::hislip_address& address, const open_request& request, IMessage** session)
+{
+    return hislip::open_hislip_session(address, request.name, request.timeout_ms, session);
+}
+
 std::wstring instrument_name(const std::string& address)
 {
     return L"TCPIP::" + std::wstring(address.begin(), address.end()) + L"::INSTR";
@@ -112,6 +119,7 @@ constexpr session_kind kinds[] = {
     {simulated_name, parse_then_open<parse_simulated, open_simulated>, find_simulated},
     {socket_session::supported_form, parse_then_open<socket_session::parse_socket_resource_name, open_socket>, nullptr},
     {vxi11::vxi11_form, parse_then_open<vxi11::parse_vxi11_resource_name, open_vxi11>, find_vxi11},
+    {hislip::hislip_form, parse_then_open<hislip::parse_hislip_resource_name, open_hislip>, nullptr},
 };
 
 } // namespace

@@ -32,7 +32,7 @@ const wchar_t* name_of(device_error code)
 
 mapped_error map_device_error(std::int32_t code)
 {
-    mapped_error mapped{device_error_reported, false,
+    mapped_error mapped{session::device_error_reported, false,
                         L"The device reported VXI-11 error " + std::to_wstring(code) + L" (" +
                             name_of(static_cast<device_error>(code)) + L")."};
     using enum device_error;

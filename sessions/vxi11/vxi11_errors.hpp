@@ -7,9 +7,6 @@
 
 namespace morvane::vxi11 {
 
-// Any other error the device reports: the call was refused, the session goes on.
-inline constexpr HRESULT device_error_reported = static_cast<HRESULT>(0x800400B1);
-
 struct mapped_error {
     HRESULT hr;
     bool link_lost; // every later call fails at once

@@ -23,7 +23,8 @@ using transport::tcp_listener;
 
 const transport::winsock_use winsock; // for the test's own listeners
 
-const std::wstring forms = L"SIM, TCPIP[board]::host::port::SOCKET, TCPIP[board]::host[::device name][::INSTR]";
+const std::wstring forms = L"SIM, TCPIP[board]::host::port::SOCKET, TCPIP[board]::host[::device name][::INSTR], "
+                           L"TCPIP[board]::host::hislip0[,port][::INSTR]";
 const std::wstring refused_form = L"\" is not of a supported form: " + forms + L".";
 
 std::wstring manager_failure(HRESULT hr, const std::wstring& description)
@@ -56,10 +57,12 @@ struct every_kind {
     instrument_server server;
     ComPtr<IMorvaneResourceManager> resources = manager();
     vxi11_instrument lan{resources.Get()};
-    const std::pair<std::wstring, const wchar_t*> names[3] = {
+    instrument_server_process hislip{L"..\\..\\bin\\", L"--hislip --seconds 120"};
+    const std::pair<std::wstring, const wchar_t*> names[4] = {
         {L"sim", L"Morvane simulated instrument"},
         {L"tcpip0::127.0.0.1::" + std::to_wstring(server.port()) + L"::socket", socket_source},
-        {L"tcpip::127.0.0.1::instr", L"Morvane VXI-11 session"}};
+        {L"tcpip::127.0.0.1::instr", L"Morvane VXI-11 session"},
+        {L"tcpip::127.0.0.1::hislip0," + std::to_wstring(hislip.port()) + L"::instr", L"Morvane HiSLIP session"}};
 };
 
 TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecond)

@@ -1,0 +1,425 @@
+// The HiSLIP session against a peer that the test scripts on both channels: what goes on the
+// wire (message types, IDs, control codes, sizes) and what the session makes of what comes back.
+#include <winsock2.h>
+#include <gtest/gtest.h>
+#include <charconv>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <morvane_sessions.h>
+#include "hislip/hislip_resource_name.hpp"
+#include "hislip/hislip_session.hpp"
+#include "hislip/message_stream.hpp"
+#include "support/error_record.hpp"
+#include "transport/tcp_listener.hpp"
+
+namespace morvane::testing {
+namespace {
+
+using namespace hislip;
+using namespace std::chrono_literals;
+using Microsoft::WRL::ComPtr;
+using type = message_type;
+
+struct message {
+    type kind;
+    int control;
+    std::uint32_t parameter;
+    std::string payload = {};
+    bool operator==(const message&) const = default;
+};
+
+void PrintTo(const message& m, std::ostream* out)
+{
+    *out << type_name(static_cast<std::uint8_t>(m.kind)) << " control " << m.control << " parameter " << std::hex
+         << m.parameter << std::dec << " " << ::testing::PrintToString(m.payload);
+}
+
+// One end of a channel, as the instrument holds it.
+struct peer_channel {
+    transport::unique_socket socket;
+    message_stream stream;
+
+    // The next message; none when the session closed the channel or sent nothing for 5 s.
+    std::optional<message> next()
+    {
+        const auto receive = [this](std::span<unsigned char> to) -> std::size_t {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(socket.get(), &readable);
+            timeval wait{5, 0};
+            if (select(0, &readable, nullptr, nullptr, &wait) != 1)
+                return 0;
+            const int got = recv(socket.get(), reinterpret_cast<char*>(to.data()), static_cast<int>(to.size()), 0);
+            return got > 0 ? static_cast<std::size_t>(got) : 0;
+        };
+        const std::optional<header> head = stream.next_header(receive);
+        if (!head)
+            return std::nullopt;
+        std::string payload(static_cast<std::size_t>(head->length), '\0');
+        if (!stream.whole_payload(std::span(reinterpret_cast<unsigned char*>(payload.data()), payload.size()), receive))
+            return std::nullopt;
+        return message{head->type, head->control, head->parameter, payload};
+    }
+    void raw(std::string_view bytes) { ::send(socket.get(), bytes.data(), static_cast<int>(bytes.size()), 0); }
+    void send(type kind, int control, std::uint32_t parameter, std::string_view payload = {})
+    {
+        const header_bytes head =
+            encode({kind, static_cast<std::uint8_t>(control), parameter, static_cast<std::uint64_t>(payload.size())});
+        raw(std::string(head.begin(), head.end()) + std::string(payload));
+    }
+};
+
+std::string size_payload(std::uint64_t size)
+{
+    const auto bytes = encode_size(size);
+    return {bytes.begin(), bytes.end()};
+}
+
+// An instrument on a port of its own: it accepts both channels, answers the opening (unless told
+// not to) and then plays `script`.
+struct instrument_options {
+    bool open = true;
+    bool overlapped = false;
+    std::uint64_t maximum = 1 << 20;
+};
+
+class scripted_instrument {
+public:
+    using options = instrument_options;
+    using script = std::function<void(peer_channel& sync, peer_channel& async)>;
+
+    explicit scripted_instrument(script play, options settings = {})
+        : m_thread([this, play, settings] {
+              peer_channel sync{m_listener.accept(5s), {}}, async;
+              if (!sync.socket)
+                  return;
+              if (settings.open) {
+                  opening.push_back(*sync.next());
+                  sync.send(type::initialize_response, settings.overlapped, 0x0100'0007);
+                  async.socket = m_listener.accept(5s);
+                  opening.push_back(*async.next());
+                  async.send(type::async_initialize_response, 0, 'M' << 8 | 'V');
+                  opening.push_back(*async.next());
+                  async.send(type::async_maximum_message_size_response, 0, 0, size_payload(settings.maximum));
+              }
+              play(sync, async);
+              while (sync.next()) // until the session goes
+                  ;
+          })
+    {}
+    ~scripted_instrument()
+    {
+        m_listener.stop();
+        m_thread.join();
+    }
+    hislip_address address() const { return {"127.0.0.1", std::to_string(m_listener.port()), "hislip0"}; }
+    std::vector<message> opening; // what the session sent to open, read once the script runs
+
+private:
+    const transport::winsock_use m_winsock;
+    transport::tcp_listener m_listener{"127.0.0.1", 0, 2};
+    std::thread m_thread;
+};
+
+ComPtr<IMessage> open(const scripted_instrument& instrument, LONG timeout = 2000)
+{
+    ComPtr<IMessage> session;
+    const HRESULT hr = open_hislip_session(instrument.address(), L"", timeout, &session);
+    EXPECT_EQ(hr, S_OK) << outcome(hr);
+    return session;
+}
+
+std::string hex(long value)
+{
+    char text[16];
+    return {text, std::to_chars(text, text + sizeof text, static_cast<unsigned long>(value), 16).ptr};
+}
+
+std::string write(IMessage* session, std::string_view bytes, bool end = true)
+{
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(array->pvData));
+    LONG written = -1;
+    session->put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE);
+    const HRESULT hr = session->Write(&array, static_cast<LONG>(bytes.size()), &written);
+    SafeArrayDestroy(array);
+    return FAILED(hr) ? hex(hr) : "wrote " + std::to_string(written);
+}
+
+// The bytes and the status of Read(count); a failure shows as its HRESULT.
+std::string read(IMessage* session, LONG count)
+{
+    SAFEARRAY* bytes = nullptr;
+    LONG status = -1;
+    const HRESULT hr = session->Read(count, &bytes);
+    session->get_LastStatus(&status);
+    const std::string shown =
+        bytes ? std::string(static_cast<const char*>(bytes->pvData), bytes->rgsabound[0].cElements) + " " + hex(status)
+              : "";
+    SafeArrayDestroy(bytes);
+    return FAILED(hr) ? hex(hr) : shown;
+}
+
+ComPtr<IMorvaneSession> own(IMessage* session)
+{
+    ComPtr<IMorvaneSession> extra;
+    EXPECT_EQ(session->QueryInterface(IID_PPV_ARGS(&extra)), S_OK);
+    return extra;
+}
+
+constexpr std::uint32_t id0 = 0xFFFFFF00, id1 = 0xFFFFFF02, id2 = 0xFFFFFF04;
+const std::string end = " 0", count_reached = " 40006", termination = " 40005";
+
+TEST(HislipResourceName, NamesOfTheSupportedForm)
+{
+    const struct {
+        const wchar_t* name;
+        const char* host; // null: refused
+        const char* port = "";
+        const char* sub_address = "";
+    } rows[] = {
+        {L"TCPIP::10.0.0.9::hislip0::INSTR", "10.0.0.9", "4880", "hislip0"},
+        {L"tcpip2::scope.lab::HiSLIP3", "scope.lab", "4880", "HiSLIP3"},
+        {L"TCPIP::[fe80::1]::hislip0,4881::instr", "fe80::1", "4881", "hislip0"},
+        {L"TCPIP::host::hislip0,0::INSTR", nullptr},
+        {L"TCPIP::host::hislip0,x::INSTR", nullptr},
+        {L"TCPIP::host::inst0::INSTR", nullptr},
+        {L"TCPIP::host::hislip0::SOCKET", nullptr},
+    };
+    for (const auto& row : rows) {
+        const auto parsed = parse_hislip_resource_name(row.name);
+        ASSERT_EQ(parsed.has_value(), row.host != nullptr) << ::testing::PrintToString(std::wstring(row.name));
+        if (parsed) {
+            EXPECT_EQ(std::tie(parsed->host, parsed->port, parsed->sub_address),
+                      std::tie(row.host, row.port, row.sub_address));
+        }
+    }
+}
+
+// Initialize names the version, the vendor and the sub-address; AsyncInitialize the session ID
+// that the instrument gave; the session offers the most it takes in one message.
+TEST(HislipSession, OpensBothChannels)
+{
+    scripted_instrument instrument([](peer_channel&, peer_channel&) {});
+    const ComPtr<IMessage> session = open(instrument);
+    EXPECT_EQ(instrument.opening, (std::vector<message>{{type::initialize, 0, 0x0100'4D56, "hislip0"},
+                                                        {type::async_initialize, 0, 7, ""},
+                                                        {type::async_maximum_message_size, 0, 0,
+                                                         size_payload(client_maximum_message_size)}}));
+}
+
+// An instrument that refuses, answers the wrong message or does not answer: the open fails
+// within its timeout with the instrument's reason.
+TEST(HislipSession, OpeningFailsWithTheInstrumentsReason)
+{
+    const struct {
+        std::function<void(peer_channel&)> answer;
+        std::wstring reason;
+    } rows[] = {
+        {[](peer_channel& sync) { sync.send(type::fatal_error, 4, 0, "busy"); },
+         L"The instrument refused the session with HiSLIP FatalError 4: busy."},
+        {[](peer_channel& sync) { sync.send(type::error, 0, 0); },
+         L"The instrument answered Error where InitializeResponse belongs."},
+        {[](peer_channel& sync) { sync.raw("HX" + std::string(14, '\0')); },
+         L"The instrument broke the HiSLIP protocol: a message header without the prologue \"HS\"."},
+        {[](peer_channel&) {}, L"The instrument did not open the HiSLIP session within the timeout."},
+    };
+    for (const auto& row : rows) {
+        scripted_instrument instrument([&](peer_channel& sync, peer_channel&) { sync.next(), row.answer(sync); },
+                                       {.open = false});
+        ComPtr<IMessage> session;
+        const auto started = std::chrono::steady_clock::now();
+        const HRESULT hr = open_hislip_session(instrument.address(), L"", 500, &session);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+        EXPECT_EQ(outcome(hr), error_line(0x80040011, row.reason, L"Morvane HiSLIP session", L"", 0, IID_IMessage));
+    }
+}
+
+// Messages no larger than the instrument takes, DataEND on the last with END only, IDs that
+// step by 2, RMT-delivered on the first message after a whole response.
+TEST(HislipSession, WritesMessagesThatTheInstrumentTakes)
+{
+    std::vector<message> got;
+    {
+        scripted_instrument instrument(
+            [&](peer_channel& sync, peer_channel&) {
+                for (int i = 0; i < 4; ++i)
+                    got.push_back(*sync.next());
+                sync.send(type::data_end, 0, id2, "ok\n");
+                for (int i = 0; i < 3; ++i)
+                    got.push_back(*sync.next());
+            },
+            {.maximum = 4});
+        const ComPtr<IMessage> session = open(instrument);
+        EXPECT_EQ(write(session.Get(), "ABCDEFGHIJ", false), "wrote 10");
+        EXPECT_EQ(write(session.Get(), "", false), "wrote 0") << "nothing to send";
+        EXPECT_EQ(write(session.Get(), ""), "wrote 0") << "END alone";
+        EXPECT_EQ(read(session.Get(), 10), "ok\n" + end);
+        EXPECT_EQ(write(session.Get(), "*TRG"), "wrote 4");
+        EXPECT_EQ(own(session.Get())->AssertTrigger(), S_OK);
+        EXPECT_EQ(write(session.Get(), "X"), "wrote 1");
+    }
+    EXPECT_EQ(got, (std::vector<message>{{type::data, 0, id0, "ABCD"},
+                                         {type::data, 0, id1, "EFGH"},
+                                         {type::data, 0, id2, "IJ"},
+                                         {type::data_end, 0, 0xFFFFFF06, ""},
+                                         {type::data_end, 1, 0xFFFFFF08, "*TRG"},
+                                         {type::trigger, 0, 0xFFFFFF0A, ""},
+                                         {type::data_end, 0, 0xFFFFFF0C, "X"}}));
+}
+
+// A response in the pieces an instrument sends, read with counts: END first, then the
+// termination character, then the count; in synchronized mode what answers an earlier message
+// is passed over, in overlapped mode it is the next response.
+TEST(HislipSession, ReadsResponsesAsTheyCome)
+{
+    const struct {
+        const char* what;
+        std::vector<message> response;
+        std::vector<std::pair<LONG, std::string>> reads;
+        bool overlapped = false, termination = false;
+    } rows[] = {
+        {"pieces",
+         {{type::data, 0, id0, "1,2"}, {type::data_end, 0, id0, ",3\n"}},
+         {{2, "1," + count_reached}, {100, "2,3\n" + end}}},
+        {"the count at END", {{type::data_end, 0, id0, "abc"}}, {{3, "abc" + end}}},
+        {"nothing", {{type::data_end, 0, id0, ""}}, {{5, end}}},
+        {"termination",
+         {{type::data_end, 0, id0, "a\nb\n"}},
+         {{100, "a\n" + termination}, {100, "b\n" + end}},
+         false,
+         true},
+        {"stale",
+         {{type::data, 0, id0 - 2, "old"}, {type::interrupted, 0, id0}, {type::data_end, 0, id0, "new\n"}},
+         {{100, "new\n" + end}}},
+        {"overlapped",
+         {{type::data_end, 0, id0 - 2, "a\n"}, {type::data_end, 0, id0, "b\n"}},
+         {{100, "a\n" + end}, {100, "b\n" + end}},
+         true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        scripted_instrument instrument(
+            [&](peer_channel& sync, peer_channel&) {
+                sync.next();
+                for (const message& piece : row.response)
+                    sync.send(piece.kind, piece.control, piece.parameter, piece.payload);
+            },
+            {.overlapped = row.overlapped});
+        const ComPtr<IMessage> session = open(instrument);
+        EXPECT_EQ(session->put_TerminationCharacterEnabled(row.termination ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+        EXPECT_EQ(write(session.Get(), "Q?\n"), "wrote 3");
+        for (const auto& [count, result] : row.reads)
+            EXPECT_EQ(read(session.Get(), count), result);
+    }
+}
+
+// What the instrument sends that is no response: an Error fails the read and the session goes
+// on; a FatalError, a broken header or a message larger than agreed end the session, and every
+// later call fails at once; a header cut by a pause longer than the timeout loses nothing.
+TEST(HislipSession, FailsAsTheInstrumentSays)
+{
+    const std::string lost = hex(0x800400A6), timed_out = hex(0x80040015);
+    const struct {
+        const char* what;
+        std::function<void(peer_channel&)> answer;
+        std::vector<std::string> reads;
+        std::optional<message> told = std::nullopt; // what the instrument is told, if it can tell
+        bool told_known = true;
+    } rows[] = {
+        {"error",
+         [](peer_channel& sync) {
+             sync.send(type::error, 4, 0, "too large"), sync.send(type::data_end, 0, id0, "1\n");
+         },
+         {hex(0x800400B1), "1\n" + end}},
+        {"fatal", [](peer_channel& sync) { sync.send(type::fatal_error, 0, 0, "bye"); }, {lost, lost}},
+        {"prologue",
+         [](peer_channel& sync) { sync.raw("HT" + std::string(14, '\0')); },
+         {lost},
+         message{type::fatal_error, 1, 0, "a message header without the prologue \"HS\""}},
+        {"too large",
+         [](peer_channel& sync) { sync.send(type::data, 0, id0, std::string((1 << 20) + 1, 'x')); },
+         {lost},
+         std::nullopt,
+         false}, // unread bytes reset the connection: what it was told may be lost
+        {"slow header",
+         [](peer_channel& sync) {
+             const header_bytes head = encode({type::data_end, 0, id0, 2});
+             sync.raw(std::string(head.begin(), head.begin() + 9));
+             std::this_thread::sleep_for(700ms);
+             sync.raw(std::string(head.begin() + 9, head.end()) + "2\n");
+         },
+         {timed_out, "2\n" + end}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::optional<message> told;
+        {
+            scripted_instrument instrument([&](peer_channel& sync, peer_channel&) {
+                sync.next();
+                row.answer(sync);
+                told = sync.next();
+            });
+            const ComPtr<IMessage> session = open(instrument, 500);
+            EXPECT_EQ(write(session.Get(), "Q?\n"), "wrote 3");
+            for (const std::string& result : row.reads)
+                EXPECT_EQ(read(session.Get(), 100), result);
+            if (row.reads.back() == lost) {
+                EXPECT_EQ(write(session.Get(), "X"), lost);
+            }
+        }
+        if (row.told_known) {
+            EXPECT_EQ(told, row.told);
+        }
+    }
+}
+
+// The status byte asked on the asynchronous channel, past what the instrument sends there
+// unasked; the device clear's four steps, after which IDs start again; a protocol reply that
+// never comes fails within the timeout and a second, and ends the session.
+TEST(HislipSession, AsksTheStatusByteAndClearsTheDevice)
+{
+    std::vector<message> got;
+    {
+        scripted_instrument instrument([&](peer_channel& sync, peer_channel& async) {
+            got.push_back(*sync.next());
+            sync.send(type::data_end, 0, id0, "x\n");
+            got.push_back(*async.next());
+            async.send(type::async_interrupted, 0, id0);
+            async.send(type::async_service_request, 0, 0);
+            async.send(type::async_status_response, 0x42, 0);
+            got.push_back(*async.next());
+            async.send(type::async_device_clear_acknowledge, 1, 0);
+            got.push_back(*sync.next());
+            sync.send(type::data_end, 0, id0, "left over\n");
+            sync.send(type::device_clear_acknowledge, 0, 0);
+            got.push_back(*sync.next());
+            got.push_back(*async.next()); // a status query left unanswered
+        });
+        const ComPtr<IMessage> session = open(instrument, 300);
+        const ComPtr<IMorvaneSession> extra = own(session.Get());
+        short status = 0;
+        EXPECT_EQ(write(session.Get(), "A?\n"), "wrote 3");
+        EXPECT_EQ(read(session.Get(), 100), "x\n" + end);
+        EXPECT_EQ(extra->ReadStatusByte(&status), S_OK);
+        EXPECT_EQ(status, 0x42);
+        EXPECT_EQ(extra->Clear(), S_OK);
+        EXPECT_EQ(write(session.Get(), "B\n"), "wrote 2");
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(hex(extra->ReadStatusByte(&status)), hex(0x80040015));
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1500ms);
+        EXPECT_EQ(hex(extra->AssertTrigger()), hex(0x800400A6));
+    }
+    EXPECT_EQ(got, (std::vector<message>{{type::data_end, 0, id0, "A?\n"},
+                                         {type::async_status_query, 1, id0, ""},
+                                         {type::async_device_clear, 0, 0, ""},
+                                         {type::device_clear_complete, 1, 0, ""},
+                                         {type::data_end, 0, id0, "B\n"},
+                                         {type::async_status_query, 0, id0, ""}}));
+}
+
+} // namespace
+} // namespace morvane::testing
