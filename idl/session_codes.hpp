@@ -17,6 +17,10 @@ inline constexpr HRESULT timeout_expired = static_cast<HRESULT>(0x80040015);
 inline constexpr HRESULT connection_lost = static_cast<HRESULT>(0x800400A6);
 // An error the instrument's protocol reports that refuses the call; the session goes on.
 inline constexpr HRESULT device_error_reported = static_cast<HRESULT>(0x800400B1);
+// Another client holds a lock that this one waited for in vain.
+inline constexpr HRESULT resource_locked = static_cast<HRESULT>(0x8004000F);
+// Unlock without a lock held.
+inline constexpr HRESULT not_locked = static_cast<HRESULT>(0x8004009C);
 // A message longer than the session's MaximumMessageSize.
 inline constexpr HRESULT message_too_long = static_cast<HRESULT>(0x800400C1);
 

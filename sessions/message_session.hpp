@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <visacom.h>
 #include <morvane_sessions.h>
@@ -90,7 +91,8 @@ public:
     {
         return frame(IID_IMessage, [&] {
             return InlineIsEqualGUID(riid, IID_IMessage) || InlineIsEqualGUID(riid, IID_IMorvaneSession) ||
-                           InlineIsEqualGUID(riid, IID_IMorvaneSessionLimits)
+                           InlineIsEqualGUID(riid, IID_IMorvaneSessionLimits) ||
+                           (std::is_base_of_v<IMorvaneLocking, Session> && InlineIsEqualGUID(riid, IID_IMorvaneLocking))
                        ? S_OK
                        : S_FALSE;
         });

@@ -8,7 +8,7 @@
 #include <vector>
 #include "hislip/hislip_messages.hpp"
 #include "hislip/message_stream.hpp"
-#include "message_session.hpp"
+#include "locking_session.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
 #include "transport/tcp_connection.hpp"
@@ -73,12 +73,12 @@ struct channel {
     }
 };
 
-class hislip_session : public message_session<hislip_session> {
+class hislip_session : public locking_session<hislip_session> {
 public:
     static constexpr const wchar_t* error_source = L"Morvane HiSLIP session";
     static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
 
-    hislip_session(std::wstring resource_name, LONG timeout) : message_session(std::move(resource_name), timeout)
+    hislip_session(std::wstring resource_name, LONG timeout) : locking_session(std::move(resource_name), timeout)
     {
         m_termination = VARIANT_FALSE;
     }
@@ -94,6 +94,9 @@ public:
     HRESULT clear();
     HRESULT read_status_byte(short* status);
     HRESULT assert_trigger();
+
+    HRESULT lock(LONG timeout_ms, std::wstring_view shared_name);
+    HRESULT unlock();
 
 private:
     deadline until() const { return steady_clock::now() + milliseconds(m_timeout_ms); }
@@ -115,7 +118,10 @@ private:
 
     // The next reply of type `expected` on the asynchronous channel; what the instrument sends
     // unasked there (AsyncInterrupted, AsyncServiceRequest) is passed over.
-    HRESULT async_reply(message_type expected, header& reply, const IID& interface_id);
+    HRESULT async_reply(message_type expected, header& reply, const IID& interface_id, deadline until);
+    // A request on the asynchronous channel and its reply.
+    HRESULT async_exchange(const header& request, std::string_view payload, message_type expected, header& reply,
+                           const IID& interface_id, deadline until);
     // Receives the next bytes of a response into the pending buffer.
     HRESULT receive_response(deadline until);
     void drop_pending();
@@ -456,11 +462,10 @@ HRESULT hislip_session::read_string(LONG count, BSTR* text)
                      [&](unique_safearray& bytes) { return read_bytes(count, m_termination != VARIANT_FALSE, bytes); });
 }
 
-HRESULT hislip_session::async_reply(message_type expected, header& reply, const IID& interface_id)
+HRESULT hislip_session::async_reply(message_type expected, header& reply, const IID& interface_id, deadline until)
 {
-    const deadline end = reply_until();
     for (;;) {
-        reply = m_async.next(end);
+        reply = m_async.next(until);
         if (reply.type == expected)
             return S_OK;
         if (reply.type == message_type::error || reply.type == message_type::fatal_error)
@@ -482,7 +487,8 @@ HRESULT hislip_session::clear()
         // after whatever was still on its way there, and says which are in force.
         header reply;
         m_async.send({message_type::async_device_clear, 0, 0, 0}, {}, reply_until());
-        if (const HRESULT hr = async_reply(message_type::async_device_clear_acknowledge, reply, IID_IMorvaneSession);
+        if (const HRESULT hr =
+                async_reply(message_type::async_device_clear_acknowledge, reply, IID_IMorvaneSession, reply_until());
             FAILED(hr))
             return hr;
         m_sync.send({message_type::device_clear_complete, static_cast<std::uint8_t>(reply.control & overlapped), 0, 0},
@@ -512,18 +518,14 @@ HRESULT hislip_session::read_status_byte(short* status)
     std::lock_guard guard(m_lock);
     if (const HRESULT hr = precondition(IID_IMorvaneSession); FAILED(hr))
         return hr;
-    try {
-        header reply;
-        m_async.send({message_type::async_status_query, take_rmt(), m_next_id - 2, 0}, {}, reply_until());
-        if (const HRESULT hr = async_reply(message_type::async_status_response, reply, IID_IMorvaneSession); FAILED(hr))
-            return hr;
-        *status = reply.control;
-        return S_OK;
-    } catch (const tcp_failure& failure) {
-        return failed(failure, false, IID_IMorvaneSession);
-    } catch (const protocol_error& error) {
-        return broken(error, IID_IMorvaneSession);
-    }
+    header reply;
+    if (const HRESULT hr =
+            async_exchange({message_type::async_status_query, take_rmt(), m_next_id - 2, 0}, {},
+                           message_type::async_status_response, reply, IID_IMorvaneSession, reply_until());
+        FAILED(hr))
+        return hr;
+    *status = reply.control;
+    return S_OK;
 }
 
 HRESULT hislip_session::assert_trigger()
@@ -537,6 +539,64 @@ HRESULT hislip_session::assert_trigger()
     } catch (const tcp_failure& failure) {
         return failed(failure, false, IID_IMorvaneSession);
     }
+}
+
+HRESULT hislip_session::async_exchange(const header& request, std::string_view payload, message_type expected,
+                                       header& reply, const IID& interface_id, deadline until)
+{
+    try {
+        m_async.send(request, std::span(reinterpret_cast<const unsigned char*>(payload.data()), payload.size()), until);
+        return async_reply(expected, reply, interface_id, until);
+    } catch (const tcp_failure& failure) {
+        return failed(failure, false, interface_id);
+    } catch (const protocol_error& error) {
+        return broken(error, interface_id);
+    }
+}
+
+HRESULT hislip_session::lock(LONG timeout_ms, std::wstring_view shared_name)
+{
+    if (const HRESULT hr = precondition(IID_IMorvaneLocking); FAILED(hr))
+        return hr;
+    std::string name;
+    for (const wchar_t c : shared_name) {
+        if (c < L' ' || c > 0x7E)
+            return report(E_INVALIDARG, L"A shared lock's name is printable ASCII.", IID_IMorvaneLocking);
+        name += static_cast<char>(c);
+    }
+    // The instrument answers once it granted the lock or the lock's timeout passed.
+    header reply;
+    if (const HRESULT hr = async_exchange(
+            {message_type::async_lock, lock::request, static_cast<std::uint32_t>(timeout_ms), name.size()}, name,
+            message_type::async_lock_response, reply, IID_IMorvaneLocking,
+            steady_clock::now() + milliseconds(timeout_ms) + reply_grace);
+        FAILED(hr))
+        return hr;
+    switch (reply.control) {
+    case lock::granted: m_lock_state = name.empty() ? lock_exclusive : lock_shared; return S_OK;
+    case lock::failed:
+        return report(resource_locked, L"Another client held the instrument's lock for the whole timeout.",
+                      IID_IMorvaneLocking);
+    default:
+        return report(device_error_reported,
+                      L"The instrument refused the lock (AsyncLockResponse " + std::to_wstring(reply.control) + L").",
+                      IID_IMorvaneLocking);
+    }
+}
+
+HRESULT hislip_session::unlock()
+{
+    if (const HRESULT hr = precondition(IID_IMorvaneLocking); FAILED(hr))
+        return hr;
+    header reply;
+    if (const HRESULT hr = async_exchange({message_type::async_lock, lock::release, m_next_id - 2, 0}, {},
+                                          message_type::async_lock_response, reply, IID_IMorvaneLocking, reply_until());
+        FAILED(hr))
+        return hr;
+    if (reply.control != lock::granted && reply.control != lock::shared_released)
+        return report(not_locked, L"The session holds no lock on the instrument.", IID_IMorvaneLocking);
+    m_lock_state = lock_none;
+    return S_OK;
 }
 
 } // namespace

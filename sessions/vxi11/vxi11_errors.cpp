@@ -38,6 +38,8 @@ mapped_error map_device_error(std::int32_t code)
     using enum device_error;
     switch (static_cast<device_error>(code)) {
     case io_timeout: mapped.hr = session::timeout_expired; break;
+    case locked_by_another: mapped.hr = session::resource_locked; break;
+    case no_lock_held: mapped.hr = session::not_locked; break;
     case not_accessible:
     case invalid_address: mapped.hr = session::resource_not_found; break;
     case invalid_link:

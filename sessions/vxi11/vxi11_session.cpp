@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include "message_session.hpp"
+#include "locking_session.hpp"
 #include "platform/bstr.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
@@ -45,13 +45,13 @@ struct rpc_reply {
     xdr_reader reader() const { return xdr_reader(std::span(record).subspan(results)); }
 };
 
-class vxi11_session : public message_session<vxi11_session> {
+class vxi11_session : public locking_session<vxi11_session> {
 public:
     static constexpr const wchar_t* error_source = L"Morvane VXI-11 session";
     static constexpr const wchar_t* negative_timeout = L"The timeout must not be negative.";
 
     vxi11_session(std::wstring resource_name, LONG timeout, std::string host, unsigned short port, std::string device)
-        : message_session(std::move(resource_name), timeout), m_host(std::move(host)), m_port(port),
+        : locking_session(std::move(resource_name), timeout), m_host(std::move(host)), m_port(port),
           m_device(std::move(device))
     {
         m_termination = VARIANT_FALSE;
@@ -70,12 +70,17 @@ public:
     HRESULT read_status_byte(short* status);
     HRESULT assert_trigger();
 
+    HRESULT lock(LONG timeout_ms, std::wstring_view shared_name);
+    HRESULT unlock();
+
 private:
     std::uint32_t timeout() const { return static_cast<std::uint32_t>(m_timeout_ms); }
     // A call of the core channel, the link made again first if a timeout dropped it; the
     // reply's error field read. Fails, with error information, as the call or the device did.
+    // `wait`: how long the device may take beyond the reply's grace (the I/O timeout when none).
     HRESULT call(std::uint32_t procedure, const std::function<void(xdr_writer&)>& arguments, std::size_t capacity,
-                 rpc_reply& reply, xdr_reader& results, const IID& interface_id);
+                 rpc_reply& reply, xdr_reader& results, const IID& interface_id,
+                 std::optional<milliseconds> wait = std::nullopt);
     HRESULT generic(std::uint32_t procedure, rpc_reply& reply, xdr_reader& results);
     HRESULT generic(std::uint32_t procedure);
     // The link is gone for good: every later call fails at once.
@@ -144,7 +149,8 @@ HRESULT vxi11_session::connect(deadline until, const IID& interface_id)
 }
 
 HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xdr_writer&)>& arguments,
-                            std::size_t capacity, rpc_reply& reply, xdr_reader& results, const IID& interface_id)
+                            std::size_t capacity, rpc_reply& reply, xdr_reader& results, const IID& interface_id,
+                            std::optional<milliseconds> wait)
 {
     if (m_lost)
         return report(connection_lost, L"The connection to the instrument was lost.", interface_id);
@@ -155,7 +161,8 @@ HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xd
     try {
         xdr_writer out = m_rpc->start(procedure, capacity + 32);
         arguments(out);
-        reply.record = m_rpc->call(out, steady_clock::now() + milliseconds(m_timeout_ms) + reply_grace, reply.results);
+        reply.record = m_rpc->call(out, steady_clock::now() + wait.value_or(milliseconds(m_timeout_ms)) + reply_grace,
+                                   reply.results);
         results = reply.reader();
         // Every result begins with the error; the caller reads the whole result.
         device_error_result result;
@@ -170,6 +177,7 @@ HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xd
         return S_OK;
     } catch (const tcp_failure& failure) {
         m_rpc.reset();
+        m_lock_state = lock_none; // the link's lock goes with it
         if (failure.kind == tcp_failure::timed_out)
             return report(timeout_expired,
                           L"The device did not answer within its I/O timeout and a second; "
@@ -204,7 +212,7 @@ HRESULT vxi11_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
         do {
             // The device takes at most m_max_receive bytes a call; END goes with the last byte only.
             const std::size_t piece = std::min(n - done, m_max_receive);
-            const std::int32_t flags = end && done + piece == n ? flag_end : 0;
+            const std::int32_t flags = flag_wait_lock | (end && done + piece == n ? flag_end : 0);
             rpc_reply reply;
             xdr_reader results(reply.record);
             // clang-format off
@@ -235,7 +243,7 @@ HRESULT vxi11_session::device_read(std::uint32_t request, rpc_reply& reply, xdr_
     const bool stop = m_termination != VARIANT_FALSE;
     // clang-format off
     return call(core::device_read, [&](xdr_writer& out) {
-        encode(out, device_read_args{m_link, request, timeout(), timeout(), stop ? flag_term_char : 0,
+        encode(out, device_read_args{m_link, request, timeout(), timeout(), flag_wait_lock | (stop ? flag_term_char : 0),
                                      m_termination_character});
     }, 0, reply, results, IID_IMessage);
     // clang-format on
@@ -370,7 +378,7 @@ HRESULT vxi11_session::generic(std::uint32_t procedure, rpc_reply& reply, xdr_re
 {
     // clang-format off
     return call(procedure, [&](xdr_writer& out) {
-        encode(out, device_generic_args{m_link, 0, timeout(), timeout()});
+        encode(out, device_generic_args{m_link, flag_wait_lock, timeout(), timeout()});
     }, 0, reply, results, IID_IMorvaneSession);
     // clang-format on
 }
@@ -415,6 +423,38 @@ HRESULT vxi11_session::assert_trigger()
 {
     std::lock_guard guard(m_lock);
     return generic(core::device_trigger);
+}
+
+// The device's locks are exclusive: one link holds it, the others wait for it.
+HRESULT vxi11_session::lock(LONG timeout_ms, std::wstring_view shared_name)
+{
+    if (!shared_name.empty())
+        return report(E_INVALIDARG, L"A VXI-11 device has no shared locks: the name must be empty.",
+                      IID_IMorvaneLocking);
+    rpc_reply reply;
+    xdr_reader results(reply.record);
+    // clang-format off
+    if (const HRESULT hr = call(core::device_lock, [&](xdr_writer& out) {
+            encode(out, device_lock_args{m_link, flag_wait_lock, static_cast<std::uint32_t>(timeout_ms)});
+        }, 0, reply, results, IID_IMorvaneLocking, milliseconds(timeout_ms)); FAILED(hr))
+        // clang-format on
+        return hr;
+    m_lock_state = lock_exclusive;
+    return S_OK;
+}
+
+HRESULT vxi11_session::unlock()
+{
+    rpc_reply reply;
+    xdr_reader results(reply.record);
+    // clang-format off
+    if (const HRESULT hr = call(core::device_unlock, [&](xdr_writer& out) {
+            encode(out, device_link{m_link});
+        }, 0, reply, results, IID_IMorvaneLocking); FAILED(hr))
+        // clang-format on
+        return hr;
+    m_lock_state = lock_none;
+    return S_OK;
 }
 
 } // namespace
