@@ -58,7 +58,7 @@ inline constexpr std::uint8_t unidentified = 0, unrecognized_type = 1, unrecogni
 inline constexpr std::uint8_t rmt_delivered = 1; // Data, DataEND, Trigger, AsyncStatusQuery
 inline constexpr std::uint8_t overlapped = 1;    // InitializeResponse, the device clear's features
 namespace lock {
-inline constexpr std::uint8_t release = 0, request = 1;          // AsyncLock
+inline constexpr std::uint8_t release = 0, request = 1;                                  // AsyncLock
 inline constexpr std::uint8_t failed = 0, granted = 1, shared_released = 2, refused = 3; // AsyncLockResponse
 } // namespace lock
 
