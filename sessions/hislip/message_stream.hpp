@@ -39,6 +39,9 @@ public:
 
     // Bytes of the last header's payload not yet read.
     std::uint64_t payload_left() const noexcept { return m_payload_left; }
+    // Whether bytes received are waiting here, so that a reader that asks the socket whether
+    // more came asks here first.
+    bool staged() const noexcept { return m_staged < m_staged_end; }
 
     // Up to `to.size()` bytes of the payload into `to`, as many as come in one receive (or are
     // staged); how many, 0 when the stream ended or the payload is done.

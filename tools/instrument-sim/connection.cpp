@@ -69,19 +69,6 @@ private:
     bool m_delayed = false;
 };
 
-// Hands bytes of a message to the session, with END when they end it.
-bool write(IMessage& session, std::string_view bytes, bool end)
-{
-    unique_safearray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size())));
-    if (!array)
-        return false;
-    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(array->pvData));
-    LONG written = 0;
-    SAFEARRAY* given = array.get(); // [in]: the session reads it and leaves it ours
-    return SUCCEEDED(session.put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE)) &&
-           SUCCEEDED(session.Write(&given, static_cast<LONG>(bytes.size()), &written));
-}
-
 // Sends back what the session answered to the message that just ended.
 bool relay(IMessage& session, responder& out)
 {
@@ -104,6 +91,18 @@ bool relay(IMessage& session, responder& out)
 
 } // namespace
 
+bool write_to_instrument(IMessage& session, std::string_view bytes, bool end)
+{
+    unique_safearray array(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size())));
+    if (!array)
+        return false;
+    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(array->pvData));
+    LONG written = 0;
+    SAFEARRAY* given = array.get(); // [in]: the session reads it and leaves it ours
+    return SUCCEEDED(session.put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE)) &&
+           SUCCEEDED(session.Write(&given, static_cast<LONG>(bytes.size()), &written));
+}
+
 void serve_connection(SOCKET client, const server_options& options, std::shared_ptr<sim::memory_budget> budget)
 {
     prepare_client(client, options.idle_seconds);
@@ -125,7 +124,7 @@ void serve_connection(SOCKET client, const server_options& options, std::shared_
             break;
         for (std::string_view bytes(buffer.data(), n); open && !bytes.empty();) {
             const std::size_t length = end.find(bytes);
-            open = write(*session.Get(), bytes.substr(0, length), length != std::string_view::npos);
+            open = write_to_instrument(*session.Get(), bytes.substr(0, length), length != std::string_view::npos);
             if (length == std::string_view::npos)
                 break;
             bytes.remove_prefix(length);

@@ -1,5 +1,5 @@
 // instrument-sim: the simulated instrument served over TCP, one simulated session per
-// connection (raw SCPI) or per link (VXI-11).
+// connection (raw SCPI), per link (VXI-11) or per session (HiSLIP).
 #include <winsock2.h>
 #include <windows.h>
 #include <objbase.h>
@@ -10,6 +10,7 @@
 #include "connection.hpp"
 #include "connection_slots.hpp"
 #include "core_channel.hpp"
+#include "hislip_server.hpp"
 #include "platform/com_apartment.hpp"
 #include "portmapper_service.hpp"
 #include "server_options.hpp"
@@ -52,7 +53,9 @@ int main(int argc, char** argv)
         std::printf("%u\n", listener.port());
     }
     std::fflush(stdout);
-    const auto serve = options->vxi11 ? serve_core_connection : serve_connection;
+    const auto serve = options->vxi11    ? serve_core_connection
+                       : options->hislip ? serve_hislip_connection
+                                         : serve_connection;
     const auto memory = std::make_shared<memory_budget>(options->memory_limit_mib << 20);
     // Each connection's instruments hold what their client leaves them within a budget of its own.
     const auto serve_with_budget = [&options, &memory, serve](SOCKET client) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include "hislip/hislip_messages.hpp"
 
 namespace morvane::instrument_server {
 namespace {
@@ -19,22 +20,28 @@ bool number(const char* text, double most, double& value)
 std::optional<server_options> parse_options(int argc, char** argv)
 {
     server_options options;
+    bool port_given = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view name = argv[i];
-        if (name == "--once" || name == "--vxi11") {
-            (name == "--once" ? options.once : options.vxi11) = true;
+        if (name == "--once" || name == "--vxi11" || name == "--hislip" || name == "--overlapped") {
+            (name == "--once"     ? options.once
+             : name == "--vxi11"  ? options.vxi11
+             : name == "--hislip" ? options.hislip
+                                  : options.overlapped) = true;
             continue;
         }
         if (name == "--help") {
             std::printf("usage: instrument-sim [--port N] [--address A] [--once] [--seconds S] [--seed N]\n"
                         "                      [--max-connections N] [--idle-timeout S] [--memory-limit MIB]\n"
                         "                      [--delay MS] [--segment N] [--drop-after N]\n"
-                        "                      [--vxi11 [--portmapper-port N]]\n"
+                        "                      [--vxi11 [--portmapper-port N] | --hislip [--overlapped]]\n"
                         "Serves the simulated instrument over TCP (raw SCPI, LF-terminated). The port\n"
                         "bound is the first line of output; --port 0 picks a free one.\n"
                         "--vxi11: over VXI-11 instead, the core channel on --port, a portmapper (TCP\n"
                         "and UDP) on --portmapper-port (111 by default, 0 for a free one); the first\n"
                         "line of output is then the core port and the portmapper port.\n"
+                        "--hislip: over HiSLIP instead, on --port (4880 by default); --overlapped: the\n"
+                        "server prefers overlapped mode (default: synchronized). Not with --once.\n"
                         "--max-connections: clients served at once (32); more are closed as they come.\n"
                         "--idle-timeout: close a client that sent nothing for S seconds (0: never, the default).\n"
                         "--memory-limit: MiB held for all clients, 128 MiB at most for one (512).\n");
@@ -50,7 +57,7 @@ std::optional<server_options> parse_options(int argc, char** argv)
         if (name == "--address")
             options.address = text;
         else if (name == "--port")
-            ok = number(text, 65535, value), options.port = static_cast<unsigned>(value);
+            ok = number(text, 65535, value), options.port = static_cast<unsigned>(value), port_given = true;
         else if (name == "--portmapper-port")
             ok = number(text, 65535, value), options.portmapper_port = static_cast<unsigned>(value);
         else if (name == "--seconds")
@@ -76,6 +83,13 @@ std::optional<server_options> parse_options(int argc, char** argv)
             return std::nullopt;
         }
     }
+    // A HiSLIP session takes two connections, and its port is another.
+    if ((options.hislip && (options.vxi11 || options.once)) || (options.overlapped && !options.hislip)) {
+        std::fprintf(stderr, "instrument-sim: --hislip goes without --vxi11 and --once, --overlapped with --hislip\n");
+        return std::nullopt;
+    }
+    if (options.hislip && !port_given)
+        options.port = hislip::default_port;
     return options;
 }
 

@@ -1,0 +1,92 @@
+#include "hislip_async_channel.hpp"
+
+#include <chrono>
+#include "hislip_locks.hpp"
+#include "transport/client_socket.hpp"
+
+namespace morvane::instrument_server {
+namespace {
+
+using hislip::header;
+using hislip::message_type;
+
+std::span<const unsigned char> bytes_of(std::string_view text)
+{
+    return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
+}
+
+// False once the connection is to close.
+bool answer(hislip_channel& channel, hislip_session& session, const server_options& options, const header& message)
+{
+    // Every send goes through the session, which keeps the other thread's AsyncInterrupted apart.
+    const auto reply = [&session](message_type type, std::uint8_t control, std::uint32_t parameter,
+                                  std::span<const unsigned char> payload = {}) {
+        return session.send_async(type, control, parameter, payload);
+    };
+    switch (message.type) {
+    case message_type::async_lock:
+    case message_type::async_remote_local_control:
+    case message_type::async_maximum_message_size:
+    case message_type::async_device_clear:
+    case message_type::async_status_query:
+    case message_type::async_lock_info: break;
+    default:
+        return reply(message_type::error, hislip::error::unrecognized_type, 0,
+                     bytes_of("unrecognized message type on the asynchronous channel"));
+    }
+    if (message.length > control_payload_limit) {
+        reply(message_type::fatal_error, hislip::fatal::poorly_formed_header, 0,
+              bytes_of("a payload too long for its message"));
+        channel.close_after_sending();
+        return false;
+    }
+    const std::optional<std::string> payload = channel.small_payload();
+    if (!payload)
+        return false;
+    switch (message.type) {
+    case message_type::async_maximum_message_size: {
+        if (const auto size = hislip::decode_size(bytes_of(*payload)))
+            session.client_maximum = *size;
+        return reply(message_type::async_maximum_message_size_response, 0, 0,
+                     hislip::encode_size(server_maximum_message_size));
+    }
+    case message_type::async_device_clear:
+        ++session.clears; // a response being sent stops
+        session.own->Clear();
+        return reply(message_type::async_device_clear_acknowledge, options.overlapped ? hislip::overlapped : 0, 0);
+    case message_type::async_status_query: {
+        short status = 0;
+        session.own->ReadStatusByte(&status);
+        return reply(message_type::async_status_response, static_cast<std::uint8_t>(status), 0);
+    }
+    case message_type::async_lock: {
+        lock_table& locks = hislip_locks();
+        const auto gone = [&] {
+            return session.ended.load() || transport::closed_within(channel.socket(), std::chrono::milliseconds(0));
+        };
+        const std::uint8_t code =
+            message.control == hislip::lock::request
+                ? locks.request(session.id, *payload, std::chrono::milliseconds(message.parameter), gone)
+            : message.control == hislip::lock::release ? locks.release(session.id)
+                                                       : hislip::lock::refused;
+        return reply(message_type::async_lock_response, code, 0);
+    }
+    case message_type::async_lock_info: {
+        const auto [exclusive, holders] = hislip_locks().info();
+        return reply(message_type::async_lock_info_response, exclusive ? 1 : 0, holders);
+    }
+    default: // AsyncRemoteLocalControl: the simulated instrument has no front panel to lock out
+        return reply(message_type::async_remote_local_response, 0, 0);
+    }
+}
+
+} // namespace
+
+void serve_async_channel(hislip_channel& channel, hislip_session& session, const server_options& options)
+{
+    while (const auto message = channel.next())
+        if (!answer(channel, session, options, *message))
+            return;
+}
+
+} // namespace morvane::instrument_server

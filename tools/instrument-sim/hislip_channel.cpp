@@ -1,0 +1,89 @@
+#include "hislip_channel.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace morvane::instrument_server {
+namespace {
+
+using namespace std::chrono;
+constexpr milliseconds wait_slice{100}; // how soon a wait sees that its session ended
+
+// Bytes (or the end of the stream) within `wait`; a failed wait counts as readable, so that
+// the receive that follows reports it.
+bool readable_within(SOCKET socket, microseconds wait)
+{
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(socket, &ready);
+    timeval left{static_cast<long>(wait.count() / 1'000'000), static_cast<long>(wait.count() % 1'000'000)};
+    return select(0, &ready, nullptr, nullptr, &left) != 0;
+}
+
+} // namespace
+
+bool send_bytes(SOCKET socket, std::span<const unsigned char> bytes)
+{
+    while (!bytes.empty()) {
+        const int n = ::send(socket, reinterpret_cast<const char*>(bytes.data()),
+                             static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20)), 0);
+        if (n <= 0)
+            return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool send_message(SOCKET socket, const hislip::header& message, std::span<const unsigned char> payload)
+{
+    const hislip::header_bytes head = hislip::encode(message);
+    if (payload.size() > 4096) // large payloads are not copied: two sends
+        return send_bytes(socket, head) && send_bytes(socket, payload);
+    std::vector<unsigned char> whole(head.begin(), head.end());
+    whole.insert(whole.end(), payload.begin(), payload.end());
+    return send_bytes(socket, whole);
+}
+
+std::optional<std::string> hislip_channel::small_payload()
+{
+    std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(payload_left(), control_payload_limit)), '\0');
+    if (!m_stream.whole_payload({reinterpret_cast<unsigned char*>(text.data()), text.size()}, receiver()))
+        return std::nullopt;
+    return text;
+}
+
+bool hislip_channel::readable_now() { return m_stream.staged() || readable_within(m_socket, microseconds(0)); }
+
+std::size_t hislip_channel::receive(std::span<unsigned char> into)
+{
+    const auto start = steady_clock::now();
+    for (;;) {
+        if (m_stop && *m_stop)
+            return 0;
+        if (readable_within(m_socket, wait_slice))
+            break;
+        if (m_idle_seconds > 0 && steady_clock::now() - start >= duration<double>(m_idle_seconds))
+            return 0;
+    }
+    const int n = recv(m_socket, reinterpret_cast<char*>(into.data()),
+                       static_cast<int>(std::min<std::size_t>(into.size(), 1 << 20)), 0);
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+void hislip_channel::close_after_sending()
+{
+    shutdown(m_socket, SD_SEND);
+    const auto start = steady_clock::now();
+    char dropped[4096];
+    for (std::size_t total = 0; total < (1u << 20) && steady_clock::now() - start < milliseconds(500);) {
+        if (!readable_within(m_socket, milliseconds(50)))
+            continue;
+        const int n = recv(m_socket, dropped, sizeof dropped, 0);
+        if (n <= 0)
+            break;
+        total += static_cast<std::size_t>(n);
+    }
+}
+
+} // namespace morvane::instrument_server

@@ -1,0 +1,201 @@
+#include "hislip_sync_channel.hpp"
+
+#include <oleauto.h>
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <thread>
+#include <vector>
+#include "connection.hpp"
+#include "hislip_locks.hpp"
+#include "platform/safearray.hpp"
+#include "session_codes.hpp"
+#include "sim/message_end.hpp"
+#include "sim/simulated_session.hpp"
+#include "transport/client_socket.hpp"
+
+namespace morvane::instrument_server {
+namespace {
+
+using hislip::header;
+using hislip::message_type;
+namespace error = hislip::error;
+
+// Data go to the instrument, and responses come from it, in pieces of at most this much: a
+// message of any length costs this buffer.
+constexpr std::size_t piece_size = 64 << 10;
+
+bool is_new_message(message_type type)
+{
+    return type == message_type::data || type == message_type::data_end || type == message_type::trigger;
+}
+
+class sync_server {
+public:
+    sync_server(hislip_channel& channel, hislip_session& session, const server_options& options)
+        : m_channel(channel), m_session(session), m_options(options), m_overlapped(options.overlapped),
+          m_buffer(piece_size)
+    {}
+
+    void serve()
+    {
+        while (!m_session.ended) {
+            std::optional<header> next = std::exchange(m_pending, std::nullopt);
+            if (!next)
+                next = m_channel.next();
+            if (!next || !message(*next))
+                return;
+        }
+    }
+
+private:
+    // False once the connection is to close.
+    bool message(const header& message)
+    {
+        const message_type type = message.type;
+        const bool data = type == message_type::data || type == message_type::data_end;
+        const bool known = data || type == message_type::trigger || type == message_type::device_clear_complete;
+        if (!known)
+            return m_channel.send(message_type::error, error::unrecognized_type, 0,
+                                  "unrecognized message type on the synchronous channel");
+        if (!data && message.length > control_payload_limit) {
+            m_channel.fatal(hislip::fatal::poorly_formed_header, "a payload too long for its message");
+            return false;
+        }
+        if (type == message_type::device_clear_complete) {
+            m_session.own->Clear();
+            m_end.reset();
+            m_overlapped = (message.control & hislip::overlapped) && m_options.overlapped;
+            return m_channel.send(message_type::device_clear_acknowledge, m_overlapped ? hislip::overlapped : 0, 0);
+        }
+        if (!m_session.async_attached()) {
+            m_channel.fatal(hislip::fatal::channels_not_established, "the asynchronous channel is not established");
+            return false;
+        }
+        if (data && message.length > server_maximum_message_size) // its payload is skipped as it comes
+            return m_channel.send(message_type::error, error::message_too_large, 0,
+                                  "a Data message larger than the maximum message size");
+        // Another client's exclusive lock holds the message until it is released or this client goes.
+        const bool access = hislip_locks().wait_for_access(m_session.id, [this] {
+            return m_session.ended || transport::closed_within(m_channel.socket(), std::chrono::milliseconds(0));
+        });
+        if (!access)
+            return false;
+        if (type == message_type::trigger)
+            return SUCCEEDED(m_session.own->AssertTrigger());
+        return take_data(message);
+    }
+
+    // The payload goes to the instrument piece by piece; each message that ends in it, at a line
+    // feed outside a block or at DataEND, is answered with the ID of this message.
+    bool take_data(const header& message)
+    {
+        IMessage& instrument = *m_session.instrument.Get();
+        // A message read while a response went out is the stream's next: this payload is all here.
+        while (!m_pending && m_channel.payload_left() > 0) {
+            const std::size_t got = m_channel.payload(m_buffer);
+            if (got == 0)
+                return false;
+            for (std::string_view bytes(reinterpret_cast<const char*>(m_buffer.data()), got); !bytes.empty();) {
+                const std::size_t length = m_end.find(bytes);
+                if (!write_to_instrument(instrument, bytes.substr(0, length), false))
+                    return false;
+                if (length == std::string_view::npos)
+                    break;
+                bytes.remove_prefix(length);
+                if (!respond(message.parameter))
+                    return false;
+            }
+        }
+        if (message.type != message_type::data_end)
+            return true;
+        m_end.reset();
+        return write_to_instrument(instrument, {}, true) && respond(message.parameter);
+    }
+
+    bool respond(std::uint32_t id) { return !sim::response_ready(m_session.instrument.Get()) || relay(id); }
+
+    // Sends the response as Data messages and a last DataEND, each no larger than the client
+    // takes; stops early for a device clear, or for a new message in synchronized mode.
+    bool relay(std::uint32_t id)
+    {
+        IMessage& instrument = *m_session.instrument.Get();
+        const unsigned clears = m_session.clears;
+        if (m_options.delay_ms)
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_options.delay_ms));
+        const std::uint64_t client_maximum = m_session.client_maximum;
+        std::size_t limit = static_cast<std::size_t>(
+            std::min<std::uint64_t>(piece_size, client_maximum > hislip::header_size // counting the header is safe
+                                                    ? client_maximum - hislip::header_size
+                                                    : 1));
+        if (m_options.segment)
+            limit = std::min(limit, m_options.segment);
+        for (bool first = true;; first = false) {
+            if (m_session.ended)
+                return false;
+            if (m_session.clears != clears)
+                return true;
+            if (!m_overlapped && !m_pending && m_channel.payload_left() == 0 && m_channel.readable_now()) {
+                m_pending = m_channel.next();
+                if (!m_pending)
+                    return false;
+                if (is_new_message(m_pending->type))
+                    return interrupt(m_pending->parameter);
+            }
+            if (m_options.segment && !first)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1)); // pieces arrive apart
+            unique_safearray piece;
+            LONG status = session::status_end;
+            if (!sim::response_ready(&instrument) || FAILED(instrument.Read(static_cast<LONG>(limit), piece.put())) ||
+                !piece) // cleared from the other channel meanwhile, or failed: the response ends here
+                return m_session.clears != clears || send_piece(id, {}, true);
+            instrument.get_LastStatus(&status);
+            const bool last = status == session::status_end;
+            if (!send_piece(id, {static_cast<const unsigned char*>(piece->pvData), piece->rgsabound[0].cElements},
+                            last))
+                return false;
+            if (last)
+                return true;
+        }
+    }
+
+    // Synchronized mode: a new message while a response goes out ends the response.
+    bool interrupt(std::uint32_t id)
+    {
+        m_session.own->Clear();
+        m_session.send_async(message_type::async_interrupted, 0, id);
+        return m_channel.send(message_type::interrupted, 0, id);
+    }
+
+    // One message of the response, cut short by --drop-after.
+    bool send_piece(std::uint32_t id, std::span<const unsigned char> bytes, bool last)
+    {
+        const header piece{last ? message_type::data_end : message_type::data, 0, id, bytes.size()};
+        if (m_options.drop_after && bytes.size() >= m_options.drop_after - m_sent) {
+            send_bytes(m_channel.socket(), hislip::encode(piece));
+            send_bytes(m_channel.socket(), bytes.first(m_options.drop_after - m_sent));
+            shutdown(m_channel.socket(), SD_SEND); // a clean close, in the middle of the response
+            return false;
+        }
+        m_sent += bytes.size();
+        return send_message(m_channel.socket(), piece, bytes);
+    }
+
+    hislip_channel& m_channel;
+    hislip_session& m_session;
+    const server_options& m_options;
+    bool m_overlapped;               // the mode in force
+    sim::message_end m_end;          // END is DataEND: line feeds end messages outside blocks only
+    std::optional<header> m_pending; // read while a response went out, served next
+    std::vector<unsigned char> m_buffer;
+    std::size_t m_sent = 0; // response bytes, for --drop-after
+};
+
+} // namespace
+
+void serve_sync_channel(hislip_channel& channel, hislip_session& session, const server_options& options)
+{
+    sync_server(channel, session, options).serve();
+}
+
+} // namespace morvane::instrument_server
