@@ -132,7 +132,7 @@ private:
     channel m_sync, m_async;
     bool m_overlapped = false;
     bool m_lost = false;
-    std::uint64_t m_server_maximum = client_maximum_message_size;
+    std::uint64_t m_largest_payload = client_maximum_message_size; // of what the session sends
     std::uint32_t m_next_id = first_message_id;
     std::uint32_t m_message_start = first_message_id; // the ID that began the last message sent
     bool m_message_open = false;                      // the last write had no END
@@ -239,7 +239,9 @@ HRESULT hislip_session::connect(const hislip_address& address, deadline until)
         const std::optional<std::uint64_t> maximum = decode_size(payload);
         if (!maximum || *maximum == 0)
             return refused(L"The instrument's AsyncMaximumMessageSizeResponse does not hold a size.");
-        m_server_maximum = *maximum;
+        // Whether the size counts the header is read both ways: a message is sent so that
+        // it fits under either reading.
+        m_largest_payload = *maximum > header_size ? *maximum - header_size : 1;
         return S_OK;
     } catch (const tcp_failure& failure) {
         return refused(failure.kind == tcp_failure::timed_out
@@ -277,7 +279,7 @@ HRESULT hislip_session::write(SAFEARRAY** buffer, LONG count, LONG* written)
         const safearray_data data(*buffer);
         std::size_t done = 0;
         do {
-            const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, m_server_maximum));
+            const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, m_largest_payload));
             const bool last = done + piece == n;
             m_sync.send(
                 {last && end ? message_type::data_end : message_type::data, take_rmt(), take_message_id(), piece},

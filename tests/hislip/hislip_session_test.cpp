@@ -252,7 +252,7 @@ TEST(HislipSession, WritesMessagesThatTheInstrumentTakes)
                 for (int i = 0; i < 3; ++i)
                     got.push_back(*sync.next());
             },
-            {.maximum = 4});
+            {.maximum = 16 + 4});
         const ComPtr<IMessage> session = open(instrument);
         EXPECT_EQ(write(session.Get(), "ABCDEFGHIJ", false), "wrote 10");
         EXPECT_EQ(write(session.Get(), "", false), "wrote 0") << "nothing to send";

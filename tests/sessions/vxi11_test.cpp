@@ -19,6 +19,7 @@ using clock = std::chrono::steady_clock;
 const transport::winsock_use winsock;
 constexpr const wchar_t* vxi11_source = L"Morvane VXI-11 session";
 constexpr HRESULT device_refused = static_cast<HRESULT>(0x800400B1);
+constexpr HRESULT locked = static_cast<HRESULT>(0x8004000F), not_locked = static_cast<HRESULT>(0x8004009C);
 constexpr const wchar_t* local_instrument = L"TCPIP::127.0.0.1::INSTR";
 
 struct vxi11_server : instrument_server_process {
@@ -110,8 +111,8 @@ TEST(Vxi11Sessions, ReportEachDeviceErrorByNameAndGoOnOrFailAtOnce)
         {1, device_refused, L"syntax error", false},           {3, resource_not_found, L"device not accessible", false},
         {4, connection_lost, L"invalid link identifier", true}, {5, device_refused, L"parameter error", false},
         {6, device_refused, L"channel not established", false}, {8, device_refused, L"operation not supported", false},
-        {9, device_refused, L"out of resources", false},        {11, device_refused, L"device locked by another link", false},
-        {12, device_refused, L"no lock held by this link", false}, {15, session_timeout, L"I/O timeout", false},
+        {9, device_refused, L"out of resources", false},        {11, locked, L"device locked by another link", false},
+        {12, not_locked, L"no lock held by this link", false}, {15, session_timeout, L"I/O timeout", false},
         {17, connection_lost, L"I/O error", true},              {21, resource_not_found, L"invalid address", false},
         {23, connection_lost, L"abort", true},                  {29, device_refused, L"channel already established", false},
         {99, device_refused, L"unknown error", false},
@@ -188,13 +189,14 @@ TEST(Vxi11Sessions, SendWhatTheCoreChannelAsksFor)
     const std::vector<std::vector<std::uint32_t>> expected = {
         // clang-format off
         {10, 0, 0, 1500},                                           // create_link, no lock, its timeout
-        {11, 7, 1500, 1500, 0, 1024}, {11, 7, 1500, 1500, 0, 1024}, // 1024 sent, 700 taken, 1300 left
-        {11, 7, 1500, 1500, 8, 600},                                // ... END on the last
-        {11, 7, 1500, 1500, 0, 1024}, {11, 7, 1500, 1500, 0, 1024}, {11, 7, 1500, 1500, 0, 600}, // no END
-        {12, 7, 5, 777, 777, 0x80, '\n'}, {12, 7, 3, 777, 777, 0x80, '\n'}, {12, 7, 2, 777, 777, 0x80, '\n'},
-        {12, 7, 5, 777, 777, 0x80, '\n'}, {12, 7, 3, 777, 777, 0x80, '\n'}, {12, 7, 3, 777, 777, 0x80, '\n'},
-        {12, 7, 10, 777, 777, 0x80, '\n'}, {12, 7, 10, 777, 777, 0x80, '\n'}, {12, 7, 10, 777, 777, 0x80, '\n'},
-        {12, 7, 10, 777, 777, 0x80, '\n'}, {12, 7, 1, 777, 777, 0x80, '\n'}, {23, 7},
+        // every call waits for another link's lock (flag 1) within its timeout
+        {11, 7, 1500, 1500, 1, 1024}, {11, 7, 1500, 1500, 1, 1024}, // 1024 sent, 700 taken, 1300 left
+        {11, 7, 1500, 1500, 9, 600},                                // ... END on the last
+        {11, 7, 1500, 1500, 1, 1024}, {11, 7, 1500, 1500, 1, 1024}, {11, 7, 1500, 1500, 1, 600}, // no END
+        {12, 7, 5, 777, 777, 0x81, '\n'}, {12, 7, 3, 777, 777, 0x81, '\n'}, {12, 7, 2, 777, 777, 0x81, '\n'},
+        {12, 7, 5, 777, 777, 0x81, '\n'}, {12, 7, 3, 777, 777, 0x81, '\n'}, {12, 7, 3, 777, 777, 0x81, '\n'},
+        {12, 7, 10, 777, 777, 0x81, '\n'}, {12, 7, 10, 777, 777, 0x81, '\n'}, {12, 7, 10, 777, 777, 0x81, '\n'},
+        {12, 7, 10, 777, 777, 0x81, '\n'}, {12, 7, 1, 777, 777, 0x81, '\n'}, {23, 7},
         // clang-format on
     };
     EXPECT_EQ(fields, expected);
