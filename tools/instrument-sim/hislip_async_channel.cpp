@@ -1,6 +1,7 @@
 #include "hislip_async_channel.hpp"
 
 #include <chrono>
+#include <thread>
 #include "hislip_locks.hpp"
 #include "transport/client_socket.hpp"
 
@@ -55,6 +56,12 @@ bool answer(hislip_channel& channel, hislip_session& session, const server_optio
         session.own->Clear();
         return reply(message_type::async_device_clear_acknowledge, options.overlapped ? hislip::overlapped : 0, 0);
     case message_type::async_status_query: {
+        // The status follows the message the client sent last, which may still be on its way
+        // on the other channel; a second at most is waited for it.
+        const auto named = message.parameter;
+        for (int waited = 0;
+             static_cast<std::int32_t>(session.last_taken - named) < 0 && waited < 1000 && !session.ended; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         short status = 0;
         session.own->ReadStatusByte(&status);
         return reply(message_type::async_status_response, static_cast<std::uint8_t>(status), 0);

@@ -40,6 +40,9 @@ public:
     std::atomic<bool> ended{false};
     std::atomic<std::uint64_t> client_maximum{default_client_maximum};
     std::atomic<unsigned> clears{0}; // AsyncDeviceClears: a response being sent stops when this changes
+    // The ID of the last Data, DataEND or Trigger that the instrument has taken whole: a status
+    // query names the last message its client sent, and is answered once that one is in.
+    std::atomic<std::uint32_t> last_taken{hislip::first_message_id - 2};
 
     // Takes `async` as the asynchronous channel; false when the session has one already.
     bool attach_async(transport::unique_socket& async);

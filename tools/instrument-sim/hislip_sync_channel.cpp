@@ -64,6 +64,7 @@ private:
         }
         if (type == message_type::device_clear_complete) {
             m_session.own->Clear();
+            m_session.last_taken = hislip::first_message_id - 2;
             m_end.reset();
             m_overlapped = (message.control & hislip::overlapped) && m_options.overlapped;
             return m_channel.send(message_type::device_clear_acknowledge, m_overlapped ? hislip::overlapped : 0, 0);
@@ -81,8 +82,11 @@ private:
         });
         if (!access)
             return false;
-        if (type == message_type::trigger)
-            return SUCCEEDED(m_session.own->AssertTrigger());
+        if (type == message_type::trigger) {
+            const bool triggered = SUCCEEDED(m_session.own->AssertTrigger());
+            m_session.last_taken = message.parameter;
+            return triggered;
+        }
         return take_data(message);
     }
 
@@ -107,10 +111,14 @@ private:
                     return false;
             }
         }
-        if (message.type != message_type::data_end)
+        if (message.type != message_type::data_end) {
+            m_session.last_taken = message.parameter;
             return true;
+        }
         m_end.reset();
-        return write_to_instrument(instrument, {}, true) && respond(message.parameter);
+        const bool written = write_to_instrument(instrument, {}, true);
+        m_session.last_taken = message.parameter;
+        return written && respond(message.parameter);
     }
 
     bool respond(std::uint32_t id) { return !sim::response_ready(m_session.instrument.Get()) || relay(id); }
