@@ -67,8 +67,8 @@ int main(int argc, char** argv)
     const unique_module component = load_component();
     bench_session session;
     const ComPtr<IFormattedIO488> io = create_from_dll(component.get());
-    if (argc == 2 && std::string_view(argv[1]) == "vxi11") { // that part alone
-        bench_vxi11(io.Get());
+    if (argc == 2 && std::string_view(argv[1]) == "network") { // that part alone
+        bench_network(io.Get());
         return 0;
     }
     if (argc == 2 && std::string_view(argv[1]) == "matching") {
@@ -220,7 +220,7 @@ int main(int argc, char** argv)
     std::printf("bytes written: %zu\n", session.bytes_written());
     bench_socket(io.Get());
     bench_simulator();
-    bench_vxi11(io.Get());
+    bench_network(io.Get());
     bench_matching();
     return 0;
 }

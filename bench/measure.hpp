@@ -68,7 +68,7 @@ void bench_socket(IFormattedIO488* io);
 // WAV:DATA? of the simulated instrument's largest waveform beside TRAC:DATA? of as many
 // stored bytes, over TCP from instrument-sim.
 void bench_simulator();
-// VXI-11 beside the raw socket, both against instrument-sim.
-void bench_vxi11(IFormattedIO488* io);
+// VXI-11 and HiSLIP beside the raw socket, all against instrument-sim.
+void bench_network(IFormattedIO488* io);
 // FindResources' matcher at its worst beside a plain compare of the name.
 void bench_matching();

@@ -37,12 +37,18 @@ bool send_bytes(SOCKET socket, std::span<const unsigned char> bytes)
 
 bool send_message(SOCKET socket, const hislip::header& message, std::span<const unsigned char> payload)
 {
-    const hislip::header_bytes head = hislip::encode(message);
-    if (payload.size() > 4096) // large payloads are not copied: two sends
-        return send_bytes(socket, head) && send_bytes(socket, payload);
-    std::vector<unsigned char> whole(head.begin(), head.end());
-    whole.insert(whole.end(), payload.begin(), payload.end());
-    return send_bytes(socket, whole);
+    hislip::header_bytes head = hislip::encode(message);
+    // Header and payload in one call, the payload not copied: a send of its own would cost a
+    // round through the platform for every piece of a response.
+    WSABUF buffers[] = {{static_cast<ULONG>(head.size()), reinterpret_cast<char*>(head.data())},
+                        {static_cast<ULONG>(std::min<std::size_t>(payload.size(), 1 << 20)),
+                         reinterpret_cast<char*>(const_cast<unsigned char*>(payload.data()))}};
+    DWORD sent = 0;
+    if (WSASend(socket, buffers, payload.empty() ? 1 : 2, &sent, 0, nullptr, nullptr) != 0)
+        return false;
+    if (sent < head.size())
+        return send_bytes(socket, std::span(head).subspan(sent)) && send_bytes(socket, payload);
+    return send_bytes(socket, payload.subspan(sent - head.size()));
 }
 
 std::optional<std::string> hislip_channel::small_payload()

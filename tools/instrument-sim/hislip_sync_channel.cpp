@@ -138,12 +138,17 @@ private:
                                                     : 1));
         if (m_options.segment)
             limit = std::min(limit, m_options.segment);
-        for (bool first = true;; first = false) {
+        for (std::size_t piece_count = 0;; ++piece_count) {
+            const bool first = piece_count == 0;
             if (m_session.ended)
                 return false;
             if (m_session.clears != clears)
                 return true;
-            if (!m_overlapped && !m_pending && m_channel.payload_left() == 0 && m_channel.readable_now()) {
+            // A new message is looked for before every sixteenth piece (a megabyte at most), and
+            // before each when pieces are made slow; not before the first of a fast response: the
+            // look costs a round through the platform, and a client knows an answer it left by its ID.
+            const bool look = m_options.segment || (!first && piece_count % 16 == 0);
+            if (!m_overlapped && look && !m_pending && m_channel.payload_left() == 0 && m_channel.readable_now()) {
                 m_pending = m_channel.next();
                 if (!m_pending)
                     return false;

@@ -1,5 +1,5 @@
-// VXI-11 beside the raw socket: the same instrument-sim served both ways in this run, each
-// through the session the resource manager would open, the component over it. Query round
+// VXI-11 and HiSLIP beside the raw socket: the same instrument-sim served the three ways in this
+// run, each through the session the resource manager would open, the component over it. Query round
 // trips, 100 MiB of blocks (seven reads of a stored 16 MB trace, the simulator's largest), and
 // uploads of that trace, which instrument-sim receives into records grown as the data come.
 #include <winsock2.h>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 #include <wrl/client.h>
+#include "hislip/hislip_session.hpp"
 #include "instrument-sim/instrument_server_process.hpp"
 #include "measure.hpp"
 #include "platform/bstr.hpp"
@@ -70,20 +71,27 @@ figures measure(IFormattedIO488* io, IMessage* session)
 
 } // namespace
 
-void bench_vxi11(IFormattedIO488* io)
+void bench_network(IFormattedIO488* io)
 {
     const morvane::transport::winsock_use winsock;
     const instrument_server_process raw(L"", L"--seconds 600");
     const instrument_server_process lan(L"", L"--vxi11 --portmapper-port 0 --seconds 600");
-    ComPtr<IMessage> socket, vxi11;
+    const instrument_server_process hislip(L"", L"--hislip --seconds 600");
+    ComPtr<IMessage> socket, vxi11, hislip_session;
     check(morvane::socket_session::open_socket_session({"127.0.0.1", std::to_string(raw.port())}, L"", 10000, &socket),
           "open_socket_session");
     check(morvane::vxi11::open_vxi11_session({"127.0.0.1", "inst0"}, L"", 10000, {lan.portmapper_port(), 0}, &vxi11),
           "open_vxi11_session");
-    const figures over_vxi11 = measure(io, vxi11.Get());
+    check(morvane::hislip::open_hislip_session({"127.0.0.1", std::to_string(hislip.port()), "hislip0"}, L"", 10000,
+                                               &hislip_session),
+          "open_hislip_session");
     const figures over_socket = measure(io, socket.Get());
-    std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", "query round trips, VXI-11 beside socket", 1 / over_vxi11.trip,
-                1 / over_socket.trip, over_vxi11.trip / over_socket.trip);
-    line("7 x TRAC:DATA? 16 MB, VXI-11 beside socket", over_vxi11.blocks, over_socket.blocks);
-    line("TRAC:DATA 16 MB up, VXI-11 beside socket", over_vxi11.upload, over_socket.upload);
+    for (const auto& [name, session] : {std::pair("VXI-11", vxi11.Get()), std::pair("HiSLIP", hislip_session.Get())}) {
+        const figures over = measure(io, session);
+        const std::string beside = std::string(name) + " beside socket";
+        std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", ("query round trips, " + beside).c_str(), 1 / over.trip,
+                    1 / over_socket.trip, over.trip / over_socket.trip);
+        line(("7 x TRAC:DATA? 16 MB, " + beside).c_str(), over.blocks, over_socket.blocks);
+        line(("TRAC:DATA 16 MB up, " + beside).c_str(), over.upload, over_socket.upload);
+    }
 }
