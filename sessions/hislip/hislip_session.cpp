@@ -504,6 +504,7 @@ HRESULT hislip_session::clear()
         m_overlapped = (reply.control & overlapped) != 0;
         m_next_id = m_message_start = first_message_id;
         m_message_open = false;
+        m_rmt_delivered = false; // the clear has dropped whatever response there was
         return S_OK;
     } catch (const tcp_failure& failure) {
         return failed(failure, false, IID_IMorvaneSession);
