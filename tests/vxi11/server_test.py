@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """instrument-sim --vxi11 on ports it picked, call by call: the portmapper over UDP and TCP,
 END framing, the links a connection may hold, reason bits, io_timeout, the status byte,
-trigger, clear and the error codes. Replies come in fragments of 7 bytes (--segment 7), which
+trigger, clear, locks and the error codes. Replies come in fragments of 7 bytes (--segment 7), which
 the client joins."""
 import socket
 import struct
 import time
 from vxi11_client import CORE, PORTMAPPER, Link, Rpc, check, finish, opaque, start_server
+
+link_error = lambda results: struct.unpack_from(">i", results)[0]
 
 server, (core_port, mapper_port) = start_server("--vxi11", "--portmapper-port", "0", "--segment", "7")
 try:
@@ -49,7 +51,36 @@ try:
     link.write(b"*IDN?\n")
     check("device_clear", link.generic(15), b"\0\0\0\0")
     check("read after clear", link.read(timeout=100), (15, 0, b""))
-    check("device_lock", link.ok(18, struct.pack(">iiI", link.lid, 0, 0)), b"\0\0\0\0")
+    # One lock for the links of every connection. Another link's calls wait for it up to their
+    # lock_timeout (300 ms) with flag 0x01, else fail with error 11 at once.
+    lock = lambda holder, flags=0, wait=0: link_error(holder.ok(18, struct.pack(">iiI", holder.lid, flags, wait)))
+    unlock = lambda holder: link_error(holder.ok(19, struct.pack(">i", holder.lid)))
+    rival = Link(core_port)
+    check("device_lock, twice", (lock(link), lock(link)), (0, 0))
+    calls = {  # the arguments of each procedure with these flags
+        18: lambda flags: struct.pack(">iiI", rival.lid, flags, 300),
+        11: lambda flags: struct.pack(">iIIi", rival.lid, 1000, 300, flags | 8) + opaque(b"*IDN?\n"),
+        12: lambda flags: struct.pack(">iIIIiI", rival.lid, 100, 1000, 300, flags, 0),
+        **{generic: lambda flags: struct.pack(">iiII", rival.lid, flags, 300, 1000) for generic in (13, 14, 15)},
+    }
+    for flags in (0, 1):
+        for procedure, arguments in calls.items():
+            started = time.monotonic()
+            error = link_error(rival.ok(procedure, arguments(flags)))
+            took = time.monotonic() - started
+            check(f"procedure {procedure} locked out, flags {flags}", (error, took > 0.28, took < 1), (11, flags == 1, True))
+    create = rival.ok(10, struct.pack(">iiI", 7, 1, 300) + opaque(b"inst0"))
+    check("create_link with the lock", link_error(create), 11)
+    check("device_unlock of another's lock", unlock(rival), 12)
+    check("device_unlock, twice", (unlock(link), unlock(link)), (0, 12))
+    check("locked by the other link", (lock(rival), lock(link)), (0, 11))
+    check("destroy_link releases", (link_error(rival.ok(23, struct.pack(">i", rival.lid))), lock(link)), (0, 0))
+    unlock(link)
+    rival = Link(core_port)
+    lock(rival)
+    rival.rpc.sock.close()
+    check("a closed connection releases, while the lock is waited for", lock(link, 1, 5000), 0)
+    unlock(link)
     check("device_remote", link.generic(16), struct.pack(">i", 8))
     check("unknown procedure", link.rpc.call(CORE, 1, 99), (3, b""))
     check("core version 2", link.rpc.call(CORE, 2, 10), (2, struct.pack(">II", 1, 1)))

@@ -40,6 +40,10 @@ public:
     void clear();
     short read_status_byte();
     void assert_trigger();
+    // IMorvaneLocking: an exclusive lock when `shared_name` is empty. A session without locks
+    // fails with E_NOINTERFACE.
+    void lock(long timeout_ms, const std::string& shared_name);
+    void unlock();
 
     // `command` with END; an empty command sends nothing.
     void write(std::string_view command);
@@ -62,6 +66,8 @@ private:
     void check_read(HRESULT hr, std::string_view method, std::string_view command);
     void set_byte_order(bool little_endian, std::string_view command);
     void check_control(HRESULT hr, std::string_view method, const std::string& result);
+    Microsoft::WRL::ComPtr<IMorvaneLocking> locking();
+    void check_locking(HRESULT hr, IMorvaneLocking* locks, const std::string& call, std::string_view context);
 
     // In this order, so that each server's DLL stays loaded until its objects have gone.
     resource_manager m_manager;

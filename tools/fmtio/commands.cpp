@@ -151,6 +151,8 @@ void run_request(bound_component& io, const request& what)
     case subcommand::clear: io.clear(); break;
     case subcommand::status_byte: print(status_text(io.read_status_byte())); break;
     case subcommand::trigger: io.assert_trigger(); break;
+    case subcommand::lock: io.lock(what.lock_timeout ? *what.lock_timeout : io.timeout(), what.command); break;
+    case subcommand::unlock: io.unlock(); break;
     case subcommand::find: list_resources(io.manager().object.Get(), what); break;
     case subcommand::info: info(io); break;
     case subcommand::shell:

@@ -8,7 +8,7 @@
 namespace fmtio {
 namespace {
 
-enum class arguments { none, command, optional_command, command_and_values, expression, topic };
+enum class arguments { none, command, optional_command, command_and_values, expression, topic, lock };
 
 // Options by the subcommands that take them.
 enum option_set : unsigned {
@@ -55,6 +55,13 @@ constexpr subcommand_entry subcommands[] = {
      "Reads the status byte (ReadStatusByte): its value, in hexadecimal, and the bits set. Over TCP\n"
      "the session asks the instrument with *STB?."},
     {"trigger", subcommand::trigger, arguments::none, 0, true, "trigger", "Sends a bus trigger (AssertTrigger)."},
+    {"lock", subcommand::lock, arguments::lock, 0, true, "lock [MS [NAME]]",
+     "Locks the instrument against other clients (IMorvaneLocking::Lock), waiting MS milliseconds at\n"
+     "most (default: the session's timeout): the shared lock NAME, else the exclusive lock. It holds\n"
+     "until unlock or the session's end (outside the shell, fmtio's). VXI-11 and HiSLIP sessions lock;\n"
+     "VXI-11 has no shared locks."},
+    {"unlock", subcommand::unlock, arguments::none, 0, true, "unlock",
+     "Releases the session's lock (IMorvaneLocking::Unlock)."},
     {"find", subcommand::find, arguments::expression, discovery_options, true,
      "find [EXPRESSION] [--addresses LIST] [--portmapper-port N]",
      "Lists the resources that the resource manager finds (FindResources), one a line with its answer\n"
@@ -228,6 +235,13 @@ void take_arguments(request& to, const subcommand_entry& entry, std::span<const 
         if (words.size() > 1)
             throw usage_error(name + " takes one expression at most");
         to.command = words.empty() ? "?*" : words[0];
+        break;
+    case arguments::lock:
+        if (words.size() > 2)
+            throw usage_error("lock takes a timeout and a name at most");
+        if (!words.empty())
+            to.lock_timeout = parse_whole_number(words[0], 0, INT_MAX, "lock takes milliseconds");
+        to.command = words.size() == 2 ? words[1] : "";
         break;
     case arguments::topic:
         if (words.size() > 1)

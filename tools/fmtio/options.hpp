@@ -11,13 +11,13 @@ namespace fmtio {
 
 // clang-format off
 enum class subcommand { write, query, read, read_number, read_list, write_list, read_block, write_block, clear,
-                        status_byte, trigger, find, info, shell, demo, help, exit };
+                        status_byte, trigger, lock, unlock, find, info, shell, demo, help, exit };
 // clang-format on
 
 // One subcommand with what it was given.
 struct request {
     subcommand what = subcommand::help;
-    std::string command;             // CMD: the words before the values, joined by spaces; find's EXPRESSION
+    std::string command; // CMD: the words before the values, joined by spaces; find's EXPRESSION; lock's NAME
     std::vector<std::string> values; // VALUES of write-list and write-block
     std::optional<element_type> type;
     std::optional<std::string> separators;
@@ -25,6 +25,7 @@ struct request {
     std::optional<std::string> csv_file, svg_file, from_file;
     bool plot = false;
     std::optional<long> timeout;
+    std::optional<long> lock_timeout;     // lock: none, the session's timeout
     std::optional<std::string> addresses; // find: the manager's DiscoveryAddresses
     std::optional<long> portmapper_port;  // find: the manager's PortmapperPort
     bool trace = false;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <morvane_sessions.h>
 #include "platform/safearray.hpp"
+#include "lock_table.hpp"
 #include "oncrpc/rpc_connection.hpp"
 #include "oncrpc/rpc_numbers.hpp"
 #include "oncrpc/rpc_server.hpp"
@@ -33,7 +34,8 @@ constexpr std::size_t record_limit = core_max_write + 1024; // a full device_wri
 constexpr std::size_t max_links = 16;                       // on one connection
 constexpr std::size_t read_piece = 64 << 10; // the session's arrays come from reused heap memory at this size
 
-std::atomic<std::int32_t> next_link_id{1};
+// From 65536 up: the lock table's clients below are HiSLIP sessions.
+std::atomic<std::int32_t> next_link_id{1 << 16};
 
 struct link {
     ComPtr<IMessage> session;
@@ -46,6 +48,14 @@ public:
     core_server(const server_options& options, rpc_connection& connection, std::shared_ptr<sim::memory_budget> budget)
         : m_options(options), m_connection(connection), m_budget(std::move(budget))
     {}
+    // The connection's end releases the locks of the links it had.
+    ~core_server()
+    {
+        for (const auto& held : m_links)
+            server_locks().release_all(client(held.first));
+    }
+    core_server(const core_server&) = delete;
+    core_server& operator=(const core_server&) = delete;
 
     // False once a reply sent in parts failed: the connection is to close.
     bool open() const noexcept { return m_open; }
@@ -68,6 +78,23 @@ private:
     }
     static xdr_writer reply(std::uint32_t xid, error code) { return reply(xid, device_error_result{code}); }
 
+    static lock_table::client_id client(std::int32_t link) { return static_cast<lock_table::client_id>(link); }
+
+    // Another link's lock keeps a call out: at once without flag_wait_lock, else for lock_timeout
+    // at most, or until this client goes.
+    bool admitted(std::int32_t link, std::int32_t flags, std::uint32_t lock_timeout)
+    {
+        return server_locks().wait_for_access(client(link), lock_wait(flags, lock_timeout), gone());
+    }
+    static std::chrono::milliseconds lock_wait(std::int32_t flags, std::uint32_t lock_timeout)
+    {
+        return std::chrono::milliseconds(flags & flag_wait_lock ? lock_timeout : 0);
+    }
+    lock_table::give_up gone() const
+    {
+        return [this] { return m_connection.closed_within(std::chrono::milliseconds(0)); };
+    }
+
     link* find(std::int32_t id)
     {
         const auto found = m_links.find(id);
@@ -85,18 +112,30 @@ private:
         case core::device_trigger:
         case core::device_clear: return generic(call.procedure, xid, in);
         case core::device_lock: {
-            // One instrument a link: the lock is always had.
+            // The links of every connection share the one instrument's lock.
             device_lock_args args;
             decode(in, args);
-            return reply(xid, find(args.link) ? error::none : error::invalid_link);
+            if (!find(args.link))
+                return reply(xid, error::invalid_link);
+            const lock_outcome got =
+                server_locks().request(client(args.link), {}, lock_wait(args.flags, args.lock_timeout), gone());
+            return reply(xid, got == lock_outcome::granted ? error::none : error::locked_by_another);
         }
-        case core::device_unlock:
+        case core::device_unlock: {
+            device_link args;
+            decode(in, args);
+            if (!find(args.link))
+                return reply(xid, error::invalid_link);
+            const released what = server_locks().release(client(args.link));
+            return reply(xid, what == released::exclusive ? error::none : error::no_lock_held);
+        }
         case core::destroy_link: {
             device_link args;
             decode(in, args);
-            const bool found =
-                call.procedure == core::destroy_link ? m_links.erase(args.link) != 0 : find(args.link) != nullptr;
-            return reply(xid, found ? error::none : error::invalid_link);
+            if (m_links.erase(args.link) == 0)
+                return reply(xid, error::invalid_link);
+            server_locks().release_all(client(args.link));
+            return reply(xid, error::none);
         }
         case core::device_remote:
         case core::device_local: {
@@ -126,7 +165,7 @@ private:
 
     xdr_writer create_link(std::uint32_t xid, xdr_reader& in)
     {
-        // The lock is always had, and every device name is this one instrument.
+        // Every device name is this one instrument.
         create_link_args args;
         decode(in, args);
         ComPtr<IMessage> session =
@@ -139,6 +178,10 @@ private:
         // Messages are framed by END on this channel, not by line feeds.
         session->put_TerminationCharacterEnabled(VARIANT_FALSE);
         const std::int32_t id = next_link_id++;
+        // A link asked with the lock waits lock_timeout for it, or is not made.
+        if (args.lock_device && server_locks().request(client(id), {}, std::chrono::milliseconds(args.lock_timeout),
+                                                       gone()) != lock_outcome::granted)
+            return reply(xid, create_link_result{error::locked_by_another, 0, 0, 0});
         m_links[id] = link{std::move(session), std::move(own)};
         // There is no abort channel.
         return reply(xid, create_link_result{error::none, id, 0, static_cast<std::uint32_t>(core_max_receive)});
@@ -151,7 +194,10 @@ private:
         decode(in, args, record_limit);
         const auto data = args.data;
         link* const found = find(args.link);
-        error code = !found ? error::invalid_link : data.size() > core_max_write ? error::parameter : error::none;
+        error code = !found                                                ? error::invalid_link
+                     : data.size() > core_max_write                        ? error::parameter
+                     : !admitted(args.link, args.flags, args.lock_timeout) ? error::locked_by_another
+                                                                           : error::none;
         LONG written = 0;
         if (code == error::none) {
             const bool end = (args.flags & flag_end) != 0;
@@ -181,6 +227,8 @@ private:
         link* const found = find(args.link);
         if (!found || request == 0)
             return reply(xid, device_read_result{found ? error::parameter : error::invalid_link, 0, {}});
+        if (!admitted(args.link, flags, args.lock_timeout))
+            return reply(xid, device_read_result{error::locked_by_another, 0, {}});
         IMessage& device = *found->session.Get();
         // Only a write on this connection makes a response: with none waiting, none comes within
         // io_timeout. The wait ends early when the client goes, so that it holds no thread.
@@ -251,13 +299,15 @@ private:
         decode(in, args);
         link* const found = find(args.link);
         short status = 0;
-        error code = !found ? error::invalid_link : error::none;
-        IMorvaneSession* const own = found ? found->own.Get() : nullptr;
-        if (found && procedure == core::device_readstb)
+        error code = !found                                                ? error::invalid_link
+                     : !admitted(args.link, args.flags, args.lock_timeout) ? error::locked_by_another
+                                                                           : error::none;
+        IMorvaneSession* const own = code == error::none ? found->own.Get() : nullptr;
+        if (own && procedure == core::device_readstb)
             code = FAILED(own->ReadStatusByte(&status)) ? error::io_error : error::none;
-        else if (found && procedure == core::device_trigger)
+        else if (own && procedure == core::device_trigger)
             code = FAILED(own->AssertTrigger()) ? error::io_error : error::none;
-        else if (found) {
+        else if (own) {
             code = FAILED(own->Clear()) ? error::io_error : error::none;
             found->response_started = false;
         }

@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <thread>
-#include "hislip_locks.hpp"
+#include "lock_table.hpp"
 #include "transport/client_socket.hpp"
 
 namespace morvane::instrument_server {
@@ -67,19 +67,27 @@ bool answer(hislip_channel& channel, hislip_session& session, const server_optio
         return reply(message_type::async_status_response, static_cast<std::uint8_t>(status), 0);
     }
     case message_type::async_lock: {
-        lock_table& locks = hislip_locks();
+        lock_table& locks = server_locks();
         const auto gone = [&] {
             return session.ended.load() || transport::closed_within(channel.socket(), std::chrono::milliseconds(0));
         };
-        const std::uint8_t code =
-            message.control == hislip::lock::request
-                ? locks.request(session.id, *payload, std::chrono::milliseconds(message.parameter), gone)
-            : message.control == hislip::lock::release ? locks.release(session.id)
-                                                       : hislip::lock::refused;
+        std::uint8_t code = hislip::lock::refused;
+        if (message.control == hislip::lock::request) {
+            const lock_outcome got =
+                locks.request(session.id, *payload, std::chrono::milliseconds(message.parameter), gone);
+            code = got == lock_outcome::granted     ? hislip::lock::granted
+                   : got == lock_outcome::timed_out ? hislip::lock::failed
+                                                    : hislip::lock::refused;
+        } else if (message.control == hislip::lock::release) {
+            const released what = locks.release(session.id);
+            code = what == released::exclusive ? hislip::lock::granted // "exclusive released"
+                   : what == released::shared  ? hislip::lock::shared_released
+                                               : hislip::lock::refused;
+        }
         return reply(message_type::async_lock_response, code, 0);
     }
     case message_type::async_lock_info: {
-        const auto [exclusive, holders] = hislip_locks().info();
+        const auto [exclusive, holders] = server_locks().info();
         return reply(message_type::async_lock_info_response, exclusive ? 1 : 0, holders);
     }
     default: // AsyncRemoteLocalControl: the simulated instrument has no front panel to lock out

@@ -4,7 +4,7 @@
 #include <new>
 #include "hislip_async_channel.hpp"
 #include "hislip_channel.hpp"
-#include "hislip_locks.hpp"
+#include "lock_table.hpp"
 #include "hislip_session.hpp"
 #include "hislip_sync_channel.hpp"
 #include "sim/simulated_session.hpp"
@@ -58,7 +58,7 @@ void serve_sync(hislip_channel& channel, unique_socket& socket, const header& in
         {
             session.end();
             hislip_sessions().remove(session.id);
-            hislip_locks().release_all(session.id);
+            server_locks().release_all(session.id);
         }
     } const close{*session};
     channel.stop_when(session->ended);

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 #include "connection.hpp"
-#include "hislip_locks.hpp"
+#include "lock_table.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
 #include "sim/message_end.hpp"
@@ -77,7 +77,7 @@ private:
             return m_channel.send(message_type::error, error::message_too_large, 0,
                                   "a Data message larger than the maximum message size");
         // Another client's exclusive lock holds the message until it is released or this client goes.
-        const bool access = hislip_locks().wait_for_access(m_session.id, [this] {
+        const bool access = server_locks().wait_for_access(m_session.id, std::nullopt, [this] {
             return m_session.ended || transport::closed_within(m_channel.socket(), std::chrono::milliseconds(0));
         });
         if (!access)
