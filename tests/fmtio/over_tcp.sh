@@ -2,8 +2,7 @@
 # Starts a server on a free port for one connection (instrument-sim, or a Python script), then
 # runs transcript.sh with every "@RESOURCE@" argument replaced by the server's resource name.
 # SERVER_OPTIONS go to instrument-sim: with --vxi11 the resource is its VXI-11 instrument and
-# "@PORTMAPPER@" its portmapper's port; with --hislip, which takes no --once, its HiSLIP instrument,
-# and the server is ended after the transcript.
+# "@PORTMAPPER@" its portmapper's port.
 #
 #   over_tcp.sh SERVER TRANSCRIPT GOLDEN ARGUMENTS...
 set -u
@@ -13,19 +12,13 @@ ports=$(basename "$1").port
 rm -f "$ports"
 case $server in
   *.py) python3 "$server" >"$ports" 2>&1 & ;;
-  *) once=--once
-     case ${SERVER_OPTIONS:-} in *--hislip*) once= ;; esac
-     ${WINE:-wine} "$server" --port 0 $once --seconds 60 ${SERVER_OPTIONS:-} >"$ports" 2>&1 & ;;
+  *) ${WINE:-wine} "$server" --port 0 --once --seconds 60 ${SERVER_OPTIONS:-} >"$ports" 2>&1 & ;;
 esac
-server_pid=$!
 for _ in $(seq 100); do [ -s "$ports" ] && break; sleep 0.1; done
 read -r port portmapper <"$ports"
 portmapper=$(printf '%s' "${portmapper:-}" | tr -d '\r')
 resource="TCPIP::127.0.0.1::$(printf '%s' "$port" | tr -d '\r')::SOCKET"
 [ -n "$portmapper" ] && resource="TCPIP::127.0.0.1::INSTR"
-case ${SERVER_OPTIONS:-} in
-  *--hislip*) resource="TCPIP::127.0.0.1::hislip0,$(printf '%s' "$port" | tr -d '\r')::INSTR" ;;
-esac
 for argument in "$@"; do
   [ "$argument" = @RESOURCE@ ] && argument=$resource
   [ "$argument" = @PORTMAPPER@ ] && argument=$portmapper
@@ -33,6 +26,3 @@ for argument in "$@"; do
   shift
 done
 RESOURCE_SHOWN_AS="$resource" sh "$transcript" "$@"
-status=$?
-kill "$server_pid" 2>/dev/null
-exit $status
