@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <gtest/gtest.h>
 #include <charconv>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -329,6 +330,28 @@ TEST(HislipSession, FailsAsTheInstrumentSays)
         }
         EXPECT_EQ(told, row.told);
     }
+}
+
+// An instrument that sends Data and never DataEND: the read fails at MaximumMessageSize, and the
+// rest, which the next read drops, fails it once no END has come within the timeout.
+TEST(HislipSession, AMessageWithoutEndCostsNoMoreThanItsBound)
+{
+    std::atomic<bool> stop{false};
+    scripted_instrument instrument([&](peer_channel& sync, peer_channel&) {
+        sync.next();
+        for (int i = 0; i < 3000 && !stop; ++i, std::this_thread::sleep_for(1ms))
+            sync.send(type::data, 0, id0, std::string(1000, 'x'));
+    });
+    const ComPtr<IMessage> session = open(instrument, 500);
+    ComPtr<IMorvaneSessionLimits> limits;
+    ASSERT_EQ(session.As(&limits), S_OK);
+    EXPECT_EQ(limits->put_MaximumMessageSize(10000), S_OK);
+    EXPECT_EQ(write(session.Get(), "Q?\n"), "wrote 3");
+    EXPECT_EQ(read(session.Get(), 1 << 20), hex(0x800400C1));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(read(session.Get(), 10), hex(0x80040015));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms) << "while the instrument still sends";
+    stop = true;
 }
 
 // The status byte asked on the asynchronous channel, past what the instrument sends there
