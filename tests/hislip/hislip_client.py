@@ -1,11 +1,13 @@
-"""A minimal HiSLIP client for the tests, written from the protocol's public numbers alone, and
-instrument-sim --hislip started under Wine."""
+"""A minimal HiSLIP client for the tests, written from the protocol's public numbers alone; the
+checks and instrument-sim under Wine are the VXI-11 client's."""
+import contextlib
 import os
-import select
 import socket
 import struct
-import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vxi11"))
+from vxi11_client import check, exactly, finish, start_server
 
 HEADER = struct.Struct(">2sBBIQ")
 (INITIALIZE, INITIALIZE_RESPONSE, FATAL_ERROR, ERROR, ASYNC_LOCK, ASYNC_LOCK_RESPONSE, DATA, DATA_END,
@@ -14,25 +16,17 @@ HEADER = struct.Struct(">2sBBIQ")
  ASYNC_INITIALIZE_RESPONSE, ASYNC_DEVICE_CLEAR, ASYNC_SERVICE_REQUEST, ASYNC_STATUS_QUERY, ASYNC_STATUS_RESPONSE,
  ASYNC_DEVICE_CLEAR_ACKNOWLEDGE, ASYNC_LOCK_INFO, ASYNC_LOCK_INFO_RESPONSE) = range(26)
 FIRST_ID = 0xFFFFFF00
-failures = []  # what check found wrong, which finish prints
 
 
-def check(what, got, expected):
-    if got != expected:
-        failures.append(f"{what}: got {got!r:.200}, expected {expected!r:.200}")
-
-
-def finish():
-    print("\n".join(failures) or "every check passed")
-    sys.exit(1 if failures else 0)
-
-
-def start_server(*options):
-    """instrument-sim --hislip under Wine: (process, port)."""
-    sim = os.path.join(os.environ["MORVANE_BIN"], "instrument-sim.exe")
-    process = subprocess.Popen([os.environ.get("WINE", "wine"), sim, "--hislip", "--port", "0", "--seconds", "300",
-                                *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    return process, int(process.stdout.readline())
+@contextlib.contextmanager
+def hislip_server(*options):
+    """instrument-sim --hislip for a with block: (process, port)."""
+    process, (port,) = start_server("--hislip", *options)
+    try:
+        yield process, port
+    finally:
+        process.kill()
+        process.wait()
 
 
 class Channel:
@@ -45,23 +39,11 @@ class Channel:
         header = HEADER.pack(b"HS", kind, control, parameter, len(payload) if length is None else length)
         self.sock.sendall(header + payload)
 
-    def exactly(self, count):
-        data = bytearray()
-        while len(data) < count:
-            got = self.sock.recv(min(count - len(data), 1 << 20))
-            if not got:
-                raise ConnectionError("the server closed the connection")
-            data += got
-        return bytes(data)
-
     def recv(self):
         """(type, control, parameter, payload) of the next message."""
-        prologue, kind, control, parameter, length = HEADER.unpack(self.exactly(16))
+        prologue, kind, control, parameter, length = HEADER.unpack(exactly(self.sock, 16))
         assert prologue == b"HS", prologue
-        return kind, control, parameter, self.exactly(length)
-
-    def waiting(self, seconds):
-        return bool(select.select([self.sock], [], [], seconds)[0])
+        return kind, control, parameter, bytes(exactly(self.sock, length))
 
     def closed(self, seconds=5):
         """Whether the server closed the connection within `seconds`, what it sent before dropped."""
@@ -73,19 +55,24 @@ class Channel:
         except (socket.timeout, ConnectionError):
             return False
 
+    def refused(self, sent):
+        """What the server answers `sent` with, an InitializeResponse passed over, and whether it
+        closed the connection then."""
+        self.sock.sendall(sent)
+        while (reply := self.recv())[0] == INITIALIZE_RESPONSE:
+            pass
+        return reply[:2], self.closed()
+
 
 class Session:
     """Both channels of one session, and the message IDs as a client keeps them."""
 
     def __init__(self, port, maximum=None):
-        self.sync = Channel(port)
+        self.sync, self.async_ = Channel(port), Channel(port)
         self.sync.send(INITIALIZE, 0, 0x0100 << 16 | 0x5459, b"hislip0")
         self.initialized = self.sync.recv()
-        kind, control, parameter, _ = self.initialized
-        self.id, self.overlapped, self.next_id = parameter & 0xFFFF, control & 1, FIRST_ID
-        self.async_ = Channel(port)
-        self.async_.send(ASYNC_INITIALIZE, 0, self.id)
-        self.async_initialized = self.async_.recv()
+        self.id, self.overlapped, self.next_id = self.initialized[2] & 0xFFFF, self.initialized[1] & 1, FIRST_ID
+        self.async_initialized = self.call(ASYNC_INITIALIZE, 0, self.id)
         if maximum is not None:
             self.maximum = self.call(ASYNC_MAXIMUM_MESSAGE_SIZE, payload=struct.pack(">Q", maximum))
 
@@ -102,11 +89,9 @@ class Session:
     def read(self):
         """A whole response: (bytes, its messages as (type, parameter, payload size))."""
         data, messages = bytearray(), []
-        while not messages or messages[-1][0] != DATA_END:
+        while not messages or messages[-1][0] == DATA:
             kind, _, parameter, payload = self.sync.recv()
             messages.append((kind, parameter, len(payload)))
-            if kind not in (DATA, DATA_END):
-                break
             data += payload
         return bytes(data), messages
 
@@ -115,7 +100,3 @@ class Session:
         data, messages = self.read()
         check(f"{text.strip()}: message IDs", {parameter for _, parameter, _ in messages}, {sent})
         return data.decode()
-
-    def close(self):
-        self.sync.sock.close()
-        self.async_.sock.close()

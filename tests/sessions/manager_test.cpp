@@ -202,6 +202,10 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMessage), S_OK);
         EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMorvaneSession), S_OK);
         EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IFormattedIO488), S_FALSE);
+        const bool locks = name.ends_with(L"::instr"); // only the network sessions lock their instrument
+        ComPtr<IMorvaneLocking> locking;
+        EXPECT_EQ(session.As(&locking), locks ? S_OK : E_NOINTERFACE);
+        EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMorvaneLocking), locks ? S_OK : S_FALSE);
         BSTR resource = nullptr;
         EXPECT_EQ(extra->get_ResourceName(&resource), S_OK);
         EXPECT_EQ(std::wstring(bstr_view(unique_bstr(resource).get())), name);

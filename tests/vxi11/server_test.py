@@ -56,12 +56,13 @@ try:
     lock = lambda holder, flags=0, wait=0: link_error(holder.ok(18, struct.pack(">iiI", holder.lid, flags, wait)))
     unlock = lambda holder: link_error(holder.ok(19, struct.pack(">i", holder.lid)))
     rival = Link(core_port)
-    check("device_lock, twice", (lock(link), lock(link)), (0, 0))
+    lock(link)
     calls = {  # the arguments of each procedure with these flags
         18: lambda flags: struct.pack(">iiI", rival.lid, flags, 300),
         11: lambda flags: struct.pack(">iIIi", rival.lid, 1000, 300, flags | 8) + opaque(b"*IDN?\n"),
         12: lambda flags: struct.pack(">iIIIiI", rival.lid, 100, 1000, 300, flags, 0),
         **{generic: lambda flags: struct.pack(">iiII", rival.lid, flags, 300, 1000) for generic in (13, 14, 15)},
+        10: lambda flags: struct.pack(">iiI", 7, 1, 300 * flags) + opaque(b"inst0"),  # create_link asking the lock
     }
     for flags in (0, 1):
         for procedure, arguments in calls.items():
@@ -69,18 +70,14 @@ try:
             error = link_error(rival.ok(procedure, arguments(flags)))
             took = time.monotonic() - started
             check(f"procedure {procedure} locked out, flags {flags}", (error, took > 0.28, took < 1), (11, flags == 1, True))
-    create = rival.ok(10, struct.pack(">iiI", 7, 1, 300) + opaque(b"inst0"))
-    check("create_link with the lock", link_error(create), 11)
-    check("device_unlock of another's lock", unlock(rival), 12)
-    check("device_unlock, twice", (unlock(link), unlock(link)), (0, 12))
-    check("locked by the other link", (lock(rival), lock(link)), (0, 11))
-    check("destroy_link releases", (link_error(rival.ok(23, struct.pack(">i", rival.lid))), lock(link)), (0, 0))
-    unlock(link)
-    rival = Link(core_port)
-    lock(rival)
-    rival.rpc.sock.close()
-    check("a closed connection releases, while the lock is waited for", lock(link, 1, 5000), 0)
-    unlock(link)
+    check("device_unlock of another's lock, then its own", (unlock(rival), unlock(link)), (12, 0))
+    # A link's end releases its lock: destroy_link, or its connection closed (seen as the lock is waited for).
+    for what, end in [("destroy_link", lambda: rival.ok(23, struct.pack(">i", rival.lid))),
+                      ("its connection closed", lambda: rival.rpc.sock.close())]:
+        rival = Link(core_port)
+        lock(rival)
+        end()
+        check(f"released by {what}", (lock(link, 1, 5000), unlock(link)), (0, 0))
     check("device_remote", link.generic(16), struct.pack(">i", 8))
     check("unknown procedure", link.rpc.call(CORE, 1, 99), (3, b""))
     check("core version 2", link.rpc.call(CORE, 2, 10), (2, struct.pack(">II", 1, 1)))
