@@ -204,24 +204,25 @@ TEST(HislipSession, OpeningFailsWithTheInstrumentsReason)
     }
 }
 
-// Messages no larger than the instrument takes, DataEND on the last with END only, IDs that
-// step by 2, RMT-delivered on the first message after a whole response.
+// Messages no larger than the instrument takes, DataEND on the last of a write with END only,
+// IDs that step by 2, RMT-delivered on the first message after a whole response.
 TEST(HislipSession, WritesMessagesThatTheInstrumentTakes)
 {
     std::vector<message> got;
     {
         scripted_instrument instrument(
             [&](peer_channel& sync, peer_channel&) {
-                for (int i = 0; i < 4; ++i)
+                for (int i = 0; i < 5; ++i)
                     got.push_back(*sync.next());
-                sync.send(type::data_end, 0, id2, "ok\n");
+                sync.send(type::data_end, 0, 0xFFFFFF08, "ok\n");
                 for (int i = 0; i < 3; ++i)
                     got.push_back(*sync.next());
             },
             {.maximum = 16 + 4});
         const ComPtr<IMessage> session = open(instrument);
-        EXPECT_EQ(write(session.Get(), "ABCDEFGHIJ", false), "wrote 10");
+        EXPECT_EQ(write(session.Get(), "ABCDEFGHIJ"), "wrote 10");
         EXPECT_EQ(write(session.Get(), "", false), "wrote 0") << "nothing to send";
+        EXPECT_EQ(write(session.Get(), "KL", false), "wrote 2");
         EXPECT_EQ(write(session.Get(), ""), "wrote 0") << "END alone";
         EXPECT_EQ(read(session.Get(), 10), "ok\n" + end);
         EXPECT_EQ(write(session.Get(), "*TRG"), "wrote 4");
@@ -230,11 +231,12 @@ TEST(HislipSession, WritesMessagesThatTheInstrumentTakes)
     }
     EXPECT_EQ(got, (std::vector<message>{{type::data, 0, id0, "ABCD"},
                                          {type::data, 0, id1, "EFGH"},
-                                         {type::data, 0, id2, "IJ"},
-                                         {type::data_end, 0, 0xFFFFFF06, ""},
-                                         {type::data_end, 1, 0xFFFFFF08, "*TRG"},
-                                         {type::trigger, 0, 0xFFFFFF0A, ""},
-                                         {type::data_end, 0, 0xFFFFFF0C, "X"}}));
+                                         {type::data_end, 0, id2, "IJ"},
+                                         {type::data, 0, 0xFFFFFF06, "KL"},
+                                         {type::data_end, 0, 0xFFFFFF08, ""},
+                                         {type::data_end, 1, 0xFFFFFF0A, "*TRG"},
+                                         {type::trigger, 0, 0xFFFFFF0C, ""},
+                                         {type::data_end, 0, 0xFFFFFF0E, "X"}}));
 }
 
 // A response in the pieces an instrument sends, read with counts: END first, then the
@@ -339,8 +341,11 @@ TEST(HislipSession, AMessageWithoutEndCostsNoMoreThanItsBound)
     std::atomic<bool> stop{false};
     scripted_instrument instrument([&](peer_channel& sync, peer_channel&) {
         sync.next();
-        for (int i = 0; i < 3000 && !stop; ++i, std::this_thread::sleep_for(1ms))
-            sync.send(type::data, 0, id0, std::string(1000, 'x'));
+        // As fast as the session takes them, for three seconds at most.
+        const std::string piece(64 << 10, 'x');
+        for (const auto until = std::chrono::steady_clock::now() + 3s;
+             !stop && std::chrono::steady_clock::now() < until;)
+            sync.send(type::data, 0, id0, piece);
     });
     const ComPtr<IMessage> session = open(instrument, 500);
     ComPtr<IMorvaneSessionLimits> limits;
