@@ -1,20 +1,15 @@
 #include "transport/client_socket.hpp"
 
 #include <algorithm>
+#include "transport/socket_wait.hpp"
 
 namespace morvane::transport {
 namespace {
 
 // Readable within `wait` (bytes or the end of the stream), or the wait failed: true.
-bool readable_within(SOCKET client, std::chrono::microseconds wait)
+bool readable_within(SOCKET client, std::chrono::steady_clock::time_point until)
 {
-    fd_set ready;
-    FD_ZERO(&ready);
-    FD_SET(client, &ready);
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
-    timeval left{static_cast<long>(std::min<long long>(seconds.count(), 100'000'000)),
-                 static_cast<long>((wait - seconds).count())};
-    return select(0, &ready, nullptr, nullptr, &left) != 0;
+    return wait_for_socket(client, false, until) != socket_state::time_passed;
 }
 
 } // namespace
@@ -31,8 +26,12 @@ void prepare_client(SOCKET client, double idle_seconds)
 
 std::size_t receive_from_client(SOCKET client, void* into, std::size_t size, double idle_seconds)
 {
-    if (idle_seconds > 0 &&
-        !readable_within(client, std::chrono::microseconds(static_cast<long long>(idle_seconds * 1e6))))
+    using std::chrono::steady_clock;
+    const auto until =
+        idle_seconds > 0
+            ? steady_clock::now() + std::chrono::microseconds(static_cast<long long>(std::min(idle_seconds, 1e9) * 1e6))
+            : steady_clock::time_point::max();
+    if (!readable_within(client, until))
         return 0;
     const int n = recv(client, static_cast<char*>(into), static_cast<int>(std::min<std::size_t>(size, 1 << 20)), 0);
     return n > 0 ? static_cast<std::size_t>(n) : 0;
@@ -40,7 +39,7 @@ std::size_t receive_from_client(SOCKET client, void* into, std::size_t size, dou
 
 bool closed_within(SOCKET client, std::chrono::milliseconds wait)
 {
-    if (!readable_within(client, wait))
+    if (!readable_within(client, std::chrono::steady_clock::now() + wait))
         return false;
     char next;
     return recv(client, &next, 1, MSG_PEEK) <= 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include "platform/system_message.hpp"
+#include "transport/socket_wait.hpp"
 
 namespace morvane::transport {
 namespace {
@@ -15,14 +16,6 @@ std::wstring system_text(int code)
     while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L'.'))
         result.pop_back();
     return result;
-}
-
-timeval remaining(deadline until)
-{
-    const auto left = std::max<std::chrono::microseconds>(
-        std::chrono::duration_cast<std::chrono::microseconds>(until - std::chrono::steady_clock::now()),
-        std::chrono::microseconds(0));
-    return {static_cast<long>(left.count() / 1000000), static_cast<long>(left.count() % 1000000)};
 }
 
 } // namespace
@@ -70,16 +63,10 @@ tcp_connection::tcp_connection(const std::string& host, const std::string& port,
 
 bool tcp_connection::wait(bool for_writing, deadline until)
 {
-    fd_set ready, failed;
-    FD_ZERO(&ready);
-    FD_ZERO(&failed);
-    FD_SET(m_socket.get(), &ready);
-    FD_SET(m_socket.get(), &failed);
-    timeval left = remaining(until);
-    const int count = select(0, for_writing ? nullptr : &ready, for_writing ? &ready : nullptr, &failed, &left);
-    if (count == SOCKET_ERROR)
+    const socket_state state = wait_for_socket(m_socket.get(), for_writing, until);
+    if (state == socket_state::failed)
         throw tcp_failure{tcp_failure::lost, L"The connection failed: " + system_text(WSAGetLastError())};
-    return count > 0;
+    return state == socket_state::ready;
 }
 
 void tcp_connection::send_all(const unsigned char* bytes, std::size_t count, deadline until)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <vector>
+#include "transport/socket_wait.hpp"
 
 namespace morvane::instrument_server {
 namespace {
@@ -14,11 +15,7 @@ constexpr milliseconds wait_slice{100}; // how soon a wait sees that its session
 // the receive that follows reports it.
 bool readable_within(SOCKET socket, microseconds wait)
 {
-    fd_set ready;
-    FD_ZERO(&ready);
-    FD_SET(socket, &ready);
-    timeval left{static_cast<long>(wait.count() / 1'000'000), static_cast<long>(wait.count() % 1'000'000)};
-    return select(0, &ready, nullptr, nullptr, &left) != 0;
+    return transport::wait_for_socket(socket, false, wait) != transport::socket_state::time_passed;
 }
 
 } // namespace
