@@ -24,6 +24,7 @@ namespace error = hislip::error;
 // Data go to the instrument, and responses come from it, in pieces of at most this much: a
 // message of any length costs this buffer.
 constexpr std::size_t piece_size = 64 << 10;
+constexpr std::size_t message_size = 1 << 20; // the most payload of one Data message sent
 
 bool is_new_message(message_type type)
 {
@@ -124,7 +125,9 @@ private:
     bool respond(std::uint32_t id) { return !sim::response_ready(m_session.instrument.Get()) || relay(id); }
 
     // Sends the response as Data messages and a last DataEND, each no larger than the client
-    // takes; stops early for a device clear, or for a new message in synchronized mode.
+    // takes, nor than a megabyte (the session reads a message's payload straight into place, so
+    // fewer headers are fewer trips through the platform); stops early for a device clear, or for
+    // a new message in synchronized mode.
     bool relay(std::uint32_t id)
     {
         IMessage& instrument = *m_session.instrument.Get();
@@ -132,22 +135,21 @@ private:
         if (m_options.delay_ms)
             std::this_thread::sleep_for(std::chrono::milliseconds(m_options.delay_ms));
         const std::uint64_t client_maximum = m_session.client_maximum;
-        std::size_t limit = static_cast<std::size_t>(
-            std::min<std::uint64_t>(piece_size, client_maximum > hislip::header_size // counting the header is safe
-                                                    ? client_maximum - hislip::header_size
-                                                    : 1));
+        std::size_t budget = static_cast<std::size_t>(
+            std::min<std::uint64_t>(message_size, client_maximum > hislip::header_size // counting the header is safe
+                                                      ? client_maximum - hislip::header_size
+                                                      : 1));
         if (m_options.segment)
-            limit = std::min(limit, m_options.segment);
-        for (std::size_t piece_count = 0;; ++piece_count) {
-            const bool first = piece_count == 0;
+            budget = std::min(budget, m_options.segment);
+        for (bool first = true;; first = false) {
             if (m_session.ended)
                 return false;
             if (m_session.clears != clears)
                 return true;
-            // A new message is looked for before every sixteenth piece (a megabyte at most), and
-            // before each when pieces are made slow; not before the first of a fast response: the
-            // look costs a round through the platform, and a client knows an answer it left by its ID.
-            const bool look = m_options.segment || (!first && piece_count % 16 == 0);
+            // A new message is looked for before each Data message, but not before the first of
+            // a fast response: the look costs a round through the platform, and a client knows an
+            // answer it left by its ID.
+            const bool look = m_options.segment || !first;
             if (!m_overlapped && look && !m_pending && m_channel.payload_left() == 0 && m_channel.readable_now()) {
                 m_pending = m_channel.next();
                 if (!m_pending)
@@ -158,18 +160,34 @@ private:
             if (m_options.segment && !first)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1)); // pieces arrive apart
             unique_safearray piece;
-            LONG status = session::status_end;
-            if (!sim::response_ready(&instrument) || FAILED(instrument.Read(static_cast<LONG>(limit), piece.put())) ||
+            if (!sim::response_ready(&instrument) ||
+                FAILED(instrument.Read(static_cast<LONG>(std::min(budget, piece_size)), piece.put())) ||
                 !piece) // cleared from the other channel meanwhile, or failed: the response ends here
-                return m_session.clears != clears || send_piece(id, {}, true);
-            instrument.get_LastStatus(&status);
-            const bool last = status == session::status_end;
-            if (!send_piece(id, {static_cast<const unsigned char*>(piece->pvData), piece->rgsabound[0].cElements},
-                            last))
+                return m_session.clears != clears || send_message_part({id, 0, true}, {});
+            std::size_t got = piece->rgsabound[0].cElements;
+            const std::size_t whole = got + sim::response_left(&instrument);
+            const std::size_t size = std::min(whole, budget);
+            if (!send_message_part({id, size, size == whole}, bytes_of(piece)))
                 return false;
-            if (last)
+            for (; got < size; got += piece->rgsabound[0].cElements) {
+                piece.reset();
+                // Cleared from the other channel meanwhile: the header promised these bytes, and
+                // zeros stand in for them, which the client drops with the rest of the response.
+                if (FAILED(instrument.Read(static_cast<LONG>(std::min(size - got, piece_size)), piece.put())) ||
+                    !piece || piece->rgsabound[0].cElements == 0)
+                    return send_response_bytes(std::vector<unsigned char>(size - got)) &&
+                           (m_session.clears != clears || size == whole || send_message_part({id, 0, true}, {}));
+                if (!send_response_bytes(bytes_of(piece)))
+                    return false;
+            }
+            if (size == whole)
                 return true;
         }
+    }
+
+    static std::span<const unsigned char> bytes_of(const unique_safearray& array)
+    {
+        return {static_cast<const unsigned char*>(array->pvData), array->rgsabound[0].cElements};
     }
 
     // Synchronized mode: a new message while a response goes out ends the response.
@@ -180,18 +198,32 @@ private:
         return m_channel.send(message_type::interrupted, 0, id);
     }
 
-    // One message of the response, cut short by --drop-after.
-    bool send_piece(std::uint32_t id, std::span<const unsigned char> bytes, bool last)
+    struct data_header {
+        std::uint32_t id;
+        std::size_t size;
+        bool last; // DataEND
+    };
+
+    // A Data message's header and the first bytes of its payload, in one call when it can.
+    bool send_message_part(const data_header& data, std::span<const unsigned char> first)
     {
-        const header piece{last ? message_type::data_end : message_type::data, 0, id, bytes.size()};
+        const header message{data.last ? message_type::data_end : message_type::data, 0, data.id, data.size};
+        if (m_options.drop_after)
+            return send_bytes(m_channel.socket(), hislip::encode(message)) && send_response_bytes(first);
+        m_sent += first.size();
+        return send_message(m_channel.socket(), message, first);
+    }
+
+    // Payload bytes of the response, cut short by --drop-after with a clean close.
+    bool send_response_bytes(std::span<const unsigned char> bytes)
+    {
         if (m_options.drop_after && bytes.size() >= m_options.drop_after - m_sent) {
-            send_bytes(m_channel.socket(), hislip::encode(piece));
             send_bytes(m_channel.socket(), bytes.first(m_options.drop_after - m_sent));
-            shutdown(m_channel.socket(), SD_SEND); // a clean close, in the middle of the response
+            shutdown(m_channel.socket(), SD_SEND);
             return false;
         }
         m_sent += bytes.size();
-        return send_message(m_channel.socket(), piece, bytes);
+        return send_bytes(m_channel.socket(), bytes);
     }
 
     hislip_channel& m_channel;
