@@ -484,11 +484,14 @@ TEST(Sessions, ACallWaitsForTheCallInProgress)
     const instrument_server_process late(L"..\\..\\bin\\", L"--seconds 120 --delay 600");
     const instrument_server_process late_lan(L"..\\..\\bin\\",
                                              L"--vxi11 --portmapper-port 0 --seconds 120 --delay 600");
+    const instrument_server_process late_hislip(L"..\\..\\bin\\", L"--hislip --seconds 120 --delay 600");
     ASSERT_NE(late.port(), 0);
     const auto resources = manager();
     ASSERT_TRUE(resources);
     ASSERT_EQ(resources->put_PortmapperPort(late_lan.portmapper_port()), S_OK);
-    for (const std::wstring& name : {socket_resource(late.port()), std::wstring(L"TCPIP::127.0.0.1::INSTR")}) {
+    for (const std::wstring& name :
+         {socket_resource(late.port()), std::wstring(L"TCPIP::127.0.0.1::INSTR"),
+          L"TCPIP::127.0.0.1::hislip0," + std::to_wstring(late_hislip.port()) + L"::INSTR"}) {
         SCOPED_TRACE(name);
         ComPtr<IMessage> session;
         ASSERT_EQ(open(resources.Get(), name, 3000, session), L"open");
