@@ -21,6 +21,10 @@ inline constexpr HRESULT device_error_reported = static_cast<HRESULT>(0x800400B1
 inline constexpr HRESULT resource_locked = static_cast<HRESULT>(0x8004000F);
 // Unlock without a lock held.
 inline constexpr HRESULT not_locked = static_cast<HRESULT>(0x8004009C);
+// Waiting for a service request while they are disabled.
+inline constexpr HRESULT service_requests_disabled = static_cast<HRESULT>(0x80040033);
+// A session whose connection carries no service requests.
+inline constexpr HRESULT service_requests_unsupported = static_cast<HRESULT>(0x80040026);
 // A message longer than the session's MaximumMessageSize.
 inline constexpr HRESULT message_too_long = static_cast<HRESULT>(0x800400C1);
 

@@ -17,8 +17,8 @@ template<typename Session> class locking_session : public message_session<Sessio
     using base = message_session<Session>;
 
 public:
-    using interfaces =
-        interface_list<IMessage, IMorvaneSession, IMorvaneSessionLimits, IMorvaneLocking, ISupportErrorInfo>;
+    using interfaces = interface_list<IMessage, IMorvaneSession, IMorvaneSessionLimits, IMorvaneLocking,
+                                      IMorvaneServiceRequests, IConnectionPointContainer, ISupportErrorInfo>;
 
     STDMETHODIMP Lock(LONG timeout_ms, BSTR shared_name) final
     {

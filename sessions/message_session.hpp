@@ -15,6 +15,9 @@
 //     HRESULT clear();
 //     HRESULT read_status_byte(short* status);
 //     HRESULT assert_trigger();
+//     HRESULT enable_service_requests();  // under the lock: start what carries them, or fail
+//     HRESULT disable_service_requests(); // under the lock
+// and calls raise_service_request(status byte) as each request comes, from any thread.
 // Its reads ask message_room() how much they may hand out, tell handed_out() what they did,
 // and fail with message_too_long() past it.
 #include <windows.h>
@@ -22,6 +25,7 @@
 #include <cstddef>
 #include <cwchar>
 #include <iterator>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -31,6 +35,8 @@
 #include <morvane_sessions.h>
 #include <comdef.h>
 #include "session_codes.hpp"
+#include "events/service_request_queue.hpp"
+#include "events/sink_connection_point.hpp"
 #include "com/call_boundary.hpp"
 #include "com/com_object.hpp"
 #include "error/error_record.hpp"
@@ -42,9 +48,11 @@ namespace morvane {
 
 // clang-format off
 template <typename Session>
-class message_session : public IMessage, public IMorvaneSession, public IMorvaneSessionLimits, public ISupportErrorInfo {
+class message_session : public IMessage, public IMorvaneSession, public IMorvaneSessionLimits, public IMorvaneServiceRequests,
+                        public IConnectionPointContainer, public ISupportErrorInfo {
 public:
-    using interfaces = interface_list<IMessage, IMorvaneSession, IMorvaneSessionLimits, ISupportErrorInfo>;
+    using interfaces = interface_list<IMessage, IMorvaneSession, IMorvaneSessionLimits, IMorvaneServiceRequests,
+                                      IConnectionPointContainer, ISupportErrorInfo>;
 
     virtual ~message_session() = default;
 
@@ -92,6 +100,7 @@ public:
         return frame(IID_IMessage, [&] {
             return InlineIsEqualGUID(riid, IID_IMessage) || InlineIsEqualGUID(riid, IID_IMorvaneSession) ||
                            InlineIsEqualGUID(riid, IID_IMorvaneSessionLimits) ||
+                           InlineIsEqualGUID(riid, IID_IMorvaneServiceRequests) ||
                            (std::is_base_of_v<IMorvaneLocking, Session> && InlineIsEqualGUID(riid, IID_IMorvaneLocking))
                        ? S_OK
                        : S_FALSE;
@@ -139,9 +148,104 @@ public:
         return put(m_maximum_message_size, bytes, IID_IMorvaneSessionLimits);
     }
 
+    STDMETHODIMP EnableServiceRequests() final
+    {
+        return frame(IID_IMorvaneServiceRequests, [&] {
+            const std::lock_guard guard(m_lock);
+            if (m_requests.enabled())
+                return S_OK;
+            const HRESULT hr = session().enable_service_requests();
+            if (SUCCEEDED(hr))
+                m_requests.enable(true);
+            return hr;
+        });
+    }
+    STDMETHODIMP DisableServiceRequests() final
+    {
+        return frame(IID_IMorvaneServiceRequests, [&] {
+            const std::lock_guard guard(m_lock);
+            if (!m_requests.enabled())
+                return S_OK;
+            m_requests.enable(false);
+            return session().disable_service_requests();
+        });
+    }
+    // Not under the lock: the session's other calls go on while a client waits.
+    STDMETHODIMP WaitForServiceRequest(LONG timeout_ms, short* status_byte) final
+    {
+        return frame(IID_IMorvaneServiceRequests, [&] {
+            if (!status_byte)
+                return null_pointer(IID_IMorvaneServiceRequests);
+            if (timeout_ms < 0)
+                return report(E_INVALIDARG, L"The timeout must not be negative.", IID_IMorvaneServiceRequests);
+            switch (m_requests.wait(std::chrono::milliseconds(timeout_ms), *status_byte)) {
+            case events::service_request_queue::waited::got: return S_OK;
+            case events::service_request_queue::waited::disabled:
+                return report(session::service_requests_disabled,
+                              L"Service requests are not enabled on this session.", IID_IMorvaneServiceRequests);
+            default:
+                return report(session::timeout_expired, L"No service request came within the timeout.",
+                              IID_IMorvaneServiceRequests);
+            }
+        });
+    }
+    STDMETHODIMP DiscardServiceRequests() final
+    {
+        return frame(IID_IMorvaneServiceRequests, [&] { m_requests.discard(); });
+    }
+    STDMETHODIMP get_QueuedServiceRequests(LONG* count) final
+    {
+        return frame(IID_IMorvaneServiceRequests, [&] {
+            if (!count)
+                return null_pointer(IID_IMorvaneServiceRequests);
+            *count = m_requests.queued();
+            return S_OK;
+        });
+    }
+    STDMETHODIMP get_DroppedServiceRequests(LONG* count) final
+    {
+        return frame(IID_IMorvaneServiceRequests, [&] {
+            if (!count)
+                return null_pointer(IID_IMorvaneServiceRequests);
+            *count = m_requests.dropped();
+            return S_OK;
+        });
+    }
+
+    // The one connection point, for IMorvaneServiceRequestSink.
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) final
+    {
+        if (points)
+            *points = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** point) final
+    {
+        if (!point)
+            return E_POINTER;
+        *point = nullptr;
+        if (!InlineIsEqualGUID(riid, IID_IMorvaneServiceRequestSink))
+            return CONNECT_E_NOCONNECTION;
+        *point = &m_sink_point;
+        m_sink_point.AddRef();
+        return S_OK;
+    }
+
 protected:
-    message_session(std::wstring resource_name, LONG timeout_ms) noexcept
+    message_session(std::wstring resource_name, LONG timeout_ms)
         : m_resource_name(std::move(resource_name)), m_timeout_ms(timeout_ms) {}
+
+    // A request came with this status byte: queued and sent to the sinks while enabled.
+    void raise_service_request(short status_byte)
+    {
+        if (m_requests.push(status_byte))
+            m_sinks.post(status_byte);
+    }
+    // What a session whose connection carries no requests answers EnableServiceRequests.
+    static HRESULT no_service_requests(std::wstring_view why)
+    {
+        return report(session::service_requests_unsupported, why, IID_IMorvaneServiceRequests);
+    }
 
     // Any non-zero value counts as true; a flag reads back as the canonical -1.
     static VARIANT_BOOL flag(VARIANT_BOOL on) noexcept { return on ? VARIANT_TRUE : VARIANT_FALSE; }
@@ -241,6 +345,11 @@ protected:
     LONG m_timeout_ms;
     LONG m_maximum_message_size = session::default_maximum_message_size;
     std::size_t m_message_read = 0; // handed out since the last read that ended a message
+
+private:
+    events::service_request_queue m_requests;
+    events::sink_delivery m_sinks{static_cast<IMessage*>(this)};
+    events::sink_connection_point m_sink_point{*this, m_sinks};
 };
 // clang-format on
 

@@ -112,6 +112,10 @@ public:
         return S_OK;
     }
 
+    // The instrument raises its requests inside the process: nothing to start or stop.
+    HRESULT enable_service_requests() { return S_OK; }
+    HRESULT disable_service_requests() { return S_OK; }
+
 private:
     bool answer_pending() const { return m_sent < m_response.size(); }
 

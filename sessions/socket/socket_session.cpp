@@ -41,6 +41,12 @@ public:
     HRESULT clear();
     HRESULT read_status_byte(short* status);
     HRESULT assert_trigger();
+    // A raw socket has no channel for them: a client can only poll the status byte.
+    HRESULT enable_service_requests()
+    {
+        return no_service_requests(L"A TCP socket session has no channel for service requests; poll *STB? instead.");
+    }
+    HRESULT disable_service_requests() { return S_OK; }
 
 private:
     deadline until() const { return std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timeout_ms); }

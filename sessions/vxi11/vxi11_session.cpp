@@ -69,6 +69,11 @@ public:
     HRESULT clear();
     HRESULT read_status_byte(short* status);
     HRESULT assert_trigger();
+    HRESULT enable_service_requests()
+    {
+        return no_service_requests(L"The VXI-11 session does not take service requests yet.");
+    }
+    HRESULT disable_service_requests() { return S_OK; }
 
     HRESULT lock(LONG timeout_ms, std::wstring_view shared_name);
     HRESULT unlock();

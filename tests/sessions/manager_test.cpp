@@ -206,6 +206,28 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         ComPtr<IMorvaneLocking> locking;
         EXPECT_EQ(session.As(&locking), locks ? S_OK : E_NOINTERFACE);
         EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMorvaneLocking), locks ? S_OK : S_FALSE);
+        // Service requests: refused where the connection has no channel for them, and a wait
+        // while they are disabled fails at once.
+        ComPtr<IMorvaneServiceRequests> requests;
+        ASSERT_EQ(session.As(&requests), S_OK);
+        EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMorvaneServiceRequests), S_OK);
+        short request = -1;
+        EXPECT_EQ(outcome(requests->WaitForServiceRequest(60000, &request)),
+                  error_line(0x80040033, L"Service requests are not enabled on this session.", source, L"", 0,
+                             IID_IMorvaneServiceRequests));
+        const HRESULT enabled = requests->EnableServiceRequests();
+        EXPECT_EQ(enabled, simulated ? S_OK : static_cast<HRESULT>(0x80040026)) << outcome(enabled);
+        ComPtr<IConnectionPoint> point;
+        ComPtr<IConnectionPointContainer> container, points;
+        ASSERT_EQ(session.As(&points), S_OK);
+        EXPECT_EQ(points->FindConnectionPoint(IID_IMorvaneSession, &point), CONNECT_E_NOCONNECTION);
+        ASSERT_EQ(points->FindConnectionPoint(IID_IMorvaneServiceRequestSink, &point), S_OK);
+        EXPECT_EQ(point->GetConnectionPointContainer(&container), S_OK);
+        EXPECT_EQ(container.Get(), points.Get());
+        EXPECT_EQ(point->Advise(session.Get(), nullptr), E_POINTER);
+        DWORD cookie = 0;
+        EXPECT_EQ(point->Advise(session.Get(), &cookie), CONNECT_E_CANNOTCONNECT) << "no sink";
+        EXPECT_EQ(point->Unadvise(12345), CONNECT_E_NOCONNECTION);
         BSTR resource = nullptr;
         EXPECT_EQ(extra->get_ResourceName(&resource), S_OK);
         EXPECT_EQ(std::wstring(bstr_view(unique_bstr(resource).get())), name);

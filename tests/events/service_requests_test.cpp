@@ -1,0 +1,183 @@
+// Service requests below the sessions: the queue a client waits on, and the thread that calls
+// the sinks advised on a session.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <olectl.h>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+#include <morvane_sessions.h>
+#include <wrl/client.h>
+#include "events/service_request_queue.hpp"
+#include "events/sink_delivery.hpp"
+
+namespace morvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using events::service_request_queue;
+using waited = service_request_queue::waited;
+using clock = std::chrono::steady_clock;
+
+// Requests faster than the client takes them: the newest 64 stay, the rest are counted; a
+// discard empties both; while disabled nothing is queued and a wait fails at once.
+TEST(ServiceRequestQueue, KeepsTheNewestAndCountsWhatItDrops)
+{
+    service_request_queue queue;
+    EXPECT_FALSE(queue.push(1)) << "disabled";
+    short got = 0;
+    EXPECT_EQ(queue.wait(5s, got), waited::disabled);
+    queue.enable(true);
+    for (short i = 0; i < 70; ++i)
+        EXPECT_TRUE(queue.push(i));
+    EXPECT_EQ(queue.queued(), 64);
+    EXPECT_EQ(queue.dropped(), 6);
+    EXPECT_EQ(queue.wait(0ms, got), waited::got);
+    EXPECT_EQ(got, 6);
+    EXPECT_EQ(queue.queued(), 63);
+    queue.enable(false);
+    EXPECT_EQ(queue.queued(), 63) << "disabling keeps what is queued";
+    queue.discard();
+    EXPECT_EQ(queue.queued(), 0);
+    EXPECT_EQ(queue.dropped(), 0);
+    queue.enable(true);
+    const auto started = clock::now();
+    EXPECT_EQ(queue.wait(150ms, got), waited::timed_out);
+    EXPECT_GE(clock::now() - started, 140ms);
+}
+
+// A waiter wakes for a request from another thread, and for a disable.
+TEST(ServiceRequestQueue, WakesItsWaiters)
+{
+    service_request_queue queue;
+    queue.enable(true);
+    for (const bool disable : {false, true}) {
+        std::thread other([&] {
+            std::this_thread::sleep_for(100ms);
+            disable ? queue.enable(false) : (void)queue.push(0x61);
+        });
+        short got = 0;
+        const auto started = clock::now();
+        EXPECT_EQ(queue.wait(10s, got), disable ? waited::disabled : waited::got);
+        EXPECT_LT(clock::now() - started, 5s);
+        EXPECT_EQ(got, disable ? 0 : 0x61);
+        other.join();
+    }
+}
+
+// A free-threaded sink (the platform's free-threaded marshaler says so) that records what it is
+// told, and can be slow or fail.
+class recording_sink : public IMorvaneServiceRequestSink {
+public:
+    explicit recording_sink(HRESULT answer = S_OK, std::chrono::milliseconds pause = 0ms)
+        : m_answer(answer), m_pause(pause)
+    {
+        EXPECT_EQ(CoCreateFreeThreadedMarshaler(this, &m_marshaler), S_OK);
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    {
+        if (InlineIsEqualGUID(riid, IID_IMarshal))
+            return m_marshaler->QueryInterface(riid, out);
+        if (!InlineIsEqualGUID(riid, IID_IUnknown) && !InlineIsEqualGUID(riid, IID_IMorvaneServiceRequestSink)) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = static_cast<IMorvaneServiceRequestSink*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_count; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_count; }
+    STDMETHODIMP ServiceRequest(IUnknown* session, short status_byte) override
+    {
+        std::this_thread::sleep_for(m_pause);
+        const std::lock_guard guard(m_lock);
+        m_calls.push_back({session, status_byte, GetCurrentThreadId()});
+        return m_answer;
+    }
+    struct call {
+        IUnknown* session;
+        short status_byte;
+        DWORD thread;
+    };
+    std::vector<call> calls()
+    {
+        const std::lock_guard guard(m_lock);
+        return m_calls;
+    }
+    // Waits up to 5 s for `count` calls.
+    std::vector<call> calls_after(std::size_t count)
+    {
+        for (const auto until = clock::now() + 5s; calls().size() < count && clock::now() < until;)
+            std::this_thread::sleep_for(10ms);
+        return calls();
+    }
+    ULONG references() const { return m_count; }
+
+private:
+    const HRESULT m_answer;
+    const std::chrono::milliseconds m_pause;
+    std::atomic<ULONG> m_count{1};
+    Microsoft::WRL::ComPtr<IUnknown> m_marshaler;
+    std::mutex m_lock;
+    std::vector<call> m_calls;
+};
+
+// Every sink advised now hears each request in order, on a thread of the delivery's own, named
+// by the session; one that fails keeps none of the others from hearing; an unadvised sink hears
+// nothing more and is released.
+TEST(SinkDelivery, CallsEverySinkOnItsOwnThread)
+{
+    IUnknown* const session = reinterpret_cast<IUnknown*>(0x1234);
+    recording_sink failing(E_FAIL), listening;
+    {
+        events::sink_delivery delivery(session);
+        DWORD first = 0, second = 0;
+        EXPECT_EQ(delivery.advise(&failing, &first), S_OK);
+        EXPECT_EQ(delivery.advise(&listening, &second), S_OK);
+        EXPECT_NE(first, second);
+        for (const short status : {0x41, 0x60})
+            delivery.post(status);
+        const auto heard = listening.calls_after(2);
+        ASSERT_EQ(heard.size(), 2u);
+        EXPECT_EQ(heard[0].session, session);
+        EXPECT_EQ(heard[0].status_byte, 0x41);
+        EXPECT_EQ(heard[1].status_byte, 0x60);
+        EXPECT_NE(heard[0].thread, GetCurrentThreadId());
+        EXPECT_EQ(failing.calls().size(), 2u);
+        EXPECT_EQ(delivery.unadvise(first), S_OK);
+        EXPECT_EQ(delivery.unadvise(first), CONNECT_E_NOCONNECTION);
+        delivery.post(0x42);
+        EXPECT_EQ(listening.calls_after(3).size(), 3u);
+        EXPECT_EQ(failing.calls().size(), 2u);
+        EXPECT_EQ(failing.references(), 1u) << "the table let it go";
+        recording_sink* const none = nullptr;
+        DWORD cookie = 7;
+        EXPECT_EQ(delivery.advise(reinterpret_cast<IUnknown*>(none), &cookie), E_POINTER);
+    }
+    EXPECT_EQ(listening.references(), 1u) << "released with the delivery";
+}
+
+// Released while a slow sink is in its call: the release waits for the call, then nothing more
+// is called.
+TEST(SinkDelivery, EndsAfterTheCallInProgress)
+{
+    recording_sink slow(S_OK, 300ms);
+    const auto started = clock::now();
+    {
+        events::sink_delivery delivery(nullptr);
+        DWORD cookie = 0;
+        ASSERT_EQ(delivery.advise(&slow, &cookie), S_OK);
+        for (int i = 0; i < 10; ++i)
+            delivery.post(1);
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_GE(clock::now() - started, 300ms);
+    EXPECT_EQ(slow.calls().size(), 1u);
+    EXPECT_EQ(slow.references(), 1u);
+}
+
+} // namespace
+} // namespace morvane::testing
