@@ -17,6 +17,7 @@ std::string_view message_of(int code)
     case scpi::undefined_header: return "Undefined header";
     case scpi::suffix_not_allowed: return "Suffix not allowed";
     case scpi::invalid_block_data: return "Invalid block data";
+    case scpi::init_ignored: return "Init ignored";
     case scpi::data_out_of_range: return "Data out of range";
     case scpi::too_much_data: return "Too much data";
     case scpi::illegal_parameter_value: return "Illegal parameter value";
@@ -31,12 +32,14 @@ std::string_view message_of(int code)
 
 std::string error_entry(int code) { return std::to_string(code) + ",\"" + std::string(message_of(code)) + '"'; }
 
-void error_queue::push(int code)
+bool error_queue::push(int code)
 {
-    if (m_codes.size() < capacity)
+    if (m_codes.size() < capacity) {
         m_codes.push_back(code);
-    else
-        m_codes.back() = scpi::queue_overflow;
+        return true;
+    }
+    m_codes.back() = scpi::queue_overflow;
+    return false;
 }
 
 std::string error_queue::pop()

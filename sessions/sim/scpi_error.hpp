@@ -17,6 +17,7 @@ inline constexpr int missing_parameter = -109;
 inline constexpr int undefined_header = -113;
 inline constexpr int suffix_not_allowed = -138;
 inline constexpr int invalid_block_data = -161;
+inline constexpr int init_ignored = -213;
 inline constexpr int data_out_of_range = -222;
 inline constexpr int too_much_data = -223;
 inline constexpr int illegal_parameter_value = -224;
@@ -45,7 +46,8 @@ class error_queue {
 public:
     static constexpr std::size_t capacity = 10;
 
-    void push(int code);
+    // Whether it found room: else the newest entry became -350.
+    bool push(int code);
     // The oldest entry, or `0,"No error"`.
     std::string pop();
     void clear() noexcept { m_codes.clear(); }

@@ -37,8 +37,17 @@ const scpi_model::command scpi_model::commands[] = {
     {"*IDN", true, 0, 0, &scpi_model::identify},
     {"*RST", false, 0, 0, &scpi_model::reset_command},
     {"*CLS", false, 0, 0, &scpi_model::clear_status},
-    {"*OPC", true, 0, 0, &scpi_model::operation_complete},
+    {"*OPC", false, 0, 0, &scpi_model::operation_complete},
+    {"*OPC", true, 0, 0, &scpi_model::operation_complete_query},
     {"*STB", true, 0, 0, &scpi_model::status_byte_query},
+    {"*SRE", false, 1, 1, &scpi_model::set_service_enable},
+    {"*SRE", true, 0, 0, &scpi_model::get_service_enable},
+    {"*ESE", false, 1, 1, &scpi_model::set_event_enable},
+    {"*ESE", true, 0, 0, &scpi_model::get_event_enable},
+    {"*ESR", true, 0, 0, &scpi_model::event_status_query},
+    {"INITiate", false, 0, 0, &scpi_model::initiate},
+    {"ACQuire:TIME", false, 1, 1, &scpi_model::set_acquire_time},
+    {"ACQuire:TIME", true, 0, 0, &scpi_model::get_acquire_time},
     {"*TRG", false, 0, 0, &scpi_model::trigger_command},
     {"TRIGger:COUNt", true, 0, 0, &scpi_model::get_trigger_count},
     {"SYSTem:ERRor", true, 0, 0, &scpi_model::next_error},
@@ -71,6 +80,42 @@ void scpi_model::reset()
     m_trace_block.clear();
     m_trace_values.clear();
     m_triggers = 0;
+    m_acquire_time = std::chrono::milliseconds(0);
+    m_done_at.reset(); // the acquisition ends without completing: *OPC no longer waits for it
+    m_complete_armed = false;
+}
+
+void scpi_model::report(int code) { queue_error(code); }
+
+void scpi_model::queue_error(int code)
+{
+    const bool kept = m_errors.push(code);
+    m_status.record(event_of_error(code) | (kept ? 0 : event_of_error(scpi::queue_overflow)));
+}
+
+std::uint8_t scpi_model::queues(bool message_available) const
+{
+    return (m_errors.empty() ? 0 : status_bit::error_available) |
+           (message_available ? status_bit::message_available : 0);
+}
+
+std::uint8_t scpi_model::status_byte() const { return m_status.status_byte(queues(false)); }
+std::uint8_t scpi_model::serial_poll(bool message_available) { return m_status.serial_poll(queues(message_available)); }
+void scpi_model::update_service(bool message_available) { m_status.update(queues(message_available)); }
+
+void scpi_model::advance(clock::time_point now)
+{
+    m_now = now;
+    if (m_done_at && now >= *m_done_at)
+        complete_acquisition();
+}
+
+void scpi_model::complete_acquisition()
+{
+    m_done_at.reset();
+    if (m_complete_armed)
+        m_status.record(event_bit::operation_complete);
+    m_complete_armed = false;
 }
 
 std::size_t scpi_model::stored_bytes() const noexcept
@@ -101,11 +146,14 @@ void scpi_model::make_room(std::string& out, std::size_t data_bytes) const
 void scpi_model::execute(std::string_view message, std::string& response)
 {
     response.clear();
+    m_answer_waits = false;
     bool answered = false;
     std::string node; // each message starts at the root
     message_parser parser(message);
     try {
         while (const auto unit = parser.next()) {
+            // Within a message no response is ready: the one before it was read or dropped.
+            update_service(false);
             const std::size_t before = response.size();
             if (unit->query && answered)
                 response.push_back(';');
@@ -114,7 +162,7 @@ void scpi_model::execute(std::string_view message, std::string& response)
                 run(*unit, node, response);
             } catch (const scpi_failure& failure) {
                 response.resize(before);
-                m_errors.push(failure.code()); // a failed query answers nothing; the next unit runs
+                queue_error(failure.code()); // a failed query answers nothing; the next unit runs
                 continue;
             }
             if (!unit->query)
@@ -122,17 +170,18 @@ void scpi_model::execute(std::string_view message, std::string& response)
             if (before + (response.size() - answer_start) + 2 > max_response_bytes ||
                 !may_hold(response.capacity(), stored_bytes())) {
                 response.resize(before);
-                m_errors.push(scpi::too_much_data);
+                queue_error(scpi::too_much_data);
                 continue;
             }
             answered = true;
         }
     } catch (const scpi_failure& failure) {
-        m_errors.push(failure.code()); // the parser is lost: the rest of the message is dropped
+        queue_error(failure.code()); // the parser is lost: the rest of the message is dropped
     } catch (...) {
         response.clear(); // out of memory: no half response
         throw;
     }
+    update_service(false);
     if (answered)
         response.push_back('\n');
 }
@@ -175,14 +224,73 @@ double scpi_model::reading() { return std::normal_distribution<double>(nominal_v
 
 void scpi_model::identify(const program_unit&, std::string& out) { out += identity; }
 void scpi_model::reset_command(const program_unit&, std::string&) { reset(); }
-void scpi_model::clear_status(const program_unit&, std::string&) { m_errors.clear(); }
-void scpi_model::operation_complete(const program_unit&, std::string& out) { out += "1"; }
+void scpi_model::clear_status(const program_unit&, std::string&)
+{
+    m_errors.clear();
+    m_status.clear_events();
+    m_complete_armed = false;
+}
+
+void scpi_model::operation_complete(const program_unit&, std::string&)
+{
+    if (m_done_at)
+        m_complete_armed = true;
+    else
+        m_status.record(event_bit::operation_complete);
+}
+
+void scpi_model::operation_complete_query(const program_unit&, std::string& out)
+{
+    out += "1";
+    m_answer_waits = m_answer_waits || m_done_at;
+}
+
+void scpi_model::set_service_enable(const program_unit& unit, std::string&)
+{
+    m_status.enable_service(static_cast<std::uint8_t>(to_integer(unit.parameters[0], 0, 255)));
+}
+
+void scpi_model::get_service_enable(const program_unit&, std::string& out)
+{
+    out += std::to_string(m_status.service_enable());
+}
+
+void scpi_model::set_event_enable(const program_unit& unit, std::string&)
+{
+    m_status.enable_events(static_cast<std::uint8_t>(to_integer(unit.parameters[0], 0, 255)));
+}
+
+void scpi_model::get_event_enable(const program_unit&, std::string& out)
+{
+    out += std::to_string(m_status.event_enable());
+}
+void scpi_model::event_status_query(const program_unit&, std::string& out)
+{
+    out += std::to_string(m_status.take_events());
+}
+
+void scpi_model::initiate(const program_unit&, std::string&)
+{
+    if (m_done_at)
+        throw scpi_failure(scpi::init_ignored);
+    if (m_acquire_time.count() > 0)
+        m_done_at = m_now + m_acquire_time;
+}
+
+void scpi_model::set_acquire_time(const program_unit& unit, std::string&)
+{
+    m_acquire_time = std::chrono::milliseconds(to_integer(unit.parameters[0], 0, max_acquire_ms));
+}
+
+void scpi_model::get_acquire_time(const program_unit&, std::string& out)
+{
+    out += std::to_string(m_acquire_time.count());
+}
 void scpi_model::next_error(const program_unit&, std::string& out) { out += m_errors.pop(); }
 void scpi_model::status_byte_query(const program_unit&, std::string& out) { out += std::to_string(status_byte()); }
 void scpi_model::trigger_command(const program_unit&, std::string&) { trigger(); }
 void scpi_model::get_trigger_count(const program_unit&, std::string& out) { out += std::to_string(m_triggers); }
 
-std::uint8_t scpi_model::status_byte() const { return m_errors.empty() ? 0 : error_available; }
 void scpi_model::measure_voltage(const program_unit&, std::string& out) { out += nr3(reading()); }
 
 void scpi_model::measure_array(const program_unit& unit, std::string& out)

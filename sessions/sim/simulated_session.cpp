@@ -1,7 +1,8 @@
 #include "sim/simulated_session.hpp"
 
 // The session side: messages ended by a line feed or END, the response handed out by count and
-// termination character, the timeout, the session properties and COM's object rules.
+// termination character, the timeout, the session properties and COM's object rules; the
+// status model's time, its timer and the hook for requests for service.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 #include "message_session.hpp"
@@ -41,6 +43,30 @@ public:
             [this](std::size_t model_bytes) { return m_held.resize(m_message.capacity() + model_bytes); });
     }
 
+    ~simulated_session() override
+    {
+        {
+            const std::lock_guard guard(m_lock);
+            m_stopping = true;
+        }
+        m_timer_wake.notify_all();
+        if (!m_timer.joinable())
+            return;
+        if (m_timer.get_id() != std::this_thread::get_id()) {
+            m_timer.join(); // after any hook it is calling: none comes once Release returns
+            return;
+        }
+        // Released by its own hook: the timer's thread ends as the hook returns, touching nothing.
+        *m_timer_gone = true;
+        m_timer.detach();
+    }
+
+    void on_service_request(std::function<void(std::uint8_t)> raised)
+    {
+        const std::lock_guard guard(m_lock);
+        m_hook = std::move(raised);
+    }
+
     bool response_ready()
     {
         const std::lock_guard guard(m_lock);
@@ -60,9 +86,10 @@ public:
         std::string bytes;
         if (const HRESULT hr = bytes_of(*buffer, count, bytes); FAILED(hr))
             return hr;
-        const std::lock_guard guard(m_lock);
+        std::unique_lock guard(m_lock);
         accept(bytes, m_send_end != VARIANT_FALSE);
         *written = count;
+        signal(guard);
         return S_OK;
     }
 
@@ -85,23 +112,28 @@ public:
     HRESULT last_status(LONG* status) { return get(m_last_status, status); }
 
     // Device clear: the message being received and the unread response are dropped.
+    // The status registers are the instrument's and stay as they are.
     HRESULT clear()
     {
-        const std::lock_guard guard(m_lock);
+        std::unique_lock guard(m_lock);
         m_message.clear();
         m_receiving = m_message_overflow = false;
         m_end.reset();
         m_response.clear();
         m_sent = 0;
+        signal(guard);
         return S_OK;
     }
 
+    // A serial poll: RQS is read and cleared.
     HRESULT read_status_byte(short* status)
     {
         if (!status)
             return report(E_POINTER, L"A required pointer is null.", IID_IMorvaneSession);
-        const std::lock_guard guard(m_lock);
-        *status = static_cast<short>(m_model.status_byte() | (answer_pending() ? scpi_model::message_available : 0));
+        std::unique_lock guard(m_lock);
+        settle();
+        *status = m_model.serial_poll(answer_pending());
+        signal(guard);
         return S_OK;
     }
 
@@ -117,7 +149,69 @@ public:
     HRESULT disable_service_requests() { return S_OK; }
 
 private:
-    bool answer_pending() const { return m_sent < m_response.size(); }
+    using clock = scpi_model::clock;
+
+    bool unread() const { return m_sent < m_response.size(); }
+    // A response held for an *OPC? is not ready to read until the acquisition ends.
+    bool answer_pending() const { return unread() && !m_model.response_held(); }
+
+    // Under the lock: the model brought to the present, and what that changed made known.
+    void settle()
+    {
+        m_model.advance(clock::now());
+        m_model.update_service(answer_pending());
+        if (answer_pending())
+            m_answered.notify_all();
+    }
+
+    // Ends a call under the lock: the timer set for the acquisition under way, and the hook
+    // called for each request for service that rose, after the lock is released, since the
+    // hook may call the session.
+    void signal(std::unique_lock<std::mutex>& guard)
+    {
+        settle();
+        if (m_model.done_at()) {
+            if (!m_timer.joinable())
+                m_timer = std::thread([this, gone = m_timer_gone] { run_timer(gone); });
+            m_timer_wake.notify_all();
+        }
+        const std::vector<std::uint8_t> raised = m_model.take_requests();
+        if (raised.empty() || !m_hook)
+            return;
+        const auto hook = m_hook;
+        guard.unlock();
+        call(hook, raised);
+    }
+
+    static void call(const std::function<void(std::uint8_t)>& hook, const std::vector<std::uint8_t>& raised) noexcept
+    {
+        try {
+            for (const std::uint8_t status_byte : raised)
+                hook(status_byte);
+        } catch (...) {
+            // Neither the timer's thread nor a client's call has anyone to give it to.
+        }
+    }
+
+    // Completes each acquisition when its time comes, whether or not the client calls.
+    void run_timer(const std::shared_ptr<bool>& gone)
+    {
+        std::unique_lock guard(m_lock);
+        while (!m_stopping) {
+            const auto due = m_model.done_at();
+            if (!due)
+                m_timer_wake.wait(guard);
+            else if (clock::now() < *due)
+                m_timer_wake.wait_until(guard, *due);
+            else {
+                signal(guard);
+                if (*gone)
+                    return;
+                if (!guard.owns_lock())
+                    guard.lock();
+            }
+        }
+    }
 
     // Bytes off the bus: a message runs at its line feed, or when END comes with the bytes.
     void accept(std::string_view bytes, bool end)
@@ -146,7 +240,7 @@ private:
             if (bytes.empty())
                 return;
             m_receiving = true;
-            if (answer_pending()) {
+            if (unread()) {
                 m_model.report(scpi::query_interrupted); // a new message while a response is unread
                 m_response.clear();
                 m_sent = 0;
@@ -179,6 +273,7 @@ private:
     {
         if (!m_receiving)
             return;
+        m_model.advance(clock::now()); // INITiate counts from here
         if (m_message_overflow)
             m_model.report(scpi::too_much_data);
         else
@@ -187,8 +282,6 @@ private:
         m_message.clear();
         m_receiving = m_message_overflow = false;
         hold(m_message.capacity());
-        if (answer_pending())
-            m_answered.notify_all();
     }
 
     // Waits up to the timeout for a response, then hands at most `count` bytes of it to
@@ -199,8 +292,17 @@ private:
         if (count < 1)
             return report(E_INVALIDARG, L"The count must be at least 1.");
         std::unique_lock guard(m_lock);
+        const HRESULT hr = receive_locked(count, deliver, guard);
+        signal(guard);
+        return hr;
+    }
+
+    HRESULT receive_locked(LONG count, const std::function<HRESULT(std::string_view)>& deliver,
+                           std::unique_lock<std::mutex>& guard)
+    {
         if (!m_answered.wait_for(guard, std::chrono::milliseconds(m_timeout_ms), [this] { return answer_pending(); })) {
-            m_model.report(scpi::query_unterminated);
+            if (!unread()) // a response held for *OPC? is still coming
+                m_model.report(scpi::query_unterminated);
             return report(timeout_expired, L"Timeout expired before operation completed.");
         }
         std::size_t taken = std::min(static_cast<std::size_t>(count), m_response.size() - m_sent);
@@ -243,6 +345,13 @@ private:
     std::string m_response;
     std::size_t m_sent = 0; // bytes of the response already read
     LONG m_last_status = status_end;
+    std::function<void(std::uint8_t)> m_hook;
+    bool m_stopping = false;
+    std::condition_variable m_timer_wake;
+    // Set when the session is destroyed by its own hook on the timer's thread, which the thread
+    // then finds in its own copy of the pointer.
+    std::shared_ptr<bool> m_timer_gone = std::make_shared<bool>(false);
+    std::thread m_timer; // started by the first acquisition that takes time, ended with the session
 };
 
 } // namespace
@@ -268,6 +377,12 @@ std::size_t response_left(IMessage* session)
 {
     auto* simulated = dynamic_cast<simulated_session*>(session);
     return simulated ? simulated->response_left() : 0;
+}
+
+void on_service_request(IMessage* session, std::function<void(std::uint8_t status_byte)> raised)
+{
+    if (auto* simulated = dynamic_cast<simulated_session*>(session))
+        simulated->on_service_request(std::move(raised));
 }
 
 } // namespace morvane::sim

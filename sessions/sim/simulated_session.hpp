@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <visacom.h>
@@ -29,5 +30,13 @@ Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed = 1
 bool response_ready(IMessage* session);
 // How many response bytes are still unread, so that a server sizes its reply once.
 std::size_t response_left(IMessage* session);
+
+// Calls `raised` each time the instrument of a session made here requests service, with its
+// status byte at that moment (RQS set): from the session's timer thread when an acquisition
+// completes, or from the call that raised it. The session's lock is not held, so the hook may
+// call the session; releasing the session waits for a hook in progress, and no hook is called
+// after it. One hook per session: a later call replaces it, an empty function removes it (a
+// call already under way still ends). What a hook throws is dropped.
+void on_service_request(IMessage* session, std::function<void(std::uint8_t status_byte)> raised);
 
 } // namespace morvane::sim

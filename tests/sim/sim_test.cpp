@@ -3,14 +3,19 @@
 #include "sim/simulated_session.hpp"
 
 #include <gtest/gtest.h>
+#include <morvane_sessions.h>
 #include <oleauto.h>
+#include <tlhelp32.h>
 #include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <condition_variable>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <numbers>
 #include <regex>
 #include <thread>
@@ -39,11 +44,11 @@ void PrintTo(const chunk& c, std::ostream* out) { *out << ::testing::PrintToStri
 
 // The texts that SYST:ERR? gives with each code.
 const std::map<int, std::string> error_texts = {
-    {-102, "Syntax error"},          {-103, "Invalid separator"},       {-104, "Data type error"},
-    {-108, "Parameter not allowed"}, {-109, "Missing parameter"},       {-113, "Undefined header"},
-    {-138, "Suffix not allowed"},    {-161, "Invalid block data"},      {-222, "Data out of range"},
-    {-223, "Too much data"},         {-224, "Illegal parameter value"}, {-350, "Queue overflow"},
-    {-410, "Query INTERRUPTED"},     {-420, "Query UNTERMINATED"}};
+    {-102, "Syntax error"},          {-103, "Invalid separator"},  {-104, "Data type error"},
+    {-108, "Parameter not allowed"}, {-109, "Missing parameter"},  {-113, "Undefined header"},
+    {-138, "Suffix not allowed"},    {-161, "Invalid block data"}, {-213, "Init ignored"},
+    {-222, "Data out of range"},     {-223, "Too much data"},      {-224, "Illegal parameter value"},
+    {-350, "Queue overflow"},        {-410, "Query INTERRUPTED"},  {-420, "Query UNTERMINATED"}};
 
 struct bus {
     explicit bus(std::uint32_t seed = 1) : session(morvane::sim::create_simulated_session(seed))
@@ -162,6 +167,19 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         // The status byte tells of queued errors; triggers are counted until *RST
         {{"*STB?;FOO;*STB?;*TRG;TRIG:COUN?;*TRG;*TRG;:TRIGGER:COUNT?;*RST;TRIG:COUN?;*TRG 1\n"}, "0;4;1;3;0\n",
          {-113, -108}},
+        // Status registers: *SRE drops bit 6; errors set the event of their class; *ESR? reads and clears;
+        // *STB? shows ESB and MSS; *CLS clears the events, *RST leaves the registers
+        {{"*SRE 255;*SRE?;*ESE 255;*ESE?;*SRE 256;*ESE -1;*SRE?\n"}, "191;255;191\n", {-222, -222}},
+        {{"*ESE 60;FOO;WAV:POIN 0;*ESR?;*ESR?;*STB?\n"}, "48;0;4\n", {-113, -222}},
+        {{"*IDN?\n", "*ESR?\n"}, "4\n", {-410}},
+        {{repeated("FOO;", 11) + "*ESR?\n"}, "40\n", {-113, -113, -113, -113, -113, -113, -113, -113, -113, -350}},
+        {{"*SRE 32;*ESE 1;*OPC;*STB?;*STB?;*ESR?;*STB?\n"}, "96;96;1;0\n", {}},
+        {{"*SRE 4;*ESE 36;FOO;*RST;*SRE?;*ESE?;*ESR?;*STB?\n"}, "4;36;32;68\n", {-113}},
+        {{"*ESE 32;FOO;*CLS;*ESR?;*STB?\n"}, "0;0\n", {}},
+        // Acquisitions: INIT while one is under way is ignored; *RST ends it and sets its time to 0
+        {{"ACQ:TIME 250.4;ACQ:TIME?;ACQ:TIME 600000.6;ACQ:TIME -1;:ACQUIRE:TIME?;*RST;ACQ:TIME?\n"}, "250;250;0\n",
+         {-222, -222}},
+        {{"ACQ:TIME 60000;INIT;*OPC;INIT;*ESR?;*RST;INITIATE;*OPC;*ESR?\n"}, "16;1\n", {-213}},
         // Blocks: definite ones end where their length says; an indefinite one at END, all of it data
         {{"WAV:FORM BYTE;TRAC:DATA #14ABCDEF\n", "TRAC:DATA #19AB\n", "TRAC:DATA #A12\n"}, "", {-161, -161, -161}},
         {{"WAV:FORM INT,16;TRAC:DATA #13ABC\n", "WAV:FORM REAL,32;TRAC:DATA #0AB\n"}, "", {-161, -161}},
@@ -394,6 +412,207 @@ TEST(SimulatedSession, FollowsComRules)
         EXPECT_EQ(std::vector<chunk>{{"1\n"}}, simulated.chunks(100));
     }
     EXPECT_EQ(std::vector<int>{-420}, simulated.errors());
+}
+
+// The requests for service that a session's hook was called with, and the threads it ran on;
+// shared with the hook, so that a late call finds them alive.
+struct requests {
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::vector<int> status_bytes;
+    std::vector<std::thread::id> threads;
+
+    static std::shared_ptr<requests> of(IMessage* session)
+    {
+        auto seen = std::make_shared<requests>();
+        morvane::sim::on_service_request(session, [seen](std::uint8_t status_byte) {
+            const std::lock_guard guard(seen->lock);
+            seen->status_bytes.push_back(status_byte);
+            seen->threads.push_back(std::this_thread::get_id());
+            seen->arrived.notify_all();
+        });
+        return seen;
+    }
+    // Waits for `count` of them, long enough for a loaded machine.
+    std::vector<int> wait(std::size_t count)
+    {
+        std::unique_lock guard(lock);
+        arrived.wait_for(guard, 10s, [&] { return status_bytes.size() >= count; });
+        return status_bytes;
+    }
+};
+
+std::vector<int> serial_polls(IMessage* session, int count)
+{
+    ComPtr<IMorvaneSession> extra;
+    EXPECT_EQ(S_OK, session->QueryInterface(IID_IMorvaneSession, reinterpret_cast<void**>(extra.GetAddressOf())));
+    std::vector<int> polls;
+    for (short status = 0; count-- > 0; polls.push_back(status))
+        EXPECT_EQ(S_OK, extra->ReadStatusByte(&status));
+    return polls;
+}
+
+// A request rises as (STB AND SRE) turns on, on the call that turned it on; a serial poll reads
+// RQS and clears it.
+TEST(SimulatedSession, RequestsServiceAsTheEnabledSummaryTurnsOn)
+{
+    // clang-format off
+    const struct { std::vector<std::string> writes; std::vector<int> requested, polls; } cases[] = {
+        {{"*SRE 16;*IDN?"}, {0x50}, {0x50, 0x10}},
+        {{"*SRE 16;*IDN?", "*IDN?"}, {0x50, 0x54}, {0x54, 0x14}}, // the new message drops MAV, then sets it
+        {{"*SRE 4;FOO", "BAR"}, {0x44}, {0x44, 0x04}},              // on already: no second request
+        {{"FOO", "*SRE 4"}, {0x44}, {0x44, 0x04}},
+        {{"*SRE 64;FOO"}, {}, {0x04}},
+        {{"*SRE 4;FOO;*CLS;BAR"}, {0x44, 0x44}, {0x44, 0x04}},
+        {{"*ESE 1;*SRE 32;*OPC"}, {0x60}, {0x60, 0x20}},
+        {{"*ESE 1;*SRE 32;*OPC;*ESR?;*OPC"}, {0x60, 0x60}, {0x70, 0x30}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.writes.back());
+        bus simulated;
+        const auto seen = requests::of(simulated.session.Get());
+        for (const std::string& text : c.writes)
+            simulated.write(text + "\n");
+        EXPECT_EQ(c.requested, seen->status_bytes);
+        EXPECT_EQ(std::vector<std::thread::id>(c.requested.size(), std::this_thread::get_id()), seen->threads);
+        EXPECT_EQ(c.polls, serial_polls(simulated.session.Get(), static_cast<int>(c.polls.size())));
+    }
+    bus simulated; // *STB? shows MSS, and reading it clears nothing
+    simulated.write("*ESE 1;*SRE 32;*OPC\n");
+    EXPECT_EQ((std::vector<int>{0x60, 0x20}), serial_polls(simulated.session.Get(), 2));
+    EXPECT_EQ("96\n", simulated.query("*STB?"));
+    EXPECT_EQ("96\n", simulated.query("*STB?"));
+}
+
+// The usual pattern: the request comes from the session's timer when the acquisition is done,
+// once; *RST and *CLS leave *OPC nothing to wait for.
+TEST(SimulatedSession, CompletesAnAcquisitionOnTimeWithoutACall)
+{
+    const std::string setup = "ACQ:TIME 40;*ESE 1;*SRE 32;INIT;*OPC";
+    const struct {
+        std::string then;
+        std::vector<int> requested;
+        std::string events; // *ESR? afterwards
+    } cases[] = {{"", {0x60}, "1\n"}, {";*RST", {}, "0\n"}, {";*CLS", {}, "0\n"}};
+    std::vector<bus> buses(std::size(cases));
+    std::vector<std::shared_ptr<requests>> seen;
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < buses.size(); ++i) {
+        seen.push_back(requests::of(buses[i].session.Get()));
+        buses[i].write(setup + cases[i].then + "\n");
+        EXPECT_EQ(std::vector<int>{}, seen[i]->status_bytes); // not yet
+    }
+    EXPECT_EQ(cases[0].requested, seen[0]->wait(1));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 35ms);
+    std::this_thread::sleep_for(100ms); // well past the time of all of them
+    for (std::size_t i = 0; i < buses.size(); ++i) {
+        SCOPED_TRACE(cases[i].then);
+        EXPECT_EQ(cases[i].requested, seen[i]->wait(cases[i].requested.size()));
+        for (const std::thread::id thread : seen[i]->threads)
+            EXPECT_NE(std::this_thread::get_id(), thread);
+        EXPECT_EQ(cases[i].events, buses[i].query("*ESR?"));
+    }
+}
+
+// *OPC? answers when the acquisition is done; a read waits for it up to the timeout, and a read
+// that gives up leaves the answer coming, with no error queued.
+TEST(SimulatedSession, AnswersOpcQueryWhenTheAcquisitionIsDone)
+{
+    const struct {
+        int acquire_ms;
+        LONG timeout_ms;
+        HRESULT first_read;
+    } cases[] = {{60, 5000, S_OK}, {300, 50, session_timeout}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.acquire_ms);
+        bus simulated;
+        ASSERT_EQ(S_OK, simulated.session->put_Timeout(c.timeout_ms));
+        const auto start = std::chrono::steady_clock::now();
+        simulated.write("ACQ:TIME " + std::to_string(c.acquire_ms) + ";INIT;*OPC?\n");
+        chunk answer;
+        EXPECT_EQ(c.first_read, simulated.read(100, answer));
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(waited, std::chrono::milliseconds(std::min<LONG>(c.acquire_ms, c.timeout_ms) - 5));
+        EXPECT_LT(waited, 4s);
+        if (FAILED(c.first_read)) {
+            ASSERT_EQ(S_OK, simulated.session->put_Timeout(5000));
+            EXPECT_EQ(S_OK, simulated.read(100, answer));
+        }
+        EXPECT_EQ("1\n", answer.bytes);
+        EXPECT_EQ(std::vector<int>{}, simulated.errors());
+    }
+}
+
+// Release waits for a hook under way, calls none after, and may come from the hook itself.
+TEST(SimulatedSession, CallsNoHookAfterRelease)
+{
+    const std::string pattern = "*ESE 1;*SRE 32;INIT;*OPC\n";
+    {
+        bus simulated;
+        const auto seen = requests::of(simulated.session.Get());
+        simulated.write("ACQ:TIME 30;" + pattern);
+        simulated.session.Reset();
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(std::vector<int>{}, seen->status_bytes);
+    }
+    {
+        bus simulated;
+        std::atomic<int> stage = 0; // 1: the hook runs, 2: it returned
+        morvane::sim::on_service_request(simulated.session.Get(), [&](std::uint8_t) {
+            stage = 1;
+            std::this_thread::sleep_for(100ms);
+            stage = 2;
+        });
+        simulated.write("ACQ:TIME 10;" + pattern);
+        for (const auto until = std::chrono::steady_clock::now() + 10s;
+             stage == 0 && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_EQ(1, stage);
+        simulated.session.Reset();
+        EXPECT_EQ(2, stage);
+    }
+    {
+        bus simulated;
+        auto released = std::make_shared<std::atomic<bool>>(false);
+        IMessage* last = simulated.session.Detach();
+        morvane::sim::on_service_request(last, [last, released](std::uint8_t) {
+            last->Release();
+            *released = true;
+        });
+        const std::string setup = "ACQ:TIME 10;" + pattern;
+        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(setup.size()));
+        std::memcpy(array->pvData, setup.data(), setup.size());
+        LONG written = 0;
+        EXPECT_EQ(S_OK, last->Write(&array, static_cast<LONG>(setup.size()), &written));
+        SafeArrayDestroy(array);
+        for (const auto until = std::chrono::steady_clock::now() + 10s;
+             !*released && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_TRUE(*released);
+    }
+}
+
+int threads_of_this_process()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+
+TEST(SimulatedSession, EndsItsTimerWithTheSession)
+{
+    const int before = threads_of_this_process();
+    for (int i = 0; i < 1000; ++i) {
+        bus simulated;
+        simulated.write("ACQ:TIME 600000;INIT\n");
+    }
+    EXPECT_LE(threads_of_this_process(), before + 2);
 }
 
 } // namespace
