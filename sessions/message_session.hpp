@@ -27,6 +27,7 @@
 #include <iterator>
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -212,6 +213,9 @@ public:
         });
     }
 
+    // Run by com_object before any destructor: a sink in its call still finds the whole session.
+    void before_destruction() noexcept { m_sinks.stop(); }
+
     // The one connection point, for IMorvaneServiceRequestSink.
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) final
     {
@@ -236,10 +240,14 @@ protected:
         : m_resource_name(std::move(resource_name)), m_timeout_ms(timeout_ms) {}
 
     // A request came with this status byte: queued and sent to the sinks while enabled.
-    void raise_service_request(short status_byte)
+    void raise_service_request(short status_byte) noexcept
     {
-        if (m_requests.push(status_byte))
-            m_sinks.post(status_byte);
+        try {
+            if (m_requests.push(status_byte))
+                m_sinks.post(status_byte);
+        } catch (const std::bad_alloc&) {
+            // No memory for one more request: this one is lost, as one past a full queue is.
+        }
     }
     // What a session whose connection carries no requests answers EnableServiceRequests.
     static HRESULT no_service_requests(std::wstring_view why)

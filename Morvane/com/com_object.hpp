@@ -133,7 +133,13 @@ private:
     friend HRESULT create_form(REFIID riid, void** out, Args... args) noexcept;
 
     template<typename... Args> explicit com_object(Args&&... args) : T(std::forward<Args>(args)...) {}
-    ~com_object() override { begin_destruction(); }
+    ~com_object() override
+    {
+        begin_destruction();
+        // An object whose threads call out with its own pointer stops them while it is whole.
+        if constexpr (requires(T & object) { object.before_destruction(); })
+            T::before_destruction();
+    }
 };
 
 // T inside an aggregate: every interface's IUnknown is the outer object's.

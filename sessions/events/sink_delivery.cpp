@@ -19,7 +19,9 @@ sink_delivery::state::~state()
 
 sink_delivery::sink_delivery(IUnknown* session) : m_shared(std::make_shared<state>(session)) {}
 
-sink_delivery::~sink_delivery()
+sink_delivery::~sink_delivery() { stop(); }
+
+void sink_delivery::stop() noexcept
 {
     {
         const std::lock_guard guard(m_shared->lock);

@@ -24,10 +24,11 @@ public:
 
     // `session` is what the sinks are told a request came from; it outlives this object.
     explicit sink_delivery(IUnknown* session);
+    ~sink_delivery();
     // Stops the thread after the call in progress, pumping messages meanwhile, so that a sink
     // of the releasing thread's own apartment can finish its call. Released by a sink in its
-    // call on the thread itself, it leaves the thread to end on its own.
-    ~sink_delivery();
+    // call on the thread itself, it leaves the thread to end on its own. Nothing is posted after.
+    void stop() noexcept;
     sink_delivery(const sink_delivery&) = delete;
     sink_delivery& operator=(const sink_delivery&) = delete;
 

@@ -176,11 +176,14 @@ private:
             m_timer_wake.notify_all();
         }
         const std::vector<std::uint8_t> raised = m_model.take_requests();
-        if (raised.empty() || !m_hook)
+        if (raised.empty())
             return;
         const auto hook = m_hook;
         guard.unlock();
-        call(hook, raised);
+        for (const std::uint8_t status_byte : raised)
+            raise_service_request(status_byte);
+        if (hook)
+            call(hook, raised);
     }
 
     static void call(const std::function<void(std::uint8_t)>& hook, const std::vector<std::uint8_t>& raised) noexcept

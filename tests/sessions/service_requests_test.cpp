@@ -1,0 +1,249 @@
+// Service requests through the resource manager's sessions: the usual exchange of a client that
+// waits for an acquisition, requests that come early, never, or faster than the client takes
+// them, a disable while a client waits, sinks in both kinds of apartment, and a release while a
+// request is on its way.
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+#include "platform/com_apartment.hpp"
+#include "sessions_client.hpp"
+
+namespace morvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using clock = std::chrono::steady_clock;
+
+constexpr HRESULT timed_out = static_cast<HRESULT>(0x80040015), disabled = static_cast<HRESULT>(0x80040033);
+constexpr short rqs = 0x40, esb = 0x20;
+
+// The kinds of session that carry service requests, each with a new session of its own.
+const wchar_t* const kinds[] = {L"SIM"};
+
+struct requesting_session {
+    ComPtr<IMessage> session;
+    ComPtr<IMorvaneServiceRequests> requests;
+    explicit requesting_session(const wchar_t* name)
+    {
+        EXPECT_EQ(open(manager().Get(), name, 5000, session), L"open");
+        EXPECT_EQ(session.As(&requests), S_OK);
+    }
+    // The status byte of the next request within `timeout`, or the failure's HRESULT.
+    long wait(LONG timeout)
+    {
+        short status = 0;
+        const HRESULT hr = requests->WaitForServiceRequest(timeout, &status);
+        return SUCCEEDED(hr) ? status : hr;
+    }
+    LONG queued()
+    {
+        LONG count = -1;
+        EXPECT_EQ(requests->get_QueuedServiceRequests(&count), S_OK);
+        return count;
+    }
+};
+
+// Enable, start an acquisition of 300 ms, wait: the request comes when it is done, with RQS and
+// ESB; one that came before the wait is there at once; one that never comes times out.
+TEST(ServiceRequests, TellWhenAnAcquisitionIsDone)
+{
+    for (const wchar_t* name : kinds) {
+        SCOPED_TRACE(name);
+        requesting_session s(name);
+        bound_component instrument(s.session.Get());
+        ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
+        EXPECT_EQ(s.requests->EnableServiceRequests(), S_OK) << "again";
+        const auto started = clock::now();
+        EXPECT_EQ(s.wait(200), timed_out) << "none asked for";
+        EXPECT_GE(clock::now() - started, 190ms);
+        EXPECT_EQ(instrument.write(L"*CLS;*ESE 1;*SRE 32;ACQ:TIME 300;INIT;*OPC"), S_OK);
+        const auto acquiring = clock::now();
+        EXPECT_EQ(s.wait(5000) & (rqs | esb), rqs | esb);
+        EXPECT_GE(clock::now() - acquiring, 250ms);
+        EXPECT_EQ(instrument.query(L"*ESR?"), L"1\n");
+        EXPECT_EQ(instrument.write(L"ACQ:TIME 0;INIT;*OPC"), S_OK);
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(s.queued(), 1) << "before the wait";
+        EXPECT_EQ(s.wait(0) & rqs, rqs);
+        EXPECT_EQ(s.queued(), 0);
+    }
+}
+
+// Requests faster than the client takes them: the newest 64 stay and the rest are counted; a
+// discard empties both; disabled, no request is queued, and a waiter fails at once.
+TEST(ServiceRequests, StayWithinTheirQueueAndStopWhenDisabled)
+{
+    for (const wchar_t* name : kinds) {
+        SCOPED_TRACE(name);
+        requesting_session s(name);
+        bound_component instrument(s.session.Get());
+        ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
+        ASSERT_EQ(instrument.write(L"*ESE 1;*SRE 32"), S_OK);
+        for (int i = 0; i < 70; ++i) // each *OPC sets ESB anew, each *ESR? clears it
+            ASSERT_EQ(instrument.query(L"*OPC;*ESR?"), L"1\n") << i;
+        std::this_thread::sleep_for(200ms);
+        LONG dropped = -1;
+        EXPECT_EQ(s.queued(), 64);
+        EXPECT_EQ(s.requests->get_DroppedServiceRequests(&dropped), S_OK);
+        EXPECT_EQ(dropped, 6);
+        EXPECT_EQ(s.requests->DiscardServiceRequests(), S_OK);
+        EXPECT_EQ(s.queued(), 0);
+        EXPECT_EQ(s.requests->get_DroppedServiceRequests(&dropped), S_OK);
+        EXPECT_EQ(dropped, 0);
+
+        long waited = 0;
+        std::thread waiter([&] {
+            const com_apartment com(COINIT_MULTITHREADED);
+            waited = s.wait(10000);
+        });
+        std::this_thread::sleep_for(200ms);
+        const auto disabling = clock::now();
+        EXPECT_EQ(s.requests->DisableServiceRequests(), S_OK);
+        waiter.join();
+        EXPECT_LT(clock::now() - disabling, 2s);
+        EXPECT_EQ(waited, disabled);
+        EXPECT_EQ(instrument.query(L"*OPC;*ESR?"), L"1\n");
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(s.queued(), 0) << "none queued while disabled";
+    }
+}
+
+// A sink that records its calls: which thread, which session, which status byte.
+class recording_sink : public IMorvaneServiceRequestSink {
+public:
+    explicit recording_sink(bool free_threaded, std::chrono::milliseconds pause = 0ms) : m_pause(pause)
+    {
+        if (free_threaded) {
+            EXPECT_EQ(CoCreateFreeThreadedMarshaler(this, &m_marshaler), S_OK);
+        }
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    {
+        if (m_marshaler && InlineIsEqualGUID(riid, IID_IMarshal))
+            return m_marshaler->QueryInterface(riid, out);
+        if (!InlineIsEqualGUID(riid, IID_IUnknown) && !InlineIsEqualGUID(riid, IID_IMorvaneServiceRequestSink)) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        *out = static_cast<IMorvaneServiceRequestSink*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_count; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_count; }
+    STDMETHODIMP ServiceRequest(IUnknown* session, short status_byte) override
+    {
+        std::this_thread::sleep_for(m_pause);
+        // The session as this apartment sees it (through a proxy in a single-threaded one).
+        ComPtr<IMorvaneSession> own;
+        BSTR name = nullptr;
+        if (session && SUCCEEDED(session->QueryInterface(IID_PPV_ARGS(&own))))
+            own->get_ResourceName(&name);
+        const unique_bstr named(name);
+        const std::lock_guard guard(m_lock);
+        m_calls.push_back({name ? std::wstring(bstr_view(name)) : L"", status_byte, GetCurrentThreadId()});
+        return E_FAIL; // a failing sink troubles no one
+    }
+    struct call {
+        std::wstring session;
+        short status_byte;
+        DWORD thread;
+    };
+    std::vector<call> calls()
+    {
+        const std::lock_guard guard(m_lock);
+        return m_calls;
+    }
+    ULONG references() const { return m_count; }
+
+private:
+    const std::chrono::milliseconds m_pause;
+    ComPtr<IUnknown> m_marshaler;
+    std::atomic<ULONG> m_count{1};
+    std::mutex m_lock;
+    std::vector<call> m_calls;
+};
+
+// Pumps the thread's messages until `done`, for `most` at most.
+template<typename Done> void pump_until(Done done, std::chrono::milliseconds most = 5s)
+{
+    for (const auto until = clock::now() + most; !done() && clock::now() < until;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+// A sink of a single-threaded apartment is called on its own thread, a free-threaded one on
+// another; both are told the session (which they can call) and the status byte; unadvised,
+// they hear no more.
+TEST(ServiceRequests, CallEachSinkInItsApartment)
+{
+    for (const wchar_t* name : kinds) {
+        SCOPED_TRACE(name);
+        for (const bool free_threaded : {true, false}) {
+            SCOPED_TRACE(free_threaded ? "free-threaded" : "single-threaded");
+            std::thread client([&] {
+                const com_apartment com(free_threaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
+                recording_sink sink(free_threaded);
+                {
+                    requesting_session s(name);
+                    ComPtr<IConnectionPointContainer> points;
+                    ComPtr<IConnectionPoint> point;
+                    ASSERT_EQ(s.session.As(&points), S_OK);
+                    ASSERT_EQ(points->FindConnectionPoint(IID_IMorvaneServiceRequestSink, &point), S_OK);
+                    DWORD cookie = 0;
+                    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+                    ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
+                    bound_component instrument(s.session.Get());
+                    EXPECT_EQ(instrument.write(L"*ESE 1;*SRE 32;*OPC"), S_OK);
+                    pump_until([&] { return !sink.calls().empty(); });
+                    const auto calls = sink.calls();
+                    ASSERT_EQ(calls.size(), 1u);
+                    EXPECT_EQ(calls[0].session, name);
+                    EXPECT_EQ(calls[0].status_byte & (rqs | esb), rqs | esb);
+                    EXPECT_EQ(calls[0].thread == GetCurrentThreadId(), !free_threaded);
+                    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+                    EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
+                    pump_until([] { return false; }, 300ms);
+                    EXPECT_EQ(sink.calls().size(), 1u) << "unadvised";
+                    EXPECT_EQ(s.wait(0) & rqs, rqs) << "queued all the same";
+                }
+                EXPECT_EQ(sink.references(), 1u);
+            });
+            client.join();
+        }
+    }
+}
+
+// Released while a slow sink is being called: the release waits for the call, and nothing is
+// called after it.
+TEST(ServiceRequests, ReleaseWhileARequestIsOnItsWay)
+{
+    for (const wchar_t* name : kinds) {
+        SCOPED_TRACE(name);
+        recording_sink slow(true, 300ms);
+        {
+            requesting_session s(name);
+            ComPtr<IConnectionPointContainer> points;
+            ComPtr<IConnectionPoint> point;
+            ASSERT_EQ(s.session.As(&points), S_OK);
+            ASSERT_EQ(points->FindConnectionPoint(IID_IMorvaneServiceRequestSink, &point), S_OK);
+            DWORD cookie = 0;
+            ASSERT_EQ(point->Advise(&slow, &cookie), S_OK);
+            ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
+            bound_component instrument(s.session.Get());
+            for (int i = 0; i < 3; ++i)
+                EXPECT_EQ(instrument.query(L"*ESE 1;*SRE 32;*OPC;*ESR?"), L"1\n");
+            std::this_thread::sleep_for(50ms);
+        }
+        EXPECT_EQ(slow.calls().size(), 1u);
+        EXPECT_EQ(slow.references(), 1u);
+    }
+}
+
+} // namespace
+} // namespace morvane::testing
