@@ -486,7 +486,7 @@ TEST(SimulatedSession, RequestsServiceAsTheEnabledSummaryTurnsOn)
 }
 
 // The usual pattern: the request comes from the session's timer when the acquisition is done,
-// once; *RST and *CLS leave *OPC nothing to wait for.
+// once; after *RST or *CLS, *OPC waits for nothing, not even the next acquisition.
 TEST(SimulatedSession, CompletesAnAcquisitionOnTimeWithoutACall)
 {
     const std::string setup = "ACQ:TIME 40;*ESE 1;*SRE 32;INIT;*OPC";
@@ -494,7 +494,7 @@ TEST(SimulatedSession, CompletesAnAcquisitionOnTimeWithoutACall)
         std::string then;
         std::vector<int> requested;
         std::string events; // *ESR? afterwards
-    } cases[] = {{"", {0x60}, "1\n"}, {";*RST", {}, "0\n"}, {";*CLS", {}, "0\n"}};
+    } cases[] = {{"", {0x60}, "1\n"}, {";*RST;ACQ:TIME 40;INIT", {}, "0\n"}, {";*CLS", {}, "0\n"}};
     std::vector<bus> buses(std::size(cases));
     std::vector<std::shared_ptr<requests>> seen;
     const auto start = std::chrono::steady_clock::now();
