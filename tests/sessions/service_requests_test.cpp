@@ -19,15 +19,19 @@ using clock = std::chrono::steady_clock;
 constexpr HRESULT timed_out = static_cast<HRESULT>(0x80040015), disabled = static_cast<HRESULT>(0x80040033);
 constexpr short rqs = 0x40, esb = 0x20;
 
-// The kinds of session that carry service requests, each with a new session of its own.
-const wchar_t* const kinds[] = {L"SIM"};
+// The kinds of session that carry service requests: a resource of each, with the instrument-sim
+// it needs.
+struct request_kinds {
+    ComPtr<IMorvaneResourceManager> resources = manager();
+    std::vector<std::wstring> names{L"SIM"};
+};
 
 struct requesting_session {
     ComPtr<IMessage> session;
     ComPtr<IMorvaneServiceRequests> requests;
-    explicit requesting_session(const wchar_t* name)
+    requesting_session(const request_kinds& kinds, const std::wstring& name)
     {
-        EXPECT_EQ(open(manager().Get(), name, 5000, session), L"open");
+        EXPECT_EQ(open(kinds.resources.Get(), name, 5000, session), L"open");
         EXPECT_EQ(session.As(&requests), S_OK);
     }
     // The status byte of the next request within `timeout`, or the failure's HRESULT.
@@ -49,9 +53,10 @@ struct requesting_session {
 // ESB; one that came before the wait is there at once; one that never comes times out.
 TEST(ServiceRequests, TellWhenAnAcquisitionIsDone)
 {
-    for (const wchar_t* name : kinds) {
+    const request_kinds kinds;
+    for (const std::wstring& name : kinds.names) {
         SCOPED_TRACE(name);
-        requesting_session s(name);
+        requesting_session s(kinds, name);
         bound_component instrument(s.session.Get());
         ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
         EXPECT_EQ(s.requests->EnableServiceRequests(), S_OK) << "again";
@@ -75,9 +80,10 @@ TEST(ServiceRequests, TellWhenAnAcquisitionIsDone)
 // discard empties both; disabled, no request is queued, and a waiter fails at once.
 TEST(ServiceRequests, StayWithinTheirQueueAndStopWhenDisabled)
 {
-    for (const wchar_t* name : kinds) {
+    const request_kinds kinds;
+    for (const std::wstring& name : kinds.names) {
         SCOPED_TRACE(name);
-        requesting_session s(name);
+        requesting_session s(kinds, name);
         bound_component instrument(s.session.Get());
         ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
         ASSERT_EQ(instrument.write(L"*ESE 1;*SRE 32"), S_OK);
@@ -182,7 +188,8 @@ template<typename Done> void pump_until(Done done, std::chrono::milliseconds mos
 // they hear no more.
 TEST(ServiceRequests, CallEachSinkInItsApartment)
 {
-    for (const wchar_t* name : kinds) {
+    const request_kinds kinds;
+    for (const std::wstring& name : kinds.names) {
         SCOPED_TRACE(name);
         for (const bool free_threaded : {true, false}) {
             SCOPED_TRACE(free_threaded ? "free-threaded" : "single-threaded");
@@ -190,7 +197,7 @@ TEST(ServiceRequests, CallEachSinkInItsApartment)
                 const com_apartment com(free_threaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
                 recording_sink sink(free_threaded);
                 {
-                    requesting_session s(name);
+                    requesting_session s(kinds, name);
                     ComPtr<IConnectionPointContainer> points;
                     ComPtr<IConnectionPoint> point;
                     ASSERT_EQ(s.session.As(&points), S_OK);
@@ -223,11 +230,12 @@ TEST(ServiceRequests, CallEachSinkInItsApartment)
 // called after it.
 TEST(ServiceRequests, ReleaseWhileARequestIsOnItsWay)
 {
-    for (const wchar_t* name : kinds) {
+    const request_kinds kinds;
+    for (const std::wstring& name : kinds.names) {
         SCOPED_TRACE(name);
         recording_sink slow(true, 300ms);
         {
-            requesting_session s(name);
+            requesting_session s(kinds, name);
             ComPtr<IConnectionPointContainer> points;
             ComPtr<IConnectionPoint> point;
             ASSERT_EQ(s.session.As(&points), S_OK);
