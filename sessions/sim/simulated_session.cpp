@@ -72,6 +72,11 @@ public:
         const std::lock_guard guard(m_lock);
         return answer_pending();
     }
+    bool response_held()
+    {
+        const std::lock_guard guard(m_lock);
+        return unread() && m_model.response_held();
+    }
     std::size_t response_left()
     {
         const std::lock_guard guard(m_lock);
@@ -380,6 +385,12 @@ std::size_t response_left(IMessage* session)
 {
     auto* simulated = dynamic_cast<simulated_session*>(session);
     return simulated ? simulated->response_left() : 0;
+}
+
+bool response_held(IMessage* session)
+{
+    auto* simulated = dynamic_cast<simulated_session*>(session);
+    return simulated && simulated->response_held();
 }
 
 void on_service_request(IMessage* session, std::function<void(std::uint8_t status_byte)> raised)

@@ -30,6 +30,9 @@ Microsoft::WRL::ComPtr<IMessage> create_simulated_session(std::uint32_t seed = 1
 bool response_ready(IMessage* session);
 // How many response bytes are still unread, so that a server sizes its reply once.
 std::size_t response_left(IMessage* session);
+// Whether the session holds a response back until an acquisition ends (*OPC?): a server waits
+// for it to be ready, or for its client's next message, which drops it.
+bool response_held(IMessage* session);
 
 // Calls `raised` each time the instrument of a session made here requests service, with its
 // status byte at that moment (RQS set): from the session's timer thread when an acquisition

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 #include "transport/client_socket.hpp"
+#include "transport/socket_wait.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
 #include "sim/message_end.hpp"
@@ -69,9 +70,15 @@ private:
     bool m_delayed = false;
 };
 
-// Sends back what the session answered to the message that just ended.
-bool relay(IMessage& session, responder& out)
+// Sends back what the session answered to the message that just ended. An answer held until an
+// acquisition ends goes when it is ready, unless the client sends again first: its next message
+// drops the answer, as an instrument's does.
+bool relay(IMessage& session, responder& out, SOCKET client)
 {
+    while (sim::response_held(&session))
+        if (transport::wait_for_socket(client, false, std::chrono::milliseconds(20)) !=
+            transport::socket_state::time_passed)
+            return true;
     bool open = true;
     // Reads of 64 KiB: their arrays come from heap memory used again and again, where arrays
     // of a megabyte are fresh pages, slow to touch, every time.
@@ -128,7 +135,7 @@ void serve_connection(SOCKET client, const server_options& options, std::shared_
             if (length == std::string_view::npos)
                 break;
             bytes.remove_prefix(length);
-            open = open && relay(*session.Get(), out);
+            open = open && relay(*session.Get(), out, client);
         }
     }
     closesocket(client);
