@@ -249,6 +249,7 @@ protected:
             // No memory for one more request: this one is lost, as one past a full queue is.
         }
     }
+    bool service_requests_enabled() { return m_requests.enabled(); }
     // What a session whose connection carries no requests answers EnableServiceRequests.
     static HRESULT no_service_requests(std::wstring_view why)
     {

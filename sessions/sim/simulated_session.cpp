@@ -183,6 +183,10 @@ private:
         const std::vector<std::uint8_t> raised = m_model.take_requests();
         if (raised.empty())
             return;
+        // A client that takes requests has the status byte read with each, as a controller's
+        // serial poll does, which clears RQS.
+        if (service_requests_enabled())
+            m_model.serial_poll(answer_pending());
         const auto hook = m_hook;
         guard.unlock();
         for (const std::uint8_t status_byte : raised)

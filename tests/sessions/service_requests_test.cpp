@@ -67,6 +67,9 @@ TEST(ServiceRequests, TellWhenAnAcquisitionIsDone)
         const auto acquiring = clock::now();
         EXPECT_EQ(s.wait(5000) & (rqs | esb), rqs | esb);
         EXPECT_GE(clock::now() - acquiring, 250ms);
+        short polled = -1;
+        EXPECT_EQ(own(s.session.Get())->ReadStatusByte(&polled), S_OK);
+        EXPECT_EQ(polled & rqs, 0) << "the request's own status read cleared RQS";
         EXPECT_EQ(instrument.query(L"*ESR?"), L"1\n");
         EXPECT_EQ(instrument.write(L"ACQ:TIME 0;INIT;*OPC"), S_OK);
         std::this_thread::sleep_for(200ms);

@@ -1,5 +1,7 @@
 #include "bound_component.hpp"
 
+#include "platform/scope_exit.hpp"
+
 #include <stdexcept>
 #include "component_codes.hpp"
 #include "failure.hpp"
@@ -95,6 +97,26 @@ void bound_component::unlock()
 {
     const auto locks = locking();
     check_locking(locks->Unlock(), locks.Get(), "Unlock", "");
+}
+
+short bound_component::wait_for_service_request(std::string_view command, long timeout_ms)
+{
+    Microsoft::WRL::ComPtr<IMorvaneServiceRequests> requests;
+    check(m_opened.message.As(&requests), m_opened.message.Get(), IID_IMessage,
+          "QueryInterface(IMorvaneServiceRequests)", "resource " + quoted(resource_name()));
+    const auto checked = [&](HRESULT hr, const std::string& call, const std::string& result) {
+        m_trace->log_result(call, hr, result);
+        check(hr, requests.Get(), IID_IMorvaneServiceRequests, "IMorvaneServiceRequests::" + call,
+              command_context(command));
+    };
+    checked(requests->EnableServiceRequests(), "EnableServiceRequests", "ok");
+    const morvane::scope_exit disable([&] { requests->DisableServiceRequests(); });
+    checked(requests->DiscardServiceRequests(), "DiscardServiceRequests", "ok");
+    write(command);
+    short status = 0;
+    const HRESULT hr = requests->WaitForServiceRequest(timeout_ms, &status);
+    checked(hr, "WaitForServiceRequest " + std::to_string(timeout_ms), std::to_string(status));
+    return status;
 }
 
 void bound_component::check_io(HRESULT hr, std::string_view method, std::string_view command)

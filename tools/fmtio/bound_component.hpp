@@ -44,6 +44,10 @@ public:
     // fails with E_NOINTERFACE.
     void lock(long timeout_ms, const std::string& shared_name);
     void unlock();
+    // IMorvaneServiceRequests: `command` written with requests enabled (and those queued before
+    // dropped), then the status byte of the request that follows within `timeout_ms`. Requests
+    // are disabled again, however it ends.
+    short wait_for_service_request(std::string_view command, long timeout_ms);
 
     // `command` with END; an empty command sends nothing.
     void write(std::string_view command);

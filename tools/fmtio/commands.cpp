@@ -151,6 +151,7 @@ void run_request(bound_component& io, const request& what)
     case subcommand::clear: io.clear(); break;
     case subcommand::status_byte: print(status_text(io.read_status_byte())); break;
     case subcommand::trigger: io.assert_trigger(); break;
+    case subcommand::srq: print(status_text(io.wait_for_service_request(what.command, io.timeout()))); break;
     case subcommand::lock: io.lock(what.lock_timeout ? *what.lock_timeout : io.timeout(), what.command); break;
     case subcommand::unlock: io.unlock(); break;
     case subcommand::find: list_resources(io.manager().object.Get(), what); break;

@@ -55,6 +55,11 @@ constexpr subcommand_entry subcommands[] = {
      "Reads the status byte (ReadStatusByte): its value, in hexadecimal, and the bits set. Over TCP\n"
      "the session asks the instrument with *STB?."},
     {"trigger", subcommand::trigger, arguments::none, 0, true, "trigger", "Sends a bus trigger (AssertTrigger)."},
+    {"srq", subcommand::srq, arguments::command, 0, true, "srq CMD",
+     "Sends CMD with service requests enabled, waits for the instrument's request (the session's\n"
+     "timeout at most) and prints the status byte that came with it, as stb does. For example:\n"
+     "srq *ESE 1;*SRE 32;INIT;*OPC waits until an acquisition is done. Simulated, VXI-11 and\n"
+     "HiSLIP sessions take requests; a socket session has no channel for them."},
     {"lock", subcommand::lock, arguments::lock, 0, true, "lock [MS [NAME]]",
      "Locks the instrument against other clients (IMorvaneLocking::Lock), waiting MS milliseconds at\n"
      "most (default: the session's timeout): the shared lock NAME, else the exclusive lock. It holds\n"

@@ -11,7 +11,7 @@ namespace fmtio {
 
 // clang-format off
 enum class subcommand { write, query, read, read_number, read_list, write_list, read_block, write_block, clear,
-                        status_byte, trigger, lock, unlock, find, info, shell, demo, help, exit };
+                        status_byte, trigger, srq, lock, unlock, find, info, shell, demo, help, exit };
 // clang-format on
 
 // One subcommand with what it was given.
