@@ -9,6 +9,7 @@
 #include <vector>
 #include "platform/com_apartment.hpp"
 #include "sessions_client.hpp"
+#include "support/shipped_files.hpp"
 
 namespace morvane::testing {
 namespace {
@@ -254,6 +255,13 @@ TEST(ServiceRequests, ReleaseWhileARequestIsOnItsWay)
         EXPECT_EQ(slow.calls().size(), 1u);
         EXPECT_EQ(slow.references(), 1u);
     }
+}
+
+// The example that the docs show, run as a user runs it: it waits for the simulated instrument's
+// acquisition and ends well.
+TEST(ServiceRequests, TheExampleWaitsForASweep)
+{
+    EXPECT_EQ(run(shipped_file(L"..\\examples\\wait_for_sweep.exe"), L"SIM"), 0);
 }
 
 } // namespace
