@@ -85,13 +85,6 @@ void tcp_connection::send_all(const unsigned char* bytes, std::size_t count, dea
     }
 }
 
-void tcp_connection::receive(std::vector<unsigned char>& to, deadline until)
-{
-    unsigned char chunk[64 * 1024];
-    const std::size_t received = receive_into(chunk, until);
-    to.insert(to.end(), chunk, chunk + received);
-}
-
 std::size_t tcp_connection::receive_into(std::span<unsigned char> to, deadline until)
 {
     for (;;) {

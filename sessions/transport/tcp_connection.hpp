@@ -8,32 +8,23 @@
 #include <span>
 #include <string>
 #include <vector>
+#include "byte_stream.hpp"
 #include "transport/winsock.hpp"
 
 namespace morvane::transport {
 
-using deadline = std::chrono::steady_clock::time_point;
+using deadline = stream::deadline;
+using tcp_failure = stream::failure;
 
-// What went wrong, with a text for the error information.
-struct tcp_failure {
-    enum kind_t { timed_out, lost, unreachable } kind;
-    std::wstring text;
-};
-
-class tcp_connection {
+class tcp_connection final : public stream::byte_stream {
 public:
     // Tries every address that `host` resolves to; throws tcp_failure (unreachable).
     tcp_connection(const std::string& host, const std::string& port, deadline until);
     tcp_connection(const tcp_connection&) = delete;
     tcp_connection& operator=(const tcp_connection&) = delete;
 
-    // Sends every byte, or throws tcp_failure (timed_out or lost).
-    void send_all(const unsigned char* bytes, std::size_t count, deadline until);
-    // Appends what arrives next to `to` (at least one byte), or throws tcp_failure.
-    void receive(std::vector<unsigned char>& to, deadline until);
-    // Receives into `to` (not empty) what arrives next, at least one byte; returns how many,
-    // or throws tcp_failure.
-    std::size_t receive_into(std::span<unsigned char> to, deadline until);
+    void send_all(const unsigned char* bytes, std::size_t count, deadline until) override;
+    std::size_t receive_into(std::span<unsigned char> to, deadline until) override;
 
 private:
     // Waits until the socket can be read or written; false when the deadline passed first.
