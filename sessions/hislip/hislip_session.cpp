@@ -2,12 +2,13 @@
 
 #include <oleauto.h>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
+#include "hislip/async_router.hpp"
 #include "hislip/hislip_messages.hpp"
-#include "hislip/message_stream.hpp"
 #include "locking_session.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
@@ -25,8 +26,6 @@ using transport::tcp_failure;
 
 // A protocol reply may come this long after the session's own timeout.
 constexpr milliseconds reply_grace{1000};
-// The most a payload other than Data may claim (an error's text, a lock's name).
-constexpr std::uint64_t control_payload_limit = 64 << 10;
 // "MV": the vendor ID that Initialize sends.
 constexpr std::uint32_t vendor_id = 'M' << 8 | 'V';
 constexpr std::size_t no_end = static_cast<std::size_t>(-1);
@@ -35,43 +34,6 @@ std::wstring widened(std::string_view text) { return std::wstring(text.begin(), 
 
 // Whether message ID `id` was sent before `first` (IDs wrap).
 bool before(std::uint32_t id, std::uint32_t first) { return static_cast<std::int32_t>(id - first) < 0; }
-
-struct channel {
-    std::unique_ptr<tcp_connection> connection;
-    message_stream stream;
-
-    void send(const header& message, std::span<const unsigned char> payload, deadline until)
-    {
-        const header_bytes head = encode(message);
-        // A short message goes in one send: with Nagle off, two would be two packets.
-        if (payload.size() <= 4096) {
-            unsigned char whole[header_size + 4096];
-            std::copy(head.begin(), head.end(), whole);
-            std::copy(payload.begin(), payload.end(), whole + header_size);
-            connection->send_all(whole, header_size + payload.size(), until);
-            return;
-        }
-        connection->send_all(head.data(), head.size(), until);
-        connection->send_all(payload.data(), payload.size(), until);
-    }
-    auto receiver(deadline until)
-    {
-        return [this, until](std::span<unsigned char> to) { return connection->receive_into(to, until); };
-    }
-    // The next header; the stream never ends here, a closed connection throws.
-    header next(deadline until) { return *stream.next_header(receiver(until)); }
-    // A short payload, whole.
-    std::vector<unsigned char> small_payload(const header& message, deadline until)
-    {
-        if (message.length > control_payload_limit)
-            throw protocol_error(fatal::poorly_formed_header, type_name(static_cast<std::uint8_t>(message.type)) +
-                                                                  " claims a payload of " +
-                                                                  std::to_string(message.length) + " bytes");
-        std::vector<unsigned char> payload(static_cast<std::size_t>(message.length));
-        stream.whole_payload(payload, receiver(until));
-        return payload;
-    }
-};
 
 class hislip_session : public locking_session<hislip_session> {
 public:
@@ -94,11 +56,8 @@ public:
     HRESULT clear();
     HRESULT read_status_byte(short* status);
     HRESULT assert_trigger();
-    HRESULT enable_service_requests()
-    {
-        return no_service_requests(L"The HiSLIP session does not take service requests yet.");
-    }
-    HRESULT disable_service_requests() { return S_OK; }
+    HRESULT enable_service_requests();
+    HRESULT disable_service_requests();
 
     HRESULT lock(LONG timeout_ms, std::wstring_view shared_name);
     HRESULT unlock();
@@ -107,8 +66,10 @@ private:
     deadline until() const { return steady_clock::now() + milliseconds(m_timeout_ms); }
     deadline reply_until() const { return until() + reply_grace; }
     // The control code of a message that carries RMT-delivered, which it then has delivered.
-    std::uint8_t take_rmt() { return std::exchange(m_rmt_delivered, false) ? rmt_delivered : 0; }
-    std::uint32_t take_message_id() { return std::exchange(m_next_id, m_next_id + 2); }
+    std::uint8_t take_rmt() { return m_rmt_delivered.exchange(false) ? rmt_delivered : 0; }
+    std::uint32_t take_message_id() { return m_next_id.fetch_add(2); }
+    // The router's thread stopped; the answers still owed to its status queries are passed over.
+    void stop_router() noexcept;
 
     // What went wrong in the middle of an exchange. A timeout while data are awaited loses
     // nothing; anywhere else the channels no longer agree, and the session ends.
@@ -119,10 +80,12 @@ private:
     HRESULT lost(const std::wstring& text, const IID& interface_id);
     // The instrument's Error or FatalError, read whole from `from`.
     HRESULT instrument_error(channel& from, const header& message, const IID& interface_id);
+    HRESULT instrument_error(const header& message, std::span<const unsigned char> payload, const IID& interface_id);
     HRESULT precondition(const IID& interface_id);
 
-    // The next reply of type `expected` on the asynchronous channel; what the instrument sends
-    // unasked there (AsyncInterrupted, AsyncServiceRequest) is passed over.
+    // The next reply of type `expected` on the asynchronous channel, read here while service
+    // requests are disabled; what the instrument sends unasked there (AsyncInterrupted,
+    // AsyncServiceRequest) is passed over, and so are the answers owed to the router's queries.
     HRESULT async_reply(message_type expected, header& reply, const IID& interface_id, deadline until);
     // A request on the asynchronous channel and its reply.
     HRESULT async_exchange(const header& request, std::string_view payload, message_type expected, header& reply,
@@ -135,13 +98,20 @@ private:
     HRESULT discard_rest();
 
     channel m_sync, m_async;
+    // While service requests are enabled, the only reader of m_async; gone before the channels.
+    std::unique_ptr<async_router> m_router;
+    unsigned m_owed_status = 0; // AsyncStatusResponses that answer the router's stopped queries
+    // What the router's own status queries wait for, as it was at the session's last call: the
+    // router does not take the session's lock, which a call may hold for long.
+    std::atomic<LONG> m_router_timeout{0};
     bool m_overlapped = false;
     bool m_lost = false;
     std::uint64_t m_largest_payload = client_maximum_message_size; // of what the session sends
-    std::uint32_t m_next_id = first_message_id;
+    // Atomic, for the router's status queries: the last ID sent and RMT-delivered.
+    std::atomic<std::uint32_t> m_next_id{first_message_id};
     std::uint32_t m_message_start = first_message_id; // the ID that began the last message sent
     bool m_message_open = false;                      // the last write had no END
-    bool m_rmt_delivered = false;
+    std::atomic<bool> m_rmt_delivered{false};
     // Responses received and not yet read: bytes [m_start, m_filled) of m_pending, the message
     // ending at m_end when its DataEND has come.
     std::vector<unsigned char> m_pending;
@@ -152,8 +122,16 @@ private:
     LONG m_last_status = status_end;
 };
 
+void hislip_session::stop_router() noexcept
+{
+    if (m_router)
+        m_owed_status += m_router->stop();
+    m_router.reset();
+}
+
 void hislip_session::close() noexcept
 {
+    stop_router();
     m_lost = true;
     m_sync.connection.reset();
     m_async.connection.reset();
@@ -191,7 +169,12 @@ HRESULT hislip_session::broken(const protocol_error& error, const IID& interface
 
 HRESULT hislip_session::instrument_error(channel& from, const header& message, const IID& interface_id)
 {
-    const std::vector<unsigned char> payload = from.small_payload(message, reply_until());
+    return instrument_error(message, from.small_payload(message, reply_until()), interface_id);
+}
+
+HRESULT hislip_session::instrument_error(const header& message, std::span<const unsigned char> payload,
+                                         const IID& interface_id)
+{
     const std::wstring text = widened(std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()));
     const std::wstring code = std::to_wstring(message.control);
     if (message.type == message_type::fatal_error)
@@ -205,6 +188,7 @@ HRESULT hislip_session::instrument_error(channel& from, const header& message, c
 
 HRESULT hislip_session::precondition(const IID& interface_id)
 {
+    m_router_timeout = m_timeout_ms;
     return m_lost ? report(connection_lost, L"The connection to the instrument was lost.", interface_id) : S_OK;
 }
 
@@ -473,6 +457,10 @@ HRESULT hislip_session::async_reply(message_type expected, header& reply, const 
 {
     for (;;) {
         reply = m_async.next(until);
+        if (reply.type == message_type::async_status_response && m_owed_status > 0) {
+            --m_owed_status;
+            continue;
+        }
         if (reply.type == expected)
             return S_OK;
         if (reply.type == message_type::error || reply.type == message_type::fatal_error)
@@ -493,9 +481,9 @@ HRESULT hislip_session::clear()
         // says which features it prefers, is told they are requested on the synchronous one,
         // after whatever was still on its way there, and says which are in force.
         header reply;
-        m_async.send({message_type::async_device_clear, 0, 0, 0}, {}, reply_until());
         if (const HRESULT hr =
-                async_reply(message_type::async_device_clear_acknowledge, reply, IID_IMorvaneSession, reply_until());
+                async_exchange({message_type::async_device_clear, 0, 0, 0}, {},
+                               message_type::async_device_clear_acknowledge, reply, IID_IMorvaneSession, reply_until());
             FAILED(hr))
             return hr;
         m_sync.send({message_type::device_clear_complete, static_cast<std::uint8_t>(reply.control & overlapped), 0, 0},
@@ -507,7 +495,8 @@ HRESULT hislip_session::clear()
                 return instrument_error(m_sync, reply, IID_IMorvaneSession);
         } while (reply.type != message_type::device_clear_acknowledge);
         m_overlapped = (reply.control & overlapped) != 0;
-        m_next_id = m_message_start = first_message_id;
+        m_message_start = first_message_id;
+        m_next_id = first_message_id;
         m_message_open = false;
         m_rmt_delivered = false; // the clear has dropped whatever response there was
         return S_OK;
@@ -553,13 +542,43 @@ HRESULT hislip_session::async_exchange(const header& request, std::string_view p
                                        header& reply, const IID& interface_id, deadline until)
 {
     try {
-        m_async.send(request, std::span(reinterpret_cast<const unsigned char*>(payload.data()), payload.size()), until);
+        const std::span bytes(reinterpret_cast<const unsigned char*>(payload.data()), payload.size());
+        if (m_router) {
+            const async_message answer = m_router->exchange(request, bytes, expected, until);
+            reply = answer.head;
+            if (reply.type == message_type::error || reply.type == message_type::fatal_error)
+                return instrument_error(reply, answer.payload, interface_id);
+            return S_OK;
+        }
+        m_async.send(request, bytes, until);
         return async_reply(expected, reply, interface_id, until);
     } catch (const tcp_failure& failure) {
         return failed(failure, false, interface_id);
     } catch (const protocol_error& error) {
         return broken(error, interface_id);
     }
+}
+
+HRESULT hislip_session::enable_service_requests()
+{
+    if (const HRESULT hr = precondition(IID_IMorvaneServiceRequests); FAILED(hr))
+        return hr;
+    // The session's own state that the router's queries carry is atomic; the rest is not touched.
+    m_router = std::make_unique<async_router>(
+        m_async,
+        async_router::session_side{[this] {
+                                       return header{message_type::async_status_query, take_rmt(), m_next_id - 2, 0};
+                                   },
+                                   [this] { return milliseconds(m_router_timeout) + reply_grace; },
+                                   [this](short status_byte) { raise_service_request(status_byte); }},
+        std::exchange(m_owed_status, 0));
+    return S_OK;
+}
+
+HRESULT hislip_session::disable_service_requests()
+{
+    stop_router();
+    return S_OK;
 }
 
 HRESULT hislip_session::lock(LONG timeout_ms, std::wstring_view shared_name)

@@ -1,7 +1,8 @@
 #pragma once
 // A message session over HiSLIP: a synchronous channel for the messages and an asynchronous
-// one for the protocol's own exchanges (status byte, device clear), two TCP connections to one
-// port. DataEND frames messages here: the termination character is off as a session opens.
+// one for the protocol's own exchanges (status byte, device clear, locks) and the instrument's
+// service requests, two TCP connections to one port. DataEND frames messages here: the
+// termination character is off as a session opens.
 #include <windows.h>
 #include <string_view>
 #include <visacom.h>

@@ -4,7 +4,9 @@ meant to send: no malformed or unknown message; Initialize names version 1.0, th
 the sub-address; the client's Data, DataEND and Trigger carry IDs from 0xFFFFFF00 in steps of 2,
 again from there after a device clear; RMT-delivered is set on the first message after a whole
 response (none after a device clear) and on no other; no message is larger than the server takes;
-every response carries the ID of the message that asked for it; every request is answered.
+every response carries the ID of the message that asked for it; every request is answered;
+AsyncServiceRequest comes from the server without a payload, and each is followed by an
+AsyncStatusQuery from the client (which asks once per request, so none is left unasked).
 
     capture_check.py PORT < decoded.json
 """
@@ -35,7 +37,7 @@ for frame in json.load(sys.stdin):
     for message in found if isinstance(found, list) else [found]:
         messages.append((layers["tcp"]["tcp.dstport"] == port, message))
 
-next_id, rmt_due, largest, last_sent, asked = FIRST_ID, False, None, None, []
+next_id, rmt_due, largest, last_sent, asked, unasked = FIRST_ID, False, None, None, [], 0
 for number, (to_server, m) in enumerate(messages):
     kind = int(m["hislip.messagetype"], 0)
     where = f"message {number} (type {kind}, {'to' if to_server else 'from'} the server)"
@@ -70,10 +72,18 @@ for number, (to_server, m) in enumerate(messages):
         if got != last_sent:
             failures.append(f"{where}: answers message ID {got:#x}, not the last sent, {last_sent}")
         rmt_due = rmt_due or kind == 7
+    if kind == 20:
+        if to_server or int(m["hislip.payloadlength"]) != 0:
+            failures.append(f"{where}: AsyncServiceRequest sent by the client or with a payload")
+        unasked += 1
+    if to_server and kind == 21:
+        unasked = max(0, unasked - 1)
     if to_server and kind in ANSWERS:
         asked.append(ANSWERS[kind])
     if not to_server and kind in asked:
         asked.remove(kind)
+if unasked:
+    failures.append(f"{unasked} AsyncServiceRequest not followed by an AsyncStatusQuery")
 if asked:
     failures.append(f"unanswered: replies of types {asked}")
 if not messages:

@@ -15,6 +15,7 @@
 #include "hislip/message_stream.hpp"
 #include "support/error_record.hpp"
 #include "transport/client_socket.hpp"
+#include "transport/socket_wait.hpp"
 #include "transport/tcp_listener.hpp"
 
 namespace morvane::testing {
@@ -357,6 +358,172 @@ TEST(HislipSession, AMessageWithoutEndCostsNoMoreThanItsBound)
     EXPECT_EQ(read(session.Get(), 10), hex(0x80040015));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms) << "while the instrument still sends";
     stop = true;
+}
+
+ComPtr<IMorvaneServiceRequests> requests(IMessage* session)
+{
+    ComPtr<IMorvaneServiceRequests> extra;
+    session->QueryInterface(IID_PPV_ARGS(&extra));
+    return extra;
+}
+
+// The status byte of the next service request within `timeout`, or the failure, in hex.
+std::string next_request(IMessage* session, LONG timeout)
+{
+    short status = 0;
+    const HRESULT hr = requests(session)->WaitForServiceRequest(timeout, &status);
+    return hex(FAILED(hr) ? hr : status);
+}
+
+std::string status_byte(IMessage* session)
+{
+    short status = 0;
+    const HRESULT hr = own(session)->ReadStatusByte(&status);
+    return hex(FAILED(hr) ? hr : status);
+}
+
+// Results in the order of the list (a braced list is evaluated in order), spaced.
+std::string in_order(std::initializer_list<std::string> results)
+{
+    std::string joined;
+    for (const std::string& result : results)
+        joined += (joined.empty() ? "" : " ") + result;
+    return joined;
+}
+
+// AsyncServiceRequest while enabled: the session asks the status byte itself (the last ID sent,
+// RMT-delivered as for any message) and queues it; disabled, it is passed over. Met while a
+// call's status query waits, each answer goes where it belongs; a query of the session's own
+// left unanswered past the timeout and a second drops its request, and its late answer, when it
+// comes, is passed over, before or after a disable.
+TEST(HislipSession, AsksTheStatusOfEachServiceRequest)
+{
+    const std::string none = hex(0x80040015);
+    const message request{type::async_service_request, 0, 0}, late{type::async_status_response, 0x11, 0};
+    const auto status = [](int value) { return message{type::async_status_response, value, 0}; };
+    const auto query = [](int rmt, std::uint32_t id) { return message{type::async_status_query, rmt, id}; };
+    const struct {
+        const char* what;
+        std::function<void(peer_channel& sync, peer_channel& async)> play;
+        std::vector<std::vector<message>> answers; // sent after each status query
+        std::function<std::string(IMessage*)> client;
+        std::string results;
+        std::vector<message> queries;
+    } rows[] = {
+        // clang-format off
+        {"enabled",
+         [&](peer_channel& sync, peer_channel& async) {
+             sync.next(), sync.send(type::data_end, 0, id0, "a\n");
+             std::this_thread::sleep_for(300ms);
+             async.send(request.kind, 0, 0); },
+         {{status(0x50)}},
+         [](IMessage* s) {
+             requests(s)->EnableServiceRequests();
+             return in_order({write(s, "A?\n"), read(s, 10), next_request(s, 2000), next_request(s, 0)}); },
+         "wrote 3 a\n" + end + " 50 " + none, {query(1, id0)}},
+        {"disabled", [&](peer_channel&, peer_channel& async) { async.send(request.kind, 0, 0); },
+         {{status(0x10)}},
+         [](IMessage* s) {
+             std::this_thread::sleep_for(200ms);
+             const std::string got = status_byte(s);
+             requests(s)->EnableServiceRequests();
+             return in_order({got, next_request(s, 300)}); },
+         "10 " + none, {query(0, id0 - 2)}},
+        {"during a call's query", [](peer_channel&, peer_channel&) {},
+         {{request, status(0x10)}, {status(0x50)}},
+         [](IMessage* s) {
+             requests(s)->EnableServiceRequests();
+             return in_order({status_byte(s), next_request(s, 2000)}); },
+         "10 50", {query(0, id0 - 2), query(0, id0 - 2)}},
+        {"never answered", [&](peer_channel&, peer_channel& async) { async.send(request.kind, 0, 0); },
+         {{}, {late, status(0x22)}},
+         [](IMessage* s) {
+             requests(s)->EnableServiceRequests();
+             return in_order({next_request(s, 1500), status_byte(s), next_request(s, 300)}); },
+         none + " 22 " + none, {query(0, id0 - 2), query(0, id0 - 2)}},
+        {"disabled while asked", [&](peer_channel&, peer_channel& async) { async.send(request.kind, 0, 0); },
+         {{}, {late, status(0x22)}},
+         [](IMessage* s) {
+             requests(s)->EnableServiceRequests();
+             std::this_thread::sleep_for(300ms);
+             requests(s)->DisableServiceRequests();
+             return status_byte(s); },
+         "22", {query(0, id0 - 2), query(0, id0 - 2)}},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<message> queries;
+        std::string results;
+        {
+            scripted_instrument instrument([&](peer_channel& sync, peer_channel& async) {
+                row.play(sync, async);
+                for (std::optional<message> got; (got = async.next());) {
+                    queries.push_back(*got);
+                    if (queries.size() <= row.answers.size())
+                        for (const message& answer : row.answers[queries.size() - 1])
+                            async.send(answer.kind, answer.control, answer.parameter);
+                }
+            });
+            const ComPtr<IMessage> session = open(instrument, 300);
+            results = row.client(session.Get());
+        }
+        EXPECT_EQ(results, row.results);
+        EXPECT_EQ(queries, row.queries);
+    }
+}
+
+// An instrument that floods AsyncServiceRequest for a second: the session asks one status at
+// a time and keeps a bounded count of the requests waiting, so one that never answers is asked
+// once, and one that answers fills the queue to its bound, has the rest counted as dropped, and
+// is asked no more than 64 times once the flood stops; the release is prompt all the same.
+TEST(HislipSession, AFloodOfServiceRequestsCostsNoMoreThanItsBounds)
+{
+    for (const bool answers : {false, true}) {
+        SCOPED_TRACE(answers ? "answered" : "never answered");
+        std::atomic<int> queries{0}, after_flood{0};
+        LONG queued = -1, dropped = -1;
+        std::chrono::steady_clock::duration releasing{};
+        {
+            scripted_instrument instrument([&](peer_channel&, peer_channel& async) {
+                const auto take = [&] {
+                    const std::optional<message> got = async.next();
+                    if (got && got->kind == type::async_status_query && ++queries && answers)
+                        async.send(type::async_status_response, 0x40, 0);
+                    return got.has_value();
+                };
+                for (const auto until = std::chrono::steady_clock::now() + 1s;
+                     std::chrono::steady_clock::now() < until;) {
+                    for (int i = 0; i < 64; ++i)
+                        async.send(type::async_service_request, 0, 0);
+                    while (async.stream.staged() ||
+                           transport::wait_for_socket(async.socket.get(), false, 0us) == transport::socket_state::ready)
+                        take();
+                }
+                for (const int flooded = queries; take();)
+                    after_flood = queries - flooded;
+            });
+            ComPtr<IMessage> session = open(instrument, 300);
+            const ComPtr<IMorvaneServiceRequests> events = requests(session.Get());
+            EXPECT_EQ(events->EnableServiceRequests(), S_OK);
+            std::this_thread::sleep_for(2s);
+            events->get_QueuedServiceRequests(&queued);
+            events->get_DroppedServiceRequests(&dropped);
+            const auto started = std::chrono::steady_clock::now();
+            session.Reset();
+            releasing = std::chrono::steady_clock::now() - started;
+        }
+        EXPECT_LT(releasing, 500ms);
+        if (answers) {
+            EXPECT_GT(queries, 64);
+            EXPECT_EQ(queued, 64);
+            EXPECT_GT(dropped, 0);
+            EXPECT_LE(after_flood, 65) << "the requests that waited for a query, and the one in flight";
+        } else {
+            EXPECT_EQ(queries, 1);
+            EXPECT_EQ(queued, 0);
+        }
+    }
 }
 
 // The status byte asked on the asynchronous channel, past what the instrument sends there

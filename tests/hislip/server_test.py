@@ -57,6 +57,22 @@ with hislip_server("--max-connections", "12") as (server, port):
     a.next_id = FIRST_ID
     check("after the clear", a.query("*IDN?\n"), IDN)
 
+    # The instrument's request for service goes out on the asynchronous channel as the acquisition
+    # ends, and the status query reads RQS and ESB; a held *OPC? answer goes out once it is ready,
+    # and a new message ends the wait for one.
+    d, started = Session(port), time.monotonic()
+    d.send(b"*CLS;*ESE 1;*SRE 32;ACQ:TIME 300;INIT;*OPC\n")
+    check("AsyncServiceRequest after the acquisition", (d.async_.recv(), time.monotonic() - started >= 0.25),
+          ((ASYNC_SERVICE_REQUEST, 0, 0, b""), True))
+    check("its status byte", d.call(ASYNC_STATUS_QUERY, 0, d.next_id - 2)[1] & 0x60, 0x60)
+    for wait_ends, expected in [(False, "1\n"), (True, IDN)]:
+        started = time.monotonic()
+        d.send(b"ACQ:TIME 300;INIT;*OPC?\n")
+        if wait_ends:
+            d.send(b"*IDN?\n")
+        check(f"held *OPC?, a new message {wait_ends}", (d.read()[0].decode(), time.monotonic() - started >= 0.25),
+              (expected, not wait_ends))
+
     # What the sessions' IMorvaneLocking does not show: a lock asked again, the lock info, and
     # which kind of lock a release released.
     b = Session(port)

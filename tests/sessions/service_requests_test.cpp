@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#include "instrument-sim/instrument_server_process.hpp"
 #include "platform/com_apartment.hpp"
 #include "sessions_client.hpp"
 #include "support/shipped_files.hpp"
@@ -24,7 +25,9 @@ constexpr short rqs = 0x40, esb = 0x20;
 // it needs.
 struct request_kinds {
     ComPtr<IMorvaneResourceManager> resources = manager();
-    std::vector<std::wstring> names{L"SIM"};
+    instrument_server_process hislip{L"..\\..\\bin\\", L"--hislip --seconds 120"};
+    std::vector<std::wstring> names{L"SIM",
+                                    L"TCPIP::127.0.0.1::hislip0," + std::to_wstring(hislip.port()) + L"::INSTR"};
 };
 
 struct requesting_session {

@@ -62,6 +62,13 @@ void serve_sync(hislip_channel& channel, unique_socket& socket, const header& in
         }
     } const close{*session};
     channel.stop_when(session->ended);
+    // The instrument's requests for service go to the client on the asynchronous channel, from
+    // whichever thread raised them. The hook holds the session weakly: the session holds the
+    // instrument, which holds the hook.
+    sim::on_service_request(session->instrument.Get(), [weak = std::weak_ptr(session)](std::uint8_t) {
+        if (const auto alive = weak.lock())
+            alive->send_async(message_type::async_service_request, 0, 0);
+    });
     if (!channel.send(message_type::initialize_response, options.overlapped ? hislip::overlapped : 0,
                       std::uint32_t{hislip::version_1_0} << 16 | session->id))
         return;

@@ -122,7 +122,28 @@ private:
         return written && respond(message.parameter);
     }
 
-    bool respond(std::uint32_t id) { return !sim::response_ready(m_session.instrument.Get()) || relay(id); }
+    bool respond(std::uint32_t id)
+    {
+        return await_held() && (!sim::response_ready(m_session.instrument.Get()) || relay(id));
+    }
+
+    // An answer that the instrument holds (*OPC? while an acquisition runs) is waited for, looked
+    // at every 2 ms, until it is ready; false when the session ends first. A device clear, or a
+    // new message from the client, ends the wait: the instrument then does with the answer what
+    // it does with one left unread.
+    bool await_held()
+    {
+        IMessage* instrument = m_session.instrument.Get();
+        const unsigned clears = m_session.clears;
+        while (sim::response_left(instrument) > 0 && !sim::response_ready(instrument)) {
+            if (m_session.ended)
+                return false;
+            if (m_session.clears != clears || m_pending || m_channel.payload_left() > 0 || m_channel.readable_now())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
 
     // Sends the response as Data messages and a last DataEND, each no larger than the client
     // takes, nor than a megabyte (the session reads a message's payload straight into place, so
