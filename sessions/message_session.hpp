@@ -102,7 +102,8 @@ public:
             return InlineIsEqualGUID(riid, IID_IMessage) || InlineIsEqualGUID(riid, IID_IMorvaneSession) ||
                            InlineIsEqualGUID(riid, IID_IMorvaneSessionLimits) ||
                            InlineIsEqualGUID(riid, IID_IMorvaneServiceRequests) ||
-                           (std::is_base_of_v<IMorvaneLocking, Session> && InlineIsEqualGUID(riid, IID_IMorvaneLocking))
+                           (std::is_base_of_v<IMorvaneLocking, Session> && InlineIsEqualGUID(riid, IID_IMorvaneLocking)) ||
+                           (std::is_base_of_v<IMorvaneSerialSettings, Session> && InlineIsEqualGUID(riid, IID_IMorvaneSerialSettings))
                        ? S_OK
                        : S_FALSE;
         });

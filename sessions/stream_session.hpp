@@ -84,6 +84,8 @@ protected:
     LONG m_last_status = session::status_end;
     bool m_lost = false;
     bool m_discarding = false; // the rest of a message too long is still to come
+    // A write sent with END ends with the termination character (a serial line's "end out").
+    bool m_append_termination = false;
 };
 
 template<typename Kind> HRESULT stream_session<Kind>::failed(const stream::failure& failure, const IID& interface_id)
@@ -122,6 +124,9 @@ template<typename Kind> HRESULT stream_session<Kind>::write(SAFEARRAY** buffer, 
         const safearray_data data(*buffer);
         if (const HRESULT hr = send(data.bytes(), static_cast<std::size_t>(n), IID_IMessage); FAILED(hr))
             return hr;
+        if (m_append_termination && base::m_send_end != VARIANT_FALSE)
+            if (const HRESULT hr = send(&m_termination_character, 1, IID_IMessage); FAILED(hr))
+                return hr;
         *written = n;
     } catch (const safearray_error&) {
         return report(E_INVALIDARG, L"The array cannot be read.");

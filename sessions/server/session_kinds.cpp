@@ -6,6 +6,9 @@
 #include <new>
 #include "hislip/hislip_resource_name.hpp"
 #include "hislip/hislip_session.hpp"
+#include "serial/serial_ports.hpp"
+#include "serial/serial_resource_name.hpp"
+#include "serial/serial_session.hpp"
 #include "sim/simulated_session.hpp"
 #include "socket/socket_resource_name.hpp"
 #include "socket/socket_session.hpp"
@@ -76,6 +79,19 @@ HRESULT open_hislip(const hislip::hislip_address& address, const open_request& r
     return hislip::open_hislip_session(address, request.name, request.timeout_ms, session);
 }
 
+HRESULT open_serial(const serial::serial_address& address, const open_request& request, IMessage** session)
+{
+    return serial::open_serial_session(address, request.name, request.timeout_ms, session);
+}
+
+// The COM ports that the platform lists, as ASRL resources.
+std::vector<std::wstring> find_serial(const resource_pattern& pattern, const manager_settings&)
+{
+    std::vector<std::wstring> found = serial::serial_resources();
+    std::erase_if(found, [&](const std::wstring& name) { return !pattern.matches(name); });
+    return found;
+}
+
 std::wstring instrument_name(const std::string& address)
 {
     return L"TCPIP::" + std::wstring(address.begin(), address.end()) + L"::INSTR";
@@ -120,6 +136,7 @@ constexpr session_kind kinds[] = {
     {socket_session::supported_form, parse_then_open<socket_session::parse_socket_resource_name, open_socket>, nullptr},
     {vxi11::vxi11_form, parse_then_open<vxi11::parse_vxi11_resource_name, open_vxi11>, find_vxi11},
     {hislip::hislip_form, parse_then_open<hislip::parse_hislip_resource_name, open_hislip>, nullptr},
+    {serial::serial_form, parse_then_open<serial::parse_serial_resource_name, open_serial>, find_serial},
 };
 
 } // namespace

@@ -1,10 +1,12 @@
 // The resource manager through COM: the names it takes and refuses, what it finds, its
 // properties, and the sessions it opens: their own interface, their timeouts, their
 // connections, and the component over them.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <vector>
 #include "instrument-sim/instrument_server_process.hpp"
@@ -24,7 +26,7 @@ using transport::tcp_listener;
 const transport::winsock_use winsock; // for the test's own listeners
 
 const std::wstring forms = L"SIM, TCPIP[board]::host::port::SOCKET, TCPIP[board]::host[::device name][::INSTR], "
-                           L"TCPIP[board]::host::hislip0[,port][::INSTR]";
+                           L"TCPIP[board]::host::hislip0[,port][::INSTR], ASRL<n>[::INSTR]";
 const std::wstring refused_form = L"\" is not of a supported form: " + forms + L".";
 
 std::wstring manager_failure(HRESULT hr, const std::wstring& description)
@@ -58,11 +60,19 @@ struct every_kind {
     ComPtr<IMorvaneResourceManager> resources = manager();
     vxi11_instrument lan{resources.Get()};
     instrument_server_process hislip{L"..\\..\\bin\\", L"--hislip --seconds 120"};
-    const std::pair<std::wstring, const wchar_t*> names[4] = {
+    std::optional<instrument_server_process> serial;
+    std::vector<std::pair<std::wstring, const wchar_t*>> names = {
         {L"sim", L"Morvane simulated instrument"},
         {L"tcpip0::127.0.0.1::" + std::to_wstring(server.port()) + L"::socket", socket_source},
         {L"tcpip::127.0.0.1::instr", L"Morvane VXI-11 session"},
         {L"tcpip::127.0.0.1::hislip0," + std::to_wstring(hislip.port()) + L"::instr", L"Morvane HiSLIP session"}};
+    every_kind()
+    {
+        if (const auto pair = serial_pair()) {
+            serial.emplace(L"..\\..\\bin\\", L"--serial COM" + std::to_wstring(pair->second) + L" --seconds 120");
+            names.emplace_back(L"asrl" + std::to_wstring(pair->first) + L"::instr", L"Morvane serial session");
+        }
+    }
 };
 
 TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecond)
@@ -109,26 +119,42 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     } cases[] = {
         {L"", {L"SIM", instrument}}, {L"s?m", {L"SIM"}}, {L"TCPIP?*", {instrument}}, {L"S.M", {}}, {L"?*SOCKET", {}},
     };
-    for (const auto& c : cases) {
+    const auto find = [&](const std::wstring& expression) {
         SAFEARRAY* raw = nullptr;
-        ASSERT_EQ(resources->FindResources(make_bstr(c.expression).get(), &raw), S_OK) << c.expression;
+        EXPECT_EQ(resources->FindResources(make_bstr(expression).get(), &raw), S_OK) << expression;
         const unique_safearray names(raw);
         VARTYPE type = VT_EMPTY;
         SafeArrayGetVartype(raw, &type);
         EXPECT_EQ(type, VT_BSTR);
         std::vector<std::wstring> found;
-        for (ULONG i = 0; i < raw->rgsabound[0].cElements; ++i)
+        for (ULONG i = 0; raw && i < raw->rgsabound[0].cElements; ++i)
             found.emplace_back(bstr_view(static_cast<BSTR*>(raw->pvData)[i]));
+        return found;
+    };
+    const auto is_serial = [](const std::wstring& name) { return name.starts_with(L"ASRL"); };
+    for (const auto& c : cases) {
+        std::vector<std::wstring> found = find(c.expression);
+        std::erase_if(found, is_serial); // the machine's own serial ports are listed too
         EXPECT_EQ(found, c.found) << c.expression;
+    }
+    // Serial ports as the platform lists them: ASRL<n>::INSTR in the order of n, a serial pair's among them.
+    const std::vector<std::wstring> ports = find(L"ASRL?*");
+    EXPECT_TRUE(std::ranges::all_of(ports, [&](const std::wstring& name) {
+        return is_serial(name) && name.ends_with(L"::INSTR") && name.find(L"::") > 4;
+    }));
+    EXPECT_TRUE(std::ranges::is_sorted(ports, {}, [](const std::wstring& name) { return std::stoi(name.substr(4)); }));
+    if (const auto pair = serial_pair()) {
+        for (const unsigned port : {pair->first, pair->second})
+            EXPECT_NE(std::ranges::find(ports, L"ASRL" + std::to_wstring(port) + L"::INSTR"), ports.end()) << port;
     }
     // An address where no portmapper answers is waited for no longer than DiscoveryTimeout.
     ASSERT_EQ(resources->put_PortmapperPort(tcp_listener().port()), S_OK); // closed again at once
     ASSERT_EQ(resources->put_DiscoveryTimeout(300), S_OK);
     const auto started = clock::now();
-    SAFEARRAY* raw = nullptr;
-    ASSERT_EQ(resources->FindResources(make_bstr(L"?*").get(), &raw), S_OK);
+    std::vector<std::wstring> found = find(L"?*");
     EXPECT_LT(clock::now() - started, 600ms);
-    EXPECT_EQ(unique_safearray(raw)->rgsabound[0].cElements, 1u);
+    std::erase_if(found, is_serial);
+    EXPECT_EQ(found, std::vector<std::wstring>{L"SIM"});
     // Malformed expressions; one character past the limit, or many more, refused in the client's process without harm.
     std::vector<std::pair<std::wstring, std::wstring>> refused;
     for (const wchar_t* malformed : {L"*SIM", L"SIM\\", L"[SIM", L"(SIM"})
@@ -202,7 +228,7 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMessage), S_OK);
         EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMorvaneSession), S_OK);
         EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IFormattedIO488), S_FALSE);
-        const bool locks = name.ends_with(L"::instr"); // only the network sessions lock their instrument
+        const bool locks = name.starts_with(L"tcpip") && name.ends_with(L"::instr"); // VXI-11 and HiSLIP
         ComPtr<IMorvaneLocking> locking;
         EXPECT_EQ(session.As(&locking), locks ? S_OK : E_NOINTERFACE);
         EXPECT_EQ(errors->InterfaceSupportsErrorInfo(IID_IMorvaneLocking), locks ? S_OK : S_FALSE);
@@ -457,7 +483,7 @@ TEST(Sessions, CarryTheComponentsTraffic)
             EXPECT_EQ(std::memcmp(V_ARRAY(download.get())->pvData, trace, sizeof(double) << 18), 0) << big_endian;
         }
         EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
-        if (!name.ends_with(L"::instr")) { // over VXI-11 and HiSLIP next
+        if (!name.starts_with(L"tcpip") || !name.ends_with(L"::instr")) { // over VXI-11 and HiSLIP next
             // An answer held until an acquisition ends comes when it ends.
             const auto acquiring = clock::now();
             EXPECT_EQ(instrument.query(L"ACQ:TIME 300;INIT;*OPC?"), L"1\n");

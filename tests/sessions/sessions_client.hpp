@@ -3,7 +3,10 @@
 // its program identifier through COM, with the component beside it.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <visacom.h>
 #include <morvane_sessions.h>
 #include <wrl/client.h>
@@ -67,5 +70,16 @@ struct bound_component {
         return FAILED(hr) ? outcome(hr) : read();
     }
 };
+
+// The serial pair that tests/serial/with_serial_pair.sh joins (MORVANE_SERIAL_PAIR: the
+// session's COM port number and instrument-sim's), when the tests run with one.
+inline std::optional<std::pair<unsigned, unsigned>> serial_pair()
+{
+    wchar_t text[32] = {};
+    unsigned mine = 0, theirs = 0;
+    if (!GetEnvironmentVariableW(L"MORVANE_SERIAL_PAIR", text, 32) || swscanf(text, L"%u,%u", &mine, &theirs) != 2)
+        return std::nullopt;
+    return std::pair(mine, theirs);
+}
 
 } // namespace morvane::testing

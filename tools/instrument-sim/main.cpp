@@ -1,5 +1,5 @@
 // instrument-sim: the simulated instrument served over TCP, one simulated session per
-// connection (raw SCPI), per link (VXI-11) or per session (HiSLIP).
+// connection (raw SCPI), per link (VXI-11) or per session (HiSLIP), or on a serial line.
 #include <winsock2.h>
 #include <windows.h>
 #include <objbase.h>
@@ -13,6 +13,7 @@
 #include "hislip_server.hpp"
 #include "platform/com_apartment.hpp"
 #include "portmapper_service.hpp"
+#include "serial_line.hpp"
 #include "server_options.hpp"
 #include "transport/tcp_listener.hpp"
 
@@ -31,6 +32,8 @@ int main(int argc, char** argv)
     const morvane::com_apartment com(COINIT_MULTITHREADED);
     if (winsock.error() != 0 || FAILED(com.result()))
         return 1;
+    if (options->serial_port)
+        return serve_serial_line(*options);
     tcp_listener listener(options->address, options->port, 8);
     connection_slots slots(options->max_connections);
     if (!listener) {

@@ -34,7 +34,8 @@ std::optional<server_options> parse_options(int argc, char** argv)
             std::printf("usage: instrument-sim [--port N] [--address A] [--once] [--seconds S] [--seed N]\n"
                         "                      [--max-connections N] [--idle-timeout S] [--memory-limit MIB]\n"
                         "                      [--delay MS] [--segment N] [--drop-after N]\n"
-                        "                      [--vxi11 [--portmapper-port N] | --hislip [--overlapped]]\n"
+                        "                      [--vxi11 [--portmapper-port N] | --hislip [--overlapped]\n"
+                        "                       | --serial COM<n>]\n"
                         "Serves the simulated instrument over TCP (raw SCPI, LF-terminated). The port\n"
                         "bound is the first line of output; --port 0 picks a free one.\n"
                         "--vxi11: over VXI-11 instead, the core channel on --port, a portmapper (TCP\n"
@@ -42,6 +43,8 @@ std::optional<server_options> parse_options(int argc, char** argv)
                         "line of output is then the core port and the portmapper port.\n"
                         "--hislip: over HiSLIP instead, on --port (4880 by default); --overlapped: the\n"
                         "server prefers overlapped mode (default: synchronized). Not with --once.\n"
+                        "--serial: on the serial port COM<n> instead (9600 baud, 8N1, LF-terminated);\n"
+                        "the first line of output is the port's name. --delay and --segment apply.\n"
                         "--max-connections: clients served at once (32); more are closed as they come.\n"
                         "--idle-timeout: close a client that sent nothing for S seconds (0: never, the default).\n"
                         "--memory-limit: MiB held for all clients, 128 MiB at most for one (512).\n");
@@ -56,6 +59,10 @@ std::optional<server_options> parse_options(int argc, char** argv)
         bool ok = true;
         if (name == "--address")
             options.address = text;
+        else if (name == "--serial")
+            ok = (text[0] == 'C' || text[0] == 'c') && (text[1] == 'O' || text[1] == 'o') &&
+                 (text[2] == 'M' || text[2] == 'm') && number(text + 3, 256, value) && value >= 1,
+            options.serial_port = static_cast<unsigned>(value);
         else if (name == "--port")
             ok = number(text, 65535, value), options.port = static_cast<unsigned>(value), port_given = true;
         else if (name == "--portmapper-port")
@@ -84,6 +91,10 @@ std::optional<server_options> parse_options(int argc, char** argv)
         }
     }
     // A HiSLIP session takes two connections, and its port is another.
+    if (options.serial_port && (options.vxi11 || options.hislip)) {
+        std::fprintf(stderr, "instrument-sim: --serial goes without --vxi11 and --hislip\n");
+        return std::nullopt;
+    }
     if ((options.hislip && (options.vxi11 || options.once)) || (options.overlapped && !options.hislip)) {
         std::fprintf(stderr, "instrument-sim: --hislip goes without --vxi11 and --once, --overlapped with --hislip\n");
         return std::nullopt;

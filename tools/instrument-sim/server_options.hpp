@@ -9,10 +9,11 @@ namespace morvane::instrument_server {
 
 struct server_options {
     std::string address = "127.0.0.1";
-    unsigned port = 5025;    // 0: any free port; with vxi11, the core channel's; 4880 with hislip
-    bool vxi11 = false;      // VXI-11 (a portmapper and a core channel) instead of raw SCPI
-    bool hislip = false;     // HiSLIP instead of raw SCPI
-    bool overlapped = false; // with hislip: the server prefers overlapped mode to synchronized
+    unsigned port = 5025;     // 0: any free port; with vxi11, the core channel's; 4880 with hislip
+    bool vxi11 = false;       // VXI-11 (a portmapper and a core channel) instead of raw SCPI
+    bool hislip = false;      // HiSLIP instead of raw SCPI
+    bool overlapped = false;  // with hislip: the server prefers overlapped mode to synchronized
+    unsigned serial_port = 0; // COM<n> instead of TCP; 0: none
     unsigned portmapper_port = oncrpc::portmapper::default_port;
     bool once = false;  // serve one connection, then stop
     double seconds = 0; // stop after this long; 0: never

@@ -1,0 +1,23 @@
+#!/bin/sh
+# Runs a test program beside a serial pair: socat joins two pseudo-terminals, the Wine prefix
+# maps them to COM<A> and COM<B> (HKLM\Software\Wine\Ports, which also lists them among the
+# machine's serial ports), and MORVANE_SERIAL_PAIR=A,B tells the program. Without socat the
+# test is skipped (exit 77).
+#
+#   with_serial_pair.sh A B WINE PROGRAM [ARGS...]      (WINEPREFIX set)
+set -u
+a=$1 b=$2 wine=$3
+shift 3
+command -v socat >/dev/null || { echo "socat is not installed"; exit 77; }
+work=$(mktemp -d)
+ports='HKLM\Software\Wine\Ports'
+socat pty,raw,echo=0,link="$work/tty$a" pty,raw,echo=0,link="$work/tty$b" &
+pair=$!
+trap '"$wine" reg delete "$ports" /v COM$a /f >/dev/null 2>&1; "$wine" reg delete "$ports" /v COM$b /f >/dev/null 2>&1
+      kill $pair 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 50); do [ -e "$work/tty$a" ] && [ -e "$work/tty$b" ] && break; sleep 0.1; done
+[ -e "$work/tty$b" ] || { echo "socat made no pair"; exit 1; }
+"$wine" reg add "$ports" /v COM$a /d "$work/tty$a" /f >/dev/null &&
+  "$wine" reg add "$ports" /v COM$b /d "$work/tty$b" /f >/dev/null || exit 1
+wineserver -k # the prefix's services start again, and map the ports
+MORVANE_SERIAL_PAIR=$a,$b "$wine" "$@"
