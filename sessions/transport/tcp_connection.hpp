@@ -34,6 +34,8 @@ public:
     // Receives into `to` (not empty) what arrives next, at least one byte; returns how many,
     // or throws tcp_failure.
     std::size_t receive_into(std::span<unsigned char> to, deadline until);
+    // The local end's address (getsockname), for a peer that is to call back; throws tcp_failure.
+    sockaddr_storage local_address() const;
 
 private:
     // Waits until the socket can be read or written; false when the deadline passed first.

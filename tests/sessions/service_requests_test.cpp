@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#include "instrument-sim/instrument_server_process.hpp"
 #include "platform/com_apartment.hpp"
 #include "sessions_client.hpp"
 
@@ -23,7 +24,9 @@ constexpr short rqs = 0x40, esb = 0x20;
 // it needs.
 struct request_kinds {
     ComPtr<IMorvaneResourceManager> resources = manager();
-    std::vector<std::wstring> names{L"SIM"};
+    instrument_server_process vxi11{L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120"};
+    std::vector<std::wstring> names{L"SIM", L"TCPIP::127.0.0.1::INSTR"};
+    request_kinds() { EXPECT_EQ(resources->put_PortmapperPort(vxi11.portmapper_port()), S_OK); }
 };
 
 struct requesting_session {
