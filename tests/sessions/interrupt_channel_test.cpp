@@ -248,5 +248,28 @@ TEST(Vxi11Interrupts, TellTheDeviceAndStopListeningWhenDisabledOrReleased)
     EXPECT_EQ(requests->EnableServiceRequests(), unsupported);
 }
 
+// A link that a reply's timeout dropped is made again by the next call, and the device is told
+// of the channel again, which still hears it.
+TEST(Vxi11Interrupts, TellTheDeviceAgainOnALinkMadeAgain)
+{
+    enabled_session s;
+    s.core.silent = true;
+    ASSERT_EQ(s.session->put_Timeout(100), S_OK);
+    SAFEARRAY* raw = nullptr;
+    EXPECT_EQ(s.session->Read(10, &raw), timed_out);
+    s.core.silent = false;
+    short status = 0;
+    EXPECT_EQ(own(s.session.Get())->ReadStatusByte(&status), S_OK);
+    std::vector<std::uint32_t> procedures;
+    for (const auto& call : s.core.calls())
+        procedures.push_back(call.procedure);
+    EXPECT_EQ(procedures, (std::vector<std::uint32_t>{10, create_intr_chan, enable_srq, 12, 10, create_intr_chan,
+                                                      enable_srq, readstb}));
+    EXPECT_EQ(std::to_string(s.core.calls().at(5).fields.at(1)), s.port);
+    EXPECT_EQ(s.core.calls().at(6).data, s.handle);
+    send(*s.connect(), srq_call(s.handle));
+    EXPECT_EQ(s.wait(2000), 0x42);
+}
+
 } // namespace
 } // namespace morvane::testing
