@@ -186,9 +186,11 @@ HRESULT vxi11_session::connect(deadline until, const IID& interface_id)
         m_rpc.reset();
         return report(resource_not_found, L"The device's reply to create_link is incomplete.", interface_id);
     }
-    // A link made again keeps taking service requests; a device that refuses now only loses them.
+    // A link made again keeps taking service requests; a device that refuses now only loses them,
+    // but one whose reply did not come took the connection with it.
     if (m_interrupts)
-        announce_interrupts();
+        if (const HRESULT hr = announce_interrupts(); FAILED(hr) && !m_rpc)
+            return hr;
     return S_OK;
 }
 
@@ -255,8 +257,9 @@ HRESULT vxi11_session::announce_interrupts()
             encode(out, device_enable_srq_args{m_link, true, channel.handle});
         }, channel.handle.size(), reply, results, requests); FAILED(hr)) {
         // clang-format on
-        call(
-            core::destroy_intr_chan, [](xdr_writer&) {}, 0, reply, results, requests);
+        if (m_rpc) // not a connection made again for this alone
+            call(
+                core::destroy_intr_chan, [](xdr_writer&) {}, 0, reply, results, requests);
         return hr;
     }
     return S_OK;
