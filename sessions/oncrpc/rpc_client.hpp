@@ -32,6 +32,7 @@ public:
     // Sends the call that `start` began and returns the reply; `results` is where its results
     // begin. Throws tcp_failure, xdr_error (a reply that cannot be decoded) or rpc_refused.
     std::vector<unsigned char> call(xdr_writer& call, deadline until, std::size_t& results);
+    const tcp_connection& connection() const noexcept { return *m_connection; }
 
 private:
     std::unique_ptr<tcp_connection> m_connection;

@@ -61,6 +61,16 @@ tcp_connection::tcp_connection(const std::string& host, const std::string& port,
                                                     system_text(last_error)};
 }
 
+sockaddr_storage tcp_connection::local_address() const
+{
+    sockaddr_storage address{};
+    int size = sizeof address;
+    if (getsockname(m_socket.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        throw tcp_failure{tcp_failure::lost,
+                          L"The connection's local address is unknown: " + system_text(WSAGetLastError())};
+    return address;
+}
+
 bool tcp_connection::wait(bool for_writing, deadline until)
 {
     const socket_state state = wait_for_socket(m_socket.get(), for_writing, until);

@@ -25,6 +25,8 @@ public:
 
     void send_all(const unsigned char* bytes, std::size_t count, deadline until) override;
     std::size_t receive_into(std::span<unsigned char> to, deadline until) override;
+    // The local end's address (getsockname), for a peer that is to call back; throws tcp_failure.
+    sockaddr_storage local_address() const;
 
 private:
     // Waits until the socket can be read or written; false when the deadline passed first.

@@ -25,6 +25,8 @@ public:
     explicit operator bool() const noexcept { return static_cast<bool>(m_socket); }
     // The port it listens on.
     unsigned short port() const noexcept { return m_port; }
+    // The listening socket, for a server that waits on it beside its clients in one select.
+    SOCKET handle() const noexcept { return m_socket.get(); }
 
     // The next connection, waiting no longer than `within` when given; nothing when that time
     // passed first, the accept failed or the listener was stopped.

@@ -240,4 +240,7 @@ void decode(xdr_reader& in, device_remote_func& message)
     message.family = in.get();
 }
 
+void encode(xdr_writer& out, const device_srq_args& message) { out.put_opaque(message.handle); }
+void decode(xdr_reader& in, device_srq_args& message) { message.handle = in.get_opaque(max_srq_handle); }
+
 } // namespace morvane::vxi11

@@ -1,7 +1,7 @@
 #pragma once
-// The VXI-11 core channel's arguments and results, each a struct with a writer (encode) and a
-// reader (decode) that the session and the server share. Opaque data are viewed where they lie:
-// a struct read holds a span into the record read.
+// The VXI-11 core channel's arguments and results, and the interrupt channel's call, each a struct with a writer
+// (encode) and a reader (decode) that the session and the server share. Opaque data are viewed where they lie: a struct
+// read holds a span into the record read.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -115,6 +115,11 @@ struct device_remote_func {
     std::uint32_t family = 0; // 0: TCP, 1: UDP
 };
 
+// device_intr_srq's argument, on the interrupt channel.
+struct device_srq_args {
+    std::span<const unsigned char> handle; // at most max_srq_handle bytes
+};
+
 void encode(xdr_writer& out, const device_error_result& message);
 void decode(xdr_reader& in, device_error_result& message);
 void encode(xdr_writer& out, const device_link& message);
@@ -148,6 +153,8 @@ void encode(xdr_writer& out, const device_docmd_result& message);
 void decode(xdr_reader& in, device_docmd_result& message, std::size_t most);
 void encode(xdr_writer& out, const device_remote_func& message);
 void decode(xdr_reader& in, device_remote_func& message);
+void encode(xdr_writer& out, const device_srq_args& message);
+void decode(xdr_reader& in, device_srq_args& message);
 
 // device_read's result written in place, for a server that reads the data straight into the
 // record: encode_read_space writes `message` with room for `most` data bytes and returns that

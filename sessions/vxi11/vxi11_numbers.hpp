@@ -1,5 +1,5 @@
 #pragma once
-// The numbers of the VXI-11 core channel, named once for the session and the server (those
+// The numbers of the VXI-11 core and interrupt channels, named once for the session and the server (those
 // of ONC RPC and the portmapper are in oncrpc/rpc_numbers.hpp).
 #include <cstdint>
 
@@ -12,6 +12,13 @@ inline constexpr std::uint32_t create_link = 10, device_write = 11, device_read 
                                device_lock = 18, device_unlock = 19, device_enable_srq = 20, device_docmd = 22,
                                destroy_link = 23, create_intr_chan = 25, destroy_intr_chan = 26;
 } // namespace core
+
+// The interrupt channel, where the client serves and the device calls it on a service request.
+namespace interrupt {
+inline constexpr std::uint32_t program = 0x0607B1, version = 1;
+inline constexpr std::uint32_t device_intr_srq = 30;           // one-way: no reply is sent
+inline constexpr std::uint32_t family_tcp = 0, family_udp = 1; // progFamily of create_intr_chan
+} // namespace interrupt
 
 // Flags of device_write, device_read and the generic calls.
 inline constexpr std::int32_t flag_wait_lock = 0x01, flag_end = 0x08, flag_term_char = 0x80;

@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -15,6 +16,8 @@
 #include "oncrpc/portmapper.hpp"
 #include "oncrpc/rpc_client.hpp"
 #include "vxi11/core_messages.hpp"
+#include "vxi11/interrupt_channel.hpp"
+#include "vxi11/request_worker.hpp"
 #include "vxi11/vxi11_errors.hpp"
 #include "vxi11/vxi11_numbers.hpp"
 #include "vxi11/vxi11_resource_name.hpp"
@@ -37,6 +40,9 @@ constexpr std::size_t reply_limit = read_piece + 1024;
 constexpr milliseconds reply_grace{1000};
 
 std::wstring widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Handles of device_enable_srq: each session's its own.
+std::atomic<std::uint32_t> next_handle{static_cast<std::uint32_t>(steady_clock::now().time_since_epoch().count())};
 
 // A reply's bytes and where in them the results of the procedure begin.
 struct rpc_reply {
@@ -69,11 +75,8 @@ public:
     HRESULT clear();
     HRESULT read_status_byte(short* status);
     HRESULT assert_trigger();
-    HRESULT enable_service_requests()
-    {
-        return no_service_requests(L"The VXI-11 session does not take service requests yet.");
-    }
-    HRESULT disable_service_requests() { return S_OK; }
+    HRESULT enable_service_requests();
+    HRESULT disable_service_requests();
 
     HRESULT lock(LONG timeout_ms, std::wstring_view shared_name);
     HRESULT unlock();
@@ -95,6 +98,14 @@ private:
     // Drops what is left of a message that passed MaximumMessageSize, up to its END (or the
     // termination character, while reads stop at it).
     HRESULT discard_rest();
+    // create_intr_chan and device_enable_srq for the interrupt channel that is listening.
+    HRESULT announce_interrupts();
+    // device_enable_srq false and destroy_intr_chan; the first failure.
+    HRESULT withdraw_interrupts();
+    // On the status reader's thread, once for each device_intr_srq: the status byte read under
+    // the session's lock, so that it never comes between a client call's request and reply,
+    // and raised outside it.
+    void read_requested_status(const std::atomic<bool>& stopping) noexcept;
 
     const std::string m_host;
     const unsigned short m_port;
@@ -106,19 +117,44 @@ private:
     std::vector<unsigned char> m_pending; // read before a failure, given to the next read
     bool m_discarding = false;            // the rest of a message too long is still to come
     LONG m_last_status = status_end;
+
+    // While service requests are enabled: the channel the device calls, and what it is told.
+    struct interrupts {
+        interrupts(const std::string& listen_on, std::vector<unsigned char> id, std::uint32_t where,
+                   request_worker& reader)
+            : handle(std::move(id)), channel(listen_on, handle, [&reader] { reader.request(); }), address(where)
+        {}
+        const std::vector<unsigned char> handle;
+        interrupt_channel channel;
+        const std::uint32_t address; // where it listens, in network order
+    };
+    // Made by the first enable, ended with the session: it waits on m_lock, which a disable
+    // holds, so only the destructor (which holds nothing) may join it.
+    std::unique_ptr<request_worker> m_status_reader;
+    std::unique_ptr<interrupts> m_interrupts;
 };
 
 vxi11_session::~vxi11_session()
 {
+    const bool interrupting = m_interrupts != nullptr;
+    m_interrupts.reset();
+    m_status_reader.reset(); // it may be in a call: that ends first
     if (!m_rpc || m_lost)
         return;
     try {
+        std::size_t at = 0;
+        if (interrupting) {
+            xdr_writer disable = m_rpc->start(core::device_enable_srq);
+            encode(disable, device_enable_srq_args{m_link, false, {}});
+            m_rpc->call(disable, steady_clock::now() + reply_grace, at);
+            xdr_writer destroy = m_rpc->start(core::destroy_intr_chan);
+            m_rpc->call(destroy, steady_clock::now() + reply_grace, at);
+        }
         xdr_writer call = m_rpc->start(core::destroy_link);
         encode(call, device_link{m_link});
-        std::size_t at = 0;
         m_rpc->call(call, steady_clock::now() + reply_grace, at);
     } catch (...) {
-        // The link goes with the connection anyway.
+        // The link and the interrupt channel go with the connection anyway.
     }
 }
 
@@ -150,7 +186,126 @@ HRESULT vxi11_session::connect(deadline until, const IID& interface_id)
         m_rpc.reset();
         return report(resource_not_found, L"The device's reply to create_link is incomplete.", interface_id);
     }
+    // A link made again keeps taking service requests; a device that refuses now only loses them,
+    // but one whose reply did not come took the connection with it.
+    if (m_interrupts)
+        if (const HRESULT hr = announce_interrupts(); FAILED(hr) && !m_rpc)
+            return hr;
     return S_OK;
+}
+
+HRESULT vxi11_session::enable_service_requests()
+{
+    const IID& requests = IID_IMorvaneServiceRequests;
+    if (m_lost)
+        return report(connection_lost, L"The connection to the instrument was lost.", requests);
+    if (!m_rpc)
+        if (const HRESULT hr = connect(steady_clock::now() + milliseconds(m_timeout_ms) + reply_grace, requests);
+            FAILED(hr))
+            return hr;
+    sockaddr_storage local{};
+    try {
+        local = m_rpc->connection().local_address();
+    } catch (const tcp_failure& failure) {
+        return connection_failed(failure.text, requests);
+    }
+    // The device calls back the address that it was reached on.
+    if (local.ss_family != AF_INET)
+        return no_service_requests(L"The core channel runs over IPv6, and create_intr_chan names only an IPv4 "
+                                   L"address: this session cannot take service requests.");
+    const in_addr address = reinterpret_cast<const sockaddr_in&>(local).sin_addr;
+    char text[INET_ADDRSTRLEN] = {};
+    if (!inet_ntop(AF_INET, &address, text, sizeof text))
+        return report(E_FAIL, L"The core channel's local address cannot be written.", requests);
+    const std::uint32_t id = next_handle++;
+    std::vector<unsigned char> handle{'M',
+                                      'R',
+                                      'V',
+                                      'S',
+                                      static_cast<unsigned char>(id >> 24),
+                                      static_cast<unsigned char>(id >> 16),
+                                      static_cast<unsigned char>(id >> 8),
+                                      static_cast<unsigned char>(id)};
+    if (!m_status_reader)
+        m_status_reader = std::make_unique<request_worker>(
+            [this](const std::atomic<bool>& stopping) { read_requested_status(stopping); });
+    m_interrupts = std::make_unique<interrupts>(text, std::move(handle), address.s_addr, *m_status_reader);
+    if (!m_interrupts->channel.listening()) {
+        m_interrupts.reset();
+        return report(E_FAIL, L"The interrupt channel cannot listen on " + widened(text) + L".", requests);
+    }
+    if (const HRESULT hr = announce_interrupts(); FAILED(hr)) {
+        m_interrupts.reset();
+        return hr;
+    }
+    return S_OK;
+}
+
+HRESULT vxi11_session::announce_interrupts()
+{
+    const IID& requests = IID_IMorvaneServiceRequests;
+    rpc_reply reply;
+    xdr_reader results(reply.record);
+    const interrupts& channel = *m_interrupts;
+    // clang-format off
+    if (const HRESULT hr = call(core::create_intr_chan, [&](xdr_writer& out) {
+            encode(out, device_remote_func{ntohl(channel.address), channel.channel.port(), interrupt::program,
+                                           interrupt::version, interrupt::family_tcp});
+        }, 0, reply, results, requests); FAILED(hr))
+        return hr;
+    if (const HRESULT hr = call(core::device_enable_srq, [&](xdr_writer& out) {
+            encode(out, device_enable_srq_args{m_link, true, channel.handle});
+        }, channel.handle.size(), reply, results, requests); FAILED(hr)) {
+        // clang-format on
+        if (m_rpc) // not a connection made again for this alone
+            call(
+                core::destroy_intr_chan, [](xdr_writer&) {}, 0, reply, results, requests);
+        return hr;
+    }
+    return S_OK;
+}
+
+HRESULT vxi11_session::withdraw_interrupts()
+{
+    const IID& requests = IID_IMorvaneServiceRequests;
+    rpc_reply reply;
+    xdr_reader results(reply.record);
+    // clang-format off
+    const HRESULT disabled = call(core::device_enable_srq, [&](xdr_writer& out) {
+        encode(out, device_enable_srq_args{m_link, false, {}});
+    }, 0, reply, results, requests);
+    // clang-format on
+    const HRESULT destroyed = call(
+        core::destroy_intr_chan, [](xdr_writer&) {}, 0, reply, results, requests);
+    return FAILED(disabled) ? disabled : destroyed;
+}
+
+HRESULT vxi11_session::disable_service_requests()
+{
+    // Stopped here whatever the device answers; a read that waits for the lock finds it gone.
+    const HRESULT hr = withdraw_interrupts();
+    m_interrupts.reset();
+    m_status_reader->cancel();
+    return hr;
+}
+
+void vxi11_session::read_requested_status(const std::atomic<bool>& stopping) noexcept
+{
+    try {
+        std::unique_lock guard(m_lock);
+        if (stopping || !m_interrupts)
+            return; // disabled while this read waited for the lock
+        rpc_reply reply;
+        xdr_reader results(reply.record);
+        if (FAILED(generic(core::device_readstb, reply, results)))
+            return; // no status byte, no request: the failure's error information stays on this thread
+        device_readstb_result result;
+        decode(results, result);
+        guard.unlock();
+        raise_service_request(result.status);
+    } catch (...) {
+        // A reply that cannot be read, or no memory: this request is lost.
+    }
 }
 
 HRESULT vxi11_session::call(std::uint32_t procedure, const std::function<void(xdr_writer&)>& arguments,

@@ -35,7 +35,10 @@ public:
     std::atomic<bool> empty_when_done{false}; // none left: no data and no reason instead
     std::string endless;                      // none left, before the above: as much of it as asked, with no reason
 
-    scripted_core() : m_thread([this] { serve(); }) {}
+    // Listens on the numeric `address`.
+    explicit scripted_core(const std::string& address = "127.0.0.1")
+        : m_listener(address), m_thread([this] { serve(); })
+    {}
     ~scripted_core()
     {
         m_done = true;
@@ -76,14 +79,15 @@ private:
     {
         oncrpc::xdr_reader in(record);
         const oncrpc::call_header header = oncrpc::get_call(in);
-        // create_link, device_write, device_read and the generic calls: fields, then data.
-        static constexpr std::size_t field_count[] = {3, 4, 6, 4, 4, 4};
+        // create_link, device_write, device_read, the generic calls, device_enable_srq and
+        // create_intr_chan: fields, then data; the others: one field, as destroy_link.
+        static constexpr std::size_t field_count[] = {3, 4, 6, 4, 4, 4, 1, 1, 1, 1, 2, 1, 1, 1, 1, 5, 0};
         call got{header.procedure, {}, {}};
         const std::size_t fields =
-            header.procedure >= 10 && header.procedure <= 15 ? field_count[header.procedure - 10] : 1;
+            header.procedure >= 10 && header.procedure <= 26 ? field_count[header.procedure - 10] : 1;
         for (std::size_t i = 0; i < fields && in.left() >= 4; ++i)
             got.fields.push_back(in.get());
-        if (in.left() >= 4)
+        if (in.left() >= 4 && header.procedure != 25)
             got.data = in.get_string(1 << 20);
         {
             const std::lock_guard guard(m_lock);

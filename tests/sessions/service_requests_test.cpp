@@ -26,8 +26,10 @@ constexpr short rqs = 0x40, esb = 0x20;
 struct request_kinds {
     ComPtr<IMorvaneResourceManager> resources = manager();
     instrument_server_process hislip{L"..\\..\\bin\\", L"--hislip --seconds 120"};
-    std::vector<std::wstring> names{L"SIM",
+    instrument_server_process vxi11{L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120"};
+    std::vector<std::wstring> names{L"SIM", L"TCPIP::127.0.0.1::INSTR",
                                     L"TCPIP::127.0.0.1::hislip0," + std::to_wstring(hislip.port()) + L"::INSTR"};
+    request_kinds() { EXPECT_EQ(resources->put_PortmapperPort(vxi11.portmapper_port()), S_OK); }
 };
 
 struct requesting_session {

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <thread>
 #include <morvane_sessions.h>
 #include "platform/safearray.hpp"
+#include "interrupt_sender.hpp"
 #include "lock_table.hpp"
 #include "oncrpc/rpc_connection.hpp"
 #include "oncrpc/rpc_numbers.hpp"
@@ -134,6 +136,7 @@ private:
             decode(in, args);
             if (m_links.erase(args.link) == 0)
                 return reply(xid, error::invalid_link);
+            m_interrupts.enable(args.link, false, {});
             server_locks().release_all(client(args.link));
             return reply(xid, error::none);
         }
@@ -146,14 +149,22 @@ private:
         case core::device_enable_srq: {
             device_enable_srq_args args;
             decode(in, args);
-            return reply(xid, error::not_supported);
+            if (!find(args.link))
+                return reply(xid, error::invalid_link);
+            m_interrupts.enable(args.link, args.enable, args.handle);
+            return reply(xid, error::none);
         }
         case core::create_intr_chan: {
             device_remote_func args;
             decode(in, args);
-            return reply(xid, error::not_supported);
+            if (args.family != interrupt::family_tcp)
+                return reply(xid, error::not_supported);
+            return reply(xid, m_interrupts.open({args.host_address, args.host_port, args.program, args.version})
+                                  ? error::none
+                                  : error::channel_already_established);
         }
-        case core::destroy_intr_chan: return reply(xid, error::not_supported);
+        case core::destroy_intr_chan:
+            return reply(xid, m_interrupts.close() ? error::none : error::channel_not_established);
         case core::device_docmd: {
             device_docmd_args args;
             decode(in, args, record_limit);
@@ -182,6 +193,9 @@ private:
         if (args.lock_device && server_locks().request(client(id), {}, std::chrono::milliseconds(args.lock_timeout),
                                                        gone()) != lock_outcome::granted)
             return reply(xid, create_link_result{error::locked_by_another, 0, 0, 0});
+        // Called outside the instrument's lock, from its timer or the call that raised it: the
+        // sender only notes it, and its own thread calls the client.
+        sim::on_service_request(session.Get(), [this, id](std::uint8_t) { m_interrupts.raise(id); });
         m_links[id] = link{std::move(session), std::move(own)};
         // There is no abort channel.
         return reply(xid, create_link_result{error::none, id, 0, static_cast<std::uint32_t>(core_max_receive)});
@@ -230,9 +244,10 @@ private:
         if (!admitted(args.link, flags, args.lock_timeout))
             return reply(xid, device_read_result{error::locked_by_another, 0, {}});
         IMessage& device = *found->session.Get();
-        // Only a write on this connection makes a response: with none waiting, none comes within
-        // io_timeout. The wait ends early when the client goes, so that it holds no thread.
-        if (!sim::response_ready(&device) && m_connection.closed_within(std::chrono::milliseconds(io_timeout))) {
+        // A response comes from a write on this connection, or from an acquisition that ends and
+        // lets a held *OPC? answer go: looked for in slices until io_timeout. The wait ends early
+        // when the client goes, so that it holds no thread.
+        if (!wait_for_response(device, std::chrono::milliseconds(io_timeout))) {
             m_open = false;
             return std::nullopt;
         }
@@ -292,6 +307,23 @@ private:
         return out;
     }
 
+    // Until the instrument has a response or `wait` passed: false when the client went first.
+    bool wait_for_response(IMessage& device, std::chrono::milliseconds wait)
+    {
+        using clock = std::chrono::steady_clock;
+        constexpr std::chrono::milliseconds slice(10);
+        for (const auto until = clock::now() + wait; !sim::response_ready(&device);) {
+            const auto now = clock::now();
+            if (now >= until)
+                return true;
+            const auto next = std::min(until, now + slice);
+            if (m_connection.closed_within(std::chrono::duration_cast<std::chrono::milliseconds>(next - now)))
+                return false;
+            std::this_thread::sleep_until(next); // the client sent its next call already
+        }
+        return true;
+    }
+
     // device_readstb, device_trigger and device_clear, on the session's own interface.
     xdr_writer generic(std::uint32_t procedure, std::uint32_t xid, xdr_reader& in)
     {
@@ -320,6 +352,7 @@ private:
     rpc_connection& m_connection;
     const std::shared_ptr<sim::memory_budget> m_budget; // the connection's, for all its links
     bool m_open = true;
+    interrupt_sender m_interrupts; // outlives the links, whose instruments call it
     std::map<std::int32_t, link> m_links;
 };
 
