@@ -80,7 +80,7 @@ done
 fmtio_find() {
   ip netns exec "$client" "$wine" "$bin/fmtio.exe" --dll "$bin/Morvane.dll" find "$@" 2>&1 | tr -d '\r'
 }
-found=$(fmtio_find --timeout 2000)
+found=$(fmtio_find '(SIM|TCPIP?*)' --timeout 2000) # not the machine's own serial ports
 expected="SIM  Morvane,SIM-1,0,1.0
 TCPIP::10.231.7.2::INSTR  Morvane,SIM-1,0,1.0
 TCPIP::10.231.8.2::INSTR  Morvane,SIM-1,0,1.0"
