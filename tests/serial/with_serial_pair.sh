@@ -4,7 +4,7 @@
 # machine's serial ports), and MORVANE_SERIAL_PAIR=A,B tells the program. Without socat the
 # test is skipped (exit 77).
 #
-#   with_serial_pair.sh A B WINE PROGRAM [ARGS...]      (WINEPREFIX set)
+#   with_serial_pair.sh A B WINE COMMAND [ARGS...]      (WINEPREFIX set; WINE runs reg)
 set -u
 a=$1 b=$2 wine=$3
 shift 3
@@ -20,4 +20,4 @@ for _ in $(seq 50); do [ -e "$work/tty$a" ] && [ -e "$work/tty$b" ] && break; sl
 "$wine" reg add "$ports" /v COM$a /d "$work/tty$a" /f >/dev/null &&
   "$wine" reg add "$ports" /v COM$b /d "$work/tty$b" /f >/dev/null || exit 1
 wineserver -k # the prefix's services start again, and map the ports
-MORVANE_SERIAL_PAIR=$a,$b "$wine" "$@"
+MORVANE_SERIAL_PAIR=$a,$b "$@"

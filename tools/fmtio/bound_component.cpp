@@ -119,6 +119,23 @@ short bound_component::wait_for_service_request(std::string_view command, long t
     return status;
 }
 
+void bound_component::set_serial_line(const serial_line& line)
+{
+    Microsoft::WRL::ComPtr<IMorvaneSerialSettings> settings;
+    if (const HRESULT hr = m_opened.message.As(&settings); FAILED(hr))
+        throw failure("QueryInterface(IMorvaneSerialSettings)", "resource " + quoted(resource_name()), hr,
+                      error_record{"--serial is for serial resources (ASRL<n>::INSTR).", "fmtio", "", 0});
+    const auto checked = [&](HRESULT hr, const std::string& call) {
+        m_trace->log_result(call, hr, "ok");
+        check(hr, settings.Get(), IID_IMorvaneSerialSettings, "IMorvaneSerialSettings::" + call, "");
+    };
+    checked(settings->put_BaudRate(line.baud_rate), "put_BaudRate " + std::to_string(line.baud_rate));
+    checked(settings->put_DataBits(line.data_bits), "put_DataBits " + std::to_string(line.data_bits));
+    checked(settings->put_Parity(line.parity), "put_Parity " + std::to_string(line.parity));
+    checked(settings->put_StopBits(line.stop_bits), "put_StopBits " + std::to_string(line.stop_bits));
+    checked(settings->put_FlowControl(line.flow), "put_FlowControl " + std::to_string(line.flow));
+}
+
 void bound_component::check_io(HRESULT hr, std::string_view method, std::string_view command)
 {
     check(hr, m_component.object.Get(), IID_IFormattedIO488, method, command_context(command));

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 #include <visacom.h>
+#include "options.hpp"
 #include "resource.hpp"
 #include "server_object.hpp"
 #include "trace_session.hpp"
@@ -48,6 +49,9 @@ public:
     // dropped), then the status byte of the request that follows within `timeout_ms`. Requests
     // are disabled again, however it ends.
     short wait_for_service_request(std::string_view command, long timeout_ms);
+    // IMorvaneSerialSettings: the line's settings, each checked; a session of another kind fails
+    // with E_NOINTERFACE.
+    void set_serial_line(const serial_line& line);
 
     // `command` with END; an empty command sends nothing.
     void write(std::string_view command);

@@ -34,6 +34,8 @@ int run(const std::vector<std::string>& arguments)
     bound_component io({given.dll, given.resource, what.trace, what.timeout.value_or(2000)});
     if (what.timeout)
         io.set_timeout(*what.timeout);
+    if (given.serial)
+        io.set_serial_line(*given.serial);
     switch (what.what) {
     case subcommand::shell: return run_shell(io, what.echo);
     case subcommand::demo: return run_demo(io);

@@ -1,7 +1,12 @@
 #include "options.hpp"
 
 #include <charconv>
+#include <algorithm>
+#include <cctype>
 #include <climits>
+#include <iterator>
+#include <string_view>
+#include <utility>
 #include "failure.hpp"
 #include "text.hpp"
 
@@ -108,6 +113,7 @@ constexpr option_entry options[] = {
     {"--resource", true, 0, true},
     {"--dll", true, 0, true},
     {"--ascii", false, 0, true},
+    {"--serial", true, 0, true},
 };
 
 const subcommand_entry& entry_of(subcommand what)
@@ -319,6 +325,8 @@ request parse_request(std::span<const std::string> words, bool in_shell, invocat
             process->dll = option.value;
         else if (name == "--ascii")
             process->ascii = true;
+        else if (name == "--serial")
+            process->serial = parse_serial_line(option.value);
         else
             process->resource = option.value;
     }
@@ -330,6 +338,41 @@ request parse_request(std::span<const std::string> words, bool in_shell, invocat
 }
 
 } // namespace
+
+serial_line parse_serial_line(const std::string& text)
+{
+    const usage_error refused("--serial takes BAUD,DPS[,FLOW]: a baud rate, data bits (5-8), parity (N, O, E, M "
+                              "or S), stop bits (1, 1.5 or 2), and none, xon, rts or dtr; not " +
+                              quoted(text));
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        throw refused;
+    serial_line line;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + comma, line.baud_rate);
+    if (error != std::errc() || end != text.data() + comma || line.baud_rate < 1 || line.baud_rate > 2147483646)
+        throw refused;
+    const std::size_t next = text.find(',', comma + 1);
+    const std::string frame = text.substr(comma + 1, next == std::string::npos ? std::string::npos : next - comma - 1);
+    constexpr std::string_view parities = "NOEMS";
+    const std::size_t parity =
+        frame.size() >= 3 ? parities.find(static_cast<char>(std::toupper(frame[1]))) : std::string_view::npos;
+    const std::string stop = frame.size() >= 3 ? frame.substr(2) : "";
+    if (parity == std::string_view::npos || frame[0] < '5' || frame[0] > '8' ||
+        (stop != "1" && stop != "1.5" && stop != "2"))
+        throw refused;
+    line.data_bits = static_cast<short>(frame[0] - '0');
+    line.parity = static_cast<long>(parity);
+    line.stop_bits = stop == "1" ? 10 : stop == "2" ? 20 : 15;
+    if (next != std::string::npos) {
+        const std::string flow = text.substr(next + 1);
+        constexpr std::pair<std::string_view, long> flows[] = {{"none", 0}, {"xon", 1}, {"rts", 2}, {"dtr", 4}};
+        const auto found = std::ranges::find(flows, std::string_view(flow), &std::pair<std::string_view, long>::first);
+        if (found == std::end(flows))
+            throw refused;
+        line.flow = found->second;
+    }
+    return line;
+}
 
 invocation parse_command_line(std::span<const std::string> arguments)
 {
@@ -365,6 +408,8 @@ std::string usage_text()
     text += "\nOptions:\n"
             "  -r, --resource NAME  the resource to open (default SIM, the simulated instrument)\n"
             "  --dll PATH           load this Morvane.dll instead of the registered component\n"
+            "  --serial BAUD,DPS[,FLOW]  a serial resource's line (default 9600,8N1): data bits,\n"
+            "                       parity N/O/E/M/S, stop bits 1/1.5/2; flow none, xon, rts or dtr\n"
             "  --timeout MS         the session's timeout in milliseconds\n"
             "  --trace              show every session call on stderr, with its bytes, END and status\n"
             "  --ascii              show ASCII characters only\n"

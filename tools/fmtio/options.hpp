@@ -34,11 +34,24 @@ struct request {
     std::optional<subcommand> help_topic; // help SUBCOMMAND
 };
 
+// A serial line's settings as --serial gives them: BAUD,<data bits><parity><stop bits>[,FLOW].
+struct serial_line {
+    long baud_rate = 9600;
+    short data_bits = 8;
+    long parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    long stop_bits = 10; // tenths: 10, 15, 20
+    long flow = 0;       // 0 none, 1 XON/XOFF, 2 RTS/CTS, 4 DTR/DSR
+};
+
+// Throws usage_error unless `text` is BAUD,8N1-like[,none|xon|rts|dtr].
+serial_line parse_serial_line(const std::string& text);
+
 // What applies to the whole process.
 struct invocation {
     request first;
     std::string resource = "SIM";
     std::optional<std::string> dll;
+    std::optional<serial_line> serial;
     bool ascii = false;
 };
 

@@ -1,0 +1,17 @@
+#!/bin/sh
+# fmtio's shell over a serial line, instrument-sim --serial at the other end: run beside a
+# serial pair (with_serial_pair.sh), the transcript as GOLDEN shows it.
+#
+#   fmtio_over_serial.sh GOLDEN      (WINE, BUILD_DIR and MORVANE_SERIAL_PAIR set)
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+bin=$BUILD_DIR/bin
+mine=${MORVANE_SERIAL_PAIR%,*} theirs=${MORVANE_SERIAL_PAIR#*,}
+out=$(mktemp)
+${WINE:-wine} "$bin/instrument-sim.exe" --serial COM$theirs --seconds 60 >"$out" 2>&1 &
+server=$!
+trap 'kill $server 2>/dev/null; rm -f "$out"' EXIT
+for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
+grep -q "COM$theirs" "$out" || { echo "instrument-sim did not open COM$theirs:"; cat "$out"; exit 1; }
+sh "$here/../fmtio/transcript.sh" "$1" echoed - -- \
+  "$bin/fmtio.exe" --dll "$bin/Morvane.dll" -r ASRL$mine::INSTR --serial 115200,8N1 shell --echo
