@@ -12,6 +12,7 @@
 #include <wrl/client.h>
 #include "events/service_request_queue.hpp"
 #include "events/sink_delivery.hpp"
+#include "support/recording_sink.hpp"
 
 namespace morvane::testing {
 namespace {
@@ -67,71 +68,13 @@ TEST(ServiceRequestQueue, WakesItsWaiters)
     }
 }
 
-// A free-threaded sink (the platform's free-threaded marshaler says so) that records what it is
-// told, and can be slow or fail.
-class recording_sink : public IMorvaneServiceRequestSink {
-public:
-    explicit recording_sink(HRESULT answer = S_OK, std::chrono::milliseconds pause = 0ms)
-        : m_answer(answer), m_pause(pause)
-    {
-        EXPECT_EQ(CoCreateFreeThreadedMarshaler(this, &m_marshaler), S_OK);
-    }
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        if (InlineIsEqualGUID(riid, IID_IMarshal))
-            return m_marshaler->QueryInterface(riid, out);
-        if (!InlineIsEqualGUID(riid, IID_IUnknown) && !InlineIsEqualGUID(riid, IID_IMorvaneServiceRequestSink)) {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        *out = static_cast<IMorvaneServiceRequestSink*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_count; }
-    STDMETHODIMP_(ULONG) Release() override { return --m_count; }
-    STDMETHODIMP ServiceRequest(IUnknown* session, short status_byte) override
-    {
-        std::this_thread::sleep_for(m_pause);
-        const std::lock_guard guard(m_lock);
-        m_calls.push_back({session, status_byte, GetCurrentThreadId()});
-        return m_answer;
-    }
-    struct call {
-        IUnknown* session;
-        short status_byte;
-        DWORD thread;
-    };
-    std::vector<call> calls()
-    {
-        const std::lock_guard guard(m_lock);
-        return m_calls;
-    }
-    // Waits up to 5 s for `count` calls.
-    std::vector<call> calls_after(std::size_t count)
-    {
-        for (const auto until = clock::now() + 5s; calls().size() < count && clock::now() < until;)
-            std::this_thread::sleep_for(10ms);
-        return calls();
-    }
-    ULONG references() const { return m_count; }
-
-private:
-    const HRESULT m_answer;
-    const std::chrono::milliseconds m_pause;
-    std::atomic<ULONG> m_count{1};
-    Microsoft::WRL::ComPtr<IUnknown> m_marshaler;
-    std::mutex m_lock;
-    std::vector<call> m_calls;
-};
-
 // Every sink advised now hears each request in order, on a thread of the delivery's own, named
 // by the session; one that fails keeps none of the others from hearing; an unadvised sink hears
 // nothing more and is released.
 TEST(SinkDelivery, CallsEverySinkOnItsOwnThread)
 {
     IUnknown* const session = reinterpret_cast<IUnknown*>(0x1234);
-    recording_sink failing(E_FAIL), listening;
+    recording_sink failing({.answer = E_FAIL}), listening;
     {
         events::sink_delivery delivery(session);
         DWORD first = 0, second = 0;
@@ -164,7 +107,7 @@ TEST(SinkDelivery, CallsEverySinkOnItsOwnThread)
 // is called.
 TEST(SinkDelivery, EndsAfterTheCallInProgress)
 {
-    recording_sink slow(S_OK, 300ms);
+    recording_sink slow({.pause = 300ms});
     const auto started = clock::now();
     {
         events::sink_delivery delivery(nullptr);

@@ -10,6 +10,7 @@
 #include "instrument-sim/instrument_server_process.hpp"
 #include "platform/com_apartment.hpp"
 #include "sessions_client.hpp"
+#include "support/recording_sink.hpp"
 #include "support/shipped_files.hpp"
 
 namespace morvane::testing {
@@ -40,6 +41,18 @@ struct requesting_session {
         EXPECT_EQ(open(kinds.resources.Get(), name, 5000, session), L"open");
         EXPECT_EQ(session.As(&requests), S_OK);
     }
+    // `sink` advised on the session's connection point, and requests enabled: the cookie.
+    DWORD advise(IMorvaneServiceRequestSink* sink)
+    {
+        ComPtr<IConnectionPointContainer> points;
+        DWORD cookie = 0;
+        EXPECT_EQ(session.As(&points), S_OK);
+        EXPECT_EQ(points->FindConnectionPoint(IID_IMorvaneServiceRequestSink, &point), S_OK);
+        EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
+        EXPECT_EQ(requests->EnableServiceRequests(), S_OK);
+        return cookie;
+    }
+    ComPtr<IConnectionPoint> point; // advise's
     // The status byte of the next request within `timeout`, or the failure's HRESULT.
     long wait(LONG timeout)
     {
@@ -128,62 +141,6 @@ TEST(ServiceRequests, StayWithinTheirQueueAndStopWhenDisabled)
     }
 }
 
-// A sink that records its calls: which thread, which session, which status byte.
-class recording_sink : public IMorvaneServiceRequestSink {
-public:
-    explicit recording_sink(bool free_threaded, std::chrono::milliseconds pause = 0ms) : m_pause(pause)
-    {
-        if (free_threaded) {
-            EXPECT_EQ(CoCreateFreeThreadedMarshaler(this, &m_marshaler), S_OK);
-        }
-    }
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
-    {
-        if (m_marshaler && InlineIsEqualGUID(riid, IID_IMarshal))
-            return m_marshaler->QueryInterface(riid, out);
-        if (!InlineIsEqualGUID(riid, IID_IUnknown) && !InlineIsEqualGUID(riid, IID_IMorvaneServiceRequestSink)) {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        *out = static_cast<IMorvaneServiceRequestSink*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_count; }
-    STDMETHODIMP_(ULONG) Release() override { return --m_count; }
-    STDMETHODIMP ServiceRequest(IUnknown* session, short status_byte) override
-    {
-        std::this_thread::sleep_for(m_pause);
-        // The session as this apartment sees it (through a proxy in a single-threaded one).
-        ComPtr<IMorvaneSession> own;
-        BSTR name = nullptr;
-        if (session && SUCCEEDED(session->QueryInterface(IID_PPV_ARGS(&own))))
-            own->get_ResourceName(&name);
-        const unique_bstr named(name);
-        const std::lock_guard guard(m_lock);
-        m_calls.push_back({name ? std::wstring(bstr_view(name)) : L"", status_byte, GetCurrentThreadId()});
-        return E_FAIL; // a failing sink troubles no one
-    }
-    struct call {
-        std::wstring session;
-        short status_byte;
-        DWORD thread;
-    };
-    std::vector<call> calls()
-    {
-        const std::lock_guard guard(m_lock);
-        return m_calls;
-    }
-    ULONG references() const { return m_count; }
-
-private:
-    const std::chrono::milliseconds m_pause;
-    ComPtr<IUnknown> m_marshaler;
-    std::atomic<ULONG> m_count{1};
-    std::mutex m_lock;
-    std::vector<call> m_calls;
-};
-
 // Pumps the thread's messages until `done`, for `most` at most.
 template<typename Done> void pump_until(Done done, std::chrono::milliseconds most = 5s)
 {
@@ -207,25 +164,19 @@ TEST(ServiceRequests, CallEachSinkInItsApartment)
             SCOPED_TRACE(free_threaded ? "free-threaded" : "single-threaded");
             std::thread client([&] {
                 const com_apartment com(free_threaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
-                recording_sink sink(free_threaded);
+                recording_sink sink({.free_threaded = free_threaded, .ask_name = true, .answer = E_FAIL});
                 {
                     requesting_session s(kinds, name);
-                    ComPtr<IConnectionPointContainer> points;
-                    ComPtr<IConnectionPoint> point;
-                    ASSERT_EQ(s.session.As(&points), S_OK);
-                    ASSERT_EQ(points->FindConnectionPoint(IID_IMorvaneServiceRequestSink, &point), S_OK);
-                    DWORD cookie = 0;
-                    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
-                    ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
+                    const DWORD cookie = s.advise(&sink);
                     bound_component instrument(s.session.Get());
                     EXPECT_EQ(instrument.write(L"*ESE 1;*SRE 32;*OPC"), S_OK);
                     pump_until([&] { return !sink.calls().empty(); });
                     const auto calls = sink.calls();
                     ASSERT_EQ(calls.size(), 1u);
-                    EXPECT_EQ(calls[0].session, name);
+                    EXPECT_EQ(calls[0].name, name);
                     EXPECT_EQ(calls[0].status_byte & (rqs | esb), rqs | esb);
                     EXPECT_EQ(calls[0].thread == GetCurrentThreadId(), !free_threaded);
-                    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+                    EXPECT_EQ(s.point->Unadvise(cookie), S_OK);
                     EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
                     pump_until([] { return false; }, 300ms);
                     EXPECT_EQ(sink.calls().size(), 1u) << "unadvised";
@@ -245,16 +196,10 @@ TEST(ServiceRequests, ReleaseWhileARequestIsOnItsWay)
     const request_kinds kinds;
     for (const std::wstring& name : kinds.names) {
         SCOPED_TRACE(name);
-        recording_sink slow(true, 300ms);
+        recording_sink slow({.ask_name = true, .answer = E_FAIL, .pause = 300ms});
         {
             requesting_session s(kinds, name);
-            ComPtr<IConnectionPointContainer> points;
-            ComPtr<IConnectionPoint> point;
-            ASSERT_EQ(s.session.As(&points), S_OK);
-            ASSERT_EQ(points->FindConnectionPoint(IID_IMorvaneServiceRequestSink, &point), S_OK);
-            DWORD cookie = 0;
-            ASSERT_EQ(point->Advise(&slow, &cookie), S_OK);
-            ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
+            s.advise(&slow);
             bound_component instrument(s.session.Get());
             for (int i = 0; i < 3; ++i)
                 EXPECT_EQ(instrument.query(L"*ESE 1;*SRE 32;*OPC;*ESR?"), L"1\n");
