@@ -8,12 +8,12 @@
 set -u
 rounds=$1 wine=$2
 shift 2
-here=$(cd "$(dirname "$0")" && pwd)
 compiler=$(command -v cc || command -v gcc)
 if ! command -v rpcgen >/dev/null || [ -z "$compiler" ] || [ ! -e /usr/include/tirpc/rpc/rpc.h ]; then
   echo "rpcgen, a C compiler or libtirpc's headers are missing: skipped"
   exit 77
 fi
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 device=
 trap '[ -n "$device" ] && kill $device 2>/dev/null; rm -rf "$work"' EXIT
