@@ -71,6 +71,10 @@ int main(int argc, char** argv)
         bench_network(io.Get());
         return 0;
     }
+    if (argc == 2 && std::string_view(argv[1]) == "serial") {
+        bench_serial(io.Get());
+        return 0;
+    }
     if (argc == 2 && std::string_view(argv[1]) == "matching") {
         bench_matching();
         return 0;

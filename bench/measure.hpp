@@ -72,3 +72,5 @@ void bench_simulator();
 void bench_network(IFormattedIO488* io);
 // FindResources' matcher at its worst beside a plain compare of the name.
 void bench_matching();
+// A block over a serial pair, when the run has one (MORVANE_SERIAL_PAIR).
+void bench_serial(IFormattedIO488* io);

@@ -32,10 +32,13 @@ serial_port::serial_port(unsigned number) : m_name(L"COM" + std::to_wstring(numb
     if (!m_port)
         throw stream::failure{stream::failure::unreachable,
                               L"Could not open " + m_name + L": " + reason(GetLastError())};
-    // Reads return at once with what has come: the platform's wait for a first byte (the
-    // interval and multiplier at their maximum) waits out its whole constant under Wine, so the
-    // session waits by looking again.
-    m_timeouts.ReadIntervalTimeout = MAXDWORD;
+    // A read waits up to its deadline for a first byte, then takes what comes until the line
+    // is quiet for a millisecond or the buffer is full: a block comes in reads as large as the
+    // buffer, a short answer a millisecond after its last byte. (The platform's own wait for a
+    // first byte, the interval and multiplier at their maximum, waits out its whole constant
+    // under Wine.)
+    m_timeouts.ReadIntervalTimeout = 1;
+    m_timeouts.ReadTotalTimeoutConstant = 1000;
     m_timeouts.WriteTotalTimeoutConstant = 1000;
     if (!SetCommTimeouts(m_port.get(), &m_timeouts))
         throw stream::failure{stream::failure::unreachable, m_name + L" takes no timeouts: " + reason(GetLastError())};
@@ -63,9 +66,9 @@ HRESULT serial_port::apply(const line_settings& settings)
     return SetCommState(m_port.get(), &line) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
 }
 
-void serial_port::time_out(stream::deadline until)
+void serial_port::time_out(bool reading, stream::deadline until)
 {
-    DWORD& constant = m_timeouts.WriteTotalTimeoutConstant;
+    DWORD& constant = reading ? m_timeouts.ReadTotalTimeoutConstant : m_timeouts.WriteTotalTimeoutConstant;
     const DWORD wanted = milliseconds_until(until);
     if (constant == wanted)
         return;
@@ -85,7 +88,7 @@ void serial_port::send_all(const unsigned char* bytes, std::size_t count, stream
     while (count > 0) {
         if (std::chrono::steady_clock::now() >= until)
             throw stream::failure{stream::failure::timed_out, L"Timeout expired before operation completed."};
-        time_out(until);
+        time_out(false, until);
         DWORD written = 0;
         if (!WriteFile(m_port.get(), bytes, static_cast<DWORD>(std::min<std::size_t>(count, 1 << 20)), &written,
                        nullptr))
@@ -97,9 +100,8 @@ void serial_port::send_all(const unsigned char* bytes, std::size_t count, stream
 
 std::size_t serial_port::receive_into(std::span<unsigned char> to, stream::deadline until)
 {
-    for (bool first = true;; first = false) {
-        if (!first)
-            Sleep(1); // a look a millisecond: a line brings a byte in tens of microseconds at most
+    for (;;) {
+        time_out(true, until);
         DWORD got = 0;
         if (!ReadFile(m_port.get(), to.data(), static_cast<DWORD>(std::min<std::size_t>(to.size(), 1 << 20)), &got,
                       nullptr))

@@ -1,7 +1,7 @@
 #pragma once
 // One COM port through the platform's serial API, as a byte stream whose every wait is bounded
-// by a deadline: a read returns as soon as bytes have come (looking every millisecond), or at
-// the deadline with none.
+// by a deadline: a read returns once bytes have come and the line is quiet, or at the deadline
+// with none.
 #include <windows.h>
 #include <cstddef>
 #include <span>
@@ -38,9 +38,9 @@ public:
     std::size_t waiting();
 
 private:
-    // Sets the write timeout to what is left until `until` (1 ms at least), only when it
-    // changes: each setting is a call through the platform.
-    void time_out(stream::deadline until);
+    // Sets the read or write timeout to what is left until `until` (1 ms at least), only when
+    // it changes: each setting is a call through the platform.
+    void time_out(bool reading, stream::deadline until);
     stream::failure lost(const wchar_t* what) const;
 
     unique_any<HANDLE, &CloseHandle> m_port; // null, never INVALID_HANDLE_VALUE
