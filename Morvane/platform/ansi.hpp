@@ -24,6 +24,9 @@ void to_ansi_bytes(std::wstring_view text, unsigned char* to);
 std::size_t ansi_length(std::span<const unsigned char> bytes);
 void from_ansi_bytes(std::span<const unsigned char> bytes, wchar_t* to, std::size_t length);
 
+// ASCII text (a protocol's, a library's message) as the same characters.
+inline std::wstring widened(std::string_view ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 // A BSTR of the text; raises _com_error(E_OUTOFMEMORY) when the string cannot be allocated.
 unique_bstr ansi_to_bstr(std::string_view bytes);
 

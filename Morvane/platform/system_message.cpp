@@ -18,4 +18,12 @@ std::wstring system_message(DWORD code)
     return text;
 }
 
+std::wstring system_clause(DWORD code)
+{
+    std::wstring text = system_message(code);
+    while (!text.empty() && text.back() == L'.')
+        text.pop_back();
+    return text.empty() ? L"error " + std::to_wstring(code) : text;
+}
+
 } // namespace morvane

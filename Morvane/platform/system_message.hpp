@@ -7,5 +7,8 @@
 namespace morvane {
 
 std::wstring system_message(DWORD code);
+// The same as a clause to follow a colon: without its full stop, and "error N" when the
+// platform has no text.
+std::wstring system_clause(DWORD code);
 
 } // namespace morvane

@@ -10,6 +10,7 @@
 #include "hislip/async_router.hpp"
 #include "hislip/hislip_messages.hpp"
 #include "locking_session.hpp"
+#include "platform/ansi.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
 #include "transport/tcp_connection.hpp"
@@ -29,8 +30,6 @@ constexpr milliseconds reply_grace{1000};
 // "MV": the vendor ID that Initialize sends.
 constexpr std::uint32_t vendor_id = 'M' << 8 | 'V';
 constexpr std::size_t no_end = static_cast<std::size_t>(-1);
-
-std::wstring widened(std::string_view text) { return std::wstring(text.begin(), text.end()); }
 
 // Whether message ID `id` was sent before `first` (IDs wrap).
 bool before(std::uint32_t id, std::uint32_t first) { return static_cast<std::int32_t>(id - first) < 0; }

@@ -7,14 +7,6 @@
 namespace morvane::serial {
 namespace {
 
-std::wstring reason(DWORD code)
-{
-    std::wstring text = system_message(code);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.'))
-        text.pop_back();
-    return text.empty() ? L"error " + std::to_wstring(code) : text;
-}
-
 DWORD milliseconds_until(stream::deadline until)
 {
     const auto left =
@@ -31,7 +23,7 @@ serial_port::serial_port(unsigned number) : m_name(L"COM" + std::to_wstring(numb
     m_port.reset(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
     if (!m_port)
         throw stream::failure{stream::failure::unreachable,
-                              L"Could not open " + m_name + L": " + reason(GetLastError())};
+                              L"Could not open " + m_name + L": " + system_clause(GetLastError())};
     // A read waits up to its deadline for a first byte, then takes what comes until the line
     // is quiet for a millisecond or the buffer is full: a block comes in reads as large as the
     // buffer, a short answer a millisecond after its last byte. (The platform's own wait for a
@@ -41,7 +33,8 @@ serial_port::serial_port(unsigned number) : m_name(L"COM" + std::to_wstring(numb
     m_timeouts.ReadTotalTimeoutConstant = 1000;
     m_timeouts.WriteTotalTimeoutConstant = 1000;
     if (!SetCommTimeouts(m_port.get(), &m_timeouts))
-        throw stream::failure{stream::failure::unreachable, m_name + L" takes no timeouts: " + reason(GetLastError())};
+        throw stream::failure{stream::failure::unreachable,
+                              m_name + L" takes no timeouts: " + system_clause(GetLastError())};
 }
 
 HRESULT serial_port::apply(const line_settings& settings)
@@ -80,7 +73,7 @@ void serial_port::time_out(bool reading, stream::deadline until)
 stream::failure serial_port::lost(const wchar_t* what) const
 {
     return {stream::failure::lost,
-            L"The serial port " + m_name + L" failed: " + what + L" (" + reason(GetLastError()) + L")."};
+            L"The serial port " + m_name + L" failed: " + what + L" (" + system_clause(GetLastError()) + L")."};
 }
 
 void serial_port::send_all(const unsigned char* bytes, std::size_t count, stream::deadline until)

@@ -37,6 +37,18 @@ std::size_t receive_from_client(SOCKET client, void* into, std::size_t size, dou
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
+bool send_to_client(SOCKET client, std::span<const unsigned char> bytes)
+{
+    while (!bytes.empty()) {
+        const int n = ::send(client, reinterpret_cast<const char*>(bytes.data()),
+                             static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20)), 0);
+        if (n <= 0)
+            return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 bool closed_within(SOCKET client, std::chrono::milliseconds wait)
 {
     if (!readable_within(client, std::chrono::steady_clock::now() + wait))

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <chrono>
 #include <cstddef>
+#include <span>
 
 namespace morvane::transport {
 
@@ -14,6 +15,9 @@ std::size_t receive_from_client(SOCKET client, void* into, std::size_t size, dou
 // Sends to the client without delay (TCP_NODELAY), each failing once the client has taken
 // nothing for `idle_seconds` (0: no limit), so that a client that never reads frees its thread.
 void prepare_client(SOCKET client, double idle_seconds);
+
+// Sends every byte to the client (a blocking socket); false once a send fails.
+bool send_to_client(SOCKET client, std::span<const unsigned char> bytes);
 
 // Waits up to `wait` for the client to close the connection: true when it did (or the connection
 // failed), false when the time passed or the client sent something first.

@@ -5,21 +5,6 @@
 #include "transport/socket_wait.hpp"
 
 namespace morvane::transport {
-namespace {
-
-// The platform's text for a Winsock or resolver error, as a clause: without its full stop.
-std::wstring system_text(int code)
-{
-    std::wstring result = system_message(static_cast<DWORD>(code));
-    if (result.empty())
-        result = L"error " + std::to_wstring(code);
-    while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L'.'))
-        result.pop_back();
-    return result;
-}
-
-} // namespace
-
 tcp_connection::tcp_connection(const std::string& host, const std::string& port, deadline until)
 {
     static const winsock_use started;
@@ -31,7 +16,8 @@ tcp_connection::tcp_connection(const std::string& host, const std::string& port,
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* found = nullptr;
     if (const int error = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); error != 0)
-        throw tcp_failure{tcp_failure::unreachable, L"The host name could not be resolved: " + system_text(error)};
+        throw tcp_failure{tcp_failure::unreachable,
+                          L"The host name could not be resolved: " + system_clause(static_cast<DWORD>(error))};
     const unique_address_list addresses(found);
     int last_error = WSAETIMEDOUT;
     for (const addrinfo* address = found; address; address = address->ai_next) {
@@ -58,7 +44,7 @@ tcp_connection::tcp_connection(const std::string& host, const std::string& port,
     }
     throw tcp_failure{tcp_failure::unreachable, L"Could not connect to " + std::wstring(host.begin(), host.end()) +
                                                     L" port " + std::wstring(port.begin(), port.end()) + L": " +
-                                                    system_text(last_error)};
+                                                    system_clause(static_cast<DWORD>(last_error))};
 }
 
 sockaddr_storage tcp_connection::local_address() const
@@ -66,8 +52,8 @@ sockaddr_storage tcp_connection::local_address() const
     sockaddr_storage address{};
     int size = sizeof address;
     if (getsockname(m_socket.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        throw tcp_failure{tcp_failure::lost,
-                          L"The connection's local address is unknown: " + system_text(WSAGetLastError())};
+        throw tcp_failure{tcp_failure::lost, L"The connection's local address is unknown: " +
+                                                 system_clause(static_cast<DWORD>(WSAGetLastError()))};
     return address;
 }
 
@@ -75,7 +61,8 @@ bool tcp_connection::wait(bool for_writing, deadline until)
 {
     const socket_state state = wait_for_socket(m_socket.get(), for_writing, until);
     if (state == socket_state::failed)
-        throw tcp_failure{tcp_failure::lost, L"The connection failed: " + system_text(WSAGetLastError())};
+        throw tcp_failure{tcp_failure::lost,
+                          L"The connection failed: " + system_clause(static_cast<DWORD>(WSAGetLastError()))};
     return state == socket_state::ready;
 }
 
@@ -88,7 +75,8 @@ void tcp_connection::send_all(const unsigned char* bytes, std::size_t count, dea
             bytes += sent;
             count -= static_cast<std::size_t>(sent);
         } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
-            throw tcp_failure{tcp_failure::lost, L"The connection was lost: " + system_text(WSAGetLastError())};
+            throw tcp_failure{tcp_failure::lost,
+                              L"The connection was lost: " + system_clause(static_cast<DWORD>(WSAGetLastError()))};
         } else if (!wait(true, until)) {
             throw tcp_failure{tcp_failure::timed_out, L"Timeout expired before operation completed."};
         }
@@ -105,7 +93,8 @@ std::size_t tcp_connection::receive_into(std::span<unsigned char> to, deadline u
         if (received == 0)
             throw tcp_failure{tcp_failure::lost, L"The connection was closed by the instrument."};
         if (WSAGetLastError() != WSAEWOULDBLOCK)
-            throw tcp_failure{tcp_failure::lost, L"The connection was lost: " + system_text(WSAGetLastError())};
+            throw tcp_failure{tcp_failure::lost,
+                              L"The connection was lost: " + system_clause(static_cast<DWORD>(WSAGetLastError()))};
         if (!wait(false, until))
             throw tcp_failure{tcp_failure::timed_out, L"Timeout expired before operation completed."};
     }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 #include "locking_session.hpp"
+#include "platform/ansi.hpp"
 #include "platform/bstr.hpp"
 #include "platform/safearray.hpp"
 #include "session_codes.hpp"
@@ -38,8 +39,6 @@ constexpr std::uint32_t read_piece = 8u << 20;
 constexpr std::size_t reply_limit = read_piece + 1024;
 // A reply may come this long after the device's own timeout.
 constexpr milliseconds reply_grace{1000};
-
-std::wstring widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 // Handles of device_enable_srq: each session's its own.
 std::atomic<std::uint32_t> next_handle{static_cast<std::uint32_t>(steady_clock::now().time_since_epoch().count())};

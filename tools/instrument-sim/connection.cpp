@@ -12,15 +12,7 @@ void serve_connection(SOCKET client, const server_options& options, std::shared_
 {
     transport::prepare_client(client, options.idle_seconds);
     line_peer peer{[client](const unsigned char* bytes, std::size_t count) {
-                       while (count > 0) {
-                           const int n = send(client, reinterpret_cast<const char*>(bytes),
-                                              static_cast<int>(std::min<std::size_t>(count, 1 << 20)), 0);
-                           if (n <= 0)
-                               return false;
-                           bytes += n;
-                           count -= static_cast<std::size_t>(n);
-                       }
-                       return true;
+                       return transport::send_to_client(client, {bytes, count});
                    },
                    [client] { shutdown(client, SD_SEND); },
                    [client](std::chrono::milliseconds wait) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <vector>
+#include "transport/client_socket.hpp"
 #include "transport/socket_wait.hpp"
 
 namespace morvane::instrument_server {
@@ -22,14 +23,7 @@ bool readable_within(SOCKET socket, microseconds wait)
 
 bool send_bytes(SOCKET socket, std::span<const unsigned char> bytes)
 {
-    while (!bytes.empty()) {
-        const int n = ::send(socket, reinterpret_cast<const char*>(bytes.data()),
-                             static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20)), 0);
-        if (n <= 0)
-            return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
+    return transport::send_to_client(socket, bytes);
 }
 
 bool send_message(SOCKET socket, const hislip::header& message, std::span<const unsigned char> payload)
