@@ -56,32 +56,22 @@ TEST(SessionsBoundary, EveryMethodAnswersFailuresThatEscapeItsBodyWithItsOwnReco
         ComPtr<IMorvaneServiceRequests> r;
         ComPtr<ISupportErrorInfo> i; // released with the session, before the core it is linked to
         ASSERT_EQ(m->Open(make_bstr(name).get(), 2000, &s) | s.As(&o) | s.As(&l) | s.As(&r) | s.As(&i), S_OK);
-        const GUID& requests = IID_IMorvaneServiceRequests;
-        expect_contained(source, {ROW(message, s->Write(nullptr, 0, nullptr)),
-                                  ROW(message, s->Read(1, nullptr)),
-                                  ROW(message, s->ReadString(1, nullptr)),
-                                  ROW(message, s->get_LastStatus(nullptr)),
-                                  ROW(message, s->get_SendEndEnabled(nullptr)),
-                                  ROW(message, s->put_SendEndEnabled(0)),
-                                  ROW(message, s->get_TerminationCharacterEnabled(nullptr)),
-                                  ROW(message, s->put_TerminationCharacterEnabled(0)),
-                                  ROW(message, s->get_Timeout(nullptr)),
-                                  ROW(message, s->put_Timeout(2000)),
-                                  ROW(own, o->get_ResourceName(nullptr)),
-                                  ROW(own, o->get_TerminationCharacter(nullptr)),
-                                  ROW(own, o->put_TerminationCharacter('\n')),
-                                  ROW(own, o->Clear()),
-                                  ROW(own, o->ReadStatusByte(nullptr)),
-                                  ROW(own, o->AssertTrigger()),
-                                  ROW(IID_IMorvaneSessionLimits, l->get_MaximumMessageSize(nullptr)),
-                                  ROW(IID_IMorvaneSessionLimits, l->put_MaximumMessageSize(1)),
-                                  ROW(requests, r->EnableServiceRequests()),
-                                  ROW(requests, r->DisableServiceRequests()),
-                                  ROW(requests, r->WaitForServiceRequest(0, nullptr)),
-                                  ROW(requests, r->DiscardServiceRequests()),
-                                  ROW(requests, r->get_QueuedServiceRequests(nullptr)),
-                                  ROW(requests, r->get_DroppedServiceRequests(nullptr)),
-                                  ROW(message, i->InterfaceSupportsErrorInfo(message))});
+        const GUID &requests = IID_IMorvaneServiceRequests, &limits = IID_IMorvaneSessionLimits;
+        // clang-format off
+        expect_contained(source, {
+            ROW(message, s->Write(nullptr, 0, nullptr)), ROW(message, s->Read(1, nullptr)),
+            ROW(message, s->ReadString(1, nullptr)), ROW(message, s->get_LastStatus(nullptr)),
+            ROW(message, s->get_SendEndEnabled(nullptr)), ROW(message, s->put_SendEndEnabled(0)),
+            ROW(message, s->get_TerminationCharacterEnabled(nullptr)), ROW(message, s->put_TerminationCharacterEnabled(0)),
+            ROW(message, s->get_Timeout(nullptr)), ROW(message, s->put_Timeout(2000)),
+            ROW(own, o->get_ResourceName(nullptr)), ROW(own, o->get_TerminationCharacter(nullptr)),
+            ROW(own, o->put_TerminationCharacter('\n')), ROW(own, o->Clear()), ROW(own, o->ReadStatusByte(nullptr)),
+            ROW(own, o->AssertTrigger()), ROW(limits, l->get_MaximumMessageSize(nullptr)),
+            ROW(limits, l->put_MaximumMessageSize(1)), ROW(requests, r->EnableServiceRequests()),
+            ROW(requests, r->DisableServiceRequests()), ROW(requests, r->WaitForServiceRequest(0, nullptr)),
+            ROW(requests, r->DiscardServiceRequests()), ROW(requests, r->get_QueuedServiceRequests(nullptr)),
+            ROW(requests, r->get_DroppedServiceRequests(nullptr)), ROW(message, i->InterfaceSupportsErrorInfo(message))});
+        // clang-format on
     }
 }
 

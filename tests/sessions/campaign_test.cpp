@@ -104,9 +104,10 @@ bool send_spoilt(SOCKET client, bytes record, fault how, std::mt19937& rng)
 
 std::uint32_t word(const bytes& record, std::size_t at)
 {
-    return record.size() < at + 4
-               ? 0
-               : std::uint32_t(record[at]) << 24 | record[at + 1] << 16 | record[at + 2] << 8 | record[at + 3];
+    std::uint32_t got = 0;
+    for (std::size_t i = at; i < at + 4 && at + 4 <= record.size(); ++i)
+        got = got << 8 | record[i];
+    return got;
 }
 
 // A reply of accepted results, record-marked.
@@ -152,12 +153,6 @@ std::size_t peak_memory()
     return counters.PeakWorkingSetSize;
 }
 
-unsigned from_environment(const char* name, unsigned otherwise)
-{
-    const char* value = std::getenv(name);
-    return value ? static_cast<unsigned>(std::strtoul(value, nullptr, 10)) : otherwise;
-}
-
 // A call's outcome and how long it took, checked against its bound.
 template<typename Call> void bounded(const char* what, std::chrono::milliseconds most, Call call)
 {
@@ -173,6 +168,10 @@ template<typename Call> void bounded(const char* what, std::chrono::milliseconds
 TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBounded)
 {
     const transport::winsock_use winsock;
+    const auto from_environment = [](const char* name, unsigned otherwise) {
+        const char* value = std::getenv(name);
+        return value ? static_cast<unsigned>(std::strtoul(value, nullptr, 10)) : otherwise;
+    };
     const unsigned seed = from_environment("MORVANE_CAMPAIGN_SEED", static_cast<unsigned>(std::time(nullptr)));
     const unsigned trials = from_environment("MORVANE_CAMPAIGN_TRIALS", 26);
     std::mt19937 rng(seed);
@@ -214,7 +213,7 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
             ASSERT_EQ(session.As(&limits), S_OK);
             EXPECT_EQ(limits->put_MaximumMessageSize(1 << 20), S_OK); // an endless message fails soon
         }
-        unique_safearray data(SafeArrayCreateVector(VT_UI1, 0, 6));
+        const unique_safearray data(SafeArrayCreateVector(VT_UI1, 0, 6));
         std::memcpy(data->pvData, "*IDN?\n", 6);
         for (int call = 0; session && call < 3; ++call) {
             bounded("Write", most, [&, given = data.get(), written = LONG()]() mutable {

@@ -1,7 +1,6 @@
 // IMorvaneLocking through the resource manager: two clients of one instrument-sim over VXI-11 and
 // over HiSLIP, what the lock of one keeps from the other, and how each kind of session says so.
 #include <chrono>
-#include "instrument-sim/instrument_server_process.hpp"
 #include "session_codes.hpp"
 #include "sessions_client.hpp"
 
@@ -14,9 +13,6 @@ using session::not_locked;
 using session::resource_locked;
 using session::timeout_expired;
 using std::chrono::steady_clock;
-
-// The HRESULT that an outcome starts with.
-std::wstring code_of(const std::wstring& outcome) { return outcome.substr(0, outcome.find(L' ')); }
 
 // Each step, after A took the exclusive lock: client 0 (A) or 1 (B) asks a lock of this name
 // (empty: exclusive; null: an unlock); what it gets and then holds over VXI-11 and over HiSLIP. A
@@ -43,18 +39,13 @@ const struct step {
 
 TEST(Locking, KeepsOtherClientsOutUntilReleased)
 {
-    const auto resources = manager();
-    const instrument_server_process vxi11(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120");
-    const instrument_server_process hislip(L"..\\..\\bin\\", L"--hislip --seconds 120");
-    EXPECT_EQ(resources->put_PortmapperPort(vxi11.portmapper_port()), S_OK);
-    const std::wstring names[] = {L"TCPIP::127.0.0.1::INSTR",
-                                  L"TCPIP::127.0.0.1::hislip0," + std::to_wstring(hislip.port()) + L"::INSTR"};
+    const kinds lan(vxi11 | hislip);
     for (const int kind : {0, 1}) {
-        SCOPED_TRACE(names[kind]);
+        SCOPED_TRACE(lan.names[kind].first);
         ComPtr<IMessage> sessions[2];
         ComPtr<IMorvaneLocking> locks[2];
         const auto connect = [&](int who) {
-            EXPECT_EQ(open(resources.Get(), names[kind], 300, sessions[who]), L"open");
+            EXPECT_EQ(open(lan.resources.Get(), lan.names[kind].first, 300, sessions[who]), L"open");
             EXPECT_EQ(sessions[who].As(&locks[who]), S_OK);
         };
         connect(0), connect(1);

@@ -51,6 +51,13 @@ public:
         const std::lock_guard guard(m_lock);
         return m_calls;
     }
+    std::vector<std::uint32_t> procedures()
+    {
+        std::vector<std::uint32_t> called;
+        for (const call& c : calls())
+            called.push_back(c.procedure);
+        return called;
+    }
 
 private:
     void serve()

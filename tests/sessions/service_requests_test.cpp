@@ -1,13 +1,9 @@
-// Service requests through the resource manager's sessions: the usual exchange of a client that
-// waits for an acquisition, requests that come early, never, or faster than the client takes
-// them, a disable while a client waits, sinks in both kinds of apartment, and a release while a
-// request is on its way.
+// Service requests through the resource manager's sessions of every kind that carries them.
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
-#include "instrument-sim/instrument_server_process.hpp"
 #include "platform/com_apartment.hpp"
 #include "sessions_client.hpp"
 #include "support/recording_sink.hpp"
@@ -19,26 +15,17 @@ namespace {
 using namespace std::chrono_literals;
 using clock = std::chrono::steady_clock;
 
-constexpr HRESULT timed_out = static_cast<HRESULT>(0x80040015), disabled = static_cast<HRESULT>(0x80040033);
+constexpr HRESULT disabled = static_cast<HRESULT>(0x80040033);
 constexpr short rqs = 0x40, esb = 0x20;
 
-// The kinds of session that carry service requests: a resource of each, with the instrument-sim
-// it needs.
-struct request_kinds {
-    ComPtr<IMorvaneResourceManager> resources = manager();
-    instrument_server_process hislip{L"..\\..\\bin\\", L"--hislip --seconds 120"};
-    instrument_server_process vxi11{L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120"};
-    std::vector<std::wstring> names{L"SIM", L"TCPIP::127.0.0.1::INSTR",
-                                    L"TCPIP::127.0.0.1::hislip0," + std::to_wstring(hislip.port()) + L"::INSTR"};
-    request_kinds() { EXPECT_EQ(resources->put_PortmapperPort(vxi11.portmapper_port()), S_OK); }
-};
-
+// A session of a kind that carries service requests, and its requests.
 struct requesting_session {
     ComPtr<IMessage> session;
     ComPtr<IMorvaneServiceRequests> requests;
-    requesting_session(const request_kinds& kinds, const std::wstring& name)
+    ComPtr<IConnectionPoint> point; // advise's
+    requesting_session(const kinds& from, const std::wstring& name)
     {
-        EXPECT_EQ(open(kinds.resources.Get(), name, 5000, session), L"open");
+        EXPECT_EQ(open(from.resources.Get(), name, 5000, session), L"open");
         EXPECT_EQ(session.As(&requests), S_OK);
     }
     // `sink` advised on the session's connection point, and requests enabled: the cookie.
@@ -48,39 +35,35 @@ struct requesting_session {
         DWORD cookie = 0;
         EXPECT_EQ(session.As(&points), S_OK);
         EXPECT_EQ(points->FindConnectionPoint(IID_IMorvaneServiceRequestSink, &point), S_OK);
-        EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
-        EXPECT_EQ(requests->EnableServiceRequests(), S_OK);
+        EXPECT_EQ(point->Advise(sink, &cookie) | requests->EnableServiceRequests(), S_OK);
         return cookie;
     }
-    ComPtr<IConnectionPoint> point; // advise's
-    // The status byte of the next request within `timeout`, or the failure's HRESULT.
-    long wait(LONG timeout)
+    long wait(LONG timeout) { return wait_request(requests.Get(), timeout); }
+    std::pair<LONG, LONG> queued_and_dropped()
     {
-        short status = 0;
-        const HRESULT hr = requests->WaitForServiceRequest(timeout, &status);
-        return SUCCEEDED(hr) ? status : hr;
-    }
-    LONG queued()
-    {
-        LONG count = -1;
-        EXPECT_EQ(requests->get_QueuedServiceRequests(&count), S_OK);
-        return count;
+        LONG counts[2] = {-1, -1};
+        EXPECT_EQ(requests->get_QueuedServiceRequests(&counts[0]) | requests->get_DroppedServiceRequests(&counts[1]),
+                  S_OK);
+        return {counts[0], counts[1]};
     }
 };
+constexpr unsigned request_kinds = sim | vxi11 | hislip;
 
 // Enable, start an acquisition of 300 ms, wait: the request comes when it is done, with RQS and
-// ESB; one that came before the wait is there at once; one that never comes times out.
-TEST(ServiceRequests, TellWhenAnAcquisitionIsDone)
+// ESB; one that came before the wait is there at once; one that never comes times out. Requests
+// faster than the client takes them: the newest 64 stay and the rest are counted; a discard
+// empties both; disabled, no request is queued, and a waiter fails at once.
+TEST(ServiceRequests, TellWhenAnAcquisitionIsDoneKeepTheNewestAndStopWhenDisabled)
 {
-    const request_kinds kinds;
-    for (const std::wstring& name : kinds.names) {
+    const kinds carrying(request_kinds);
+    for (const auto& [name, source] : carrying.names) {
         SCOPED_TRACE(name);
-        requesting_session s(kinds, name);
+        requesting_session s(carrying, name);
         bound_component instrument(s.session.Get());
         ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
         EXPECT_EQ(s.requests->EnableServiceRequests(), S_OK) << "again";
         const auto started = clock::now();
-        EXPECT_EQ(s.wait(200), timed_out) << "none asked for";
+        EXPECT_EQ(s.wait(200), session_timeout) << "none asked for";
         EXPECT_GE(clock::now() - started, 190ms);
         EXPECT_EQ(instrument.write(L"*CLS;*ESE 1;*SRE 32;ACQ:TIME 300;INIT;*OPC"), S_OK);
         const auto acquiring = clock::now();
@@ -92,37 +75,19 @@ TEST(ServiceRequests, TellWhenAnAcquisitionIsDone)
         EXPECT_EQ(instrument.query(L"*ESR?"), L"1\n");
         EXPECT_EQ(instrument.write(L"ACQ:TIME 0;INIT;*OPC"), S_OK);
         std::this_thread::sleep_for(200ms);
-        EXPECT_EQ(s.queued(), 1) << "before the wait";
+        EXPECT_EQ(s.queued_and_dropped().first, 1) << "before the wait";
         EXPECT_EQ(s.wait(0) & rqs, rqs);
-        EXPECT_EQ(s.queued(), 0);
-    }
-}
-
-// Requests faster than the client takes them: the newest 64 stay and the rest are counted; a
-// discard empties both; disabled, no request is queued, and a waiter fails at once.
-TEST(ServiceRequests, StayWithinTheirQueueAndStopWhenDisabled)
-{
-    const request_kinds kinds;
-    for (const std::wstring& name : kinds.names) {
-        SCOPED_TRACE(name);
-        requesting_session s(kinds, name);
-        bound_component instrument(s.session.Get());
-        ASSERT_EQ(s.requests->EnableServiceRequests(), S_OK);
-        ASSERT_EQ(instrument.write(L"*ESE 1;*SRE 32"), S_OK);
-        for (int i = 0; i < 70; ++i) // each *OPC sets ESB anew, each *ESR? clears it
+        EXPECT_EQ(s.queued_and_dropped().first, 0);
+        EXPECT_EQ(instrument.query(L"*ESR?"), L"1\n"); // ESB off, for the next *OPC to request anew
+        for (int i = 0; i < 70; ++i)                   // each *OPC sets ESB anew, each *ESR? clears it
             ASSERT_EQ(instrument.query(L"*OPC;*ESR?"), L"1\n") << i;
         // Over a network the session reads each request's status byte: they come in a while.
-        LONG dropped = -1;
         for (const auto until = clock::now() + 10s; clock::now() < until; std::this_thread::sleep_for(20ms))
-            if (s.requests->get_DroppedServiceRequests(&dropped) == S_OK && s.queued() + dropped >= 70)
+            if (const auto [queued, dropped] = s.queued_and_dropped(); queued + dropped >= 70)
                 break;
-        EXPECT_EQ(s.queued(), 64);
-        EXPECT_EQ(s.requests->get_DroppedServiceRequests(&dropped), S_OK);
-        EXPECT_EQ(dropped, 6);
+        EXPECT_EQ(s.queued_and_dropped(), std::pair(64L, 6L));
         EXPECT_EQ(s.requests->DiscardServiceRequests(), S_OK);
-        EXPECT_EQ(s.queued(), 0);
-        EXPECT_EQ(s.requests->get_DroppedServiceRequests(&dropped), S_OK);
-        EXPECT_EQ(dropped, 0);
+        EXPECT_EQ(s.queued_and_dropped(), std::pair(0L, 0L));
 
         long waited = 0;
         std::thread waiter([&] {
@@ -137,7 +102,7 @@ TEST(ServiceRequests, StayWithinTheirQueueAndStopWhenDisabled)
         EXPECT_EQ(waited, disabled);
         EXPECT_EQ(instrument.query(L"*OPC;*ESR?"), L"1\n");
         std::this_thread::sleep_for(100ms);
-        EXPECT_EQ(s.queued(), 0) << "none queued while disabled";
+        EXPECT_EQ(s.queued_and_dropped().first, 0) << "none queued while disabled";
     }
 }
 
@@ -157,8 +122,8 @@ template<typename Done> void pump_until(Done done, std::chrono::milliseconds mos
 // they hear no more.
 TEST(ServiceRequests, CallEachSinkInItsApartment)
 {
-    const request_kinds kinds;
-    for (const std::wstring& name : kinds.names) {
+    const kinds carrying(request_kinds);
+    for (const auto& [name, source] : carrying.names) {
         SCOPED_TRACE(name);
         for (const bool free_threaded : {true, false}) {
             SCOPED_TRACE(free_threaded ? "free-threaded" : "single-threaded");
@@ -166,7 +131,7 @@ TEST(ServiceRequests, CallEachSinkInItsApartment)
                 const com_apartment com(free_threaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
                 recording_sink sink({.free_threaded = free_threaded, .ask_name = true, .answer = E_FAIL});
                 {
-                    requesting_session s(kinds, name);
+                    requesting_session s(carrying, name);
                     const DWORD cookie = s.advise(&sink);
                     bound_component instrument(s.session.Get());
                     EXPECT_EQ(instrument.write(L"*ESE 1;*SRE 32;*OPC"), S_OK);
@@ -193,12 +158,12 @@ TEST(ServiceRequests, CallEachSinkInItsApartment)
 // called after it.
 TEST(ServiceRequests, ReleaseWhileARequestIsOnItsWay)
 {
-    const request_kinds kinds;
-    for (const std::wstring& name : kinds.names) {
+    const kinds carrying(request_kinds);
+    for (const auto& [name, source] : carrying.names) {
         SCOPED_TRACE(name);
         recording_sink slow({.ask_name = true, .answer = E_FAIL, .pause = 300ms});
         {
-            requesting_session s(kinds, name);
+            requesting_session s(carrying, name);
             s.advise(&slow);
             bound_component instrument(s.session.Get());
             for (int i = 0; i < 3; ++i)

@@ -3,14 +3,20 @@
 // its program identifier through COM, with the component beside it.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 #include <visacom.h>
 #include <morvane_sessions.h>
 #include <wrl/client.h>
+#include "instrument-sim/instrument_server_process.hpp"
 #include "platform/bstr.hpp"
+#include "platform/safearray.hpp"
 #include "support/error_record.hpp"
 
 namespace morvane::testing {
@@ -21,6 +27,9 @@ inline constexpr CLSID clsid_resource_manager = {
     0x31b02d3b, 0x1942, 0x4e5a, {0xa9, 0xbd, 0x16, 0xd4, 0x5f, 0x20, 0x23, 0xe0}};
 inline constexpr const wchar_t* manager_source = L"Morvane.ResourceManager";
 inline constexpr const wchar_t* socket_source = L"Morvane TCP socket session";
+
+// The HRESULT that an outcome starts with.
+inline std::wstring code_of(const std::wstring& outcome) { return outcome.substr(0, outcome.find(L' ')); }
 
 // An object of a registered class, made from its program identifier.
 template<typename Interface> ComPtr<Interface> create(const wchar_t* progid)
@@ -40,6 +49,26 @@ inline std::wstring open(IMorvaneResourceManager* resources, std::wstring_view n
 {
     const HRESULT hr = resources->Open(make_bstr(name).get(), timeout, &session);
     return FAILED(hr) ? outcome(hr) : L"open";
+}
+
+// Writes `text` as bytes through IMessage::Write; all of it is taken when the call succeeds.
+inline HRESULT write_bytes(IMessage* session, std::string_view text)
+{
+    const unique_safearray bytes(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(text.size())));
+    std::copy(text.begin(), text.end(), static_cast<char*>(bytes->pvData));
+    SAFEARRAY* given = bytes.get();
+    LONG written = 0;
+    const HRESULT hr = session->Write(&given, static_cast<LONG>(text.size()), &written);
+    EXPECT_EQ(written, SUCCEEDED(hr) ? static_cast<LONG>(text.size()) : written);
+    return hr;
+}
+
+// The status byte of the next service request within `timeout`, or the failure's HRESULT.
+inline long wait_request(IMorvaneServiceRequests* requests, LONG timeout)
+{
+    short status = 0;
+    const HRESULT hr = requests->WaitForServiceRequest(timeout, &status);
+    return SUCCEEDED(hr) ? status : hr;
 }
 
 // The session's own interface.
@@ -80,6 +109,69 @@ inline std::optional<std::pair<unsigned, unsigned>> serial_pair()
     if (!GetEnvironmentVariableW(L"MORVANE_SERIAL_PAIR", text, 32) || swscanf(text, L"%u,%u", &mine, &theirs) != 2)
         return std::nullopt;
     return std::pair(mine, theirs);
+}
+
+// A resource of each kind in `which`, named in lower case, with its session's error source, each
+// network kind served by an instrument-sim of its own (given `options`); serial over a serial pair only.
+enum kind : unsigned { sim = 1, socket = 2, vxi11 = 4, hislip = 8, serial = 16, every_kind = 31 };
+struct kinds {
+    ComPtr<IMorvaneResourceManager> resources = manager();
+    std::vector<std::unique_ptr<instrument_server_process>> servers;
+    std::vector<std::pair<std::wstring, const wchar_t*>> names;
+    explicit kinds(unsigned which = every_kind, const std::wstring& options = L"")
+    {
+        const auto serve = [&](const std::wstring& how) -> instrument_server_process& {
+            return *servers.emplace_back(
+                std::make_unique<instrument_server_process>(L"..\\..\\bin\\", how + L" --seconds 120 " + options));
+        };
+        if (which & sim)
+            names.emplace_back(L"sim", L"Morvane simulated instrument");
+        if (which & socket)
+            names.emplace_back(L"tcpip0::127.0.0.1::" + std::to_wstring(serve(L"").port()) + L"::socket",
+                               socket_source);
+        if (which & vxi11) {
+            EXPECT_EQ(resources->put_PortmapperPort(serve(L"--vxi11 --portmapper-port 0").portmapper_port()), S_OK);
+            names.emplace_back(L"tcpip::127.0.0.1::instr", L"Morvane VXI-11 session");
+        }
+        if (which & hislip)
+            names.emplace_back(L"tcpip::127.0.0.1::hislip0," + std::to_wstring(serve(L"--hislip").port()) + L"::instr",
+                               L"Morvane HiSLIP session");
+        if (const auto pair = serial_pair(); pair && which & serial) {
+            serve(L"--serial COM" + std::to_wstring(pair->second));
+            names.emplace_back(L"asrl" + std::to_wstring(pair->first) + L"::instr", L"Morvane serial session");
+        }
+    }
+};
+
+// Each LONG property of `object`: its first value, the values it takes (each read back), and those
+// it refuses with `told` (keeping the last taken).
+template<typename Object> struct setting {
+    HRESULT (STDMETHODCALLTYPE Object::*get)(LONG*);
+    HRESULT (STDMETHODCALLTYPE Object::*put)(LONG);
+    LONG initial;
+    std::vector<LONG> taken, refused;
+    const wchar_t* told;
+};
+template<typename Object>
+void expect_settings(Object* object, const std::vector<setting<Object>>& settings, const wchar_t* source)
+{
+    for (const auto& s : settings) {
+        SCOPED_TRACE(s.told);
+        LONG value = -7;
+        EXPECT_EQ((object->*s.get)(&value), S_OK);
+        EXPECT_EQ(value, s.initial);
+        for (const LONG taken : s.taken) {
+            EXPECT_EQ((object->*s.put)(taken), S_OK) << taken;
+            EXPECT_EQ((object->*s.get)(&value), S_OK);
+            EXPECT_EQ(value, taken);
+        }
+        for (const LONG refused : s.refused) {
+            EXPECT_EQ(outcome((object->*s.put)(refused)),
+                      error_line(E_INVALIDARG, s.told, source, L"", 0, __uuidof(Object)));
+            EXPECT_EQ((object->*s.get)(&value), S_OK);
+            EXPECT_EQ(value, s.taken.back()) << "a refused value is not kept";
+        }
+    }
 }
 
 } // namespace morvane::testing

@@ -1,26 +1,13 @@
-// Service requests from a VXI-11 device we did not write the RPC of: tests/vxi11/judge/srq_device.c,
-// built by the distribution's rpcgen and libtirpc and run by tests/vxi11/judge/with_srq_device.sh,
-// which names its core port in MORVANE_VXI11_DEVICE_PORT. The device checks on its side what the
-// session told it (create_intr_chan, device_enable_srq, the teardown) and prints it.
+// Service requests from tests/vxi11/judge/srq_device.c (the distribution's rpcgen and libtirpc), run
+// by with_srq_device.sh with its core port in MORVANE_VXI11_DEVICE_PORT; it checks what it was told.
 #include <cwchar>
 #include <string>
-#include "platform/safearray.hpp"
 #include "sessions_client.hpp"
 
 namespace morvane::testing {
 namespace {
 
-constexpr HRESULT timed_out = static_cast<HRESULT>(0x80040015);
 constexpr short requested = 0x45, rqs = 0x40; // what srq_device answers to device_readstb
-
-HRESULT write(IMessage* session, const std::string& text)
-{
-    unique_safearray bytes(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(text.size())));
-    std::copy(text.begin(), text.end(), static_cast<char*>(bytes->pvData));
-    SAFEARRAY* given = bytes.get();
-    LONG written = 0;
-    return session->Write(&given, static_cast<LONG>(text.size()), &written);
-}
 
 // Two rounds, which the device counts: the first ends with a disable, the second with the release.
 // No request before the device's; its request brings the status byte it gave, read once.
@@ -38,11 +25,10 @@ TEST(Vxi11Device, TakesServiceRequestsFromADeviceWeDidNotWrite)
     ASSERT_EQ(session.As(&requests), S_OK);
     for (const bool disable : {true, false}) {
         ASSERT_EQ(requests->EnableServiceRequests(), S_OK);
+        EXPECT_EQ(wait_request(requests.Get(), 200), session_timeout);
+        ASSERT_EQ(write_bytes(session.Get(), "SRQ\n"), S_OK);
+        EXPECT_EQ(wait_request(requests.Get(), 5000), requested);
         short status = 0;
-        EXPECT_EQ(requests->WaitForServiceRequest(200, &status), timed_out);
-        ASSERT_EQ(write(session.Get(), "SRQ\n"), S_OK);
-        EXPECT_EQ(requests->WaitForServiceRequest(5000, &status), S_OK);
-        EXPECT_EQ(status, requested);
         EXPECT_EQ(own(session.Get())->ReadStatusByte(&status), S_OK);
         EXPECT_EQ(status, requested & ~rqs) << "the session's read cleared RQS";
         if (disable) {

@@ -1,12 +1,7 @@
-// VXI-11 sessions from the resource manager: against instrument-sim --vxi11 on picked ports
-// (the manager asking its portmapper), and against a scripted core channel for what the
-// simulated instrument never does (the manager's CorePort set to it).
+// VXI-11 sessions against instrument-sim --vxi11, and against a scripted core channel (the
+// manager's CorePort) for what the simulated instrument never does.
 #include <chrono>
-#include <algorithm>
 #include <vector>
-#include "instrument-sim/instrument_server_process.hpp"
-#include "platform/safearray.hpp"
-#include "platform/variant.hpp"
 #include "scripted_core.hpp"
 #include "sessions_client.hpp"
 
@@ -22,27 +17,12 @@ constexpr HRESULT device_refused = static_cast<HRESULT>(0x800400B1);
 constexpr HRESULT locked = static_cast<HRESULT>(0x8004000F), not_locked = static_cast<HRESULT>(0x8004009C);
 constexpr const wchar_t* local_instrument = L"TCPIP::127.0.0.1::INSTR";
 
-struct vxi11_server : instrument_server_process {
-    explicit vxi11_server(const std::wstring& faults = L"")
-        : instrument_server_process(L"..\\..\\bin\\", L"--vxi11 --portmapper-port 0 --seconds 120 " + faults)
-    {}
-    // A manager that asks this server's portmapper.
-    ComPtr<IMorvaneResourceManager> resources() const
-    {
-        auto made = manager();
-        EXPECT_EQ(made->put_PortmapperPort(portmapper_port()), S_OK);
-        return made;
-    }
-};
-
 ComPtr<IMorvaneResourceManager> manager_for(const scripted_core& core)
 {
     auto made = manager();
     EXPECT_EQ(made->put_CorePort(core.port()), S_OK);
     return made;
 }
-
-std::wstring code_of(const std::wstring& outcome) { return outcome.substr(0, outcome.find(L' ')); }
 
 // The bytes of one Read as text and its status; a failure shows as its outcome.
 std::wstring read(IMessage* session, LONG count, LONG* status = nullptr)
@@ -58,35 +38,24 @@ std::wstring read(IMessage* session, LONG count, LONG* status = nullptr)
                         static_cast<const char*>(raw->pvData) + raw->rgsabound[0].cElements);
 }
 
-HRESULT write(IMessage* session, const std::string& text)
-{
-    unique_safearray bytes(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(text.size())));
-    std::copy(text.begin(), text.end(), static_cast<char*>(bytes->pvData));
-    SAFEARRAY* given = bytes.get();
-    LONG written = 0;
-    const HRESULT hr = session->Write(&given, static_cast<LONG>(text.size()), &written);
-    EXPECT_EQ(written, SUCCEEDED(hr) ? static_cast<LONG>(text.size()) : written);
-    return hr;
-}
-
 // A message without a line feed is executed at its END, also when END comes with no bytes;
 // reads end on END, the termination character or the count.
 TEST(Vxi11Sessions, FrameMessagesByEndAndTellWhyEachReadEnded)
 {
-    const vxi11_server server;
+    const kinds server(vxi11);
     ComPtr<IMessage> session;
-    ASSERT_EQ(open(server.resources().Get(), local_instrument, 2000, session), L"open");
+    ASSERT_EQ(open(server.resources.Get(), local_instrument, 2000, session), L"open");
     const auto extra = own(session.Get());
     VARIANT_BOOL on = VARIANT_TRUE;
     EXPECT_EQ(session->get_TerminationCharacterEnabled(&on), S_OK);
     EXPECT_EQ(on, VARIANT_FALSE);
     EXPECT_EQ(session->put_SendEndEnabled(VARIANT_FALSE), S_OK);
-    EXPECT_EQ(write(session.Get(), "DATA:LIST 1,2,3;LIST?"), S_OK);
+    EXPECT_EQ(write_bytes(session.Get(), "DATA:LIST 1,2,3;LIST?"), S_OK);
     EXPECT_EQ(session->put_Timeout(300), S_OK);
     EXPECT_EQ(code_of(read(session.Get(), 100)), std::to_wstring(session_timeout)) << "no END, nothing executed";
-    EXPECT_EQ(write(session.Get(), ";*OPC?"), S_OK);
+    EXPECT_EQ(write_bytes(session.Get(), ";*OPC?"), S_OK);
     EXPECT_EQ(session->put_SendEndEnabled(VARIANT_TRUE), S_OK);
-    EXPECT_EQ(write(session.Get(), ""), S_OK);
+    EXPECT_EQ(write_bytes(session.Get(), ""), S_OK);
     EXPECT_EQ(session->put_TerminationCharacterEnabled(VARIANT_TRUE), S_OK);
     EXPECT_EQ(extra->put_TerminationCharacter(','), S_OK);
     // clang-format off
@@ -125,7 +94,8 @@ TEST(Vxi11Sessions, ReportEachDeviceErrorByNameAndGoOnOrFailAtOnce)
         core.error = e.code;
         const std::wstring text =
             L"The device reported VXI-11 error " + std::to_wstring(e.code) + L" (" + e.name + L").";
-        EXPECT_EQ(outcome(write(session.Get(), "*CLS\n")), error_line(e.hr, text, vxi11_source, L"", 0, IID_IMessage));
+        EXPECT_EQ(outcome(write_bytes(session.Get(), "*CLS\n")),
+                  error_line(e.hr, text, vxi11_source, L"", 0, IID_IMessage));
         EXPECT_EQ(outcome(extra->AssertTrigger()),
                   e.lost ? error_line(e.hr, L"The connection to the instrument was lost.", vxi11_source, L"", 0,
                                       IID_IMorvaneSession)
@@ -154,7 +124,7 @@ TEST(Vxi11Sessions, SendWhatTheCoreChannelAsksFor)
         data[i] = static_cast<char>('a' + i % 23);
     for (const bool end : {true, false}) {
         EXPECT_EQ(session->put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
-        EXPECT_EQ(write(session.Get(), data), S_OK);
+        EXPECT_EQ(write_bytes(session.Get(), data), S_OK);
     }
     core.reads = {{0, 0, "ab"}, {0, 0, "c"}, {0, 1, "de"}, {0, 0, "fg"}, {15, 0, ""}, {0, 4, "h"}};
     EXPECT_EQ(session->put_TerminationCharacterEnabled(VARIANT_TRUE), S_OK);
@@ -220,10 +190,7 @@ TEST(Vxi11Sessions, FailWithinTheirTimeoutAndAtOnceWhenTheConnectionIsGone)
     core.silent = false;
     core.reads = {{0, 4, "back"}};
     EXPECT_EQ(read(session.Get(), 10), L"back");
-    std::size_t links = 0;
-    for (const auto& call : core.calls())
-        links += call.procedure == 10;
-    EXPECT_EQ(links, 2u);
+    EXPECT_EQ(std::ranges::count(core.procedures(), 10u), 2);
     // Replies that bring neither data nor a reason are read again, within the same bound.
     core.reads = {{0, 0, "ab"}};
     core.empty_when_done = true;
@@ -235,14 +202,14 @@ TEST(Vxi11Sessions, FailWithinTheirTimeoutAndAtOnceWhenTheConnectionIsGone)
     core.reads = {{0, 4, "cd"}};
     EXPECT_EQ(read(session.Get(), 10), L"abcd") << "what came before is not lost";
 
-    const vxi11_server dropping(L"--drop-after 5000");
-    ASSERT_EQ(open(dropping.resources().Get(), local_instrument, 2000, session), L"open");
+    const kinds dropping(vxi11, L"--drop-after 5000");
+    ASSERT_EQ(open(dropping.resources.Get(), local_instrument, 2000, session), L"open");
     bound_component instrument(session.Get());
     EXPECT_EQ(instrument.write(L"WAV:POIN 300000;DATA?"), S_OK);
     EXPECT_EQ(code_of(read(session.Get(), 2000000)), std::to_wstring(connection_lost));
     for (int attempt = 0; attempt < 2; ++attempt) {
         started = clock::now();
-        EXPECT_EQ(code_of(outcome(write(session.Get(), "*IDN?\n"))), std::to_wstring(connection_lost));
+        EXPECT_EQ(code_of(outcome(write_bytes(session.Get(), "*IDN?\n"))), std::to_wstring(connection_lost));
         EXPECT_LT(clock::now() - started, 100ms);
     }
 }
@@ -295,13 +262,6 @@ TEST(Vxi11Sessions, OpenByAnyFormOfTheirNameButHislips)
         EXPECT_NE(refused.find(L"Morvane HiSLIP session"), std::wstring::npos) << refused;
     }
     EXPECT_EQ(core.calls().size(), calls);
-    // The portmapper asked when no core port is given: none listening, or no core channel.
-    const auto asking = manager();
-    ASSERT_EQ(asking->put_PortmapperPort(transport::tcp_listener().port()), S_OK); // closed again at once
-    ComPtr<IMessage> session;
-    const std::wstring refused = open(asking.Get(), local_instrument, 1000, session);
-    EXPECT_EQ(code_of(refused), std::to_wstring(resource_not_found));
-    EXPECT_NE(refused.find(L"[The portmapper cannot be asked: "), std::wstring::npos) << refused;
 }
 
 } // namespace
