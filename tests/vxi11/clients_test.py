@@ -7,8 +7,7 @@ import os
 import struct
 import subprocess
 import sys
-import traceback
-from vxi11_client import SKIP, check, failures, finish, start_server
+from vxi11_client import SKIP, check, failures, finish, server
 
 try:
     import pyvisa
@@ -84,9 +83,8 @@ def pyvisa_vxi11(visa, raw_volts, lxi_counts):
     device.close()
 
 
-raw, (raw_port,) = start_server()
-vxi11, vxi11_ports = start_server("--vxi11")  # the portmapper on 111
-try:
+# A pyvisa.Error (a timeout, an I/O error) fails the test with its traceback.
+with server() as (_, (raw_port,)), server("--vxi11") as (vxi11, vxi11_ports):  # the portmapper on 111
     raw_options = ("--raw", "--port", str(raw_port))
     check("raw *IDN?", scpi("*IDN?", *raw_options), IDN.encode() + b"\n")
     check("raw list", scpi("DATA:LIST 1,2.5,-3;LIST?", *raw_options), b"1,2.5,-3\n")
@@ -117,11 +115,5 @@ try:
     check("benchmark", b"requests/second" in bench, True)
     print(bench.decode().strip().rsplit("\n", 1)[-1].rsplit("Result:", 1)[-1].strip(), "(lxi benchmark, *IDN? over VXI-11)")
     pyvisa_vxi11(visa, raw_volts, counts)
-except pyvisa.Error:  # a timeout or an I/O error in pyvisa: the check under way failed
-    failures.append(traceback.format_exc())
-finally:
-    for server in (raw, vxi11):
-        server.kill()
-        server.wait()
 
 finish()
