@@ -30,9 +30,7 @@ def srq_call(client):
 
 with server("--vxi11", "--portmapper-port", "0") as (_, (core_port, _)):
     link = Link(core_port)
-    with socket.socket() as listener:
-        listener.bind(("127.0.0.1", 0))
-        listener.listen()
+    with socket.create_server(("127.0.0.1", 0)) as listener:
         listener.settimeout(3)
         port = listener.getsockname()[1]
         check("create_intr_chan over UDP", intr_chan(link, port, family=1), 8)
@@ -62,9 +60,7 @@ with server("--vxi11", "--portmapper-port", "0") as (_, (core_port, _)):
         client.close()
 
     # Clients that are gone or never read: the core channel answers as fast as ever.
-    with socket.socket() as deaf:
-        deaf.bind(("127.0.0.1", 0))
-        deaf.listen()
+    with socket.create_server(("127.0.0.1", 0)) as deaf:
         for what, port in (("a client that never reads", deaf.getsockname()[1]), ("a client that is gone", port)):
             check(f"create_intr_chan, {what}", (intr_chan(link, port), enable(link, 1, b"z" * 40)), (0, 0))
             slowest = 0

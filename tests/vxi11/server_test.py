@@ -117,9 +117,7 @@ with server("--vxi11", "--portmapper-port", "0", "--delay", "400", "--drop-after
         pass
 
 # A portmapper port that cannot be had: the server says which option to change and stops.
-with socket.socket() as taken:
-    taken.bind(("127.0.0.1", 0))
-    taken.listen()
+with socket.create_server(("127.0.0.1", 0)) as taken:
     started = time.monotonic()
     refused, _ = start_server("--vxi11", "--portmapper-port", str(taken.getsockname()[1]))
     check("exit code with the portmapper port taken", refused.wait(timeout=20) != 0, True)
