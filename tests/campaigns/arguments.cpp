@@ -1,6 +1,6 @@
-// Arguments: a call of a random method with random arguments, then again with each of its
-// allocations failing in turn: S_OK or a failure that the method names, [in] arguments unchanged,
-// the same result or a failure of memory when an allocation fails.
+// Arguments: a random call, then again with each of its allocations failing in turn: S_OK or a
+// failure that the method names, [in] arguments unchanged, the same result or a failure of memory.
+// Leaks: a thousand random calls on one object, each after what those before it left pending.
 #include "campaign.hpp"
 
 namespace morvane::campaigns {
@@ -61,6 +61,22 @@ void arguments(trial& t)
         if (nth == 0)
             result = got;
     }
+}
+
+void leaks(trial& t)
+{
+    scripted_session session;
+    ComPtr<IFormattedIO488> io = bound(session);
+    for (int i = 0; i < 1000 && !t.failures; ++i) {
+        argument_store store;
+        const call c = random_call(t, store);
+        respond(session, c.m);
+        run_call(t, c, io, session);
+        if (c.m == method::put_io)
+            io->putref_IO(&session);
+    }
+    io.Reset();
+    t.expect(session.references() == 0, L"session references kept");
 }
 
 } // namespace morvane::campaigns

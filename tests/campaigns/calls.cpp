@@ -1,5 +1,4 @@
-// Calls of the object's methods: random arguments of every kind (the draws stay in this order,
-// for the seeds of the replay file), a call run with an allocation failing, its outcome as text.
+// Calls with random arguments of every kind (the draws stay in this order, for the replay file's seeds).
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -43,7 +42,7 @@ HRESULT invoke(const call& c, ComPtr<IFormattedIO488>& io, scripted_session& ses
     return S_OK;
 }
 
-// A one-dimensional array as the component makes them: lower bound 0, unlocked, of its element type and size.
+// As the component makes arrays: one dimension, lower bound 0, unlocked, of the element type and size.
 bool well_formed_array(const VARIANT& value, VARTYPE type)
 {
     SAFEARRAY* array = V_VT(&value) == (VT_ARRAY | type) ? V_ARRAY(&value) : nullptr;

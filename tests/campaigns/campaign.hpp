@@ -1,7 +1,5 @@
 #pragma once
-// What the campaigns share: a trial with its random choices and checks, the count of the blocks
-// it leaves and allocations failed on purpose (runner.cpp), calls of the object's methods with
-// random or chosen arguments (calls.cpp).
+// What the campaigns share: trials and the block count (runner.cpp), calls of the methods (calls.cpp).
 #include <windows.h>
 #include <atomic>
 #include <deque>
@@ -35,14 +33,12 @@ struct trial {
 
 void responses(trial&t), faults(trial&t), arguments(trial&t), threads(trial&t), leaks(trial&t);
 
-// Blocks alive of operator new and of the task allocator, task blocks excused as the platform's, blocks made.
+// Blocks alive of operator new and the task allocator, task blocks excused as the platform's, blocks made.
 inline std::atomic<long long> live_new = 0, live_com = 0, excused = 0, made = 0;
-// While counting, the allocation on this thread that brings countdown to 0 fails and sets failed;
-// the session's own are spared.
+// While counting, this thread's allocation that brings countdown to 0 fails and sets failed (not the session's).
 inline thread_local long countdown = 0;
 inline thread_local bool counting = false, failed = false;
 
-// An entry point of a module as the function it is.
 template<typename Function> Function* entry(HMODULE module, const char* name)
 {
     return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
@@ -54,7 +50,6 @@ enum class method {
     set_buffer_size, flush, get_io, big_endian, put_io, final_release
     // clang-format on
 };
-// The number types that lists hold, and the ones of numbers and blocks.
 inline constexpr std::initializer_list<VARTYPE> list_types = {VT_I2, VT_I4, VT_R4, VT_R8, VT_BSTR, VT_VARIANT, VT_UI1};
 inline constexpr std::initializer_list<VARTYPE> number_types = {VT_I2, VT_I4, VT_R4, VT_R8, VT_UI1};
 
@@ -71,27 +66,25 @@ struct call {
     bool usable = true;
 };
 
-// What the arguments of one call point into, kept until its checks are done.
+// What a call's arguments point into, kept until its checks are done.
 struct argument_store {
     unique_variant output;
     std::deque<unique_variant> variants;
     std::deque<SAFEARRAY*> arrays; // referred to by VT_ARRAY | VT_BYREF, destroyed by a VARIANT
 };
 
-// A call of any method but the final release with random arguments, shown in t.input; the [in] arguments as bytes.
+// A random call of any method but the final release, shown in t.input; the [in] arguments as bytes.
 call random_call(trial& t, argument_store& store);
 std::string snapshot(const argument_store& store);
-// An object bound to the session; a response for the method, then a line that a read leaves to be drained.
+// A bound object; a response for the method, then a line that a read leaves to be drained.
 ComPtr<IFormattedIO488> bound(scripted_session& session);
 void respond(scripted_session& session, method m);
 // The call with its nth allocation failing (0: none): its outcome and output, which must be empty
 // after a failure (a list keeps what it read, the client's to free) and well formed after a read.
 std::wstring run_call(trial& t, const call& c, ComPtr<IFormattedIO488>& io, scripted_session& session, long nth = 0);
-// A failure of the component's own with one of the help contexts.
 bool own_failure(const std::wstring& result, const std::vector<DWORD>& help_contexts);
-// ReadString's outcome and text.
 std::pair<HRESULT, std::wstring> read_string(IFormattedIO488* io);
-// The object still works: after flushing both ways, a query goes out and a response comes back.
+// After flushing both ways, a query goes out and its response comes back.
 void expect_exchange(trial& t, IFormattedIO488* io, scripted_session& session);
 
 } // namespace morvane::campaigns

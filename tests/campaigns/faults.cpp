@@ -1,6 +1,5 @@
-// Session faults: a scenario of one method runs, which gives its session calls, then again with
-// each call failing, with and without error information: expected()'s result, the session's
-// settings as they were, no reference kept, the object working.
+// Session faults: a method's scenario, then again with each of its session calls failing, with and without
+// error information: expected()'s result, the settings as they were, no reference kept, a working object.
 #include <algorithm>
 #include "campaign.hpp"
 
@@ -128,11 +127,9 @@ void faults(trial& t)
                .send_end = t.chance(70), .termination = t.chance(70), .size = t.pick<long>({3, 10, 1000}),
                .text = text};
     // clang-format on
-    std::string response = text;
-    if (m == method::read_number)
-        response = std::to_string(t.between(1, 999999));
-    if (m == method::read_list)
-        response = std::to_string(t.between(1, 255));
+    std::string response = m == method::read_number ? std::to_string(t.between(1, 999999))
+                           : m == method::read_list ? std::to_string(t.between(1, 255))
+                                                    : text;
     for (long n = m == method::read_list ? static_cast<long>(t.between(0, 3)) : 0; n > 0; --n)
         response += "," + std::to_string(t.between(1, 255));
     if (m == method::read_block) // after bytes to seek past, or none, a block of 8 bytes

@@ -1,6 +1,5 @@
-// Malformed responses, read whole and in random chunks with random statuses and buffer size, from
-// arrays before a page with no access: the same result and rest either way, failures that reads
-// name, well-formed results, and an object that still works.
+// Malformed responses, read whole and in random chunks, statuses and buffer sizes, before a page with no
+// access: the same result and rest either way, failures that reads name, an object that still works.
 #include <algorithm>
 #include "campaign.hpp"
 #include "platform/ansi.hpp"

@@ -1,7 +1,6 @@
-// The campaigns: `campaigns NAME [ITERATIONS [SEED]]` runs the trials of the replay file (lines
-// "NAME SEED what it found"), then ITERATIONS trials seeded SEED, SEED + 1, ... A trial fails when
-// it leaves a block allocated: operator new and delete are replaced for the whole program, and a
-// spy watches the task allocator (strings and safe arrays, the string cache off).
+// `campaigns NAME [ITERATIONS [SEED]]`: the replay file's trials ("NAME SEED what it found"), then
+// ITERATIONS seeded SEED, SEED + 1, ... A trial fails that leaves a block of operator new or of the
+// task allocator (spied on, the string cache off).
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -31,9 +30,7 @@ void* counted(void* block, long long alive, long long new_blocks)
 thread_local bool moved = false; // the block that a reallocation takes was counted
 
 struct malloc_spy final : IMallocSpy {
-    // clang-format off
-    STDMETHODIMP QueryInterface(REFIID, void** out) override { *out = this; return S_OK; } // asked for IMallocSpy alone
-    // clang-format on
+    STDMETHODIMP QueryInterface(REFIID, void** out) override { return *out = this, S_OK; } // asked for IMallocSpy alone
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return failing_now() ? 0 : size; } // 0 bytes: a failure
@@ -58,7 +55,7 @@ struct malloc_spy final : IMallocSpy {
     STDMETHODIMP_(void) PostHeapMinimize() override {}
 } spy;
 
-// Registered before main, so that every task allocation is seen.
+// Before main, to see every task allocation.
 const bool spying = [] {
     entry<void WINAPI()>(LoadLibraryW(L"oleaut32.dll"), "SetOaNoCache")();
     return SUCCEEDED(CoRegisterMallocSpy(&spy));

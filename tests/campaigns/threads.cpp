@@ -1,6 +1,5 @@
-// Threads: eight share one object, then use eight, writing tagged messages that the session echoes
-// (so that one mixed at the session comes back mixed) and reading responses: each response whole,
-// never two session calls at once. Then eight create and release objects of the shipped module.
+// Threads: eight share one object, then use eight, each response the whole echo of its message, never two
+// session calls at once. Then eight create and release objects of the shipped module.
 #include <thread>
 #include "campaign.hpp"
 #include "support/shipped_files.hpp"
@@ -23,7 +22,6 @@ template<typename Body> void on_threads(trial& t, Body&& body)
         t.expect(failure.empty(), failure);
 }
 
-// An object whose session answers each message with the message itself.
 ComPtr<IFormattedIO488> echoing(scripted_session& session)
 {
     session.on_call([&session, pending = std::string()](const session_call& call) mutable {
@@ -34,7 +32,6 @@ ComPtr<IFormattedIO488> echoing(scripted_session& session)
     return bound(session);
 }
 
-// Forty messages through the object, each response the message that went out.
 void exchange_messages(IFormattedIO488* io, int thread, std::wstring& failure)
 {
     for (int i = 0; i < 40; ++i) {

@@ -1,10 +1,6 @@
 #!/bin/sh
-# Starts a server on a free port for one connection (instrument-sim, or a Python script), then
-# runs transcript.sh with every "@RESOURCE@" argument replaced by the server's resource name.
-# SERVER_OPTIONS go to instrument-sim: with --vxi11 the resource is its VXI-11 instrument and
-# "@PORTMAPPER@" its portmapper's port.
-#
-#   over_tcp.sh SERVER TRANSCRIPT GOLDEN ARGUMENTS...
+# over_tcp.sh SERVER TRANSCRIPT GOLDEN ARGUMENTS...: starts SERVER (instrument-sim with SERVER_OPTIONS,
+# or a Python script) for one connection, then TRANSCRIPT with @RESOURCE@ (and @PORTMAPPER@ for --vxi11) filled in.
 set -u
 server=$1 transcript=$2
 shift 2

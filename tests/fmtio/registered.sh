@@ -1,8 +1,5 @@
 #!/bin/sh
-# Installs the component and the resource manager in the prefix as docs/installing.md says (the
-# standard library first), then runs transcript.sh: fmtio reaches both by their program identifiers.
-#
-#   registered.sh BIN TRANSCRIPT ARGUMENTS...
+# registered.sh BIN TRANSCRIPT ARGUMENTS...: installs as docs/installing.md says, then runs TRANSCRIPT.
 set -eu
 bin=$1
 shift

@@ -1,14 +1,7 @@
 #!/bin/sh
-# Runs fmtio under Wine and compares what it printed, stdout and stderr in the order written,
-# its exit code and the files it wrote with a golden transcript.
-#
-#   transcript.sh GOLDEN INPUT|- FILES -- FMTIO.EXE ARGUMENTS...
-#
-# INPUT is fed to standard input ("-": none; "echoed": the lines that the golden transcript
-# shows after the shell's prompt "> ", and after a final exit one more that must not run).
-# FILES (comma-separated, or "-") are files that the run writes, appended to the transcript.
-# The build directory's Windows path shows as <build>.
-# With FMTIO_UPDATE_GOLDEN=1 the transcript replaces the golden file.
+# transcript.sh GOLDEN INPUT|- FILES|- -- FMTIO.EXE ARGUMENTS...: compares fmtio's output (both streams
+# as written), exit code and the FILES it wrote (comma-separated) with GOLDEN. INPUT "echoed": the lines
+# after the golden's prompts "> ", and after a final exit one that must not run. FMTIO_UPDATE_GOLDEN=1 rewrites it.
 set -u
 golden=$1 input=$2 files=$3
 shift 4

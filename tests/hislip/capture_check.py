@@ -2,20 +2,16 @@
 """Checks a HiSLIP capture as tshark decodes it (-T json, on stdin) against what the session
 meant to send: no malformed or unknown message; Initialize names version 1.0, the vendor "MV" and
 the sub-address; the client's Data, DataEND and Trigger carry IDs from 0xFFFFFF00 in steps of 2,
-again from there after a device clear; RMT-delivered is set on the first message after a whole
-response (none after a device clear) and on no other; no message is larger than the server takes;
-every response carries the ID of the message that asked for it; every request is answered;
-AsyncServiceRequest comes from the server without a payload, and each is followed by an
-AsyncStatusQuery from the client (which asks once per request, so none is left unasked).
+again from there after a device clear; RMT-delivered on the first message after a whole response
+(none after a device clear) and on no other; no message larger than the server takes; every
+response carries the ID of the message that asked for it; every request answered; each
+AsyncServiceRequest, from the server without a payload, followed by an AsyncStatusQuery.
 
-    capture_check.py PORT < decoded.json
-"""
+    capture_check.py PORT < decoded.json"""
 import json
 import sys
 
-port = sys.argv[1]
-failures = []
-FIRST_ID = 0xFFFFFF00
+port, failures, FIRST_ID = sys.argv[1], [], 0xFFFFFF00
 ANSWERS = {0: 1, 4: 5, 8: 9, 15: 16, 17: 18, 19: 23, 21: 22}  # request: reply
 
 
@@ -88,7 +84,5 @@ if asked:
     failures.append(f"unanswered: replies of types {asked}")
 if not messages:
     failures.append("no HiSLIP message captured")
-print(f"{len(messages)} HiSLIP messages decoded")
-for failure in failures:
-    print(failure)
+print(f"{len(messages)} HiSLIP messages decoded", *failures, sep="\n")
 sys.exit(1 if failures else 0)

@@ -1,13 +1,12 @@
 """A minimal HiSLIP client for the tests, written from the protocol's public numbers alone; the
 checks and instrument-sim under Wine are the VXI-11 client's."""
-import contextlib
 import os
 import socket
 import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vxi11"))
-from vxi11_client import check, exactly, finish, start_server
+from vxi11_client import check, exactly, finish, proc, server
 
 HEADER = struct.Struct(">2sBBIQ")
 (INITIALIZE, INITIALIZE_RESPONSE, FATAL_ERROR, ERROR, ASYNC_LOCK, ASYNC_LOCK_RESPONSE, DATA, DATA_END,
@@ -16,17 +15,6 @@ HEADER = struct.Struct(">2sBBIQ")
  ASYNC_INITIALIZE_RESPONSE, ASYNC_DEVICE_CLEAR, ASYNC_SERVICE_REQUEST, ASYNC_STATUS_QUERY, ASYNC_STATUS_RESPONSE,
  ASYNC_DEVICE_CLEAR_ACKNOWLEDGE, ASYNC_LOCK_INFO, ASYNC_LOCK_INFO_RESPONSE) = range(26)
 FIRST_ID = 0xFFFFFF00
-
-
-@contextlib.contextmanager
-def hislip_server(*options):
-    """instrument-sim --hislip for a with block: (process, port)."""
-    process, (port,) = start_server("--hislip", *options)
-    try:
-        yield process, port
-    finally:
-        process.kill()
-        process.wait()
 
 
 class Channel:

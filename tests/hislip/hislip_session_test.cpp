@@ -78,10 +78,9 @@ struct instrument_options {
 
 class scripted_instrument {
 public:
-    using options = instrument_options;
     using script = std::function<void(peer_channel& sync, peer_channel& async)>;
 
-    explicit scripted_instrument(script play, options settings = {})
+    explicit scripted_instrument(script play, instrument_options settings = {})
         : m_thread([this, play, settings] {
               peer_channel sync{m_listener.accept(5s), {}}, async;
               if (!sync.socket)
@@ -154,12 +153,14 @@ std::string read(IMessage* session, LONG count)
     return FAILED(hr) ? hex(hr) : shown;
 }
 
-ComPtr<IMorvaneSession> own(IMessage* session)
+template<class Interface = IMorvaneSession> ComPtr<Interface> own(IMessage* session)
 {
-    ComPtr<IMorvaneSession> extra;
+    ComPtr<Interface> extra;
     session->QueryInterface(IID_PPV_ARGS(&extra));
     return extra;
 }
+
+ComPtr<IMorvaneServiceRequests> requests(IMessage* session) { return own<IMorvaneServiceRequests>(session); }
 
 constexpr std::uint32_t id0 = 0xFFFFFF00, id1 = 0xFFFFFF02, id2 = 0xFFFFFF04;
 const std::string end = " 0", count_reached = " 40006", termination = " 40005";
@@ -240,94 +241,74 @@ TEST(HislipSession, WritesMessagesThatTheInstrumentTakes)
                                          {type::data_end, 0, 0xFFFFFF0E, "X"}}));
 }
 
-// A response in the pieces an instrument sends, read with counts: END first, then the
-// termination character, then the count; in synchronized mode what answers an earlier message
-// is passed over, in overlapped mode it is the next response.
-TEST(HislipSession, ReadsResponsesAsTheyCome)
-{
-    const struct {
-        const char* what;
-        std::vector<message> response;
-        std::vector<std::pair<LONG, std::string>> reads;
-        bool overlapped = false, termination = false;
-    } rows[] = {
-        // clang-format off
-        {"pieces", {{type::data, 0, id0, "1,2"}, {type::data_end, 0, id0, ",3\n"}},
-         {{2, "1," + count_reached}, {100, "2,3\n" + end}}},
-        {"the count at END", {{type::data_end, 0, id0, "abc"}}, {{3, "abc" + end}}},
-        {"nothing", {{type::data_end, 0, id0, ""}}, {{5, end}}},
-        {"termination", {{type::data_end, 0, id0, "a\nb\n"}}, {{100, "a\n" + termination}, {100, "b\n" + end}},
-         false, true},
-        {"stale", {{type::data, 0, id0 - 2, "old"}, {type::interrupted, 0, id0}, {type::data_end, 0, id0, "new\n"}},
-         {{100, "new\n" + end}}},
-        {"overlapped", {{type::data_end, 0, id0 - 2, "a\n"}, {type::data_end, 0, id0, "b\n"}},
-         {{100, "a\n" + end}, {100, "b\n" + end}}, true},
-        // clang-format on
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.what);
-        scripted_instrument instrument(
-            [&](peer_channel& sync, peer_channel&) {
-                sync.next();
-                for (const message& piece : row.response)
-                    sync.send(piece.kind, piece.control, piece.parameter, piece.payload);
-            },
-            {.overlapped = row.overlapped});
-        const ComPtr<IMessage> session = open(instrument);
-        EXPECT_EQ(session->put_TerminationCharacterEnabled(row.termination ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
-        EXPECT_EQ(write(session.Get(), "Q?\n"), "wrote 3");
-        for (const auto& [count, result] : row.reads)
-            EXPECT_EQ(read(session.Get(), count), result);
-    }
-}
-
-// What the instrument sends that is no response: an Error fails the read and the session goes
-// on; a FatalError, a broken header or a message larger than agreed (2^63 bytes, none sent) end
-// the session, and every later call fails at once; a header cut by a pause longer than the
-// timeout loses nothing.
-TEST(HislipSession, FailsAsTheInstrumentSays)
+// The instrument's answer to Q?\n as it comes, in the pieces an instrument sends, read with counts:
+// END first, then the termination character, then the count; in synchronized mode what answers
+// an earlier message is passed over, in overlapped mode it is the next response. What is no
+// response: an Error fails the read and the session goes on; a FatalError, a broken header or a
+// message larger than agreed (2^63 bytes, none sent) end the session, and every later call fails
+// at once; a header cut by a pause longer than the timeout loses nothing.
+TEST(HislipSession, ReadsResponsesAsTheyComeAndFailsAsTheInstrumentSays)
 {
     const std::string lost = hex(0x800400A6), timed_out = hex(0x80040015);
+    const auto sends = [](std::vector<message> pieces) {
+        return [pieces](peer_channel& sync) {
+            for (const message& piece : pieces)
+                sync.send(piece.kind, piece.control, piece.parameter, piece.payload);
+        };
+    };
     const struct {
         const char* what;
         std::function<void(peer_channel&)> answer;
-        std::vector<std::string> reads;
+        std::vector<std::pair<LONG, std::string>> reads;
         std::optional<message> told = std::nullopt; // what the instrument is told
+        bool overlapped = false, termination = false;
     } rows[] = {
         // clang-format off
-        {"error", [](peer_channel& sync) {
-             sync.send(type::error, 4, 0, "too large"), sync.send(type::data_end, 0, id0, "1\n"); },
-         {hex(0x800400B1), "1\n" + end}},
-        {"fatal", [](peer_channel& sync) { sync.send(type::fatal_error, 0, 0, "bye"); }, {lost, lost}},
-        {"prologue", [](peer_channel& sync) { sync.raw("HT" + std::string(14, '\0')); }, {lost},
+        {"pieces", sends({{type::data, 0, id0, "1,2"}, {type::data_end, 0, id0, ",3\n"}}),
+         {{2, "1," + count_reached}, {100, "2,3\n" + end}}},
+        {"the count at END", sends({{type::data_end, 0, id0, "abc"}}), {{3, "abc" + end}}},
+        {"nothing", sends({{type::data_end, 0, id0, ""}}), {{5, end}}},
+        {"termination", sends({{type::data_end, 0, id0, "a\nb\n"}}),
+         {{100, "a\n" + termination}, {100, "b\n" + end}}, std::nullopt, false, true},
+        {"stale", sends({{type::data, 0, id0 - 2, "old"}, {type::interrupted, 0, id0},
+                         {type::data_end, 0, id0, "new\n"}}), {{100, "new\n" + end}}},
+        {"overlapped", sends({{type::data_end, 0, id0 - 2, "a\n"}, {type::data_end, 0, id0, "b\n"}}),
+         {{100, "a\n" + end}, {100, "b\n" + end}}, std::nullopt, true},
+        {"error", sends({{type::error, 4, 0, "too large"}, {type::data_end, 0, id0, "1\n"}}),
+         {{100, hex(0x800400B1)}, {100, "1\n" + end}}},
+        {"fatal", sends({{type::fatal_error, 0, 0, "bye"}}), {{100, lost}, {100, lost}}},
+        {"prologue", [](peer_channel& sync) { sync.raw("HT" + std::string(14, '\0')); }, {{100, lost}},
          message{type::fatal_error, 1, 0, "a message header without the prologue \"HS\""}},
         {"a length that lies", [](peer_channel& sync) {
              const header_bytes head = encode({type::data, 0, id0, 1ull << 63});
              sync.raw(std::string(head.begin(), head.end())); },
-         {lost}, message{type::fatal_error, 1, 0,
-                         "a Data message of 9223372036854775808 bytes, past the maximum message size"}},
+         {{100, lost}}, message{type::fatal_error, 1, 0,
+                                "a Data message of 9223372036854775808 bytes, past the maximum message size"}},
         {"slow header", [](peer_channel& sync) {
              const header_bytes head = encode({type::data_end, 0, id0, 2});
              sync.raw(std::string(head.begin(), head.begin() + 9));
              std::this_thread::sleep_for(700ms);
              sync.raw(std::string(head.begin() + 9, head.end()) + "2\n"); },
-         {timed_out, "2\n" + end}},
+         {{100, timed_out}, {100, "2\n" + end}}},
         // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         std::optional<message> told;
         {
-            scripted_instrument instrument([&](peer_channel& sync, peer_channel&) {
-                sync.next();
-                row.answer(sync);
-                told = sync.next();
-            });
+            scripted_instrument instrument(
+                [&](peer_channel& sync, peer_channel&) {
+                    sync.next();
+                    row.answer(sync);
+                    told = sync.next();
+                },
+                {.overlapped = row.overlapped});
             const ComPtr<IMessage> session = open(instrument, 500);
+            EXPECT_EQ(session->put_TerminationCharacterEnabled(row.termination ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
             EXPECT_EQ(write(session.Get(), "Q?\n"), "wrote 3");
-            for (const std::string& result : row.reads)
-                EXPECT_EQ(read(session.Get(), 100), result);
-            if (row.reads.back() == lost) {
+            for (const auto& [count, result] : row.reads)
+                EXPECT_EQ(read(session.Get(), count), result);
+            if (row.reads.back().second == lost) {
                 EXPECT_EQ(write(session.Get(), "X"), lost);
             }
         }
@@ -358,13 +339,6 @@ TEST(HislipSession, AMessageWithoutEndCostsNoMoreThanItsBound)
     EXPECT_EQ(read(session.Get(), 10), hex(0x80040015));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 1500ms) << "while the instrument still sends";
     stop = true;
-}
-
-ComPtr<IMorvaneServiceRequests> requests(IMessage* session)
-{
-    ComPtr<IMorvaneServiceRequests> extra;
-    session->QueryInterface(IID_PPV_ARGS(&extra));
-    return extra;
 }
 
 // The status byte of the next service request within `timeout`, or the failure, in hex.
@@ -549,18 +523,15 @@ TEST(HislipSession, AsksTheStatusByteAndClearsTheDevice)
             got.push_back(*async.next()); // a status query left unanswered
         });
         const ComPtr<IMessage> session = open(instrument, 300);
-        const ComPtr<IMorvaneSession> extra = own(session.Get());
-        short status = 0;
         EXPECT_EQ(write(session.Get(), "A?\n"), "wrote 3");
         EXPECT_EQ(read(session.Get(), 100), "x\n" + end);
-        EXPECT_EQ(extra->ReadStatusByte(&status), S_OK);
-        EXPECT_EQ(status, 0x42);
-        EXPECT_EQ(extra->Clear(), S_OK);
+        EXPECT_EQ(status_byte(session.Get()), "42");
+        EXPECT_EQ(own(session.Get())->Clear(), S_OK);
         EXPECT_EQ(write(session.Get(), "B\n"), "wrote 2");
         const auto asked = std::chrono::steady_clock::now();
-        EXPECT_EQ(hex(extra->ReadStatusByte(&status)), hex(0x80040015));
+        EXPECT_EQ(status_byte(session.Get()), hex(0x80040015));
         EXPECT_LT(std::chrono::steady_clock::now() - asked, 1500ms);
-        EXPECT_EQ(hex(extra->AssertTrigger()), hex(0x800400A6));
+        EXPECT_EQ(hex(own(session.Get())->AssertTrigger()), hex(0x800400A6));
     }
     EXPECT_EQ(got, (std::vector<message>{{type::data_end, 0, id0, "A?\n"},
                                          {type::async_status_query, 1, id0, ""},

@@ -11,12 +11,7 @@ IDN = "Morvane,SIM-1,0,1.0\n"
 INITIALIZE_1_0 = HEADER.pack(b"HS", INITIALIZE, 0, 0x0100 << 16, 7) + b"hislip0"
 
 
-def rss_kib(pid):
-    with open(f"/proc/{pid}/status") as status:
-        return next(int(line.split()[1]) for line in status if line.startswith("VmRSS"))
-
-
-with hislip_server("--max-connections", "12") as (server, port):
+with server("--hislip", "--max-connections", "12") as (sim, (port,)):
     a = Session(port, maximum=50_000)
     check("initialized", (a.initialized[:2], a.initialized[2] >> 16, a.id != 0, a.async_initialized, a.maximum),
           ((1, 0), 0x0100, True, (ASYNC_INITIALIZE_RESPONSE, 0, 0x4D56, b""), (16, 0, 0, struct.pack(">Q", 1 << 20))))
@@ -104,14 +99,14 @@ with hislip_server("--max-connections", "12") as (server, port):
     # A length of 2^63 is refused, and what follows is dropped as it comes: no memory grows.
     c.sync.send(DATA, 0, FIRST_ID, length=1 << 63)
     check("2^63 bytes claimed", c.sync.recv()[:2], (ERROR, 4))
-    before = rss_kib(server.pid)
+    before = proc(sim, "VmRSS")
     for _ in range(64):
         c.sync.sock.sendall(bytes(1 << 20))
-    check("64 MiB of it cost no memory", rss_kib(server.pid) - before < 16 << 10, True)
+    check("64 MiB of it cost no memory", proc(sim, "VmRSS") - before < 16 << 10, True)
     check("others still served", Session(port).query("*IDN?\n"), IDN)
 
 # Synchronized, slow responses: a new message interrupts the one going out.
-with hislip_server("--segment", "1", "--delay", "300", "--idle-timeout", "1") as (_, port):
+with server("--hislip", "--segment", "1", "--delay", "300", "--idle-timeout", "1") as (_, (port,)):
     a = Session(port)
     started = time.monotonic()
     a.send(b"*IDN?\n")
@@ -128,8 +123,8 @@ with hislip_server("--segment", "1", "--delay", "300", "--idle-timeout", "1") as
           (INITIALIZE_RESPONSE, True, True))
 
 # Overlapped: no interruption, responses in order; two sessions at most; --drop-after.
-with hislip_server("--overlapped", "--segment", "1", "--delay", "100", "--max-connections", "4",
-                  "--drop-after", "45") as (_, port):
+with server("--hislip", "--overlapped", "--segment", "1", "--delay", "100", "--max-connections", "4",
+            "--drop-after", "45") as (_, (port,)):
     a = Session(port)
     first, second = a.send(b"*IDN?\n"), a.send(b"*IDN?\n")
     answers = [(data.decode(), {p for _, p, _ in messages}) for data, messages in (a.read(), a.read())]

@@ -1,7 +1,7 @@
 #!/bin/sh
 # fmtio's shell over HiSLIP against instrument-sim --hislip, its traffic captured on the loopback
-# and decoded by tshark: the transcript as GOLDEN shows it, and every message well formed and as
-# the protocol has it (capture_check.py). Capturing needs tshark and the right to capture: where
+# and decoded by tshark: the transcript as GOLDEN shows it (its [hislip] lines kept), and every
+# message well formed and as the protocol has it (capture_check.py). Capturing needs tshark and the right to capture: where
 # either is missing, the test says so and is skipped.
 #
 #   wire_test.sh GOLDEN      (WINE, BUILD_DIR as for fmtio's transcripts)
@@ -25,7 +25,8 @@ for _ in $(seq 100); do grep -q "Capturing on" "$work/tshark.log" && break; slee
 grep -q "Capturing on" "$work/tshark.log" || { echo "cannot capture on the loopback:"; cat "$work/tshark.log"; exit 77; }
 
 resource="TCPIP::127.0.0.1::hislip0,$port::INSTR"
-RESOURCE_SHOWN_AS=$resource sh "$here/../fmtio/transcript.sh" "$1" echoed - -- \
+sed -e 's/^\[hislip\] //' -e '/^\[[a-z]*\] /d' "$1" >fmtio_shell_hislip.txt
+RESOURCE_SHOWN_AS=$resource sh "$here/../fmtio/transcript.sh" fmtio_shell_hislip.txt echoed - -- \
   "$bin/fmtio.exe" --dll "$bin/Morvane.dll" -r "$resource" shell --echo
 transcript=$?
 sleep 0.5 # the last segments reach the capture

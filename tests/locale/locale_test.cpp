@@ -1,7 +1,5 @@
-// Numbers on the wire, both ways, for a user who kept US English but changed its decimal
-// separator to ",", for a German user and for a Japanese one: nothing on the wire may follow
-// them. Text for the Japanese user, whose ANSI code page takes one or two bytes a character.
-// Each runs in a prefix of its own, named by MORVANE_USER_LOCALE.
+// Numbers on the wire both ways follow no user's settings (US English with a decimal comma, German,
+// Japanese); text in the Japanese code page of one or two bytes a character. MORVANE_USER_LOCALE names the user.
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <string_view>
@@ -15,7 +13,7 @@ class UserLocale : public bound_fmtdio {
 protected:
     void SetUp() override
     {
-        // The premise, first: the user's locale, with its own separator in force where flags allow it.
+        // The premise: the user's locale, with its separator in force where flags allow it.
         const char* user = std::getenv("MORVANE_USER_LOCALE");
         ASSERT_TRUE(user) << "run by run_in_own_prefix.sh";
         japanese = std::string_view(user) == "japanese";

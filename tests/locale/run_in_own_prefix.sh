@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# Runs a test program in a Wine prefix of its own, copied from the tests' prefix (which tests
-# that run at once share), for a user who changed the decimal separator of US English to ","
-# (decimal-comma), or whose locale is German (german) or Japanese (japanese).
-#
-#   run_in_own_prefix.sh BASE-PREFIX PREFIX decimal-comma|german|japanese PROGRAM
+# run_in_own_prefix.sh BASE-PREFIX PREFIX decimal-comma|german|japanese PROGRAM: runs PROGRAM in a
+# copy of the tests' prefix for a user of US English with a "," decimal separator, German or Japanese.
 set -euo pipefail
 base=$1 prefix=$2 user=$3
 shift 3

@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Windows package as a user does, in a Wine prefix of its own copied from one
-# that nothing was installed in, and checks what install.cmd and uninstall.cmd leave.
-#
-#   package_test.sh fresh|standard|broken ZIP EXAMPLE BASE-PREFIX PREFIX
-#
-# fresh: install, the example client (which knows only the program identifiers) on the
-# simulated instrument, against instrument-sim and on a name of no known form, uninstall: no
-# key of either server left, the stand-in gone too. standard: the same where the
-# standard type library was registered beforehand from another folder: it stays registered.
-# broken: without Morvane.dll install.cmd stops at its first step and registers nothing; with a
-# Morvane.dll that cannot load it stops at the third, and uninstall.cmd clears what it did.
+# Installs the Windows package as a user does, in a copy of a clean Wine prefix, and checks what
+# install.cmd and uninstall.cmd leave.   package_test.sh fresh|standard|broken ZIP EXAMPLE BASE-PREFIX PREFIX
+# fresh: install, the example client on SIM, instrument-sim and a name of no known form, uninstall.
+# standard: the same with the standard library registered beforehand from another folder: it stays.
+# broken: without Morvane.dll install.cmd stops at step 1; with one that cannot load, at step 3.
 set -euo pipefail
 case=$1 zip=$2 example=$3 base=$4
 export WINEPREFIX=$5
@@ -36,15 +30,13 @@ server_keys=(VISA.Tellurix VISA.Tellurix.1 Morvane.ResourceManager Morvane.Resou
   'Interface\{8B83C8AC-266B-42F0-9372-CED9E428B6CE}' 'Interface\{DEACD162-3471-4951-B18B-92178665F7AA}')
 standard_keys=('TypeLib\{DB8CBF00-D6D3-11D4-AA51-00A024EE30BD}'
   'Interface\{DB8CBF05-D6D3-11D4-AA51-00A024EE30BD}' 'Interface\{DB8CBF1A-D6D3-11D4-AA51-00A024EE30BD}')
-# keys [+|-]KEY[=DEFAULT]...: each key of HKEY_CLASSES_ROOT there (+, with that default value
-# when given) or not (-), read from the prefix's registry file once the server has saved it.
+# keys [+|-]KEY[=DEFAULT]...: each key of HKEY_CLASSES_ROOT there (+, with that default) or not (-).
 keys() {
   wineserver -w
   python3 "$(dirname "$0")/registry_keys.py" "$WINEPREFIX/system.reg" "$@" || fail "registry keys as listed above"
 }
 
-# example RESOURCE: the example client succeeds with the identification, five readings and the
-# waveform's 1000 points, which the simulated instrument keeps within about -0.6 V and 0.9 V.
+# example RESOURCE: the identification, five readings and 1000 points within about -0.6 V and 0.9 V.
 example() {
   output=$(wine "$example" "$1" 2>&1 | tr -d '\r') || fail "the example on $1: $output"
   printf '%s\n' "$output"
@@ -54,8 +46,7 @@ example() {
        END { exit !(id && readings && wave) }' <<<"$output" || fail "the example's output on $1"
 }
 
-# Sessions through the registered classes alone, from the package's own files: the simulated
-# instrument, and instrument-sim on a port it picked.
+# Sessions through the registered classes alone: SIM, and the package's instrument-sim.
 session() {
   local ports=$WINEPREFIX/instrument-sim.txt sim
   example SIM
@@ -76,7 +67,6 @@ fresh)
   says "Registered visacom.tlb, the standard type library's stand-in."
   [ -f "$marker" ] || fail "install.cmd left no marker"
   session
-  # A name of no known form: exit code 1, the HRESULT and the resource manager's description.
   output=$(wine "$example" NOWHERE 2>&1 | tr -d '\r') && fail "the example took NOWHERE"
   grep -q '^Open failed: HRESULT 0x80040012$' <<<"$output" && grep -q 'NOWHERE.*not of a supported form' <<<"$output" ||
     fail "the example's failure on NOWHERE: $output"
@@ -111,7 +101,7 @@ broken)
   ;;
 *) fail "no such case" ;;
 esac
-# A passing case leaves no prefix behind (a failing one keeps it to look into).
+# A failing case keeps its prefix to look into.
 wineserver -w
 rm -rf "$WINEPREFIX"
 echo "package test $case: passed"

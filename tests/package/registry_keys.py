@@ -1,11 +1,6 @@
 #!/usr/bin/env python3
-"""Checks keys of HKEY_CLASSES_ROOT in a Wine prefix's registry file, without starting Wine.
-
-    registry_keys.py SYSTEM.REG [+|-]KEY[=DEFAULT]...
-
-Each key must be there (+), with that default value when one is given, or not (-). Prints every
-entry that is wrong; exit code 1 when there is one.
-"""
+"""registry_keys.py SYSTEM.REG [+|-]KEY[=DEFAULT]...: each key of HKEY_CLASSES_ROOT in a Wine
+prefix's registry file there (+, with that default when given) or not (-); prints what is wrong."""
 import re
 import sys
 
@@ -20,8 +15,7 @@ def main():
     for entry in sys.argv[2:]:
         key, _, default = entry[1:].partition("=")
         path = re.escape(escaped("software\\classes\\" + key))
-        # The file has a section for each key with values or without subkeys: a key is there
-        # when a section is at or below it.
+        # A section for each key with values or without subkeys: a key is there when one is at or below it.
         there = re.search(r"^\[" + path + r"(\\\\[^\]]*)?\]", registry, re.M) is not None
         section = re.search(r"^\[" + path + r"\][^\n]*\n((?:[^\[][^\n]*\n)*)", registry, re.M)
         value = section and re.search(r'^@="(.*)"$', section.group(1), re.M)

@@ -1,6 +1,6 @@
 #!/bin/sh
 # fmtio's shell over a serial line, instrument-sim --serial at the other end: run beside a
-# serial pair (with_serial_pair.sh), the transcript as GOLDEN shows it.
+# serial pair (with_serial_pair.sh), the transcript as GOLDEN shows it, its [serial] lines kept.
 #
 #   fmtio_over_serial.sh GOLDEN      (WINE, BUILD_DIR and MORVANE_SERIAL_PAIR set)
 set -u
@@ -13,5 +13,6 @@ server=$!
 trap 'kill $server 2>/dev/null; rm -f "$out"' EXIT
 for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
 grep -q "COM$theirs" "$out" || { echo "instrument-sim did not open COM$theirs:"; cat "$out"; exit 1; }
-sh "$here/../fmtio/transcript.sh" "$1" echoed - -- \
+sed -e 's/^\[serial\] //' -e '/^\[[a-z]*\] /d' "$1" >fmtio_shell_serial.txt
+RESOURCE_SHOWN_AS=ASRL$mine::INSTR sh "$here/../fmtio/transcript.sh" fmtio_shell_serial.txt echoed - -- \
   "$bin/fmtio.exe" --dll "$bin/Morvane.dll" -r ASRL$mine::INSTR --serial 115200,8N1 shell --echo

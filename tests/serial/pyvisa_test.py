@@ -3,29 +3,20 @@
 Linux end of a serial pair (with_serial_pair.sh) as ASRL<path>::INSTR through python3-serial:
 identification, a list, a binary block in both byte orders, the error queue."""
 import os
-import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vxi11"))
+from vxi11_client import check, finish, server
 
 try:
     import pyvisa
 except ImportError as missing:
     sys.exit(f"{missing} under {sys.executable}: tools/install-prerequisites installs python3-pyvisa-py")
 
-failures = []
-
-
-def check(what, got, expected):
-    if got != expected:
-        failures.append(f"{what}: got {got!r:.200}, expected {expected!r:.200}")
-
-
 theirs = os.environ["MORVANE_SERIAL_PAIR"].split(",")[1]
 linux_end = os.environ["MORVANE_SERIAL_DEVICES"].split(",")[0]
-sim = os.path.join(os.environ["BUILD_DIR"], "bin", "instrument-sim.exe")
-server = subprocess.Popen([os.environ.get("WINE", "wine"), sim, "--serial", f"COM{theirs}", "--seconds", "60"],
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-try:
-    check("instrument-sim's first line", server.stdout.readline().decode().strip(), f"COM{theirs}")
+with server("--serial", f"COM{theirs}") as (_, first_line):
+    check("instrument-sim's first line", first_line, [f"COM{theirs}"])
     session = pyvisa.ResourceManager("@py").open_resource(f"ASRL{linux_end}::INSTR", baud_rate=9600,
                                                           read_termination="\n", write_termination="\n",
                                                           timeout=5000)
@@ -41,8 +32,4 @@ try:
     session.write("BOGUS")
     check("the error queue", session.query("SYST:ERR?"), '-113,"Undefined header"')
     session.close()
-finally:
-    server.kill()
-    server.wait()
-print("\n".join(failures) or "every check passed")
-sys.exit(1 if failures else 0)
+finish()

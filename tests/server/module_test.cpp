@@ -1,5 +1,4 @@
-// The exports, class object and objects (stand-alone and aggregated) of a fresh load of the
-// shipped Morvane.dll. Every test gives back all it took: the module is unloadable at its end.
+// The exports, class object and objects of a fresh load of Morvane.dll; each test leaves it unloadable.
 #include <atomic>
 #include <thread>
 #include "platform/bstr.hpp"
@@ -47,7 +46,6 @@ com_ptr<IUnknown> query(IUnknown* from, REFIID riid)
     return result;
 }
 
-// A refused request answers `expected` and clears the out pointer.
 template<typename Request> void expect_refused(Request request, HRESULT expected = E_NOINTERFACE)
 {
     void* out = reinterpret_cast<void*>(0x1234);
@@ -55,8 +53,7 @@ template<typename Request> void expect_refused(Request request, HRESULT expected
     EXPECT_EQ(out, nullptr);
 }
 
-// The controlling object of an aggregate, on the stack: its count is only observed. It passes
-// IFormattedIO488 on to the inner object and withholds the rest, IProvideClassInfo2 among them.
+// An aggregate's controlling object: passes IFormattedIO488 on to the inner object, withholds the rest.
 struct outer_object final : IUnknown {
     IUnknown* inner = nullptr;
     long count = 1; // the client's own reference
@@ -95,7 +92,7 @@ TEST_F(Module, RefusedRequests)
 TEST_F(Module, OneClassObject)
 {
     std::vector<com_ptr<IUnknown>> objects(4);
-    // A start gate that spins: a std::barrier here once hung under load, a spin cannot.
+    // A spinning start gate: a std::barrier once hung here under load.
     std::atomic<std::size_t> arrived{0};
     {
         std::vector<std::jthread> threads;
@@ -130,8 +127,7 @@ TEST_F(Module, UnloadingWaitsForObjectsClassObjectAndLocks)
     EXPECT_EQ(unloadable(), S_FALSE) << "while only an object is held";
 }
 
-// One IUnknown whatever interface it is asked through; and the class information of FmtdIOCls,
-// which has no outgoing interface.
+// One IUnknown through every interface; the class information of FmtdIOCls, without outgoing interface.
 TEST_F(Module, IdentityAndClassInfo)
 {
     const com_ptr<IFormattedIO488> object = create();
@@ -156,8 +152,7 @@ TEST_F(Module, IdentityAndClassInfo)
     EXPECT_EQ(guid, GUID_NULL);
 }
 
-// The module entry sets up what every error record carries: the source, and the help file
-// in the directory of the module loaded as "Tellurix", or with none such, of the client's.
+// Every error record's source, and its help file beside the module loaded as "Tellurix", or else the client.
 TEST_F(Module, ErrorRecordsNameTheModulesSourceAndHelpFile)
 {
     wchar_t client[MAX_PATH];

@@ -50,14 +50,8 @@ TEST_F(Registrar, RegisterWritesKeysAndStringValues)
                   L"HKEY_CLASSES_ROOT { noremove Second { VAL Lower = S '%module%' val Percent = s '100%%' "
                   L"val Empty = s '[%APPID%]' } }"),
               S_OK);
-    EXPECT_EQ(names_in(root, L""), (names{L"Outer", L"Second"}));
-    EXPECT_EQ(string_value(root, L"Outer"), L"Outer's value");
-    EXPECT_EQ(names_in(root, L"Outer"), names{L"Key with spaces"});
-    EXPECT_EQ(string_value(root, L"Outer\\Key with spaces"), L"C:\\It's here\\m.dll");
-    EXPECT_EQ(names_in(root, L"Second", true), (names{L"Empty", L"Lower", L"Percent"})) << "and no default value";
-    EXPECT_EQ(string_value(root, L"Second", L"Lower"), L"C:\\It's here\\m.dll");
-    EXPECT_EQ(string_value(root, L"Second", L"Percent"), L"100%");
-    EXPECT_EQ(string_value(root, L"Second", L"Empty"), L"[]");
+    EXPECT_EQ(tree(root), L"Outer{@=Outer's value, Key with spaces{@=C:\\It's here\\m.dll}}, "
+                          L"Second{Empty=[], Lower=C:\\It's here\\m.dll, Percent=100%}");
 }
 
 // Registering keeps what an unmarked key holds and makes a ForceRemove key anew, unless its
@@ -72,16 +66,11 @@ TEST_F(Registrar, ForceRemoveSparesProtectedKeysWithSubkeys)
     const wchar_t* script = L"HKCR { Kept { Listed } ForceRemove Replaced { Listed } ForceRemove clsid { Listed } "
                             L"ForceRemove TypeLib = s 'new' }";
     ASSERT_EQ(run(script), S_OK);
-    EXPECT_EQ(names_in(root, L"Kept"), (names{L"Listed", L"Stray"}));
-    EXPECT_EQ(names_in(root, L"Kept", true), names{L"Other"});
-    EXPECT_EQ(names_in(root, L"Replaced"), names{L"Listed"});
-    EXPECT_EQ(names_in(root, L"Replaced", true), names{});
-    EXPECT_EQ(names_in(root, L"clsid"), (names{L"Listed", L"Stray"})) << "protected, with subkeys";
-    EXPECT_EQ(names_in(root, L"TypeLib", true), names{L""}) << "protected, but without subkeys";
+    EXPECT_EQ(tree(root), L"Kept{Other=x, Listed{}, Stray{@=x}}, Replaced{Listed{}}, TypeLib{@=new}, "
+                          L"clsid{Other=x, Listed{}, Stray{@=x}}"); // clsid protected with subkeys, TypeLib without
     set_value(root, L"Replaced\\Stray");
     ASSERT_EQ(run(script, unregister), S_OK);
-    EXPECT_EQ(names_in(root, L""), (names{L"Kept", L"clsid"})) << "someone else's subkeys keep a key";
-    EXPECT_EQ(names_in(root, L"clsid"), names{L"Stray"});
+    EXPECT_EQ(tree(root), L"Kept{Other=x, Stray{@=x}}, clsid{Other=x, Stray{@=x}}") << "others' subkeys keep a key";
 }
 
 TEST_F(Registrar, UnregisterRemovesWhatTheScriptWroteButNoRemoveKeys)
@@ -91,10 +80,8 @@ TEST_F(Registrar, UnregisterRemovesWhatTheScriptWroteButNoRemoveKeys)
     ASSERT_EQ(run(script), S_OK);
     set_value(root, L"Plain\\Sub\\Foreign");
     ASSERT_EQ(run(script, unregister), S_OK);
-    EXPECT_EQ(names_in(root, L""), (names{L"Plain", L"Shared"})) << "a NoRemove key stays, even when empty";
-    EXPECT_EQ(names_in(root, L"Plain\\Sub"), names{L"Foreign"});
-    EXPECT_EQ(names_in(root, L"Plain\\Sub", true), names{}) << "its named values are still removed";
-    EXPECT_EQ(names_in(root, L"Shared"), names{});
+    // Others' subkeys keep a key with its default value, not its named values; a NoRemove key stays.
+    EXPECT_EQ(tree(root), L"Plain{@=p, Sub{Foreign{@=x}}}, Shared{}");
 }
 
 // Below a volatile key only volatile keys can be made: a refusal that the registry itself gives.

@@ -1,7 +1,6 @@
 #pragma once
-// Morvane.dll as a client reaches it: by its file in the build's bin directory, its exports,
-// COM once installed, and the registry entries it writes. The identities are written out here
-// rather than taken from the component's sources, so a wrong value there cannot agree with itself.
+// Morvane.dll as a client reaches it. Identities are written out, not taken from the sources, so a
+// wrong value there cannot agree with itself.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <algorithm>
@@ -22,8 +21,7 @@ using names = std::vector<std::wstring>;
 using morvane::testing::clsid_fmtdio, morvane::testing::shipped_file, morvane::testing::string_value;
 inline constexpr IID iid_formatted_io = {0xdb8cbf1a, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
 
-// The module loaded by path, and freed again; its exports are called by name, through
-// void (*)(): the one function pointer type that converts to any other unwarned.
+// The module loaded by path; exports called by name through void (*)(), which converts unwarned.
 struct server_module {
     explicit server_module(const std::wstring& path) : module(LoadLibraryW(path.c_str()), &FreeLibrary) {}
     template<typename... Args> HRESULT call(const char* name, Args... args) const
@@ -34,8 +32,7 @@ struct server_module {
     std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)> module;
 };
 
-// The sorted names of a key's subkeys or, with `values`, of its values (the default value as
-// ""); nothing when the key is missing.
+// The sorted names of a key's subkeys or values (the default as ""); nothing when the key is missing.
 inline std::optional<names> names_in(HKEY root, const std::wstring& path, bool values = false)
 {
     HKEY key = nullptr;
@@ -53,7 +50,18 @@ inline std::optional<names> names_in(HKEY root, const std::wstring& path, bool v
     return found;
 }
 
-// Sets a string value, creating the key as need be ("" names the default value).
+// A key's values ("@" the default) and subkeys, sorted: "Name=data, Sub{...}".
+inline std::wstring tree(HKEY root, const std::wstring& path = L"")
+{
+    std::wstring text;
+    for (const std::wstring& name : names_in(root, path, true).value_or(names{}))
+        text += (text.empty() ? L"" : L", ") + (name.empty() ? L"@" : name) + L"=" +
+                string_value(root, path, name.c_str()).value_or(L"(not a string)");
+    for (const std::wstring& key : names_in(root, path).value_or(names{}))
+        text += (text.empty() ? L"" : L", ") + key + L"{" + tree(root, path.empty() ? key : path + L"\\" + key) + L"}";
+    return text;
+}
+
 inline void set_value(HKEY root, const std::wstring& path, const wchar_t* name = L"")
 {
     RegSetKeyValueW(root, path.c_str(), name, REG_SZ, L"x", 2 * sizeof(wchar_t));

@@ -24,10 +24,8 @@ cleanup() {
   rm -rf "$WINEPREFIX-instrument7" "$WINEPREFIX-instrument8"
 }
 trap cleanup EXIT
-skip() {
-  echo "skipped: $1 (the broadcast test needs root and network namespaces: ip netns, veth)"
-  exit 77
-}
+skip() { echo "skipped: $1 (the broadcast test needs root and network namespaces: ip netns, veth)"; exit 77; }
+fail() { printf '%s\n' "$@" "Wine's services:"; cat wine-services.out; exit 1; }
 namespace() {
   ip netns add "$1" 2>/dev/null || skip "cannot create network namespace $1"
   made="$made $1"
@@ -67,14 +65,7 @@ done
 ports() { tr -d '\r' <"instrument-$1.out" | grep -E '^[0-9]+ [0-9]+$' | head -n 1; }
 for network in 7 8; do
   for _ in $(seq 100); do [ -n "$(ports $network)" ] && break; sleep 0.1; done
-  portmapper=$(ports $network | cut -d ' ' -f 2)
-  if [ "$portmapper" != 111 ]; then
-    echo "instrument-sim in network $network:"
-    cat "instrument-$network.out"
-    echo "Wine's services:"
-    cat wine-services.out
-    exit 1
-  fi
+  [ "$(ports $network | cut -d ' ' -f 2)" = 111 ] || fail "instrument-sim in network $network:" "$(cat instrument-$network.out)"
 done
 
 fmtio_find() {
@@ -84,16 +75,8 @@ found=$(fmtio_find '(SIM|TCPIP?*)' --timeout 2000) # not the machine's own seria
 expected="SIM  Morvane,SIM-1,0,1.0
 TCPIP::10.231.7.2::INSTR  Morvane,SIM-1,0,1.0
 TCPIP::10.231.8.2::INSTR  Morvane,SIM-1,0,1.0"
-if [ "$found" != "$expected" ]; then
-  printf 'fmtio find by broadcast printed:\n%s\nexpected:\n%s\n' "$found" "$expected"
-  printf "Wine's services:\n"
-  cat wine-services.out
-  exit 1
-fi
+[ "$found" = "$expected" ] || fail "fmtio find by broadcast printed:" "$found" "expected:" "$expected"
 # The expression keeps to the names it matches.
 found=$(fmtio_find 'TCPIP::10.231.8?*')
-if [ "$found" != "TCPIP::10.231.8.2::INSTR  Morvane,SIM-1,0,1.0" ]; then
-  printf 'fmtio find TCPIP::10.231.8?* printed:\n%s\n' "$found"
-  exit 1
-fi
+[ "$found" = "TCPIP::10.231.8.2::INSTR  Morvane,SIM-1,0,1.0" ] || fail "fmtio find TCPIP::10.231.8?* printed:" "$found"
 echo "found by broadcast: $expected"

@@ -12,7 +12,7 @@ import socket
 import struct
 import threading
 import time
-from vxi11_client import CORE, PORTMAPPER, Link, call_message, check, failures, finish, opaque, start_server, take_record
+from vxi11_client import CORE, PORTMAPPER, Link, call_message, check, failures, finish, opaque, proc, server, take_record
 
 MAX_CONNECTIONS, IDLE_S, MEMORY_MIB = 8, 2, 96  # small limits keep the bounds quick to reach
 RSS_SLACK_MIB = 64  # VmRSS may pass its start by the memory limit and this (Wine's heaps, replies in flight)
@@ -27,21 +27,13 @@ INTERESTING = [0, 1, 3, 4, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFFC, 1 << 
 IDN = b"Morvane,SIM-1,0,1.0\n"
 
 limits = ["--max-connections", str(MAX_CONNECTIONS), "--idle-timeout", str(IDLE_S), "--memory-limit", str(MEMORY_MIB)]
-raw_server, (raw_port,) = start_server(*limits)
-vxi_server, (core_port, mapper_port) = start_server("--vxi11", "--portmapper-port", "0", *limits)
-servers = [raw_server, vxi_server]
 sent, peaks, stop = [], [0, 0], threading.Event()
-
-
-def proc(process, field):
-    with open(f"/proc/{process.pid}/status") as status:
-        return next(int(line.split()[1]) for line in status if line.startswith(field + ":"))
 
 
 def sample():
     """The highest VmRSS (KiB) of each server, every 20 ms."""
     while not stop.wait(0.02):
-        peaks[:] = [max(peak, proc(server, "VmRSS")) for peak, server in zip(peaks, servers)]
+        peaks[:] = [max(peak, proc(process, "VmRSS")) for peak, process in zip(peaks, servers)]
 
 
 def connect(port, udp=False, timeout=1.0):
@@ -211,8 +203,10 @@ def bounds():
     endless.rpc.sock.close()
 
 
-threading.Thread(target=sample, daemon=True).start()
-try:
+with server(*limits) as (raw_server, (raw_port,)), \
+        server("--vxi11", "--portmapper-port", "0", *limits) as (vxi_server, (core_port, mapper_port)):
+    servers = [raw_server, vxi_server]
+    threading.Thread(target=sample, daemon=True).start()
     healthy()
     time.sleep(0.3)
     start_rss, baseline = [proc(p, "VmRSS") for p in servers], [proc(p, "Threads") for p in servers]
@@ -239,16 +233,12 @@ try:
     until = time.monotonic() + 6  # the threads of closed connections end soon after they close
     while time.monotonic() < until and any(proc(p, "Threads") > b for p, b in zip(servers, baseline)):
         time.sleep(0.2)
-    for name, server, peak, start, base in zip(("raw", "VXI-11"), servers, peaks, start_rss, baseline):
-        threads, final = proc(server, "Threads"), proc(server, "VmRSS")
-        check(f"{name} server still running", server.poll(), None)
+    for name, process, peak, start, base in zip(("raw", "VXI-11"), servers, peaks, start_rss, baseline):
+        threads, final = proc(process, "Threads"), proc(process, "VmRSS")
+        check(f"{name} server still running", process.poll(), None)
         check(f"{name} peak VmRSS within start + {MEMORY_MIB + RSS_SLACK_MIB} MiB", peak - start < MEMORY_MIB + RSS_SLACK_MIB << 10, True)
         check(f"{name} threads back to their baseline", threads <= base, True)
         print(f"{name}: VmRSS start {start >> 10} MiB, peak {peak >> 10} MiB, final {final >> 10} MiB; threads {base}, then {threads}")
     print(f"seed {args.seed}: {trials} trials, {inputs} inputs; limits {' '.join(limits)}")
-finally:
     stop.set()
-    for server in servers:
-        server.kill()
-        server.wait()
 finish()

@@ -6,7 +6,7 @@ costing the core channel nothing, and a held *OPC? answer that a device_read get
 import socket
 import struct
 import time
-from vxi11_client import Link, check, finish, opaque, start_server, take_opaque, take_record
+from vxi11_client import Link, check, finish, opaque, server, take_opaque, take_record
 
 INTR = 0x0607B1
 error_of = lambda results: struct.unpack_from(">i", results)[0]
@@ -28,12 +28,9 @@ def srq_call(client):
     return program, version, procedure, take_opaque(record, 40)  # after empty credentials and verifier
 
 
-server, (core_port, _) = start_server("--vxi11", "--portmapper-port", "0")
-try:
+with server("--vxi11", "--portmapper-port", "0") as (_, (core_port, _)):
     link = Link(core_port)
-    with socket.socket() as listener:
-        listener.bind(("127.0.0.1", 0))
-        listener.listen()
+    with socket.create_server(("127.0.0.1", 0)) as listener:
         listener.settimeout(3)
         port = listener.getsockname()[1]
         check("create_intr_chan over UDP", intr_chan(link, port, family=1), 8)
@@ -63,9 +60,7 @@ try:
         client.close()
 
     # Clients that are gone or never read: the core channel answers as fast as ever.
-    with socket.socket() as deaf:
-        deaf.bind(("127.0.0.1", 0))
-        deaf.listen()
+    with socket.create_server(("127.0.0.1", 0)) as deaf:
         for what, port in (("a client that never reads", deaf.getsockname()[1]), ("a client that is gone", port)):
             check(f"create_intr_chan, {what}", (intr_chan(link, port), enable(link, 1, b"z" * 40)), (0, 0))
             slowest = 0
@@ -81,8 +76,5 @@ try:
     started = time.monotonic()
     check("held *OPC?", link.read(timeout=5000), (0, 4, b"1\n"))
     check("read as it came", 0.25 < time.monotonic() - started < 2, True)
-finally:
-    server.kill()
-    server.wait()
 
 finish()

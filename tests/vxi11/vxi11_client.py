@@ -1,5 +1,6 @@
 """A minimal ONC RPC and VXI-11 client for the tests, written from the protocol's public
 numbers alone, and instrument-sim started under Wine."""
+import contextlib
 import os
 import socket
 import struct
@@ -38,21 +39,19 @@ def take_opaque(results, at):
 
 def take_record(sock):
     """The next record of a TCP stream, its fragments joined."""
-    record, last = bytearray(), False
+    record, last = b"", False
     while not last:
         (mark,) = struct.unpack(">I", exactly(sock, 4))
-        last = bool(mark & 0x80000000)
-        record += exactly(sock, mark & 0x7FFFFFFF)
-    return bytes(record)
+        last, record = bool(mark & 0x80000000), record + exactly(sock, mark & 0x7FFFFFFF)
+    return record
 
 
 def exactly(sock, count):
-    data, got = bytearray(count), 0
-    while got < count:
-        n = sock.recv_into(memoryview(data)[got:])
-        if not n:
+    data = b""
+    while len(data) < count:
+        if not (chunk := sock.recv(count - len(data))):
             raise ConnectionError("the server closed the connection")
-        got += n
+        data += chunk
     return data
 
 
@@ -85,8 +84,10 @@ class Link:
 
     def __init__(self, port, device=b"inst0"):
         self.rpc = Rpc(port)
-        results = self.ok(10, struct.pack(">iiI", 7, 0, 0) + opaque(device))
-        self.error, self.lid, _, self.max_receive = struct.unpack(">iiII", results[:16])
+        self.error, self.lid, _, self.max_receive = struct.unpack(">iiII", self.create(device)[:16])
+
+    def create(self, device=b"inst0"):
+        return self.ok(10, struct.pack(">iiI", 7, 0, 0) + opaque(device))
 
     def ok(self, procedure, args):
         accept, results = self.rpc.call(CORE, 1, procedure, args)
@@ -100,8 +101,7 @@ class Link:
     def read(self, size=1 << 20, term=None, timeout=1000):
         flags = 0x80 if term is not None else 0
         results = self.ok(12, struct.pack(">iIIIiI", self.lid, size, timeout, 0, flags, term or 0))
-        error, reason = struct.unpack_from(">ii", results)
-        return error, reason, take_opaque(results, 8)
+        return (*struct.unpack_from(">ii", results), take_opaque(results, 8))
 
     def query(self, command):
         assert self.write(command) == (0, len(command))
@@ -114,9 +114,25 @@ class Link:
 
 
 def start_server(*options):
-    """instrument-sim under Wine: (process, ports on its first line)."""
-    sim = os.path.join(os.environ["MORVANE_BIN"], "instrument-sim.exe")
-    process = subprocess.Popen([os.environ.get("WINE", "wine"), sim, "--port", "0", "--seconds", "300", *options],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    line = process.stdout.readline().decode()
-    return process, [int(port) for port in line.split()]
+    """instrument-sim under Wine: (process, the ports (or serial port) on its first line)."""
+    folder = os.environ.get("MORVANE_BIN") or os.path.join(os.environ["BUILD_DIR"], "bin")
+    process = subprocess.Popen([os.environ.get("WINE", "wine"), os.path.join(folder, "instrument-sim.exe"), "--port", "0",
+                                "--seconds", "300", *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return process, [int(w) if w.isdigit() else w for w in process.stdout.readline().decode().split()]
+
+
+def proc(process, field):
+    """A field of the process's /proc status: VmRSS in KiB, Threads."""
+    with open(f"/proc/{process.pid}/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith(field + ":"))
+
+
+@contextlib.contextmanager
+def server(*options):
+    """start_server for a with block, the server killed as it ends."""
+    process, ports = start_server(*options)
+    try:
+        yield process, ports
+    finally:
+        process.kill()
+        process.wait()

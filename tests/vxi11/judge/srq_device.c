@@ -36,8 +36,7 @@ static void check(const char* what, int passed)
 Create_LinkResp* create_link_1_svc(Create_LinkParms* args, struct svc_req* request)
 {
     static Create_LinkResp result;
-    (void)request;
-    printf("create_link %s\n", args->device);
+    (void)args, (void)request;
     result = (Create_LinkResp){linked ? 9 : 0, link_id, 0, 1024};
     linked = 1;
     return &result;
@@ -69,7 +68,6 @@ Device_ReadStbResp* device_readstb_1_svc(Device_GenericParms* args, struct svc_r
     (void)request;
     check("device_readstb on the link", args->lid == link_id);
     result = (Device_ReadStbResp){0, (u_char)(requesting ? status_byte : status_byte & ~rqs)};
-    printf("device_readstb: 0x%02x\n", result.stb);
     requesting = 0;
     return &result;
 }
@@ -78,12 +76,10 @@ Device_Error* device_enable_srq_1_svc(Device_EnableSrqParms* args, struct svc_re
 {
     static Device_Error result;
     (void)request;
-    printf("device_enable_srq %s, a handle of %u bytes\n", args->enable ? "true" : "false", args->handle.handle_len);
     check("device_enable_srq on the link", args->lid == link_id);
     result.error = 0;
     if (args->enable) {
-        check("device_enable_srq true after create_intr_chan", channel_made);
-        check("device_enable_srq true with a handle", args->handle.handle_len > 0);
+        check("device_enable_srq true after create_intr_chan, with a handle", channel_made && args->handle.handle_len > 0);
         handle_length = args->handle.handle_len; /* at most 40: the XDR of the handle refuses more */
         memcpy(handle, args->handle.handle_val, handle_length);
         enables += enabled = 1;
@@ -97,11 +93,7 @@ Device_Error* device_enable_srq_1_svc(Device_EnableSrqParms* args, struct svc_re
 Device_Error* create_intr_chan_1_svc(Device_RemoteFunc* args, struct svc_req* request)
 {
     static Device_Error result;
-    struct in_addr host = {htonl((uint32_t)args->hostAddr)};
     (void)request;
-    printf("create_intr_chan %s:%lu program 0x%lx version %lu family %d\n", inet_ntoa(host),
-           (unsigned long)args->hostPort, (unsigned long)args->progNum, (unsigned long)args->progVers,
-           (int)args->progFamily);
     check("create_intr_chan for device_intr_srq over TCP",
           args->progNum == DEVICE_INTR && args->progVers == DEVICE_INTR_VERSION && args->progFamily == DEVICE_TCP);
     result.error = channel_made ? 29 : 0;
@@ -117,7 +109,6 @@ Device_Error* destroy_intr_chan_1_svc(void* args, struct svc_req* request)
     static Device_Error result;
     (void)args;
     (void)request;
-    printf("destroy_intr_chan\n");
     check("destroy_intr_chan after device_enable_srq false", !enabled);
     result.error = channel_made ? 0 : 6;
     channels_destroyed += channel_made;
@@ -129,7 +120,6 @@ Device_Error* destroy_link_1_svc(Device_Link* args, struct svc_req* request)
 {
     static Device_Error result;
     (void)request;
-    printf("destroy_link\n");
     check("destroy_link of the link", *args == link_id);
     check("destroy_link after the interrupt channel went", !enabled && !channel_made);
     result.error = 0;
@@ -145,8 +135,8 @@ static void request_service(void)
     check("a request asked for while enabled", enabled && channel_made);
     if (!enabled || !channel_made)
         return;
-    struct sockaddr_in where = {.sin_family = AF_INET, .sin_port = htons((unsigned short)channel.hostPort)};
-    where.sin_addr.s_addr = htonl((uint32_t)channel.hostAddr);
+    struct sockaddr_in where = {.sin_family = AF_INET, .sin_port = htons((unsigned short)channel.hostPort),
+                                .sin_addr.s_addr = htonl((uint32_t)channel.hostAddr)};
     int sock = RPC_ANYSOCK;
     CLIENT* session = clnttcp_create(&where, DEVICE_INTR, DEVICE_INTR_VERSION, &sock, 0, 0);
     check("the interrupt channel named by create_intr_chan takes a connection", session != NULL);
@@ -170,10 +160,8 @@ int main(int argc, char** argv)
     const int rounds = atoi(argv[1]);
     const time_t until = time(NULL) + (argc > 2 ? atoi(argv[2]) : 60);
     SVCXPRT* core = svctcp_create(RPC_ANYSOCK, 0, 0);
-    if (!core || !svc_register(core, DEVICE_CORE, DEVICE_CORE_VERSION, device_core_1, 0)) {
-        fprintf(stderr, "the core channel cannot be served\n");
-        return 1;
-    }
+    if (!core || !svc_register(core, DEVICE_CORE, DEVICE_CORE_VERSION, device_core_1, 0))
+        return fprintf(stderr, "the core channel cannot be served\n"), 1;
     printf("%u\n", (unsigned)core->xp_port);
     fflush(stdout);
     while (!link_destroyed && time(NULL) < until) {
