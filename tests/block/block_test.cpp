@@ -85,9 +85,8 @@ lines reads(std::initializer_list<long> counts)
     return calls;
 }
 
-// Each response read as a block: the result, and the session calls between switching the
-// termination character off (when it is on) and setting it back, on every way out. Input that
-// an earlier ReadString left is no part of the block; flush-to-END drops it afterwards.
+// The result and the session calls between switching the termination character off and back, on every way out;
+// input that an earlier ReadString left is no part of the block, and flush-to-END drops it afterwards.
 TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
 {
     const auto failed = [](HRESULT hr, const wchar_t* text, DWORD help_context) {

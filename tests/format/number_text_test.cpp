@@ -4,10 +4,9 @@
 #include <bit>
 #include <charconv>
 #include <chrono>
-#include <cfloat>
+#include <climits>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <iomanip>
 #include <random>

@@ -127,10 +127,8 @@ TEST(SocketResourceName, NamesOfTheSupportedForm)
     }
 }
 
-// Each read against a server's timeline, with its timeout: a line feed ends a read, also as
-// the count-th byte, and bytes behind it stay; bytes that arrived before a timeout stay; a
-// response that keeps arriving is read whole however long it takes; what arrived before the
-// connection closed is read first, then every call fails at once.
+// A line feed ends a read, also as the count-th byte; bytes stay across a timeout; a response that keeps
+// arriving is read whole; what arrived before a close is read first, then every call fails at once.
 TEST(SocketSession, ReadsAgainstTimelines)
 {
     constexpr LONG brief = 400, patient = 3000;
@@ -181,10 +179,8 @@ TEST(SocketSession, FlagsTakeEveryNonZeroValueAsTrue)
     EXPECT_EQ(call(session.Get(), 9), hex(connection_lost) + " no array");
 }
 
-// MaximumMessageSize 6: a message of 6 passes, counted across reads and afresh after a line
-// feed (also where reads do not stop); a longer one fails the read past 6, and its rest is
-// dropped as it arrives, up to its line feed. One that never ends fails the component's read,
-// and the next read waits for its end no longer than the timeout.
+// A message of MaximumMessageSize passes, counted across reads and afresh after a line feed; a longer one
+// fails the read past it and its rest is dropped up to its line feed, or, never ending, for the timeout.
 TEST(SocketSession, DropAMessagePastItsMaximumSize)
 {
     loopback_server server(play("abcde\n0123456|789\nxy\nuvw\nrs\n")), endless([](SOCKET client) {
