@@ -14,12 +14,6 @@ using Blocks = bound_fmtdio;
 VARIANT typed(VARTYPE type) { VARIANT v{}; return V_VT(&v) = type, v; }
 // clang-format on
 
-// A read's outcome as one line: the error if any, then what the result holds.
-std::wstring result_of(HRESULT hr, const VARIANT& result)
-{
-    return (FAILED(hr) ? outcome(hr) + L"; " : L"") + contents(result);
-}
-
 // The command and a space, then the block. The array is refused before the command is
 // written, except for its size, which is checked after; a later FlushWrite sends what is left.
 TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
@@ -150,7 +144,7 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
             fresh.fail(row.failing.first, row.failing.second, link_down, L"link down");
         unique_variant result;
         const HRESULT hr = io->ReadIEEEBlock(NumberType(row.type), truth(row.seek), truth(row.flush), result.get());
-        EXPECT_EQ(result_of(hr, *result), row.result);
+        EXPECT_EQ((FAILED(hr) ? outcome(hr) + L"; " : L"") + contents(*result), row.result); // the error, the result
         const lines trace = fresh.trace();
         EXPECT_EQ(lines(trace.begin() + before, trace.end()),
                   (lines{"get_termchar", "put_termchar 0"} + row.calls + lines{"put_termchar -1"}));

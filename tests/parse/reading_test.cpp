@@ -102,9 +102,9 @@ protected:
     }
 };
 
-// The rules as regular expressions, in priority order: blanks, signs, digits, points, exponents;
-// ","; LF; a byte that starts a string.
-const std::regex& rule_expression(int rule)
+// The longest prefix that a rule matches, the first rule on a tie. The rules in priority order: blanks,
+// signs, digits, points, exponents; ","; LF; a byte that starts a string.
+scan_automaton::match reference_match(std::string_view text)
 {
     static const std::string b = "[\\x00-\\x09\\x0B-\\x20]*", integer = b + "[+-]?" + b + "[0-9]+" + b,
                              real = "[0-9]+\\.[0-9]*" + b + "|" + b + "[+-]?" + b + "[0-9]*\\.[0-9]+";
@@ -112,15 +112,9 @@ const std::regex& rule_expression(int rule)
         std::regex(integer), std::regex(","),
         std::regex(real),    std::regex("(" + integer + "|" + real + ")[Ee]" + integer),
         std::regex("\n"),    std::regex("[\\x00-\\x09\\x0B\\x0C\\x0E-\\x2B\\x2D-\\x7F]")};
-    return rules[rule];
-}
-
-// The longest prefix that a rule matches, the first rule on a tie.
-scan_automaton::match reference_match(std::string_view text)
-{
     for (std::size_t length = text.size(); length > 0; --length)
         for (int rule = 0; rule < 6; ++rule)
-            if (std::regex_match(text.begin(), text.begin() + length, rule_expression(rule)))
+            if (std::regex_match(text.begin(), text.begin() + length, rules[rule]))
                 return {static_cast<scan_rule>(rule + 1), length};
     return {no_rule, 0};
 }

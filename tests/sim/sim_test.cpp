@@ -129,8 +129,7 @@ struct bus {
 
 // A write and whether it ends with END.
 struct message {
-    message(std::string text, bool end = true) : bytes(std::move(text)), end(end) {}
-    message(const char* text, bool end = true) : bytes(text), end(end) {}
+    template<typename Text> message(Text text, bool end = true) : bytes(std::move(text)), end(end) {}
     std::string bytes;
     bool end;
 };

@@ -47,7 +47,6 @@ private:
 };
 
 void send_text(SOCKET to, std::string_view text) { send(to, text.data(), static_cast<int>(text.size()), 0); }
-void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // A server's timeline: bytes, "|" for a pause of 100 ms, "!" for a reset instead of the clean
 // close that ends every script.
@@ -65,7 +64,7 @@ std::function<void(SOCKET)> play(std::string script)
             if (c == '!')
                 setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
             else
-                pause_ms(100);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         send_text(client, run);
     };
