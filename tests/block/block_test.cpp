@@ -1,5 +1,4 @@
-// WriteIEEEBlock and ReadIEEEBlock: the bytes of every element type in both orders, the session
-// calls of a read, and every refusal.
+// WriteIEEEBlock and ReadIEEEBlock: the bytes on the wire, the session calls of a read, and every refusal.
 #include <gtest/gtest.h>
 #include "support/fmtdio_fixture.hpp"
 #include "support/variant_values.hpp"

@@ -1,5 +1,4 @@
-// Number text on the wire: render_number over a scripted session, the shape of real text over
-// many random values, and the byte streams' own number insertion.
+// Number text on the wire: render_number, real text over many random values, the byte streams' insertion.
 #include <gtest/gtest.h>
 #include <bit>
 #include <charconv>

@@ -1,5 +1,4 @@
-// comio_buf over a scripted session: the statuses that end a message or not, and destruction (the rest
-// through the object's methods).
+// comio_buf over a scripted session: the statuses that end a message or not, and destruction.
 #include <gtest/gtest.h>
 #include <memory>
 #include "stream/comio_buf.hpp"
