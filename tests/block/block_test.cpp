@@ -1,5 +1,4 @@
-// WriteIEEEBlock and ReadIEEEBlock: the bytes of every element type in both orders, the session
-// calls of a read, and every refusal.
+// WriteIEEEBlock and ReadIEEEBlock: the bytes on the wire, the session calls of a read, and every refusal.
 #include <gtest/gtest.h>
 #include "support/fmtdio_fixture.hpp"
 #include "support/variant_values.hpp"
@@ -13,12 +12,6 @@ using Blocks = bound_fmtdio;
 // clang-format off
 VARIANT typed(VARTYPE type) { VARIANT v{}; return V_VT(&v) = type, v; }
 // clang-format on
-
-// A read's outcome as one line: the error if any, then what the result holds.
-std::wstring result_of(HRESULT hr, const VARIANT& result)
-{
-    return (FAILED(hr) ? outcome(hr) + L"; " : L"") + contents(result);
-}
 
 // The command and a space, then the block. The array is refused before the command is
 // written, except for its size, which is checked after; a later FlushWrite sends what is left.
@@ -85,9 +78,8 @@ lines reads(std::initializer_list<long> counts)
     return calls;
 }
 
-// Each response read as a block: the result, and the session calls between switching the
-// termination character off (when it is on) and setting it back, on every way out. Input that
-// an earlier ReadString left is no part of the block; flush-to-END drops it afterwards.
+// The result and the session calls between switching the termination character off and back, on every way out;
+// input that an earlier ReadString left is no part of the block, and flush-to-END drops it afterwards.
 TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
 {
     const auto failed = [](HRESULT hr, const wchar_t* text, DWORD help_context) {
@@ -151,7 +143,7 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
             fresh.fail(row.failing.first, row.failing.second, link_down, L"link down");
         unique_variant result;
         const HRESULT hr = io->ReadIEEEBlock(NumberType(row.type), truth(row.seek), truth(row.flush), result.get());
-        EXPECT_EQ(result_of(hr, *result), row.result);
+        EXPECT_EQ((FAILED(hr) ? outcome(hr) + L"; " : L"") + contents(*result), row.result); // the error, the result
         const lines trace = fresh.trace();
         EXPECT_EQ(lines(trace.begin() + before, trace.end()),
                   (lines{"get_termchar", "put_termchar 0"} + row.calls + lines{"put_termchar -1"}));

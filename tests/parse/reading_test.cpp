@@ -1,5 +1,4 @@
-// ReadNumber and ReadList through a bound object: what the scanning rules and the C library's
-// conversions make of a response, errors, and how reads in sequence share out the messages.
+// ReadNumber and ReadList against the scanning rules, the C library's conversions and a model of reads in sequence.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <array>
@@ -103,11 +102,9 @@ protected:
     }
 };
 
-// ---- the rules: the automaton, and through the reads the values
-
-// The rules as regular expressions, in priority order: blanks, signs, digits, points, exponents;
-// ","; LF; a byte that starts a string.
-const std::regex& rule_expression(int rule)
+// The longest prefix that a rule matches, the first rule on a tie. The rules in priority order: blanks,
+// signs, digits, points, exponents; ","; LF; a byte that starts a string.
+scan_automaton::match reference_match(std::string_view text)
 {
     static const std::string b = "[\\x00-\\x09\\x0B-\\x20]*", integer = b + "[+-]?" + b + "[0-9]+" + b,
                              real = "[0-9]+\\.[0-9]*" + b + "|" + b + "[+-]?" + b + "[0-9]*\\.[0-9]+";
@@ -115,37 +112,11 @@ const std::regex& rule_expression(int rule)
         std::regex(integer), std::regex(","),
         std::regex(real),    std::regex("(" + integer + "|" + real + ")[Ee]" + integer),
         std::regex("\n"),    std::regex("[\\x00-\\x09\\x0B\\x0C\\x0E-\\x2B\\x2D-\\x7F]")};
-    return rules[rule];
-}
-
-// The longest prefix that a rule matches, the first rule on a tie.
-scan_automaton::match reference_match(std::string_view text)
-{
     for (std::size_t length = text.size(); length > 0; --length)
         for (int rule = 0; rule < 6; ++rule)
-            if (std::regex_match(text.begin(), text.begin() + length, rule_expression(rule)))
+            if (std::regex_match(text.begin(), text.begin() + length, rules[rule]))
                 return {static_cast<scan_rule>(rule + 1), length};
     return {no_rule, 0};
-}
-
-TEST(Scanner, AutomatonMatchesTheRulesLongestFirstThenLowest)
-{
-    const std::string alphabet("0123456789+-.eE \t\r\n,;aZ\0\x80", 26);
-    std::mt19937 random(20261206);
-    for (int i = 0, mismatches = 0; i < 50000 && mismatches < 10; ++i) {
-        std::string text(1 + random() % 9, ' ');
-        for (char& c : text)
-            c = alphabet[random() % alphabet.size()];
-        const auto [rule, length] = scan_automaton::longest(scan_condition::response, text);
-        const auto expected = reference_match(text);
-        mismatches += rule != expected.rule || length != expected.length;
-        EXPECT_TRUE(rule == expected.rule && length == expected.length)
-            << ::testing::PrintToString(text) << ": rule " << int(rule) << " length " << length;
-        // The initial condition's one rule takes one byte, any but LF and those above 0x7F.
-        const bool initial = static_cast<unsigned char>(text[0]) < 0x80 && text[0] != '\n';
-        const auto first = scan_automaton::longest(scan_condition::initial, text);
-        EXPECT_TRUE(first.rule == (initial ? initial_rule : no_rule) && first.length == initial) << int(text[0]);
-    }
 }
 
 // A number token's value, "I4 5" or "R8 1.5"; empty when it is too large for a double.
@@ -215,9 +186,8 @@ TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
     }
 }
 
-// Responses cut into items, with separator arguments, for lists of strings and of any type, and
-// for ReadNumber keeping (code 0) and dropping (code 1) the rest; the last column is what ReadString
-// then returns: what the reader took, read ahead too, is gone, the rest stays.
+// Lists (by type code) and ReadNumber keeping (code 0) or dropping (code 1) the rest; the last column is
+// what ReadString then returns: what the reader took, read ahead too, is gone, the rest stays.
 TEST_F(Reading, ResponsesCutIntoItems)
 {
     const std::string nul(1, '\0');
@@ -320,10 +290,8 @@ TEST_F(Reading, LongListsKeepEveryValueInOrder)
     }
 }
 
-// The session fails after the bytes given, leaving its record on the thread or none. A list fails at
-// an item with the item's message and after an item with the session's error (the internal error
-// when the session left no record); so does a number read that drops the rest, while the one that
-// keeps it puts the rest back and does not see the error.
+// The session fails after the bytes given, with or without its record: a list fails with the item's message
+// or the session's (the internal error without a record); a number read that keeps the rest does not see it.
 TEST_F(Reading, ReadsBeforeASessionFailure)
 {
     const struct {
@@ -405,10 +373,8 @@ struct message_model {
     }
 };
 
-// A few messages of items, some of several lines, ending at END with or without a final line
-// feed or at a line feed with the termination character's status. Each arrives in chunks of
-// random sizes, read through input buffers of random sizes that reads in between change.
-// Whatever the cuts, each read takes what the model says and leaves the rest to the next.
+// Messages of items over lines, ending at END or the termination character, in chunks of random sizes read
+// through buffers of random sizes: whatever the cuts, each read takes what the model says.
 TEST_F(Reading, ReadsInSequenceShareOutTheMessages)
 {
     SCOPED_TRACE("seed " + std::to_string(seed));

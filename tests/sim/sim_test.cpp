@@ -1,5 +1,4 @@
-// The simulated session driven the way the component drives a session: byte arrays with
-// or without END, reads by count, the session properties.
+// The simulated session driven as the component drives a session: byte arrays with or without END, reads by count.
 #include "sim/simulated_session.hpp"
 
 #include <gtest/gtest.h>
@@ -50,6 +49,26 @@ const std::map<int, std::string> error_texts = {
     {-222, "Data out of range"},     {-223, "Too much data"},      {-224, "Illegal parameter value"},
     {-350, "Queue overflow"},        {-410, "Query INTERRUPTED"},  {-420, "Query UNTERMINATED"}};
 
+// With END as the session's own setting has it.
+void send(IMessage* session, std::string_view bytes)
+{
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    std::memcpy(array->pvData, bytes.data(), bytes.size());
+    LONG written = 0;
+    EXPECT_EQ(S_OK, session->Write(&array, static_cast<LONG>(bytes.size()), &written));
+    EXPECT_EQ(static_cast<LONG>(bytes.size()), written);
+    SafeArrayDestroy(array);
+}
+
+// Waits up to 10 s, long enough for a loaded machine, for `done`.
+template<typename Done> bool eventually(Done done)
+{
+    for (const auto until = std::chrono::steady_clock::now() + 10s;
+         !done() && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
+    return done();
+}
+
 struct bus {
     explicit bus(std::uint32_t seed = 1) : session(morvane::sim::create_simulated_session(seed))
     {
@@ -59,17 +78,7 @@ struct bus {
     void write(std::string_view bytes, bool end = true)
     {
         ASSERT_EQ(S_OK, session->put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE));
-        send(bytes);
-    }
-    // With END as the session's own setting has it.
-    void send(std::string_view bytes)
-    {
-        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-        std::memcpy(array->pvData, bytes.data(), bytes.size());
-        LONG written = 0;
-        EXPECT_EQ(S_OK, session->Write(&array, static_cast<LONG>(bytes.size()), &written));
-        EXPECT_EQ(static_cast<LONG>(bytes.size()), written);
-        SafeArrayDestroy(array);
+        send(session.Get(), bytes);
     }
     HRESULT read(LONG count, chunk& out)
     {
@@ -120,8 +129,7 @@ struct bus {
 
 // A write and whether it ends with END.
 struct message {
-    message(std::string text, bool end = true) : bytes(std::move(text)), end(end) {}
-    message(const char* text, bool end = true) : bytes(text), end(end) {}
+    template<typename Text> message(Text text, bool end = true) : bytes(std::move(text)), end(end) {}
     std::string bytes;
     bool end;
 };
@@ -219,9 +227,8 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
     }
 }
 
-// Sessions that share a budget hold no more than it for clients that do not read: a query past
-// it answers nothing and queues -223, a message past it is dropped, and what a session gives back
-// as it goes serves the others.
+// Sessions that share a budget hold no more than it: a query past it answers nothing and queues -223, a
+// message past it is dropped, and what one session gives back serves the others.
 TEST(SimulatedSession, HoldsNoMoreThanItsBudget)
 {
     using morvane::sim::memory_budget;
@@ -359,20 +366,6 @@ TEST(SimulatedSession, AnswersTheSameForTheSameSeed)
     EXPECT_TRUE(std::regex_match(volts, std::regex(R"((\+1\.2[45]\d{6}E\+00[;,]){4})"))) << volts;
 }
 
-TEST(SimulatedSession, ServesAReaderWaitingOnAnotherThread)
-{
-    bus simulated;
-    ASSERT_EQ(S_OK, simulated.session->put_Timeout(5000));
-    std::thread writer([&] {
-        std::this_thread::sleep_for(50ms);
-        simulated.write("*OPC?\n");
-    });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(std::vector<chunk>{{"1\n"}}, simulated.chunks(100));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-    writer.join();
-}
-
 TEST(SimulatedSession, FollowsComRules)
 {
     bus simulated;
@@ -381,9 +374,7 @@ TEST(SimulatedSession, FollowsComRules)
     SAFEARRAY* words = SafeArrayCreateVector(VT_I4, 0, 4);
     SAFEARRAY* none = nullptr;
     LONG written = 0;
-    const struct {
-        HRESULT result, expected;
-    } calls[] = {
+    const std::pair<HRESULT, HRESULT> calls[] = {
         {session->Write(&bytes, 5, &written), E_INVALIDARG},
         {session->Write(&bytes, -1, &written), E_INVALIDARG},
         {session->Write(&words, 4, &written), E_INVALIDARG},
@@ -391,8 +382,8 @@ TEST(SimulatedSession, FollowsComRules)
         {session->Read(0, &none), E_INVALIDARG},
         {session->put_Timeout(-1), E_INVALIDARG},
     };
-    for (const auto& call : calls)
-        EXPECT_EQ(call.expected, call.result);
+    for (const auto& [result, expected] : calls)
+        EXPECT_EQ(expected, result);
     SafeArrayDestroy(bytes);
     SafeArrayDestroy(words);
     ASSERT_EQ(S_OK, session->put_Timeout(50));
@@ -401,15 +392,19 @@ TEST(SimulatedSession, FollowsComRules)
     for (const VARIANT_BOOL value : {VARIANT_BOOL{1}, VARIANT_TRUE, VARIANT_BOOL{0x7FFF}, VARIANT_FALSE}) {
         SCOPED_TRACE(value);
         EXPECT_EQ(S_OK, session->put_SendEndEnabled(value));
-        simulated.send("*OPC?"); // runs at once only with END
-        if (!value) {            // held until END comes; a read finds nothing to read when the timeout ends
-            const auto start = std::chrono::steady_clock::now();
-            chunk none;
+        send(session, "*OPC?"); // runs at once only with END
+        // Held until END comes: a read finds nothing when its timeout ends; one waiting is served by a write
+        // from another thread.
+        const auto start = std::chrono::steady_clock::now();
+        chunk none;
+        if (!value)
             EXPECT_EQ(session_timeout, simulated.read(100, none));
-            EXPECT_GE(std::chrono::steady_clock::now() - start, 45ms);
-            simulated.write("\n");
-        }
+        EXPECT_GE(std::chrono::steady_clock::now() - start, value ? 0ms : 45ms);
+        ASSERT_EQ(S_OK, session->put_Timeout(value ? 50 : 5000));
+        std::thread writer([&] { value ? void() : (std::this_thread::sleep_for(50ms), simulated.write("\n")); });
         EXPECT_EQ(std::vector<chunk>{{"1\n"}}, simulated.chunks(100));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        writer.join();
     }
     EXPECT_EQ(std::vector<int>{-420}, simulated.errors());
 }
@@ -565,9 +560,7 @@ TEST(SimulatedSession, CallsNoHookAfterRelease)
             stage = 2;
         });
         simulated.write("ACQ:TIME 10;" + pattern);
-        for (const auto until = std::chrono::steady_clock::now() + 10s;
-             stage == 0 && std::chrono::steady_clock::now() < until;)
-            std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(eventually([&] { return stage != 0; }));
         ASSERT_EQ(1, stage);
         simulated.session.Reset();
         EXPECT_EQ(2, stage);
@@ -580,16 +573,8 @@ TEST(SimulatedSession, CallsNoHookAfterRelease)
             last->Release();
             *released = true;
         });
-        const std::string setup = "ACQ:TIME 10;" + pattern;
-        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(setup.size()));
-        std::memcpy(array->pvData, setup.data(), setup.size());
-        LONG written = 0;
-        EXPECT_EQ(S_OK, last->Write(&array, static_cast<LONG>(setup.size()), &written));
-        SafeArrayDestroy(array);
-        for (const auto until = std::chrono::steady_clock::now() + 10s;
-             !*released && std::chrono::steady_clock::now() < until;)
-            std::this_thread::sleep_for(1ms);
-        EXPECT_TRUE(*released);
+        send(last, "ACQ:TIME 10;" + pattern);
+        EXPECT_TRUE(eventually([&] { return released->load(); }));
     }
 }
 

@@ -47,7 +47,6 @@ private:
 };
 
 void send_text(SOCKET to, std::string_view text) { send(to, text.data(), static_cast<int>(text.size()), 0); }
-void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // A server's timeline: bytes, "|" for a pause of 100 ms, "!" for a reset instead of the clean
 // close that ends every script.
@@ -65,7 +64,7 @@ std::function<void(SOCKET)> play(std::string script)
             if (c == '!')
                 setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
             else
-                pause_ms(100);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         send_text(client, run);
     };
@@ -127,10 +126,8 @@ TEST(SocketResourceName, NamesOfTheSupportedForm)
     }
 }
 
-// Each read against a server's timeline, with its timeout: a line feed ends a read, also as
-// the count-th byte, and bytes behind it stay; bytes that arrived before a timeout stay; a
-// response that keeps arriving is read whole however long it takes; what arrived before the
-// connection closed is read first, then every call fails at once.
+// A line feed ends a read, also as the count-th byte; bytes stay across a timeout; a response that keeps
+// arriving is read whole; what arrived before a close is read first, then every call fails at once.
 TEST(SocketSession, ReadsAgainstTimelines)
 {
     constexpr LONG brief = 400, patient = 3000;
@@ -181,10 +178,8 @@ TEST(SocketSession, FlagsTakeEveryNonZeroValueAsTrue)
     EXPECT_EQ(call(session.Get(), 9), hex(connection_lost) + " no array");
 }
 
-// MaximumMessageSize 6: a message of 6 passes, counted across reads and afresh after a line
-// feed (also where reads do not stop); a longer one fails the read past 6, and its rest is
-// dropped as it arrives, up to its line feed. One that never ends fails the component's read,
-// and the next read waits for its end no longer than the timeout.
+// A message of MaximumMessageSize passes, counted across reads and afresh after a line feed; a longer one
+// fails the read past it and its rest is dropped up to its line feed, or, never ending, for the timeout.
 TEST(SocketSession, DropAMessagePastItsMaximumSize)
 {
     loopback_server server(play("abcde\n0123456|789\nxy\nuvw\nrs\n")), endless([](SOCKET client) {

@@ -1,6 +1,4 @@
-// comio_buf over a scripted session: the statuses that end a message or not, byte by byte and on
-// the bulk path, and destruction. Output framing is tested through WriteString, reads in sequence,
-// failures and draining through ReadString, ReadNumber and ReadList.
+// comio_buf over a scripted session: the statuses that end a message or not, and destruction.
 #include <gtest/gtest.h>
 #include <memory>
 #include "stream/comio_buf.hpp"
@@ -38,9 +36,8 @@ struct rig {
     std::unique_ptr<comio_buf> buffer;
 };
 
-// The termination character's status ends a message; one that is not its, END's or the count's
-// leaves the message open, byte by byte and on the bulk path, but ends draining. (END, empty chunks
-// and draining on the count: Reading.ReadsInSequenceShareOutTheMessages and the string tests.)
+// The termination character's status ends a message; one that is not its, END's or the count's leaves it
+// open, byte by byte and in bulk, but ends draining.
 TEST(ComioBufInput, AnyOtherStatusLeavesTheMessageOpenAndEndsDraining)
 {
     for (const bool bulk : {false, true}) {
