@@ -2,7 +2,8 @@
 # Runs a test program beside a serial pair: socat joins two pseudo-terminals, the Wine prefix
 # maps them to COM<A> and COM<B> (HKLM\Software\Wine\Ports, which also lists them among the
 # machine's serial ports), and MORVANE_SERIAL_PAIR=A,B tells the program (MORVANE_SERIAL_DEVICES
-# the two ends' Linux paths). Without socat the test is skipped (exit 77).
+# the two ends' Linux paths, MORVANE_SERIAL_PAIR_PROCESS socat's). Without socat the test is
+# skipped (exit 77).
 #
 #   with_serial_pair.sh A B WINE COMMAND [ARGS...]      (WINEPREFIX set; WINE runs reg)
 set -u
@@ -20,4 +21,4 @@ for _ in $(seq 50); do [ -e "$work/tty$a" ] && [ -e "$work/tty$b" ] && break; sl
 "$wine" reg add "$ports" /v COM$a /d "$work/tty$a" /f >/dev/null &&
   "$wine" reg add "$ports" /v COM$b /d "$work/tty$b" /f >/dev/null || exit 1
 wineserver -k # the prefix's services start again, and map the ports
-MORVANE_SERIAL_PAIR=$a,$b MORVANE_SERIAL_DEVICES="$work/tty$a,$work/tty$b" "$@"
+MORVANE_SERIAL_PAIR=$a,$b MORVANE_SERIAL_DEVICES="$work/tty$a,$work/tty$b" MORVANE_SERIAL_PAIR_PROCESS=$pair "$@"
