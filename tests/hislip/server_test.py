@@ -1,21 +1,99 @@
 #!/usr/bin/env python3
-"""instrument-sim --hislip on a port it picked, driven by our own client where the resource
-manager's sessions do not go: message IDs of the client's choosing, framing, the response size the
-client asks, interruption in synchronized mode and none in overlapped mode, the lock replies that a
-session does not show, the fault options and what hostile peers send."""
+"""instrument-sim --hislip driven by our own minimal client (written from the protocol's public
+numbers alone) where the resource manager's sessions do not go: IDs of the client's choosing,
+framing, interruption, lock replies, the fault options and hostile peers."""
+import os
+import socket
 import struct
+import sys
 import time
-from hislip_client import *
 
-IDN = "Morvane,SIM-1,0,1.0\n"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vxi11"))
+from vxi11_client import check, exactly, finish, proc, server
+
+HEADER = struct.Struct(">2sBBIQ")
+(INITIALIZE, INITIALIZE_RESPONSE, FATAL_ERROR, ERROR, ASYNC_LOCK, ASYNC_LOCK_RESPONSE, DATA, DATA_END,
+ DEVICE_CLEAR_COMPLETE, DEVICE_CLEAR_ACKNOWLEDGE, ASYNC_REMOTE_LOCAL_CONTROL, ASYNC_REMOTE_LOCAL_RESPONSE, TRIGGER,
+ INTERRUPTED, ASYNC_INTERRUPTED, ASYNC_MAXIMUM_MESSAGE_SIZE, ASYNC_MAXIMUM_MESSAGE_SIZE_RESPONSE, ASYNC_INITIALIZE,
+ ASYNC_INITIALIZE_RESPONSE, ASYNC_DEVICE_CLEAR, ASYNC_SERVICE_REQUEST, ASYNC_STATUS_QUERY, ASYNC_STATUS_RESPONSE,
+ ASYNC_DEVICE_CLEAR_ACKNOWLEDGE, ASYNC_LOCK_INFO, ASYNC_LOCK_INFO_RESPONSE) = range(26)
+FIRST_ID, IDN = 0xFFFFFF00, "Morvane,SIM-1,0,1.0\n"
 INITIALIZE_1_0 = HEADER.pack(b"HS", INITIALIZE, 0, 0x0100 << 16, 7) + b"hislip0"
+
+
+class Channel:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+
+    def send(self, kind, control=0, parameter=0, payload=b"", length=None):
+        self.sock.sendall(HEADER.pack(b"HS", kind, control, parameter, len(payload) if length is None else length) +
+                          payload)
+
+    def recv(self):
+        prologue, kind, control, parameter, length = HEADER.unpack(exactly(self.sock, 16))
+        assert prologue == b"HS", prologue
+        return kind, control, parameter, bytes(exactly(self.sock, length))
+
+    def closed(self, seconds=5):
+        """Whether the server closed the connection within `seconds`, what it sent before dropped."""
+        self.sock.settimeout(seconds)
+        try:
+            while self.sock.recv(65536):
+                pass
+            return True
+        except (socket.timeout, ConnectionError):
+            return False
+
+    def refused(self, sent):
+        """The answer to `sent` past any InitializeResponse, and whether the connection closed then."""
+        self.sock.sendall(sent)
+        while (reply := self.recv())[0] == INITIALIZE_RESPONSE:
+            pass
+        return reply[:2], self.closed()
+
+
+class Session:
+    """Both channels of one session, and the message IDs as a client keeps them."""
+
+    def __init__(self, port, maximum=None):
+        self.sync, self.async_ = Channel(port), Channel(port)
+        self.sync.send(INITIALIZE, 0, 0x0100 << 16 | 0x5459, b"hislip0")
+        self.initialized = self.sync.recv()
+        self.id, self.overlapped, self.next_id = self.initialized[2] & 0xFFFF, self.initialized[1] & 1, FIRST_ID
+        self.async_initialized = self.call(ASYNC_INITIALIZE, 0, self.id)
+        if maximum is not None:
+            self.maximum = self.call(ASYNC_MAXIMUM_MESSAGE_SIZE, payload=struct.pack(">Q", maximum))
+
+    def call(self, kind, control=0, parameter=0, payload=b""):
+        self.async_.send(kind, control, parameter, payload)
+        return self.async_.recv()
+
+    def send(self, data):
+        sent, self.next_id = self.next_id, (self.next_id + 2) & 0xFFFFFFFF
+        self.sync.send(DATA_END, 0, sent, data)
+        return sent
+
+    def read(self):
+        """A whole response: (bytes, its messages as (type, parameter, payload size))."""
+        data, messages = bytearray(), []
+        while not messages or messages[-1][0] == DATA:
+            kind, _, parameter, payload = self.sync.recv()
+            messages.append((kind, parameter, len(payload)))
+            data += payload
+        return bytes(data), messages
+
+    def query(self, text):
+        sent = self.send(text.encode())
+        data, messages = self.read()
+        check(f"{text.strip()}: message IDs", {parameter for _, parameter, _ in messages}, {sent})
+        return data.decode()
 
 
 with server("--hislip", "--max-connections", "12") as (sim, (port,)):
     a = Session(port, maximum=50_000)
     check("initialized", (a.initialized[:2], a.initialized[2] >> 16, a.id != 0, a.async_initialized, a.maximum),
           ((1, 0), 0x0100, True, (ASYNC_INITIALIZE_RESPONSE, 0, 0x4D56, b""), (16, 0, 0, struct.pack(">Q", 1 << 20))))
-    # A message in pieces answers with the ID of the piece that ends it, whatever the ID is.
+    # The response carries the ID of the piece that ends the message, whatever it is.
     for pieces, ids, expected in [
         ([(DATA, b"*ID"), (DATA_END, b"N?")], [5, 0xFFFFFFFE], [(DATA_END, 0xFFFFFFFE, 20)]),
         ([(DATA, b"*IDN?\n")], [0], [(DATA_END, 0, 20)]),
@@ -25,16 +103,13 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
         for (kind, data), sent in zip(pieces, ids):
             a.sync.send(kind, 0, sent, data)
         check(f"pieces {pieces}", [a.read()[1][0] for _ in expected], expected)
-    # A long response in Data messages as large as the client takes (50000 bytes), then DataEND.
     sent = a.send(b"MEAS:ARR? 20000\n")
     data, messages = a.read()
     kinds, ids, sizes = zip(*messages)
     check("in the client's size", (set(ids), kinds[:-1] == (DATA,) * (len(kinds) - 1), max(sizes), data.count(b",")),
           ({sent}, True, 50_000 - 16, 19999))
-    # Each on a live session: a Data message larger than the server takes (its payload skipped as it
-    # comes), unknown types on both channels, remote/local.
     for channel, kind, payload, expected in [
-        (a.sync, DATA_END, b"x" * ((1 << 20) + 1), (ERROR, 4)),
+        (a.sync, DATA_END, b"x" * ((1 << 20) + 1), (ERROR, 4)),  # its payload skipped as it comes
         (a.sync, 99, b"0123456789", (ERROR, 1)),
         (a.async_, 200, b"abc", (ERROR, 1)),
         (a.async_, ASYNC_REMOTE_LOCAL_CONTROL, b"", (ASYNC_REMOTE_LOCAL_RESPONSE, 0)),
@@ -42,8 +117,7 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
         channel.send(kind, 0, 11, payload)
         check(f"type {kind}, {len(payload)} bytes", channel.recv()[:2], expected)
     check("still answers", a.query("*IDN?\n"), IDN)
-    # Device clear in the middle of a long response: what came before the acknowledgement is dropped.
-    a.send(b"MEAS:ARR? 100000\n")
+    a.send(b"MEAS:ARR? 100000\n")  # a clear drops what came before its acknowledgement
     check("AsyncDeviceClear", a.call(ASYNC_DEVICE_CLEAR)[:2], (ASYNC_DEVICE_CLEAR_ACKNOWLEDGE, 0))
     a.sync.send(DEVICE_CLEAR_COMPLETE, 1)
     while (reply := a.sync.recv())[0] in (DATA, DATA_END):
@@ -52,9 +126,7 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
     a.next_id = FIRST_ID
     check("after the clear", a.query("*IDN?\n"), IDN)
 
-    # The instrument's request for service goes out on the asynchronous channel as the acquisition
-    # ends, and the status query reads RQS and ESB; a held *OPC? answer goes out once it is ready,
-    # and a new message ends the wait for one.
+    # A request for service as the acquisition ends; a held *OPC? answer once ready, or at a new message.
     d, started = Session(port), time.monotonic()
     d.send(b"*CLS;*ESE 1;*SRE 32;ACQ:TIME 300;INIT;*OPC\n")
     check("AsyncServiceRequest after the acquisition", (d.async_.recv(), time.monotonic() - started >= 0.25),
@@ -68,8 +140,7 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
         check(f"held *OPC?, a new message {wait_ends}", (d.read()[0].decode(), time.monotonic() - started >= 0.25),
               (expected, not wait_ends))
 
-    # What the sessions' IMorvaneLocking does not show: a lock asked again, the lock info, and
-    # which kind of lock a release released.
+    # What IMorvaneLocking does not show: a lock asked again, the lock info, which kind a release released.
     b = Session(port)
     lock = lambda s, control, name=b"": s.call(ASYNC_LOCK, control, 0, name)[:2]
     info = lambda s: s.call(ASYNC_LOCK_INFO)[:3]
@@ -78,8 +149,7 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
     check("shared x twice, info, released", (lock(b, 1, b"x"), lock(a, 1, b"x"), info(a), lock(b, 0)),
           ((ASYNC_LOCK_RESPONSE, 1), (ASYNC_LOCK_RESPONSE, 1), (ASYNC_LOCK_INFO_RESPONSE, 0, 2), (ASYNC_LOCK_RESPONSE, 2)))
 
-    # Hostile peers, each on connections of its own.
-    c = Session(port)
+    c = Session(port)  # hostile peers, each on connections of its own
     for what, sent, code in [
         ("bad prologue first", b"XS" + bytes(14), 1),
         ("Data first", HEADER.pack(b"HS", DATA_END, 0, FIRST_ID, 6) + b"*IDN?\n", 3),
@@ -90,13 +160,11 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
         ("Data before AsyncInitialize", INITIALIZE_1_0 + HEADER.pack(b"HS", DATA_END, 0, FIRST_ID, 6) + b"*IDN?\n", 2),
     ]:
         check(what, Channel(port).refused(sent), ((FATAL_ERROR, code), True))
-    # A session whose peer breaks the framing on either channel ends with both.
     for what, channel, sent in [("AsyncLock with 1 MiB", "async_", HEADER.pack(b"HS", ASYNC_LOCK, 1, 0, 1 << 20)),
-                                ("bad prologue later", "sync", b"HX" + bytes(14))]:
+                                ("bad prologue later", "sync", b"HX" + bytes(14))]:  # both channels end
         check(what, (getattr(c, channel).refused(sent), c.sync.closed(), c.async_.closed()),
               (((FATAL_ERROR, 1), True), True, True))
         c = Session(port)
-    # A length of 2^63 is refused, and what follows is dropped as it comes: no memory grows.
     c.sync.send(DATA, 0, FIRST_ID, length=1 << 63)
     check("2^63 bytes claimed", c.sync.recv()[:2], (ERROR, 4))
     before = proc(sim, "VmRSS")
@@ -105,14 +173,13 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
     check("64 MiB of it cost no memory", proc(sim, "VmRSS") - before < 16 << 10, True)
     check("others still served", Session(port).query("*IDN?\n"), IDN)
 
-# Synchronized, slow responses: a new message interrupts the one going out.
 with server("--hislip", "--segment", "1", "--delay", "300", "--idle-timeout", "1") as (_, (port,)):
     a = Session(port)
     started = time.monotonic()
     a.send(b"*IDN?\n")
     data, messages = a.read()
     check("--delay, --segment 1", (data.decode(), len(messages), time.monotonic() - started >= 0.3), (IDN, 20, True))
-    first, second = a.send(b"*IDN?\n"), a.send(b"*IDN?\n")
+    first, second = a.send(b"*IDN?\n"), a.send(b"*IDN?\n")  # synchronized: the new message interrupts
     check("Interrupted", a.sync.recv(), (INTERRUPTED, 0, second, b""))
     check("AsyncInterrupted", a.async_.recv(), (ASYNC_INTERRUPTED, 0, second, b""))
     data, messages = a.read()
@@ -122,7 +189,6 @@ with server("--hislip", "--segment", "1", "--delay", "300", "--idle-timeout", "1
     check("only the sync channel, idle: closed", (idle.recv()[0], idle.closed(5), time.monotonic() - started < 3),
           (INITIALIZE_RESPONSE, True, True))
 
-# Overlapped: no interruption, responses in order; two sessions at most; --drop-after.
 with server("--hislip", "--overlapped", "--segment", "1", "--delay", "100", "--max-connections", "4",
             "--drop-after", "45") as (_, (port,)):
     a = Session(port)

@@ -1,10 +1,6 @@
 #!/bin/sh
-# fmtio's shell over HiSLIP against instrument-sim --hislip, its traffic captured on the loopback
-# and decoded by tshark: the transcript as GOLDEN shows it (its [hislip] lines kept), and every
-# message well formed and as the protocol has it (capture_check.py). Capturing needs tshark and the right to capture: where
-# either is missing, the test says so and is skipped.
-#
-#   wire_test.sh GOLDEN      (WINE, BUILD_DIR as for fmtio's transcripts)
+# fmtio's shell over HiSLIP as GOLDEN shows it, its traffic captured and judged by tshark and capture_check.py;
+# skipped where tshark or the right to capture is missing.   wire_test.sh GOLDEN  (WINE, BUILD_DIR)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$BUILD_DIR/bin

@@ -1,5 +1,4 @@
-// IMorvaneLocking through the resource manager: two clients of one instrument-sim over VXI-11 and
-// over HiSLIP, what the lock of one keeps from the other, and how each kind of session says so.
+// IMorvaneLocking through the resource manager: two clients of one instrument-sim, over VXI-11 and HiSLIP.
 #include <chrono>
 #include "session_codes.hpp"
 #include "sessions_client.hpp"
@@ -8,15 +7,11 @@ namespace morvane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using session::device_error_reported;
-using session::not_locked;
-using session::resource_locked;
-using session::timeout_expired;
-using std::chrono::steady_clock;
+using namespace session;
+using steady_clock = std::chrono::steady_clock;
 
-// Each step, after A took the exclusive lock: client 0 (A) or 1 (B) asks a lock of this name
-// (empty: exclusive; null: an unlock); what it gets and then holds over VXI-11 and over HiSLIP. A
-// lock kept out waits its whole 300 ms.
+// After A's exclusive lock, client 0 (A) or 1 (B) asks a lock of this name (empty: exclusive; null: an
+// unlock): what it gets and then holds over VXI-11 and HiSLIP. A lock kept out waits its whole 300 ms.
 const struct step {
     int who;
     const wchar_t* asks;
@@ -49,8 +44,7 @@ TEST(Locking, KeepsOtherClientsOutUntilReleased)
             EXPECT_EQ(sessions[who].As(&locks[who]), S_OK);
         };
         connect(0), connect(1);
-        // B's query while A holds the lock: over VXI-11 the write waits out its timeout and fails;
-        // over HiSLIP it goes, and waits at the server for A's unlock.
+        // B's query under A's lock: over VXI-11 the write times out; over HiSLIP the server holds it.
         bound_component b(sessions[1].Get());
         ASSERT_EQ(locks[0]->Lock(300, make_bstr(L"").get()), S_OK);
         const auto started = steady_clock::now();
