@@ -323,11 +323,7 @@ TEST(HislipSession, ReadsResponsesAsTheyComeAndFailsAsTheInstrumentSays)
         std::optional<message> told;
         {
             scripted_instrument instrument(
-                [&](peer_channel& sync, peer_channel&) {
-                    sync.next();
-                    row.answer(sync);
-                    told = sync.next();
-                },
+                [&](peer_channel& sync, peer_channel&) { sync.next(), row.answer(sync), told = sync.next(); },
                 {.overlapped = row.overlapped});
             const ComPtr<IMessage> session = open(instrument, 500);
             EXPECT_EQ(session->put_TerminationCharacterEnabled(row.termination ? VARIANT_TRUE : VARIANT_FALSE), S_OK);

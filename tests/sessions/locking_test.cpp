@@ -1,5 +1,4 @@
 // IMorvaneLocking through the resource manager: two clients of one instrument-sim, over VXI-11 and HiSLIP.
-#include <chrono>
 #include "session_codes.hpp"
 #include "sessions_client.hpp"
 
