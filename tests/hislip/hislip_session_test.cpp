@@ -64,8 +64,7 @@ struct peer_channel {
 };
 
 struct instrument_options {
-    bool open = true;
-    bool overlapped = false;
+    bool open = true, overlapped = false;
     std::uint64_t maximum = 1 << 20;
 };
 
@@ -81,11 +80,9 @@ public:
               if (!sync.socket)
                   return;
               if (settings.open) {
-                  sync.next();
-                  sync.send(type::initialize_response, settings.overlapped, 0x0100'0007);
+                  sync.next(), sync.send(type::initialize_response, settings.overlapped, 0x0100'0007);
                   async.socket = m_listener.accept(5s);
-                  async.next();
-                  async.send(type::async_initialize_response, 0, 'M' << 8 | 'V');
+                  async.next(), async.send(type::async_initialize_response, 0, 'M' << 8 | 'V');
                   async.next();
                   const auto maximum = encode_size(settings.maximum);
                   async.send(type::async_maximum_message_size_response, 0, 0,
@@ -157,19 +154,20 @@ template<class Interface = IMorvaneSession> ComPtr<Interface> own(IMessage* sess
 
 ComPtr<IMorvaneServiceRequests> requests(IMessage* session) { return own<IMorvaneServiceRequests>(session); }
 
-// The status byte of the next service request within `timeout`, or the failure, in hex.
-std::string next_request(IMessage* session, LONG timeout)
+// The status byte a call gives, or its failure, in hex.
+template<class Call> std::string status_of(Call call)
 {
     short status = 0;
-    const HRESULT hr = requests(session)->WaitForServiceRequest(timeout, &status);
+    const HRESULT hr = call(&status);
     return hex(FAILED(hr) ? hr : status);
 }
-
-std::string status_byte(IMessage* session)
+std::string status_byte(IMessage* s)
 {
-    short status = 0;
-    const HRESULT hr = own(session)->ReadStatusByte(&status);
-    return hex(FAILED(hr) ? hr : status);
+    return status_of([&](short* to) { return own(s)->ReadStatusByte(to); });
+}
+std::string next_request(IMessage* s, LONG timeout)
+{
+    return status_of([&](short* to) { return requests(s)->WaitForServiceRequest(timeout, to); });
 }
 
 // Results in the order of the list (a braced list is evaluated in order), spaced.

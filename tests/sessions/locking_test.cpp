@@ -11,12 +11,8 @@ using steady_clock = std::chrono::steady_clock;
 
 // After A's exclusive lock, client 0 (A) or 1 (B) asks a lock of this name (empty: exclusive; null: an
 // unlock): what it gets and then holds over VXI-11 and HiSLIP. A lock kept out waits its whole 300 ms.
-const struct step {
-    int who;
-    const wchar_t* asks;
-    HRESULT got[2];
-    LONG held[2];
-} steps[] = {
+// clang-format off
+const struct step { int who; const wchar_t* asks; HRESULT got[2]; LONG held[2]; } steps[] = {
     {1, L"", {resource_locked, resource_locked}, {0, 0}},
     {1, L"grp", {E_INVALIDARG, resource_locked}, {0, 0}},
     {0, nullptr, {S_OK, S_OK}, {0, 0}},
@@ -30,6 +26,7 @@ const struct step {
     {1, L"", {resource_locked, resource_locked}, {0, 0}},
     {0, L"", {S_OK, S_OK}, {1, 1}}, // VXI-11: again; HiSLIP: beside A's own shared lock
 };
+// clang-format on
 
 TEST(Locking, KeepsOtherClientsOutUntilReleased)
 {
