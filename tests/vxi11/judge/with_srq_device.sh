@@ -1,14 +1,10 @@
 #!/bin/sh
-# Runs a test program beside srq_device (a VXI-11 device built by build.sh);
-# MORVANE_VXI11_DEVICE_PORT names its core port. Fails when the program or the device's checks
-# fail; skipped (77) where build.sh cannot build.
-#
-#   with_srq_device.sh ROUNDS WINE PROGRAM [ARGS...]      (WINEPREFIX set)
+# Runs a test program beside srq_device (built by build.sh), whose core port it names in
+# MORVANE_VXI11_DEVICE_PORT; fails when the program's or the device's checks fail, 77 where
+# build.sh cannot build.    with_srq_device.sh ROUNDS WINE PROGRAM [ARGS...]   (WINEPREFIX set)
 set -u
-rounds=$1 wine=$2
+rounds=$1 wine=$2 work=$(mktemp -d) device=
 shift 2
-work=$(mktemp -d)
-device=
 trap '[ -n "$device" ] && kill $device 2>/dev/null; rm -rf "$work"' EXIT
 sh "$(dirname "$0")/build.sh" "$work" || exit $?
 "$work/srq_device" "$rounds" 120 >"$work/seen" &
@@ -18,10 +14,8 @@ port=$(head -n 1 "$work/seen")
 [ -n "$port" ] || { echo "the device named no port"; exit 1; }
 MORVANE_VXI11_DEVICE_PORT=$port "$wine" "$@"
 tested=$?
-# The session's release ends the device; one that never came ends it within its own limit.
-wait $device
-judged=$?
-device=
+wait $device # the session's release ends the device, or its own limit does
+judged=$? device=
 echo "--- what the device saw:"
 tail -n +2 "$work/seen"
 [ $tested -eq 0 ] && [ $judged -eq 0 ]
