@@ -8,8 +8,8 @@ namespace {
 
 constexpr short requested = 0x45, rqs = 0x40; // what srq_device answers to device_readstb
 
-// Two rounds, which the device counts: the first ends with a disable, the second with the release.
-// No request before the device's; its request brings the status byte it gave, read once.
+// Two rounds, the first ending with a disable, the second with the release, each as the device
+// checks. No request before the device's; its request brings the status byte it gave, read once.
 TEST(Vxi11Device, TakesServiceRequestsFromADeviceWeDidNotWrite)
 {
     const char* port = std::getenv("MORVANE_VXI11_DEVICE_PORT");
