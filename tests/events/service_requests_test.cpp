@@ -54,11 +54,13 @@ TEST(ServiceRequestQueue, WakesItsWaiters)
 }
 
 // Every sink hears each request in order on the delivery's own thread, whatever another answers; an
-// unadvised one hears nothing more and is released, as the rest are with the delivery.
-TEST(SinkDelivery, CallsEverySinkOnItsOwnThread)
+// unadvised one hears nothing more and is released. Released while a slow sink is in its call, the
+// delivery waits for the call, then calls nothing more, and lets the sinks go.
+TEST(SinkDelivery, CallsEverySinkOnItsOwnThreadAndEndsAfterTheCallInProgress)
 {
     IUnknown* const session = reinterpret_cast<IUnknown*>(0x1234);
-    recording_sink failing({.answer = E_FAIL}), listening;
+    recording_sink failing({.answer = E_FAIL}), listening, slow({.pause = 300ms});
+    clock::time_point started;
     {
         events::sink_delivery delivery(session);
         DWORD first = 0, second = 0, none = 7;
@@ -80,25 +82,15 @@ TEST(SinkDelivery, CallsEverySinkOnItsOwnThread)
         EXPECT_EQ((std::tuple{listening.calls_after(3).size(), failing.calls().size(), failing.references()}),
                   (std::tuple<std::size_t, std::size_t, ULONG>(3, 2, 1)))
             << "the unadvised sink hears no more, and the table let it go";
-    }
-    EXPECT_EQ(listening.references(), 1u) << "released with the delivery";
-}
-
-// Released while a slow sink is in its call: the release waits for the call, then nothing more is called.
-TEST(SinkDelivery, EndsAfterTheCallInProgress)
-{
-    recording_sink slow({.pause = 300ms});
-    const auto started = clock::now();
-    {
-        events::sink_delivery delivery(nullptr);
-        DWORD cookie = 0;
-        ASSERT_EQ(delivery.advise(&slow, &cookie), S_OK);
+        EXPECT_EQ(delivery.advise(&slow, &none), S_OK);
+        started = clock::now();
         for (int i = 0; i < 10; ++i)
             delivery.post(1);
         std::this_thread::sleep_for(50ms);
     }
     EXPECT_GE(clock::now() - started, 300ms);
-    EXPECT_EQ((std::pair{slow.calls().size(), slow.references()}), (std::pair<std::size_t, ULONG>(1, 1)));
+    EXPECT_EQ((std::tuple{slow.calls().size(), slow.references(), listening.references()}),
+              (std::tuple<std::size_t, ULONG, ULONG>(1, 1, 1)));
 }
 
 } // namespace

@@ -112,8 +112,9 @@ template<typename Done> void pump_until(Done done, std::chrono::milliseconds mos
 
 // A sink of a single-threaded apartment is called on its own thread, a free-threaded one on
 // another; both are told the session (which they can call) and the status byte; unadvised,
-// they hear no more.
-TEST(ServiceRequests, CallEachSinkInItsApartment)
+// they hear no more. Released while a slow sink is being called, the session waits for the call,
+// and nothing is called after it.
+TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWay)
 {
     const kinds carrying(request_kinds);
     for (const auto& [name, source] : carrying.names)
@@ -122,7 +123,8 @@ TEST(ServiceRequests, CallEachSinkInItsApartment)
             SCOPED_TRACE(free_threaded ? "free-threaded" : "single-threaded");
             std::thread client([&] {
                 const com_apartment com(free_threaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
-                recording_sink sink({.free_threaded = free_threaded, .ask_name = true, .answer = E_FAIL});
+                recording_sink sink({.free_threaded = free_threaded, .ask_name = true, .answer = E_FAIL}),
+                    slow({.ask_name = true, .answer = E_FAIL, .pause = 300ms});
                 {
                     requesting_session s(carrying, name);
                     const DWORD cookie = s.advise(&sink);
@@ -139,31 +141,16 @@ TEST(ServiceRequests, CallEachSinkInItsApartment)
                     pump_until([] { return false; }, 300ms);
                     EXPECT_EQ(sink.calls().size(), 1u) << "unadvised";
                     EXPECT_EQ(s.wait(0) & rqs, rqs) << "queued all the same";
+                    s.advise(&slow);
+                    for (int i = 0; i < 3; ++i)
+                        EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
+                    std::this_thread::sleep_for(50ms);
                 }
-                EXPECT_EQ(sink.references(), 1u);
+                EXPECT_EQ((std::tuple{sink.references(), slow.references(), slow.calls().size()}),
+                          (std::tuple<ULONG, ULONG, std::size_t>(1, 1, 1)));
             });
             client.join();
         }
-}
-
-// Released while a slow sink is being called: the release waits for the call, and nothing is
-// called after it.
-TEST(ServiceRequests, ReleaseWhileARequestIsOnItsWay)
-{
-    const kinds carrying(request_kinds);
-    for (const auto& [name, source] : carrying.names) {
-        SCOPED_TRACE(name);
-        recording_sink slow({.ask_name = true, .answer = E_FAIL, .pause = 300ms});
-        {
-            requesting_session s(carrying, name);
-            s.advise(&slow);
-            bound_component instrument(s.session.Get());
-            for (int i = 0; i < 3; ++i)
-                EXPECT_EQ(instrument.query(L"*ESE 1;*SRE 32;*OPC;*ESR?"), L"1\n");
-            std::this_thread::sleep_for(50ms);
-        }
-        EXPECT_EQ((std::pair{slow.calls().size(), slow.references()}), (std::pair<std::size_t, ULONG>(1, 1)));
-    }
 }
 
 // The example that the docs show, run as a user runs it: it waits for the simulated instrument's

@@ -44,20 +44,18 @@ Create_LinkResp* create_link_1_svc(Create_LinkParms* args, struct svc_req* reque
    it and returns RPC_TIMEDOUT unread. */
 static void request_service(void)
 {
-    check("a request asked for while enabled", enabled && channel_made);
     struct sockaddr_in where = {.sin_family = AF_INET, .sin_port = htons((unsigned short)channel.hostPort),
                                 .sin_addr.s_addr = htonl((uint32_t)channel.hostAddr)};
     int sock = RPC_ANYSOCK;
-    CLIENT* session = enabled ? clnttcp_create(&where, DEVICE_INTR, DEVICE_INTR_VERSION, &sock, 0, 0) : NULL;
-    check("the interrupt channel named by create_intr_chan takes a connection", session != NULL);
+    CLIENT* session = clnttcp_create(&where, DEVICE_INTR, DEVICE_INTR_VERSION, &sock, 0, 0);
+    check("a request asked for while enabled, on the channel named by create_intr_chan",
+          enabled && channel_made && session);
     if (!session)
         return;
     requesting = 1;
     Device_SrqParms args = {{handle_length, handle}};
-    const struct timeval none = {0, 0};
-    const enum clnt_stat sent = clnt_call(session, device_intr_srq, (xdrproc_t)xdr_Device_SrqParms, (char*)&args,
-                                          (xdrproc_t)xdr_void, NULL, none);
-    check("device_intr_srq sent", sent == RPC_TIMEDOUT);
+    check("device_intr_srq sent", clnt_call(session, device_intr_srq, (xdrproc_t)xdr_Device_SrqParms, (char*)&args,
+                                            (xdrproc_t)xdr_void, NULL, (struct timeval){0, 0}) == RPC_TIMEDOUT);
     clnt_destroy(session);
 }
 
