@@ -14,8 +14,9 @@ using waited = service_request_queue::waited;
 using clock = std::chrono::steady_clock;
 
 // Requests faster than the client takes them: the newest 64 stay, the rest are counted; a
-// discard empties both; while disabled nothing is queued and a wait fails at once.
-TEST(ServiceRequestQueue, KeepsTheNewestAndCountsWhatItDrops)
+// discard empties both; while disabled nothing is queued and a wait fails at once. A waiter
+// wakes for a request from another thread, and for a disable.
+TEST(ServiceRequestQueue, KeepsTheNewestCountsWhatItDropsAndWakesItsWaiters)
 {
     service_request_queue queue;
     short got = 0;
@@ -33,23 +34,16 @@ TEST(ServiceRequestQueue, KeepsTheNewestAndCountsWhatItDrops)
     const auto started = clock::now();
     EXPECT_EQ(queue.wait(150ms, got), waited::timed_out);
     EXPECT_GE(clock::now() - started, 140ms);
-}
-
-// A waiter wakes for a request from another thread, and for a disable.
-TEST(ServiceRequestQueue, WakesItsWaiters)
-{
-    service_request_queue queue;
-    queue.enable(true);
     for (const bool disable : {false, true}) {
         const std::jthread other([&] {
             std::this_thread::sleep_for(100ms);
             disable ? queue.enable(false) : (void)queue.push(0x61);
         });
-        short got = 0;
-        const auto started = clock::now();
-        EXPECT_EQ((std::pair{queue.wait(10s, got), got}),
+        short woke = 0;
+        const auto waiting = clock::now();
+        EXPECT_EQ((std::pair{queue.wait(10s, woke), woke}),
                   std::pair(disable ? waited::disabled : waited::got, short(disable ? 0 : 0x61)));
-        EXPECT_LT(clock::now() - started, 5s);
+        EXPECT_LT(clock::now() - waiting, 5s);
     }
 }
 

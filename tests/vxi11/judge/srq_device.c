@@ -54,8 +54,9 @@ static void request_service(void)
         return;
     requesting = 1;
     Device_SrqParms args = {{handle_length, handle}};
+    const struct timeval none = {0, 0};
     check("device_intr_srq sent", clnt_call(session, device_intr_srq, (xdrproc_t)xdr_Device_SrqParms, (char*)&args,
-                                            (xdrproc_t)xdr_void, NULL, (struct timeval){0, 0}) == RPC_TIMEDOUT);
+                                            (xdrproc_t)xdr_void, NULL, none) == RPC_TIMEDOUT);
     clnt_destroy(session);
 }
 
