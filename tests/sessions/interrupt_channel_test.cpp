@@ -75,10 +75,7 @@ struct enabled_session {
         }
         EXPECT_FALSE(handle.empty());
     }
-    std::unique_ptr<tcp_connection> connect()
-    {
-        return std::make_unique<tcp_connection>("127.0.0.1", port, clock::now() + 2s);
-    }
+    auto connect() { return std::make_unique<tcp_connection>("127.0.0.1", port, clock::now() + 2s); }
     std::size_t status_reads() { return static_cast<std::size_t>(std::ranges::count(core.procedures(), readstb)); }
     long wait(LONG timeout) { return wait_request(requests.Get(), timeout); }
 };

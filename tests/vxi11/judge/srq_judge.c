@@ -13,14 +13,12 @@
 void device_intr_1(struct svc_req *request, SVCXPRT *transport); /* rpcgen -m's, undeclared */
 
 static const char handle[] = "judge-42";
-static int srq_heard, srq_strangers, failures;
+static int srq_heard, failures;
 
 /* Called by the interrupt channel's dispatcher; NULL: no reply, the call is one-way. */
 void *device_intr_srq_1_svc(Device_SrqParms *args, struct svc_req *request)
 {
-    ++*(args->handle.handle_len == strlen(handle) && !memcmp(args->handle.handle_val, handle, strlen(handle))
-            ? &srq_heard
-            : &srq_strangers);
+    srq_heard += args->handle.handle_len == strlen(handle) && !memcmp(args->handle.handle_val, handle, strlen(handle));
     return NULL;
 }
 
@@ -76,7 +74,6 @@ int main(int argc, char **argv)
     enable.enable = 0;
     check("device_enable_srq false", code(device_enable_srq_1(&enable, core)), 0);
     check("destroy_intr_chan", code(destroy_intr_chan_1(NULL, core)), 0);
-    check("calls with another handle", srq_strangers, 0);
     check("destroy_link", code(destroy_link_1((Device_Link *)&lid, core)), 0);
     return failures ? 1 : 0;
 }
