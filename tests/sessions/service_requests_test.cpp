@@ -1,9 +1,5 @@
 // Service requests through the resource manager's sessions of every kind that carries them.
-#include <atomic>
-#include <chrono>
-#include <mutex>
 #include <thread>
-#include <vector>
 #include "platform/com_apartment.hpp"
 #include "sessions_client.hpp"
 #include "support/recording_sink.hpp"
@@ -15,8 +11,8 @@ namespace {
 using namespace std::chrono_literals;
 using clock = std::chrono::steady_clock;
 
-constexpr HRESULT disabled = static_cast<HRESULT>(0x80040033);
 constexpr short rqs = 0x40, esb = 0x20;
+constexpr unsigned request_kinds = sim | vxi11 | hislip;
 
 // A session of a kind that carries service requests, and its requests.
 struct requesting_session {
@@ -47,7 +43,6 @@ struct requesting_session {
         return {counts[0], counts[1]};
     }
 };
-constexpr unsigned request_kinds = sim | vxi11 | hislip;
 
 // Enable, start an acquisition of 300 ms, wait: the request comes when it is done, with RQS and
 // ESB; one that came before the wait is there at once; one that never comes times out. Requests
@@ -72,12 +67,6 @@ TEST(ServiceRequests, TellWhenAnAcquisitionIsDoneKeepTheNewestAndStopWhenDisable
         short polled = -1;
         EXPECT_EQ(own(s.session.Get())->ReadStatusByte(&polled), S_OK);
         EXPECT_EQ(polled & rqs, 0) << "the request's own status read cleared RQS";
-        EXPECT_EQ(instrument.query(L"*ESR?"), L"1\n");
-        EXPECT_EQ(instrument.write(L"ACQ:TIME 0;INIT;*OPC"), S_OK);
-        std::this_thread::sleep_for(200ms);
-        EXPECT_EQ(s.queued_and_dropped().first, 1) << "before the wait";
-        EXPECT_EQ(s.wait(0) & rqs, rqs);
-        EXPECT_EQ(s.queued_and_dropped().first, 0);
         EXPECT_EQ(instrument.query(L"*ESR?"), L"1\n"); // ESB off, for the next *OPC to request anew
         for (int i = 0; i < 70; ++i)                   // each *OPC sets ESB anew, each *ESR? clears it
             ASSERT_EQ(instrument.query(L"*OPC;*ESR?"), L"1\n") << i;
@@ -86,6 +75,8 @@ TEST(ServiceRequests, TellWhenAnAcquisitionIsDoneKeepTheNewestAndStopWhenDisable
             if (const auto [queued, dropped] = s.queued_and_dropped(); queued + dropped >= 70)
                 break;
         EXPECT_EQ(s.queued_and_dropped(), std::pair(64L, 6L));
+        EXPECT_EQ(s.wait(0) & rqs, rqs) << "one that came before the wait";
+        EXPECT_EQ(s.queued_and_dropped(), std::pair(63L, 6L));
         EXPECT_EQ(s.requests->DiscardServiceRequests(), S_OK);
         EXPECT_EQ(s.queued_and_dropped(), std::pair(0L, 0L));
 
@@ -99,7 +90,7 @@ TEST(ServiceRequests, TellWhenAnAcquisitionIsDoneKeepTheNewestAndStopWhenDisable
         EXPECT_EQ(s.requests->DisableServiceRequests(), S_OK);
         waiter.join();
         EXPECT_LT(clock::now() - disabling, 2s);
-        EXPECT_EQ(waited, disabled);
+        EXPECT_EQ(waited, static_cast<HRESULT>(0x80040033)) << "disabled";
         EXPECT_EQ(instrument.query(L"*OPC;*ESR?"), L"1\n");
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(s.queued_and_dropped().first, 0) << "none queued while disabled";
@@ -110,8 +101,7 @@ TEST(ServiceRequests, TellWhenAnAcquisitionIsDoneKeepTheNewestAndStopWhenDisable
 template<typename Done> void pump_until(Done done, std::chrono::milliseconds most = 5s)
 {
     for (const auto until = clock::now() + most; !done() && clock::now() < until;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
             DispatchMessageW(&message);
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
@@ -119,17 +109,19 @@ template<typename Done> void pump_until(Done done, std::chrono::milliseconds mos
 
 // A sink of a single-threaded apartment is called on its own thread, a free-threaded one on
 // another; both are told the session (which they can call) and the status byte; unadvised,
-// they hear no more.
-TEST(ServiceRequests, CallEachSinkInItsApartment)
+// they hear no more. Released while a slow sink is being called, the session waits for the call,
+// and nothing is called after it.
+TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWay)
 {
     const kinds carrying(request_kinds);
-    for (const auto& [name, source] : carrying.names) {
-        SCOPED_TRACE(name);
+    for (const auto& [name, source] : carrying.names)
         for (const bool free_threaded : {true, false}) {
+            SCOPED_TRACE(name);
             SCOPED_TRACE(free_threaded ? "free-threaded" : "single-threaded");
             std::thread client([&] {
                 const com_apartment com(free_threaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
-                recording_sink sink({.free_threaded = free_threaded, .ask_name = true, .answer = E_FAIL});
+                recording_sink sink({.free_threaded = free_threaded, .ask_name = true, .answer = E_FAIL}),
+                    slow({.ask_name = true, .answer = E_FAIL, .pause = 300ms});
                 {
                     requesting_session s(carrying, name);
                     const DWORD cookie = s.advise(&sink);
@@ -138,41 +130,24 @@ TEST(ServiceRequests, CallEachSinkInItsApartment)
                     pump_until([&] { return !sink.calls().empty(); });
                     const auto calls = sink.calls();
                     ASSERT_EQ(calls.size(), 1u);
-                    EXPECT_EQ(calls[0].name, name);
-                    EXPECT_EQ(calls[0].status_byte & (rqs | esb), rqs | esb);
-                    EXPECT_EQ(calls[0].thread == GetCurrentThreadId(), !free_threaded);
+                    EXPECT_EQ((std::tuple{calls[0].name, calls[0].status_byte & (rqs | esb),
+                                          calls[0].thread == GetCurrentThreadId()}),
+                              std::tuple(name, rqs | esb, !free_threaded));
                     EXPECT_EQ(s.point->Unadvise(cookie), S_OK);
                     EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
                     pump_until([] { return false; }, 300ms);
                     EXPECT_EQ(sink.calls().size(), 1u) << "unadvised";
                     EXPECT_EQ(s.wait(0) & rqs, rqs) << "queued all the same";
+                    s.advise(&slow);
+                    for (int i = 0; i < 3; ++i)
+                        EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
+                    std::this_thread::sleep_for(50ms);
                 }
-                EXPECT_EQ(sink.references(), 1u);
+                EXPECT_EQ((std::tuple{sink.references(), slow.references(), slow.calls().size()}),
+                          (std::tuple<ULONG, ULONG, std::size_t>(1, 1, 1)));
             });
             client.join();
         }
-    }
-}
-
-// Released while a slow sink is being called: the release waits for the call, and nothing is
-// called after it.
-TEST(ServiceRequests, ReleaseWhileARequestIsOnItsWay)
-{
-    const kinds carrying(request_kinds);
-    for (const auto& [name, source] : carrying.names) {
-        SCOPED_TRACE(name);
-        recording_sink slow({.ask_name = true, .answer = E_FAIL, .pause = 300ms});
-        {
-            requesting_session s(carrying, name);
-            s.advise(&slow);
-            bound_component instrument(s.session.Get());
-            for (int i = 0; i < 3; ++i)
-                EXPECT_EQ(instrument.query(L"*ESE 1;*SRE 32;*OPC;*ESR?"), L"1\n");
-            std::this_thread::sleep_for(50ms);
-        }
-        EXPECT_EQ(slow.calls().size(), 1u);
-        EXPECT_EQ(slow.references(), 1u);
-    }
 }
 
 // The example that the docs show, run as a user runs it: it waits for the simulated instrument's

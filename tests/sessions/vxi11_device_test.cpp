@@ -1,7 +1,6 @@
 // Service requests from tests/vxi11/judge/srq_device.c (the distribution's rpcgen and libtirpc), run
 // by with_srq_device.sh with its core port in MORVANE_VXI11_DEVICE_PORT; it checks what it was told.
-#include <cwchar>
-#include <string>
+#include <cstdlib>
 #include "sessions_client.hpp"
 
 namespace morvane::testing {
@@ -9,16 +8,15 @@ namespace {
 
 constexpr short requested = 0x45, rqs = 0x40; // what srq_device answers to device_readstb
 
-// Two rounds, which the device counts: the first ends with a disable, the second with the release.
-// No request before the device's; its request brings the status byte it gave, read once.
+// Two rounds, the first ending with a disable, the second with the release, each as the device
+// checks. No request before the device's; its request brings the status byte it gave, read once.
 TEST(Vxi11Device, TakesServiceRequestsFromADeviceWeDidNotWrite)
 {
-    wchar_t text[16] = {};
-    unsigned port = 0;
-    if (!GetEnvironmentVariableW(L"MORVANE_VXI11_DEVICE_PORT", text, 16) || swscanf(text, L"%u", &port) != 1)
+    const char* port = std::getenv("MORVANE_VXI11_DEVICE_PORT");
+    if (!port)
         GTEST_SKIP() << "no device: tests/vxi11/judge/with_srq_device.sh runs one";
     auto resources = manager();
-    ASSERT_EQ(resources->put_CorePort(static_cast<LONG>(port)), S_OK);
+    ASSERT_EQ(resources->put_CorePort(std::atol(port)), S_OK);
     ComPtr<IMessage> session;
     ASSERT_EQ(open(resources.Get(), L"TCPIP::127.0.0.1::INSTR", 2000, session), L"open");
     ComPtr<IMorvaneServiceRequests> requests;
@@ -31,12 +29,8 @@ TEST(Vxi11Device, TakesServiceRequestsFromADeviceWeDidNotWrite)
         short status = 0;
         EXPECT_EQ(own(session.Get())->ReadStatusByte(&status), S_OK);
         EXPECT_EQ(status, requested & ~rqs) << "the session's read cleared RQS";
-        if (disable) {
-            EXPECT_EQ(requests->DisableServiceRequests(), S_OK);
-        }
+        EXPECT_EQ(disable ? requests->DisableServiceRequests() : S_OK, S_OK);
     }
-    requests.Reset();
-    session.Reset(); // the device ends at destroy_link and tells what it saw
 }
 
 } // namespace

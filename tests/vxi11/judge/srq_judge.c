@@ -10,19 +10,15 @@
 #include <vxi11_core.h> /* made by rpcgen as the test runs */
 #include <vxi11_intr.h>
 
-/* The dispatcher that rpcgen -m makes, which its header does not declare. */
-void device_intr_1(struct svc_req *request, SVCXPRT *transport);
+void device_intr_1(struct svc_req *request, SVCXPRT *transport); /* rpcgen -m's, undeclared */
 
 static const char handle[] = "judge-42";
-static int srq_heard, srq_strangers, failures;
+static int srq_heard, failures;
 
 /* Called by the interrupt channel's dispatcher; NULL: no reply, the call is one-way. */
 void *device_intr_srq_1_svc(Device_SrqParms *args, struct svc_req *request)
 {
-    (void)request;
-    ++*(args->handle.handle_len == strlen(handle) && !memcmp(args->handle.handle_val, handle, strlen(handle))
-            ? &srq_heard
-            : &srq_strangers);
+    srq_heard += args->handle.handle_len == strlen(handle) && !memcmp(args->handle.handle_val, handle, strlen(handle));
     return NULL;
 }
 
@@ -32,41 +28,20 @@ static void check(const char *what, long got, long expected)
     failures += got != expected;
 }
 
-/* Serves the interrupt channel until `count` calls were heard or `seconds` passed. */
-static void serve_until(int count, int seconds)
-{
-    const time_t until = time(NULL) + seconds;
-    while (srq_heard < count && time(NULL) < until) {
-        fd_set ready = svc_fdset;
-        struct timeval tick = {0, 100000};
-        if (select(FD_SETSIZE, &ready, NULL, NULL, &tick) > 0)
-            svc_getreqset(&ready);
-    }
-}
-
-static long write_message(CLIENT *core, Device_Link lid, const char *text)
-{
-    Device_WriteParms args = {lid, 2000, 2000, 8, {(u_int)strlen(text), (char *)text}};
-    Device_WriteResp *result = device_write_1(&args, core);
-    return result ? result->error : -1;
-}
+static long code(const Device_Error *error) { return error ? error->error : -1; }
 
 int main(int argc, char **argv)
 {
     if (argc != 2)
         return 2;
-    struct sockaddr_in where = {.sin_family = AF_INET, .sin_port = htons((unsigned short)atoi(argv[1]))};
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    struct sockaddr_in where = {.sin_family = AF_INET, .sin_port = htons((unsigned short)atoi(argv[1])),
+                                .sin_addr.s_addr = htonl(INADDR_LOOPBACK)};
     int sock = RPC_ANYSOCK;
     CLIENT *core = clnttcp_create(&where, DEVICE_CORE, DEVICE_CORE_VERSION, &sock, 0, 0);
-    if (!core)
-        return clnt_pcreateerror("core channel"), 1;
-    struct timeval timeout = {10, 0};
-    clnt_control(core, CLSET_TIMEOUT, (char *)&timeout);
     Create_LinkParms link_args = {1, 0, 0, "inst0"};
-    Create_LinkResp *link = create_link_1(&link_args, core);
+    Create_LinkResp *link = core ? create_link_1(&link_args, core) : NULL;
     if (!link)
-        return clnt_perror(core, "create_link"), 1;
+        return fprintf(stderr, "no link on the core channel\n"), 1;
     const Device_Link lid = link->lid;
     check("create_link", link->error, 0);
 
@@ -75,14 +50,20 @@ int main(int argc, char **argv)
     if (!intr || !svc_register(intr, DEVICE_INTR, DEVICE_INTR_VERSION, device_intr_1, 0))
         return fprintf(stderr, "the interrupt channel cannot be served\n"), 1;
     Device_RemoteFunc channel = {INADDR_LOOPBACK, intr->xp_port, DEVICE_INTR, DEVICE_INTR_VERSION, DEVICE_TCP};
-    Device_Error *error = create_intr_chan_1(&channel, core);
-    check("create_intr_chan", error ? error->error : -1, 0);
+    check("create_intr_chan", code(create_intr_chan_1(&channel, core)), 0);
     Device_EnableSrqParms enable = {lid, 1, {(u_int)strlen(handle), (char *)handle}};
-    error = device_enable_srq_1(&enable, core);
-    check("device_enable_srq", error ? error->error : -1, 0);
-
-    check("device_write", write_message(core, lid, "*CLS;*ESE 1;*SRE 32;ACQ:TIME 200;INIT;*OPC\n"), 0);
-    serve_until(1, 5);
+    check("device_enable_srq", code(device_enable_srq_1(&enable, core)), 0);
+    const char *text = "*CLS;*ESE 1;*SRE 32;ACQ:TIME 200;INIT;*OPC\n";
+    Device_WriteParms write = {lid, 2000, 2000, 8, {(u_int)strlen(text), (char *)text}};
+    const Device_WriteResp *written = device_write_1(&write, core);
+    check("device_write", written ? written->error : -1, 0);
+    /* Serves the interrupt channel until the call comes, for 5 s at most. */
+    for (const time_t until = time(NULL) + 5; !srq_heard && time(NULL) < until;) {
+        fd_set ready = svc_fdset;
+        struct timeval tick = {0, 100000};
+        if (select(FD_SETSIZE, &ready, NULL, NULL, &tick) > 0)
+            svc_getreqset(&ready);
+    }
     check("device_intr_srq with the handle, once the acquisition ended", srq_heard, 1);
     Device_GenericParms generic = {lid, 0, 2000, 2000};
     Device_ReadStbResp *status = device_readstb_1(&generic, core);
@@ -91,14 +72,8 @@ int main(int argc, char **argv)
     check("device_readstb again: RQS cleared", status ? status->stb & 0x40 : -1, 0);
 
     enable.enable = 0;
-    error = device_enable_srq_1(&enable, core);
-    check("device_enable_srq false", error ? error->error : -1, 0);
-    error = destroy_intr_chan_1(NULL, core);
-    check("destroy_intr_chan", error ? error->error : -1, 0);
-    check("calls with another handle", srq_strangers, 0);
-    error = destroy_link_1((Device_Link *)&lid, core);
-    check("destroy_link", error ? error->error : -1, 0);
-    clnt_destroy(core);
-    svc_destroy(intr);
+    check("device_enable_srq false", code(device_enable_srq_1(&enable, core)), 0);
+    check("destroy_intr_chan", code(destroy_intr_chan_1(NULL, core)), 0);
+    check("destroy_link", code(destroy_link_1((Device_Link *)&lid, core)), 0);
     return failures ? 1 : 0;
 }
