@@ -1,11 +1,11 @@
 // The resource manager through COM: the names it takes, what it finds, its properties, and the
 // sessions it opens, every kind alike, with the component over them.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 #include "platform/com_apartment.hpp"
@@ -46,7 +46,7 @@ TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecon
         L"TCPIP::127.0.0.1::65536::SOCKET", L"TCPIP::[::1::5025::SOCKET", L"TCPIP::::1]::5025::SOCKET",
         L"TCPIP::127.0.0.1::5025::SOCKET::", L"TCPIP::127.0.0.1::5025::SOCKETS", L"TCPIPx::127.0.0.1::5025::SOCKET",
         L"TCPIP::127.0.0.1::inst0::INSTR::", L"TCPIP::127.0.0.1::a::b::INSTR", L"TCPIP::::INSTR", L"TCPIP::h::INSTR::INSTR",
-        L"TCPIP::127.0.0.1::in st0", L"TCPIP2x::127.0.0.1::INSTR", L"TCPIP",
+        L"TCPIP::127.0.0.1::in st0", L"TCPIP2x::127.0.0.1::INSTR", L"TCPIP", L"TCPIP::h::50x::SOCKET", L"TCPIP::a::b::5::SOCKET",
         // clang-format on
         std::wstring_view(L"SI\0M", 4),
     };
@@ -115,13 +115,10 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     EXPECT_LT(clock::now() - started, 600ms);
     std::erase_if(found, is_serial);
     EXPECT_EQ(found, std::vector<std::wstring>{L"SIM"});
-    // Malformed expressions; one character past the limit, or many more, refused in the client's process without harm.
-    std::vector<std::pair<std::wstring, std::wstring>> refused;
-    for (const wchar_t* malformed : {L"*SIM", L"SIM\\", L"[SIM", L"(SIM"})
-        refused.emplace_back(malformed, L"The expression \"" + std::wstring(malformed) + L"\" is not well formed.");
-    for (const std::wstring& expression : {std::wstring(1001, L'?'), std::wstring(17000, L'(')})
-        refused.emplace_back(expression, L"The expression has " + std::to_wstring(expression.size()) +
-                                             L" characters; at most 1000 are taken.");
+    // What the pattern refuses, told in the client's process without harm.
+    const std::pair<std::wstring, std::wstring> refused[] = {
+        {L"[SIM", L"The expression \"[SIM\" is not well formed."},
+        {std::wstring(17000, L'('), L"The expression has 17000 characters; at most 1000 are taken."}};
     for (const auto& [expression, description] : refused) {
         SAFEARRAY* raw = nullptr;
         EXPECT_EQ(outcome(resources->FindResources(make_bstr(expression).get(), &raw)),
@@ -305,58 +302,35 @@ TEST(ResourceManager, FailsToOpenWhatIsNotThereAndSaysWhy)
     }
 }
 
-// Counts the connections a server accepted (once stopped, also those its listener has queued:
-// a connection counts from the client's connect) and those of them its client has not closed.
-class connection_counter {
-public:
-    ~connection_counter() { stop(); }
-    unsigned short port() const { return m_listener.port(); }
-    std::pair<std::size_t, std::size_t> accepted_and_open()
-    {
-        stop();
-        std::size_t open = 0;
-        for (const auto& connection : m_accepted) {
-            u_long nonblocking = 1;
-            char byte = 0;
-            ioctlsocket(connection.get(), FIONBIO, &nonblocking);
-            open += recv(connection.get(), &byte, 1, 0) != 0;
-        }
-        return {m_accepted.size(), open};
-    }
-
-private:
-    void stop()
-    {
-        m_done = true;
-        if (m_accepting.joinable())
-            m_accepting.join();
-        m_listener.stop();
-    }
-
-    tcp_listener m_listener{"127.0.0.1", 0, 64};
-    std::atomic<bool> m_done{false};
-    std::vector<transport::unique_socket> m_accepted;
-    std::thread m_accepting{[this] {
-        for (;;)
-            if (auto connection = m_listener.accept(20ms))
-                m_accepted.push_back(std::move(connection));
-            else if (m_done)
-                break;
-    }};
-};
-
 TEST(Sessions, AThousandOpensAndReleasesLeaveNothingOpen)
 {
-    connection_counter server;
+    const tcp_listener listener("127.0.0.1", 0, 64);
+    std::vector<transport::unique_socket> accepted;
+    std::jthread accepting([&](const std::stop_token& stop) { // once stopped, until none is queued
+        for (;;)
+            if (auto connection = listener.accept(20ms))
+                accepted.push_back(std::move(connection));
+            else if (stop.stop_requested())
+                break;
+    });
     {
         const auto resources = manager();
-        for (const std::wstring& name : {std::wstring(L"SIM"), socket_resource(server.port())})
+        for (const std::wstring& name : {std::wstring(L"SIM"), socket_resource(listener.port())})
             for (int i = 0; i < 1000; ++i) {
                 ComPtr<IMessage> session;
                 ASSERT_EQ(open(resources.Get(), name, 2000, session), L"open") << i;
             }
     }
-    EXPECT_EQ(server.accepted_and_open(), (std::pair<std::size_t, std::size_t>(1000, 0)));
+    accepting.request_stop();
+    accepting.join();
+    std::size_t still_open = 0; // by their client
+    for (const auto& connection : accepted) {
+        u_long nonblocking = 1;
+        char byte = 0;
+        ioctlsocket(connection.get(), FIONBIO, &nonblocking);
+        still_open += recv(connection.get(), &byte, 1, 0) != 0;
+    }
+    EXPECT_EQ(std::pair(accepted.size(), still_open), (std::pair<std::size_t, std::size_t>(1000, 0)));
     const HMODULE module = GetModuleHandleW(L"MorvaneSessions.dll");
     ASSERT_TRUE(module);
     const auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
@@ -370,7 +344,7 @@ TEST(Sessions, AThousandOpensAndReleasesLeaveNothingOpen)
     EXPECT_EQ(can_unload(), S_OK);
 }
 
-// The component over sessions from the resource manager: a query, a list, a block, and a read
+// The component over sessions from the resource manager: a query, a block, and a read
 // with nothing to read, which fails within its timeout and half a second more.
 TEST(Sessions, CarryTheComponentsTraffic)
 {
@@ -381,12 +355,6 @@ TEST(Sessions, CarryTheComponentsTraffic)
         ASSERT_EQ(open(every.resources.Get(), name, 2000, session), L"open");
         bound_component instrument(session.Get());
         EXPECT_EQ(instrument.query(L"*RST;*IDN?"), L"Morvane,SIM-1,0,1.0\n");
-        unique_variant values;
-        EXPECT_EQ(instrument.write(L"MEAS:ARR? 5"), S_OK);
-        ASSERT_EQ(instrument.io->ReadList(NumberType_R8, make_bstr(L",").get(), values.get()), S_OK);
-        ASSERT_EQ(V_VT(values.get()), VT_ARRAY | VT_R8);
-        EXPECT_EQ(V_ARRAY(values.get())->rgsabound[0].cElements, 5u);
-        EXPECT_NEAR(static_cast<const double*>(V_ARRAY(values.get())->pvData)[4], 1.25, 0.01);
         // A trace of 2 MiB goes up as a block and comes back the same, in both byte orders; over
         // VXI-11 in pieces of the device's maxRecvSize (1 MiB), with END on the last only.
         unique_variant upload;

@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 #include <morvane_sessions.h>
-#include "socket/socket_resource_name.hpp"
 #include "socket/socket_session.hpp"
 #include "transport/tcp_listener.hpp"
 #include "support/fmtdio_fixture.hpp"
@@ -98,32 +97,6 @@ std::string call(IMessage* session, LONG count)
             : "no array";
     SafeArrayDestroy(bytes);
     return FAILED(hr) ? hex(hr) + " " + shown : shown;
-}
-
-TEST(SocketResourceName, NamesOfTheSupportedForm)
-{
-    const struct {
-        const wchar_t* name;
-        const char* host; // null: refused
-        const char* port = "";
-    } rows[] = {
-        {L"TCPIP::192.168.0.7::5025::SOCKET", "192.168.0.7", "5025"},
-        {L"tcpip3::scope.lab::5025::socket", "scope.lab", "5025"},
-        {L"TCPIP0::[::1]::65535::SOCKET", "::1", "65535"},
-        {L"TCPIP::host::0::SOCKET", nullptr},
-        {L"TCPIP::host::50x::SOCKET", nullptr},
-        {L"TCPIP::host::5025::INSTR", nullptr},
-        {L"TCPIP::::5025::SOCKET", nullptr},
-        {L"TCPIP::a::b::5025::SOCKET", nullptr},
-    };
-    for (const auto& row : rows) {
-        const auto parsed = parse_socket_resource_name(row.name);
-        ASSERT_EQ(parsed.has_value(), row.host != nullptr) << std::string(row.name, row.name + wcslen(row.name));
-        if (parsed) {
-            EXPECT_EQ(parsed->host, row.host);
-            EXPECT_EQ(parsed->port, row.port);
-        }
-    }
 }
 
 // A line feed ends a read, also as the count-th byte; bytes stay across a timeout; a response that keeps
