@@ -37,7 +37,12 @@ public:
         m_listener.stop(); // ends an accept that no one will answer
         m_thread.join();
     }
-    socket_address address() const { return {"127.0.0.1", std::to_string(m_listener.port())}; }
+    ComPtr<IMessage> open(LONG timeout = 2000) const
+    {
+        ComPtr<IMessage> session;
+        EXPECT_EQ(open_socket_session({"127.0.0.1", std::to_string(m_listener.port())}, L"", timeout, &session), S_OK);
+        return session;
+    }
 
 private:
     const winsock_use m_winsock;
@@ -67,13 +72,6 @@ std::function<void(SOCKET)> play(std::string script)
         }
         send_text(client, run);
     };
-}
-
-ComPtr<IMessage> open(const loopback_server& server, LONG timeout = 2000)
-{
-    ComPtr<IMessage> session;
-    EXPECT_EQ(open_socket_session(server.address(), L"", timeout, &session), S_OK);
-    return session;
 }
 
 std::string hex(long value)
@@ -121,7 +119,7 @@ TEST(SocketSession, ReadsAgainstTimelines)
     };
     for (const auto& row : rows) {
         loopback_server server(play(row.server));
-        ComPtr<IMessage> session = open(server);
+        ComPtr<IMessage> session = server.open();
         for (const auto& [timeout, count, result] : row.steps) {
             EXPECT_EQ(session->put_Timeout(timeout), S_OK);
             EXPECT_EQ(call(session.Get(), count), result) << row.server;
@@ -134,7 +132,7 @@ TEST(SocketSession, ReadsAgainstTimelines)
 TEST(SocketSession, FlagsTakeEveryNonZeroValueAsTrue)
 {
     loopback_server server(play("1\n2\n3\n4\n5\n6\n|"));
-    ComPtr<IMessage> session = open(server);
+    ComPtr<IMessage> session = server.open();
     const std::pair<VARIANT_BOOL, const char*> rows[] = {
         {VARIANT_TRUE, "1\n 40005"}, {1, "2\n 40005"}, {0x7FFF, "3\n 40005"}, {VARIANT_FALSE, "4\n5\n 40006"}};
     for (const auto& [given, result] : rows) {
@@ -158,7 +156,7 @@ TEST(SocketSession, DropAMessagePastItsMaximumSize)
     loopback_server server(play("abcde\n0123456|789\nxy\nuvw\nrs\n")), endless([](SOCKET client) {
         for (const std::string run(65536, 'x'); send(client, run.data(), static_cast<int>(run.size()), 0) > 0;) {}
     });
-    ComPtr<IMessage> session = open(server), streaming = open(endless, 300);
+    ComPtr<IMessage> session = server.open(), streaming = endless.open(300);
     ComPtr<IMorvaneSessionLimits> limits, streaming_limits;
     ASSERT_EQ(session.As(&limits) | streaming.As(&streaming_limits), S_OK);
     EXPECT_EQ(limits->put_MaximumMessageSize(6) | streaming_limits->put_MaximumMessageSize(1 << 20), S_OK);
