@@ -55,13 +55,13 @@ TEST(ResourcePattern, RefusesMalformedAndLongExpressions)
         {std::wstring(L"S\\\0M", 4), fault::malformed}, {std::wstring(L"[\0]", 3), fault::malformed},
         {longest, fault::none}, {L"A" + longest, fault::too_long}, {times(L"(", 17000), fault::too_long},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const resource_pattern pattern(c.expression);
         EXPECT_EQ(pattern.refusal(), c.refusal) << c.expression;
         EXPECT_EQ(pattern.matches(L"A"), c.refusal == fault::none) << c.expression;
     }
 }
-// clang-format on
 
 TEST(ResourcePattern, TakesAsLongAsTheNameTimesTheExpressionAtMost)
 {

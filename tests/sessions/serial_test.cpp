@@ -35,13 +35,12 @@ TEST(SerialSessions, KeepTheirLineSettingsWithinRange)
     }, serial_source);
     // clang-format on
     // Data bits from 5 to 8; Wine's serial line over a pseudo-terminal takes 8 only, and says so.
-    const auto data_bits_refusal = [](HRESULT hr, const wchar_t* told) {
-        return error_line(hr, told, serial_source, L"", 0, IID_IMorvaneSerialSettings);
-    };
-    for (const short refused : {4, 9})
-        EXPECT_EQ(outcome(line->put_DataBits(refused)),
-                  data_bits_refusal(E_INVALIDARG, L"Data bits must be from 5 to 8."));
-    EXPECT_EQ(outcome(line->put_DataBits(7)), data_bits_refusal(0x80070057, L"The serial port refused the setting."));
+    for (const auto& [bits, hr, told] :
+         {std::tuple<short, HRESULT, const wchar_t*>{4, E_INVALIDARG, L"Data bits must be from 5 to 8."},
+          {9, E_INVALIDARG, L"Data bits must be from 5 to 8."},
+          {7, 0x80070057, L"The serial port refused the setting."}})
+        EXPECT_EQ(outcome(line->put_DataBits(bits)),
+                  error_line(hr, told, serial_source, L"", 0, IID_IMorvaneSerialSettings));
     short bits = 0;
     EXPECT_EQ(line->get_DataBits(&bits), S_OK);
     EXPECT_EQ(bits, 8);

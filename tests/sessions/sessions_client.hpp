@@ -23,8 +23,6 @@ namespace morvane::testing {
 
 using Microsoft::WRL::ComPtr;
 
-inline constexpr CLSID clsid_resource_manager = {
-    0x31b02d3b, 0x1942, 0x4e5a, {0xa9, 0xbd, 0x16, 0xd4, 0x5f, 0x20, 0x23, 0xe0}};
 inline constexpr const wchar_t* manager_source = L"Morvane.ResourceManager";
 inline constexpr const wchar_t* socket_source = L"Morvane TCP socket session";
 
