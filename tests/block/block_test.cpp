@@ -13,8 +13,8 @@ using Blocks = bound_fmtdio;
 VARIANT typed(VARTYPE type) { VARIANT v{}; return V_VT(&v) = type, v; }
 // clang-format on
 
-// The command and a space, then the block. The array is refused before the command is
-// written, except for its size, which is checked after; a later FlushWrite sends what is left.
+// The command, a space, the block. The array is refused before the command is written, except for its size, checked
+// after; a later FlushWrite sends what is left.
 TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
 {
     const unique_variant two = elements(VT_I2, "\x01\x00\xfe\xff"s), none = elements(VT_I4, ""),
@@ -36,14 +36,10 @@ TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
     const std::wstring not_block_type = component_failure(
         E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided in the array argument.", 1025);
     const std::wstring unexpected = describe(E_UNEXPECTED, nullptr);
-    const struct {
-        const char* name;
-        const wchar_t* command;
-        const VARIANT& data;
-        std::wstring outcome; // "" for S_OK
-        std::string sent;
-    } rows[] = {
-        {"command", L"CURV", *two, L"", "CURV #14\x00\x01\xff\xfe\n"s},
+    // clang-format off
+    const struct { const char* name; const wchar_t* command; const VARIANT& data; std::wstring outcome;
+                   std::string sent; } rows[] = {
+        {"command", L"CURV", *two, L"", "CURV #14\x00\x01\xff\xfe\n"s}, // outcome "": S_OK
         {"command ending in a space", L"A ", *two, L"", "A  #14\x00\x01\xff\xfe\n"s},
         {"empty command, empty array", L"", *none, L"", "#10\n"},
         {"by reference", nullptr, by_reference, L"", "#14\x3f\xc0\x00\x00\n"s},
@@ -54,8 +50,8 @@ TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
         {"more elements than bytes", L"CMD", as_doubles, unexpected, ""},
         {"10^9 bytes", L"CMD", huge,
          component_failure(E_INVALIDARG, L"The Binary Block provided is too large for the IEEE block format.", 1018),
-         "CMD \n"},
-    };
+         "CMD \n"}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         scripted_session fresh;
@@ -82,31 +78,21 @@ lines reads(std::initializer_list<long> counts)
 // input that an earlier ReadString left is no part of the block, and flush-to-END drops it afterwards.
 TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
 {
-    const auto failed = [](HRESULT hr, const wchar_t* text, DWORD help_context) {
-        return component_failure(hr, text, help_context) + L"; 0:";
-    };
     // A failing session call leaves its own record on the thread, and the block read keeps it.
+    // clang-format off
     const std::wstring unexpected = describe(E_UNEXPECTED, nullptr) + L"; 0:", empty = L"0:",
                        link_lost = session_failure(L"link down", E_UNEXPECTED) + L"; 0:",
                        timed_out = session_failure(session_timed_out, E_UNEXPECTED) + L"; 0:",
                        ab = contents(*elements(VT_UI1, "ab")), twenty = contents(*elements(VT_UI1, pattern(20))),
-                       no_block = failed(data_failure, L"No binary block was found in the input stream.", 1019),
-                       short_read = failed(data_failure,
-                                           L"The amount of data retrieved before the end of input "
-                                           L"was less than the specified size of the binary block.",
-                                           1020);
+                       no_block = component_failure(data_failure, L"No binary block was found in the input stream.",
+                                                    1019) + L"; 0:",
+                       short_read = component_failure(data_failure, L"The amount of data retrieved before the end of "
+                                                      L"input was less than the specified size of the binary block.",
+                                                      1020) + L"; 0:";
     const lines trailing = {"get_timeout", "put_timeout 100", "read 1", "put_timeout 2000"};
-    const struct {
-        const char* name;
-        std::vector<std::string> messages;
-        long type;
-        bool seek;
-        std::wstring result;
-        lines calls;
-        std::pair<session_op, int> failing{};
-        bool input_left = false, flush = false;
+    const struct { const char* name; std::vector<std::string> messages; long type; bool seek; std::wstring result;
+                   lines calls; std::pair<session_op, int> failing{}; bool input_left = false, flush = false;
     } rows[] = {
-        // clang-format off
         {"input ends before the mark", {"xy", ""}, VT_UI1, true, no_block, reads({1, 1, 1})},
         {"no mark before the timeout", {"xy"}, VT_UI1, true, timed_out, reads({1, 1, 1})},
         {"digit count no digit", {"#A1"}, VT_UI1, false, unexpected, reads({1, 1})},
@@ -125,9 +111,8 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
         {"byte after the data fails", {"#14abcd\n"}, VT_UI1, false, link_lost, reads({1, 1, 1, 4}) + trailing,
          {session_op::read, 5}},
         {"input left, flush fails", {"#12ab\n", "rest\n"}, VT_UI1, false, session_failure() + L"; " + ab,
-         reads({1, 1, 1, 2}) + trailing + lines{"read_string 1000"}, {session_op::read_string, 1}, true, true},
-        // clang-format on
-    };
+         reads({1, 1, 1, 2}) + trailing + lines{"read_string 1000"}, {session_op::read_string, 1}, true, true}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         scripted_session fresh;

@@ -73,8 +73,7 @@ TEST(RealText, IsTheExactlyRoundedTextByteForByte)
     std::uniform_real_distribution<double> decades(-6, 7);
     for (int i = 0; i < 1000000; ++i) {
         const auto bits = random();
-        // Measured values: full 53-bit mantissas, either sign; raw bits reach every exponent and
-        // subnormals; floats take 7 digits.
+        // Measured values: full mantissas, either sign; raw bits reach every exponent and subnormals; floats 7 digits.
         const double measured = std::copysign(std::pow(10.0, decades(random)), bits & 1 ? -1.0 : 1.0);
         const double any = std::bit_cast<double>(bits), subnormal = std::bit_cast<double>(bits & 0x800FFFFFFFFFFFFFull);
         const float single = std::bit_cast<float>(static_cast<std::uint32_t>(bits));

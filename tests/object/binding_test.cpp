@@ -10,8 +10,7 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// Every I/O method needs a session: message 112. Pointers are checked first, and a bad
-// pointer leaves the thread's record alone.
+// Every I/O method needs a session: message 112. Pointers are checked first; a bad one leaves the thread's record.
 TEST(FmtdioUnbound, IoMethodsReportMessage112AfterThePointerChecks)
 {
     ComPtr<IFormattedIO488> io = make_fmtdio();
@@ -39,10 +38,9 @@ TEST(FmtdioUnbound, IoMethodsReportMessage112AfterThePointerChecks)
         EXPECT_EQ(outcome(call()), no_session);
     }
     EXPECT_EQ(io->FlushRead(), E_FAIL); // leaves its record on the thread
-    EXPECT_EQ(io->ReadString(nullptr), E_POINTER);
-    EXPECT_EQ(io->WriteString(nullptr, VARIANT_TRUE), E_POINTER);
-    EXPECT_EQ(io->get_IO(nullptr), E_POINTER);
-    EXPECT_EQ(io->get_InstrumentBigEndian(nullptr), E_POINTER);
+    EXPECT_EQ((std::vector{io->ReadString(nullptr), io->WriteString(nullptr, VARIANT_TRUE), io->get_IO(nullptr),
+                           io->get_InstrumentBigEndian(nullptr)}),
+              std::vector<HRESULT>(4, E_POINTER));
     EXPECT_TRUE(io->get_InstrumentBigEndian(&V_BOOL(&value)) == S_OK && V_BOOL(&value) == VARIANT_TRUE) << "at first";
     EXPECT_EQ(outcome(E_FAIL), no_session);
 }
@@ -67,15 +65,12 @@ TEST_F(FmtdioBinding, IoGivesTheSession)
 TEST_F(FmtdioBinding, OldStreamsDrainAndSendInTheirOrder)
 {
     const lines drain = {"read_string 1000", "last_status"};
-    const struct {
-        const char* name;
-        std::function<void()> let_go;
-        lines expected;
-    } rows[] = {
+    // clang-format off
+    const struct { const char* name; std::function<void()> let_go; lines expected; } rows[] = {
         {"rebinding", [&] { EXPECT_EQ(io->putref_IO(&session), S_OK); }, drain + chunk(3)},
         {"detaching", [&] { EXPECT_EQ(io->putref_IO(nullptr), S_OK); }, drain + chunk(3)},
-        {"final release", [&] { io.Reset(); }, chunk(3) + drain},
-    };
+        {"final release", [&] { io.Reset(); }, chunk(3) + drain}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         io = make_fmtdio();
@@ -101,18 +96,12 @@ TEST_F(FmtdioBinding, RebindingRestoresBuffersOf1000Bytes)
 
 using FmtdioStrings = bound_fmtdio;
 
-// Whole chunks go without END once more follows; the rest ends the message with exactly one
-// line feed, END as the session's setting makes it.
+// Whole chunks go without END once more follows; the rest ends with exactly one line feed, END as the session says.
 TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
 {
     const std::wstring long_text = std::wstring(2000, L'w') + L"\u00e9";
-    const struct {
-        const char* name;
-        std::vector<std::pair<std::wstring, bool>> texts; // text, flush-and-END
-        lines trace;
-        lines writes;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* name; std::vector<std::pair<std::wstring, bool>> texts; lines trace, writes; } rows[] = {
         {"query with its own line feed", {{L"*IDN?\n", true}}, {"write 6 end"}, {"*IDN?\n"}},
         {"two writes, one message", {{L"A", false}, {L"B", true}}, {"write 3 end"}, {"AB\n"}},
         {"a NUL ends the text", {{std::wstring(L"AB\0CD", 5), true}}, {"write 3 end"}, {"AB\n"}},
@@ -120,9 +109,8 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
         {"chunks", {{L"ab", false}, {long_text, true}}, chunk(1000) + chunk(1000) + lines{"write 4 end"},
          {"ab" + std::string(998, 'w'), std::string(1000, 'w'), "ww\xe9\n"}},
         {"a full buffer waits", {{std::wstring(1000, L'w'), false}, {L"", true}}, {"write 1001 end"},
-         {std::string(1000, 'w') + "\n"}},
-        // clang-format on
-    };
+         {std::string(1000, 'w') + "\n"}}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         scripted_session fresh;
@@ -137,8 +125,7 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
               component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033));
 }
 
-// A failed read leaves the out argument null and the stream good; bytes above 0x7F come through
-// the ANSI code page. How reads share out messages is tested with the other reads.
+// A failed read leaves the out argument null and the stream good; bytes above 0x7F come through the ANSI code page.
 TEST_F(FmtdioStrings, ReadsOneWholeResponseAtATime)
 {
     BSTR text = reinterpret_cast<BSTR>(0x1234);
@@ -152,17 +139,11 @@ using FmtdioFlushing = bound_fmtdio;
 
 TEST_F(FmtdioFlushing, SetBufferSize)
 {
-    const struct {
-        long mask;
-        long size;
-        HRESULT expected;
-        DWORD help_context; // 0: no record
-    } rows[] = {
-        {0x40, 100, E_INVALIDARG, 0},
-        {0x40, -5, E_INVALIDARG, 1036}, // 120 whatever the mask
-        {0x50, 16, S_OK, 0},            // other bits are ignored
-        {0x20, 10, S_OK, 0},
-    };
+    // Help context 0: no record; message 120 whatever the mask; other bits are ignored.
+    // clang-format off
+    const struct { long mask, size; HRESULT expected; DWORD help_context; } rows[] = {
+        {0x40, 100, E_INVALIDARG, 0}, {0x40, -5, E_INVALIDARG, 1036}, {0x50, 16, S_OK, 0}, {0x20, 10, S_OK, 0}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.mask);
         const HRESULT hr = io->SetBufferSize(BufferMask(row.mask), row.size);
@@ -200,32 +181,24 @@ TEST_F(FmtdioFlushing, FailedOutputResizeDropsThePendingOutput)
     EXPECT_EQ(io->FlushWrite(VARIANT_TRUE), E_FAIL);
 }
 
-// Each clause, with what it answers and whether it resets the method's stream; an exception
-// whose clause a method does not have becomes E_UNEXPECTED without a record.
+// Each clause, its answer and whether it resets the stream; an exception no clause takes is E_UNEXPECTED, unrecorded.
 TEST(CallFrame, EachClauseAndWhatItDoes)
 {
     const auto bare = [](HRESULT hr) { return std::to_wstring(hr) + L" without a record"; };
-    const struct {
-        handler_list list;
-        void (*raise)();
-        std::wstring outcome;
-        bool stream_reset;
-    } rows[] = {
+    // clang-format off
+    const struct { handler_list list; void (*raise)(); std::wstring outcome; bool stream_reset; } rows[] = {
         {write_text_method.handlers, [] { throw bad_pointer(); }, bare(E_POINTER), false},
-        {write_text_method.handlers, [] { raise(no_io_resource); },
-         component_failure(
-             E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.", 1030),
-         true},
+        {write_text_method.handlers, [] { raise(no_io_resource); }, component_failure(E_FAIL,
+         L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.", 1030), true},
         {write_text_method.handlers, [] { throw std::logic_error("unforeseen"); }, bare(E_UNEXPECTED), false},
         {write_value_method.handlers,
          [] { throw win32_hresult_error(message_id::coercion_failed, DISP_E_TYPEMISMATCH); },
          component_failure(DISP_E_TYPEMISMATCH, L"The variant argument could not be coerced to the desired type.",
-                           1017),
-         false},
+                           1017), false},
         {write_text_method.handlers, [] { throw _com_error(E_OUTOFMEMORY); },
          error_line(E_OUTOFMEMORY, L"", L"", L"", 0, IID_IFormattedIO488), true},
-        {read_method.handlers, [] { throw _com_error(E_OUTOFMEMORY); }, bare(E_UNEXPECTED), false},
-    };
+        {read_method.handlers, [] { throw _com_error(E_OUTOFMEMORY); }, bare(E_UNEXPECTED), false}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
         clear_thread_error();
@@ -271,22 +244,17 @@ struct counted final : IUnknown {
 // ReadNumber releases what its result held; ReadList and ReadIEEEBlock only empty theirs.
 TEST_F(bound_fmtdio, ResultVariantsAreEmptiedEachInItsOwnWay)
 {
-    const struct {
-        const char* name;
-        std::function<HRESULT(VARIANT*)> call;
-        long count_after;
-    } rows[] = {
+    // clang-format off
+    const struct { const char* name; std::function<HRESULT(VARIANT*)> call; long count_after; } rows[] = {
         {"ReadNumber", [&](VARIANT* v) { return io->ReadNumber(NumberType_R8, VARIANT_TRUE, v); }, 1},
         {"ReadList", [&](VARIANT* v) { return io->ReadList(NumberType_R8, nullptr, v); }, 2},
-        {"ReadIEEEBlock", [&](VARIANT* v) { return io->ReadIEEEBlock(NumberType_R8, 0, 0, v); }, 2},
-    };
+        {"ReadIEEEBlock", [&](VARIANT* v) { return io->ReadIEEEBlock(NumberType_R8, 0, 0, v); }, 2}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         counted held;
-        VARIANT result;
-        V_VT(&result) = VT_UNKNOWN;
-        V_UNKNOWN(&result) = &held;
-        held.AddRef();
+        VARIANT result{};
+        V_VT(&result) = VT_UNKNOWN, V_UNKNOWN(&result) = &held, held.AddRef();
         row.call(&result);
         EXPECT_EQ(V_VT(&result), VT_EMPTY);
         EXPECT_EQ(held.count, row.count_after);

@@ -1,5 +1,4 @@
-// Every number type in every method that takes one: the text or bytes on the wire, the type of
-// what a read gives, each type's limits and byte order, the codes that are refused; every boolean.
+// Every number type in every method: wire text and bytes, read types, limits, byte order, refused codes; every boolean.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
@@ -35,8 +34,7 @@ protected:
         EXPECT_EQ(io->putref_IO(&session), S_OK);
         return text;
     }
-    // The response read by ReadList, ReadNumber or ReadIEEEBlock: what the result holds, after
-    // the failure if any.
+    // The response read by ReadList, ReadNumber or ReadIEEEBlock: what the result holds, after the failure if any.
     enum reader { list, number, block };
     std::wstring got(const std::string& response, reader method, long code)
     {
@@ -63,14 +61,11 @@ const wchar_t* const not_convertible = L"The Safearray cannot be converted to th
 // elements of bytes that all differ, over 16 bytes or more, so that any wrong order shows.
 TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
 {
-    const struct {
-        VARTYPE code;
-        std::vector<const wchar_t*> numbers; // the first is no limit, so that the limits come after it
-        const wchar_t* beyond;               // the nearest number outside the type
-        std::wstring list_beyond;            // what ReadList makes of it as item 2
-        std::string memory;                  // block elements as they lie in memory
-    } rows[] = {
-        // clang-format off
+    // The numbers (the first no limit, so that the limits come after it), the nearest number outside the type,
+    // what ReadList makes of that as item 2, block elements as they lie in memory.
+    // clang-format off
+    const struct { VARTYPE code; std::vector<const wchar_t*> numbers; const wchar_t* beyond; std::wstring list_beyond;
+                   std::string memory; } rows[] = {
         {VT_UI1, {L"7", L"0", L"255"}, L"256", not_parsed(), "\x00\x01\xff\xfe"s},
         {VT_I2, {L"7", L"-32768", L"32767"}, L"32768", not_parsed(),
          "\x01\x00\xfe\xff\x03\x02\x05\x04\x07\x06\x09\x08\x0b\x0a\x0d\x0c\x0f\x0e"s},
@@ -79,9 +74,8 @@ TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
         {VT_R4, {L"0.1", L"-3.402823e+038", L"2.5e-005"}, L"3.5e+038", not_parsed(),
          "\x00\x00\xc0\x3f\x01\x02\x10\xc0\x14\x13\x12\x11\x18\x17\x16\x15\x1c\x1b\x1a\x19"s},
         {VT_R8, {L"0.1", L"-1.5e+308", L"4.94065645841247e-324"}, L"1.8e+308", item_failure(2, true),
-         "\x00\x00\x00\x00\x00\x00\xf0\x3f\x08\x07\x06\x05\x04\x03\x02\x01\x18\x17\x16\x15\x14\x13\x12\x11"s},
-        // clang-format on
-    };
+         "\x00\x00\x00\x00\x00\x00\xf0\x3f\x08\x07\x06\x05\x04\x03\x02\x01\x18\x17\x16\x15\x14\x13\x12\x11"s}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << "type " << row.code);
         const std::vector<unique_variant> typed = values(row.code, row.numbers);
@@ -99,9 +93,8 @@ TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
         for (const auto& held : {array(row.code, typed), array(VT_VARIANT, values(VT_R8, row.numbers)),
                                  array(VT_BSTR, values(VT_BSTR, row.numbers))})
             EXPECT_EQ(sent([&] { return write_list(*held, row.code); }), joined + L"\n") << V_VT(&*held);
-        EXPECT_EQ(sent([&] {
-                      return write_list(*array(VT_BSTR, values(VT_BSTR, {L"1", row.beyond}), 5), row.code);
-                  }),
+        const unique_variant from_5 = array(VT_BSTR, values(VT_BSTR, {L"1", row.beyond}), 5);
+        EXPECT_EQ(sent([&] { return write_list(*from_5, row.code); }),
                   component_failure(E_INVALIDARG, // broken at 80 columns as the platform does
                                     L"While attempting to convert element 6 of array to the desired data format, "
                                     L"this\r\nerror occurred:\r\n\"The variant argument could not be coerced to the "
@@ -134,9 +127,8 @@ TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
     }
 }
 
-// Text, any type, and codes that are no number type: WriteNumber coerces to the code's low 16
-// bits and writes only what is a number; the list methods compare all 32 bits; ReadNumber
-// ignores the code; blocks take the five number types alone.
+// Text, any type, and other codes: WriteNumber coerces to the code's low 16 bits and writes only numbers; the list
+// methods compare all 32 bits; ReadNumber ignores the code; blocks take the five number types alone.
 TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
 {
     const std::wstring unknown = L"The NumberType argument was not a recognized enumeration value.",
@@ -144,17 +136,14 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
                            E_INVALIDARG, L"The VARIANT argument could not be coerced to a valid numeric format.", 1027),
                        list_refused = component_failure(E_INVALIDARG, unknown.c_str(), 1028),
                        read_refused = component_failure(data_failure, unknown.c_str(), 1028) + L"; 0:",
-                       no_block = component_failure(E_INVALIDARG,
-                                                    L"IEEE binary blocks cannot be of the type provided "
-                                                    L"in the array argument.",
-                                                    1025);
+                       no_block = component_failure(
+                           E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided in the array argument.",
+                           1025);
     const auto coerced = [](long code) {
         return component_failure(coercion_result(L"2.5", VARTYPE(code)), coercion_text, 1017);
     };
-    const struct {
-        long code;
-        std::wstring write_number, write_list, read_list;
-    } rows[] = {
+    // clang-format off
+    const struct { long code; std::wstring write_number, write_list, read_list; } rows[] = {
         {VT_BSTR, L"2.5\n", L"-3,2.5,x y\n", L"8200 from 0: 8:1 8:2.5 8:x y"},
         {VT_VARIANT, L"2.5\n", L"-3,2.5,x y\n", L"8204 from 0: 3:1 5:2.5 8:x y"},
         {0, not_numeric, list_refused, read_refused},
@@ -162,8 +151,8 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
         {VT_DISPATCH, coerced(VT_DISPATCH), list_refused, read_refused},
         {VT_BOOL, not_numeric, list_refused, read_refused},
         {0x10002, L"2\n", list_refused, read_refused}, // 2 in the low 16 bits; 2.5 rounds to even
-        {99, coerced(99), list_refused, read_refused},
-    };
+        {99, coerced(99), list_refused, read_refused}};
+    // clang-format on
     std::vector<unique_variant> mixed = values(VT_I2, {L"-3"});
     mixed.push_back(value(VT_R8, L"2.5")), mixed.push_back(value(VT_BSTR, L"x y"));
     const unique_variant any = array(VT_VARIANT, mixed), two_bytes = value(VT_BSTR, L"ab");
@@ -185,8 +174,7 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
         << "6 bytes are no 32-bit integers";
 }
 
-// The order in which WriteNumber and WriteList check and convert their arguments, arrays held
-// by reference, and elements that fail on the way.
+// The order in which WriteNumber and WriteList check and convert arguments, arrays by reference, elements that fail.
 TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
 {
     const unique_variant doubles = array(VT_R8, values(VT_R8, {L"3", L"2.25"}));
@@ -199,8 +187,7 @@ TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
     V_VT(&mislabelled) = VT_ARRAY | VT_I4;
     SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
     unique_variant two_dimensions;
-    V_VT(two_dimensions.get()) = VT_ARRAY | VT_I4;
-    V_ARRAY(two_dimensions.get()) = SafeArrayCreate(VT_I4, 2, square);
+    V_VT(two_dimensions.get()) = VT_ARRAY | VT_I4, V_ARRAY(two_dimensions.get()) = SafeArrayCreate(VT_I4, 2, square);
     // An element that cannot even be fetched, between two that can.
     const unique_variant unfetchable = array(VT_VARIANT, values(VT_I4, {L"1", L"2", L"3"}));
     V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = 15;
@@ -214,11 +201,8 @@ TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
     const unique_variant textless = array(VT_VARIANT, std::move(with_null));
     const std::wstring not_single = component_failure(
         E_INVALIDARG, L"The list separator character parameter must be a string containing a single character.", 1035);
-    const struct {
-        const char* name;
-        std::function<HRESULT()> call;
-        std::wstring expected; // what was sent, or the refusal
-    } rows[] = {
+    // clang-format off
+    const struct { const char* name; std::function<HRESULT()> call; std::wstring sent_or_refusal; } rows[] = {
         {"text read as a double", [&] { return write_number(*value(VT_BSTR, L"2.50"), 12); }, L"2.5\n"},
         {"two numbers, one message", [&] { return io->WriteNumber(*big, NumberType_I4, 0) | write_number(*big, 3); },
          L"7000070000\n"},
@@ -242,12 +226,10 @@ TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
         {"an array that is not what it says", [&] { return write_list(mislabelled, 3); },
          component_failure(DISP_E_TYPEMISMATCH, L"Bad Array Argument", 1017)},
         {"no elements", [&] { return write_list(*array(VT_I4, {}), 3); },
-         component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033)},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(sent(row.call), row.expected);
-    }
+         component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033)}};
+    // clang-format on
+    for (const auto& row : rows)
+        EXPECT_EQ(sent(row.call), row.sent_or_refusal) << row.name;
     EXPECT_EQ(static_cast<const double*>(referenced->pvData)[0], 3.0) << "the caller's array is left as it was";
     V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = VT_I4; // destroyable again
 }
@@ -269,13 +251,9 @@ TEST_F(Booleans, EveryTrueValueHasOneEffectAndFalseTheOther)
     };
     const std::string bare = "-2147418113 without a record"; // E_UNEXPECTED
     using act = std::function<lines(scripted_session&, VARIANT_BOOL)>;
-    const struct {
-        const char* name;
-        const char* calls; // the session's calls shown after what the act gives, by the start of their names
-        act call;
-        lines if_true, if_false; // "@" stands for the true value used
-    } rows[] = {
-        // clang-format off
+    // Calls: the session's calls shown after what the act gives, by the start of their names; "@": the true value.
+    // clang-format off
+    const struct { const char* name; const char* calls; act call; lines if_true, if_false; } rows[] = {
         {"WriteString flush-and-END", "write",
          [&](auto&, VARIANT_BOOL b) { return io->WriteString(bstr(L"A").get(), b), lines{}; }, {"write 2 end"}, {}},
         {"WriteNumber flush-and-END", "write",
@@ -297,15 +275,10 @@ TEST_F(Booleans, EveryTrueValueHasOneEffectAndFalseTheOther)
          {"8209 from 0:a", "get_termchar", "put_termchar 0", "read 1", "read 1", "read 1", "read 1", "read 1",
           "get_timeout", "put_timeout 100", "read 1", "put_timeout 2000", "put_termchar -1"},
          {bare, "get_termchar", "put_termchar 0", "read 1", "put_termchar -1"}},
-        // clang-format on
-        {"ReadIEEEBlock flush-to-END",
-         "read_string",
-         [&](scripted_session& s, VARIANT_BOOL b) {
+        {"ReadIEEEBlock flush-to-END", "read_string", [&](scripted_session& s, VARIANT_BOOL b) {
              s.respond("abc", {3}, status_count_reached); // the message goes on after "abc"
              const std::string before = narrow(read());
-             s.add_chunk("#11a\n", status_end), s.add_chunk("rest\n", status_end);
-             // clang-format off
-             return lines{before, block(0, b)}; },
+             return s.add_chunk("#11a\n", status_end), s.add_chunk("rest\n", status_end), lines{before, block(0, b)}; },
          {"abc", "8209 from 0:a", "read_string 1000"}, {"abc", "8209 from 0:a"}},
         {"InstrumentBigEndian, kept through detaching and binding", nullptr, [&](scripted_session& s, VARIANT_BOOL b) {
              VARIANT_BOOL kept = 2;
@@ -321,9 +294,8 @@ TEST_F(Booleans, EveryTrueValueHasOneEffectAndFalseTheOther)
          {"8209 from 0:a", "put_termchar 0", "put_termchar @"}, {"8209 from 0:a", "put_termchar 0"}},
         {"the same after a failed block read", "put_termchar", [&](scripted_session& s, VARIANT_BOOL b) {
              return s.set_termination_character(b), s.respond("x#11a\n"), lines{block(0, 0)}; },
-         {bare, "put_termchar 0", "put_termchar @"}, {bare, "put_termchar 0"}},
-        // clang-format on
-    };
+         {bare, "put_termchar 0", "put_termchar @"}, {bare, "put_termchar 0"}}};
+    // clang-format on
     for (const auto& row : rows)
         for (const VARIANT_BOOL b : {VARIANT_BOOL(-1), VARIANT_BOOL(1), VARIANT_BOOL(0x7FFF), VARIANT_BOOL(0)}) {
             SCOPED_TRACE(::testing::Message() << row.name << " " << b);

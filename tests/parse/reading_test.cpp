@@ -76,13 +76,10 @@ protected:
     std::wstring read_list(long code, std::optional<std::wstring_view> separators = std::nullopt)
     {
         unique_variant result;
-        NumberType type;
-        std::memcpy(&type, &code, sizeof type); // codes that the enumeration lacks too
-        const HRESULT hr = io->ReadList(type, separators ? bstr(*separators).get() : nullptr, result.get());
+        const HRESULT hr = io->ReadList(NumberType(code), separators ? bstr(*separators).get() : nullptr, result.get());
         return SUCCEEDED(hr) ? array_text(*result) : outcome(hr);
     }
-    // Runs check over the response in one piece and then one byte per session read, each time
-    // followed by "next\n"; ReadString must then return the rest that check left, and "next\n".
+    // Runs check over the response whole, then a byte per read, each before "next\n"; ReadString then gives the rest.
     template<typename Check>
     void in_each_cut(const std::string& response, Check&& check, const std::wstring& rest = L"next\n")
     {
@@ -94,9 +91,7 @@ protected:
                 session.respond(response);
             session.respond("next\n");
             check();
-            if (rest != L"next\n") {
-                EXPECT_EQ(read(), rest);
-            }
+            EXPECT_EQ(rest == L"next\n" ? L"next\n" : read(), rest);
             EXPECT_EQ(read(), L"next\n");
         }
     }
@@ -145,8 +140,7 @@ std::wstring item_by_the_rules(std::string_view item)
     return {};
 }
 
-// Lists of items made of number pieces and blanks of every kind, read as any type and as doubles,
-// against the rules and the C library's conversions.
+// Lists of number pieces and blanks of every kind, read as any type and as doubles, against the rules and strtod.
 TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
 {
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -191,16 +185,11 @@ TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
 TEST_F(Reading, ResponsesCutIntoItems)
 {
     const std::string nul(1, '\0');
-    const struct {
-        long code;
-        std::string response;
-        std::wstring result;
-        std::wstring next = L"next\n";
-        std::optional<std::wstring_view> separators = std::nullopt;
-    } rows[] = {
+    // clang-format off
+    const struct { long code; std::string response; std::wstring result, next = L"next\n";
+                   std::optional<std::wstring_view> separators = std::nullopt; } rows[] = {
         // White space as strtod and strtol skip it (space, TAB, VT, FF, CR; LF ends an item) and other
         // control bytes, which the scanner takes as blanks too: around a number, inside it, at the end.
-        // clang-format off
         {0, " 5,\t5,\v5,\f5,\r5, 5\x01\n", L"R8 5", L",\t5,\v5,\f5,\r5, 5\x01\n"},
         {12, " 5,\t5,\v5,\f5,\r5, 5\x01\n", L"type 12 0..5: I4 5 I4 5 I4 5 I4 5 I4 5 I4 5"},
         {0, "- 3,+\t2,-\r7, - 3 ,\x01" "5\n", L"R8 0", L",+\t2,-\r7, - 3 ,\x01" "5\n"},
@@ -240,7 +229,6 @@ TEST_F(Reading, ResponsesCutIntoItems)
          L"type 12 0..4: R8 0.1 R8 1.2345678901234568e+29 R8 9007199254740992 R8 5 R8 -0.5"},
         {12, "a\x80" "b,\x80" "c,\x7f" "1\n", L"type 12 0..2: 'a\u20acb' 'c' '\x7f" L"1'"},
         {12, "\x80\n\xff" "7", L"type 12 0..0: I4 7"},
-        // clang-format on
         {12, "\n\x80", terminated()},
         {12, "1" + nul + "2,a" + nul + "b", L"type 12 0..1: '1' 'a'"},
         {12, "1;2,5\n", L"type 12 0..1: I4 1 '2,5'", L"next\n", L";"},
@@ -261,8 +249,8 @@ TEST_F(Reading, ResponsesCutIntoItems)
         {12, std::string(100, '9'), not_parsed(), L""},
         {12, std::string(98, ' ') + "5\n", L"type 12 0..0: I4 5"},
         {12, std::string(99, ' ') + "5\n", not_parsed(), L"\n"},
-        {12, std::string(150, 'x'), L"type 12 0..0: '" + std::wstring(150, L'x') + L"'"},
-    };
+        {12, std::string(150, 'x'), L"type 12 0..0: '" + std::wstring(150, L'x') + L"'"}};
+    // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.response));
         in_each_cut(
@@ -290,19 +278,16 @@ TEST_F(Reading, LongListsKeepEveryValueInOrder)
     }
 }
 
-// The session fails after the bytes given, with or without its record: a list fails with the item's message
-// or the session's (the internal error without a record); a number read that keeps the rest does not see it.
+// The session fails, with or without its record, after the bytes given: a list fails with the item's message or the
+// session's (the internal error without a record); a number read that keeps the rest does not see it.
 TEST_F(Reading, ReadsBeforeASessionFailure)
 {
-    const struct {
-        long code; // of the list; 0 and 1 for ReadNumber keeping and dropping the rest
-        std::string cut;
-        std::wstring result;
-        bool recorded = true;
-    } rows[] = {{3, "1,2,", item_failure(3, false)},  {3, "1,2", session_failure()},
-                {8, "1,2", session_failure()},        {0, "1.5", L"R8 1.5"},
-                {1, "1.5", session_failure()},        {1, "", no_number()},
-                {8, "1,2", internal_failure(), false}};
+    // clang-format off
+    const struct { long code; std::string cut; std::wstring result; bool recorded = true; } rows[] = {
+        {3, "1,2,", item_failure(3, false)}, {3, "1,2", session_failure()}, {8, "1,2", session_failure()},
+        {0, "1.5", L"R8 1.5"}, {1, "1.5", session_failure()}, // ReadNumber keeping (0) and dropping (1) the rest
+        {1, "", no_number()}, {8, "1,2", internal_failure(), false}};
+    // clang-format on
     for (const auto& row : rows) {
         if (!row.cut.empty())
             session.add_chunk(row.cut, status_count_reached);
@@ -332,8 +317,7 @@ struct message_model {
             ++part;
         return part < m().size() && m()[part] != "," ? &m()[part] : nullptr;
     }
-    // With no item a "," is taken alone, at the end the end-of-file; a failed item is taken with
-    // the "," or LF behind it.
+    // With no item a "," is taken alone, at the end the end-of-file; a failed item takes the "," or LF behind it.
     std::wstring nothing(std::wstring error) { return part == m().size() ? next(error) : stop_at(part + 1, error); }
     std::wstring failed(std::wstring error) { return part + 2 > m().size() ? next(error) : stop_at(part + 2, error); }
 
@@ -373,8 +357,7 @@ struct message_model {
     }
 };
 
-// Messages of items over lines, ending at END or the termination character, in chunks of random sizes read
-// through buffers of random sizes: whatever the cuts, each read takes what the model says.
+// Messages ending at END or the termination character, in random chunks through random buffers: reads follow the model.
 TEST_F(Reading, ReadsInSequenceShareOutTheMessages)
 {
     SCOPED_TRACE("seed " + std::to_string(seed));

@@ -70,10 +70,9 @@ template<typename Done> bool eventually(Done done)
 }
 
 struct bus {
-    explicit bus(std::uint32_t seed = 1) : session(morvane::sim::create_simulated_session(seed))
-    {
-        EXPECT_EQ(S_OK, session->put_Timeout(50));
-    }
+    explicit bus(std::uint32_t seed = 1, std::shared_ptr<morvane::sim::memory_budget> budget = nullptr)
+        : session(morvane::sim::create_simulated_session(seed, L"SIM", 50, std::move(budget)))
+    {}
 
     void write(std::string_view bytes, bool end = true)
     {
@@ -175,8 +174,8 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         // The status byte tells of queued errors; triggers are counted until *RST
         {{"*STB?;FOO;*STB?;*TRG;TRIG:COUN?;*TRG;*TRG;:TRIGGER:COUNT?;*RST;TRIG:COUN?;*TRG 1\n"}, "0;4;1;3;0\n",
          {-113, -108}},
-        // Status registers: *SRE drops bit 6; errors set the event of their class; *ESR? reads and clears;
-        // *STB? shows ESB and MSS; *CLS clears the events, *RST leaves the registers
+        // *SRE drops bit 6; errors set their class's event; *ESR? reads and clears; *STB? shows ESB and MSS;
+        // *CLS clears the events, *RST leaves the registers
         {{"*SRE 255;*SRE?;*ESE 255;*ESE?;*SRE 256;*ESE -1;*SRE?\n"}, "191;255;191\n", {-222, -222}},
         {{"*ESE 60;FOO;WAV:POIN 0;*ESR?;*ESR?;*STB?\n"}, "48;0;4\n", {-113, -222}},
         {{"*IDN?\n", "*ESR?\n"}, "4\n", {-410}},
@@ -200,8 +199,7 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         {{"WAV:FORM BYTE;TRAC:DATA #0" + data, "TRAC:DATA?\n"}, "#16" + data.substr(0, 6) + "\n", {}},
         {{"FORM:BORD NORM;WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04;TRAC:VAL?\n"}, "258,772\n", {}},
         {{"FORM:BORD SWAP;WAV:FORM INT,16;TRAC:DATA #14\x01\x02\x03\x04;TRAC:VAL?\n"}, "513,1027\n", {}},
-        // A message ends at a line feed, at END, or at both at once; a line feed inside a string or a
-        // block is data, and an indefinite block ends only at END.
+        // A message ends at LF, END or both; an LF in a string or block is data; an indefinite block ends at END
         {{{"*IDN?\n", false}}, identity + "\n", {}},
         {{{"*IDN?", true}}, identity + "\n", {}},
         {{{"*IDN?\n", true}, {"", true}}, identity + "\n", {}}, // one message: END with its line feed
@@ -227,19 +225,14 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
     }
 }
 
-// Sessions that share a budget hold no more than it: a query past it answers nothing and queues -223, a
-// message past it is dropped, and what one session gives back serves the others.
+// Sessions hold no more than their shared budget: a query past it queues -223, a message past it is dropped, and
+// what one session gives back serves the others.
 TEST(SimulatedSession, HoldsNoMoreThanItsBudget)
 {
     using morvane::sim::memory_budget;
     const auto server = std::make_shared<memory_budget>(3u << 20); // over the budgets of each
-    const auto session = [&] {
-        return morvane::sim::create_simulated_session(1, L"SIM", 50,
-                                                      std::make_shared<memory_budget>(64u << 20, server));
-    };
-    bus first, second;
-    first.session = session();
-    second.session = session();
+    bus first(1, std::make_shared<memory_budget>(64u << 20, server)),
+        second(1, std::make_shared<memory_budget>(64u << 20, server));
     const std::string waveform = "WAV:POIN 200000;FORM REAL,64;WAV:DATA?\n"; // 1.6 MB
     first.write(waveform);
     second.write(waveform);
@@ -265,9 +258,9 @@ TEST(SimulatedSession, DropsTheAnswerThatWouldOverfillTheResponse)
 
 TEST(SimulatedSession, HandsOutTheResponseByCountAndTerminationCharacter)
 {
-    // The termination character's flag counts as true for every non-zero value.
     // clang-format off
     const struct { std::string query; LONG count; VARIANT_BOOL termination; std::vector<chunk> chunks; } cases[] = {
+        // The termination character's flag counts as true for every non-zero value.
         {"*IDN?", 8, 1, {{"Morvane,", count_status}, {"SIM-1,0,", count_status}, {"1.0\n", end_status}}},
         {"*IDN?", 20, VARIANT_TRUE, {{identity + "\n", end_status}}},
         {"TRAC:DATA?", 100, 0x7FFF, {{"#13A\n", termination_status}, {"B\n", end_status}}},
@@ -311,8 +304,7 @@ std::vector<double> elements(const std::string& response, const std::string& for
     return values;
 }
 
-// Over more points than the instrument makes at a time: the damped sine with 20 mV of bounded
-// noise, and the same volts from the same seed in every format and byte order.
+// Over more points than are made at a time: a damped sine with 20 mV of bounded noise, alike in every format and order.
 TEST(SimulatedSession, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
 {
     const std::string points = "3000";
@@ -374,16 +366,10 @@ TEST(SimulatedSession, FollowsComRules)
     SAFEARRAY* words = SafeArrayCreateVector(VT_I4, 0, 4);
     SAFEARRAY* none = nullptr;
     LONG written = 0;
-    const std::pair<HRESULT, HRESULT> calls[] = {
-        {session->Write(&bytes, 5, &written), E_INVALIDARG},
-        {session->Write(&bytes, -1, &written), E_INVALIDARG},
-        {session->Write(&words, 4, &written), E_INVALIDARG},
-        {session->Write(&none, 0, &written), E_POINTER},
-        {session->Read(0, &none), E_INVALIDARG},
-        {session->put_Timeout(-1), E_INVALIDARG},
-    };
-    for (const auto& [result, expected] : calls)
-        EXPECT_EQ(expected, result);
+    EXPECT_EQ((std::vector<HRESULT>{E_INVALIDARG, E_INVALIDARG, E_INVALIDARG, E_POINTER, E_INVALIDARG, E_INVALIDARG}),
+              (std::vector{session->Write(&bytes, 5, &written), session->Write(&bytes, -1, &written),
+                           session->Write(&words, 4, &written), session->Write(&none, 0, &written),
+                           session->Read(0, &none), session->put_Timeout(-1)}));
     SafeArrayDestroy(bytes);
     SafeArrayDestroy(words);
     ASSERT_EQ(S_OK, session->put_Timeout(50));
@@ -393,8 +379,7 @@ TEST(SimulatedSession, FollowsComRules)
         SCOPED_TRACE(value);
         EXPECT_EQ(S_OK, session->put_SendEndEnabled(value));
         send(session, "*OPC?"); // runs at once only with END
-        // Held until END comes: a read finds nothing when its timeout ends; one waiting is served by a write
-        // from another thread.
+        // Held until END: a read finds nothing by its timeout; one waiting is served by a write from another thread.
         const auto start = std::chrono::steady_clock::now();
         chunk none;
         if (!value)
@@ -409,8 +394,7 @@ TEST(SimulatedSession, FollowsComRules)
     EXPECT_EQ(std::vector<int>{-420}, simulated.errors());
 }
 
-// The requests for service that a session's hook was called with, and the threads it ran on;
-// shared with the hook, so that a late call finds them alive.
+// The status bytes and threads of a session's hook calls; shared with the hook, so that a late call finds them alive.
 struct requests {
     std::mutex lock;
     std::condition_variable arrived;
@@ -447,8 +431,7 @@ std::vector<int> serial_polls(IMessage* session, int count)
     return polls;
 }
 
-// A request rises as (STB AND SRE) turns on, on the call that turned it on; a serial poll reads
-// RQS and clears it.
+// A request rises as (STB AND SRE) turns on, on the call that turned it on; a serial poll reads RQS and clears it.
 TEST(SimulatedSession, RequestsServiceAsTheEnabledSummaryTurnsOn)
 {
     // clang-format off
@@ -480,16 +463,15 @@ TEST(SimulatedSession, RequestsServiceAsTheEnabledSummaryTurnsOn)
     EXPECT_EQ("96\n", simulated.query("*STB?"));
 }
 
-// The usual pattern: the request comes from the session's timer when the acquisition is done,
-// once; after *RST or *CLS, *OPC waits for nothing, not even the next acquisition.
+// The request comes once, from the session's timer, when the acquisition is done; after *RST or *CLS, *OPC waits for
+// nothing, not even the next acquisition.
 TEST(SimulatedSession, CompletesAnAcquisitionOnTimeWithoutACall)
 {
     const std::string setup = "ACQ:TIME 40;*ESE 1;*SRE 32;INIT;*OPC";
-    const struct {
-        std::string then;
-        std::vector<int> requested;
-        std::string events; // *ESR? afterwards
-    } cases[] = {{"", {0x60}, "1\n"}, {";*RST;ACQ:TIME 40;INIT", {}, "0\n"}, {";*CLS", {}, "0\n"}};
+    // clang-format off
+    const struct { std::string then; std::vector<int> requested; std::string esr_after; } cases[] = {
+        {"", {0x60}, "1\n"}, {";*RST;ACQ:TIME 40;INIT", {}, "0\n"}, {";*CLS", {}, "0\n"}};
+    // clang-format on
     std::vector<bus> buses(std::size(cases));
     std::vector<std::shared_ptr<requests>> seen;
     const auto start = std::chrono::steady_clock::now();
@@ -506,31 +488,26 @@ TEST(SimulatedSession, CompletesAnAcquisitionOnTimeWithoutACall)
         EXPECT_EQ(cases[i].requested, seen[i]->wait(cases[i].requested.size()));
         for (const std::thread::id thread : seen[i]->threads)
             EXPECT_NE(std::this_thread::get_id(), thread);
-        EXPECT_EQ(cases[i].events, buses[i].query("*ESR?"));
+        EXPECT_EQ(cases[i].esr_after, buses[i].query("*ESR?"));
     }
 }
 
-// *OPC? answers when the acquisition is done; a read waits for it up to the timeout, and a read
-// that gives up leaves the answer coming, with no error queued.
+// *OPC? answers when the acquisition is done; a read waits up to its timeout, and one that gives up queues no error.
 TEST(SimulatedSession, AnswersOpcQueryWhenTheAcquisitionIsDone)
 {
-    const struct {
-        int acquire_ms;
-        LONG timeout_ms;
-        HRESULT first_read;
-    } cases[] = {{60, 5000, S_OK}, {300, 50, session_timeout}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.acquire_ms);
+    for (const auto& [acquire_ms, timeout_ms, first_read] :
+         {std::tuple{60L, 5000L, S_OK}, {300L, 50L, session_timeout}}) {
+        SCOPED_TRACE(acquire_ms);
         bus simulated;
-        ASSERT_EQ(S_OK, simulated.session->put_Timeout(c.timeout_ms));
+        ASSERT_EQ(S_OK, simulated.session->put_Timeout(timeout_ms));
         const auto start = std::chrono::steady_clock::now();
-        simulated.write("ACQ:TIME " + std::to_string(c.acquire_ms) + ";INIT;*OPC?\n");
+        simulated.write("ACQ:TIME " + std::to_string(acquire_ms) + ";INIT;*OPC?\n");
         chunk answer;
-        EXPECT_EQ(c.first_read, simulated.read(100, answer));
+        EXPECT_EQ(first_read, simulated.read(100, answer));
         const auto waited = std::chrono::steady_clock::now() - start;
-        EXPECT_GE(waited, std::chrono::milliseconds(std::min<LONG>(c.acquire_ms, c.timeout_ms) - 5));
+        EXPECT_GE(waited, std::chrono::milliseconds(std::min(acquire_ms, timeout_ms) - 5));
         EXPECT_LT(waited, 4s);
-        if (FAILED(c.first_read)) {
+        if (FAILED(first_read)) {
             ASSERT_EQ(S_OK, simulated.session->put_Timeout(5000));
             EXPECT_EQ(S_OK, simulated.read(100, answer));
         }
@@ -554,11 +531,8 @@ TEST(SimulatedSession, CallsNoHookAfterRelease)
     {
         bus simulated;
         std::atomic<int> stage = 0; // 1: the hook runs, 2: it returned
-        morvane::sim::on_service_request(simulated.session.Get(), [&](std::uint8_t) {
-            stage = 1;
-            std::this_thread::sleep_for(100ms);
-            stage = 2;
-        });
+        morvane::sim::on_service_request(
+            simulated.session.Get(), [&](std::uint8_t) { stage = 1, std::this_thread::sleep_for(100ms), stage = 2; });
         simulated.write("ACQ:TIME 10;" + pattern);
         ASSERT_TRUE(eventually([&] { return stage != 0; }));
         ASSERT_EQ(1, stage);
@@ -569,10 +543,7 @@ TEST(SimulatedSession, CallsNoHookAfterRelease)
         bus simulated;
         auto released = std::make_shared<std::atomic<bool>>(false);
         IMessage* last = simulated.session.Detach();
-        morvane::sim::on_service_request(last, [last, released](std::uint8_t) {
-            last->Release();
-            *released = true;
-        });
+        morvane::sim::on_service_request(last, [last, released](std::uint8_t) { last->Release(), *released = true; });
         send(last, "ACQ:TIME 10;" + pattern);
         EXPECT_TRUE(eventually([&] { return released->load(); }));
     }
