@@ -255,8 +255,9 @@ TEST(Vxi11Sessions, OpenByAnyFormOfTheirNameButHislips)
         EXPECT_EQ(device ? opened : code_of(opened), device ? L"open" : std::to_wstring(resource_not_found));
         EXPECT_EQ(opened.find(L"Morvane HiSLIP session") != std::wstring::npos, !device) << opened;
         EXPECT_EQ(core.calls().size(), calls + (device ? 1 : 0));
-        if (device)
+        if (device) {
             EXPECT_EQ(core.calls().back().data, device);
+        }
     }
 }
 

@@ -382,8 +382,9 @@ TEST(SimulatedSession, FollowsComRules)
         // Held until END: a read finds nothing by its timeout; one waiting is served by a write from another thread.
         const auto start = std::chrono::steady_clock::now();
         chunk none;
-        if (!value)
+        if (!value) {
             EXPECT_EQ(session_timeout, simulated.read(100, none));
+        }
         EXPECT_GE(std::chrono::steady_clock::now() - start, value ? 0ms : 45ms);
         ASSERT_EQ(S_OK, session->put_Timeout(value ? 50 : 5000));
         std::thread writer([&] { value ? void() : (std::this_thread::sleep_for(50ms), simulated.write("\n")); });
