@@ -9,11 +9,12 @@ if [ ! -e "$prefix/system.reg" ]; then
     cp -a "$base" "$prefix"
 fi
 export WINEPREFIX=$prefix MORVANE_USER_LOCALE=$user
-if [ "$user" = german ]; then
-    export LC_ALL=de_DE.UTF-8
-elif [ "$user" = japanese ]; then
-    export LC_ALL=ja_JP.UTF-8
-else
+case $user in
+german) export LC_ALL=de_DE.UTF-8 ;;
+japanese) export LC_ALL=ja_JP.UTF-8 ;;
+esac
+sh "$(dirname "$0")/../support/start_wine_services.sh" 3
+if [ "$user" = decimal-comma ]; then
     wine reg add 'HKCU\Control Panel\International' /v sDecimal /t REG_SZ /d , /f >/dev/null
 fi
 exec wine "$@"

@@ -21,4 +21,5 @@ for _ in $(seq 50); do [ -e "$work/tty$a" ] && [ -e "$work/tty$b" ] && break; sl
 "$wine" reg add "$ports" /v COM$a /d "$work/tty$a" /f >/dev/null &&
   "$wine" reg add "$ports" /v COM$b /d "$work/tty$b" /f >/dev/null || exit 1
 wineserver -k # the prefix's services start again, and map the ports
+sh "$(dirname "$0")/../support/start_wine_services.sh" 300
 MORVANE_SERIAL_PAIR=$a,$b MORVANE_SERIAL_DEVICES="$work/tty$a,$work/tty$b" MORVANE_SERIAL_PAIR_PROCESS=$pair "$@"
