@@ -35,6 +35,9 @@ keys() {
   wineserver -w
   python3 "$(dirname "$0")/registry_keys.py" "$WINEPREFIX/system.reg" "$@" || fail "registry keys as listed above"
 }
+# uninstalled [+|-]: none of the server's keys, the standard library's there (+) or not (-).
+uninstalled() { keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/$1}"; }
+marker() { [ "$@" "$marker" ] || fail "the marker that install.cmd leaves is not [ $* ]"; }
 
 # example RESOURCE: the identification, five readings and 1000 points within about -0.6 V and 0.9 V.
 example() {
@@ -65,14 +68,14 @@ case $case in
 fresh)
   run install.cmd 0
   says "Registered visacom.tlb, the standard type library's stand-in."
-  [ -f "$marker" ] || fail "install.cmd left no marker"
+  marker -f
   session
   output=$(wine "$example" NOWHERE 2>&1 | tr -d '\r') && fail "the example took NOWHERE"
   grep -q '^Open failed: HRESULT 0x80040012$' <<<"$output" && grep -q 'NOWHERE.*not of a supported form' <<<"$output" ||
     fail "the example's failure on NOWHERE: $output"
   run uninstall.cmd 0
-  [ ! -e "$marker" ] || fail "uninstall.cmd left the marker"
-  keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/-}"
+  marker ! -e
+  uninstalled -
   ;;
 standard)
   mkdir "$WINEPREFIX/drive_c/Standard"
@@ -80,24 +83,24 @@ standard)
   wine 'C:\Standard\register_typelib.exe' 'C:\Standard\visacom.tlb' || fail "registering the standard library"
   run install.cmd 0
   says "The VISA COM standard type library is already registered: leaving it as it is."
-  [ ! -e "$marker" ] || fail "install.cmd left a marker"
+  marker ! -e
   session
   run uninstall.cmd 0
-  keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/+}"
+  uninstalled +
   ;;
 broken)
   rm "$folder/Morvane.dll"
   run install.cmd 1
   says 'install.cmd: step 1 of 4, checking that the package is whole, failed: Morvane.dll is not in C:\Morvane\'
-  [ ! -e "$marker" ] || fail "install.cmd left a marker"
-  keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/-}"
+  marker ! -e
+  uninstalled -
   echo 'not a DLL' >"$folder/Morvane.dll"
   run install.cmd 3
   grep -q '^install.cmd: step 3 of 4, registering Morvane.dll, failed' <<<"$output" || fail "no message of step 3"
-  [ -f "$marker" ] || fail "install.cmd left no marker"
+  marker -f
   keys "-Morvane.ResourceManager" "${standard_keys[@]/#/+}"
   run uninstall.cmd 0
-  keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/-}"
+  uninstalled -
   ;;
 *) fail "no such case" ;;
 esac

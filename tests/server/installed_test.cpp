@@ -17,11 +17,10 @@ const HKEY classes = HKEY_CLASSES_ROOT;
 const std::wstring module = shipped_file(L"Morvane.dll");
 const std::wstring clsid = morvane::testing::clsid_fmtdio_text;
 const std::wstring class_key = L"CLSID\\" + clsid;
-const std::wstring inproc_key = class_key + L"\\InprocServer32";
 const std::wstring typelib_key = L"TypeLib\\{709F7EC2-AB81-11D4-98E6-00108301CB39}";
 const std::wstring library_path_key = typelib_key + L"\\5.5\\0\\win64";
 
-using morvane::testing::quoted, morvane::testing::run;
+using morvane::make_bstr, morvane::testing::quoted, morvane::testing::run, morvane::testing::session_op;
 
 int regsvr32(const wchar_t* options = L"/s ") { return run(L"regsvr32.exe", options + quoted(module)); }
 int register_typelib(const std::wstring& arguments) { return run(shipped_file(L"register_typelib.exe"), arguments); }
@@ -97,17 +96,15 @@ TEST_F(Registration, CopiesOfTheModule)
             const server_module server(path);
             ASSERT_TRUE(server.module);
             EXPECT_EQ(server.call("DllRegisterServer"), copy.expected);
-            EXPECT_EQ(string_value(classes, inproc_key), path);
+            EXPECT_EQ(string_value(classes, class_key + L"\\InprocServer32"), path);
             EXPECT_EQ(string_value(classes, library_path_key),
                       FAILED(copy.expected) ? std::nullopt : std::optional(copy.library_beside ? type_library : path));
             EXPECT_EQ(server.call("DllUnregisterServer"), copy.expected);
             EXPECT_EQ(names_in(classes, class_key), std::nullopt);
             EXPECT_EQ(names_in(classes, typelib_key), std::nullopt);
         }
-        DeleteFileW(path.c_str());
-        DeleteFileW(type_library.c_str());
-        for (; directory != top.parent_path(); directory = directory.parent_path())
-            RemoveDirectoryW(directory.c_str());
+        std::error_code ignored;
+        fs::remove_all(top, ignored);
     }
 }
 
@@ -162,7 +159,6 @@ TEST_F(Installed, ClassInfoResolvesIntoTheStandardLibrary)
 // object, where B must wait; ten with two, where B must not).
 TEST_F(Installed, OneObjectSerialisesItsCallsDistinctObjectsDoNotWait)
 {
-    using morvane::testing::session_op;
     for (const bool one_object : {true, false}) {
         SCOPED_TRACE(one_object ? "one object" : "two objects");
         std::promise<void> a_inside, b_inside;
@@ -183,11 +179,9 @@ TEST_F(Installed, OneObjectSerialisesItsCallsDistinctObjectsDoNotWait)
         ASSERT_EQ(second->putref_IO(&sessions[1]), S_OK);
         ASSERT_EQ(first->putref_IO(&sessions[0]), S_OK); // one object: bound to the first session only
         {
-            const std::jthread a(
-                [&] { EXPECT_EQ(first->WriteString(morvane::make_bstr(L"A").get(), VARIANT_TRUE), S_OK); });
+            const std::jthread a([&] { EXPECT_EQ(first->WriteString(make_bstr(L"A").get(), VARIANT_TRUE), S_OK); });
             ASSERT_EQ(a_inside.get_future().wait_for(10s), std::future_status::ready);
-            const std::jthread b(
-                [&] { EXPECT_EQ(second->WriteString(morvane::make_bstr(L"B").get(), VARIANT_TRUE), S_OK); });
+            const std::jthread b([&] { EXPECT_EQ(second->WriteString(make_bstr(L"B").get(), VARIANT_TRUE), S_OK); });
         }
         EXPECT_EQ(b_entered_while_a_inside, !one_object);
     }

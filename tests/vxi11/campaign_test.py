@@ -12,7 +12,7 @@ import socket
 import struct
 import threading
 import time
-from vxi11_client import CORE, PORTMAPPER, Link, call_message, check, failures, finish, opaque, proc, server, take_record
+from vxi11_client import CORE, IDN, PORTMAPPER, Link, call_message, check, connect, failures, finish, opaque, proc, server, take_record
 
 MAX_CONNECTIONS, IDLE_S, MEMORY_MIB = 8, 2, 96  # small limits keep the bounds quick to reach
 RSS_SLACK_MIB = 64  # VmRSS may pass its start by the memory limit and this (Wine's heaps, replies in flight)
@@ -24,7 +24,6 @@ args = parser.parse_args()
 SCPI = [b"*IDN?\n", b"SYST:ERR?\n", b"MEAS:ARR? 5000\n", b"DATA:LIST 1,2;LIST?\n", b"WAV:DATA?\n",
         b"TRAC:DATA #15abcde\n", b"TRAC:DATA #9999999999", b"*RST;*OPC?\n", b"MEAS:VOLT?", b""]
 INTERESTING = [0, 1, 3, 4, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFFC, 1 << 20, 33 << 20]
-IDN = b"Morvane,SIM-1,0,1.0\n"
 
 limits = ["--max-connections", str(MAX_CONNECTIONS), "--idle-timeout", str(IDLE_S), "--memory-limit", str(MEMORY_MIB)]
 sent, peaks, stop = [], [0, 0], threading.Event()
@@ -34,14 +33,6 @@ def sample():
     """The highest VmRSS (KiB) of each server, every 20 ms."""
     while not stop.wait(0.02):
         peaks[:] = [max(peak, proc(process, "VmRSS")) for peak, process in zip(peaks, servers)]
-
-
-def connect(port, udp=False, timeout=1.0):
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if udp else socket.SOCK_STREAM)
-    sock.settimeout(5)  # past the listen backlog, a connection is retried after a second
-    sock.connect(("127.0.0.1", port))
-    sock.settimeout(timeout)
-    return sock
 
 
 def send(sock, data, slow=False):
@@ -146,7 +137,7 @@ def trial(rng):
     """Calls on a new link, to the portmapper over TCP or UDP, or SCPI; every reply must answer a call."""
     kind, udp = rng.choice("cccccmmrr"), rng.random() < 0.5
     link = Link(core_port) if kind == "c" else None
-    sock = link.rpc.sock if link else connect(mapper_port if kind == "m" else raw_port, udp and kind == "m")
+    sock = link.rpc.sock if link else connect(mapper_port if kind == "m" else raw_port, udp and kind == "m", 1.0)
     messages = ([mutate(rng, core_call(rng, link.lid)) for _ in range(rng.randint(1, 6))] if link else
                 [mutate(rng, mapper_call(rng))] if kind == "m" else [scpi(rng) for _ in range(rng.randint(1, 5))])
     framed = [frame(rng, m) if kind == "c" or kind == "m" and not udp else (m, False) for m in messages]
@@ -161,9 +152,9 @@ def trial(rng):
 
 def healthy():
     link = Link(core_port)
-    assert link.query(b"*IDN?\n") == IDN.decode()
+    assert link.query(b"*IDN?\n") == IDN
     link.rpc.sock.close()
-    assert raw_query(b"*IDN?\n", len(IDN)) == IDN
+    assert raw_query(b"*IDN?\n", len(IDN)) == IDN.encode()
 
 
 def raw_query(command, most):
@@ -175,20 +166,19 @@ def raw_query(command, most):
 def bounds():
     """Each documented bound, once (the links a connection may hold are server_test's)."""
     # The cap: connections past it are closed at once; the others, idle, after the idle timeout.
-    socks = [connect(raw_port) for _ in range(MAX_CONNECTIONS + 4)]
+    socks = [connect(raw_port, timeout=1.0) for _ in range(MAX_CONNECTIONS + 4)]
     time.sleep(0.5)
     check("connections past the cap closed at once", [closed(s, 0.5) for s in socks[MAX_CONNECTIONS:]], [True] * 4)
     until = time.monotonic() + IDLE_S + 2
     check("idle connections closed", [closed(s, until - time.monotonic()) for s in socks[:MAX_CONNECTIONS]], [True] * MAX_CONNECTIONS)
-    before, marks = proc(vxi_server, "VmRSS"), [connect(core_port) for _ in range(4)]
+    before, marks = proc(vxi_server, "VmRSS"), [connect(core_port, timeout=1.0) for _ in range(4)]
     for sock in marks:
         sock.sendall(struct.pack(">I", 0x80000000 | (32 << 20)) + b"12345678")
     time.sleep(0.5)
     check("memory held for marks that claim 32 MiB below 16 MiB", proc(vxi_server, "VmRSS") - before < 16 << 10, True)
     # Queries left unread on many links, and a read that waits for ever: closed without a word.
     unread, waiting = Link(core_port), Link(core_port)
-    for lid in [unread.lid] + [struct.unpack_from(">i", unread.ok(10, struct.pack(">iiI", 7, 0, 0) + opaque(b"inst0")), 4)[0]
-                               for _ in range(11)]:
+    for lid in [unread.lid] + [struct.unpack_from(">i", unread.create(), 4)[0] for _ in range(11)]:
         unread.write(b"WAV:FORM REAL,64;POIN 2000000;DATA?\n", lid=lid)
     forever = struct.pack(">iIIIiI", waiting.lid, 1, 0xFFFFFFFF, 0, 0, 0)
     waiting.rpc.sock.sendall(struct.pack(">I", 0x80000040) + call_message(9, CORE, 1, 12, forever))

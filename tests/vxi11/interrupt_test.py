@@ -11,15 +11,14 @@ import timeit
 from vxi11_client import Link, check, finish, opaque, server, take_opaque, take_record
 
 INTR = 0x0607B1
-error_of = lambda results: struct.unpack_from(">i", results)[0]
 
 
 def intr_chan(link, port, family=0):
-    return error_of(link.ok(25, struct.pack(">IIIII", 0x7F000001, port, INTR, 1, family)))
+    return link.error_of(25, struct.pack(">IIIII", 0x7F000001, port, INTR, 1, family))
 
 
 def enable(link, on, handle=b"", lid=None):
-    return error_of(link.ok(20, struct.pack(">ii", link.lid if lid is None else lid, on) + opaque(handle)))
+    return link.error_of(20, struct.pack(">ii", link.lid if lid is None else lid, on) + opaque(handle))
 
 
 def srq_call(client):
@@ -34,7 +33,7 @@ with server("--vxi11", "--portmapper-port", "0") as (_, (core_port, _)):
         listener.settimeout(3)
         port = listener.getsockname()[1]
         check("create_intr_chan over UDP", intr_chan(link, port, family=1), 8)
-        check("destroy_intr_chan with none", error_of(link.ok(26, b"")), 6)
+        check("destroy_intr_chan with none", link.error_of(26, b""), 6)
         check("create_intr_chan", intr_chan(link, port), 0)
         check("create_intr_chan again", intr_chan(link, port), 29)
         check("device_enable_srq of no link", enable(link, 1, b"h", lid=link.lid + 1000), 4)
@@ -51,7 +50,7 @@ with server("--vxi11", "--portmapper-port", "0") as (_, (core_port, _)):
         check("disabled", enable(link, 0), 0)
         link.query(b"*ESR?;*OPC;*ESR?\n")
         check("no call while disabled", select.select([client], [], [], 0.5)[0], [])
-        check("destroy_intr_chan", error_of(link.ok(26, b"")), 0)
+        check("destroy_intr_chan", link.error_of(26, b""), 0)
         check("its connection closed", client.recv(1), b"")
 
     # Clients that are gone or never read: the core channel answers as fast as ever.
@@ -60,7 +59,7 @@ with server("--vxi11", "--portmapper-port", "0") as (_, (core_port, _)):
             check(f"create_intr_chan, {what}", (intr_chan(link, port), enable(link, 1, b"z" * 40)), (0, 0))
             queries = timeit.repeat(lambda: link.query(b"*OPC;*ESR?\n"), number=1, repeat=300)
             check(f"the slowest query, {what}", max(queries) < 0.5, True)
-            check(f"destroy_intr_chan, {what}", error_of(link.ok(26, b"")), 0)
+            check(f"destroy_intr_chan, {what}", link.error_of(26, b""), 0)
 
     # A held *OPC? answer: the read gets it as the acquisition ends, not at its io_timeout.
     link.write(b"ACQ:TIME 300;INIT;*OPC?\n")

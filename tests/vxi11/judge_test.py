@@ -9,10 +9,7 @@ import sys
 import tempfile
 from vxi11_client import server
 
-with tempfile.TemporaryDirectory() as build:
-    built = subprocess.run(["sh", os.path.join(os.path.dirname(os.path.abspath(__file__)), "judge", "build.sh"), build])
-    if built.returncode:
-        sys.exit(built.returncode)
-    with server("--vxi11", "--portmapper-port", "0") as (_, (core_port, _)):
-        judged = subprocess.run([os.path.join(build, "srq_judge"), str(core_port)], timeout=60)
-sys.exit(judged.returncode)
+build_sh = os.path.join(os.path.dirname(os.path.abspath(__file__)), "judge", "build.sh")
+with tempfile.TemporaryDirectory() as build, server("--vxi11", "--portmapper-port", "0") as (_, (core_port, _)):
+    sys.exit(subprocess.run(["sh", build_sh, build]).returncode or
+             subprocess.run([os.path.join(build, "srq_judge"), str(core_port)], timeout=60).returncode)

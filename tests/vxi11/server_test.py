@@ -8,8 +8,6 @@ import struct
 import time
 from vxi11_client import CORE, PORTMAPPER, Link, Rpc, check, finish, opaque, server, start_server
 
-link_error = lambda results: struct.unpack_from(">i", results)[0]
-
 with server("--vxi11", "--portmapper-port", "0", "--segment", "7") as (_, (core_port, mapper_port)):
     for udp in (False, True):
         mapper = Rpc(mapper_port, udp)
@@ -52,8 +50,8 @@ with server("--vxi11", "--portmapper-port", "0", "--segment", "7") as (_, (core_
     check("read after clear", link.read(timeout=100), (15, 0, b""))
     # One lock for the links of every connection. Another link's calls wait for it up to their
     # lock_timeout (300 ms) with flag 0x01, else fail with error 11 at once.
-    lock = lambda holder, flags=0, wait=0: link_error(holder.ok(18, struct.pack(">iiI", holder.lid, flags, wait)))
-    unlock = lambda holder: link_error(holder.ok(19, struct.pack(">i", holder.lid)))
+    lock = lambda holder, flags=0, wait=0: holder.error_of(18, struct.pack(">iiI", holder.lid, flags, wait))
+    unlock = lambda holder: holder.error_of(19, struct.pack(">i", holder.lid))
     rival = Link(core_port)
     lock(link)
     calls = {  # the arguments of each procedure with these flags
@@ -66,7 +64,7 @@ with server("--vxi11", "--portmapper-port", "0", "--segment", "7") as (_, (core_
     for flags in (0, 1):
         for procedure, arguments in calls.items():
             started = time.monotonic()
-            error = link_error(rival.ok(procedure, arguments(flags)))
+            error = rival.error_of(procedure, arguments(flags))
             took = time.monotonic() - started
             check(f"procedure {procedure} locked out, flags {flags}", (error, took > 0.28, took < 1), (11, flags == 1, True))
     check("device_unlock of another's lock, then its own", (unlock(rival), unlock(link)), (12, 0))

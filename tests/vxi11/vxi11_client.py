@@ -9,6 +9,7 @@ import sys
 
 CORE, PORTMAPPER = 0x0607AF, 100000
 SKIP = 77  # CTest's SKIP_RETURN_CODE for these tests
+IDN = "Morvane,SIM-1,0,1.0\n"
 failures = []  # what check found wrong, which finish prints
 
 
@@ -55,14 +56,19 @@ def exactly(sock, count):
     return data
 
 
+def connect(port, udp=False, timeout=10.0):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if udp else socket.SOCK_STREAM)
+    sock.settimeout(5)  # past the listen backlog, a connection is retried after a second
+    sock.connect(("127.0.0.1", port))
+    sock.settimeout(timeout)
+    return sock
+
+
 class Rpc:
     """Calls over TCP (record marking, fragments joined) or UDP; returns (accept_stat, results)."""
 
     def __init__(self, port, udp=False):
-        self.udp, self.xid = udp, 0
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM if udp else socket.SOCK_STREAM)
-        self.sock.settimeout(10)
-        self.sock.connect(("127.0.0.1", port))
+        self.udp, self.xid, self.sock = udp, 0, connect(port, udp)
 
     def call(self, program, version, procedure, args=b""):
         self.xid += 1
@@ -93,6 +99,10 @@ class Link:
         accept, results = self.rpc.call(CORE, 1, procedure, args)
         assert accept == 0, f"procedure {procedure}: accept_stat {accept}"
         return results
+
+    def error_of(self, procedure, args):
+        """The error code that starts the results of a call."""
+        return struct.unpack_from(">i", self.ok(procedure, args))[0]
 
     def write(self, data, end=True, lid=None):
         results = self.ok(11, struct.pack(">iIIi", self.lid if lid is None else lid, 1000, 0, 8 if end else 0) + opaque(data))

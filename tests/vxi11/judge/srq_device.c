@@ -1,16 +1,8 @@
-/* A device we did not write the RPC of, as the distribution's rpcgen and libtirpc make it: it
-   serves the core channel and calls the session's interrupt channel (a device_write of "SRQ" sends
-   a one-way device_intr_srq call with the handle). Usage: srq_device [SECONDS]. Prints its core
-   port (no portmapper) first, then each check; ends at destroy_link or after SECONDS (60), exit
-   code 0 when every check passed. */
-#include <arpa/inet.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/select.h>
-#include <time.h>
-#include <vxi11_core.h> /* made by rpcgen as the test runs */
-#include <vxi11_intr.h>
+/* A device we did not write the RPC of, made by the distribution's rpcgen and libtirpc: it serves
+   the core channel; a device_write of "SRQ" sends a one-way device_intr_srq call with the handle.
+   Usage: srq_device [SECONDS]. Prints its core port (no portmapper), then each check; ends at
+   destroy_link or after SECONDS (60), exit code 0 when every check passed. */
+#include "judge.h"
 
 void device_core_1(struct svc_req* request, SVCXPRT* transport); /* rpcgen -m's, undeclared */
 
@@ -40,8 +32,7 @@ Create_LinkResp* create_link_1_svc(Create_LinkParms* args, struct svc_req* reque
     return &result;
 }
 
-/* A device_intr_srq call on the session's channel with a zero timeout, with which libtirpc sends
-   it and returns RPC_TIMEDOUT unread. */
+/* device_intr_srq on the session's channel with a zero timeout: libtirpc sends it, returns RPC_TIMEDOUT. */
 static void request_service(void)
 {
     struct sockaddr_in where = {.sin_family = AF_INET, .sin_port = htons((unsigned short)channel.hostPort),
@@ -125,12 +116,7 @@ int main(int argc, char** argv)
     if (!core || !svc_register(core, DEVICE_CORE, DEVICE_CORE_VERSION, device_core_1, 0))
         return fprintf(stderr, "the core channel cannot be served\n"), 1;
     printf("%u\n", (unsigned)core->xp_port);
-    while (fflush(stdout), !link_destroyed && time(NULL) < until) {
-        fd_set ready = svc_fdset;
-        struct timeval tick = {0, 100000};
-        if (select(FD_SETSIZE, &ready, NULL, NULL, &tick) > 0)
-            svc_getreqset(&ready);
-    }
+    serve(&link_destroyed, until);
     check("the link destroyed in time", link_destroyed);
     return failures ? 1 : 0;
 }

@@ -1,14 +1,7 @@
 /* A judge we did not write the RPC of: the core and interrupt channels as the distribution's
    rpcgen and libtirpc make them, driving instrument-sim. Usage: srq_judge CORE_PORT. Prints
    what it checked; exit code 0 when every check passed. */
-#include <arpa/inet.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/select.h>
-#include <time.h>
-#include <vxi11_core.h> /* made by rpcgen as the test runs */
-#include <vxi11_intr.h>
+#include "judge.h"
 
 void device_intr_1(struct svc_req *request, SVCXPRT *transport); /* rpcgen -m's, undeclared */
 
@@ -57,13 +50,7 @@ int main(int argc, char **argv)
     Device_WriteParms write = {lid, 2000, 2000, 8, {(u_int)strlen(text), (char *)text}};
     const Device_WriteResp *written = device_write_1(&write, core);
     check("device_write", written ? written->error : -1, 0);
-    /* Serves the interrupt channel until the call comes, for 5 s at most. */
-    for (const time_t until = time(NULL) + 5; !srq_heard && time(NULL) < until;) {
-        fd_set ready = svc_fdset;
-        struct timeval tick = {0, 100000};
-        if (select(FD_SETSIZE, &ready, NULL, NULL, &tick) > 0)
-            svc_getreqset(&ready);
-    }
+    serve(&srq_heard, time(NULL) + 5); /* the interrupt channel, until the call comes */
     check("device_intr_srq with the handle, once the acquisition ended", srq_heard, 1);
     Device_GenericParms generic = {lid, 0, 2000, 2000};
     Device_ReadStbResp *status = device_readstb_1(&generic, core);

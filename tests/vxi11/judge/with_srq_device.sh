@@ -7,8 +7,7 @@ wine=$1 work=$(mktemp -d) device=
 shift
 trap '[ -n "$device" ] && kill $device 2>/dev/null; rm -rf "$work"' EXIT
 sh "$(dirname "$0")/build.sh" "$work" || exit $?
-"$work/srq_device" 120 >"$work/seen" &
-device=$!
+"$work/srq_device" 120 >"$work/seen" & device=$!
 for _ in $(seq 50); do [ -s "$work/seen" ] && break; sleep 0.1; done
 port=$(head -n 1 "$work/seen")
 [ -n "$port" ] || { echo "the device named no port"; exit 1; }
