@@ -97,7 +97,8 @@ TEST(Vxi11Sessions, SendWhatTheCoreChannelAsksFor)
     }
     EXPECT_EQ(write_bytes(session.Get(), ""), S_OK);
     core.reads = {{0, 0, "ab"}, {0, 0, "c"}, {0, 1, "de"}, {0, 0, "fg"}, {15, 0, ""}, {0, 4, "h"}};
-    EXPECT_EQ(session->put_Timeout(777) | own(session.Get())->put_TerminationCharacter(','), S_OK);
+    EXPECT_EQ(session->put_Timeout(777), S_OK);
+    EXPECT_EQ(own(session.Get())->put_TerminationCharacter(','), S_OK);
     LONG status = -1;
     EXPECT_EQ(read(session.Get(), 5, &status), L"abcde") << "read again after a reply without a reason";
     EXPECT_EQ(status, 0x00040006);
