@@ -31,7 +31,9 @@ std::wstring manager_failure(HRESULT hr, const std::wstring& description)
     return error_line(hr, description, manager_source, L"", 0, IID_IMorvaneResourceManager);
 }
 
-TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecond)
+// Names of no supported form, timeouts below 1 ms and what is not there, each with its reason; the
+// discovery settings within their ranges.
+TEST(ResourceManager, RefusesWhatItCannotOpenAndKeepsItsSettingsWithinRange)
 {
     const auto resources = manager();
     ASSERT_TRUE(resources);
@@ -59,6 +61,39 @@ TEST(ResourceManager, RefusesNamesOfNoSupportedFormAndTimeoutsBelowOneMillisecon
                   manager_failure(E_INVALIDARG, L"The timeout must be at least 1 ms."));
     }
     EXPECT_EQ(resources->Open(make_bstr(L"SIM").get(), 1000, nullptr), E_POINTER);
+    using manager = IMorvaneResourceManager;
+    // clang-format off
+    expect_settings<manager>(resources.Get(), {
+        {&manager::get_PortmapperPort, &manager::put_PortmapperPort, 111, {1, 65535}, {0, 65536},
+         L"The portmapper port must be from 1 to 65535."},
+        {&manager::get_CorePort, &manager::put_CorePort, 0, {65535, 0}, {-1, 65536},
+         L"The core port must be from 0 (ask the portmapper) to 65535."},
+        {&manager::get_DiscoveryTimeout, &manager::put_DiscoveryTimeout, 1000, {1, LONG_MAX}, {0, LONG_MIN},
+         L"The discovery timeout must be at least 1 ms."},
+    }, manager_source);
+    // clang-format on
+    BSTR addresses = nullptr;
+    EXPECT_EQ(resources->get_DiscoveryAddresses(&addresses), S_OK);
+    EXPECT_EQ(std::wstring(bstr_view(unique_bstr(addresses).get())), L"");
+    EXPECT_EQ(resources->put_DiscoveryAddresses(make_bstr(L"127.0.0.1,10.0.0.255").get()), S_OK);
+    EXPECT_EQ(resources->get_DiscoveryAddresses(&addresses), S_OK);
+    EXPECT_EQ(std::wstring(bstr_view(unique_bstr(addresses).get())), L"127.0.0.1,10.0.0.255");
+    // What is not there fails within the timeout and half a second more.
+    const unsigned short closed = tcp_listener().port(); // closed again at once
+    ASSERT_EQ(resources->put_PortmapperPort(closed), S_OK);
+    const std::pair<std::wstring, const wchar_t*> absent[] = {
+        {L"TCPIP::127.0.0.1::" + std::to_wstring(closed) + L"::SOCKET", socket_source},
+        {L"TCPIP::127.0.0.1::INSTR", L"[The portmapper cannot be asked: "},
+        {L"ASRL249::INSTR", L"Could not open COM249"},
+    };
+    for (const auto& [name, reason] : absent) {
+        ComPtr<IMessage> session;
+        const auto started = clock::now();
+        const std::wstring refused = open(resources.Get(), name, 1000, session);
+        EXPECT_LT(clock::now() - started, 1500ms) << name;
+        EXPECT_EQ(code_of(refused), std::to_wstring(resource_not_found));
+        EXPECT_NE(refused.find(reason), std::wstring::npos) << refused;
+    }
 }
 
 TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
@@ -123,29 +158,6 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     BSTR forms = nullptr;
     ASSERT_EQ(resources->get_ResourceForms(&forms), S_OK);
     EXPECT_EQ(std::wstring(bstr_view(unique_bstr(forms).get())), testing::forms);
-}
-
-TEST(ResourceManager, KeepsItsDiscoverySettingsWithinTheirRanges)
-{
-    const auto resources = manager();
-    ASSERT_TRUE(resources);
-    using manager = IMorvaneResourceManager;
-    // clang-format off
-    expect_settings<manager>(resources.Get(), {
-        {&manager::get_PortmapperPort, &manager::put_PortmapperPort, 111, {1, 65535}, {0, 65536},
-         L"The portmapper port must be from 1 to 65535."},
-        {&manager::get_CorePort, &manager::put_CorePort, 0, {0, 65535}, {-1, 65536},
-         L"The core port must be from 0 (ask the portmapper) to 65535."},
-        {&manager::get_DiscoveryTimeout, &manager::put_DiscoveryTimeout, 1000, {1, LONG_MAX}, {0, LONG_MIN},
-         L"The discovery timeout must be at least 1 ms."},
-    }, manager_source);
-    // clang-format on
-    BSTR addresses = nullptr;
-    EXPECT_EQ(resources->get_DiscoveryAddresses(&addresses), S_OK);
-    EXPECT_EQ(std::wstring(bstr_view(unique_bstr(addresses).get())), L"");
-    EXPECT_EQ(resources->put_DiscoveryAddresses(make_bstr(L"127.0.0.1,10.0.0.255").get()), S_OK);
-    EXPECT_EQ(resources->get_DiscoveryAddresses(&addresses), S_OK);
-    EXPECT_EQ(std::wstring(bstr_view(unique_bstr(addresses).get())), L"127.0.0.1,10.0.0.255");
 }
 
 // What every kind of session offers beside IMessage.
@@ -272,27 +284,6 @@ TEST(Sessions, BoundTheirMessagesAndExplainEveryFailure)
         EXPECT_EQ(own(session.Get())->ReadStatusByte(&status), S_OK) << "the status byte is no message of the client's";
         EXPECT_EQ(limits->put_MaximumMessageSize(100), S_OK);
         EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
-    }
-}
-
-// What cannot be opened fails within the timeout and half a second more, and says why.
-TEST(ResourceManager, FailsToOpenWhatIsNotThereAndSaysWhy)
-{
-    const auto resources = manager();
-    const unsigned short closed = tcp_listener().port(); // closed again at once
-    ASSERT_EQ(resources->put_PortmapperPort(closed), S_OK);
-    const std::pair<std::wstring, const wchar_t*> rows[] = {
-        {L"TCPIP::127.0.0.1::" + std::to_wstring(closed) + L"::SOCKET", socket_source},
-        {L"TCPIP::127.0.0.1::INSTR", L"[The portmapper cannot be asked: "},
-        {L"ASRL249::INSTR", L"Could not open COM249"},
-    };
-    for (const auto& [name, reason] : rows) {
-        ComPtr<IMessage> session;
-        const auto started = clock::now();
-        const std::wstring refused = open(resources.Get(), name, 1000, session);
-        EXPECT_LT(clock::now() - started, 1500ms) << name;
-        EXPECT_EQ(code_of(refused), std::to_wstring(resource_not_found));
-        EXPECT_NE(refused.find(reason), std::wstring::npos) << refused;
     }
 }
 
