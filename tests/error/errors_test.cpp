@@ -12,6 +12,13 @@ struct coded_error : win32_error {
     explicit coded_error(DWORD code) : win32_error("coded", code) {}
 };
 
+// An error as it publishes itself.
+std::wstring describe(const loc_com_error& error)
+{
+    clear_thread_error();
+    return outcome(error.report());
+}
+
 TEST(LocComError, RecordOfEachKindCopiedAndPublished)
 {
     const auto session = make_error_record({.description = L"link down",
@@ -35,7 +42,11 @@ TEST(LocComError, RecordOfEachKindCopiedAndPublished)
         // A session's failure takes over the record that the session left on the thread.
         {[&] {
              SetErrorInfo(0, session.Get());
-             return caught([] { throw_session_error(link_down); });
+             try {
+                 throw_session_error(link_down);
+             } catch (const loc_com_error& error) {
+                 return error;
+             }
          }(),
          session_failure(), ""},
     };

@@ -189,23 +189,19 @@ TEST_F(Reading, ResponsesCutIntoItems)
     const struct { long code; std::string response; std::wstring result, next = L"next\n";
                    std::optional<std::wstring_view> separators = std::nullopt; } rows[] = {
         // White space as strtod and strtol skip it (space, TAB, VT, FF, CR; LF ends an item) and other
-        // control bytes, which the scanner takes as blanks too: around a number, inside it, at the end.
+        // control bytes, which the scanner takes as blanks too: around a number, inside it, at the end
+        // (lists of number pieces and blanks of every kind: ItemsAreWhatTheRulesAndStrtodMakeThem).
         {0, " 5,\t5,\v5,\f5,\r5, 5\x01\n", L"R8 5", L",\t5,\v5,\f5,\r5, 5\x01\n"},
         {12, " 5,\t5,\v5,\f5,\r5, 5\x01\n", L"type 12 0..5: I4 5 I4 5 I4 5 I4 5 I4 5 I4 5"},
         {0, "- 3,+\t2,-\r7, - 3 ,\x01" "5\n", L"R8 0", L",+\t2,-\r7, - 3 ,\x01" "5\n"},
         {12, "- 3,+\t2,-\r7, - 3 ,\x01" "5\n", L"type 12 0..4: I4 0 I4 0 I4 0 I4 0 I4 0"},
         {0, "1 .5,1e 3,1 e3,1E- 3,1.5e\f3\n", L"R8 1", L".5,1e 3,1 e3,1E- 3,1.5e\f3\n"},
-        {12, "1 .5,1e 3,1 e3,1E- 3,1.5e\f3\n", L"type 12 0..4: '1 .5' R8 1 R8 1 R8 1 R8 1.5"},
         {0, "- .5,+\t.5,-1.5 ,1.5 ,-1.5\t\n", L"R8 0", L",+\t.5,-1.5 ,1.5 ,-1.5\t\n"},
-        {12, "- .5,+\t.5,-1.5 ,1.5 ,-1.5\t\n", L"type 12 0..4: R8 0 R8 0 '-1.5 ' R8 1.5 '-1.5\t'"},
         {0, "\v\f 12.5e-1 \r", L"R8 1.25"},
-        {12, "\v\f 12.5e-1 \r", L"type 12 0..0: R8 1.25"},
         {0, "\n\n\t-42\t\r\n", L"R8 -42", L"\n"},
         {12, "\n\n\t-42\t\r\n", L"type 12 0..0: I4 -42"},
         {0, "5 \v6\n", L"R8 5", L"6\n"},
-        {12, "5 \v6\n", L"type 12 0..0: '5 \v6'"},
         {0, "-1.5\r\n", L"R8 -1.5", L"\r\n"},
-        {12, "-1.5\r\n", L"type 12 0..0: '-1.5\r'"},
         {0, "1,\t\n", L"R8 1", L",\t\n"},
         {12, "1,\t\n", L"type 12 0..1: I4 1 '\t'"},
         {12, "1, \r\n", L"type 12 0..1: I4 1 ' \r'"},
@@ -213,14 +209,12 @@ TEST_F(Reading, ResponsesCutIntoItems)
         {0, "\r\n2.5\n", no_number(), L"2.5\n"},
         {12, "\r\n2.5\n", terminated(), L"2.5\n"},
         {0, "\f", no_number()},
-        {12, "\f", L"type 12 0..0: '\f'"},
         {8, "a, b;;c\nd", L"type 8 0..3: 'a' ' b' 'c' 'd'"},
         {8, "\n", L"type 8 0..-1:"},
         {8, "x\x80y" + nul + "z,\xe9\n", L"type 8 0..1: 'x\u20acy' '\u00e9'"},
         {12, "\n\n1,\"a,b\",#H1F", L"type 12 0..3: I4 1 '\"a' 'b\"' '#H1F'"},
         {12, "5.,+5.; 5.,-123456789012.,12x,1.2.3,1e5x", L"type 12 0..6: R8 5 '+5.' ' 5.' '-123456789012.' '12x' "
                                                          L"'1.2.3' '1e5x'"},
-        {12, "+,-,.,e", L"type 12 0..3: '+' '-' '.' 'e'"},
         {12, "4294967296,-2147483648,2147483647,2147483648,-0002147483648,00000000001\n",
          L"type 12 0..5: R8 4294967296 I4 -2147483648 I4 2147483647 R8 2147483648 I4 -2147483648 I4 1"},
         {12, "1e999,-1E+999,1e-400,4.9e-324,2.2250738585072011e-308\n",

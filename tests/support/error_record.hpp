@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <objbase.h>
-#include <stdexcept>
 #include <string>
 #include <wrl/client.h>
 #include "error/error_values.hpp"
@@ -47,12 +46,6 @@ inline std::wstring outcome(HRESULT hr)
     return describe(hr, record.Get());
 }
 inline void clear_thread_error() { SetErrorInfo(0, nullptr); }
-// An error as it publishes itself.
-inline std::wstring describe(const loc_com_error& error)
-{
-    clear_thread_error();
-    return outcome(error.report());
-}
 
 // The component's own record; what a failing scripted session leaves; the internal error.
 inline std::wstring component_failure(HRESULT hr, const wchar_t* description, DWORD help_context)
@@ -83,17 +76,6 @@ inline std::wstring item_failure(int item, bool real)
                               (real ? L" to floating point\r\nformat" : L" to\r\nlong/integer/byte format"))
                                  .c_str(),
                              1034);
-}
-
-// The loc_com_error that step raises.
-template<typename Step> loc_com_error caught(Step&& step)
-{
-    try {
-        step();
-    } catch (const loc_com_error& error) {
-        return error;
-    }
-    throw std::logic_error("no loc_com_error raised");
 }
 
 } // namespace morvane::testing
