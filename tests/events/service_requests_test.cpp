@@ -25,10 +25,9 @@ TEST(ServiceRequestQueue, KeepsTheNewestAndCountsWhatItDrops)
         EXPECT_TRUE(queue.push(i));
     EXPECT_EQ((std::pair{queue.queued(), queue.dropped()}), std::pair(64L, 6L));
     EXPECT_EQ((std::pair{queue.wait(0ms, got), got}), std::pair(waited::got, short{6}));
-    queue.enable(false); // keeps what is queued
-    EXPECT_EQ(queue.queued(), 63);
-    queue.discard();
-    EXPECT_EQ((std::pair{queue.queued(), queue.dropped()}), std::pair(0L, 0L));
+    queue.enable(false); // keeps what is queued, until a discard empties both counts
+    EXPECT_EQ((std::tuple{queue.queued(), (queue.discard(), queue.queued()), queue.dropped()}),
+              std::tuple(63L, 0L, 0L));
     queue.enable(true);
     const auto started = clock::now();
     EXPECT_EQ(queue.wait(150ms, got), waited::timed_out);
@@ -47,7 +46,6 @@ TEST(SinkDelivery, CallsEverySinkOnItsOwnThreadAndLetsTheUnadvisedGo)
         DWORD first = 0, second = 0, none = 7;
         EXPECT_EQ(delivery.advise(&failing, &first), S_OK); // first: a failure must not stop the calls after it
         EXPECT_EQ(delivery.advise(&listening, &second), S_OK);
-        EXPECT_NE(first, second);
         EXPECT_EQ(delivery.advise(nullptr, &none), E_POINTER);
         delivery.post(0x41);
         delivery.post(0x60);

@@ -105,8 +105,7 @@ TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWa
     const kinds carrying(request_kinds);
     for (const auto& [name, source] : carrying.names)
         for (const bool free_threaded : {true, false}) {
-            SCOPED_TRACE(name);
-            SCOPED_TRACE(free_threaded ? "free-threaded" : "single-threaded");
+            SCOPED_TRACE(name + (free_threaded ? L", free-threaded" : L", single-threaded"));
             std::thread client([&] {
                 const com_apartment com(free_threaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
                 recording_sink sink({.free_threaded = free_threaded, .ask_name = true, .answer = E_FAIL}),
@@ -139,7 +138,6 @@ TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWa
         }
 }
 
-// The example that the docs show waits for the simulated instrument's acquisition and ends well.
 TEST(ServiceRequests, TheExampleWaitsForASweep)
 {
     EXPECT_EQ(run(shipped_file(L"..\\examples\\wait_for_sweep.exe"), L"SIM"), 0);
