@@ -320,8 +320,9 @@ TEST(HislipSession, ReadsResponsesAsTheyComeAndFailsAsTheInstrumentSays)
                 EXPECT_EQ(read(session.Get(), count), result);
                 EXPECT_LT(clock::now() - started, 1500ms) << "its timeout and a second at most";
             }
-            if (row.reads.back().second == lost)
+            if (row.reads.back().second == lost) {
                 EXPECT_EQ(write(session.Get(), "X"), lost);
+            }
         }
         EXPECT_EQ(told, row.told);
     }

@@ -59,8 +59,9 @@ TEST(Locking, KeepsOtherClientsOutUntilReleased)
             LONG held = -1;
             EXPECT_EQ(asking->get_LockState(&held), S_OK);
             EXPECT_EQ(held, step.held[kind]);
-            if (&step == steps + 2) // A's unlock let B's query in
+            if (&step == steps + 2) { // A's unlock let B's query in
                 EXPECT_EQ(kind ? b.read() : b.query(L"*IDN?"), L"Morvane,SIM-1,0,1.0\n");
+            }
         }
         connect(0); // A's locks go with its session
         EXPECT_EQ(locks[1]->Lock(2000, make_bstr(L"").get()), S_OK);
