@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""Checks a HiSLIP capture as tshark decodes it (-T json, on stdin) against what the session meant
-to send: every message well formed and known; Initialize with version 1.0, vendor "MV", the
-sub-address; IDs from 0xFFFFFF00 in steps of 2, again after a clear; RMT-delivered on the first
-message after a whole response only; no message past the server's maximum; each response with
-the ID that asked it (that every request is answered, the transcript shows).
+"""Checks a HiSLIP capture as tshark decodes it (-T json, on stdin): every message well formed and
+known; Initialize with version 1.0, vendor "MV", the sub-address; IDs and RMT-delivered as sent;
+no message past the server's maximum; each response with the ID that asked it.
     capture_check.py PORT < decoded.json"""
 import json
 import sys

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""instrument-sim --hislip driven by our own minimal client (written from the protocol's public
-numbers alone) where the resource manager's sessions do not go: IDs of the client's choosing,
-framing, interruption, lock replies, the fault options and hostile peers."""
+"""instrument-sim --hislip driven by our own minimal client where the resource manager's sessions do not
+go: IDs of the client's choosing, framing, interruption, lock replies, the fault options, hostile peers."""
 import os
 import socket
 import struct
@@ -34,8 +33,7 @@ class Channel:
         assert prologue == b"HS", prologue
         return kind, control, parameter, bytes(exactly(self.sock, length))
 
-    def closed(self, seconds=5):
-        """Whether the server closed the connection within `seconds`, what it sent before dropped."""
+    def closed(self, seconds=5):  # within `seconds`, what came before dropped
         self.sock.settimeout(seconds)
         try:
             while self.sock.recv(65536):
@@ -44,17 +42,14 @@ class Channel:
         except (socket.timeout, ConnectionError):
             return False
 
-    def refused(self, sent):
-        """The answer to `sent` past any InitializeResponse, and whether the connection closed then."""
+    def refused(self, sent):  # the answer past any InitializeResponse, and whether the connection closed then
         self.sock.sendall(sent)
         while (reply := self.recv())[0] == INITIALIZE_RESPONSE:
             pass
         return reply[:2], self.closed()
 
 
-class Session:
-    """Both channels of one session, and the message IDs as a client keeps them."""
-
+class Session:  # both channels of one session, and the message IDs as a client keeps them
     def __init__(self, port, maximum=None):
         self.sync, self.async_ = Channel(port), Channel(port)
         self.sync.send(INITIALIZE, 0, 0x0100 << 16 | 0x5459, b"hislip0")
@@ -73,8 +68,7 @@ class Session:
         self.sync.send(DATA_END, 0, sent, data)
         return sent
 
-    def read(self):
-        """A whole response: (bytes, its messages as (type, parameter, payload size))."""
+    def read(self):  # a whole response: (bytes, its messages as (type, parameter, payload size))
         data, messages = bytearray(), []
         while not messages or messages[-1][0] == DATA:
             kind, _, parameter, payload = self.sync.recv()
@@ -116,7 +110,6 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
     ]:
         channel.send(kind, 0, 11, payload)
         check(f"type {kind}, {len(payload)} bytes", channel.recv()[:2], expected)
-    check("still answers", a.query("*IDN?\n"), IDN)
     a.send(b"MEAS:ARR? 100000\n")  # a clear drops what came before its acknowledgement
     check("AsyncDeviceClear", a.call(ASYNC_DEVICE_CLEAR)[:2], (ASYNC_DEVICE_CLEAR_ACKNOWLEDGE, 0))
     a.sync.send(DEVICE_CLEAR_COMPLETE, 1)
@@ -128,13 +121,11 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
 
     # A held *OPC? answer goes once ready, or at a new message (requests for service: ServiceRequests.*).
     d = Session(port)
-    for wait_ends, expected in [(False, "1\n"), (True, IDN)]:
+    for then, expected in [([], "1\n"), ([b"*IDN?\n"], IDN)]:
         started = time.monotonic()
-        d.send(b"ACQ:TIME 300;INIT;*OPC?\n")
-        if wait_ends:
-            d.send(b"*IDN?\n")
-        check(f"held *OPC?, a new message {wait_ends}", (d.read()[0].decode(), time.monotonic() - started >= 0.25),
-              (expected, not wait_ends))
+        for data in [b"ACQ:TIME 300;INIT;*OPC?\n", *then]:
+            d.send(data)
+        check(f"held *OPC?, then {then}", (d.read()[0].decode(), time.monotonic() - started >= 0.25), (expected, not then))
 
     # What IMorvaneLocking does not show: a lock asked again, the lock info, which kind a release released.
     b = Session(port)
@@ -170,12 +161,9 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
     check("others still served", Session(port).query("*IDN?\n"), IDN)
 
 with server("--hislip", "--segment", "1", "--delay", "300", "--idle-timeout", "1") as (_, (port,)):
-    a = Session(port)
-    started = time.monotonic()
-    a.send(b"*IDN?\n")
-    data, messages = a.read()
-    check("--delay, --segment 1", (data.decode(), len(messages), time.monotonic() - started >= 0.3), (IDN, 20, True))
+    a = Session(port)  # (--delay: Sessions.ACallWaitsForTheCallInProgress; --segment: --drop-after below)
     first, second = a.send(b"*IDN?\n"), a.send(b"*IDN?\n")  # synchronized: the new message interrupts
+
     check("Interrupted", a.sync.recv(), (INTERRUPTED, 0, second, b""))
     check("AsyncInterrupted", a.async_.recv(), (ASYNC_INTERRUPTED, 0, second, b""))
     data, messages = a.read()

@@ -26,9 +26,7 @@ RESOURCE_SHOWN_AS=$resource sh "$here/../fmtio/transcript.sh" fmtio_shell_hislip
   "$bin/fmtio.exe" --dll "$bin/Morvane.dll" -r "$resource" shell --echo
 transcript=$?
 sleep 0.5 # the last segments reach the capture
-kill -INT $capture
-wait $capture
-capture=
+kill -INT $capture && wait $capture; capture=
 tshark -r "$work/capture.pcapng" -d "tcp.port==$port,hislip" -Y "hislip || _ws.malformed" -T json \
   >"$work/decoded.json" 2>"$work/decode.log" || { cat "$work/decode.log"; exit 1; }
 python3 "$here/capture_check.py" "$port" <"$work/decoded.json" || exit 1
