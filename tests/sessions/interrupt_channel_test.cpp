@@ -24,7 +24,8 @@ std::pair<std::size_t, std::size_t> threads_and_memory()
 {
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     std::size_t threads = 0;
-    THREADENTRY32 entry{.dwSize = sizeof(THREADENTRY32)};
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
         threads += entry.th32OwnerProcessID == GetCurrentProcessId();
     CloseHandle(snapshot);
