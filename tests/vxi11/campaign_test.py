@@ -131,7 +131,7 @@ def trial(rng):
     sock.settimeout(0.15)
     for reply in (take_record(sock) for _ in messages if all(kept for _, kept in framed)):  # a timeout ends it: some calls have no reply
         assert reply[:4] in [m[:4] for m in messages] and reply[4:8] == b"\0\0\0\1", f"a reply that answers no call: {reply[:32].hex()}"
-    time.sleep(0.05)  # what the calls left unanswered, then a close
+    time.sleep(0.05)  # a moment for the last answers, left unread, then a close
     sock.close()
 
 
