@@ -112,9 +112,8 @@ void faults(trial& t)
     const method m = t.pick({method::write_string, method::write_number, method::write_list, method::write_block,
                              method::read_string, method::read_number, method::read_list, method::read_block,
                              method::set_buffer_size, method::flush, method::put_io, method::final_release});
-    VARIANT& data = *store.variants.emplace_back().get(); // a number, or bytes
-    V_VT(&data) = m == method::write_number ? VT_R8 : VT_ARRAY | VT_UI1;
-    V_ARRAY(&data) = m == method::write_number ? nullptr : SafeArrayCreateVector(VT_UI1, 0, ULONG(text.size()));
+    VARIANT* data =
+        store.variants.emplace_back(m == method::write_number ? value(VT_R8, L"0") : elements(VT_UI1, text)).get();
     const unique_bstr written = bstr(wide(text));
     const unique_bstr comma = bstr(L",");
     // clang-format off
@@ -123,7 +122,7 @@ void faults(trial& t)
                                                                              : t.pick<long>({0, 1}); // flush: FlushRead when odd
     scenario s{.c = {.m = m, .code = code, .mask = t.pick<long>({BufferMask_Input, BufferMask_Output}), .size = 7,
                      .flag = t.boolean(), .seek = t.boolean(), .text = written.get(), .separator = comma.get(),
-                     .data = &data, .output = &store.output, .bad = &data, .usable = true}, // put_io rebinds
+                     .data = data, .output = &store.output, .bad = data, .usable = true}, // put_io rebinds
                .send_end = t.chance(70), .termination = t.chance(70), .size = t.pick<long>({3, 10, 1000}),
                .text = text};
     // clang-format on
