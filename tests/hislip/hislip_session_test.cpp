@@ -1,7 +1,6 @@
 // The HiSLIP session against an instrument that the test scripts on both channels.
 #include <winsock2.h>
 #include <gtest/gtest.h>
-#include <charconv>
 #include <functional>
 #include <thread>
 #include <morvane_sessions.h>
@@ -112,12 +111,6 @@ ComPtr<IMessage> open(const scripted_instrument& instrument, LONG timeout = 2000
     const HRESULT hr = open_hislip_session(instrument.address(), L"", timeout, &session);
     EXPECT_EQ(hr, S_OK) << outcome(hr);
     return session;
-}
-
-std::string hex(long value)
-{
-    char text[16];
-    return {text, std::to_chars(text, text + sizeof text, static_cast<unsigned long>(value), 16).ptr};
 }
 
 std::string write(IMessage* session, std::string_view bytes, bool end = true)

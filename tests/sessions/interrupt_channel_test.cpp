@@ -1,10 +1,10 @@
 // The VXI-11 session's interrupt channel against devices that the test plays beside a scripted core.
 #include <windows.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 #include "oncrpc/rpc_message.hpp"
 #include "scripted_core.hpp"
 #include "sessions_client.hpp"
+#include "support/process_threads.hpp"
 #include "transport/tcp_connection.hpp"
 
 namespace morvane::testing {
@@ -22,16 +22,9 @@ constexpr std::uint32_t readstb = 13, enable_srq = 20, create_intr_chan = 25, de
 // The threads and private bytes of the process.
 std::pair<std::size_t, std::size_t> threads_and_memory()
 {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    std::size_t threads = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        threads += entry.th32OwnerProcessID == GetCurrentProcessId();
-    CloseHandle(snapshot);
     PROCESS_MEMORY_COUNTERS_EX memory{};
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
-    return {threads, memory.PrivateUsage};
+    return {threads_of_this_process(), memory.PrivateUsage};
 }
 
 // One device_intr_srq call record (or another procedure's, or program's).

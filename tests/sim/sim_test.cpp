@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <morvane_sessions.h>
 #include <oleauto.h>
-#include <tlhelp32.h>
 #include <algorithm>
 #include <bit>
 #include <chrono>
@@ -19,6 +18,7 @@
 #include <regex>
 #include <thread>
 #include <vector>
+#include "support/process_threads.hpp"
 #include "support/scripted_session.hpp"
 
 namespace {
@@ -544,26 +544,14 @@ TEST(SimulatedSession, CallsNoHookAfterRelease)
     }
 }
 
-int threads_of_this_process()
-{
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    int count = 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        count += entry.th32OwnerProcessID == GetCurrentProcessId();
-    CloseHandle(snapshot);
-    return count;
-}
-
 TEST(SimulatedSession, EndsItsTimerWithTheSession)
 {
-    const int before = threads_of_this_process();
+    const std::size_t before = morvane::testing::threads_of_this_process();
     for (int i = 0; i < 1000; ++i) {
         bus simulated;
         simulated.write("ACQ:TIME 600000;INIT\n");
     }
-    EXPECT_LE(threads_of_this_process(), before + 2);
+    EXPECT_LE(morvane::testing::threads_of_this_process(), before + 2);
 }
 
 } // namespace

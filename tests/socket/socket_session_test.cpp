@@ -2,7 +2,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <gtest/gtest.h>
-#include <charconv>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -72,12 +71,6 @@ std::function<void(SOCKET)> play(std::string script)
         }
         send_text(client, run);
     };
-}
-
-std::string hex(long value)
-{
-    char text[16];
-    return {text, std::to_chars(text, text + sizeof text, static_cast<unsigned long>(value), 16).ptr};
 }
 
 // What Read(count) gives, the bytes and the status, or what Write of one byte gives (count

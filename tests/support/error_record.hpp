@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <objbase.h>
+#include <charconv>
 #include <string>
 #include <wrl/client.h>
 #include "error/error_values.hpp"
@@ -46,6 +47,13 @@ inline std::wstring outcome(HRESULT hr)
     return describe(hr, record.Get());
 }
 inline void clear_thread_error() { SetErrorInfo(0, nullptr); }
+
+// An HRESULT or a status as the sessions' tests print it: lower-case hexadecimal, no prefix.
+inline std::string hex(long value)
+{
+    char text[16];
+    return {text, std::to_chars(text, text + sizeof text, static_cast<unsigned long>(value), 16).ptr};
+}
 
 // The component's own record; what a failing scripted session leaves; the internal error.
 inline std::wstring component_failure(HRESULT hr, const wchar_t* description, DWORD help_context)
