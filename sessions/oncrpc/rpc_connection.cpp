@@ -10,7 +10,7 @@
 namespace morvane::oncrpc {
 
 rpc_connection::rpc_connection(SOCKET client, std::size_t record_limit, const connection_faults& faults)
-    : m_client(client), m_faults(faults), m_calls(record_limit)
+    : m_client(client), m_faults(faults), m_stream(client, faults.idle_seconds), m_calls(record_limit)
 {
     transport::prepare_client(client, faults.idle_seconds);
 }
@@ -20,18 +20,12 @@ rpc_connection::~rpc_connection() { closesocket(m_client); }
 std::optional<std::vector<unsigned char>> rpc_connection::receive()
 {
     try {
-        return m_calls.next([this](std::span<unsigned char> into) {
-            return transport::receive_from_client(m_client, into.data(), into.size(), m_faults.idle_seconds);
-        });
+        return m_calls.next(
+            [this](std::span<unsigned char> into) { return m_stream.receive(into.data(), into.size()); });
     } catch (const xdr_error& error) {
         std::fprintf(stderr, "instrument-sim: %s; connection closed\n", error.what());
         return std::nullopt; // the stream cannot be followed past a record it refused
     }
-}
-
-bool rpc_connection::closed_within(std::chrono::milliseconds wait) const
-{
-    return transport::closed_within(m_client, wait);
 }
 
 bool rpc_connection::send(xdr_writer& reply, bool delayed)

@@ -9,6 +9,7 @@
 #include <vector>
 #include "oncrpc/record_receiver.hpp"
 #include "oncrpc/xdr.hpp"
+#include "transport/client_socket.hpp"
 
 namespace morvane::oncrpc {
 
@@ -37,8 +38,9 @@ public:
     // A reply sent as it is made, without segments: `head` first (after the delay when
     // `delayed`), then send_part until the message's `size` bytes are all sent.
     bool begin_reply(const xdr_writer& head, std::size_t size, bool delayed);
-    // Whether the client closes the connection within `wait` (false too when it sends a call first).
-    bool closed_within(std::chrono::milliseconds wait) const;
+    // Whether the client closes the connection within `wait`, the calls it sends meanwhile kept
+    // for receive().
+    bool closed_within(std::chrono::milliseconds wait) { return m_stream.closed_within(wait); }
     bool send_part(const void* bytes, std::size_t count)
     {
         return send_bytes(static_cast<const unsigned char*>(bytes), count);
@@ -49,6 +51,7 @@ private:
 
     SOCKET m_client;
     const connection_faults m_faults;
+    transport::client_stream m_stream;
     record_stream m_calls;
     std::size_t m_sent = 0;
 };

@@ -1,6 +1,7 @@
 #include "transport/client_socket.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include "transport/socket_wait.hpp"
 
 namespace morvane::transport {
@@ -55,6 +56,39 @@ bool closed_within(SOCKET client, std::chrono::milliseconds wait)
         return false;
     char next;
     return recv(client, &next, 1, MSG_PEEK) <= 0;
+}
+
+std::size_t client_stream::receive(void* into, std::size_t size)
+{
+    if (m_begin == m_end)
+        return m_ended ? 0 : receive_from_client(m_client, into, size, m_idle_seconds);
+    const std::size_t count = std::min(size, m_end - m_begin);
+    std::memcpy(into, m_ahead.get() + m_begin, count);
+    m_begin += count;
+    return count;
+}
+
+bool client_stream::closed_within(std::chrono::milliseconds wait)
+{
+    const auto until = std::chrono::steady_clock::now() + wait;
+    while (!m_ended) {
+        if (!m_ahead)
+            m_ahead = std::make_unique_for_overwrite<unsigned char[]>(m_limit);
+        if (m_begin > 0) {
+            std::memmove(m_ahead.get(), m_ahead.get() + m_begin, m_end - m_begin);
+            m_end -= m_begin;
+            m_begin = 0;
+        }
+        if (m_end == m_limit || !readable_within(m_client, until))
+            return false;
+        const int n = recv(m_client, reinterpret_cast<char*>(m_ahead.get() + m_end),
+                           static_cast<int>(std::min<std::size_t>(m_limit - m_end, 1 << 20)), 0);
+        if (n > 0)
+            m_end += static_cast<std::size_t>(n);
+        else
+            m_ended = true;
+    }
+    return true;
 }
 
 } // namespace morvane::transport

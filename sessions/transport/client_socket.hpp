@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <span>
 
 namespace morvane::transport {
@@ -22,5 +23,31 @@ bool send_to_client(SOCKET client, std::span<const unsigned char> bytes);
 // Waits up to `wait` for the client to close the connection: true when it did (or the connection
 // failed), false when the time passed or the client sent something first.
 bool closed_within(SOCKET client, std::chrono::milliseconds wait);
+
+// A client's bytes, read ahead while the server waits on its behalf: the platform shows the end
+// of a stream only once the bytes before it were read, so a client that sends its next request
+// and then goes is seen to go only by reading that request. At most `ahead_limit` bytes are read
+// ahead; past them the end cannot be seen before the wait is over.
+class client_stream {
+public:
+    client_stream(SOCKET client, double idle_seconds, std::size_t ahead_limit = 64 << 10) noexcept
+        : m_client(client), m_idle_seconds(idle_seconds), m_limit(ahead_limit)
+    {}
+
+    // At most `size` bytes, those read ahead first; 0 once the client went, the connection
+    // failed, or it sent nothing for `idle_seconds` (0: no limit).
+    std::size_t receive(void* into, std::size_t size);
+    // Waits up to `wait` for the client to close the connection, reading ahead what it sends
+    // meanwhile: true when it did (or the connection failed).
+    bool closed_within(std::chrono::milliseconds wait);
+
+private:
+    SOCKET m_client;
+    double m_idle_seconds;
+    std::size_t m_limit;
+    std::unique_ptr<unsigned char[]> m_ahead; // made at the first read ahead
+    std::size_t m_begin = 0, m_end = 0;       // its bytes not yet received
+    bool m_ended = false;                     // the client went after them
+};
 
 } // namespace morvane::transport

@@ -161,12 +161,15 @@ def bounds():
         sock.sendall(struct.pack(">I", 0x80000000 | (32 << 20)) + b"12345678")
     time.sleep(0.5)
     check("memory held for marks that claim 32 MiB below 16 MiB", proc(vxi_server, "VmRSS") - before < 16 << 10, True)
-    # Queries left unread on many links, and a read that waits for ever: closed without a word.
+    # Queries left unread on many links, and a read that waits for ever with a call sent behind
+    # it: closed without a word.
     unread, waiting = Link(core_port), Link(core_port)
     for lid in [unread.lid] + [struct.unpack_from(">i", unread.create(), 4)[0] for _ in range(11)]:
         unread.write(b"WAV:FORM REAL,64;POIN 2000000;DATA?\n", lid=lid)
     forever = struct.pack(">iIIIiI", waiting.lid, 1, 0xFFFFFFFF, 0, 0, 0)
-    waiting.rpc.sock.sendall(struct.pack(">I", 0x80000040) + call_message(9, CORE, 1, 12, forever))
+    for _ in range(2):  # the second while the first waits
+        waiting.rpc.sock.sendall(struct.pack(">I", 0x80000040) + call_message(9, CORE, 1, 12, forever))
+        time.sleep(0.1)
     [sock.close() for sock in socks + marks + [unread.rpc.sock, waiting.rpc.sock]]
     # Endless messages: past 24 MiB they are dropped as they come, with -223 ("Too much data").
     check("raw message past 24 MiB", raw_query(b"DATA:LIST " + b"1," * (25 << 19) + b"1\nSYST:ERR?\n", 5)[:5], b"-223,")

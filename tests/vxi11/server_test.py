@@ -6,7 +6,7 @@ the client joins."""
 import socket
 import struct
 import time
-from vxi11_client import CORE, PORTMAPPER, Link, Rpc, check, finish, opaque, server, start_server
+from vxi11_client import CORE, PORTMAPPER, Link, Rpc, call_message, check, finish, opaque, server, start_server, take_record
 
 with server("--vxi11", "--portmapper-port", "0", "--segment", "7") as (_, (core_port, mapper_port)):
     for udp in (False, True):
@@ -37,6 +37,15 @@ with server("--vxi11", "--portmapper-port", "0", "--segment", "7") as (_, (core_
     check("read", link.read(), (0, 4, b"Morvane,SIM-1,0,1.0\n"))
     check("error queue", link.query(b"SYST:ERR?\n"), '-420,"Query UNTERMINATED"\n')
     check("status byte", struct.unpack(">iI", link.generic(13)), (0, 0))
+    # Calls sent while a read waits for a response are kept, and answered after it in order.
+    wait = struct.pack(">iIIIiI", link.lid, 100, 300, 0, 0, 0)
+    for xid, procedure, args in [(100, 12, wait), (101, 11, struct.pack(">iIIi", link.lid, 1000, 0, 8) + opaque(b"*IDN?\n")), (102, 12, wait)]:
+        message = call_message(xid, CORE, 1, procedure, args)
+        link.rpc.sock.sendall(struct.pack(">I", 0x80000000 | len(message)) + message)
+        time.sleep(0.05)
+    replies = [take_record(link.rpc.sock) for _ in range(3)]
+    check("calls behind a waiting read", [(r[:4], r[24:28]) for r in replies] + [replies[2][-20:]],
+          [(bytes([0, 0, 0, xid]), bytes([0, 0, 0, error])) for xid, error in [(100, 15), (101, 0), (102, 0)]] + [b"Morvane,SIM-1,0,1.0\n"])
     # Reason bits: the request size, the termination character, END.
     link.write(b"DATA:LIST 1.5,22,333;LIST?\n")
     check("read to the request size", link.read(size=2), (0, 1, b"1."))

@@ -319,7 +319,7 @@ private:
             const auto next = std::min(until, now + slice);
             if (m_connection.closed_within(std::chrono::duration_cast<std::chrono::milliseconds>(next - now)))
                 return false;
-            std::this_thread::sleep_until(next); // the client sent its next call already
+            std::this_thread::sleep_until(next); // what the client sent meanwhile fills the read-ahead
         }
         return true;
     }
