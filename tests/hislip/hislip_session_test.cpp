@@ -1,6 +1,7 @@
 // The HiSLIP session against an instrument that the test scripts on both channels.
 #include <winsock2.h>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <functional>
 #include <thread>
 #include <morvane_sessions.h>
@@ -325,6 +326,14 @@ TEST(HislipSession, ReadsResponsesAsTheyComeAndFailsAsTheInstrumentSays)
     }
 }
 
+// Until the instrument has seen `count` status queries (10 s at most, for a loaded machine).
+void until_asked(const std::atomic<std::size_t>& asked, std::size_t count)
+{
+    for (const auto until = std::chrono::steady_clock::now() + 10s;
+         asked < count && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
+}
+
 // AsyncServiceRequest while enabled: the session asks the status byte and queues it; disabled, it passes
 // it over. A query unanswered past the timeout drops its request, and its late answer is passed over;
 // a burst of requests: one query at a time, and at most 64 requests waiting for one.
@@ -337,39 +346,39 @@ TEST(HislipSession, AsksTheStatusOfEachServiceRequest)
         const char* what;
         int unasked;                               // service requests sent first; negative: after an answer to A?\n
         std::vector<std::vector<message>> answers; // sent after each status query, the last after the rest
-        std::function<std::string(IMessage*)> client;
+        std::function<std::string(IMessage*, const std::atomic<std::size_t>& asked)> client; // asked: queries seen
         std::string results;
         std::vector<message> queries;
     } rows[] = {
         // clang-format off
-        {"enabled", -1, {{status(0x50)}}, [](IMessage* s) {
+        {"enabled", -1, {{status(0x50)}}, [](IMessage* s, auto&) {
              own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
              return in_order({write(s, "A?\n"), read(s, 10), status_byte(s, 2000), status_byte(s, 0)}); },
          "wrote 3 a\n" + end + " 50 " + timed_out, {query(1, id0)}},
-        {"disabled", 1, {{status(0x10)}}, [](IMessage* s) {
+        {"disabled", 1, {{status(0x10)}}, [](IMessage* s, auto&) {
              std::this_thread::sleep_for(200ms);
              const std::string got = status_byte(s);
              own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
              return in_order({got, status_byte(s, 300)}); },
          "10 " + timed_out, {query(0, id0 - 2)}},
-        {"during a call's query", 0, {{request, status(0x10)}, {status(0x50)}}, [](IMessage* s) {
+        {"during a call's query", 0, {{request, status(0x10)}, {status(0x50)}}, [](IMessage* s, auto&) {
              own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
              return in_order({status_byte(s), status_byte(s, 2000)}); },
          "10 50", {query(0, id0 - 2), query(0, id0 - 2)}},
-        {"never answered", 1, {{}, {late, status(0x22)}}, [](IMessage* s) {
+        {"never answered", 1, {{}, {late, status(0x22)}}, [](IMessage* s, auto&) {
              own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
              return in_order({status_byte(s, 1500), status_byte(s), status_byte(s, 300)}); },
          timed_out + " 22 " + timed_out, {query(0, id0 - 2), query(0, id0 - 2)}},
-        {"disabled while asked", 1, {{}, {late, status(0x22)}}, [](IMessage* s) {
+        {"disabled while asked", 1, {{}, {late, status(0x22)}}, [](IMessage* s, auto& asked) {
              own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
-             std::this_thread::sleep_for(300ms);
+             until_asked(asked, 1);
              own<IMorvaneServiceRequests>(s)->DisableServiceRequests();
              return status_byte(s); },
          "22", {query(0, id0 - 2), query(0, id0 - 2)}},
-        {"a burst of 100", -100, {{status(0x40)}}, [](IMessage* s) {
+        {"a burst of 100", -100, {{status(0x40)}}, [](IMessage* s, auto& asked) {
              own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
              const std::string wrote = write(s, "A?\n"); // its answer left unread, for no RMT-delivered
-             std::this_thread::sleep_for(1s);
+             until_asked(asked, 1 + 64);
              return in_order({wrote, status_byte(s)}); },
          "wrote 3 40", std::vector(1 + 64 + 1, query(0, id0))}, // the first, those waiting, the call's
         // clang-format on
@@ -377,6 +386,7 @@ TEST(HislipSession, AsksTheStatusOfEachServiceRequest)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         std::vector<message> queries;
+        std::atomic<std::size_t> asked{0};
         std::string results;
         {
             scripted_instrument instrument([&](peer_channel& sync, peer_channel& async) {
@@ -388,11 +398,12 @@ TEST(HislipSession, AsksTheStatusOfEachServiceRequest)
                     async.send(request.kind, 0, 0);
                 for (std::optional<message> got; (got = async.next());) {
                     queries.push_back(*got);
+                    ++asked;
                     for (const message& answer : row.answers[std::min(queries.size(), row.answers.size()) - 1])
                         async.send(answer.kind, answer.control, answer.parameter);
                 }
             });
-            results = row.client(open(instrument, 300).Get());
+            results = row.client(open(instrument, 300).Get(), asked);
         }
         EXPECT_EQ(results, row.results);
         EXPECT_EQ(queries, row.queries);
