@@ -1,6 +1,7 @@
 #include "parse/token_number.hpp"
 
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -43,8 +44,11 @@ double text_to_double(std::string_view text) noexcept
         return 0;
     if (error == std::errc::result_out_of_range) {
         // Rare: only the direction matters, beyond a double or below its smallest subnormal,
-        // and the C library tells it reliably.
-        const std::string copy(number.begin, stop);
+        // and the C library tells it reliably, in the decimal point of the locale that the
+        // client may have set for the C runtime.
+        std::string copy(number.begin, stop);
+        if (const std::size_t point = copy.find('.'); point != std::string::npos)
+            copy.replace(point, 1, std::localeconv()->decimal_point);
         value = std::strtod(copy.c_str(), nullptr);
         value = std::isinf(value) ? std::numeric_limits<double>::infinity() : value;
     }

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
@@ -177,6 +178,16 @@ TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
         });
         if (HasFailure())
             break;
+    }
+}
+
+// A client's C runtime locale with a decimal comma changes nothing, also beyond the range of a double.
+TEST_F(Reading, NumbersBeyondADoubleInAClientsLocale)
+{
+    for (const char* locale : {"German", "C"}) {
+        ASSERT_TRUE(std::setlocale(LC_ALL, locale)) << locale;
+        session.respond("1.5e999,-2.5E+999,1.5e-400,0.5\n");
+        EXPECT_EQ(read_list(12), L"type 12 0..3: '1.5e999' '-2.5E+999' R8 0 R8 0.5") << locale;
     }
 }
 
