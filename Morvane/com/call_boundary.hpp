@@ -5,6 +5,7 @@
 // handlers), or report_current_exception for an object that raises nothing on purpose.
 #include <windows.h>
 #include <type_traits>
+#include "platform/float_exceptions.hpp"
 
 namespace morvane {
 
@@ -16,10 +17,11 @@ void inject_failure(injected_failure failure) noexcept;
 void raise_injected_failure();
 #endif
 
-// Runs body (which returns nothing for S_OK, or its HRESULT); the exception leaving it is
-// what translate() answers.
+// Runs body (which returns nothing for S_OK, or its HRESULT) with floating-point exceptions
+// masked; the exception leaving it is what translate() answers.
 template<typename Body, typename Translate> HRESULT run_guarded(Body&& body, Translate&& translate) noexcept
 {
+    const float_exceptions_masked masked;
     try {
 #ifdef MORVANE_TEST_HOOKS
         raise_injected_failure();

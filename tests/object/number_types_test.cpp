@@ -4,6 +4,7 @@
 #include <cmath>
 #include <bit>
 #include <cstdint>
+#include <float.h>
 #include <functional>
 #include "support/fmtdio_fixture.hpp"
 #include "support/variant_values.hpp"
@@ -172,6 +173,32 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
               component_failure(coercion_result(L"ab", VT_R8), coercion_text, 1017));
     EXPECT_EQ(got("#16abcdef\n", block, VT_I4), component_failure(data_failure, not_convertible, 1024) + L"; 0:")
         << "6 bytes are no 32-bit integers";
+}
+
+// A client that runs with overflow, invalid operation and division by zero unmasked, as some
+// development environments do, gets the answers of one that masks them, and its mask back.
+TEST_F(NumberTypes, ClientsWithFloatingPointExceptionsUnmasked)
+{
+    VARIANT nan{}, huge{};
+    V_VT(&nan) = V_VT(&huge) = VT_R8;
+    V_R8(&nan) = std::nan(""), V_R8(&huge) = 1e300;
+    const auto answers = [&] {
+        std::wstring all;
+        for (const long code : {5L, 4L, 3L, 2L, 17L})
+            all += sent([&] { return write_number(nan, code); }) + L"|" +
+                   sent([&] { return write_number(huge, code); }) + L"|";
+        for (const long code : {12L, 4L, 3L})
+            all += got("1e999,1.5e-400\n", list, code) + L"|" + got("-1e999\n", number, code) + L"|";
+        return all;
+    };
+    const std::wstring masked = answers();
+    unsigned int client = 0, after = 0;
+    ASSERT_EQ(_controlfp_s(&client, _EM_INEXACT | _EM_UNDERFLOW | _EM_DENORMAL, _MCW_EM), 0);
+    const std::wstring unmasked = answers();
+    EXPECT_EQ(_controlfp_s(&after, 0, 0), 0);
+    _controlfp_s(&client, _MCW_EM, _MCW_EM);
+    EXPECT_EQ(unmasked, masked);
+    EXPECT_EQ(after & _MCW_EM, static_cast<unsigned int>(_EM_INEXACT | _EM_UNDERFLOW | _EM_DENORMAL));
 }
 
 // The order in which WriteNumber and WriteList check and convert arguments, arrays by reference, elements that fail.
