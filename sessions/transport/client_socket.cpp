@@ -50,14 +50,6 @@ bool send_to_client(SOCKET client, std::span<const unsigned char> bytes)
     return true;
 }
 
-bool closed_within(SOCKET client, std::chrono::milliseconds wait)
-{
-    if (!readable_within(client, std::chrono::steady_clock::now() + wait))
-        return false;
-    char next;
-    return recv(client, &next, 1, MSG_PEEK) <= 0;
-}
-
 std::size_t client_stream::receive(void* into, std::size_t size)
 {
     if (m_begin == m_end)
@@ -71,14 +63,12 @@ std::size_t client_stream::receive(void* into, std::size_t size)
 bool client_stream::closed_within(std::chrono::milliseconds wait)
 {
     const auto until = std::chrono::steady_clock::now() + wait;
+    if (!m_ahead)
+        m_ahead = std::make_unique_for_overwrite<unsigned char[]>(m_limit);
+    std::memmove(m_ahead.get(), m_ahead.get() + m_begin, m_end - m_begin);
+    m_end -= m_begin;
+    m_begin = 0;
     while (!m_ended) {
-        if (!m_ahead)
-            m_ahead = std::make_unique_for_overwrite<unsigned char[]>(m_limit);
-        if (m_begin > 0) {
-            std::memmove(m_ahead.get(), m_ahead.get() + m_begin, m_end - m_begin);
-            m_end -= m_begin;
-            m_begin = 0;
-        }
         if (m_end == m_limit || !readable_within(m_client, until))
             return false;
         const int n = recv(m_client, reinterpret_cast<char*>(m_ahead.get() + m_end),

@@ -20,10 +20,6 @@ void prepare_client(SOCKET client, double idle_seconds);
 // Sends every byte to the client (a blocking socket); false once a send fails.
 bool send_to_client(SOCKET client, std::span<const unsigned char> bytes);
 
-// Waits up to `wait` for the client to close the connection: true when it did (or the connection
-// failed), false when the time passed or the client sent something first.
-bool closed_within(SOCKET client, std::chrono::milliseconds wait);
-
 // A client's bytes, read ahead while the server waits on its behalf: the platform shows the end
 // of a stream only once the bytes before it were read, so a client that sends its next request
 // and then goes is seen to go only by reading that request. At most `ahead_limit` bytes are read
@@ -40,6 +36,8 @@ public:
     // Waits up to `wait` for the client to close the connection, reading ahead what it sends
     // meanwhile: true when it did (or the connection failed).
     bool closed_within(std::chrono::milliseconds wait);
+    // Whether receive() has bytes read ahead, or the end behind them, to give.
+    bool holds_ahead() const noexcept { return m_begin != m_end || m_ended; }
 
 private:
     SOCKET m_client;

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <thread>
 #include "lock_table.hpp"
-#include "transport/client_socket.hpp"
 
 namespace morvane::instrument_server {
 namespace {
@@ -68,9 +67,7 @@ bool answer(hislip_channel& channel, hislip_session& session, const server_optio
     }
     case message_type::async_lock: {
         lock_table& locks = server_locks();
-        const auto gone = [&] {
-            return session.ended.load() || transport::closed_within(channel.socket(), std::chrono::milliseconds(0));
-        };
+        const auto gone = [&] { return session.ended.load() || channel.closed_within(std::chrono::milliseconds(0)); };
         std::uint8_t code = hislip::lock::refused;
         if (message.control == hislip::lock::request) {
             const lock_outcome got =

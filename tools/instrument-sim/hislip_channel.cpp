@@ -50,10 +50,15 @@ std::optional<std::string> hislip_channel::small_payload()
     return text;
 }
 
-bool hislip_channel::readable_now() { return m_stream.staged() || readable_within(m_socket, microseconds(0)); }
+bool hislip_channel::readable_now()
+{
+    return m_stream.staged() || m_ahead.holds_ahead() || readable_within(m_socket, microseconds(0));
+}
 
 std::size_t hislip_channel::receive(std::span<unsigned char> into)
 {
+    if (m_ahead.holds_ahead())
+        return m_ahead.receive(into.data(), into.size());
     const auto start = steady_clock::now();
     for (;;) {
         if (m_stop && *m_stop)

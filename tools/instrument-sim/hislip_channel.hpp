@@ -4,12 +4,14 @@
 // and messages sent whole.
 #include <winsock2.h>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include "hislip/message_stream.hpp"
+#include "transport/client_socket.hpp"
 
 namespace morvane::instrument_server {
 
@@ -30,7 +32,9 @@ bool send_bytes(SOCKET socket, std::span<const unsigned char> bytes);
 class hislip_channel {
 public:
     // `idle_seconds`: a client that sends nothing this long ends the channel (0: never).
-    hislip_channel(SOCKET socket, double idle_seconds) noexcept : m_socket(socket), m_idle_seconds(idle_seconds) {}
+    hislip_channel(SOCKET socket, double idle_seconds) noexcept
+        : m_socket(socket), m_idle_seconds(idle_seconds), m_ahead(socket, 0)
+    {}
     hislip_channel(const hislip_channel&) = delete;
     hislip_channel& operator=(const hislip_channel&) = delete;
 
@@ -48,6 +52,8 @@ public:
     std::optional<std::string> small_payload();
     // Whether bytes have come that no one read yet.
     bool readable_now();
+    // Whether the client closed the connection within `wait`, what it sent meanwhile kept for next().
+    bool closed_within(std::chrono::milliseconds wait) { return m_ahead.closed_within(wait); }
 
     bool send(hislip::message_type type, std::uint8_t control, std::uint32_t parameter, std::string_view payload = {})
     {
@@ -76,6 +82,7 @@ private:
     double m_idle_seconds;
     const std::atomic<bool>* m_stop = nullptr;
     hislip::message_stream m_stream;
+    transport::client_stream m_ahead; // read only while a wait looks for the client's end
 };
 
 } // namespace morvane::instrument_server

@@ -12,7 +12,6 @@
 #include "session_codes.hpp"
 #include "sim/message_end.hpp"
 #include "sim/simulated_session.hpp"
-#include "transport/client_socket.hpp"
 
 namespace morvane::instrument_server {
 namespace {
@@ -79,7 +78,7 @@ private:
                                   "a Data message larger than the maximum message size");
         // Another client's exclusive lock holds the message until it is released or this client goes.
         const bool access = server_locks().wait_for_access(m_session.id, std::nullopt, [this] {
-            return m_session.ended || transport::closed_within(m_channel.socket(), std::chrono::milliseconds(0));
+            return m_session.ended || m_channel.closed_within(std::chrono::milliseconds(0));
         });
         if (!access)
             return false;
