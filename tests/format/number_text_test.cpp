@@ -1,14 +1,10 @@
-// Number text on the wire: render_number, real text over many random values, the byte streams' insertion.
+// Number text on the wire: render_number and the byte streams' insertion.
 #include <gtest/gtest.h>
-#include <bit>
-#include <charconv>
-#include <chrono>
-#include <climits>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <iomanip>
-#include <random>
 #include "stream/number_text.hpp"
 #include "format/render_number.hpp"
 #include "support/scripted_session.hpp"
@@ -51,47 +47,6 @@ TEST(RenderNumber, WritesTheWireTextInAnyProcessLocale)
                 EXPECT_EQ(rendered(row.code, row.x), std::string(row.text) + "\n") << locale << " " << row.x;
     }
     std::setlocale(LC_ALL, "C");
-}
-
-// Against the exactly rounded %g text: to_chars' own, its exponent widened to three digits.
-void expect_exact(double value, int digits)
-{
-    char text[real_text_room + 40];
-    std::string exact(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr);
-    if (const std::size_t e = exact.find('e'); e != std::string::npos && exact.size() - e < 5)
-        exact.insert(e + 2, 5 - (exact.size() - e), '0');
-    ASSERT_EQ(std::string(text, real_text(value, digits, text)), exact)
-        << std::hexfloat << value << " to " << digits << " digits";
-}
-
-// Byte for byte the exactly rounded text, on values that take every way through the conversion.
-TEST(RealText, IsTheExactlyRoundedTextByteForByte)
-{
-    const auto seed = static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937_64 random(seed);
-    std::uniform_real_distribution<double> decades(-6, 7);
-    for (int i = 0; i < 1000000; ++i) {
-        const auto bits = random();
-        // Measured values: full mantissas, either sign; raw bits reach every exponent and subnormals; floats 7 digits.
-        const double measured = std::copysign(std::pow(10.0, decades(random)), bits & 1 ? -1.0 : 1.0);
-        const double any = std::bit_cast<double>(bits), subnormal = std::bit_cast<double>(bits & 0x800FFFFFFFFFFFFFull);
-        const float single = std::bit_cast<float>(static_cast<std::uint32_t>(bits));
-        for (const auto& [value, digits] : {std::pair{measured, 15}, {any, 15}, {subnormal, 15}, {single, 7}, {any, 7}})
-            if (std::isfinite(value))
-                expect_exact(value, digits);
-    }
-    // Where the shortest text may stand on a boundary of rounding to 15 digits itself: 16 digits
-    // ending in 5, and the doubles around them.
-    std::uniform_int_distribution<std::uint64_t> fifteen_digits(100000000000000, 999999999999999);
-    std::uniform_int_distribution<int> exponents(-307, 307);
-    for (int i = 0; i < 300000; ++i) {
-        const std::string text = std::to_string(fifteen_digits(random)) + "5e" + std::to_string(exponents(random) - 15);
-        double middle = 0;
-        std::from_chars(text.data(), text.data() + text.size(), middle);
-        for (const double value : {middle, std::nextafter(middle, 0.0), std::nextafter(middle, HUGE_VAL)})
-            expect_exact(value, 15);
-    }
 }
 
 // No put area: every byte would reach the buffer through a virtual call of its own.

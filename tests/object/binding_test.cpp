@@ -1,8 +1,6 @@
-// The object: its call frame, binding a session, the I/O methods before a binding, strings, flushing and buffers.
+// The object: binding a session, the I/O methods before a binding, strings, flushing and buffers.
 #include <gtest/gtest.h>
-#include <comdef.h>
 #include <functional>
-#include "object/call_frame.hpp"
 #include "support/fmtdio_fixture.hpp"
 
 namespace morvane::testing {
@@ -107,45 +105,7 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
               component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033));
 }
 
-// A failed read leaves the out argument null and the stream good; bytes above 0x7F come through the ANSI code page.
-TEST_F(FmtdioStrings, ReadsOneWholeResponseAtATime)
-{
-    BSTR text = reinterpret_cast<BSTR>(0x1234);
-    EXPECT_EQ(outcome(io->ReadString(&text)), session_failure(session_timed_out, session_timeout)); // nothing scripted
-    EXPECT_EQ(text, nullptr);
-    session.respond("\xe9\x80\n", {1});
-    EXPECT_EQ(read(), L"\u00e9\u20ac\n");
-}
-
 using FmtdioFlushing = bound_fmtdio;
-
-TEST_F(FmtdioFlushing, SetBufferSize)
-{
-    // Help context 0: no record; message 120 whatever the mask; other bits are ignored.
-    // clang-format off
-    const struct { long mask, size; HRESULT expected; DWORD help_context; } rows[] = {
-        {0x40, 100, E_INVALIDARG, 0}, {0x40, -5, E_INVALIDARG, 1036}, {0x50, 16, S_OK, 0}, {0x20, 10, S_OK, 0}};
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.mask);
-        const HRESULT hr = io->SetBufferSize(BufferMask(row.mask), row.size);
-        EXPECT_EQ(outcome(hr), row.help_context
-                                   ? component_failure(row.expected, L"The Buffer's size must be greater than zero.",
-                                                       row.help_context)
-                                   : describe(row.expected, nullptr));
-    }
-    const std::string response = "0123456789abcdefghijklmnopqrstuvwxyz,.:\n";
-    session.respond(response, {16, 16});
-    EXPECT_EQ(read(), std::wstring(response.begin(), response.end()));
-    ASSERT_EQ(write(std::wstring(25, L'w')), S_OK);
-    ASSERT_EQ(io->putref_IO(&session), S_OK); // rebinding restores buffers of 1000 bytes
-    session.respond(pattern(1500));
-    ASSERT_EQ(write(std::wstring(1001, L'w'), false), S_OK);
-    EXPECT_EQ(read().size(), 1500u);
-    const lines reads_of_16 = {"read 16", "last_status", "read 16", "last_status", "read 16", "last_status"};
-    EXPECT_EQ(session.trace(), (reads_of_16 + chunk(10) + chunk(10) + lines{"write 6 end"} + chunk(1000) +
-                                lines{"read 1000", "last_status", "read 1000", "last_status"}));
-}
 
 // Resizing the input first discards: when draining fails, the output side is left alone.
 TEST_F(FmtdioFlushing, FailedInputResizeLeavesTheOutputAlone)
@@ -157,67 +117,6 @@ TEST_F(FmtdioFlushing, FailedInputResizeLeavesTheOutputAlone)
     EXPECT_EQ(session.count(session_op::write), 0);
     ASSERT_EQ(io->FlushWrite(VARIANT_TRUE), S_OK);
     EXPECT_EQ(session.writes(), lines{"pending\n"}) << "a resized output buffer would have sent 'pen' first";
-}
-
-// Resizing the output sends the pending bytes first; when that fails, they are gone.
-TEST_F(FmtdioFlushing, FailedOutputResizeDropsThePendingOutput)
-{
-    session.fail(session_op::get_send_end, 1, link_down, L"link down");
-    ASSERT_EQ(write(L"abc", false), S_OK);
-    EXPECT_EQ(outcome(io->SetBufferSize(BufferMask(0x20), 3)), session_failure());
-    EXPECT_EQ(io->FlushWrite(VARIANT_TRUE), E_FAIL);
-}
-
-// Each clause, its answer and whether it resets the stream; an exception no clause takes is E_UNEXPECTED, unrecorded.
-TEST(CallFrame, EachClauseAndWhatItDoes)
-{
-    const auto bare = [](HRESULT hr) { return std::to_wstring(hr) + L" without a record"; };
-    // clang-format off
-    const struct { handler_list list; void (*raise)(); std::wstring outcome; bool stream_reset; } rows[] = {
-        {write_text_method.handlers, [] { throw bad_pointer(); }, bare(E_POINTER), false},
-        {write_text_method.handlers, [] { raise(no_io_resource); }, component_failure(E_FAIL,
-         L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.", 1030), true},
-        {write_text_method.handlers, [] { throw std::logic_error("unforeseen"); }, bare(E_UNEXPECTED), false},
-        {write_value_method.handlers,
-         [] { throw win32_hresult_error(message_id::coercion_failed, DISP_E_TYPEMISMATCH); },
-         component_failure(DISP_E_TYPEMISMATCH, L"The variant argument could not be coerced to the desired type.",
-                           1017), false},
-        {write_text_method.handlers, [] { throw _com_error(E_OUTOFMEMORY); },
-         error_line(E_OUTOFMEMORY, L"", L"", L"", 0, IID_IFormattedIO488), true},
-        {read_method.handlers, [] { throw _com_error(E_OUTOFMEMORY); }, bare(E_UNEXPECTED), false}};
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
-        clear_thread_error();
-        byte_ios stream(nullptr);
-        stream.setstate(std::ios_base::failbit);
-        HRESULT hr = S_OK;
-        try {
-            row.raise();
-        } catch (...) {
-            hr = translate_current_exception(row.list, {&stream, nullptr});
-        }
-        EXPECT_EQ(outcome(hr), row.outcome);
-        // clear() on a stream without a buffer leaves only the bad bit.
-        EXPECT_EQ(stream.rdstate(),
-                  row.stream_reset ? std::ios_base::badbit : std::ios_base::badbit | std::ios_base::failbit);
-    }
-}
-
-TEST(CallFrame, PointerChecks)
-{
-    long value = 0x12345678;
-    EXPECT_NO_THROW(check_out_ptr(&value, sizeof value));
-    EXPECT_EQ(value, 0) << "an out argument is emptied";
-    void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);
-    EXPECT_NO_THROW(check_in_ptr(page, 8));
-    EXPECT_THROW(check_out_ptr(page, 8), bad_pointer);
-    EXPECT_THROW(clear_result(static_cast<VARIANT*>(page)), bad_pointer) << "emptying it would fault";
-    DWORD old = 0;
-    VirtualProtect(page, 4096, PAGE_NOACCESS, &old);
-    EXPECT_THROW(check_in_ptr(page, 8), bad_pointer);
-    EXPECT_EQ(make_fmtdio()->putref_IO(static_cast<IMessage*>(page)), E_POINTER) << "a session that cannot be read";
-    VirtualFree(page, 0, MEM_RELEASE);
 }
 
 // An object whose only use is to count its releases.

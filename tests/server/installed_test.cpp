@@ -1,8 +1,6 @@
 // Installing the component as documented (register_typelib for the standard library, then
 // regsvr32), the registry entries that it leaves, and using it through COM as clients do.
 #include <filesystem>
-#include <future>
-#include <thread>
 #include "platform/bstr.hpp"
 #include "server_client.hpp"
 #include "support/scripted_session.hpp"
@@ -153,38 +151,6 @@ TEST_F(Installed, ClassInfoResolvesIntoTheStandardLibrary)
     EXPECT_EQ(attributes->guid, (GUID{0xdb8cbf00, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}}));
     library->ReleaseTLibAttr(attributes);
     EXPECT_EQ(register_typelib(L""), 2) << "the tool's usage error";
-}
-
-// A's write is held inside its session until B's write enters one (one second at most with one
-// object, where B must wait; ten with two, where B must not).
-TEST_F(Installed, OneObjectSerialisesItsCallsDistinctObjectsDoNotWait)
-{
-    for (const bool one_object : {true, false}) {
-        SCOPED_TRACE(one_object ? "one object" : "two objects");
-        std::promise<void> a_inside, b_inside;
-        const std::future<void> b_entered = b_inside.get_future();
-        bool b_entered_while_a_inside = false;
-        morvane::testing::scripted_session sessions[2];
-        for (auto& session : sessions)
-            session.on_call([&](const morvane::testing::session_call& call) {
-                if (call.op == session_op::write && call.bytes == "A\n") {
-                    a_inside.set_value();
-                    b_entered_while_a_inside = b_entered.wait_for(one_object ? 1s : 10s) == std::future_status::ready;
-                } else if (call.op == session_op::write) {
-                    b_inside.set_value();
-                }
-            });
-        const com_ptr<IFormattedIO488> first = create(L"VISA.Tellurix");
-        const com_ptr<IFormattedIO488> second = one_object ? first : create(L"VISA.Tellurix");
-        ASSERT_EQ(second->putref_IO(&sessions[1]), S_OK);
-        ASSERT_EQ(first->putref_IO(&sessions[0]), S_OK); // one object: bound to the first session only
-        {
-            const std::jthread a([&] { EXPECT_EQ(first->WriteString(make_bstr(L"A").get(), VARIANT_TRUE), S_OK); });
-            ASSERT_EQ(a_inside.get_future().wait_for(10s), std::future_status::ready);
-            const std::jthread b([&] { EXPECT_EQ(second->WriteString(make_bstr(L"B").get(), VARIANT_TRUE), S_OK); });
-        }
-        EXPECT_EQ(b_entered_while_a_inside, !one_object);
-    }
 }
 
 } // namespace

@@ -68,26 +68,6 @@ struct outer_object final : IUnknown {
     STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--count); }
 };
 
-TEST_F(Module, RefusedRequests)
-{
-    const com_ptr<IClassFactory> factory = class_factory();
-    const com_ptr<IFormattedIO488> object = create();
-    for (const IID* iid : {&IID_IDispatch, &IID_IMarshal}) {
-        expect_refused([&](void** out) { return object->QueryInterface(*iid, out); });
-        expect_refused([&](void** out) { return factory->CreateInstance(nullptr, *iid, out); });
-        expect_refused([&](void** out) { return get_class_object(clsid_fmtdio, *iid, out); });
-    }
-    outer_object outer; // which may ask for the inner unknown only
-    for (const IID* iid : {&iid_formatted_io, &IID_IProvideClassInfo2})
-        expect_refused([&](void** out) { return factory->CreateInstance(&outer, *iid, out); }, CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(outer.count, 1);
-    const CLSID other = {0xdb8cbf1e, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
-    expect_refused([&](void** out) { return get_class_object(other, IID_IClassFactory, out); },
-                   CLASS_E_CLASSNOTAVAILABLE);
-    EXPECT_EQ(get_class_object(clsid_fmtdio, IID_IClassFactory, nullptr), E_POINTER);
-    EXPECT_EQ(factory->CreateInstance(nullptr, iid_formatted_io, nullptr), E_POINTER);
-}
-
 // Requests from several threads at once, the first ones of the module, share one class object.
 TEST_F(Module, OneClassObject)
 {
@@ -150,17 +130,6 @@ TEST_F(Module, IdentityAndClassInfo)
     GUID guid = clsid_fmtdio;
     EXPECT_EQ(provider->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &guid), E_FAIL);
     EXPECT_EQ(guid, GUID_NULL);
-}
-
-// Every error record's source, and its help file beside the module loaded as "Tellurix", or else the client.
-TEST_F(Module, ErrorRecordsNameTheModulesSourceAndHelpFile)
-{
-    wchar_t client[MAX_PATH];
-    const std::wstring path(client, GetModuleFileNameW(nullptr, client, MAX_PATH));
-    EXPECT_EQ(
-        outcome(create()->WriteString(make_bstr(L"*IDN?").get(), VARIANT_TRUE)), // no session is bound
-        error_line(E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.",
-                   L"Tellurix", path.substr(0, path.find_last_of(L'\\')) + L"\\visacom.chm", 1030, iid_formatted_io));
 }
 
 TEST_F(Module, AggregatedObjectBelongsToTheOuterObject)

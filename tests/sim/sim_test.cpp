@@ -15,10 +15,8 @@
 #include <memory>
 #include <mutex>
 #include <numbers>
-#include <regex>
 #include <thread>
 #include <vector>
-#include "support/process_threads.hpp"
 #include "support/scripted_session.hpp"
 
 namespace {
@@ -244,18 +242,6 @@ TEST(SimulatedSession, HoldsNoMoreThanItsBudget)
     EXPECT_EQ(1600010u, second.query("WAV:DATA?").size());
 }
 
-TEST(SimulatedSession, DropsTheAnswerThatWouldOverfillTheResponse)
-{
-    bus simulated;
-    ASSERT_EQ(S_OK, simulated.session->put_TerminationCharacterEnabled(VARIANT_FALSE));
-    simulated.write("WAV:POIN 2000000;WAV:FORM REAL,64;WAV:DATA?;WAV:DATA?;WAV:DATA?;*OPC?\n");
-    chunk whole;
-    ASSERT_EQ(S_OK, simulated.read(64 << 20, whole));
-    EXPECT_EQ(2 * 16'000'010 + 4, whole.bytes.size()); // two blocks, ";", ";1" and LF: a third passes 32 MiB
-    EXPECT_EQ(";1\n", whole.bytes.substr(whole.bytes.size() - 3));
-    EXPECT_EQ(std::vector<int>{-223}, simulated.errors());
-}
-
 TEST(SimulatedSession, HandsOutTheResponseByCountAndTerminationCharacter)
 {
     // clang-format off
@@ -342,58 +328,6 @@ TEST(SimulatedSession, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
     }
 }
 
-TEST(SimulatedSession, AnswersTheSameForTheSameSeed)
-{
-    const std::string readings = "MEAS:VOLT?;MEAS:ARR? 2.5;WAV:POIN 16;WAV:FORM INT,32;WAV:DATA?";
-    bus first(7), second(7), other(8);
-    const std::string answer = first.query(readings), elsewhere = other.query(readings);
-    const std::string volts = answer.substr(0, answer.find('#')), waveform = answer.substr(volts.size());
-    EXPECT_EQ(answer, second.query(readings));
-    EXPECT_NE(volts, elsewhere.substr(0, elsewhere.find('#')));
-    EXPECT_NE(waveform, elsewhere.substr(elsewhere.find('#')));
-    EXPECT_NE(waveform, first.query("WAV:DATA?"));      // each acquisition has noise of its own
-    EXPECT_EQ(answer, first.query("*RST;" + readings)); // *RST re-seeds the noise
-    // NR3 readings of 1.25 V with a millivolt of noise; 2.5 readings rounded to 3
-    EXPECT_TRUE(std::regex_match(volts, std::regex(R"((\+1\.2[45]\d{6}E\+00[;,]){4})"))) << volts;
-}
-
-TEST(SimulatedSession, FollowsComRules)
-{
-    bus simulated;
-    IMessage* session = simulated.session.Get();
-    SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, 4);
-    SAFEARRAY* words = SafeArrayCreateVector(VT_I4, 0, 4);
-    SAFEARRAY* none = nullptr;
-    LONG written = 0;
-    EXPECT_EQ((std::vector<HRESULT>{E_INVALIDARG, E_INVALIDARG, E_INVALIDARG, E_POINTER, E_INVALIDARG, E_INVALIDARG}),
-              (std::vector{session->Write(&bytes, 5, &written), session->Write(&bytes, -1, &written),
-                           session->Write(&words, 4, &written), session->Write(&none, 0, &written),
-                           session->Read(0, &none), session->put_Timeout(-1)}));
-    SafeArrayDestroy(bytes);
-    SafeArrayDestroy(words);
-    ASSERT_EQ(S_OK, session->put_Timeout(50));
-
-    // Every non-zero value of SendEndEnabled is true.
-    for (const VARIANT_BOOL value : {VARIANT_BOOL{1}, VARIANT_TRUE, VARIANT_BOOL{0x7FFF}, VARIANT_FALSE}) {
-        SCOPED_TRACE(value);
-        EXPECT_EQ(S_OK, session->put_SendEndEnabled(value));
-        send(session, "*OPC?"); // runs at once only with END
-        // Held until END: a read finds nothing by its timeout; one waiting is served by a write from another thread.
-        const auto start = std::chrono::steady_clock::now();
-        chunk none;
-        if (!value) {
-            EXPECT_EQ(session_timeout, simulated.read(100, none));
-        }
-        EXPECT_GE(std::chrono::steady_clock::now() - start, value ? 0ms : 45ms);
-        ASSERT_EQ(S_OK, session->put_Timeout(value ? 50 : 5000));
-        std::thread writer([&] { value ? void() : (std::this_thread::sleep_for(50ms), simulated.write("\n")); });
-        EXPECT_EQ(std::vector<chunk>{{"1\n"}}, simulated.chunks(100));
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-        writer.join();
-    }
-    EXPECT_EQ(std::vector<int>{-420}, simulated.errors());
-}
-
 // The status bytes and threads of a session's hook calls; shared with the hook, so that a late call finds them alive.
 struct requests {
     std::mutex lock;
@@ -420,43 +354,6 @@ struct requests {
         return status_bytes;
     }
 };
-
-std::vector<int> serial_polls(IMessage* session, int count)
-{
-    ComPtr<IMorvaneSession> extra;
-    EXPECT_EQ(S_OK, session->QueryInterface(IID_IMorvaneSession, reinterpret_cast<void**>(extra.GetAddressOf())));
-    std::vector<int> polls;
-    for (short status = 0; count-- > 0; polls.push_back(status))
-        EXPECT_EQ(S_OK, extra->ReadStatusByte(&status));
-    return polls;
-}
-
-// A request rises as (STB AND SRE) turns on, on the call that turned it on; a serial poll reads RQS and clears it.
-TEST(SimulatedSession, RequestsServiceAsTheEnabledSummaryTurnsOn)
-{
-    // clang-format off
-    const struct { std::vector<std::string> writes; std::vector<int> requested, polls; } cases[] = {
-        {{"*SRE 16;*IDN?"}, {0x50}, {0x50, 0x10}},
-        {{"*SRE 16;*IDN?", "*IDN?"}, {0x50, 0x54}, {0x54, 0x14}}, // the new message drops MAV, then sets it
-        {{"*SRE 4;FOO", "BAR"}, {0x44}, {0x44, 0x04}},              // on already: no second request
-        {{"FOO", "*SRE 4"}, {0x44}, {0x44, 0x04}},
-        {{"*SRE 64;FOO"}, {}, {0x04}},
-        {{"*SRE 4;FOO;*CLS;BAR"}, {0x44, 0x44}, {0x44, 0x04}},
-        {{"*ESE 1;*SRE 32;*OPC"}, {0x60}, {0x60, 0x20}},
-        {{"*ESE 1;*SRE 32;*OPC;*ESR?;*OPC"}, {0x60, 0x60}, {0x70, 0x30}},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.writes.back());
-        bus simulated;
-        const auto seen = requests::of(simulated.session.Get());
-        for (const std::string& text : c.writes)
-            simulated.write(text + "\n");
-        EXPECT_EQ(c.requested, seen->status_bytes);
-        EXPECT_EQ(std::vector<std::thread::id>(c.requested.size(), std::this_thread::get_id()), seen->threads);
-        EXPECT_EQ(c.polls, serial_polls(simulated.session.Get(), static_cast<int>(c.polls.size())));
-    }
-}
 
 // The request comes once, from the session's timer, when the acquisition is done; after *RST or *CLS, *OPC waits for
 // nothing, not even the next acquisition.
@@ -542,16 +439,6 @@ TEST(SimulatedSession, CallsNoHookAfterRelease)
         send(last, "ACQ:TIME 10;" + pattern);
         EXPECT_TRUE(eventually([&] { return released->load(); }));
     }
-}
-
-TEST(SimulatedSession, EndsItsTimerWithTheSession)
-{
-    const std::size_t before = morvane::testing::threads_of_this_process();
-    for (int i = 0; i < 1000; ++i) {
-        bus simulated;
-        simulated.write("ACQ:TIME 600000;INIT\n");
-    }
-    EXPECT_LE(morvane::testing::threads_of_this_process(), before + 2);
 }
 
 } // namespace
