@@ -12,7 +12,6 @@ ANSWERS = {
     b"MEAS:ARR?": b"+1.5E+00;-2.5E-03;+3.0E+02\r\n",
     b"DATA?": b"1,-2,3\r\n",
     b"NAMES?": b"alpha,beta,gamma\r\n",
-    b"EMPTY?": b"\n",
     b"BLANK?": b"\r\n",
     b"WAV?": b"#16\x01\x02\n\r\x00\xff\r\n",
     b"LONG?": LONG_LIST + b"\r\n",

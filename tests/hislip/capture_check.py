@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Checks a HiSLIP capture as tshark decodes it (-T json, on stdin): every message well formed and
-known; Initialize with version 1.0, vendor "MV", the sub-address, in the header that every message shares.
-(IDs, RMT-delivered and message sizes: HislipSession.*; the sim's response IDs: server_test.py.)
-    capture_check.py PORT < decoded.json"""
+"""A HiSLIP capture as tshark decodes it (-T json on stdin): every message well formed and known,
+Initialize with version 1.0, vendor "MV" and the sub-address.   capture_check.py PORT < decoded.json"""
 import json
 import sys
 

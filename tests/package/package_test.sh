@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Windows package as a user does, in a copy of a clean Wine prefix, and checks what
-# install.cmd and uninstall.cmd leave.   package_test.sh fresh|standard|broken ZIP EXAMPLE BASE-PREFIX PREFIX
-# fresh: install, the example client on SIM, instrument-sim and a name of no known form, uninstall.
-# standard: the same with the standard library registered beforehand from another folder: it stays.
-# broken: without Morvane.dll install.cmd stops at step 1; with one that cannot load, at step 3.
+# The Windows package installed as a user does, in a copy of a clean prefix: what install.cmd and
+# uninstall.cmd leave.   package_test.sh fresh|standard|broken ZIP EXAMPLE BASE-PREFIX PREFIX
+# standard: the standard library registered beforehand stays; broken: install.cmd stops at step 1 or 3.
 set -euo pipefail
 case=$1 zip=$2 example=$3 base=$4
 export WINEPREFIX=$5
@@ -14,8 +12,7 @@ python3 -m zipfile -e "$zip" "$WINEPREFIX/drive_c"
 folder=$WINEPREFIX/drive_c/Morvane
 marker=$folder/visacom-registered-by-install.txt
 
-# run SCRIPT CODE: runs C:\Morvane\SCRIPT through cmd, which must exit with CODE.
-run() {
+run() { # SCRIPT CODE: C:\Morvane\SCRIPT through cmd must exit with CODE
   local code=0
   wine cmd /c "C:\\Morvane\\$1" >"$WINEPREFIX/output.txt" 2>&1 || code=$?
   output=$(tr -d '\r' <"$WINEPREFIX/output.txt")
@@ -30,17 +27,15 @@ server_keys=(VISA.Tellurix VISA.Tellurix.1 Morvane.ResourceManager Morvane.Resou
   'Interface\{8B83C8AC-266B-42F0-9372-CED9E428B6CE}' 'Interface\{DEACD162-3471-4951-B18B-92178665F7AA}')
 standard_keys=('TypeLib\{DB8CBF00-D6D3-11D4-AA51-00A024EE30BD}'
   'Interface\{DB8CBF05-D6D3-11D4-AA51-00A024EE30BD}' 'Interface\{DB8CBF1A-D6D3-11D4-AA51-00A024EE30BD}')
-# keys [+|-]KEY[=DEFAULT]...: each key of HKEY_CLASSES_ROOT there (+, with that default) or not (-).
-keys() {
+keys() { # [+|-]KEY[=DEFAULT]...: each key of HKEY_CLASSES_ROOT there (+, with that default) or not (-)
   wineserver -w
   python3 "$(dirname "$0")/registry_keys.py" "$WINEPREFIX/system.reg" "$@" || fail "registry keys as listed above"
 }
-# uninstalled [+|-]: none of the server's keys, the standard library's there (+) or not (-).
+# uninstalled +|-: none of the server's keys, the standard library's there (+) or not (-).
 uninstalled() { keys "${server_keys[@]/#/-}" "${standard_keys[@]/#/$1}"; }
 marker() { [ "$@" "$marker" ] || fail "the marker that install.cmd leaves is not [ $* ]"; }
 
-# example RESOURCE: the identification, five readings and 1000 points within about -0.6 V and 0.9 V.
-example() {
+example() { # RESOURCE: the identification, five readings and 1000 points within about -0.6 V and 0.9 V
   output=$(wine "$example" "$1" 2>&1 | tr -d '\r') || fail "the example on $1: $output"
   printf '%s\n' "$output"
   awk '/^Identification: Morvane,SIM-1,0,1\.0$/ { id = 1 }
@@ -49,8 +44,7 @@ example() {
        END { exit !(id && readings && wave) }' <<<"$output" || fail "the example's output on $1"
 }
 
-# Sessions through the registered classes alone: SIM, and the package's instrument-sim.
-session() {
+session() { # through the registered classes alone: SIM, and the package's instrument-sim
   local ports=$WINEPREFIX/instrument-sim.txt sim
   example SIM
   wine 'C:\Morvane\instrument-sim.exe' --port 0 --once --seconds 60 >"$ports" 2>&1 &

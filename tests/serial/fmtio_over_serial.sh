@@ -1,9 +1,6 @@
 #!/bin/sh
-# fmtio's shell over a serial line, instrument-sim --serial at the other end: run beside a
-# serial pair (with_serial_pair.sh), the transcript as GOLDEN shows it, its [serial] lines kept;
-# then find, which lists the pair's ports.
-#
-#   fmtio_over_serial.sh GOLDEN      (WINE, BUILD_DIR and MORVANE_SERIAL_PAIR set)
+# fmtio's shell over a serial pair (with_serial_pair.sh) to instrument-sim --serial as GOLDEN shows it,
+# its [serial] lines kept; then find.   fmtio_over_serial.sh GOLDEN  (WINE, BUILD_DIR, MORVANE_SERIAL_PAIR)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$BUILD_DIR/bin

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""A hostile far end of a serial line: fmtio's session on one end of a serial pair
-(with_serial_pair.sh), this script on the other end's Linux device. An answer of 10 MB without a
-terminator costs the read its timeout after the last byte; a far end that hangs up while a read
-waits costs that read its timeout (Wine tells a hung-up line from a quiet one only on a write),
-the next call fails as its write does, and every call after it at once; no crash either way."""
+"""A hostile far end of a serial pair (with_serial_pair.sh) against fmtio's session: 10 MB without a
+terminator, and a hang-up while a read waits (Wine tells a hung-up line from a quiet one only on a write)."""
 import os
 import subprocess
 import sys
@@ -18,7 +15,6 @@ bin_dir = os.path.join(os.environ["BUILD_DIR"], "bin")
 
 
 def fmtio(timeout_ms, *commands):
-    """fmtio's shell on our end, given the commands; returns it running, once its query has come."""
     given, giving = os.pipe()
     os.write(giving, "".join(c + "\n" for c in commands).encode())
     os.close(giving)

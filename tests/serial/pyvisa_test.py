@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""instrument-sim --serial driven by a client we did not write: pyvisa with pyvisa-py opens the
-Linux end of a serial pair (with_serial_pair.sh) as ASRL<path>::INSTR through python3-serial:
-identification, a list, a binary block in both byte orders, the error queue."""
+"""instrument-sim --serial driven by pyvisa-py (python3-serial) on the Linux end of a serial pair
+(with_serial_pair.sh): identification, a list, blocks in both byte orders, the error queue."""
 import os
 import sys
 

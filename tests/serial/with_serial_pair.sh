@@ -1,11 +1,7 @@
 #!/bin/sh
-# Runs a test program beside a serial pair: socat joins two pseudo-terminals, the Wine prefix
-# maps them to COM<A> and COM<B> (HKLM\Software\Wine\Ports, which also lists them among the
-# machine's serial ports), and MORVANE_SERIAL_PAIR=A,B tells the program (MORVANE_SERIAL_DEVICES
-# the two ends' Linux paths, MORVANE_SERIAL_PAIR_PROCESS socat's). Without socat the test is
-# skipped (exit 77).
-#
-#   with_serial_pair.sh A B WINE COMMAND [ARGS...]      (WINEPREFIX set; WINE runs reg)
+# Runs COMMAND beside two pseudo-terminals joined by socat and mapped to COM<A> and COM<B> in the
+# prefix (MORVANE_SERIAL_PAIR=A,B; MORVANE_SERIAL_DEVICES their Linux paths; MORVANE_SERIAL_PAIR_PROCESS
+# socat's). Skipped (77) without socat.   with_serial_pair.sh A B WINE COMMAND [ARGS...]
 set -u
 a=$1 b=$2 wine=$3
 shift 3

@@ -1,18 +1,13 @@
 #!/bin/sh
-# FindResources by broadcast, where nothing can leave the machine: a client network namespace
-# of the test's own joined by a veth pair to each of two instrument namespaces, on networks of
-# their own, with instrument-sim serving VXI-11 (its portmapper on port 111) in each. fmtio find,
-# given no addresses, must find both instruments and identify them. Skipped (exit code 77) with
-# a message where the namespaces cannot be made.
-#
-#   broadcast.sh BIN_DIR
+# fmtio find by broadcast, nothing leaving the machine: a client network namespace joined by veth
+# pairs to two instrument namespaces running instrument-sim --vxi11 (portmapper on 111); find must
+# list and identify both. Skipped (77) where namespaces cannot be made.   broadcast.sh BIN_DIR
 set -u
 bin=$1
 wine=${WINE:-wine}
 client=morvane-client-$$
 made=""
-# Each prefix's server ends its processes; whatever is left in a namespace is killed, so that
-# no namespace outlives the test. The copied prefixes go too: each takes hundreds of MB.
+# No namespace or copied prefix (hundreds of MB each) outlives the test.
 cleanup() {
   for prefix in "$WINEPREFIX" "$WINEPREFIX-instrument7" "$WINEPREFIX-instrument8"; do
     [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null
@@ -44,10 +39,8 @@ for network in 7 8; do
     ip -n "$instrument" link set "mvi$network-$$" up || skip "cannot set up the veth pair"
 done
 
-# Wine's server makes every socket of its prefix, and its services list the network
-# interfaces: each namespace has a prefix of its own (copies of the test's), whose server and
-# services start in that namespace, copied while no server runs in it. Nothing they start may
-# hold the test's output, or an instrument's, open.
+# Wine's server makes its prefix's sockets: each namespace gets a copy of the prefix, its server and
+# services started in that namespace.
 for network in 7 8; do
   rm -rf "$WINEPREFIX-instrument$network"
   cp -a "$WINEPREFIX" "$WINEPREFIX-instrument$network" || exit 1
@@ -61,7 +54,6 @@ for network in 7 8; do
   WINEPREFIX=$prefix ip netns exec "morvane-inst$network-$$" "$wine" "$bin/instrument-sim.exe" --vxi11 \
     --address 0.0.0.0 --port 0 --seconds 60 >"instrument-$network.out" 2>&1 &
 done
-# instrument-sim prints its core channel's port and its portmapper's port on a line of their own.
 ports() { tr -d '\r' <"instrument-$1.out" | grep -E '^[0-9]+ [0-9]+$' | head -n 1; }
 for network in 7 8; do
   for _ in $(seq 100); do [ -n "$(ports $network)" ] && break; sleep 0.1; done

@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""A seeded campaign of what faulty peers send to instrument-sim's servers, raw and VXI-11, then
-each documented bound once, then a normal client, the servers' memory and threads (docs/testing.md,
-"Network campaign"). A failing trial prints the seed, its number (--trial K replays it) and
-what it sent.
-
+"""What faulty peers send to instrument-sim's raw and VXI-11 servers, seeded, then each bound once, a
+normal client, memory and threads (docs/testing.md). A failing trial prints seed, number and input.
     campaign_test.py [--seed N] [--trials N | --seconds S] [--trial K]   (or MORVANE_CAMPAIGN_*)"""
 import argparse
 import os

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""instrument-sim driven by clients we did not write, lxi and pyvisa with pyvisa-py: over VXI-11
-on port 111, which both ask, and over the raw socket on a port the server picked. The two
-servers are shared by both clients. Skipped, with a message, where port 111 cannot be had."""
+"""instrument-sim driven by clients we did not write, lxi and pyvisa-py, over VXI-11 on port 111 (skipped
+where it cannot be had) and over the raw socket."""
 import math
 import os
 import subprocess
@@ -27,21 +26,14 @@ def scpi(command, *options):
 
 
 def waveform(session, form, datatype, order):
-    """2000000 points through pyvisa; *RST first, so that every call draws the same noise. Reads
-    of a million bytes, not a whole number of 64 KiB (pyvisa asks 20 KiB unless told)."""
+    """2000000 points, *RST first for the same noise; reads of 10^6 bytes, not a whole number of 64 KiB."""
     session.write(f"*RST;WAV:FORM {form};POIN 2000000;:FORM:BORD {order}")
     return session.query_binary_values("WAV:DATA?", datatype=datatype, is_big_endian=order == "NORM", container=list,
                                        chunk_size=1000000)
 
 
-def damped_sine_error(volts):
-    return max(abs(v - math.exp(-4 * i / (len(volts) - 1)) * math.sin(10 * math.pi * i / (len(volts) - 1)))
-               for i, v in enumerate(volts))
-
-
 def thousand_integers_up(session, what):
-    """1000 INT,16 uploaded and a query after them, as scripts do: over VXI-11 pyvisa-py sends
-    a write of more than 1024 bytes without END, and its line feed ends the message."""
+    """1000 INT,16 uploaded, then a query: pyvisa-py sends a write past 1024 bytes without END."""
     values = [i * 37 % 65536 - 32768 for i in range(1000)]
     session.write("*RST;WAV:FORM INT,16;FORM:BORD NORM")
     session.write_binary_values("TRAC:DATA ", values, datatype="h", is_big_endian=True)
@@ -86,7 +78,8 @@ with server() as (_, (raw_port,)), server("--vxi11") as (vxi11, vxi11_ports):  #
     check("pyvisa raw *IDN?", socket_session.query("*IDN?"), IDN)
     thousand_integers_up(socket_session, "pyvisa raw")
     raw_volts = waveform(socket_session, "REAL,32", "f", "SWAP")
-    check("pyvisa raw block", (len(raw_volts), damped_sine_error(raw_volts) < 0.15), (2000000, True))
+    sine = (math.exp(-4 * i / 1999999) * math.sin(10 * math.pi * i / 1999999) for i in range(2000000))
+    check("pyvisa raw block", (len(raw_volts), max(map(lambda v, s: abs(v - s), raw_volts, sine)) < 0.15), (2000000, True))
     socket_session.close()
     if not vxi11_ports:
         print(f"SKIPPED: VXI-11 with lxi and pyvisa needs port 111: {vxi11.stderr.read().decode().strip()}")

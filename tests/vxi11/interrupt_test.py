@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""instrument-sim --vxi11 as the caller of a client's interrupt channel: create_intr_chan,
-device_enable_srq and destroy_intr_chan with their error codes, device_intr_srq calls on one kept
-connection with the client's handle and only while enabled, a client gone or never reading costing
-the core channel nothing, and a held *OPC? answer that a device_read gets as it comes."""
+"""instrument-sim --vxi11 calling a client's interrupt channel: the procedures' error codes, device_intr_srq
+with the handle on one connection only while enabled, deaf or gone clients costing nothing, a held *OPC?."""
 import select
 import socket
 import struct
@@ -22,9 +20,9 @@ def enable(link, on, handle=b"", lid=None):
 
 
 def srq_call(client):
-    """The kind, RPC version, program, version, procedure and handle of the next call on the interrupt channel."""
     record = take_record(client)
-    return struct.unpack_from(">IIIII", record, 4) + (take_opaque(record, 40),)  # after empty credentials and verifier
+    # kind, RPC version, program, version, procedure; the handle after empty credentials and verifier
+    return struct.unpack_from(">IIIII", record, 4) + (take_opaque(record, 40),)
 
 
 with server("--vxi11", "--portmapper-port", "0") as (_, (core_port, _)):

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""A judge we did not write the RPC of: srq_judge.c and judge/*.x, written from the protocol's
-public numbers and built by the distribution's rpcgen and libtirpc (judge/build.sh), drives
-instrument-sim --vxi11: create_intr_chan, device_enable_srq, the device_intr_srq calls it serves,
-device_readstb, the teardown. Skipped (77) where build.sh cannot build."""
+"""srq_judge (judge/*.x through the distribution's rpcgen and libtirpc) drives instrument-sim --vxi11's
+interrupt channel, device_readstb and the teardown. Skipped (77) where judge/build.sh cannot build."""
 import os
 import subprocess
 import sys

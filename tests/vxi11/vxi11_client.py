@@ -1,5 +1,4 @@
-"""A minimal ONC RPC and VXI-11 client for the tests, written from the protocol's public
-numbers alone, and instrument-sim started under Wine."""
+"""A minimal ONC RPC and VXI-11 client from the protocol's public numbers; instrument-sim under Wine."""
 import contextlib
 import os
 import socket
@@ -85,9 +84,7 @@ class Rpc:
         return accept, reply[24 + verifier:]
 
 
-class Link:
-    """One link on the core channel."""
-
+class Link:  # one link on the core channel
     def __init__(self, port, device=b"inst0"):
         self.rpc = Rpc(port)
         self.error, self.lid, _, self.max_receive = struct.unpack(">iiII", self.create(device)[:16])
@@ -139,7 +136,6 @@ def proc(process, field):
 
 @contextlib.contextmanager
 def server(*options):
-    """start_server for a with block, the server killed as it ends."""
     process, ports = start_server(*options)
     try:
         yield process, ports
