@@ -1,4 +1,4 @@
-// WriteIEEEBlock and ReadIEEEBlock: the bytes on the wire, the session calls of a read, and every refusal.
+// ReadIEEEBlock: a read's session calls on every way out (WriteIEEEBlock: NumberTypes.ArgumentsAreCheckedInOrder).
 #include <gtest/gtest.h>
 #include "support/fmtdio_fixture.hpp"
 #include "support/variant_values.hpp"
@@ -6,65 +6,7 @@
 namespace morvane::testing {
 namespace {
 
-using namespace std::string_literals;
 using Blocks = bound_fmtdio;
-
-// clang-format off
-VARIANT typed(VARTYPE type) { VARIANT v{}; return V_VT(&v) = type, v; }
-// clang-format on
-
-// The command, a space, the block. The array is refused before the command is written, except for its size, checked
-// after; a later FlushWrite sends what is left.
-TEST_F(Blocks, WriteIEEEBlockSendsCommandSpaceAndBlock)
-{
-    const unique_variant two = elements(VT_I2, "\x01\x00\xfe\xff"s), none = elements(VT_I4, ""),
-                         single = elements(VT_R4, "\x00\x00\xc0\x3f"s), from_one = elements(VT_I4, "0123456789ab", 1),
-                         eight_bytes = elements(VT_UI1, "12345678");
-    SAFEARRAY* referenced = V_ARRAY(&*single);
-    VARIANT by_reference = typed(VT_ARRAY | VT_BYREF | VT_R4), huge = typed(VT_ARRAY | VT_UI1),
-            grid = typed(VT_ARRAY | VT_I2), as_doubles = *eight_bytes; // 8 doubles: more than it holds
-    V_ARRAYREF(&by_reference) = &referenced;
-    V_VT(&as_doubles) = VT_ARRAY | VT_R8;
-    SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 0}};
-    const unique_safearray grid_array(V_ARRAY(&grid) = SafeArrayCreate(VT_I2, 2, bounds));
-    std::memcpy(grid_array->pvData, "\x01\x02\x03\x04\x05\x06", 6);
-    // 10^9 bytes, described but never read: the size is refused before the data is.
-    ASSERT_EQ(SafeArrayAllocDescriptorEx(VT_UI1, 1, &V_ARRAY(&huge)), S_OK);
-    V_ARRAY(&huge)->fFeatures |= FADF_AUTO;
-    V_ARRAY(&huge)->rgsabound[0] = {1'000'000'000, 0};
-    V_ARRAY(&huge)->pvData = &huge;
-    const std::wstring not_block_type = component_failure(
-        E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided in the array argument.", 1025);
-    const std::wstring unexpected = describe(E_UNEXPECTED, nullptr);
-    // clang-format off
-    const struct { const char* name; const wchar_t* command; const VARIANT& data; std::wstring outcome;
-                   std::string sent; } rows[] = {
-        {"command", L"CURV", *two, L"", "CURV #14\x00\x01\xff\xfe\n"s}, // outcome "": S_OK
-        {"command ending in a space", L"A ", *two, L"", "A  #14\x00\x01\xff\xfe\n"s},
-        {"empty command, empty array", L"", *none, L"", "#10\n"},
-        {"by reference", nullptr, by_reference, L"", "#14\x3f\xc0\x00\x00\n"s},
-        {"lower bound 1", nullptr, *from_one, L"", "#21232107654ba98\n"},
-        {"the first dimension, from the start", nullptr, grid, L"", "#14\x02\x01\x04\x03\n"},
-        {"a number", L"CMD", typed(VT_I4), not_block_type, ""},
-        {"no array", L"CMD", typed(VT_ARRAY | VT_I2), unexpected, ""},
-        {"more elements than bytes", L"CMD", as_doubles, unexpected, ""},
-        {"10^9 bytes", L"CMD", huge,
-         component_failure(E_INVALIDARG, L"The Binary Block provided is too large for the IEEE block format.", 1018),
-         "CMD \n"}};
-    // clang-format on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        scripted_session fresh;
-        ASSERT_EQ(io->putref_IO(&fresh), S_OK);
-        clear_thread_error(); // the last row's FlushWrite may have left a record
-        const HRESULT hr = io->WriteIEEEBlock(row.command ? bstr(row.command).get() : nullptr, row.data, truth(true));
-        EXPECT_EQ(SUCCEEDED(hr) ? L"" : outcome(hr), row.outcome);
-        io->FlushWrite(VARIANT_TRUE);
-        EXPECT_EQ(fresh.sent(), row.sent);
-        ASSERT_EQ(io->putref_IO(&session), S_OK);
-    }
-    SafeArrayDestroyDescriptor(V_ARRAY(&huge));
-}
 
 lines reads(std::initializer_list<long> counts)
 {

@@ -12,7 +12,6 @@ namespace morvane::campaigns {
 
 using namespace morvane::testing;
 using Microsoft::WRL::ComPtr;
-using testing::status_count_reached, testing::status_end, testing::status_termination_character;
 
 // A trial: the random choices of its seed, what it made of them (shown in hex at its first failure), its failures.
 struct trial {
@@ -44,12 +43,10 @@ template<typename Function> Function* entry(HMODULE module, const char* name)
     return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-enum class method {
-    // clang-format off
-    write_string, write_number, write_list, write_block, read_string, read_number, read_list, read_block,
-    set_buffer_size, flush, get_io, big_endian, put_io, final_release
-    // clang-format on
-};
+// clang-format off
+enum class method { write_string, write_number, write_list, write_block, read_string, read_number, read_list,
+                    read_block, set_buffer_size, flush, get_io, big_endian, put_io, final_release };
+// clang-format on
 inline constexpr std::initializer_list<VARTYPE> list_types = {VT_I2, VT_I4, VT_R4, VT_R8, VT_BSTR, VT_VARIANT, VT_UI1};
 inline constexpr std::initializer_list<VARTYPE> number_types = {VT_I2, VT_I4, VT_R4, VT_R8, VT_UI1};
 

@@ -58,7 +58,7 @@ std::wstring run_scenario(trial& t, const scenario& s, std::vector<session_call>
 {
     scripted_session session;
     session.set_send_end(s.send_end ? VARIANT_TRUE : VARIANT_FALSE);
-    session.set_termination_character(s.termination);
+    session.set_termination_character(s.termination ? VARIANT_TRUE : VARIANT_FALSE);
     ComPtr<IFormattedIO488> io = bound(session);
     // What the method works on: output pending, a message half read, a response.
     const method m = s.c.m;

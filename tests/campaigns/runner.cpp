@@ -1,6 +1,5 @@
-// `campaigns NAME [ITERATIONS [SEED]]`: the replay file's trials ("NAME SEED what it found"), then
-// ITERATIONS seeded SEED, SEED + 1, ... A trial fails that leaves a block of operator new or of the
-// task allocator (spied on, the string cache off).
+// `campaigns NAME [ITERATIONS [SEED]]`: the replay file's trials ("NAME SEED what it found"), then ITERATIONS
+// from SEED. A trial fails that leaves a block of operator new or of the task allocator (string cache off).
 #include <algorithm>
 #include <cstdio>
 #include <fstream>

@@ -32,21 +32,6 @@ ComPtr<IFormattedIO488> echoing(scripted_session& session)
     return bound(session);
 }
 
-void exchange_messages(IFormattedIO488* io, int thread, std::wstring& failure)
-{
-    for (int i = 0; i < 40; ++i) {
-        const std::string sent = message(thread, i);
-        const HRESULT written = io->WriteString(bstr(wide(sent.substr(0, sent.size() - 1))).get(), VARIANT_TRUE);
-        const auto [read, response] = read_string(io);
-        int from = -1, index = -1;
-        const bool tagged = written == S_OK && read == S_OK &&
-                            std::swscanf(response.c_str(), L"T%d:%d:", &from, &index) == 2 && from >= 0 && from <= 7 &&
-                            index >= 0 && index <= 39;
-        if (!tagged || response != wide(message(from, index)))
-            failure += L"after " + wide(sent.substr(0, 8)) + L" a response " + response.substr(0, 8) + L"\n";
-    }
-}
-
 } // namespace
 
 void threads(trial& t)
@@ -57,7 +42,18 @@ void threads(trial& t)
         on_threads(t, [&](int thread, std::wstring& failure) {
             scripted_session session;
             const ComPtr<IFormattedIO488> object = own ? echoing(session) : shared;
-            exchange_messages(object.Get(), thread, failure);
+            for (int i = 0; i < 40; ++i) {
+                const std::string sent = message(thread, i);
+                const HRESULT written =
+                    object->WriteString(bstr(wide(sent.substr(0, sent.size() - 1))).get(), VARIANT_TRUE);
+                const auto [read, response] = read_string(object.Get());
+                int from = -1, index = -1;
+                const bool tagged = written == S_OK && read == S_OK &&
+                                    std::swscanf(response.c_str(), L"T%d:%d:", &from, &index) == 2 && from >= 0 &&
+                                    from <= 7 && index >= 0 && index <= 39;
+                if (!tagged || response != wide(message(from, index)))
+                    failure += L"after " + wide(sent.substr(0, 8)) + L" a response " + response.substr(0, 8) + L"\n";
+            }
         });
     const int overlaps = shared_session.overlaps();
     t.expect(overlaps == 0, L"the session saw calls at once: " + std::to_wstring(overlaps));

@@ -32,13 +32,6 @@ const tick_case cases[] = {
     {1, 1 + 1e-13, 0.1, "0.6 0.7 0.8 0.9 1.0 1.1 1.2 1.3 1.4 1.5"},
 };
 
-double parsed(const std::string& text)
-{
-    double value = std::numeric_limits<double>::quiet_NaN();
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
-
 TEST(axis_ticks, round_steps_and_labels_within_the_range)
 {
     for (const tick_case& c : cases) {
@@ -49,7 +42,9 @@ TEST(axis_ticks, round_steps_and_labels_within_the_range)
         for (const fmtio::axis_tick& t : a.ticks) {
             labels += (labels.empty() ? "" : " ") + t.label;
             // The label is the value itself, so a tick on the range's edge stays in it.
-            EXPECT_EQ(parsed(t.label), t.value) << t.label;
+            double parsed = std::numeric_limits<double>::quiet_NaN();
+            std::from_chars(t.label.data(), t.label.data() + t.label.size(), parsed);
+            EXPECT_EQ(parsed, t.value) << t.label;
             EXPECT_TRUE(a.low <= t.value && t.value <= a.high) << t.label;
         }
         EXPECT_EQ(labels, c.labels);

@@ -52,8 +52,8 @@ TEST_F(UserLocale, NumbersOnTheWireDoNotFollowIt)
     EXPECT_EQ(contents(*number), L"5:2.5");
 }
 
-// 測 and 定 are two bytes each in code page 932, the half-width ｱ one; a character's two bytes
-// may be cut apart by the output area's end or between two reads of the session.
+// 測 and 定 are two bytes each in code page 932, the half-width ｱ one; a character's two bytes may be cut
+// apart by the output area's end or between two reads of the session.
 TEST_F(UserLocale, TextTakesTheCodePagesOneOrTwoBytesACharacter)
 {
     if (!japanese)
@@ -81,9 +81,8 @@ TEST_F(UserLocale, TextTakesTheCodePagesOneOrTwoBytesACharacter)
     EXPECT_EQ(io->WriteIEEEBlock(bstr(L"定:DATA").get(), *elements(VT_UI1, "A"), VARIANT_TRUE), S_OK);
     EXPECT_EQ(session.sent().substr(before), "\x91\xaa,\xb1\x92\xe8\n\x92\xe8:DATA #11A\n");
 
-    // Read back byte by byte, so that every character arrives cut in two. Lists of any type
-    // drop the bytes above 0x7F where an item starts, as no token starts with one, and keep
-    // them inside an item.
+    // Read back byte by byte, every character cut in two. Lists of any type drop the bytes above 0x7F where an
+    // item starts, as no token starts with one, and keep them inside an item.
     const auto byte_by_byte = [&](const std::string& response) {
         for (std::size_t at = 0; at < response.size(); ++at)
             session.add_chunk(response.substr(at, 1), at + 1 < response.size() ? status_count_reached : status_end);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <bit>
+#include <cstring>
 #include <cstdint>
 #include <float.h>
 #include <functional>
@@ -62,8 +63,7 @@ const wchar_t* const not_convertible = L"The Safearray cannot be converted to th
 // elements of bytes that all differ, over 16 bytes or more, so that any wrong order shows.
 TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
 {
-    // The numbers (the first no limit, so that the limits come after it), the nearest number outside the type,
-    // what ReadList makes of that as item 2, block elements as they lie in memory.
+    // The numbers (the limits after the first), the nearest outside the type and ReadList's failure on it, a block.
     // clang-format off
     const struct { VARTYPE code; std::vector<const wchar_t*> numbers; const wchar_t* beyond; std::wstring list_beyond;
                    std::string memory; } rows[] = {
@@ -175,8 +175,7 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
         << "6 bytes are no 32-bit integers";
 }
 
-// A client that runs with overflow, invalid operation and division by zero unmasked, as some
-// development environments do, gets the answers of one that masks them, and its mask back.
+// A client with overflow, invalid operation and division by zero unmasked gets the masked answers and its mask back.
 TEST_F(NumberTypes, ClientsWithFloatingPointExceptionsUnmasked)
 {
     VARIANT nan{}, huge{};
@@ -201,7 +200,8 @@ TEST_F(NumberTypes, ClientsWithFloatingPointExceptionsUnmasked)
     EXPECT_EQ(after & _MCW_EM, static_cast<unsigned int>(_EM_INEXACT | _EM_UNDERFLOW | _EM_DENORMAL));
 }
 
-// The order in which WriteNumber and WriteList check and convert arguments, arrays by reference, elements that fail.
+// The order in which WriteNumber, WriteList and WriteIEEEBlock check and convert arguments, arrays by reference,
+// elements that fail. A block goes after its command and a space; only its size is checked after the command.
 TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
 {
     const unique_variant doubles = array(VT_R8, values(VT_R8, {L"3", L"2.25"}));
@@ -209,12 +209,29 @@ TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
     VARIANT by_reference;
     V_VT(&by_reference) = VT_ARRAY | VT_R8 | VT_BYREF;
     V_ARRAYREF(&by_reference) = &referenced;
-    const unique_variant big = value(VT_I4, L"70000");
-    VARIANT mislabelled = *doubles; // says 32-bit integers, holds doubles
+    const unique_variant big = value(VT_I4, L"70000"), two = elements(VT_I2, "\x01\x00\xfe\xff"s),
+                         none = elements(VT_I4, ""), from_one = elements(VT_I4, "0123456789ab", 1),
+                         eight_bytes = elements(VT_UI1, "12345678");
+    VARIANT mislabelled = *doubles, as_doubles = *eight_bytes, no_array{}; // doubles as integers, bytes as doubles
     V_VT(&mislabelled) = VT_ARRAY | VT_I4;
-    SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+    V_VT(&as_doubles) = VT_ARRAY | VT_R8;
+    V_VT(&no_array) = VT_ARRAY | VT_I2;
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 0}};
     unique_variant two_dimensions;
-    V_VT(two_dimensions.get()) = VT_ARRAY | VT_I4, V_ARRAY(two_dimensions.get()) = SafeArrayCreate(VT_I4, 2, square);
+    V_VT(two_dimensions.get()) = VT_ARRAY | VT_I4, V_ARRAY(two_dimensions.get()) = SafeArrayCreate(VT_I4, 2, bounds);
+    std::memcpy(V_ARRAY(two_dimensions.get())->pvData, "\x01\x02\x03\x04\x05\x06\x07\x08", 8);
+    // 10^9 bytes, described but never read: the size is refused before the data is.
+    VARIANT huge{};
+    V_VT(&huge) = VT_ARRAY | VT_UI1;
+    ASSERT_EQ(SafeArrayAllocDescriptorEx(VT_UI1, 1, &V_ARRAY(&huge)), S_OK);
+    V_ARRAY(&huge)->fFeatures |= FADF_AUTO;
+    V_ARRAY(&huge)->rgsabound[0] = {1'000'000'000, 0};
+    V_ARRAY(&huge)->pvData = &huge;
+    const auto block = [&](const wchar_t* command, const VARIANT& data) -> std::function<HRESULT()> {
+        return [&, command, held = &data] {
+            return io->WriteIEEEBlock(command ? bstr(command).get() : nullptr, *held, truth(true));
+        };
+    };
     // An element that cannot even be fetched, between two that can.
     const unique_variant unfetchable = array(VT_VARIANT, values(VT_I4, {L"1", L"2", L"3"}));
     V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = 15;
@@ -253,12 +270,27 @@ TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
         {"an array that is not what it says", [&] { return write_list(mislabelled, 3); },
          component_failure(DISP_E_TYPEMISMATCH, L"Bad Array Argument", 1017)},
         {"no elements", [&] { return write_list(*array(VT_I4, {}), 3); },
-         component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033)}};
+         component_failure(E_FAIL, L"An attempt was made to send an END signal on an empty buffer.", 1033)},
+        {"a block", block(L"CURV", *two), wide("CURV #14\x00\x01\xff\xfe\n"s)},
+        {"a block after a command that ends in a space", block(L"A ", *two), wide("A  #14\x00\x01\xff\xfe\n"s)},
+        {"an empty block, no command", block(L"", *none), L"#10\n"},
+        {"a block by reference", block(nullptr, by_reference),
+         wide("#216\x40\x08\0\0\0\0\0\0\x40\x02\0\0\0\0\0\0\n"s)},
+        {"a block from lower bound 1", block(nullptr, *from_one), L"#21232107654ba98\n"},
+        {"a block of the first dimension, from the start", block(nullptr, *two_dimensions),
+         wide("#18\x04\x03\x02\x01\x08\x07\x06\x05\n"s)},
+        {"a number as a block", block(L"CMD", *big), component_failure(E_INVALIDARG,
+         L"IEEE binary blocks cannot be of the type provided in the array argument.", 1025)},
+        {"no array as a block", block(L"CMD", no_array), describe(E_UNEXPECTED, nullptr)},
+        {"more block elements than bytes", block(L"CMD", as_doubles), describe(E_UNEXPECTED, nullptr)},
+        {"10^9 bytes", block(L"CMD", huge), component_failure(E_INVALIDARG,
+         L"The Binary Block provided is too large for the IEEE block format.", 1018) + L"CMD "}};
     // clang-format on
     for (const auto& row : rows)
         EXPECT_EQ(sent(row.call), row.sent_or_refusal) << row.name;
     EXPECT_EQ(static_cast<const double*>(referenced->pvData)[0], 3.0) << "the caller's array is left as it was";
     V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = VT_I4; // destroyable again
+    SafeArrayDestroyDescriptor(V_ARRAY(&huge));
 }
 
 using Booleans = bound_fmtdio;

@@ -28,16 +28,12 @@ public:
     explicit loopback_server(std::function<void(SOCKET)> script)
     {
         EXPECT_TRUE(m_listener);
-        m_thread = std::thread([this, script] {
+        m_thread = std::jthread([this, script] {
             if (const unique_socket client = m_listener.accept())
                 script(client.get());
         });
     }
-    ~loopback_server()
-    {
-        m_listener.stop(); // ends an accept that no one will answer
-        m_thread.join();
-    }
+    ~loopback_server() { m_listener.stop(); } // ends an accept that no one will answer, before the join
     ComPtr<IMessage> open(LONG timeout = 2000) const
     {
         ComPtr<IMessage> session;
@@ -48,13 +44,12 @@ public:
 private:
     const winsock_use m_winsock;
     tcp_listener m_listener;
-    std::thread m_thread;
+    std::jthread m_thread;
 };
 
 void send_text(SOCKET to, std::string_view text) { send(to, text.data(), static_cast<int>(text.size()), 0); }
 
-// A server's timeline: bytes, "|" for a pause of 100 ms, "!" for a reset instead of the clean
-// close that ends every script.
+// A server's timeline: bytes, "|" a pause of 100 ms, "!" a reset instead of the clean close at the end.
 std::function<void(SOCKET)> play(std::string script)
 {
     return [script](SOCKET client) {
@@ -75,8 +70,7 @@ std::function<void(SOCKET)> play(std::string script)
     };
 }
 
-// What Read(count) gives, the bytes and the status, or what Write of one byte gives (count
-// -1); a failure shows its HRESULT first.
+// What Read(count) gives, bytes and status, or Write of one byte (count -1); a failure shows its HRESULT first.
 std::string call(IMessage* session, LONG count)
 {
     SAFEARRAY* bytes = count < 0 ? SafeArrayCreateVector(VT_UI1, 0, 1) : nullptr;
@@ -122,8 +116,8 @@ TEST(SocketSession, ReadsAgainstTimelines)
     }
 }
 
-// Every non-zero value turns a flag on and reads back as -1; only the termination character
-// changes what a read takes. Without it, the close ends the message.
+// Every non-zero value turns a flag on and reads back as -1; only the termination character changes what a
+// read takes. Without it, the close ends the message.
 TEST(SocketSession, FlagsTakeEveryNonZeroValueAsTrue)
 {
     loopback_server server(play("1\n2\n3\n4\n5\n6\n|"));
@@ -143,8 +137,7 @@ TEST(SocketSession, FlagsTakeEveryNonZeroValueAsTrue)
     EXPECT_EQ(call(session.Get(), 9), "6\n 0"); // then lost: ReadsAgainstTimelines
 }
 
-// A peer whose bytes never stop and are always there already, for 3 s (then it is gone): a loopback
-// server cannot promise that, and a discard that waits for a pause would end when the server stalls.
+// A peer whose bytes are always there already, for 3 s: a loopback server that stalls cannot promise that.
 struct endless_stream : stream::byte_stream {
     const stream::deadline gone = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     void send_all(const unsigned char*, std::size_t, stream::deadline) override {}

@@ -36,8 +36,8 @@ struct rig {
     std::unique_ptr<comio_buf> buffer;
 };
 
-// The termination character's status ends a message; one that is not its, END's or the count's leaves it
-// open, byte by byte and in bulk, but ends draining.
+// The termination character's status ends a message; any other but END's or the count's leaves it open,
+// byte by byte and in bulk, but ends draining.
 TEST(ComioBufInput, AnyOtherStatusLeavesTheMessageOpenAndEndsDraining)
 {
     for (const bool bulk : {false, true}) {
@@ -57,8 +57,7 @@ TEST(ComioBufInput, AnyOtherStatusLeavesTheMessageOpenAndEndsDraining)
     EXPECT_EQ(get_to_eof(*r.buffer), "ij");
 }
 
-// Destruction sends what is pending without END, then drains the message, even when the send
-// fails; nothing escapes. (With a working session: FmtdioBinding.OldStreamsDrainAndSendInTheirOrder.)
+// Destruction sends what is pending without END, then drains the message, even when the send fails.
 TEST(ComioBufLifetime, DestructionDrainsAfterAFailedSend)
 {
     rig r(4);

@@ -1,6 +1,5 @@
 #pragma once
-// The documented values that the tests check the product against, spelled out once here:
-// a test that reused the product's own constants could not catch a wrong one.
+// The documented values spelled out once: a test that reused the product's own constants could not catch a wrong one.
 #include <windows.h>
 
 namespace morvane::testing {

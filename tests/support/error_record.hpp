@@ -1,9 +1,6 @@
 #pragma once
-// Errors as one line of text (HRESULT and the five fields of the record), so that a whole
-// error compares with EXPECT_EQ and a mismatch shows every field.
+// Errors as one line of text (HRESULT and the record's five fields): a mismatch shows every field.
 #include <windows.h>
-#include <oaidl.h>
-#include <objbase.h>
 #include <charconv>
 #include <string>
 #include <wrl/client.h>
@@ -78,12 +75,9 @@ inline std::wstring terminated() { return component_failure(data_failure, L"Unex
 inline std::wstring item_failure(int item, bool real)
 {
     // The platform breaks the line where it goes beyond 80 characters.
-    const std::wstring number = std::to_wstring(item);
-    return component_failure(data_failure,
-                             (L"Unexpected I/O termination or couldn't convert list item # " + number +
-                              (real ? L" to floating point\r\nformat" : L" to\r\nlong/integer/byte format"))
-                                 .c_str(),
-                             1034);
+    const std::wstring text = L"Unexpected I/O termination or couldn't convert list item # " + std::to_wstring(item) +
+                              (real ? L" to floating point\r\nformat" : L" to\r\nlong/integer/byte format");
+    return component_failure(data_failure, text.c_str(), 1034);
 }
 
 } // namespace morvane::testing

@@ -14,8 +14,7 @@ inline Microsoft::WRL::ComPtr<IFormattedIO488> make_fmtdio()
     return object;
 }
 
-// A VARIANT_BOOL argument: when true, -1, 1 and 0x7FFF in turn, since every non-zero value
-// must count as true.
+// A VARIANT_BOOL argument: when true, -1, 1 and 0x7FFF in turn, since every non-zero value must count as true.
 inline VARIANT_BOOL truth(bool value)
 {
     static const VARIANT_BOOL trues[] = {VARIANT_TRUE, 1, 0x7FFF};

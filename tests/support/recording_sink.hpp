@@ -1,8 +1,6 @@
 #pragma once
-// A sink for service requests that records each call: the session it was told of (and that
-// session's resource name, asked back through it when `ask_name`), the status byte and the
-// thread; it answers `answer` after `pause`. Free-threaded (the platform's free-threaded
-// marshaler says so) unless told otherwise: then it is called in its own apartment.
+// A sink for service requests that records each call (the session, its name when `ask_name`, the status byte, the
+// thread) and answers `answer` after `pause`; free-threaded unless told otherwise, then called in its apartment.
 #include <windows.h>
 #include <atomic>
 #include <chrono>
@@ -26,7 +24,6 @@ struct sink_options {
 
 class recording_sink : public IMorvaneServiceRequestSink {
 public:
-    using options = sink_options;
     struct call {
         IUnknown* session;
         std::wstring name; // with ask_name
@@ -34,7 +31,7 @@ public:
         DWORD thread;
     };
 
-    explicit recording_sink(options given = {}) : m_options(given)
+    explicit recording_sink(sink_options given = {}) : m_options(given)
     {
         if (given.free_threaded && FAILED(CoCreateFreeThreadedMarshaler(this, &m_marshaler)))
             throw std::runtime_error("no free-threaded marshaler");
@@ -83,7 +80,7 @@ public:
     ULONG references() const { return m_count; }
 
 private:
-    const options m_options;
+    const sink_options m_options;
     std::atomic<ULONG> m_count{1};
     Microsoft::WRL::ComPtr<IUnknown> m_marshaler;
     std::mutex m_lock;

@@ -1,7 +1,7 @@
 #include "support/scripted_session.hpp"
 
 #include <algorithm>
-#include <oleauto.h>
+#include <numeric>
 #include <wrl/client.h>
 
 namespace morvane::testing {
@@ -54,15 +54,15 @@ void scripted_session::respond(std::string_view response, std::initializer_list<
 
 lines scripted_session::trace() const
 {
-    static const char* const names[] = {"write",        "read",         "read_string",  "last_status", "get_send_end",
-                                        "put_send_end", "get_termchar", "put_termchar", "get_timeout", "put_timeout"};
+    // A trailing space: the call's count or value follows.
+    static const char* const names[] = {"write ",       "read ",         "read_string ", "last_status",
+                                        "get_send_end", "put_send_end ", "get_termchar", "put_termchar ",
+                                        "get_timeout",  "put_timeout "};
     lines calls;
     for (const session_call& call : m_calls) {
         std::string line = names[static_cast<int>(call.op)];
-        if (call.op == session_op::write || call.op == session_op::read || call.op == session_op::read_string ||
-            call.op == session_op::put_send_end || call.op == session_op::put_termination_character ||
-            call.op == session_op::put_timeout)
-            line += ' ' + std::to_string(call.count);
+        if (line.ends_with(' '))
+            line += std::to_string(call.count);
         if (call.op == session_op::write)
             line += call.send_end ? " end" : " noend";
         calls.push_back(line);
@@ -72,10 +72,8 @@ lines scripted_session::trace() const
 
 std::string scripted_session::sent() const
 {
-    std::string bytes;
-    for (const std::string& write : writes())
-        bytes += write;
-    return bytes;
+    const lines all = writes();
+    return std::accumulate(all.begin(), all.end(), std::string());
 }
 
 lines scripted_session::writes() const

@@ -1,9 +1,6 @@
 #pragma once
-// A message session for tests. It records every call in order, plays back scripted response
-// chunks with chosen statuses, honours the requested read count, times out when nothing is
-// scripted, and fails the n-th call of a chosen operation:
-//     session.respond("1,2,3\n", {2, 2}); // chunks "1," "2," "3\n": statuses 0x40006, 0x40006, 0
-//     session.fail(session_op::write, 1, E_ABORT, L"link down");
+// A message session for tests: it records every call, plays back scripted chunks with their statuses up to
+// the count asked, times out when nothing is scripted, and fails the n-th call of an operation on request.
 #include <windows.h>
 #include <atomic>
 #include <deque>
@@ -62,20 +59,17 @@ struct guarded_bytes {
 class scripted_session final : public IMessage {
 public:
     void add_chunk(std::string bytes, long status) { m_chunks.push_back({std::move(bytes), status}); }
-    // One response cut into chunks of the given sizes (the rest is the last chunk); every
-    // chunk but the last ends on the count, the last with final_status.
+    // One response in chunks of the given sizes and the rest: each ends on the count, the last with final_status.
     void respond(std::string_view response, std::initializer_list<std::size_t> chunk_sizes = {},
                  long final_status = status_end);
-    // The n-th call (from 1) of op fails with hr; with a description, error information is
-    // left on the thread as a session would, otherwise none.
+    // The n-th call (from 1) of op fails with hr, leaving error information on the thread with a description.
     void fail(session_op op, int nth, HRESULT hr, std::optional<std::wstring> description = std::nullopt)
     {
         m_failures.push_back({op, nth, hr, std::move(description)});
     }
     // Any non-zero value is true, as a session may answer it.
     void set_send_end(VARIANT_BOOL enabled) { m_send_end = enabled; }
-    void set_termination_character(bool enabled) { m_term = enabled ? VARIANT_TRUE : VARIANT_FALSE; }
-    void set_termination_character(VARIANT_BOOL enabled) { m_term = enabled; } // any non-zero value is true
+    void set_termination_character(VARIANT_BOOL enabled) { m_term = enabled; }
     // Runs inside every call, before it is recorded: a test can watch or hold a call open.
     void on_call(std::function<void(const session_call&)> hook) { m_hook = std::move(hook); }
     // A read takes bytes across chunks up to its count or the message's end, as a session over an

@@ -1,7 +1,6 @@
 #pragma once
-// What the build ships, as a test program finds and runs it: the files of the bin folder (named
-// by MORVANE_BIN_FROM_TESTS, relative to the program's own folder), programs run to their end,
-// and the registry values that installing them writes.
+// What the build ships (the bin folder, MORVANE_BIN_FROM_TESTS from the program's own), run to its end, and
+// the registry values that installing it writes.
 #include <windows.h>
 #include <optional>
 #include <string>
@@ -19,8 +18,7 @@ inline std::wstring shipped_file(const std::wstring& name)
 
 inline std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-// Runs a program to its end and gives its exit code; -1 when it did not start. Started directly,
-// not through the command interpreter, whose quoting rules vary with the line.
+// A program's exit code, -1 when it did not start; not through the command interpreter, whose quoting varies.
 inline int run(const std::wstring& program, const std::wstring& arguments)
 {
     using handle = morvane::unique_any<HANDLE, &CloseHandle>;

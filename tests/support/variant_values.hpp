@@ -1,6 +1,5 @@
 #pragma once
-// VARIANT arguments made by the platform's own conversion of text, arrays of them, and what a
-// VARIANT holds as one line of text.
+// VARIANT arguments made by the platform's conversion of text, arrays of them, and a VARIANT as one line of text.
 #include <string>
 #include <vector>
 #include "platform/safearray.hpp"
@@ -62,8 +61,7 @@ inline unique_variant elements(VARTYPE type, const std::string& memory, LONG low
     return holder;
 }
 
-// "type: text" for a value; "type from lower:" and then each element of an array: its bytes as
-// they lie in memory for numbers, "type:text" for VARIANTs and strings.
+// "type:text" for a value; "type from lower:" and each element of an array: numbers' bytes, "type:text" for others.
 inline std::wstring contents(const VARIANT& v)
 {
     const auto text = [](const VARIANT& x) {
