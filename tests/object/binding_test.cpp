@@ -128,6 +128,7 @@ TEST_F(bound_fmtdio, ResultVariantsAreEmptiedEachInItsOwnWay)
         {"ReadList", [&](VARIANT* v) { return io->ReadList(NumberType_R8, nullptr, v); }, 1},
         {"ReadIEEEBlock", [&](VARIANT* v) { return io->ReadIEEEBlock(NumberType_R8, 0, 0, v); }, 1}};
     // clang-format on
+    auto* const read_only = static_cast<VARIANT*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READONLY));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         scripted_session held;
@@ -137,7 +138,9 @@ TEST_F(bound_fmtdio, ResultVariantsAreEmptiedEachInItsOwnWay)
         EXPECT_EQ(V_VT(&result), VT_EMPTY);
         EXPECT_EQ(held.references(), row.count_after);
         EXPECT_EQ(row.call(nullptr), E_POINTER);
+        EXPECT_EQ(row.call(read_only), E_POINTER) << "emptying it would fault";
     }
+    VirtualFree(read_only, 0, MEM_RELEASE);
 }
 
 } // namespace

@@ -313,15 +313,11 @@ TEST_F(Booleans, EveryTrueValueHasOneEffectAndFalseTheOther)
     // Calls: the session's calls shown after what the act gives, by the start of their names; "@": the true value.
     // clang-format off
     const struct { const char* name; const char* calls; act call; lines if_true, if_false; } rows[] = {
-        {"WriteString flush-and-END", "write",
-         [&](auto&, VARIANT_BOOL b) { return io->WriteString(bstr(L"A").get(), b), lines{}; }, {"write 2 end"}, {}},
-        {"WriteNumber flush-and-END", "write",
-         [&](auto&, VARIANT_BOOL b) { return io->WriteNumber(*one, NumberType_I4, b), lines{}; }, {"write 2 end"}, {}},
-        {"WriteList flush-and-END", "write", [&](auto&, VARIANT_BOOL b) {
-             return io->WriteList(const_cast<VARIANT*>(&*pair), NumberType_I4, bstr(L",").get(), b), lines{}; },
-         {"write 4 end"}, {}},
-        {"WriteIEEEBlock flush-and-END", "write",
-         [&](auto&, VARIANT_BOOL b) { return io->WriteIEEEBlock(nullptr, *byte, b), lines{}; }, {"write 5 end"}, {}},
+        {"flush-and-END of WriteString, WriteNumber, WriteList, WriteIEEEBlock", "write", [&](auto&, VARIANT_BOOL b) {
+             io->WriteString(bstr(L"A").get(), b), io->WriteNumber(*one, NumberType_I4, b);
+             io->WriteList(const_cast<VARIANT*>(&*pair), NumberType_I4, bstr(L",").get(), b);
+             return io->WriteIEEEBlock(nullptr, *byte, b), lines{}; },
+         {"write 2 end", "write 2 end", "write 4 end", "write 5 end"}, {}},
         {"FlushWrite send-END, with nothing pending and then with one byte", "", [&](auto&, VARIANT_BOOL b) {
              return lines{std::to_string(io->FlushWrite(b)), std::to_string((write(L"A", 0), io->FlushWrite(b)))}; },
          {"-2147467259", "0", "write 2 end"}, lines{"0", "0"} + chunk(1)}, // E_FAIL: no END without data

@@ -264,5 +264,26 @@ TEST_F(Reading, LongListsKeepEveryValueInOrder)
     }
 }
 
+// The session fails, with or without its record, after the bytes given: a list fails with the item's message or the
+// session's (the internal error without a record); a number read that keeps the rest does not see it.
+TEST_F(Reading, ReadsBeforeASessionFailure)
+{
+    // clang-format off
+    const struct { long code; std::string cut; std::wstring result; bool recorded = true; } rows[] = {
+        {3, "1,2,", item_failure(3, false)}, {3, "1,2", session_failure()}, {8, "1,2", session_failure()},
+        {0, "1.5", L"R8 1.5"}, {1, "1.5", session_failure()}, // ReadNumber keeping (0) and dropping (1) the rest
+        {1, "", no_number()}, {8, "1,2", internal_failure(), false}};
+    // clang-format on
+    for (const auto& row : rows) {
+        if (!row.cut.empty())
+            session.add_chunk(row.cut, status_count_reached);
+        session.fail(session_op::read, session.count(session_op::read) + 1 + !row.cut.empty(), link_down,
+                     row.recorded ? std::optional<std::wstring>(L"link down") : std::nullopt);
+        EXPECT_EQ(row.code > 1 ? read_list(row.code) : read_number(row.code), row.result) << row.cut;
+        session.respond("after\n");
+        EXPECT_EQ(read(), L"after\n");
+    }
+}
+
 } // namespace
 } // namespace morvane::testing

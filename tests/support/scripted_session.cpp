@@ -96,13 +96,12 @@ HRESULT scripted_session::record(session_call call)
         m_hook(call);
     const session_op op = call.op;
     m_calls.push_back(std::move(call));
-    for (const failure& planned : m_failures) {
+    for (const failure& planned : m_failures)
         if (planned.op == op && planned.nth == count(op)) {
             if (planned.description)
                 set_thread_error(*planned.description);
             return planned.hr;
         }
-    }
     return S_OK;
 }
 
