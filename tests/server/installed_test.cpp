@@ -1,14 +1,11 @@
 // Installing the component as documented (register_typelib for the standard library, then
 // regsvr32), the registry entries that it leaves, and using it through COM as clients do.
 #include <filesystem>
-#include "platform/bstr.hpp"
 #include "server_client.hpp"
-#include "support/scripted_session.hpp"
 
 namespace server_tests {
 namespace {
 
-using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 const HKEY classes = HKEY_CLASSES_ROOT;
@@ -18,7 +15,7 @@ const std::wstring class_key = L"CLSID\\" + clsid;
 const std::wstring typelib_key = L"TypeLib\\{709F7EC2-AB81-11D4-98E6-00108301CB39}";
 const std::wstring library_path_key = typelib_key + L"\\5.5\\0\\win64";
 
-using morvane::make_bstr, morvane::testing::quoted, morvane::testing::run, morvane::testing::session_op;
+using morvane::testing::quoted, morvane::testing::run;
 
 int regsvr32(const wchar_t* options = L"/s ") { return run(L"regsvr32.exe", options + quoted(module)); }
 int register_typelib(const std::wstring& arguments) { return run(shipped_file(L"register_typelib.exe"), arguments); }
@@ -120,15 +117,6 @@ protected:
         EXPECT_EQ(register_typelib(L"/u " + quoted(shipped_file(L"visacom.tlb"))), 0);
         EXPECT_EQ(names_in(classes, L"TypeLib\\{DB8CBF00-D6D3-11D4-AA51-00A024EE30BD}"), std::nullopt);
         EXPECT_EQ(names_in(classes, L"Interface\\{DB8CBF1A-D6D3-11D4-AA51-00A024EE30BD}"), std::nullopt);
-    }
-    static com_ptr<IFormattedIO488> create(const wchar_t* progid)
-    {
-        CLSID found{};
-        com_ptr<IFormattedIO488> object;
-        EXPECT_EQ(CLSIDFromProgID(progid, &found), S_OK);
-        EXPECT_EQ(found, clsid_fmtdio);
-        EXPECT_EQ(CoCreateInstance(found, nullptr, CLSCTX_INPROC_SERVER, iid_formatted_io, &object), S_OK);
-        return object;
     }
 };
 

@@ -9,10 +9,8 @@
 #include <ctime>
 #include <random>
 #include "platform/safearray.hpp"
+#include "scripted_core.hpp"
 #include "sessions_client.hpp"
-#include "transport/tcp_listener.hpp"
-#include "oncrpc/record_receiver.hpp"
-#include "oncrpc/rpc_message.hpp"
 
 namespace morvane::testing {
 namespace {
@@ -43,22 +41,6 @@ struct fake_peer {
     std::atomic<bool> done{false};
     std::thread thread; // last: it starts once the others are there
 };
-
-// The next call record; none once the client closed or sent nothing for 3 s.
-std::optional<bytes> next_call(SOCKET client)
-{
-    DWORD wait = 3000;
-    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
-    oncrpc::record_receiver records(1 << 20);
-    while (!records.complete()) {
-        const auto space = records.space();
-        const int got = recv(client, reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
-        if (got <= 0)
-            return std::nullopt;
-        records.received(static_cast<std::size_t>(got));
-    }
-    return records.take();
-}
 
 // Sends a reply's record as `how` spoils it; false once the connection is to close.
 bool send_spoilt(SOCKET client, bytes record, fault how, std::mt19937& rng)
@@ -98,54 +80,21 @@ bool send_spoilt(SOCKET client, bytes record, fault how, std::mt19937& rng)
     // What never comes: the connection is held until the client gives up on it.
     char ignored[4096];
     for (int got = -1; clock::now() < until && got != 0;)
-        got = recv(client, ignored, sizeof ignored, 0); // gives up every 3 s, returns 0 at a close
+        got = recv(client, ignored, sizeof ignored, 0); // 0 once the client closes
     return false;
 }
 
-std::uint32_t word(const bytes& record, std::size_t at)
+// A reply to `call` of accepted results: one word, record-marked.
+bytes reply(const bytes& call, std::uint32_t result)
 {
-    std::uint32_t got = 0;
-    for (std::size_t i = at; i < at + 4 && at + 4 <= record.size(); ++i)
-        got = got << 8 | record[i];
-    return got;
-}
-
-// A reply of accepted results, record-marked.
-bytes reply(const bytes& call, std::initializer_list<std::uint32_t> words, const std::string& data = {},
-            bool opaque = false)
-{
+    oncrpc::xdr_reader in(call);
     oncrpc::xdr_writer out;
-    oncrpc::put_accepted_reply(out, word(call, 0), 0);
-    for (const std::uint32_t word : words)
-        out.put(word);
-    if (opaque)
-        out.put_string(data);
+    oncrpc::put_accepted_reply(out, oncrpc::get_call(in).xid, 0);
+    out.put(result);
     const auto record = out.record();
     return bytes(record.begin(), record.end());
 }
 
-// A core channel that answers well until its `spoil`-th call, spoilt `how`; with fault::no_reason
-// every device_read is answered with no reason bit, 64 KiB of data or none, for ever.
-void serve_core(SOCKET client, fault how, unsigned spoil, std::mt19937& rng)
-{
-    const auto until = clock::now() + 5s;
-    for (unsigned call = 0; clock::now() < until; ++call) {
-        const auto record = next_call(client);
-        if (!record)
-            return;
-        const std::uint32_t procedure = word(*record, 20);
-        const bytes answer = procedure == 10   ? reply(*record, {0, 7, 0, 1024})
-                             : procedure == 11 ? reply(*record, {0, word(*record, 56)})
-                             : procedure != 12 ? reply(*record, {0, 0}) // the generic calls
-                             : how == fault::no_reason
-                                 ? reply(*record, {0, 0}, std::string(rng() % 2 ? 64 << 10 : 0, 'x'), true)
-                                 : reply(*record, {0, 4}, "1\n", true);
-        if (!send_spoilt(client, answer, call >= spoil && how != fault::no_reason ? how : fault::none, rng))
-            return;
-    }
-}
-
-// Where the client's memory stands: its peak working set, in bytes.
 std::size_t peak_memory()
 {
     PROCESS_MEMORY_COUNTERS counters{};
@@ -189,10 +138,23 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
                      << "seed " << seed << " trial " << trial << " fault " << int(how) << " at call " << spoil
                      << " kind " << kind << " timeout " << timeout << " count " << count);
         std::mt19937 peer_rng(rng());
-        fake_peer core([&](SOCKET client) { serve_core(client, kind == 1 ? how : fault::none, spoil, peer_rng); });
+        // The core channel answers well until its `spoil`-th reply; with fault::no_reason, every device_read
+        // is answered with no reason bit for ever, with 64 KiB of data or none.
+        const bool spoils_core = kind == 1 && how != fault::no_reason;
+        unsigned replies = 0;
+        scripted_core core("127.0.0.1", [&](SOCKET client, bytes record) {
+            return send_spoilt(client, std::move(record), spoils_core && replies++ >= spoil ? how : fault::none,
+                               peer_rng);
+        });
+        if (kind == 1 && how == fault::no_reason) {
+            core.endless = std::string(peer_rng() % 2 ? 64 << 10 : 0, 'x');
+            core.empty_when_done = true;
+        } else {
+            core.reads.assign(9, {0, 4, "1\n"});
+        }
         fake_peer mapper([&](SOCKET client) {
-            if (const auto call = next_call(client))
-                send_spoilt(client, reply(*call, {core.listener.port()}), kind == 0 ? how : fault::none, peer_rng);
+            if (const auto call = next_record(client, 3000))
+                send_spoilt(client, reply(*call, core.port()), kind == 0 ? how : fault::none, peer_rng);
         });
         fake_peer raw([&](SOCKET client) {
             char got[256];

@@ -1,7 +1,6 @@
 // The VXI-11 session's interrupt channel against devices that the test plays beside a scripted core.
 #include <windows.h>
 #include <psapi.h>
-#include "oncrpc/rpc_message.hpp"
 #include "scripted_core.hpp"
 #include "sessions_client.hpp"
 #include "support/process_threads.hpp"
@@ -19,7 +18,6 @@ using procedures = std::vector<std::uint32_t>;
 const transport::winsock_use winsock;
 constexpr std::uint32_t readstb = 13, enable_srq = 20, create_intr_chan = 25, destroy_intr_chan = 26;
 
-// The threads and private bytes of the process.
 std::pair<std::size_t, std::size_t> threads_and_memory()
 {
     PROCESS_MEMORY_COUNTERS_EX memory{};

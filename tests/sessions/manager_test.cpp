@@ -1,11 +1,8 @@
-// The resource manager through COM: the names it takes, what it finds, its properties, and the
-// sessions it opens, every kind alike, with the component over them.
+// The resource manager through COM: names, discovery, properties, and the sessions of every kind it opens.
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <optional>
-#include <stop_token>
 #include <thread>
 #include <vector>
 #include "platform/com_apartment.hpp"
@@ -31,8 +28,6 @@ std::wstring manager_failure(HRESULT hr, const std::wstring& description)
     return error_line(hr, description, manager_source, L"", 0, IID_IMorvaneResourceManager);
 }
 
-// Names of no supported form, timeouts below 1 ms and what is not there, each with its reason; the
-// discovery settings within their ranges.
 TEST(ResourceManager, RefusesWhatItCannotOpenAndKeepsItsSettingsWithinRange)
 {
     const auto resources = manager();
@@ -78,12 +73,17 @@ TEST(ResourceManager, RefusesWhatItCannotOpenAndKeepsItsSettingsWithinRange)
     EXPECT_EQ(resources->put_DiscoveryAddresses(make_bstr(L"127.0.0.1,10.0.0.255").get()), S_OK);
     EXPECT_EQ(resources->get_DiscoveryAddresses(&addresses), S_OK);
     EXPECT_EQ(std::wstring(bstr_view(unique_bstr(addresses).get())), L"127.0.0.1,10.0.0.255");
-    // What is not there fails within the timeout and half a second more.
+    // What is not there fails within the timeout and half a second more, each form by its own kind of session.
     const unsigned short closed = tcp_listener().port(); // closed again at once
     ASSERT_EQ(resources->put_PortmapperPort(closed), S_OK);
     const std::pair<std::wstring, const wchar_t*> absent[] = {
         {L"TCPIP::127.0.0.1::" + std::to_wstring(closed) + L"::SOCKET", socket_source},
         {L"TCPIP::127.0.0.1::INSTR", L"[The portmapper cannot be asked: "},
+        {L"tcpip0::127.0.0.1", L"[The portmapper cannot be asked: "},
+        {L"Tcpip1::127.0.0.1::gpib0,5::instr", L"[The portmapper cannot be asked: "},
+        {L"TCPIP::127.0.0.1::hislip0::INSTR", L"Morvane HiSLIP session"},
+        {L"tcpip::127.0.0.1::HiSLIP1", L"Morvane HiSLIP session"},
+        {L"TCPIP::127.0.0.1::hislip0,1::INSTR", L"Morvane HiSLIP session"},
         {L"ASRL249::INSTR", L"Could not open COM249"},
     };
     for (const auto& [name, reason] : absent) {
@@ -102,7 +102,6 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     const auto& resources = lan.resources;
     ASSERT_EQ(resources->put_DiscoveryAddresses(make_bstr(L" 127.0.0.1,").get()), S_OK);
     const std::wstring instrument = L"TCPIP::127.0.0.1::INSTR";
-    // Each operator is the pattern's own test; these rows find what discovery and the manager add.
     const struct {
         std::wstring expression;
         std::vector<std::wstring> found;
@@ -181,8 +180,7 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
                                                    {IID_IFormattedIO488, S_FALSE},
                                                    {IID_IMorvaneLocking, locks ? S_OK : S_FALSE}})
             EXPECT_EQ(errors->InterfaceSupportsErrorInfo(interface_id), answer);
-        // Service requests: a wait while disabled fails; refused where the connection has no channel for
-        // them (the calls below then run with them enabled where it has).
+        // A wait while disabled fails; enabling is refused where the connection has no channel for requests.
         ComPtr<IMorvaneServiceRequests> requests;
         ASSERT_EQ(session.As(&requests), S_OK);
         short request = -1;
@@ -199,10 +197,8 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         ASSERT_EQ(points->FindConnectionPoint(IID_IMorvaneServiceRequestSink, &point), S_OK);
         EXPECT_EQ(point->GetConnectionPointContainer(&container), S_OK);
         EXPECT_EQ(container.Get(), points.Get());
-        EXPECT_EQ(point->Advise(session.Get(), nullptr), E_POINTER);
         DWORD cookie = 0;
         EXPECT_EQ(point->Advise(session.Get(), &cookie), CONNECT_E_CANNOTCONNECT) << "no sink";
-        EXPECT_EQ(point->Unadvise(12345), CONNECT_E_NOCONNECTION);
         unique_bstr resource;
         LONG timeout = 0;
         BYTE termination = 0;
@@ -243,8 +239,7 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
     }
 }
 
-// MaximumMessageSize on every kind of session: an answer of that size passes, a longer one
-// fails, and the next query finds nothing of it left over or interrupted.
+// An answer of MaximumMessageSize passes, a longer one fails, and the next query finds nothing of it left.
 TEST(Sessions, BoundTheirMessagesAndExplainEveryFailure)
 {
     const kinds every;
@@ -287,36 +282,25 @@ TEST(Sessions, BoundTheirMessagesAndExplainEveryFailure)
     }
 }
 
-TEST(Sessions, AThousandOpensAndReleasesLeaveNothingOpen)
+TEST(Sessions, OpensAndReleasesLeaveNothingOpen)
 {
-    const tcp_listener listener("127.0.0.1", 0, 64);
-    std::vector<transport::unique_socket> accepted;
-    std::jthread accepting([&](const std::stop_token& stop) { // once stopped, until none is queued
-        for (;;)
-            if (auto connection = listener.accept(20ms))
-                accepted.push_back(std::move(connection));
-            else if (stop.stop_requested())
-                break;
-    });
+    const tcp_listener listener("127.0.0.1", 0, 100); // its backlog holds every connection until the end
     {
         const auto resources = manager();
         for (const std::wstring& name :
              {std::wstring(L"SIM"), L"TCPIP::127.0.0.1::" + std::to_wstring(listener.port()) + L"::SOCKET"})
-            for (int i = 0; i < 1000; ++i) {
+            for (int i = 0; i < 100; ++i) {
                 ComPtr<IMessage> session;
                 ASSERT_EQ(open(resources.Get(), name, 2000, session), L"open") << i;
             }
     }
-    accepting.request_stop();
-    accepting.join();
-    std::size_t still_open = 0; // by their client
-    for (const auto& connection : accepted) {
-        u_long nonblocking = 1;
+    std::size_t closed = 0; // by their client
+    for (int i = 0; i < 100; ++i) {
+        const auto connection = listener.accept(1s);
         char byte = 0;
-        ioctlsocket(connection.get(), FIONBIO, &nonblocking);
-        still_open += recv(connection.get(), &byte, 1, 0) != 0;
+        closed += connection && recv(connection.get(), &byte, 1, 0) == 0;
     }
-    EXPECT_EQ(std::pair(accepted.size(), still_open), (std::pair<std::size_t, std::size_t>(1000, 0)));
+    EXPECT_EQ(closed, 100u);
     const HMODULE module = GetModuleHandleW(L"MorvaneSessions.dll");
     ASSERT_TRUE(module);
     const auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
@@ -330,8 +314,6 @@ TEST(Sessions, AThousandOpensAndReleasesLeaveNothingOpen)
     EXPECT_EQ(can_unload(), S_OK);
 }
 
-// The component over sessions from the resource manager: a query, a block, and a read
-// with nothing to read, which fails within its timeout and half a second more.
 TEST(Sessions, CarryTheComponentsTraffic)
 {
     const kinds every;
@@ -341,8 +323,7 @@ TEST(Sessions, CarryTheComponentsTraffic)
         ASSERT_EQ(open(every.resources.Get(), name, 2000, session), L"open");
         bound_component instrument(session.Get());
         EXPECT_EQ(instrument.query(L"*RST;*IDN?"), L"Morvane,SIM-1,0,1.0\n");
-        // A trace of 2 MiB goes up as a block and comes back the same; over
-        // VXI-11 in pieces of the device's maxRecvSize (1 MiB), with END on the last only.
+        // 2 MiB up as a block and back; over VXI-11 in pieces of the device's maxRecvSize (1 MiB).
         unique_variant upload;
         V_VT(upload.get()) = VT_ARRAY | VT_R8;
         V_ARRAY(upload.get()) = SafeArrayCreateVector(VT_R8, 0, 1u << 18);
@@ -372,21 +353,19 @@ TEST(Sessions, CarryTheComponentsTraffic)
     }
 }
 
-// The raw server's ways as a socket session meets them: a line feed ends an indefinite block
-// where no END can; answers in one-byte pieces are read whole; a connection dropped in the middle of an answer gives
-// what arrived, then fails every call; IPv6.
+// Over a raw socket a line feed ends an indefinite block; one-byte pieces are read whole; a connection
+// dropped in an answer gives what arrived, then fails every call; IPv6.
 TEST(Sessions, OverRawSocketsTakeWhatServersDo)
 {
     const auto resources = manager();
-    const std::wstring identity = L"Morvane,SIM-1,0,1.0\n";
     const struct {
         const wchar_t* options;
         std::vector<std::pair<const wchar_t*, std::wstring>> queries; // answers up to a blank
     } rows[] = {
         {L"", {{L"WAV:FORM BYTE;TRAC:DATA #0AB\nTRAC:DATA?", L"#12AB\n"}, {L"SYST:ERR?", L"0,\"No"}}},
-        {L"--segment 1", {{L"*IDN?", identity}, {L"*OPC?", L"1\n"}}},
+        {L"--segment 1", {{L"*IDN?", L"Morvane,SIM-1,0,1.0\n"}, {L"*OPC?", L"1\n"}}},
         {L"--drop-after 10", {{L"MEAS:ARR? 100", L"+1.2494502"}, {L"*IDN?", std::to_wstring(connection_lost)}}},
-        {L"--address ::1", {{L"*IDN?", identity}}},
+        {L"--address ::1", {{L"*IDN?", L"Morvane,SIM-1,0,1.0\n"}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.options);
@@ -394,8 +373,8 @@ TEST(Sessions, OverRawSocketsTakeWhatServersDo)
         const bool ipv6 = std::wstring_view(row.options).ends_with(L"::1");
         if (ipv6 && server.port() == 0)
             GTEST_SKIP() << "no IPv6 loopback here";
-        ComPtr<IMessage> session;
         const std::wstring host = ipv6 ? L"[::1]" : L"127.0.0.1";
+        ComPtr<IMessage> session;
         ASSERT_EQ(open(resources.Get(), L"TCPIP::" + host + L"::" + std::to_wstring(server.port()) + L"::SOCKET", 5000,
                        session),
                   L"open");
@@ -405,8 +384,7 @@ TEST(Sessions, OverRawSocketsTakeWhatServersDo)
     }
 }
 
-// A network session serialises its calls: a write made while another thread's read waits for
-// a late answer goes in only after that read.
+// A write made while another thread's read waits for a late answer goes in only after that read.
 TEST(Sessions, ACallWaitsForTheCallInProgress)
 {
     const kinds late(socket | vxi11 | hislip, L"--delay 600");
@@ -423,7 +401,6 @@ TEST(Sessions, ACallWaitsForTheCallInProgress)
         });
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(write_bytes(session.Get(), "*OPC?\n"), S_OK);
-        // The answer comes 600 ms after the query; a write that went in beside the read returns at once.
         EXPECT_GE(clock::now() - started, 450ms);
         reader.join();
         EXPECT_EQ(instrument.read(), L"1\n");

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +16,21 @@
 #include "oncrpc/rpc_message.hpp"
 
 namespace morvane::testing {
+
+// The next record from `client`; none once it closed or, given `wait_ms`, sent nothing for as long.
+inline std::optional<std::vector<unsigned char>> next_record(SOCKET client, DWORD wait_ms = 0)
+{
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait_ms), sizeof wait_ms);
+    oncrpc::record_receiver records(1 << 20);
+    while (!records.complete()) {
+        const auto space = records.space();
+        const int got = recv(client, reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
+        if (got <= 0)
+            return std::nullopt;
+        records.received(static_cast<std::size_t>(got));
+    }
+    return records.take();
+}
 
 class scripted_core {
 public:
@@ -27,17 +44,18 @@ public:
         std::string data;                  // the opaque or string
     };
 
-    std::atomic<std::int32_t> error{0}; // of every result after create_link's
-    std::uint32_t max_receive = 1024;
+    std::atomic<std::int32_t> error{0};       // of every result after create_link's
     std::size_t take_at_most = SIZE_MAX;      // of a device_write
     std::atomic<bool> silent{false};          // device_read gets no reply
     std::deque<read_reply> reads;             // device_read replies; none left: error 15
     std::atomic<bool> empty_when_done{false}; // none left: no data and no reason instead
     std::string endless;                      // none left, before the above: as much of it as asked, with no reason
 
-    // Listens on the numeric `address`.
-    explicit scripted_core(const std::string& address = "127.0.0.1")
-        : m_listener(address), m_thread([this] { serve(); })
+    // Sends a reply record in place of the plain send; false closes the connection.
+    using reply_sender = std::function<bool(SOCKET, std::vector<unsigned char>)>;
+
+    explicit scripted_core(const std::string& address = "127.0.0.1", reply_sender send_reply = {})
+        : m_send(std::move(send_reply)), m_listener(address), m_thread([this] { serve(); })
     {}
     ~scripted_core()
     {
@@ -64,21 +82,16 @@ private:
     {
         while (!m_done)
             if (const auto client = m_listener.accept(std::chrono::milliseconds(20)))
-                for (oncrpc::record_receiver records(1 << 20);;) {
-                    const auto space = records.space();
-                    const int got =
-                        recv(client.get(), reinterpret_cast<char*>(space.data()), static_cast<int>(space.size()), 0);
-                    if (got <= 0)
-                        break;
-                    records.received(static_cast<std::size_t>(got));
-                    if (!records.complete())
-                        continue;
-                    const auto record = records.take();
-                    oncrpc::xdr_writer out = answer(record);
+                while (const auto record = next_record(client.get())) {
+                    oncrpc::xdr_writer out = answer(*record);
                     const auto bytes = out.record();
-                    if (out.size() > 4)
+                    if (out.size() <= 4) // silent
+                        continue;
+                    if (!m_send)
                         send(client.get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()),
                              0);
+                    else if (!m_send(client.get(), {bytes.begin(), bytes.end()}))
+                        break;
                 }
     }
 
@@ -105,8 +118,8 @@ private:
             return out;
         oncrpc::put_accepted_reply(out, header.xid, 0);
         switch (header.procedure) {
-        case 10: // create_link
-            for (const std::uint32_t field : {0u, 7u, 0u, max_receive})
+        case 10:                                                  // create_link
+            for (const std::uint32_t field : {0u, 7u, 0u, 1024u}) // no error, link 7, abort port, maxRecvSize
                 out.put(field);
             break;
         case 11: // device_write
@@ -133,6 +146,7 @@ private:
         return out;
     }
 
+    const reply_sender m_send;
     transport::tcp_listener m_listener;
     std::mutex m_lock;
     std::vector<call> m_calls;

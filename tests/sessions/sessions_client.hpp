@@ -26,10 +26,8 @@ using Microsoft::WRL::ComPtr;
 inline constexpr const wchar_t* manager_source = L"Morvane.ResourceManager";
 inline constexpr const wchar_t* socket_source = L"Morvane TCP socket session";
 
-// The HRESULT that an outcome starts with.
 inline std::wstring code_of(const std::wstring& outcome) { return outcome.substr(0, outcome.find(L' ')); }
 
-// An object of a registered class, made from its program identifier.
 template<typename Interface> ComPtr<Interface> create(const wchar_t* progid)
 {
     CLSID clsid{};
@@ -69,7 +67,6 @@ inline long wait_request(IMorvaneServiceRequests* requests, LONG timeout)
     return SUCCEEDED(hr) ? status : hr;
 }
 
-// The session's own interface.
 inline ComPtr<IMorvaneSession> own(IMessage* session)
 {
     ComPtr<IMorvaneSession> extra;
@@ -77,7 +74,6 @@ inline ComPtr<IMorvaneSession> own(IMessage* session)
     return extra;
 }
 
-// The component bound to a session, for queries.
 struct bound_component {
     ComPtr<IFormattedIO488> io = create<IFormattedIO488>(L"VISA.Tellurix");
 

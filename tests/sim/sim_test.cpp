@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -47,17 +46,6 @@ const std::map<int, std::string> error_texts = {
     {-222, "Data out of range"},     {-223, "Too much data"},      {-224, "Illegal parameter value"},
     {-350, "Queue overflow"},        {-410, "Query INTERRUPTED"},  {-420, "Query UNTERMINATED"}};
 
-// With END as the session's own setting has it.
-void send(IMessage* session, std::string_view bytes)
-{
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    std::memcpy(array->pvData, bytes.data(), bytes.size());
-    LONG written = 0;
-    EXPECT_EQ(S_OK, session->Write(&array, static_cast<LONG>(bytes.size()), &written));
-    EXPECT_EQ(static_cast<LONG>(bytes.size()), written);
-    SafeArrayDestroy(array);
-}
-
 // Waits up to 10 s, long enough for a loaded machine, for `done`.
 template<typename Done> bool eventually(Done done)
 {
@@ -75,7 +63,12 @@ struct bus {
     void write(std::string_view bytes, bool end = true)
     {
         ASSERT_EQ(S_OK, session->put_SendEndEnabled(end ? VARIANT_TRUE : VARIANT_FALSE));
-        send(session.Get(), bytes);
+        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        std::memcpy(array->pvData, bytes.data(), bytes.size());
+        LONG written = 0;
+        EXPECT_EQ(S_OK, session->Write(&array, static_cast<LONG>(bytes.size()), &written));
+        EXPECT_EQ(static_cast<LONG>(bytes.size()), written);
+        SafeArrayDestroy(array);
     }
     HRESULT read(LONG count, chunk& out)
     {
@@ -124,7 +117,6 @@ struct bus {
     ComPtr<IMessage> session;
 };
 
-// A write and whether it ends with END.
 struct message {
     template<typename Text> message(Text text, bool end = true) : bytes(std::move(text)), end(end) {}
     std::string bytes;
@@ -331,7 +323,6 @@ TEST(SimulatedSession, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
 // The status bytes and threads of a session's hook calls; shared with the hook, so that a late call finds them alive.
 struct requests {
     std::mutex lock;
-    std::condition_variable arrived;
     std::vector<int> status_bytes;
     std::vector<std::thread::id> threads;
 
@@ -342,15 +333,16 @@ struct requests {
             const std::lock_guard guard(seen->lock);
             seen->status_bytes.push_back(status_byte);
             seen->threads.push_back(std::this_thread::get_id());
-            seen->arrived.notify_all();
         });
         return seen;
     }
-    // Waits for `count` of them, long enough for a loaded machine.
     std::vector<int> wait(std::size_t count)
     {
-        std::unique_lock guard(lock);
-        arrived.wait_for(guard, 10s, [&] { return status_bytes.size() >= count; });
+        eventually([&] {
+            const std::lock_guard guard(lock);
+            return status_bytes.size() >= count;
+        });
+        const std::lock_guard guard(lock);
         return status_bytes;
     }
 };
@@ -434,9 +426,10 @@ TEST(SimulatedSession, CallsNoHookAfterRelease)
     {
         bus simulated;
         auto released = std::make_shared<std::atomic<bool>>(false);
-        IMessage* last = simulated.session.Detach();
+        IMessage* const last = simulated.session.Get();
         morvane::sim::on_service_request(last, [last, released](std::uint8_t) { last->Release(), *released = true; });
-        send(last, "ACQ:TIME 10;" + pattern);
+        simulated.write("ACQ:TIME 10;" + pattern);
+        simulated.session.Detach(); // the hook's to release
         EXPECT_TRUE(eventually([&] { return released->load(); }));
     }
 }
