@@ -167,6 +167,20 @@ constexpr std::uint32_t id0 = 0xFFFFFF00, id1 = 0xFFFFFF02, id2 = 0xFFFFFF04;
 const std::string end = " 0", count_reached = " 40006", termination = " 40005", lost = hex(0x800400A6),
                   timed_out = hex(0x80040015);
 
+// The port after the comma, 4880 without one; the sub-address as the name has it.
+TEST(HislipResourceName, NamesOfTheSupportedForm)
+{
+    using address = std::optional<std::tuple<std::string, std::string, std::string>>;
+    for (const auto& [name, expected] :
+         {std::pair<const wchar_t*, address>{L"tcpip2::scope.lab::HiSLIP3", {{"scope.lab", "4880", "HiSLIP3"}}},
+          {L"TCPIP::[fe80::1]::hislip0,4881::instr", {{"fe80::1", "4881", "hislip0"}}},
+          {L"TCPIP::host::hislip0,0::INSTR", std::nullopt}}) {
+        const auto parsed = parse_hislip_resource_name(name);
+        const address got = parsed ? address({parsed->host, parsed->port, parsed->sub_address}) : std::nullopt;
+        EXPECT_EQ(got, expected);
+    }
+}
+
 // Refused, answered amiss or not at all: the open fails within its timeout with the instrument's reason.
 TEST(HislipSession, OpeningFailsWithTheInstrumentsReason)
 {

@@ -239,49 +239,6 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
     }
 }
 
-// An answer of MaximumMessageSize passes, a longer one fails, and the next query finds nothing of it left.
-TEST(Sessions, BoundTheirMessagesAndExplainEveryFailure)
-{
-    const kinds every;
-    for (const auto& [name, source] : every.names) {
-        SCOPED_TRACE(name);
-        ComPtr<IMessage> session;
-        ASSERT_EQ(open(every.resources.Get(), name, 2000, session), L"open");
-        ComPtr<IMorvaneSessionLimits> limits;
-        ASSERT_EQ(session.As(&limits), S_OK);
-        using limit = IMorvaneSessionLimits;
-        // clang-format off
-        expect_settings<limit>(limits.Get(), {{&limit::get_MaximumMessageSize, &limit::put_MaximumMessageSize,
-            256 << 20, {6}, {0, -1, LONG_MIN}, L"MaximumMessageSize must be at least 1 byte."}}, source);
-        // clang-format on
-        LONG written = 0;
-        const std::pair<std::function<HRESULT()>, IID> null_calls[] = {
-            {[&] { return session->Read(1, nullptr); }, IID_IMessage},
-            {[&] { return session->ReadString(1, nullptr); }, IID_IMessage},
-            {[&] { return session->Write(nullptr, 1, &written); }, IID_IMessage},
-            {[&] { return own(session.Get())->ReadStatusByte(nullptr); }, IID_IMorvaneSession},
-            {[&] { return limits->get_MaximumMessageSize(nullptr); }, IID_IMorvaneSessionLimits}};
-        for (const auto& [call, interface_id] : null_calls)
-            EXPECT_EQ(outcome(call()),
-                      error_line(E_POINTER, L"A required pointer is null.", source, L"", 0, interface_id));
-        bound_component instrument(session.Get());
-        for (const LONG limit : {6, 5, 2}) { // the answer "1,2,3\n" has 6 bytes, "1\n" 2
-            EXPECT_EQ(limits->put_MaximumMessageSize(limit), S_OK);
-            // clang-format off
-            EXPECT_EQ(instrument.query(L"DATA:LIST 1,2,3;LIST?"), limit >= 6 ? L"1,2,3\n" : error_line(message_too_long,
-                      L"The message passed MaximumMessageSize (" + std::to_wstring(limit) +
-                      L" bytes); the rest of it is discarded.", source, L"", 0, IID_IMessage));
-            // clang-format on
-            EXPECT_EQ(instrument.query(L"*OPC?"), L"1\n");
-        }
-        short status = -1;
-        EXPECT_EQ(limits->put_MaximumMessageSize(1), S_OK);
-        EXPECT_EQ(own(session.Get())->ReadStatusByte(&status), S_OK) << "the status byte is no message of the client's";
-        EXPECT_EQ(limits->put_MaximumMessageSize(100), S_OK);
-        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
-    }
-}
-
 TEST(Sessions, OpensAndReleasesLeaveNothingOpen)
 {
     const tcp_listener listener("127.0.0.1", 0, 100); // its backlog holds every connection until the end
@@ -314,7 +271,7 @@ TEST(Sessions, OpensAndReleasesLeaveNothingOpen)
     EXPECT_EQ(can_unload(), S_OK);
 }
 
-TEST(Sessions, CarryTheComponentsTraffic)
+TEST(Sessions, CarryTheComponentsTrafficAndBoundTheirMessages)
 {
     const kinds every;
     for (const auto& [name, source] : every.names) {
@@ -345,6 +302,39 @@ TEST(Sessions, CarryTheComponentsTraffic)
             EXPECT_GE(clock::now() - acquiring, 250ms);
             EXPECT_LT(clock::now() - acquiring, 1500ms);
         }
+        // An answer of MaximumMessageSize passes, a longer one fails, and the next query finds nothing of it left.
+        ComPtr<IMorvaneSessionLimits> limits;
+        ASSERT_EQ(session.As(&limits), S_OK);
+        using limit = IMorvaneSessionLimits;
+        // clang-format off
+        expect_settings<limit>(limits.Get(), {{&limit::get_MaximumMessageSize, &limit::put_MaximumMessageSize,
+            256 << 20, {6}, {0, -1, LONG_MIN}, L"MaximumMessageSize must be at least 1 byte."}}, source);
+        // clang-format on
+        LONG written = 0;
+        const std::pair<std::function<HRESULT()>, IID> null_calls[] = {
+            {[&] { return session->Read(1, nullptr); }, IID_IMessage},
+            {[&] { return session->ReadString(1, nullptr); }, IID_IMessage},
+            {[&] { return session->Write(nullptr, 1, &written); }, IID_IMessage},
+            {[&] { return own(session.Get())->ReadStatusByte(nullptr); }, IID_IMorvaneSession},
+            {[&] { return limits->get_MaximumMessageSize(nullptr); }, IID_IMorvaneSessionLimits}};
+        for (const auto& [call, interface_id] : null_calls)
+            EXPECT_EQ(outcome(call()),
+                      error_line(E_POINTER, L"A required pointer is null.", source, L"", 0, interface_id));
+        for (const LONG limit : {6, 5, 2}) { // the answer "1,2,3\n" has 6 bytes, "1\n" 2
+            EXPECT_EQ(limits->put_MaximumMessageSize(limit), S_OK);
+            // clang-format off
+            EXPECT_EQ(instrument.query(L"DATA:LIST 1,2,3;LIST?"), limit >= 6 ? L"1,2,3\n" : error_line(message_too_long,
+                      L"The message passed MaximumMessageSize (" + std::to_wstring(limit) +
+                      L" bytes); the rest of it is discarded.", source, L"", 0, IID_IMessage));
+            // clang-format on
+            EXPECT_EQ(instrument.query(L"*OPC?"), L"1\n");
+        }
+        short status = -1;
+        EXPECT_EQ(limits->put_MaximumMessageSize(1), S_OK);
+        EXPECT_EQ(own(session.Get())->ReadStatusByte(&status), S_OK) << "the status byte is no message of the client's";
+        EXPECT_EQ(limits->put_MaximumMessageSize(100), S_OK);
+        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
+        // A read with nothing to read fails within its timeout and half a second more.
         EXPECT_EQ(session->put_Timeout(300), S_OK);
         const auto reading = clock::now();
         EXPECT_EQ(code_of(instrument.read()), std::to_wstring(session_timeout));

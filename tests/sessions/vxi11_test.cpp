@@ -176,7 +176,7 @@ TEST(Vxi11Sessions, FailWithinTheirTimeoutAndAtOnceWhenTheConnectionIsGone)
     EXPECT_EQ(limits->put_MaximumMessageSize(100000), S_OK);
     bound_component instrument(session.Get());
     started = clock::now();
-    EXPECT_EQ(code_of(instrument.read()), std::to_wstring(message_too_long)); // its text is BoundTheirMessages'
+    EXPECT_EQ(code_of(instrument.read()), std::to_wstring(message_too_long)); // its text: CarryTheComponentsTraffic...
     EXPECT_LT(clock::now() - started, 2500ms);
     core.endless.clear();
     core.reads = {{0, 0, "rest"}, {0, 4, "rest"}, {0, 4, "next\n"}};
