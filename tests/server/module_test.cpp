@@ -1,10 +1,14 @@
 // The exports, class object and objects of a fresh load of Morvane.dll; each test leaves it unloadable.
 #include <atomic>
 #include <thread>
+#include "platform/bstr.hpp"
 #include "server_client.hpp"
+#include "support/error_record.hpp"
 
 namespace server_tests {
 namespace {
+
+using morvane::make_bstr, morvane::testing::error_line, morvane::testing::outcome;
 
 class Module : public ::testing::Test {
 protected:
@@ -57,7 +61,8 @@ struct outer_object final : IUnknown {
     STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--count); }
 };
 
-// Requests from several threads at once, the first ones of the module, share one class object.
+// Requests from several threads at once, the first ones of the module, share one class object; another
+// class's CLSID gets none.
 TEST_F(Module, OneClassObject)
 {
     std::vector<com_ptr<IUnknown>> objects(4);
@@ -75,6 +80,10 @@ TEST_F(Module, OneClassObject)
     const com_ptr<IUnknown> identity = query(class_factory().Get(), IID_IUnknown);
     for (const com_ptr<IUnknown>& object : objects)
         EXPECT_EQ(object.Get(), identity.Get());
+    const CLSID other = {0xdb8cbf1e, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}};
+    void* refused = reinterpret_cast<void*>(0x1234);
+    EXPECT_EQ(get_class_object(other, IID_IClassFactory, &refused), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(refused, nullptr);
 }
 
 // DllCanUnloadNow follows everything that must keep the module loaded.
@@ -119,6 +128,17 @@ TEST_F(Module, IdentityAndClassInfo)
     GUID guid = clsid_fmtdio;
     EXPECT_EQ(provider->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &guid), E_FAIL);
     EXPECT_EQ(guid, GUID_NULL);
+}
+
+// Every error record's source, and its help file beside the module loaded as "Tellurix", or else the client.
+TEST_F(Module, ErrorRecordsNameTheModulesSourceAndHelpFile)
+{
+    wchar_t client[MAX_PATH];
+    const std::wstring path(client, GetModuleFileNameW(nullptr, client, MAX_PATH));
+    EXPECT_EQ(
+        outcome(create()->WriteString(make_bstr(L"*IDN?").get(), VARIANT_TRUE)), // no session is bound
+        error_line(E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.",
+                   L"Tellurix", path.substr(0, path.find_last_of(L'\\')) + L"\\visacom.chm", 1030, iid_formatted_io));
 }
 
 TEST_F(Module, AggregatedObjectBelongsToTheOuterObject)

@@ -289,6 +289,8 @@ TEST(SimulatedSession, WaveformIsOneNoisyDampedSineInEveryFormatAndOrder)
     const std::vector<double> volts =
         elements(reference.query("WAV:POIN " + points + ";WAV:FORM REAL,64;WAV:DATA?"), "REAL,64", true);
     ASSERT_EQ(std::to_string(volts.size()), points);
+    bus other_seed(4);
+    EXPECT_NE(volts, elements(other_seed.query("WAV:POIN " + points + ";WAV:FORM REAL,64;WAV:DATA?"), "REAL,64", true));
     double sum = 0, squares = 0, largest = 0;
     for (std::size_t i = 0; i < volts.size(); ++i) {
         const double t = static_cast<double>(i) / static_cast<double>(volts.size());
@@ -346,6 +348,23 @@ struct requests {
         return status_bytes;
     }
 };
+
+// A request rises as the summary turns on, not while it stays on; a serial poll reads RQS and clears it.
+TEST(SimulatedSession, RequestsServiceAsTheSummaryTurnsOn)
+{
+    bus simulated;
+    const auto seen = requests::of(simulated.session.Get());
+    simulated.write("*ESE 1;*SRE 32;*OPC;*OPC\n");
+    simulated.write("*OPC\n");
+    ComPtr<IMorvaneSession> own;
+    ASSERT_EQ(S_OK, simulated.session.As(&own));
+    short first = -1, second = -1;
+    EXPECT_EQ(S_OK, own->ReadStatusByte(&first));
+    EXPECT_EQ(S_OK, own->ReadStatusByte(&second));
+    EXPECT_EQ(0x60, first);
+    EXPECT_EQ(0x20, second) << "the poll cleared RQS";
+    EXPECT_EQ(std::vector<int>{0x60}, seen->wait(1));
+}
 
 // The request comes once, from the session's timer, when the acquisition is done; after *RST or *CLS, *OPC waits for
 // nothing, not even the next acquisition.
