@@ -14,7 +14,7 @@ TEST(FmtdioUnbound, IoMethodsReportMessage112AfterThePointerChecks)
     ComPtr<IFormattedIO488> io = make_fmtdio();
     unique_bstr text = bstr(L"x");
     VARIANT value{};
-    BSTR out_text = nullptr;
+    BSTR out_text = reinterpret_cast<BSTR>(0x1234); // a checked out argument is emptied before the failure
     const std::vector<std::pair<const char*, std::function<HRESULT()>>> methods = {
         {"WriteString", [&] { return io->WriteString(text.get(), VARIANT_TRUE); }},
         {"WriteNumber", [&] { return io->WriteNumber(value, NumberType_Any, VARIANT_TRUE); }},
@@ -35,6 +35,7 @@ TEST(FmtdioUnbound, IoMethodsReportMessage112AfterThePointerChecks)
         SCOPED_TRACE(name);
         EXPECT_EQ(outcome(call()), no_session);
     }
+    EXPECT_EQ(out_text, nullptr);
     EXPECT_EQ(io->FlushRead(), E_FAIL); // leaves its record on the thread
     EXPECT_EQ((std::vector{io->ReadString(nullptr), io->WriteString(nullptr, VARIANT_TRUE), io->get_IO(nullptr),
                            io->get_InstrumentBigEndian(nullptr)}),
@@ -106,6 +107,14 @@ TEST_F(FmtdioStrings, WritesEndTheMessageWithExactlyOneLineFeed)
 }
 
 using FmtdioFlushing = bound_fmtdio;
+
+// The output buffer's size is the size of each chunk sent.
+TEST_F(FmtdioFlushing, OutputChunksTakeTheBuffersSize)
+{
+    ASSERT_EQ(io->SetBufferSize(BufferMask(0x20), 10), S_OK);
+    ASSERT_EQ(write(std::wstring(25, L'w')), S_OK);
+    EXPECT_EQ(session.trace(), chunk(10) + chunk(10) + lines{"write 6 end"});
+}
 
 // Resizing the input first discards: when draining fails, the output side is left alone.
 TEST_F(FmtdioFlushing, FailedInputResizeLeavesTheOutputAlone)
