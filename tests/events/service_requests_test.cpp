@@ -14,7 +14,6 @@ using waited = service_request_queue::waited;
 using clock = std::chrono::steady_clock;
 
 // The newest 64 stay, the rest are counted; while disabled nothing is queued and a wait fails at once.
-// (Waiters woken by a request or a disable: ServiceRequests.TellWhenAnAcquisitionIsDone...)
 TEST(ServiceRequestQueue, KeepsTheNewestAndCountsWhatItDrops)
 {
     service_request_queue queue;
@@ -35,9 +34,7 @@ TEST(ServiceRequestQueue, KeepsTheNewestAndCountsWhatItDrops)
     EXPECT_GE(clock::now() - started, 140ms);
 }
 
-// Every sink hears each request in order on the delivery's own thread, whatever another answers; an
-// unadvised one hears nothing more and is released, and the rest when the delivery goes. (That the
-// release waits for a call in progress, ServiceRequests.CallEachSinkInItsApartment... shows.)
+// Every sink hears each request in order on the delivery's thread; an unadvised one is let go at once.
 TEST(SinkDelivery, CallsEverySinkOnItsOwnThreadAndLetsTheUnadvisedGo)
 {
     IUnknown* const session = reinterpret_cast<IUnknown*>(0x1234);

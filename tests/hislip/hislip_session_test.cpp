@@ -66,8 +66,7 @@ struct instrument_options {
     std::uint64_t maximum = 1 << 20;
 };
 
-// An instrument on a port of its own: it accepts both channels, answers the opening (unless told
-// not to), plays `script`, and reads on until the session goes.
+// An instrument that opens both channels (unless told not to), plays `script`, and reads on.
 class scripted_instrument {
 public:
     using script = std::function<void(peer_channel& sync, peer_channel& async)>;
@@ -204,8 +203,7 @@ TEST(HislipSession, OpeningFailsWithTheInstrumentsReason)
     }
 }
 
-// Writes in pieces the instrument takes, with IDs and RMT-delivered as sent; a device clear's four steps
-// start the IDs again; a protocol reply that never comes fails within the timeout and ends the session.
+// Writes in pieces with IDs and RMT-delivered; a device clear restarts the IDs; no reply ends the session.
 TEST(HislipSession, WritesMessagesThatTheInstrumentTakesAndClearsTheDevice)
 {
     std::vector<message> got;
@@ -249,9 +247,7 @@ TEST(HislipSession, WritesMessagesThatTheInstrumentTakesAndClearsTheDevice)
     // clang-format on
 }
 
-// The answer to Q?\n read by count: END first, then the termination character, then the count; an Error
-// fails the read only; a FatalError, a broken header or an oversized message end the session (and the
-// instrument is told why); Data without END fails the read at MaximumMessageSize, each in its timeout.
+// Reads by count, END before termination before count; an Error fails one read, a fatal one the session.
 TEST(HislipSession, ReadsResponsesAsTheyComeAndFailsAsTheInstrumentSays)
 {
     const auto sends = [](std::vector<message> pieces) {
@@ -333,9 +329,7 @@ void until_asked(const std::atomic<std::size_t>& asked, std::size_t count)
         std::this_thread::sleep_for(1ms);
 }
 
-// AsyncServiceRequest while enabled: the session asks the status byte and queues it; disabled, it passes
-// it over. A query unanswered past the timeout drops its request, and its late answer is passed over;
-// a burst of requests: one query at a time, and at most 64 requests waiting for one.
+// Enabled, each request's status byte is asked and queued; an unanswered query drops it; bursts bounded.
 TEST(HislipSession, AsksTheStatusOfEachServiceRequest)
 {
     const message request{type::async_service_request, 0, 0}, late{type::async_status_response, 0x11, 0};

@@ -1,5 +1,4 @@
-// Installing the component as documented (register_typelib for the standard library, then
-// regsvr32), the registry entries that it leaves, and using it through COM as clients do.
+// Installing the component as documented (register_typelib, then regsvr32) and the entries it leaves.
 #include <filesystem>
 #include "server_client.hpp"
 
@@ -31,8 +30,7 @@ protected:
     void TearDown() override { SetUp(); }
 };
 
-// Registering again replaces the class key, not VISA.Tellurix; unregistering removes all but
-// VISA.Tellurix while someone else's subkey is below it.
+// Registering again replaces the class key; unregistering spares a ProgID holding someone else's subkey.
 TEST_F(Registration, RegisterAgainAndUnregister)
 {
     const std::wstring name = L"@=VISA COM I/O Tellurix Class, CLSID{@=" + clsid + L"}";
@@ -60,8 +58,7 @@ TEST_F(Registration, RegisterAgainAndUnregister)
     EXPECT_EQ(names_in(classes, L"VISA.Tellurix"), names{L"Kept"}) << "someone else's subkey keeps it";
 }
 
-// A copy registers its own path, unquoted; not from a path that fills the name buffer (it may be
-// cut short). A library resource that does not load gives way to the ".tlb" beside the module.
+// A copy registers its own path, not one that fills the buffer; a broken library gives way to the .tlb.
 TEST_F(Registration, CopiesOfTheModule)
 {
     // clang-format off
@@ -120,8 +117,7 @@ protected:
     }
 };
 
-// Its coclass's default interface resolves into the registered standard library. (Creation in either
-// apartment follows ThreadingModel, which RegisterAgainAndUnregister checks: the platform's part.)
+// Its coclass's default interface resolves into the registered standard library.
 TEST_F(Installed, ClassInfoResolvesIntoTheStandardLibrary)
 {
     com_ptr<IProvideClassInfo2> provider;

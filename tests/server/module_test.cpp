@@ -61,8 +61,7 @@ struct outer_object final : IUnknown {
     STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--count); }
 };
 
-// Requests from several threads at once, the first ones of the module, share one class object; another
-// class's CLSID gets none.
+// The first requests, from several threads at once, share one class object; another CLSID gets none.
 TEST_F(Module, OneClassObject)
 {
     std::vector<com_ptr<IUnknown>> objects(4);

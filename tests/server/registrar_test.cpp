@@ -30,8 +30,7 @@ protected:
     HKEY root = nullptr;
 };
 
-// A wrong root, an unquoted value, a name with a path separator, an unknown token, an
-// unterminated body: each refused before the well-formed entry ahead of it is written.
+// Each malformed script is refused before the well-formed entry ahead of it is written.
 TEST_F(Registrar, MalformedScriptsTouchNothing)
 {
     for (const std::wstring script :
@@ -54,9 +53,7 @@ TEST_F(Registrar, RegisterWritesKeysAndStringValues)
                           L"Second{Empty=[], Lower=C:\\It's here\\m.dll, Percent=100%}");
 }
 
-// Registering keeps what an unmarked key holds and makes a ForceRemove key anew, unless its
-// name is protected (in any case) and it has subkeys; unregistering takes a ForceRemove key
-// with its contents under the same rule.
+// ForceRemove keys are made anew and removed whole, unless protected (in any case) and with subkeys.
 TEST_F(Registrar, ForceRemoveSparesProtectedKeysWithSubkeys)
 {
     for (const std::wstring key : {L"Kept", L"Replaced", L"clsid"})

@@ -1,6 +1,5 @@
 #pragma once
-// Morvane.dll as a client reaches it. Identities are written out, not taken from the sources, so a
-// wrong value there cannot agree with itself.
+// Morvane.dll as a client reaches it; identities written out so that a wrong one cannot agree with itself.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <algorithm>

@@ -1,5 +1,4 @@
-// A seeded campaign of misbehaving peers (fake portmappers, core channels and raw instruments on
-// threads of this process) against the network sessions; docs/testing.md, "Network campaign".
+// A seeded campaign of misbehaving peers against the network sessions; docs/testing.md, "Network campaign".
 #include <windows.h>
 #include <psapi.h>
 #include <algorithm>
@@ -25,8 +24,7 @@ enum class fault {
     // clang-format on
 };
 
-// One peer on a port it picked: every connection is served by `behave` in turn, which must
-// end within a few seconds.
+// One peer on a port it picked: every connection served by `behave`, which must end within seconds.
 struct fake_peer {
     template<typename Behave>
     explicit fake_peer(Behave behave)
@@ -127,8 +125,7 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
     std::printf("seed %u, %u trials\n", seed, trials);
     const std::size_t memory_before = peak_memory();
     for (unsigned trial = 0; trial < trials; ++trial) {
-        // Every fault of every peer in turn (once in CI): the portmapper (0), the core channel (1), raw (2),
-        // which has no records and so only the faults from fault::silent on.
+        // Every fault of every peer (portmapper 0, core 1, raw 2: no records, faults from fault::silent on).
         const unsigned row = trial % 26, kind = row < 10 ? 0 : row < 21 ? 1 : 2;
         const auto how = static_cast<fault>(kind == 0 ? row + 1 + (row >= 5) : kind == 1 ? row - 9 : row - 14);
         const unsigned spoil = rng() % 3;
@@ -138,8 +135,7 @@ TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBoun
                      << "seed " << seed << " trial " << trial << " fault " << int(how) << " at call " << spoil
                      << " kind " << kind << " timeout " << timeout << " count " << count);
         std::mt19937 peer_rng(rng());
-        // The core channel answers well until its `spoil`-th reply; with fault::no_reason, every device_read
-        // is answered with no reason bit for ever, with 64 KiB of data or none.
+        // Good answers until the `spoil`-th reply; fault::no_reason: every device_read without a reason bit.
         const bool spoils_core = kind == 1 && how != fault::no_reason;
         unsigned replies = 0;
         scripted_core core("127.0.0.1", [&](SOCKET client, bytes record) {

@@ -83,9 +83,7 @@ bool closed(tcp_connection& device, std::chrono::milliseconds wait)
     return false; // the session sent something: it never should
 }
 
-// A misbehaving device leaves no request and no status read, and is closed only where the stream
-// cannot be followed; a fifth connection closes the oldest; a flood of 100,000 calls ends with at
-// most 64 requests queued and the threads and memory of before; each true call brings one status read.
+// Bad calls bring no request (closed where the stream is lost); a flood stays within 64 requests and memory.
 TEST(Vxi11Interrupts, IgnoreWhatIsNotTheirCallAndStayBoundedWhateverTheDeviceSends)
 {
     const struct {
@@ -151,8 +149,7 @@ TEST(Vxi11Interrupts, IgnoreWhatIsNotTheirCallAndStayBoundedWhateverTheDeviceSen
     EXPECT_EQ(s.status_reads(), reads + 1) << "one call, one read";
 }
 
-// Disabled or released, the device is told and the channel stops listening; a link made again after
-// a reply's timeout is told of the same channel again. Over IPv6 the channel cannot be named.
+// Disabled or released, the device is told; a new link is told the same channel; none over IPv6.
 TEST(Vxi11Interrupts, TellTheDeviceAndStopListeningWhenDisabledOrReleased)
 {
     auto s = std::make_unique<enabled_session>();

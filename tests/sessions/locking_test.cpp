@@ -9,8 +9,7 @@ using namespace std::chrono_literals;
 using namespace session;
 using steady_clock = std::chrono::steady_clock;
 
-// After A's exclusive lock, client 0 (A) or 1 (B) asks a lock of this name (empty: exclusive; null: an
-// unlock): what it gets and then holds over VXI-11 and HiSLIP. A lock kept out waits its whole 300 ms.
+// After A's exclusive lock, client 0 (A) or 1 (B) asks this lock ("": exclusive, null: unlock), 300 ms.
 // clang-format off
 const struct step { int who; const wchar_t* asks; HRESULT got[2]; LONG held[2]; } steps[] = {
     {1, L"", {resource_locked, resource_locked}, {0, 0}},

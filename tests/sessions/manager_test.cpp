@@ -343,8 +343,7 @@ TEST(Sessions, CarryTheComponentsTrafficAndBoundTheirMessages)
     }
 }
 
-// Over a raw socket a line feed ends an indefinite block; one-byte pieces are read whole; a connection
-// dropped in an answer gives what arrived, then fails every call; IPv6.
+// Raw sockets: LF ends an indefinite block, pieces join, a dropped connection gives what came, IPv6.
 TEST(Sessions, OverRawSocketsTakeWhatServersDo)
 {
     const auto resources = manager();

@@ -1,5 +1,4 @@
-// The sessions server installed as the package installs it (the keys it writes are the
-// registration tests' and the package's).
+// The sessions server installed as the package installs it.
 #include "sessions_client.hpp"
 #include "support/shipped_files.hpp"
 

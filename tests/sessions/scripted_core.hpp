@@ -1,7 +1,5 @@
 #pragma once
-// A VXI-11 core channel that answers as a test says, for what instrument-sim never sends: the
-// error code of each result, device_read replies in turn, partial writes, silence; and what it
-// was sent. One connection at a time, on a port it picked.
+// A VXI-11 core channel that answers as a test says and records what it was sent; one connection at a time.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -99,8 +97,7 @@ private:
     {
         oncrpc::xdr_reader in(record);
         const oncrpc::call_header header = oncrpc::get_call(in);
-        // create_link, device_write, device_read, the generic calls, device_enable_srq and
-        // create_intr_chan: fields, then data; the others: one field, as destroy_link.
+        // The fields of procedures 10 to 26, then their data; other procedures: one field.
         static constexpr std::size_t field_count[] = {3, 4, 6, 4, 4, 4, 1, 1, 1, 1, 2, 1, 1, 1, 1, 5, 0};
         call got{header.procedure, {}, {}};
         const std::size_t fields =

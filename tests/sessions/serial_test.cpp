@@ -1,6 +1,4 @@
-// Serial sessions' own interface, against instrument-sim --serial at the far end of a serial pair
-// (tests/serial/with_serial_pair.sh); skipped without one. What every kind of session does is
-// manager_test's, which runs over the pair too.
+// Serial sessions' own interface over a serial pair (tests/serial/with_serial_pair.sh); skipped without one.
 #include "sessions_client.hpp"
 
 namespace morvane::testing {
@@ -8,8 +6,7 @@ namespace {
 
 constexpr const wchar_t* serial_source = L"Morvane serial session";
 
-// The settings as a session opens, the values each takes and refuses (with what it is told),
-// and how a write with END ends: as it is, or with the termination character.
+// The settings, the values each takes and refuses, and how a write with END ends.
 TEST(SerialSessions, KeepTheirLineSettingsWithinRange)
 {
     const kinds port(serial);

@@ -44,8 +44,7 @@ struct requesting_session {
     }
 };
 
-// The request comes when the acquisition is done, with RQS and ESB; one that came before the wait
-// is there at once; the queue's bound holds for requests over the wire; disabled, a waiter fails at once.
+// A request when the acquisition is done; one before the wait at once; the bound; disabled, a waiter fails.
 TEST(ServiceRequests, TellWhenAnAcquisitionIsDoneKeepTheNewestAndStopWhenDisabled)
 {
     const kinds carrying(request_kinds);
@@ -99,8 +98,7 @@ template<typename Done> void pump_until(Done done, std::chrono::milliseconds mos
     }
 }
 
-// A sink of a single-threaded apartment is called on its own thread, a free-threaded one on another,
-// told the session and the status byte; released while a slow sink is in its call, the session waits.
+// Each sink called in its apartment; released while a slow sink is in its call, the session waits.
 TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWay)
 {
     const kinds carrying(request_kinds);

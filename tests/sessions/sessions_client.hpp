@@ -1,6 +1,5 @@
 #pragma once
-// The sessions server as a client reaches it: registered in this test's own prefix, created by
-// its program identifier through COM, with the component beside it.
+// The sessions server as a client reaches it: by program identifier through COM, with the component.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <algorithm>
@@ -94,8 +93,7 @@ struct bound_component {
     }
 };
 
-// The serial pair that tests/serial/with_serial_pair.sh joins (MORVANE_SERIAL_PAIR: the
-// session's COM port number and instrument-sim's), when the tests run with one.
+// The COM ports (ours, instrument-sim's) that tests/serial/with_serial_pair.sh joins, if any.
 inline std::optional<std::pair<unsigned, unsigned>> serial_pair()
 {
     wchar_t text[32] = {};
@@ -105,8 +103,7 @@ inline std::optional<std::pair<unsigned, unsigned>> serial_pair()
     return std::pair(mine, theirs);
 }
 
-// A resource of each kind in `which`, named in lower case, with its session's error source, each
-// network kind served by an instrument-sim of its own (given `options`); serial over a serial pair only.
+// A lower-case resource name of each kind in `which` and its error source, each served by an instrument-sim.
 enum kind : unsigned { sim = 1, socket = 2, vxi11 = 4, hislip = 8, serial = 16, every_kind = 31 };
 struct kinds {
     ComPtr<IMorvaneResourceManager> resources = manager();
@@ -137,8 +134,7 @@ struct kinds {
     }
 };
 
-// Each LONG property of `object`: its first value, the values it takes (each read back), and those
-// it refuses with `told` (keeping the last taken).
+// Each LONG property: its first value, the values it takes, those refused with `told` keeping the last.
 template<typename Object> struct setting {
     HRESULT (STDMETHODCALLTYPE Object::*get)(LONG*);
     HRESULT (STDMETHODCALLTYPE Object::*put)(LONG);

@@ -1,5 +1,4 @@
-// Service requests from tests/vxi11/judge/srq_device.c (the distribution's rpcgen and libtirpc), run
-// by with_srq_device.sh with its core port in MORVANE_VXI11_DEVICE_PORT; it checks what it was told.
+// Service requests from tests/vxi11/judge/srq_device.c, at MORVANE_VXI11_DEVICE_PORT (with_srq_device.sh).
 #include <cstdlib>
 #include "sessions_client.hpp"
 
@@ -8,8 +7,7 @@ namespace {
 
 constexpr short requested = 0x45, rqs = 0x40; // what srq_device answers to device_readstb
 
-// Two rounds, the first ending with a disable, the second with the release, each as the device
-// checks. No request before the device's; its request brings the status byte it gave, read once.
+// Two rounds, ended by a disable and by the release; each request brings its status byte, read once.
 TEST(Vxi11Device, TakesServiceRequestsFromADeviceWeDidNotWrite)
 {
     const char* port = std::getenv("MORVANE_VXI11_DEVICE_PORT");

@@ -1,5 +1,4 @@
-// VXI-11 sessions against instrument-sim --vxi11, and against a scripted core channel (the
-// manager's CorePort) for what the simulated instrument never does.
+// VXI-11 sessions against a scripted core channel (the manager's CorePort) and instrument-sim --vxi11.
 #include <chrono>
 #include <vector>
 #include "scripted_core.hpp"
@@ -77,8 +76,7 @@ TEST(Vxi11Sessions, ReportEachDeviceErrorByNameAndGoOnOrFailAtOnce)
     }
 }
 
-// The device name and lock timeout; writes split at maxRecvSize, END on the last, the untaken sent again;
-// the read's arguments, read again after a reply without a reason; destroy_link on the last release.
+// Device name, lock timeout, writes split at maxRecvSize, read arguments and reasons, destroy_link.
 TEST(Vxi11Sessions, SendWhatTheCoreChannelAsksFor)
 {
     scripted_core core;
@@ -143,9 +141,7 @@ TEST(Vxi11Sessions, SendWhatTheCoreChannelAsksFor)
     EXPECT_EQ(taken, data + data);
 }
 
-// No reply a second past the device's timeout, or replies that bring nothing for as long, fail the call
-// (the first drops the link, made again next call); endless data fail past MaximumMessageSize, the next
-// read drops the rest up to END; a connection that closes fails every call at once.
+// Silence or empty replies fail in time (silence relinks); endless data stop at MaximumMessageSize.
 TEST(Vxi11Sessions, FailWithinTheirTimeoutAndAtOnceWhenTheConnectionIsGone)
 {
     scripted_core core;

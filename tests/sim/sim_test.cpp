@@ -164,8 +164,7 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
         // The status byte tells of queued errors; triggers are counted until *RST
         {{"*STB?;FOO;*STB?;*TRG;TRIG:COUN?;*TRG;*TRG;:TRIGGER:COUNT?;*RST;TRIG:COUN?;*TRG 1\n"}, "0;4;1;3;0\n",
          {-113, -108}},
-        // *SRE drops bit 6; errors set their class's event; *ESR? reads and clears; *STB? shows ESB and MSS;
-        // *CLS clears the events, *RST leaves the registers
+        // Status registers: *SRE drops bit 6, *ESR? clears, *STB? shows ESB/MSS, *CLS clears, *RST keeps
         {{"*SRE 255;*SRE?;*ESE 255;*ESE?;*SRE 256;*ESE -1;*SRE?\n"}, "191;255;191\n", {-222, -222}},
         {{"*ESE 60;FOO;WAV:POIN 0;*ESR?;*ESR?;*STB?\n"}, "48;0;4\n", {-113, -222}},
         {{"*IDN?\n", "*ESR?\n"}, "4\n", {-410}},
@@ -215,8 +214,7 @@ TEST(SimulatedSession, AnswersAndQueuesErrorsAsDocumented)
     }
 }
 
-// Sessions hold no more than their shared budget: a query past it queues -223, a message past it is dropped, and
-// what one session gives back serves the others.
+// Sessions share one budget: past it a query queues -223 and a message is dropped; a release frees it.
 TEST(SimulatedSession, HoldsNoMoreThanItsBudget)
 {
     using morvane::sim::memory_budget;
@@ -366,8 +364,7 @@ TEST(SimulatedSession, RequestsServiceAsTheSummaryTurnsOn)
     EXPECT_EQ(std::vector<int>{0x60}, seen->wait(1));
 }
 
-// The request comes once, from the session's timer, when the acquisition is done; after *RST or *CLS, *OPC waits for
-// nothing, not even the next acquisition.
+// One request, from the session's timer, when the acquisition is done; *RST or *CLS cancels the *OPC.
 TEST(SimulatedSession, CompletesAnAcquisitionOnTimeWithoutACall)
 {
     const std::string setup = "ACQ:TIME 40;*ESE 1;*SRE 32;INIT;*OPC";

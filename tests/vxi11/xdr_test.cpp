@@ -10,9 +10,7 @@ namespace {
 using namespace morvane::oncrpc;
 using bytes = std::vector<unsigned char>;
 
-// Records come out whole and in order however the stream is cut: a mark and the short records
-// behind it from one receive, what came past a record kept for the next, large data straight
-// in; a stream that ends within a record gives none.
+// Records whole and in order however cut; large data straight in; a cut-off record gives none.
 TEST(Xdr, RecordStreamJoinsFragmentsHoweverTheStreamIsCut)
 {
     bytes stream{0, 0, 0,   3,   'a',  'b', 'c', 0, 0,   0,    0, 0x80, 0,
