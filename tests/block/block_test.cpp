@@ -32,27 +32,26 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
                                                       L"input was less than the specified size of the binary block.",
                                                       1020) + L"; 0:";
     const lines trailing = {"get_timeout", "put_timeout 100", "read 1", "put_timeout 2000"};
-    const struct { const char* name; std::vector<std::string> messages; long type; bool seek; std::wstring result;
+    const struct { const char* name; std::vector<std::string> messages; bool seek; std::wstring result;
                    lines calls; std::pair<session_op, int> failing{}; bool input_left = false, flush = false;
     } rows[] = {
-        {"input ends before the mark", {"xy", ""}, VT_UI1, true, no_block, reads({1, 1, 1})},
-        {"no mark before the timeout", {"xy"}, VT_UI1, true, timed_out, reads({1, 1, 1})},
-        {"digit count no digit", {"#A1"}, VT_UI1, false, unexpected, reads({1, 1})},
-        {"no digit count", {"#", ""}, VT_UI1, false, short_read, reads({1, 1})},
-        {"length digits short", {"#312", ""}, VT_UI1, false, short_read, reads({1, 1, 3})},
-        {"data short", {"#14ab", ""}, VT_UI1, false, short_read, reads({1, 1, 1, 4})},
-        {"no byte after the data", {"#12ab"}, VT_UI1, false, ab, reads({1, 1, 1, 2}) + trailing},
-        {"a length byte ':' counts as 10", {"#21:" + pattern(20) + "\n"}, VT_UI1, false, twenty,
-         reads({1, 1, 2, 20}) + trailing},
-        {"a length of 2^31 - 1", {"#9E47483647"}, VT_UI1, false, timed_out, reads({1, 1, 9, 2147483647})},
-        {"a length of 2^31", {"#9E47483648"}, VT_UI1, false, short_read, reads({1, 1, 9})},
-        {"a length of -1", {"#1/ab\n"}, VT_UI1, false, empty, reads({1, 1, 1})},
-        {"#0", {"#0ab\n"}, VT_UI1, false, empty, reads({1, 1})},
-        {"#10", {"#10\n"}, VT_UI1, false, empty, reads({1, 1, 1})},
-        {"data read fails", {"#14abcd\n"}, VT_UI1, false, link_lost, reads({1, 1, 1, 4}), {session_op::read, 4}},
-        {"byte after the data fails", {"#14abcd\n"}, VT_UI1, false, link_lost, reads({1, 1, 1, 4}) + trailing,
+        {"input ends before the mark", {"xy", ""}, true, no_block, reads({1, 1, 1})},
+        {"no mark before the timeout", {"xy"}, true, timed_out, reads({1, 1, 1})},
+        {"digit count no digit", {"#A1"}, false, unexpected, reads({1, 1})},
+        {"no digit count", {"#", ""}, false, short_read, reads({1, 1})},
+        {"length digits short", {"#312", ""}, false, short_read, reads({1, 1, 3})},
+        {"data short", {"#14ab", ""}, false, short_read, reads({1, 1, 1, 4})},
+        {"no byte after the data", {"#12ab"}, false, ab, reads({1, 1, 1, 2}) + trailing},
+        {"a length digit ':' is 10", {"#21:" + pattern(20) + "\n"}, false, twenty, reads({1, 1, 2, 20}) + trailing},
+        {"a length of 2^31 - 1", {"#9E47483647"}, false, timed_out, reads({1, 1, 9, 2147483647})},
+        {"a length of 2^31", {"#9E47483648"}, false, short_read, reads({1, 1, 9})},
+        {"a length of -1", {"#1/ab\n"}, false, empty, reads({1, 1, 1})},
+        {"#0", {"#0ab\n"}, false, empty, reads({1, 1})},
+        {"#10", {"#10\n"}, false, empty, reads({1, 1, 1})},
+        {"data read fails", {"#14abcd\n"}, false, link_lost, reads({1, 1, 1, 4}), {session_op::read, 4}},
+        {"byte after the data fails", {"#14abcd\n"}, false, link_lost, reads({1, 1, 1, 4}) + trailing,
          {session_op::read, 5}},
-        {"input left, flush fails", {"#12ab\n", "rest\n"}, VT_UI1, false, session_failure() + L"; " + ab,
+        {"input left, flush fails", {"#12ab\n", "rest\n"}, false, session_failure() + L"; " + ab,
          reads({1, 1, 1, 2}) + trailing + lines{"read_string 1000"}, {session_op::read_string, 1}, true, true}};
     // clang-format on
     for (const auto& row : rows) {
@@ -69,7 +68,7 @@ TEST_F(Blocks, ReadIEEEBlockTakesOneBlockFromTheSession)
         if (row.failing.second)
             fresh.fail(row.failing.first, row.failing.second, link_down, L"link down");
         unique_variant result;
-        const HRESULT hr = io->ReadIEEEBlock(NumberType(row.type), truth(row.seek), truth(row.flush), result.get());
+        const HRESULT hr = io->ReadIEEEBlock(NumberType_UI1, truth(row.seek), truth(row.flush), result.get());
         EXPECT_EQ((FAILED(hr) ? outcome(hr) + L"; " : L"") + contents(*result), row.result); // the error, the result
         const lines trace = fresh.trace();
         EXPECT_EQ(lines(trace.begin() + before, trace.end()),

@@ -91,9 +91,7 @@ TEST_F(UserLocale, TextTakesTheCodePagesOneOrTwoBytesACharacter)
     byte_by_byte(text);
     EXPECT_EQ(read(), L"測定 OK,ｱ定\n");
     byte_by_byte(text);
-    byte_by_byte("V" + measure +
-                 ",7\x91\xaa,\x92\xe8"
-                 "5\n");
+    byte_by_byte("V" + measure + ",7" + measure.substr(0, 2) + "," + measure.substr(2) + "5\n");
     for (const auto& [code, expected] :
          {std::pair{8L, L"8200 from 0: 8:測定 OK 8:ｱ定"}, std::pair{12L, L"8204 from 0: 8:V測定 8:7測 3:5"}}) {
         unique_variant items;

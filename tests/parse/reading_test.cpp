@@ -62,18 +62,15 @@ protected:
     const unsigned seed = static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
     std::mt19937 random{seed};
     std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); }
-    // The results as value_text and array_text give them, or the outcome.
-    std::wstring read_number(bool flush)
+    // ReadNumber keeping (code 0) or dropping (1) the rest, else ReadList of the code: as value_text or array_text
+    // give the result, or the outcome.
+    std::wstring read_as(long code, std::optional<std::wstring_view> separators = std::nullopt)
     {
         unique_variant result;
-        const HRESULT hr = io->ReadNumber(NumberType_R8, truth(flush), result.get());
-        return SUCCEEDED(hr) ? value_text(*result) : outcome(hr);
-    }
-    std::wstring read_list(long code, std::optional<std::wstring_view> separators = std::nullopt)
-    {
-        unique_variant result;
-        const HRESULT hr = io->ReadList(NumberType(code), separators ? bstr(*separators).get() : nullptr, result.get());
-        return SUCCEEDED(hr) ? array_text(*result) : outcome(hr);
+        const HRESULT hr =
+            code > 1 ? io->ReadList(NumberType(code), separators ? bstr(*separators).get() : nullptr, result.get())
+                     : io->ReadNumber(NumberType_R8, truth(code), result.get());
+        return FAILED(hr) ? outcome(hr) : code > 1 ? array_text(*result) : value_text(*result);
     }
     // Runs check over the response whole, then a byte per read, each before "next\n"; ReadString then gives the rest.
     template<typename Check>
@@ -164,11 +161,11 @@ TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
         const std::wstring bounds = L" 0.." + std::to_wstring(items - 1) + L":";
         SCOPED_TRACE(::testing::PrintToString(response));
         in_each_cut(response, [&] {
-            EXPECT_EQ(read_list(12), bad_any ? terminated() : L"type 12" + bounds + any);
+            EXPECT_EQ(read_as(12), bad_any ? terminated() : L"type 12" + bounds + any);
             EXPECT_EQ(io->FlushRead(), S_OK);
         });
         in_each_cut(response, [&] {
-            EXPECT_EQ(read_list(5), bad_double ? item_failure(int(bad_double), true) : L"type 5" + bounds + doubles);
+            EXPECT_EQ(read_as(5), bad_double ? item_failure(int(bad_double), true) : L"type 5" + bounds + doubles);
             EXPECT_EQ(io->FlushRead(), S_OK);
         });
         if (HasFailure())
@@ -176,9 +173,8 @@ TEST_F(Reading, ItemsAreWhatTheRulesAndStrtodMakeThem)
     }
 }
 
-// Lists (by type code) and ReadNumber keeping (code 0) or dropping (code 1) the rest; the last column is
-// what ReadString then returns: what the reader took, read ahead too, is gone, the rest stays. A client's
-// C runtime locale with a decimal comma changes nothing, also beyond the range of a double.
+// The last column is what ReadString then returns: what the reader took, read ahead too, is gone, the rest
+// stays. A client's C runtime locale with a decimal comma changes nothing, also beyond the range of a double.
 TEST_F(Reading, ResponsesCutIntoItems)
 {
     ASSERT_TRUE(std::setlocale(LC_ALL, "German"));
@@ -186,8 +182,7 @@ TEST_F(Reading, ResponsesCutIntoItems)
     // clang-format off
     const struct { long code; std::string response; std::wstring result, next = L"next\n";
                    std::optional<std::wstring_view> separators = std::nullopt; } rows[] = {
-        // White space that strtod skips and other control bytes, around a number, inside it, at the end, for
-        // ReadNumber (lists of number pieces and blanks of every kind: ItemsAreWhatTheRulesAndStrtodMakeThem).
+        // Blanks that strtod skips and other control bytes, around a number, inside it, at the end, for ReadNumber.
         {0, " 5,\t5,\v5,\f5,\r5, 5\x01\n", L"R8 5", L",\t5,\v5,\f5,\r5, 5\x01\n"},
         {0, "- 3,+\t2,-\r7, - 3 ,\x01" "5\n", L"R8 0", L",+\t2,-\r7, - 3 ,\x01" "5\n"},
         {0, "1 .5,1e 3,1 e3,1E- 3,1.5e\f3\n", L"R8 1", L".5,1e 3,1 e3,1E- 3,1.5e\f3\n"},
@@ -239,9 +234,7 @@ TEST_F(Reading, ResponsesCutIntoItems)
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.response));
         in_each_cut(
-            row.response,
-            [&] { EXPECT_EQ(row.code > 1 ? read_list(row.code, row.separators) : read_number(row.code), row.result); },
-            row.next);
+            row.response, [&] { EXPECT_EQ(read_as(row.code, row.separators), row.result); }, row.next);
     }
     std::setlocale(LC_ALL, "C");
 }
@@ -260,7 +253,7 @@ TEST_F(Reading, LongListsKeepEveryValueInOrder)
     }
     for (const auto& [code, list] : {std::pair{3L, wholes}, {5L, doubles}, {12L, any}, {3L, wholes}}) {
         session.respond(response + "\n");
-        EXPECT_TRUE(read_list(code) == list) << "type " << code;
+        EXPECT_TRUE(read_as(code) == list) << "type " << code;
     }
 }
 
@@ -279,7 +272,7 @@ TEST_F(Reading, ReadsBeforeASessionFailure)
             session.add_chunk(row.cut, status_count_reached);
         session.fail(session_op::read, session.count(session_op::read) + 1 + !row.cut.empty(), link_down,
                      row.recorded ? std::optional<std::wstring>(L"link down") : std::nullopt);
-        EXPECT_EQ(row.code > 1 ? read_list(row.code) : read_number(row.code), row.result) << row.cut;
+        EXPECT_EQ(read_as(row.code), row.result) << row.cut;
         session.respond("after\n");
         EXPECT_EQ(read(), L"after\n");
     }
