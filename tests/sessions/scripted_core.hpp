@@ -82,9 +82,9 @@ private:
             if (const auto client = m_listener.accept(std::chrono::milliseconds(20)))
                 while (const auto record = next_record(client.get())) {
                     oncrpc::xdr_writer out = answer(*record);
-                    const auto bytes = out.record();
                     if (out.size() <= 4) // silent
                         continue;
+                    const auto bytes = out.record();
                     if (!m_send)
                         send(client.get(), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()),
                              0);
