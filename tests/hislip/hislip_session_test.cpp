@@ -8,6 +8,7 @@
 #include "hislip/hislip_session.hpp"
 #include "hislip/message_stream.hpp"
 #include "support/error_record.hpp"
+#include "support/eventually.hpp"
 #include "transport/client_socket.hpp"
 #include "transport/tcp_listener.hpp"
 
@@ -321,14 +322,6 @@ TEST(HislipSession, ReadsResponsesAsTheyComeAndFailsAsTheInstrumentSays)
     }
 }
 
-// Until the instrument has seen `count` status queries (10 s at most, for a loaded machine).
-void until_asked(const std::atomic<std::size_t>& asked, std::size_t count)
-{
-    for (const auto until = std::chrono::steady_clock::now() + 10s;
-         asked < count && std::chrono::steady_clock::now() < until;)
-        std::this_thread::sleep_for(1ms);
-}
-
 // Enabled, each request's status byte is asked and queued; an unanswered query drops it; bursts bounded.
 TEST(HislipSession, AsksTheStatusOfEachServiceRequest)
 {
@@ -364,14 +357,14 @@ TEST(HislipSession, AsksTheStatusOfEachServiceRequest)
          timed_out + " 22 " + timed_out, {query(0, id0 - 2), query(0, id0 - 2)}},
         {"disabled while asked", 1, {{}, {late, status(0x22)}}, [](IMessage* s, auto& asked) {
              own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
-             until_asked(asked, 1);
+             eventually([&] { return asked >= 1; });
              own<IMorvaneServiceRequests>(s)->DisableServiceRequests();
              return status_byte(s); },
          "22", {query(0, id0 - 2), query(0, id0 - 2)}},
         {"a burst of 100", -100, {{status(0x40)}}, [](IMessage* s, auto& asked) {
              own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
              const std::string wrote = write(s, "A?\n"); // its answer left unread, for no RMT-delivered
-             until_asked(asked, 1 + 64);
+             eventually([&] { return asked >= 1 + 64; });
              return in_order({wrote, status_byte(s)}); },
          "wrote 3 40", std::vector(1 + 64 + 1, query(0, id0))}, // the first, those waiting, the call's
         // clang-format on

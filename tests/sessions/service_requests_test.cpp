@@ -66,9 +66,10 @@ TEST(ServiceRequests, TellWhenAnAcquisitionIsDoneKeepTheNewestAndStopWhenDisable
         for (int i = 0; i < 70; ++i)                   // each *OPC sets ESB anew, each *ESR? clears it
             ASSERT_EQ(instrument.query(L"*OPC;*ESR?"), L"1\n") << i;
         // Over a network the session reads each request's status byte: they come in a while.
-        for (const auto until = clock::now() + 10s; clock::now() < until; std::this_thread::sleep_for(20ms))
-            if (const auto [queued, dropped] = s.queued_and_dropped(); queued + dropped >= 70)
-                break;
+        eventually([&] {
+            const auto [queued, dropped] = s.queued_and_dropped();
+            return queued + dropped >= 70;
+        });
         EXPECT_EQ(s.queued_and_dropped(), std::pair(64L, 6L));
         // Its status byte is the one read after it came, which another's read may have cleared of RQS.
         EXPECT_GE(s.wait(0), 0) << "one that came before the wait, at once";

@@ -16,6 +16,7 @@
 #include <numbers>
 #include <thread>
 #include <vector>
+#include "support/eventually.hpp"
 #include "support/scripted_session.hpp"
 
 namespace {
@@ -24,6 +25,7 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Microsoft::WRL::ComPtr;
 
+using morvane::testing::eventually;
 using morvane::testing::session_timeout;
 constexpr LONG end_status = morvane::testing::status_end;
 constexpr LONG termination_status = morvane::testing::status_termination_character;
@@ -45,15 +47,6 @@ const std::map<int, std::string> error_texts = {
     {-138, "Suffix not allowed"},    {-161, "Invalid block data"}, {-213, "Init ignored"},
     {-222, "Data out of range"},     {-223, "Too much data"},      {-224, "Illegal parameter value"},
     {-350, "Queue overflow"},        {-410, "Query INTERRUPTED"},  {-420, "Query UNTERMINATED"}};
-
-// Waits up to 10 s, long enough for a loaded machine, for `done`.
-template<typename Done> bool eventually(Done done)
-{
-    for (const auto until = std::chrono::steady_clock::now() + 10s;
-         !done() && std::chrono::steady_clock::now() < until;)
-        std::this_thread::sleep_for(1ms);
-    return done();
-}
 
 struct bus {
     explicit bus(std::uint32_t seed = 1, std::shared_ptr<morvane::sim::memory_budget> budget = nullptr)

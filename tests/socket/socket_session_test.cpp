@@ -34,10 +34,10 @@ public:
         });
     }
     ~loopback_server() { m_listener.stop(); } // ends an accept that no one will answer, before the join
-    ComPtr<IMessage> open(LONG timeout = 2000) const
+    ComPtr<IMessage> open() const
     {
         ComPtr<IMessage> session;
-        EXPECT_EQ(open_socket_session({"127.0.0.1", std::to_string(m_listener.port())}, L"", timeout, &session), S_OK);
+        EXPECT_EQ(open_socket_session({"127.0.0.1", std::to_string(m_listener.port())}, L"", 2000, &session), S_OK);
         return session;
     }
 

@@ -12,6 +12,7 @@
 #include <morvane_sessions.h>
 #include <wrl/client.h>
 #include "platform/bstr.hpp"
+#include "support/eventually.hpp"
 
 namespace morvane::testing {
 
@@ -72,9 +73,7 @@ public:
     // Waits up to 5 s for `count` calls.
     std::vector<call> calls_after(std::size_t count)
     {
-        for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-             calls().size() < count && std::chrono::steady_clock::now() < until;)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        eventually([&] { return calls().size() >= count; }, std::chrono::seconds(5));
         return calls();
     }
     ULONG references() const { return m_count; }
