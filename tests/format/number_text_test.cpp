@@ -37,6 +37,8 @@ TEST(RenderNumber, WritesTheWireTextInAnyProcessLocale)
         {VT_R4, 12345678, "1.234568e+007"}, {VT_R4, HUGE_VAL, "9.9e+037"}, {VT_R8, -0.0, "0"}, {VT_R8, -2.5, "-2.5"},
         {VT_R8, 999999999999999.9, "1e+015"}, {VT_R8, -HUGE_VAL, "-9.9e+037"}, {VT_R8, -NAN, "9.91e+037"},
         {VT_I2, -32768, "-32768"}, {VT_UI1, 255, "255"},
+        // Shortest texts of 16 digits that end in 5 round as the value does: down, and to even on a tie (2^-22).
+        {VT_R8, 8.341247578762655, "8.34124757876265"}, {VT_R8, 0x1p-22, "2.38418579101562e-007"},
     };
     // clang-format on
     for (const char* locale : {"C", "German"}) {

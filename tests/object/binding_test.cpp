@@ -37,9 +37,11 @@ TEST(FmtdioUnbound, IoMethodsReportMessage112AfterThePointerChecks)
     }
     EXPECT_EQ(out_text, nullptr);
     EXPECT_EQ(io->FlushRead(), E_FAIL); // leaves its record on the thread
+    const guarded_bytes no_access(0);   // a session that cannot be read
     EXPECT_EQ((std::vector{io->ReadString(nullptr), io->WriteString(nullptr, VARIANT_TRUE), io->get_IO(nullptr),
-                           io->get_InstrumentBigEndian(nullptr)}),
-              std::vector<HRESULT>(4, E_POINTER));
+                           io->get_InstrumentBigEndian(nullptr),
+                           io->putref_IO(reinterpret_cast<IMessage*>(no_access.data()))}),
+              std::vector<HRESULT>(5, E_POINTER));
     EXPECT_TRUE(io->get_InstrumentBigEndian(&V_BOOL(&value)) == S_OK && V_BOOL(&value) == VARIANT_TRUE) << "at first";
     EXPECT_EQ(outcome(E_FAIL), no_session);
 }

@@ -1,4 +1,4 @@
-// Record marking: fragments joined however the stream is cut.
+// Record marking: fragments joined however the stream is cut; XDR input that ends early.
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -52,6 +52,14 @@ TEST(Xdr, RecordStreamJoinsFragmentsHoweverTheStreamIsCut)
                      xdr_error)
             << fragments.size();
     }
+}
+
+// Input that ends early is refused where it ends, not read past: a field cut short, an opaque without its padding.
+TEST(Xdr, ReaderRefusesInputThatEndsEarly)
+{
+    const bytes field{0, 0, 1}, opaque{0, 0, 0, 5, 'a', 'b', 'c', 'd', 'e'};
+    EXPECT_THROW(xdr_reader(field).get(), xdr_error);
+    EXPECT_THROW(xdr_reader(opaque).get_string(8), xdr_error);
 }
 
 } // namespace
