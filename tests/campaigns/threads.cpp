@@ -1,5 +1,6 @@
 // Threads: eight share one object, then use eight, each response the whole echo of its message, never two
 // session calls at once. Then eight create and release objects of the shipped module.
+#include <latch>
 #include <thread>
 #include "campaign.hpp"
 #include "support/shipped_files.hpp"
@@ -60,18 +61,20 @@ void threads(trial& t)
     static const HMODULE module = LoadLibraryW(shipped_file(L"Morvane.dll").c_str());
     const auto get_class_object = entry<HRESULT STDAPICALLTYPE(REFCLSID, REFIID, void**)>(module, "DllGetClassObject");
     const auto can_unload = entry<HRESULT STDAPICALLTYPE()>(module, "DllCanUnloadNow");
+    std::latch together(8);
     on_threads(t, [&](int, std::wstring& failure) {
+        ComPtr<IClassFactory> factory;
         for (int round = 0; round < 25; ++round) {
-            ComPtr<IClassFactory> factory;
             std::vector<ComPtr<IFormattedIO488>> objects(16);
             for (auto& object : objects)
                 if (FAILED(get_class_object(clsid_fmtdio, IID_IClassFactory, &factory)) ||
                     FAILED(factory->CreateInstance(nullptr, IID_IFormattedIO488, &object)))
                     failure = L"a creation failed";
-            for (int lock = 0; lock < 400; ++lock) {
-                factory->LockServer(TRUE);
-                factory->LockServer(FALSE);
-            }
+        }
+        together.arrive_and_wait(); // all at once, so that a count kept without atomic updates loses some
+        for (int lock = 0; lock < 20000; ++lock) {
+            factory->LockServer(TRUE);
+            factory->LockServer(FALSE);
         }
     });
     t.expect(can_unload() == S_OK, L"the module cannot unload after the storm");

@@ -125,11 +125,11 @@ TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWa
                     EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
                     pump_until([] { return false; }, 300ms);
                     EXPECT_EQ(sink.calls().size(), 1u) << "unadvised";
-                    EXPECT_EQ(s.wait(0) & rqs, rqs) << "queued all the same";
+                    EXPECT_EQ(s.wait(5000) & rqs, rqs) << "queued all the same";
                     s.advise(&slow);
                     for (int i = 0; i < 3; ++i)
                         EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
-                    std::this_thread::sleep_for(50ms);
+                    ASSERT_TRUE(eventually([&] { return slow.entered() > 0; })); // released while in its call
                 }
                 EXPECT_EQ((std::tuple{sink.references(), slow.references(), slow.calls().size()}),
                           (std::tuple<ULONG, ULONG, std::size_t>(1, 1, 1)));

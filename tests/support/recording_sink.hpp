@@ -53,6 +53,7 @@ public:
     STDMETHODIMP_(ULONG) Release() override { return --m_count; }
     STDMETHODIMP ServiceRequest(IUnknown* session, short status_byte) override
     {
+        ++m_entered;
         std::this_thread::sleep_for(m_options.pause);
         // The session as this apartment sees it (through a proxy in a single-threaded one).
         Microsoft::WRL::ComPtr<IMorvaneSession> own;
@@ -77,10 +78,12 @@ public:
         return calls();
     }
     ULONG references() const { return m_count; }
+    int entered() const { return m_entered; } // calls begun, ended or not
 
 private:
     const sink_options m_options;
     std::atomic<ULONG> m_count{1};
+    std::atomic<int> m_entered{0};
     Microsoft::WRL::ComPtr<IUnknown> m_marshaler;
     std::mutex m_lock;
     std::vector<call> m_calls;
