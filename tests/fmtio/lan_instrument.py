@@ -8,7 +8,6 @@ LONG_LIST = ",".join(str(i) for i in range(20000)).encode()  # 108890 bytes
 ANSWERS = {
     b"*IDN?": b"Lab,DMM-7,0,2.1\r\n",
     b"MEAS:VOLT?": b"+1.23450000E+00\r\n",
-    b"MEAS:CURR?": b"-0.25\r\n",
     b"MEAS:ARR?": b"+1.5E+00;-2.5E-03;+3.0E+02\r\n",
     b"DATA?": b"1,-2,3\r\n",
     b"NAMES?": b"alpha,beta,gamma\r\n",

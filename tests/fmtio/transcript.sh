@@ -12,27 +12,19 @@ if [ "$input" = echoed ]; then
   sed -n 's/^> //p' "$golden" >"$input"
   [ "$(tail -n 1 "$input")" = exit ] && echo "query *IDN?" >>"$input"
 fi
-if [ "$files" != - ]; then
-  (IFS=,; for file in $files; do rm -f "$file"; done)
-fi
+[ "$files" = - ] || (IFS=,; for file in $files; do rm -f "$file"; done)
 ${WINE:-wine} "$@" <"$input" >"$actual" 2>&1
 echo "exit code $?" >>"$actual"
-if [ "$files" != - ]; then
-  (IFS=,; for file in $files; do
-    echo "--- $file"
-    if [ -f "$file" ]; then cat "$file"; else echo "(not written)"; fi
-  done) >>"$actual"
-fi
+[ "$files" = - ] || (IFS=,; for file in $files; do
+  echo "--- $file"
+  cat "$file" 2>/dev/null || echo "(not written)"
+done) >>"$actual"
 build_path=$(cd "$BUILD_DIR" && pwd | sed 's#/#\\#g; s#^#Z:#')
 sed -i "s#$(printf '%s' "$build_path" | sed 's/[\\.]/\\&/g')#<build>#g" "$actual"
 # A server's port changes from run to run.
-if [ -n "${RESOURCE_SHOWN_AS:-}" ]; then
-  sed -i "s#$RESOURCE_SHOWN_AS#<resource>#g" "$actual"
-fi
+[ -z "${RESOURCE_SHOWN_AS:-}" ] || sed -i "s#$RESOURCE_SHOWN_AS#<resource>#g" "$actual"
 # A line of a very long response shows as its length, start and end.
 awk 'length > 10000 { $0 = "<" length " characters: " substr($0, 1, 30) " ... " substr($0, length - 29) ">" } 1' \
   "$actual" >"$actual.short" && mv "$actual.short" "$actual"
-if [ "${FMTIO_UPDATE_GOLDEN:-}" = 1 ]; then
-  cp "$actual" "$golden"
-fi
+[ "${FMTIO_UPDATE_GOLDEN:-}" != 1 ] || cp "$actual" "$golden"
 diff -u "$golden" "$actual"

@@ -4,7 +4,7 @@ Initialize with version 1.0, vendor "MV" and the sub-address.   capture_check.py
 import json
 import sys
 
-port, failures = sys.argv[1], []
+port, failures, count = sys.argv[1], [], 0
 
 
 def parameter(message, name):
@@ -12,7 +12,6 @@ def parameter(message, name):
     return int(value[name], 0) if isinstance(value, dict) and name in value else None
 
 
-count = 0
 for frame in json.load(sys.stdin):
     layers = frame["_source"]["layers"]
     if "_ws.malformed" in layers:
@@ -24,8 +23,7 @@ for frame in json.load(sys.stdin):
         if kind > 25:
             failures.append(f"{where}: an unknown type")
         elif to_server and kind == 0:
-            named = (parameter(m, "hislip.msgpara.clientproto"), parameter(m, "hislip.msgpara.vendorID"),
-                     m.get("hislip.data"))
+            named = (parameter(m, "hislip.msgpara.clientproto"), parameter(m, "hislip.msgpara.vendorID"), m.get("hislip.data"))
             if named != (0x0100, 0x4D56, "hislip0"):
                 failures.append(f"{where}: Initialize names {named}")
 if not count:

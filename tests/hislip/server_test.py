@@ -8,7 +8,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vxi11"))
-from vxi11_client import check, exactly, finish, proc, server
+from vxi11_client import IDN, check, closed, exactly, finish, proc, server
 
 HEADER = struct.Struct(">2sBBIQ")
 (INITIALIZE, INITIALIZE_RESPONSE, FATAL_ERROR, ERROR, ASYNC_LOCK, ASYNC_LOCK_RESPONSE, DATA, DATA_END,
@@ -16,37 +16,28 @@ HEADER = struct.Struct(">2sBBIQ")
  INTERRUPTED, ASYNC_INTERRUPTED, ASYNC_MAXIMUM_MESSAGE_SIZE, ASYNC_MAXIMUM_MESSAGE_SIZE_RESPONSE, ASYNC_INITIALIZE,
  ASYNC_INITIALIZE_RESPONSE, ASYNC_DEVICE_CLEAR, ASYNC_SERVICE_REQUEST, ASYNC_STATUS_QUERY, ASYNC_STATUS_RESPONSE,
  ASYNC_DEVICE_CLEAR_ACKNOWLEDGE, ASYNC_LOCK_INFO, ASYNC_LOCK_INFO_RESPONSE) = range(26)
-FIRST_ID, IDN = 0xFFFFFF00, "Morvane,SIM-1,0,1.0\n"
+FIRST_ID = 0xFFFFFF00
 INITIALIZE_1_0 = HEADER.pack(b"HS", INITIALIZE, 0, 0x0100 << 16, 7) + b"hislip0"
 
 
 class Channel:
-    def __init__(self, port):
+    def __init__(self, port, first=b""):  # `first`: bytes sent at once
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
+        self.sock.sendall(first)
 
     def send(self, kind, control=0, parameter=0, payload=b"", length=None):
-        self.sock.sendall(HEADER.pack(b"HS", kind, control, parameter, len(payload) if length is None else length) +
-                          payload)
+        self.sock.sendall(HEADER.pack(b"HS", kind, control, parameter, len(payload) if length is None else length) + payload)
 
     def recv(self):
         prologue, kind, control, parameter, length = HEADER.unpack(exactly(self.sock, 16))
         assert prologue == b"HS", prologue
         return kind, control, parameter, bytes(exactly(self.sock, length))
 
-    def closed(self, seconds=5):  # within `seconds`, what came before dropped
-        self.sock.settimeout(seconds)
-        try:
-            while self.sock.recv(65536):
-                pass
-            return True
-        except (socket.timeout, ConnectionError):
-            return False
-
     def refused(self, sent):  # the answer past any InitializeResponse, and whether the connection closed then
         self.sock.sendall(sent)
         while (reply := self.recv())[0] == INITIALIZE_RESPONSE:
             pass
-        return reply[:2], self.closed()
+        return reply[:2], closed(self.sock)
 
 
 class Session:  # both channels of one session, and the message IDs as a client keeps them
@@ -149,7 +140,7 @@ with server("--hislip", "--max-connections", "12") as (sim, (port,)):
         check(what, Channel(port).refused(sent), ((FATAL_ERROR, code), True))
     for what, channel, sent in [("AsyncLock with 1 MiB", "async_", HEADER.pack(b"HS", ASYNC_LOCK, 1, 0, 1 << 20)),
                                 ("bad prologue later", "sync", b"HX" + bytes(14))]:  # both channels end
-        check(what, (getattr(c, channel).refused(sent), c.sync.closed(), c.async_.closed()),
+        check(what, (getattr(c, channel).refused(sent), closed(c.sync.sock), closed(c.async_.sock)),
               (((FATAL_ERROR, 1), True), True, True))
         c = Session(port)
     c.sync.send(DATA, 0, FIRST_ID, length=1 << 63)
@@ -168,9 +159,8 @@ with server("--hislip", "--segment", "1", "--delay", "300", "--idle-timeout", "1
     check("AsyncInterrupted", a.async_.recv(), (ASYNC_INTERRUPTED, 0, second, b""))
     data, messages = a.read()
     check("the new response whole", (data.decode(), {p for _, p, _ in messages}), (IDN, {second}))
-    idle, started = Channel(port), time.monotonic()
-    idle.sock.sendall(INITIALIZE_1_0)
-    check("only the sync channel, idle: closed", (idle.recv()[0], idle.closed(5), time.monotonic() - started < 3),
+    idle, started = Channel(port, INITIALIZE_1_0), time.monotonic()
+    check("only the sync channel, idle: closed", (idle.recv()[0], closed(idle.sock), time.monotonic() - started < 3),
           (INITIALIZE_RESPONSE, True, True))
 
 with server("--hislip", "--overlapped", "--segment", "1", "--delay", "100", "--max-connections", "4",
@@ -183,11 +173,10 @@ with server("--hislip", "--overlapped", "--segment", "1", "--delay", "100", "--m
         check(f"AsyncDeviceClear ({asked})", a.call(ASYNC_DEVICE_CLEAR)[:2], (ASYNC_DEVICE_CLEAR_ACKNOWLEDGE, 1))
         a.sync.send(DEVICE_CLEAR_COMPLETE, asked)
         check(f"features asked {asked}", a.sync.recv()[:2], (DEVICE_CLEAR_ACKNOWLEDGE, in_force))
-    b = Channel(port)  # a sync channel only: two connections left of four
-    b.sock.sendall(INITIALIZE_1_0)
+    b = Channel(port, INITIALIZE_1_0)  # a sync channel only: two connections left of four
     check("second session", b.recv()[0], INITIALIZE_RESPONSE)
     check("third session refused", Channel(port).refused(INITIALIZE_1_0), ((FATAL_ERROR, 4), True))
     a.send(b"*IDN?\n")
     pieces = b"".join(a.sync.recv()[3] for _ in range(5))
-    check("--drop-after 45: 5 bytes of the third response, then closed", (pieces, a.sync.closed()), (b"Morva", True))
+    check("--drop-after 45: 5 bytes of the third response, then closed", (pieces, closed(a.sync.sock)), (b"Morva", True))
 finish()

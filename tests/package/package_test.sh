@@ -14,14 +14,14 @@ sh "$(dirname "$0")/../support/start_wine_services.sh" 3
 folder=$WINEPREFIX/drive_c/Morvane
 marker=$folder/visacom-registered-by-install.txt
 
-run() { # SCRIPT CODE: C:\Morvane\SCRIPT through cmd must exit with CODE
+run() { # SCRIPT CODE [LINE]: C:\Morvane\SCRIPT through cmd must exit with CODE (and print LINE)
   local code=0
   wine cmd /c "C:\\Morvane\\$1" >"$WINEPREFIX/output.txt" 2>&1 || code=$?
   output=$(tr -d '\r' <"$WINEPREFIX/output.txt")
   printf '%s\n' "$output"
   [ "$code" = "$2" ] || fail "$1 exited with $code, not $2"
+  [ -z "${3:-}" ] || grep -qxF -- "$3" <<<"$output" || fail "no line: $3"
 }
-says() { grep -qxF -- "$1" <<<"$output" || fail "no line: $1"; }
 
 server_keys=(VISA.Tellurix VISA.Tellurix.1 Morvane.ResourceManager Morvane.ResourceManager.1
   'CLSID\{db8cbf1d-d6d3-11d4-aa51-00a024ee30bd}' 'CLSID\{31b02d3b-1942-4e5a-a9bd-16d45f2023e0}'
@@ -62,8 +62,7 @@ session() { # through the registered classes alone: SIM, and the package's instr
 
 case $case in
 fresh)
-  run install.cmd 0
-  says "Registered visacom.tlb, the standard type library's stand-in."
+  run install.cmd 0 "Registered visacom.tlb, the standard type library's stand-in."
   marker -f
   session
   output=$(wine "$example" NOWHERE 2>&1 | tr -d '\r') && fail "the example took NOWHERE"
@@ -77,8 +76,7 @@ standard)
   mkdir "$WINEPREFIX/drive_c/Standard"
   cp "$folder/visacom.tlb" "$folder/register_typelib.exe" "$WINEPREFIX/drive_c/Standard"
   wine 'C:\Standard\register_typelib.exe' 'C:\Standard\visacom.tlb' || fail "registering the standard library"
-  run install.cmd 0
-  says "The VISA COM standard type library is already registered: leaving it as it is."
+  run install.cmd 0 "The VISA COM standard type library is already registered: leaving it as it is."
   marker ! -e
   session
   run uninstall.cmd 0
@@ -86,8 +84,7 @@ standard)
   ;;
 broken)
   rm "$folder/Morvane.dll"
-  run install.cmd 1
-  says 'install.cmd: step 1 of 4, checking that the package is whole, failed: Morvane.dll is not in C:\Morvane\'
+  run install.cmd 1 'install.cmd: step 1 of 4, checking that the package is whole, failed: Morvane.dll is not in C:\Morvane\'
   marker ! -e
   uninstalled -
   echo 'not a DLL' >"$folder/Morvane.dll"

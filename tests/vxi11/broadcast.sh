@@ -28,6 +28,8 @@ namespace() {
 }
 
 namespace "$client"
+# Wine's server makes its prefix's sockets: each instrument's namespace gets a copy of the prefix,
+# made before the client's server starts, and its server and services started in that namespace.
 for network in 7 8; do
   instrument=morvane-inst$network-$$
   namespace "$instrument"
@@ -37,11 +39,6 @@ for network in 7 8; do
     ip -n "$client" link set "mvc$network-$$" up &&
     ip -n "$instrument" addr add "10.231.$network.2/24" dev "mvi$network-$$" &&
     ip -n "$instrument" link set "mvi$network-$$" up || skip "cannot set up the veth pair"
-done
-
-# Wine's server makes its prefix's sockets: each namespace gets a copy of the prefix, its server and
-# services started in that namespace.
-for network in 7 8; do
   rm -rf "$WINEPREFIX-instrument$network"
   cp -a "$WINEPREFIX" "$WINEPREFIX-instrument$network" || exit 1
 done

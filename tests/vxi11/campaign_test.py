@@ -5,11 +5,10 @@ normal client, memory and threads (docs/testing.md). A failing trial prints seed
 import argparse
 import os
 import random
-import socket
 import struct
 import threading
 import time
-from vxi11_client import CORE, IDN, PORTMAPPER, Link, call_message, check, connect, exactly, failures, finish, opaque, proc, server, take_record
+from vxi11_client import CORE, IDN, PORTMAPPER, Link, call_message, check, closed, connect, exactly, failures, finish, opaque, proc, server, take_record
 
 MAX_CONNECTIONS, IDLE_S, MEMORY_MIB = 8, 2, 96  # small limits keep the bounds quick to reach
 RSS_SLACK_MIB = 64  # VmRSS may pass its start by the memory limit and this (Wine's heaps, replies in flight)
@@ -42,16 +41,6 @@ def send(sock, data, slow=False):
     sock.sendall(data)
 
 
-def closed(sock, seconds):
-    try:
-        sock.settimeout(max(0.001, seconds))
-        return sock.recv(1) == b""
-    except socket.timeout:
-        return False
-    except ConnectionError:
-        return True
-
-
 def mutate(rng, message):
     """The message with words overwritten by lengths that lie, cut short or with garbage after it."""
     message = bytearray(message)
@@ -74,8 +63,7 @@ def frame(rng, message):
     if mode < 7:  # in pieces, empty ones among them, or a byte a fragment
         cuts = sorted(rng.randint(0, len(message)) for _ in range(rng.randint(1, 8))) if mode == 5 else range(len(message))
         edges = [0, *cuts, len(message)]
-        return b"".join(mark(b - a, i == len(edges) - 2) + message[a:b]
-                        for i, (a, b) in enumerate(zip(edges, edges[1:]))), True
+        return b"".join(mark(b - a, i == len(edges) - 2) + message[a:b] for i, (a, b) in enumerate(zip(edges, edges[1:]))), True
     if mode < 9:  # no last fragment, or a mark that claims up to 2 GiB, or less than comes
         size = rng.choice([len(message), 33 << 20, 0x7FFFFFFF, rng.randint(len(message) + 1, 1 << 25), rng.randint(0, len(message))])
         return mark(size, size != len(message) and rng.random() < 0.5) + message, False
@@ -165,7 +153,7 @@ def bounds():
         unread.write(b"WAV:FORM REAL,64;POIN 2000000;DATA?\n", lid=lid)
     forever = struct.pack(">iIIIiI", waiting.lid, 1, 0xFFFFFFFF, 0, 0, 0)
     for _ in range(2):  # the second while the first waits
-        waiting.rpc.sock.sendall(struct.pack(">I", 0x80000040) + call_message(9, CORE, 1, 12, forever))
+        waiting.rpc.send(call_message(9, CORE, 1, 12, forever))
         time.sleep(0.1)
     [sock.close() for sock in socks + marks + [unread.rpc.sock, waiting.rpc.sock]]
     # Endless messages: past 24 MiB they are dropped as they come, with -223 ("Too much data").

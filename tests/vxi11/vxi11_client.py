@@ -69,15 +69,13 @@ class Rpc:
     def __init__(self, port, udp=False):
         self.udp, self.xid, self.sock = udp, 0, connect(port, udp)
 
+    def send(self, message):  # over TCP, a record of one fragment
+        self.sock.sendall(message if self.udp else struct.pack(">I", 0x80000000 | len(message)) + message)
+
     def call(self, program, version, procedure, args=b""):
         self.xid += 1
-        message = call_message(self.xid, program, version, procedure, args)
-        if self.udp:
-            self.sock.send(message)
-            reply = self.sock.recv(65536)
-        else:
-            self.sock.sendall(struct.pack(">I", 0x80000000 | len(message)) + message)
-            reply = take_record(self.sock)
+        self.send(call_message(self.xid, program, version, procedure, args))
+        reply = self.sock.recv(65536) if self.udp else take_record(self.sock)
         xid, kind, stat, _, verifier = struct.unpack_from(">IIIII", reply)
         assert (xid, kind, stat) == (self.xid, 1, 0), (xid, kind, stat)
         (accept,) = struct.unpack_from(">I", reply, 20 + verifier)
@@ -120,12 +118,17 @@ class Link:  # one link on the core channel
         return self.ok(procedure, struct.pack(">iiII", self.lid, 0, 0, 1000))
 
 
-def start_server(*options):
-    """instrument-sim under Wine: (process, the ports (or serial port) on its first line)."""
-    folder = os.environ.get("MORVANE_BIN") or os.path.join(os.environ["BUILD_DIR"], "bin")
-    process = subprocess.Popen([os.environ.get("WINE", "wine"), os.path.join(folder, "instrument-sim.exe"), "--port", "0",
-                                "--seconds", "300", *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    return process, [int(w) if w.isdigit() else w for w in process.stdout.readline().decode().split()]
+def closed(sock, seconds=5.0):
+    """Whether the peer closes the connection within `seconds`, what came before it dropped."""
+    sock.settimeout(max(0.001, seconds))
+    try:
+        while sock.recv(65536):
+            pass
+        return True
+    except socket.timeout:
+        return False
+    except ConnectionError:
+        return True
 
 
 def proc(process, field):
@@ -136,9 +139,12 @@ def proc(process, field):
 
 @contextlib.contextmanager
 def server(*options):
-    process, ports = start_server(*options)
+    """instrument-sim under Wine: (process, the ports (or serial port) on its first line)."""
+    folder = os.environ.get("MORVANE_BIN") or os.path.join(os.environ["BUILD_DIR"], "bin")
+    process = subprocess.Popen([os.environ.get("WINE", "wine"), os.path.join(folder, "instrument-sim.exe"), "--port", "0",
+                                "--seconds", "300", *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
-        yield process, ports
+        yield process, [int(w) if w.isdigit() else w for w in process.stdout.readline().decode().split()]
     finally:
         process.kill()
         process.wait()
