@@ -18,9 +18,13 @@ using namespace std::string_literals;
 // Any 32-bit value, as a client may pass it.
 NumberType code_arg(long code) { return std::bit_cast<NumberType>(static_cast<std::int32_t>(code)); }
 
-// The platform's answer to a coercion, for the refusals that pass it on.
-HRESULT coercion_result(const VARIANT& from, VARTYPE type) { return unique_variant().change_type_from(from, type); }
-HRESULT coercion_result(const wchar_t* text, VARTYPE type) { return coercion_result(*value(VT_BSTR, text), type); }
+// A refusal that passes on the platform's answer to a coercion.
+std::wstring coercion_failure(const VARIANT& from, VARTYPE type)
+{
+    const HRESULT hr = unique_variant().change_type_from(from, type);
+    return component_failure(hr, L"The variant argument could not be coerced to the desired type.", 1017);
+}
+std::wstring coercion_failure(const wchar_t* text, VARTYPE to) { return coercion_failure(*value(VT_BSTR, text), to); }
 
 class NumberTypes : public bound_fmtdio {
 protected:
@@ -56,7 +60,6 @@ protected:
     }
 };
 
-const wchar_t* const coercion_text = L"The variant argument could not be coerced to the desired type.";
 const wchar_t* const not_convertible = L"The Safearray cannot be converted to the desired type.";
 
 // Numbers in their wire form, written as they stand and read back as the platform converts them; block
@@ -83,13 +86,13 @@ TEST_F(NumberTypes, EachNumberTypeInEveryMethod)
         std::wstring joined;
         for (const wchar_t* number : row.numbers)
             joined += (joined.empty() ? L"" : L",") + std::wstring(number);
-        for (const wchar_t* n : row.numbers) {
-            for (const VARTYPE from : {row.code, VARTYPE(VT_BSTR), VARTYPE(VT_R8)}) // coerced to the type if need be
-                EXPECT_EQ(sent([&] { return write_number(*value(from, n), row.code); }), n + L"\n"s) << from;
-            EXPECT_EQ(sent([&] { return write_number(*value(row.code, n), VT_VARIANT); }), n + L"\n"s) << "own type";
-        }
+        // Coerced to the type if need be, or written in its own type (VT_VARIANT).
+        for (const wchar_t* n : row.numbers)
+            for (const auto& [from, to] :
+                 {std::pair{row.code, row.code}, {VT_BSTR, row.code}, {VT_R8, row.code}, {row.code, VT_VARIANT}})
+                EXPECT_EQ(sent([&] { return write_number(*value(from, n), to); }), n + L"\n"s) << from << " " << to;
         EXPECT_EQ(sent([&] { return write_number(*value(VT_BSTR, row.beyond), row.code); }),
-                  component_failure(coercion_result(row.beyond, row.code), coercion_text, 1017));
+                  coercion_failure(row.beyond, row.code));
         // Read where they lie, or fetched and converted one by one.
         for (const auto& held : {array(row.code, typed), array(VT_VARIANT, values(VT_R8, row.numbers)),
                                  array(VT_BSTR, values(VT_BSTR, row.numbers))})
@@ -140,19 +143,16 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
                        no_block = component_failure(
                            E_INVALIDARG, L"IEEE binary blocks cannot be of the type provided in the array argument.",
                            1025);
-    const auto coerced = [](long code) {
-        return component_failure(coercion_result(L"2.5", VARTYPE(code)), coercion_text, 1017);
-    };
     // clang-format off
     const struct { long code; std::wstring write_number, write_list, read_list; } rows[] = {
         {VT_BSTR, L"2.5\n", L"-3,2.5,x y\n", L"8200 from 0: 8:1 8:2.5 8:x y"},
         {VT_VARIANT, L"2.5\n", L"-3,2.5,x y\n", L"8204 from 0: 3:1 5:2.5 8:x y"},
         {0, not_numeric, list_refused, read_refused},
         {VT_DATE, not_numeric, list_refused, read_refused},
-        {VT_DISPATCH, coerced(VT_DISPATCH), list_refused, read_refused},
+        {VT_DISPATCH, coercion_failure(L"2.5", VT_DISPATCH), list_refused, read_refused},
         {VT_BOOL, not_numeric, list_refused, read_refused},
         {0x10002, L"2\n", list_refused, read_refused}, // 2 in the low 16 bits; 2.5 rounds to even
-        {99, coerced(99), list_refused, read_refused}};
+        {99, coercion_failure(L"2.5", 99), list_refused, read_refused}};
     // clang-format on
     std::vector<unique_variant> mixed = values(VT_I2, {L"-3"});
     mixed.push_back(value(VT_R8, L"2.5")), mixed.push_back(value(VT_BSTR, L"x y"));
@@ -169,8 +169,7 @@ TEST_F(NumberTypes, TextAnyTypeAndOtherCodesInEveryMethod)
             EXPECT_EQ(sent([&] { return io->WriteIEEEBlock(nullptr, *elements(type, "ab"), truth(true)); }), no_block);
         }
     }
-    EXPECT_EQ(sent([&] { return write_number(*two_bytes, VT_BSTR); }),
-              component_failure(coercion_result(L"ab", VT_R8), coercion_text, 1017));
+    EXPECT_EQ(sent([&] { return write_number(*two_bytes, VT_BSTR); }), coercion_failure(L"ab", VT_R8));
     EXPECT_EQ(got("#16abcdef\n", block, VT_I4), component_failure(data_failure, not_convertible, 1024) + L"; 0:")
         << "6 bytes are no 32-bit integers";
 }
@@ -235,13 +234,12 @@ TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
     // An element that cannot even be fetched, between two that can.
     const unique_variant unfetchable = array(VT_VARIANT, values(VT_I4, {L"1", L"2", L"3"}));
     V_VT(&static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]) = 15;
-    unique_variant copy;
-    const HRESULT fetch_failure = copy.copy_from(static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]);
+    const HRESULT fetch_failure = unique_variant().copy_from(static_cast<VARIANT*>(V_ARRAY(&*unfetchable)->pvData)[1]);
     // One that is fetched but has no text: what was written before it stays.
     std::vector<unique_variant> with_null = values(VT_I4, {L"1", L"2"});
     V_VT(with_null[1].get()) = VT_NULL;
     with_null.push_back(value(VT_I4, L"3"));
-    const HRESULT no_text = coercion_result(*with_null[1], VT_BSTR);
+    const std::wstring no_text = coercion_failure(*with_null[1], VT_BSTR);
     const unique_variant textless = array(VT_VARIANT, std::move(with_null));
     const std::wstring not_single = component_failure(
         E_INVALIDARG, L"The list separator character parameter must be a string containing a single character.", 1035);
@@ -250,14 +248,13 @@ TEST_F(NumberTypes, ArgumentsAreCheckedInOrder)
         {"text read as a double", [&] { return write_number(*value(VT_BSTR, L"2.50"), 12); }, L"2.5\n"},
         {"two numbers, one message", [&] { return io->WriteNumber(*big, NumberType_I4, 0) | write_number(*big, 3); },
          L"7000070000\n"},
-        {"an array, coerced first", [&] { return write_number(*doubles, 5); },
-         component_failure(coercion_result(*doubles, VT_R8), coercion_text, 1017)},
+        {"an array, coerced first", [&] { return write_number(*doubles, 5); }, coercion_failure(*doubles, VT_R8)},
         {"an array", [&] { return write_number(*doubles, 12); },
          component_failure(E_INVALIDARG, L"Expected VARIANT argument to be a single number, not an array.", 1026)},
         {"a VARIANT that cannot be fetched leaves nothing behind", [&] { return write_list(*unfetchable, 12); },
          component_failure(fetch_failure, L"Bad Array Argument", 1017)},
         {"a VARIANT without text leaves the elements before it", [&] { return write_list(*textless, 12); },
-         component_failure(no_text, coercion_text, 1017) + L"1,"},
+         no_text + L"1,"},
         {"doubles by reference as integers", [&] { return write_list(by_reference, 3, L";"); }, L"3;2\n"},
         {"not an array, before the type", [&] { return write_list(*big, 99); },
          component_failure(E_INVALIDARG, L"WriteList expected an array argument to write.", 1031)},

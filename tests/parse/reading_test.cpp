@@ -239,44 +239,5 @@ TEST_F(Reading, ResponsesCutIntoItems)
     std::setlocale(LC_ALL, "C");
 }
 
-// Long lists fill many blocks of the value store, and the next list reuses them.
-TEST_F(Reading, LongListsKeepEveryValueInOrder)
-{
-    std::string response;
-    std::wstring any = L"type 12 0..39999:", doubles = L"type 5 0..39999:", wholes = L"type 3 0..39999:";
-    for (int i = 0; i < 40000; ++i) {
-        const double value = i % 5 ? i : i + 0.5;
-        response += (i ? "," : "") + std::to_string(i) + (i % 5 ? "" : ".5");
-        any += L" " + (i % 5 ? L"I4 " + std::to_wstring(i) : r8(value));
-        doubles += L" " + shortest(value);
-        wholes += L" " + std::to_wstring(std::lrint(value)); // halves to even
-    }
-    for (const auto& [code, list] : {std::pair{3L, wholes}, {5L, doubles}, {12L, any}, {3L, wholes}}) {
-        session.respond(response + "\n");
-        EXPECT_TRUE(read_as(code) == list) << "type " << code;
-    }
-}
-
-// The session fails, with or without its record, after the bytes given: a list fails with the item's message or the
-// session's (the internal error without a record); a number read that keeps the rest does not see it.
-TEST_F(Reading, ReadsBeforeASessionFailure)
-{
-    // clang-format off
-    const struct { long code; std::string cut; std::wstring result; bool recorded = true; } rows[] = {
-        {3, "1,2,", item_failure(3, false)}, {3, "1,2", session_failure()}, {8, "1,2", session_failure()},
-        {0, "1.5", L"R8 1.5"}, {1, "1.5", session_failure()}, // ReadNumber keeping (0) and dropping (1) the rest
-        {1, "", no_number()}, {8, "1,2", internal_failure(), false}};
-    // clang-format on
-    for (const auto& row : rows) {
-        if (!row.cut.empty())
-            session.add_chunk(row.cut, status_count_reached);
-        session.fail(session_op::read, session.count(session_op::read) + 1 + !row.cut.empty(), link_down,
-                     row.recorded ? std::optional<std::wstring>(L"link down") : std::nullopt);
-        EXPECT_EQ(read_as(row.code), row.result) << row.cut;
-        session.respond("after\n");
-        EXPECT_EQ(read(), L"after\n");
-    }
-}
-
 } // namespace
 } // namespace morvane::testing

@@ -30,6 +30,7 @@ protected:
     void TearDown() override { SetUp(); }
 };
 
+// Installed as documented, the coclass's default interface resolves into the registered standard library.
 // Registering again replaces the class key; unregistering spares a ProgID holding someone else's subkey.
 TEST_F(Registration, RegisterAgainAndUnregister)
 {
@@ -37,12 +38,28 @@ TEST_F(Registration, RegisterAgainAndUnregister)
     const std::wstring class_tree = L"@=VISA COM I/O Tellurix Class, InprocServer32{@=" + module +
                                     L", ThreadingModel=Both}, ProgID{@=VISA.Tellurix.1}, Programmable{}, "
                                     L"VersionIndependentProgID{@=VISA.Tellurix}";
+    ASSERT_EQ(register_typelib(quoted(shipped_file(L"visacom.tlb"))), 0);
     ASSERT_EQ(regsvr32(), 0);
     EXPECT_EQ(tree(classes, L"VISA.Tellurix.1"), name);
     EXPECT_EQ(tree(classes, L"VISA.Tellurix"), name + L", CurVer{@=VISA.Tellurix.1}");
     EXPECT_EQ(tree(classes, class_key), class_tree);
     EXPECT_EQ(string_value(classes, typelib_key + L"\\5.5"), L"VISA COM 488.2 Formatted I/O 5.5");
     EXPECT_EQ(string_value(classes, library_path_key), module);
+    com_ptr<IProvideClassInfo2> provider;
+    com_ptr<ITypeInfo> coclass, interface_info;
+    com_ptr<ITypeLib> library;
+    HREFTYPE reference = 0;
+    UINT index = 0;
+    TLIBATTR* attributes = nullptr;
+    ASSERT_EQ(CoCreateInstance(clsid_fmtdio, nullptr, CLSCTX_INPROC_SERVER, IID_IProvideClassInfo2, &provider), S_OK);
+    ASSERT_EQ(provider->GetClassInfo(&coclass), S_OK);
+    ASSERT_EQ(coclass->GetRefTypeOfImplType(0, &reference), S_OK);
+    ASSERT_EQ(coclass->GetRefTypeInfo(reference, &interface_info), S_OK);
+    ASSERT_EQ(interface_info->GetContainingTypeLib(&library, &index), S_OK);
+    ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
+    EXPECT_EQ(attributes->guid, (GUID{0xdb8cbf00, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}}));
+    library->ReleaseTLibAttr(attributes);
+    EXPECT_EQ(register_typelib(L""), 2) << "the tool's usage error";
 
     set_value(classes, class_key + L"\\Stray");
     set_value(classes, class_key, L"Stray value");
@@ -56,6 +73,10 @@ TEST_F(Registration, RegisterAgainAndUnregister)
         EXPECT_EQ(names_in(classes, key), std::nullopt) << testing::PrintToString(key);
     EXPECT_NE(names_in(classes, L"CLSID"), std::nullopt);
     EXPECT_EQ(names_in(classes, L"VISA.Tellurix"), names{L"Kept"}) << "someone else's subkey keeps it";
+    EXPECT_EQ(register_typelib(L"/u " + quoted(shipped_file(L"visacom.tlb"))), 0);
+    for (const wchar_t* key :
+         {L"TypeLib\\{DB8CBF00-D6D3-11D4-AA51-00A024EE30BD}", L"Interface\\{DB8CBF1A-D6D3-11D4-AA51-00A024EE30BD}"})
+        EXPECT_EQ(names_in(classes, key), std::nullopt) << "the standard library unregistered";
 }
 
 // A copy registers its own path, not one that fills the buffer; a broken library gives way to the .tlb.
@@ -98,43 +119,6 @@ TEST_F(Registration, CopiesOfTheModule)
         std::error_code ignored;
         fs::remove_all(top, ignored);
     }
-}
-
-// Installed as documented; removed, and checked to be, when the suite ends.
-class Installed : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        ASSERT_EQ(register_typelib(quoted(shipped_file(L"visacom.tlb"))), 0);
-        ASSERT_EQ(regsvr32(), 0);
-    }
-    static void TearDownTestSuite()
-    {
-        EXPECT_EQ(regsvr32(L"/u /s "), 0);
-        EXPECT_EQ(register_typelib(L"/u " + quoted(shipped_file(L"visacom.tlb"))), 0);
-        EXPECT_EQ(names_in(classes, L"TypeLib\\{DB8CBF00-D6D3-11D4-AA51-00A024EE30BD}"), std::nullopt);
-        EXPECT_EQ(names_in(classes, L"Interface\\{DB8CBF1A-D6D3-11D4-AA51-00A024EE30BD}"), std::nullopt);
-    }
-};
-
-// Its coclass's default interface resolves into the registered standard library.
-TEST_F(Installed, ClassInfoResolvesIntoTheStandardLibrary)
-{
-    com_ptr<IProvideClassInfo2> provider;
-    com_ptr<ITypeInfo> coclass, interface_info;
-    com_ptr<ITypeLib> library;
-    HREFTYPE reference = 0;
-    UINT index = 0;
-    TLIBATTR* attributes = nullptr;
-    ASSERT_EQ(CoCreateInstance(clsid_fmtdio, nullptr, CLSCTX_INPROC_SERVER, IID_IProvideClassInfo2, &provider), S_OK);
-    ASSERT_EQ(provider->GetClassInfo(&coclass), S_OK);
-    ASSERT_EQ(coclass->GetRefTypeOfImplType(0, &reference), S_OK);
-    ASSERT_EQ(coclass->GetRefTypeInfo(reference, &interface_info), S_OK);
-    ASSERT_EQ(interface_info->GetContainingTypeLib(&library, &index), S_OK);
-    ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
-    EXPECT_EQ(attributes->guid, (GUID{0xdb8cbf00, 0xd6d3, 0x11d4, {0xaa, 0x51, 0x00, 0xa0, 0x24, 0xee, 0x30, 0xbd}}));
-    library->ReleaseTLibAttr(attributes);
-    EXPECT_EQ(register_typelib(L""), 2) << "the tool's usage error";
 }
 
 } // namespace

@@ -104,8 +104,9 @@ TEST_F(Module, UnloadingWaitsForObjectsClassObjectAndLocks)
     EXPECT_EQ(unloadable(), S_FALSE) << "while only an object is held";
 }
 
-// One IUnknown through every interface; the class information of FmtdIOCls, without outgoing interface.
-TEST_F(Module, IdentityAndClassInfo)
+// One IUnknown through every interface; the class information of FmtdIOCls, without outgoing interface; every
+// error record's source, and its help file beside the module loaded as "Tellurix", or else the client.
+TEST_F(Module, IdentityClassInfoAndErrorRecords)
 {
     const com_ptr<IFormattedIO488> object = create();
     const com_ptr<IUnknown> identity = query(object.Get(), IID_IUnknown);
@@ -127,15 +128,10 @@ TEST_F(Module, IdentityAndClassInfo)
     GUID guid = clsid_fmtdio;
     EXPECT_EQ(provider->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &guid), E_FAIL);
     EXPECT_EQ(guid, GUID_NULL);
-}
-
-// Every error record's source, and its help file beside the module loaded as "Tellurix", or else the client.
-TEST_F(Module, ErrorRecordsNameTheModulesSourceAndHelpFile)
-{
     wchar_t client[MAX_PATH];
     const std::wstring path(client, GetModuleFileNameW(nullptr, client, MAX_PATH));
     EXPECT_EQ(
-        outcome(create()->WriteString(make_bstr(L"*IDN?").get(), VARIANT_TRUE)), // no session is bound
+        outcome(object->WriteString(make_bstr(L"*IDN?").get(), VARIANT_TRUE)), // no session is bound
         error_line(E_FAIL, L"No valid COM I/O resource available, set the IO property to a valid COM I/O resource.",
                    L"Tellurix", path.substr(0, path.find_last_of(L'\\')) + L"\\visacom.chm", 1030, iid_formatted_io));
 }

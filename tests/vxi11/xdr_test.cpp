@@ -10,8 +10,9 @@ namespace {
 using namespace morvane::oncrpc;
 using bytes = std::vector<unsigned char>;
 
-// Records whole and in order however cut; large data straight in; a cut-off record gives none.
-TEST(Xdr, RecordStreamJoinsFragmentsHoweverTheStreamIsCut)
+// Records whole and in order however cut; large data straight in; a cut-off record gives none. Input that ends
+// early is refused where it ends, not read past: a field cut short, an opaque without its padding.
+TEST(Xdr, RecordsJoinedHoweverCutAndFieldsRefusedWhereTheyEndEarly)
 {
     bytes stream{0, 0, 0,   3,   'a',  'b', 'c', 0, 0,   0,    0, 0x80, 0,
                  0, 2, 'd', 'e', 0x80, 0,   0,   1, 'f', 0x80, 0, 0x17, 0x70};
@@ -52,11 +53,6 @@ TEST(Xdr, RecordStreamJoinsFragmentsHoweverTheStreamIsCut)
                      xdr_error)
             << fragments.size();
     }
-}
-
-// Input that ends early is refused where it ends, not read past: a field cut short, an opaque without its padding.
-TEST(Xdr, ReaderRefusesInputThatEndsEarly)
-{
     const bytes field{0, 0, 1}, opaque{0, 0, 0, 5, 'a', 'b', 'c', 'd', 'e'};
     EXPECT_THROW(xdr_reader(field).get(), xdr_error);
     EXPECT_THROW(xdr_reader(opaque).get_string(8), xdr_error);
