@@ -1,21 +1,16 @@
 // A seeded campaign of misbehaving peers against the network sessions; docs/testing.md, "Network campaign".
 #include <windows.h>
 #include <psapi.h>
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <random>
-#include "platform/safearray.hpp"
 #include "scripted_core.hpp"
 #include "sessions_client.hpp"
 
 namespace morvane::testing {
 namespace {
 
-using namespace std::chrono_literals;
-using clock = std::chrono::steady_clock;
 using bytes = std::vector<unsigned char>;
 enum class fault {
     // clang-format off
@@ -114,7 +109,6 @@ template<typename Call> void bounded(const char* what, std::chrono::milliseconds
 
 TEST(SessionsCampaign, EveryCallEndsInTimeWithErrorInformationAndMemoryStaysBounded)
 {
-    const transport::winsock_use winsock;
     const auto from_environment = [](const char* name, unsigned otherwise) {
         const char* value = std::getenv(name);
         return value ? static_cast<unsigned>(std::strtoul(value, nullptr, 10)) : otherwise;

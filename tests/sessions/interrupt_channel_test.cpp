@@ -9,13 +9,10 @@
 namespace morvane::testing {
 namespace {
 
-using namespace std::chrono_literals;
-using clock = std::chrono::steady_clock;
 using transport::tcp_connection;
 using bytes = std::vector<unsigned char>;
 using procedures = std::vector<std::uint32_t>;
 
-const transport::winsock_use winsock;
 constexpr std::uint32_t readstb = 13, enable_srq = 20, create_intr_chan = 25, destroy_intr_chan = 26;
 
 std::pair<std::size_t, std::size_t> threads_and_memory()
@@ -43,9 +40,7 @@ struct enabled_session {
     std::string port, handle;
     enabled_session()
     {
-        auto resources = manager();
-        EXPECT_EQ(resources->put_CorePort(core.port()), S_OK);
-        EXPECT_EQ(open(resources.Get(), L"TCPIP::127.0.0.1::INSTR", 1000, session), L"open");
+        EXPECT_EQ(open(manager(core.port()).Get(), L"TCPIP::127.0.0.1::INSTR", 1000, session), L"open");
         EXPECT_EQ(session.As(&requests), S_OK);
         EXPECT_EQ(requests->EnableServiceRequests(), S_OK);
         learn();
@@ -178,10 +173,8 @@ TEST(Vxi11Interrupts, TellTheDeviceAndStopListeningWhenDisabledOrReleased)
     EXPECT_THROW(s->connect(), transport::tcp_failure) << "released";
 
     scripted_core core6("::1");
-    auto resources = manager();
-    ASSERT_EQ(resources->put_CorePort(core6.port()), S_OK);
     ComPtr<IMessage> session;
-    if (open(resources.Get(), L"TCPIP::[::1]::INSTR", 1000, session) != L"open")
+    if (open(manager(core6.port()).Get(), L"TCPIP::[::1]::INSTR", 1000, session) != L"open")
         GTEST_SKIP() << "no IPv6 loopback";
     ComPtr<IMorvaneServiceRequests> requests;
     ASSERT_EQ(session.As(&requests), S_OK);

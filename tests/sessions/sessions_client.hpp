@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 #include <visacom.h>
@@ -17,10 +19,15 @@
 #include "platform/bstr.hpp"
 #include "platform/safearray.hpp"
 #include "support/error_record.hpp"
+#include "transport/winsock.hpp"
 
 namespace morvane::testing {
 
 using Microsoft::WRL::ComPtr;
+using namespace std::chrono_literals;
+using clock = std::chrono::steady_clock;
+
+inline const transport::winsock_use winsock; // for the tests' own listeners and peers
 
 inline constexpr const wchar_t* manager_source = L"Morvane.ResourceManager";
 inline constexpr const wchar_t* socket_source = L"Morvane TCP socket session";
@@ -37,6 +44,13 @@ template<typename Interface> ComPtr<Interface> create(const wchar_t* progid)
 }
 
 inline ComPtr<IMorvaneResourceManager> manager() { return create<IMorvaneResourceManager>(L"Morvane.ResourceManager"); }
+// One whose VXI-11 sessions go to the core channel at `core_port`, asking no portmapper.
+inline ComPtr<IMorvaneResourceManager> manager(unsigned short core_port)
+{
+    auto made = manager();
+    EXPECT_EQ(made->put_CorePort(core_port), S_OK);
+    return made;
+}
 
 // A session opened by name; a failure shows as its outcome.
 inline std::wstring open(IMorvaneResourceManager* resources, std::wstring_view name, LONG timeout,
@@ -56,6 +70,17 @@ inline HRESULT write_bytes(IMessage* session, std::string_view text)
     const HRESULT hr = session->Write(&given, static_cast<LONG>(text.size()), &written);
     EXPECT_EQ(written, SUCCEEDED(hr) ? static_cast<LONG>(text.size()) : written);
     return hr;
+}
+
+// What `call` gives, checked to take from `least` to less than `most`.
+template<typename Call> auto taking(std::chrono::milliseconds least, std::chrono::milliseconds most, Call call)
+{
+    const auto started = clock::now();
+    const auto result = call();
+    const auto took = clock::now() - started;
+    EXPECT_GE(took, least);
+    EXPECT_LT(took, most);
+    return result;
 }
 
 // The status byte of the next service request within `timeout`, or the failure's HRESULT.
