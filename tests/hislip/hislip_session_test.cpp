@@ -154,6 +154,9 @@ std::string status_byte(IMessage* s, std::optional<LONG> timeout = {})
     return hex(FAILED(hr) ? hr : status);
 }
 
+// EnableServiceRequests' outcome, as the results below show it.
+std::string enable(IMessage* s) { return hex(own<IMorvaneServiceRequests>(s)->EnableServiceRequests()); }
+
 // Results in the order of the list (a braced list is evaluated in order), spaced.
 std::string in_order(std::initializer_list<std::string> results)
 {
@@ -338,35 +341,29 @@ TEST(HislipSession, AsksTheStatusOfEachServiceRequest)
     } rows[] = {
         // clang-format off
         {"enabled", -1, {{status(0x50)}}, [](IMessage* s, auto&) {
-             own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
-             return in_order({write(s, "A?\n"), read(s, 10), status_byte(s, 2000), status_byte(s, 0)}); },
-         "wrote 3 a\n" + end + " 50 " + timed_out, {query(1, id0)}},
+             return in_order({enable(s), write(s, "A?\n"), read(s, 10), status_byte(s, 2000), status_byte(s, 0)}); },
+         "0 wrote 3 a\n" + end + " 50 " + timed_out, {query(1, id0)}},
         {"disabled", 1, {{status(0x10)}}, [](IMessage* s, auto&) {
              std::this_thread::sleep_for(200ms);
-             const std::string got = status_byte(s);
-             own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
-             return in_order({got, status_byte(s, 300)}); },
-         "10 " + timed_out, {query(0, id0 - 2)}},
+             return in_order({status_byte(s), enable(s), status_byte(s, 300)}); },
+         "10 0 " + timed_out, {query(0, id0 - 2)}},
         {"during a call's query", 0, {{request, status(0x10)}, {status(0x50)}}, [](IMessage* s, auto&) {
-             own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
-             return in_order({status_byte(s), status_byte(s, 2000)}); },
-         "10 50", {query(0, id0 - 2), query(0, id0 - 2)}},
+             return in_order({enable(s), status_byte(s), status_byte(s, 2000)}); },
+         "0 10 50", {query(0, id0 - 2), query(0, id0 - 2)}},
         {"never answered", 1, {{}, {late, status(0x22)}}, [](IMessage* s, auto&) {
-             own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
-             return in_order({status_byte(s, 1500), status_byte(s), status_byte(s, 300)}); },
-         timed_out + " 22 " + timed_out, {query(0, id0 - 2), query(0, id0 - 2)}},
+             return in_order({enable(s), status_byte(s, 1500), status_byte(s), status_byte(s, 300)}); },
+         "0 " + timed_out + " 22 " + timed_out, {query(0, id0 - 2), query(0, id0 - 2)}},
         {"disabled while asked", 1, {{}, {late, status(0x22)}}, [](IMessage* s, auto& asked) {
-             own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
+             enable(s);
              eventually([&] { return asked >= 1; });
              own<IMorvaneServiceRequests>(s)->DisableServiceRequests();
              return status_byte(s); },
          "22", {query(0, id0 - 2), query(0, id0 - 2)}},
         {"a burst of 100", -100, {{status(0x40)}}, [](IMessage* s, auto& asked) {
-             own<IMorvaneServiceRequests>(s)->EnableServiceRequests();
-             const std::string wrote = write(s, "A?\n"); // its answer left unread, for no RMT-delivered
+             const std::string wrote = in_order({enable(s), write(s, "A?\n")}); // left unread: no RMT-delivered
              eventually([&] { return asked >= 1 + 64; });
              return in_order({wrote, status_byte(s)}); },
-         "wrote 3 40", std::vector(1 + 64 + 1, query(0, id0))}, // the first, those waiting, the call's
+         "0 wrote 3 40", std::vector(1 + 64 + 1, query(0, id0))}, // the first, those waiting, the call's
         // clang-format on
     };
     for (const auto& row : rows) {
