@@ -91,11 +91,7 @@ public:
                   ;
           })
     {}
-    ~scripted_instrument()
-    {
-        m_listener.stop();
-        m_thread.join();
-    }
+    ~scripted_instrument() { m_listener.stop(), m_thread.join(); }
 
     hislip_address address() const { return {"127.0.0.1", std::to_string(m_listener.port()), "hislip0"}; }
 

@@ -42,11 +42,10 @@ TEST(ResourceManager, RefusesWhatItCannotOpenAndKeepsItsSettingsWithinRange)
                   manager_failure(invalid_resource, L"The resource name \"" + shown + refused_form));
         EXPECT_FALSE(session);
     }
-    for (const LONG timeout : {0L, -1L, LONG_MIN}) {
-        ComPtr<IMessage> session;
+    ComPtr<IMessage> session;
+    for (const LONG timeout : {0L, -1L, LONG_MIN})
         EXPECT_EQ(open(resources.Get(), L"SIM", timeout, session),
                   manager_failure(E_INVALIDARG, L"The timeout must be at least 1 ms."));
-    }
     EXPECT_EQ(resources->Open(make_bstr(L"SIM").get(), 1000, nullptr), E_POINTER);
     using manager = IMorvaneResourceManager;
     // clang-format off
@@ -144,8 +143,8 @@ TEST(ResourceManager, FindsTheResourcesThatMatchAnExpression)
     EXPECT_EQ(std::wstring(bstr_view(unique_bstr(forms).get())), testing::forms);
 }
 
-// What every kind of session offers beside IMessage.
-TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
+// What every kind of session offers beside IMessage, and the component's traffic through it, bounded.
+TEST(Sessions, NameThemselvesCarryTheComponentsTrafficAndBoundTheirMessages)
 {
     const kinds every;
     for (const auto& [name, source] : every.names) {
@@ -158,13 +157,12 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         ComPtr<IMorvaneLocking> locking; // VXI-11 and HiSLIP
         ASSERT_EQ(session.As(&errors), S_OK);
         EXPECT_EQ(session.As(&locking), locks ? S_OK : E_NOINTERFACE);
-        for (const auto& [interface_id, answer] : {std::pair{IID_IMessage, S_OK},
-                                                   {IID_IMorvaneSession, S_OK},
-                                                   {IID_IMorvaneSessionLimits, S_OK},
-                                                   {IID_IMorvaneServiceRequests, S_OK},
-                                                   {IID_IFormattedIO488, S_FALSE},
-                                                   {IID_IMorvaneLocking, locks ? S_OK : S_FALSE}})
+        // clang-format off
+        for (const auto& [interface_id, answer] : {std::pair{IID_IMessage, S_OK}, {IID_IMorvaneSession, S_OK},
+                 {IID_IMorvaneSessionLimits, S_OK}, {IID_IMorvaneServiceRequests, S_OK}, {IID_IFormattedIO488, S_FALSE},
+                 {IID_IMorvaneLocking, locks ? S_OK : S_FALSE}})
             EXPECT_EQ(errors->InterfaceSupportsErrorInfo(interface_id), answer);
+        // clang-format on
         // A wait while disabled fails; enabling is refused where the connection has no channel for requests.
         ComPtr<IMorvaneServiceRequests> requests;
         ASSERT_EQ(session.As(&requests), S_OK);
@@ -220,6 +218,61 @@ TEST(Sessions, NameThemselvesClearAndTriggerAndTellTheirStatusByte)
         EXPECT_EQ(instrument.read(), L"2,");
         EXPECT_EQ(extra->put_TerminationCharacter('\n'), S_OK);
         EXPECT_EQ(instrument.read(), L"3\n");
+        // The component's traffic, from a known state.
+        EXPECT_EQ(instrument.query(L"*RST;*IDN?"), L"Morvane,SIM-1,0,1.0\n");
+        // 2 MiB up as a block and back; over VXI-11 in pieces of the device's maxRecvSize (1 MiB).
+        unique_variant upload;
+        V_VT(upload.get()) = VT_ARRAY | VT_R8;
+        V_ARRAY(upload.get()) = SafeArrayCreateVector(VT_R8, 0, 1u << 18);
+        auto* const trace = static_cast<double*>(V_ARRAY(upload.get())->pvData);
+        for (std::size_t i = 0; i < 1u << 18; ++i)
+            trace[i] = static_cast<double>(i % 1000) * 0.25 - static_cast<double>(i % 7);
+        ASSERT_EQ(instrument.write(L"WAV:FORM REAL,64"), S_OK);
+        unique_variant download;
+        ASSERT_EQ(instrument.io->WriteIEEEBlock(make_bstr(L"TRAC:DATA").get(), *upload, VARIANT_TRUE), S_OK);
+        ASSERT_EQ(instrument.write(L"TRAC:DATA?"), S_OK);
+        ASSERT_EQ(instrument.io->ReadIEEEBlock(NumberType_R8, VARIANT_FALSE, VARIANT_TRUE, download.get()), S_OK);
+        ASSERT_EQ(V_ARRAY(download.get())->rgsabound[0].cElements, 1u << 18);
+        EXPECT_EQ(std::memcmp(V_ARRAY(download.get())->pvData, trace, sizeof(double) << 18), 0);
+        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
+        if (!locks) { // over VXI-11 and HiSLIP next
+            // An answer held until an acquisition ends comes when it ends.
+            EXPECT_EQ(taking(250ms, 1500ms, [&] { return instrument.query(L"ACQ:TIME 300;INIT;*OPC?"); }), L"1\n");
+        }
+        // An answer of MaximumMessageSize passes, a longer one fails, and the next query finds nothing of it left.
+        ComPtr<IMorvaneSessionLimits> limits;
+        ASSERT_EQ(session.As(&limits), S_OK);
+        using limit = IMorvaneSessionLimits;
+        // clang-format off
+        expect_settings<limit>(limits.Get(), {{&limit::get_MaximumMessageSize, &limit::put_MaximumMessageSize,
+            256 << 20, {6}, {0, -1, LONG_MIN}, L"MaximumMessageSize must be at least 1 byte."}}, source);
+        // clang-format on
+        LONG written = 0;
+        const std::pair<std::function<HRESULT()>, IID> null_calls[] = {
+            {[&] { return session->Read(1, nullptr); }, IID_IMessage},
+            {[&] { return session->ReadString(1, nullptr); }, IID_IMessage},
+            {[&] { return session->Write(nullptr, 1, &written); }, IID_IMessage},
+            {[&] { return extra->ReadStatusByte(nullptr); }, IID_IMorvaneSession},
+            {[&] { return limits->get_MaximumMessageSize(nullptr); }, IID_IMorvaneSessionLimits}};
+        for (const auto& [call, interface_id] : null_calls)
+            EXPECT_EQ(outcome(call()),
+                      error_line(E_POINTER, L"A required pointer is null.", source, L"", 0, interface_id));
+        for (const LONG limit : {6, 5, 2}) { // the answer "1,2,3\n" has 6 bytes, "1\n" 2
+            EXPECT_EQ(limits->put_MaximumMessageSize(limit), S_OK);
+            // clang-format off
+            EXPECT_EQ(instrument.query(L"DATA:LIST 1,2,3;LIST?"), limit >= 6 ? L"1,2,3\n" : error_line(message_too_long,
+                      L"The message passed MaximumMessageSize (" + std::to_wstring(limit) +
+                      L" bytes); the rest of it is discarded.", source, L"", 0, IID_IMessage));
+            // clang-format on
+            EXPECT_EQ(instrument.query(L"*OPC?"), L"1\n");
+        }
+        EXPECT_EQ(limits->put_MaximumMessageSize(1), S_OK);
+        EXPECT_GE(status(), 0) << "the status byte is no message of the client's";
+        EXPECT_EQ(limits->put_MaximumMessageSize(100), S_OK);
+        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
+        // A read with nothing to read fails within its timeout and half a second more.
+        EXPECT_EQ(session->put_Timeout(300), S_OK);
+        EXPECT_EQ(code_of(taking(290ms, 800ms, [&] { return instrument.read(); })), std::to_wstring(session_timeout));
     }
 }
 
@@ -242,10 +295,8 @@ TEST(Sessions, OpensAndReleasesLeaveNothingOpen)
         closed += connection && recv(connection.get(), &byte, 1, 0) == 0;
     }
     EXPECT_EQ(closed, 100u);
-    const HMODULE module = GetModuleHandleW(L"MorvaneSessions.dll");
-    ASSERT_TRUE(module);
     const auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"MorvaneSessions.dll"), "DllCanUnloadNow")));
     ASSERT_TRUE(can_unload);
     EXPECT_EQ(can_unload(), S_OK);
     ComPtr<IMessage> session;
@@ -253,72 +304,6 @@ TEST(Sessions, OpensAndReleasesLeaveNothingOpen)
     EXPECT_EQ(can_unload(), S_FALSE) << "a live session keeps the module";
     session.Reset();
     EXPECT_EQ(can_unload(), S_OK);
-}
-
-TEST(Sessions, CarryTheComponentsTrafficAndBoundTheirMessages)
-{
-    const kinds every;
-    for (const auto& [name, source] : every.names) {
-        SCOPED_TRACE(name);
-        ComPtr<IMessage> session;
-        ASSERT_EQ(open(every.resources.Get(), name, 2000, session), L"open");
-        bound_component instrument(session.Get());
-        EXPECT_EQ(instrument.query(L"*RST;*IDN?"), L"Morvane,SIM-1,0,1.0\n");
-        // 2 MiB up as a block and back; over VXI-11 in pieces of the device's maxRecvSize (1 MiB).
-        unique_variant upload;
-        V_VT(upload.get()) = VT_ARRAY | VT_R8;
-        V_ARRAY(upload.get()) = SafeArrayCreateVector(VT_R8, 0, 1u << 18);
-        auto* const trace = static_cast<double*>(V_ARRAY(upload.get())->pvData);
-        for (std::size_t i = 0; i < 1u << 18; ++i)
-            trace[i] = static_cast<double>(i % 1000) * 0.25 - static_cast<double>(i % 7);
-        ASSERT_EQ(instrument.write(L"WAV:FORM REAL,64"), S_OK);
-        unique_variant download;
-        ASSERT_EQ(instrument.io->WriteIEEEBlock(make_bstr(L"TRAC:DATA").get(), *upload, VARIANT_TRUE), S_OK);
-        ASSERT_EQ(instrument.write(L"TRAC:DATA?"), S_OK);
-        ASSERT_EQ(instrument.io->ReadIEEEBlock(NumberType_R8, VARIANT_FALSE, VARIANT_TRUE, download.get()), S_OK);
-        ASSERT_EQ(V_ARRAY(download.get())->rgsabound[0].cElements, 1u << 18);
-        EXPECT_EQ(std::memcmp(V_ARRAY(download.get())->pvData, trace, sizeof(double) << 18), 0);
-        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
-        if (!name.starts_with(L"tcpip") || !name.ends_with(L"::instr")) { // over VXI-11 and HiSLIP next
-            // An answer held until an acquisition ends comes when it ends.
-            EXPECT_EQ(taking(250ms, 1500ms, [&] { return instrument.query(L"ACQ:TIME 300;INIT;*OPC?"); }), L"1\n");
-        }
-        // An answer of MaximumMessageSize passes, a longer one fails, and the next query finds nothing of it left.
-        ComPtr<IMorvaneSessionLimits> limits;
-        ASSERT_EQ(session.As(&limits), S_OK);
-        using limit = IMorvaneSessionLimits;
-        // clang-format off
-        expect_settings<limit>(limits.Get(), {{&limit::get_MaximumMessageSize, &limit::put_MaximumMessageSize,
-            256 << 20, {6}, {0, -1, LONG_MIN}, L"MaximumMessageSize must be at least 1 byte."}}, source);
-        // clang-format on
-        LONG written = 0;
-        const std::pair<std::function<HRESULT()>, IID> null_calls[] = {
-            {[&] { return session->Read(1, nullptr); }, IID_IMessage},
-            {[&] { return session->ReadString(1, nullptr); }, IID_IMessage},
-            {[&] { return session->Write(nullptr, 1, &written); }, IID_IMessage},
-            {[&] { return own(session.Get())->ReadStatusByte(nullptr); }, IID_IMorvaneSession},
-            {[&] { return limits->get_MaximumMessageSize(nullptr); }, IID_IMorvaneSessionLimits}};
-        for (const auto& [call, interface_id] : null_calls)
-            EXPECT_EQ(outcome(call()),
-                      error_line(E_POINTER, L"A required pointer is null.", source, L"", 0, interface_id));
-        for (const LONG limit : {6, 5, 2}) { // the answer "1,2,3\n" has 6 bytes, "1\n" 2
-            EXPECT_EQ(limits->put_MaximumMessageSize(limit), S_OK);
-            // clang-format off
-            EXPECT_EQ(instrument.query(L"DATA:LIST 1,2,3;LIST?"), limit >= 6 ? L"1,2,3\n" : error_line(message_too_long,
-                      L"The message passed MaximumMessageSize (" + std::to_wstring(limit) +
-                      L" bytes); the rest of it is discarded.", source, L"", 0, IID_IMessage));
-            // clang-format on
-            EXPECT_EQ(instrument.query(L"*OPC?"), L"1\n");
-        }
-        short status = -1;
-        EXPECT_EQ(limits->put_MaximumMessageSize(1), S_OK);
-        EXPECT_EQ(own(session.Get())->ReadStatusByte(&status), S_OK) << "the status byte is no message of the client's";
-        EXPECT_EQ(limits->put_MaximumMessageSize(100), S_OK);
-        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"0,\"No error\"\n");
-        // A read with nothing to read fails within its timeout and half a second more.
-        EXPECT_EQ(session->put_Timeout(300), S_OK);
-        EXPECT_EQ(code_of(taking(290ms, 800ms, [&] { return instrument.read(); })), std::to_wstring(session_timeout));
-    }
 }
 
 // Raw sockets: LF ends an indefinite block, pieces join, a dropped connection gives what came, IPv6.
@@ -340,11 +325,10 @@ TEST(Sessions, OverRawSocketsTakeWhatServersDo)
         const bool ipv6 = std::wstring_view(row.options).ends_with(L"::1");
         if (ipv6 && server.port() == 0)
             GTEST_SKIP() << "no IPv6 loopback here";
-        const std::wstring host = ipv6 ? L"[::1]" : L"127.0.0.1";
+        const std::wstring name = std::wstring(ipv6 ? L"TCPIP::[::1]::" : L"TCPIP::127.0.0.1::") +
+                                  std::to_wstring(server.port()) + L"::SOCKET";
         ComPtr<IMessage> session;
-        ASSERT_EQ(open(resources.Get(), L"TCPIP::" + host + L"::" + std::to_wstring(server.port()) + L"::SOCKET", 5000,
-                       session),
-                  L"open");
+        ASSERT_EQ(open(resources.Get(), name, 5000, session), L"open");
         bound_component instrument(session.Get());
         for (const auto& [command, answer] : row.queries)
             EXPECT_EQ(code_of(instrument.query(command)), answer);

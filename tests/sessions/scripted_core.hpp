@@ -55,12 +55,7 @@ public:
     explicit scripted_core(const std::string& address = "127.0.0.1", reply_sender send_reply = {})
         : m_send(std::move(send_reply)), m_listener(address), m_thread([this] { serve(); })
     {}
-    ~scripted_core()
-    {
-        m_done = true;
-        m_listener.stop();
-        m_thread.join();
-    }
+    ~scripted_core() { m_done = true, m_listener.stop(), m_thread.join(); }
     unsigned short port() const { return m_listener.port(); }
     std::vector<call> calls()
     {

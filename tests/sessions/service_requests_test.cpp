@@ -43,6 +43,8 @@ struct requesting_session {
 // A request when the acquisition is done; one before the wait at once; the bound; disabled, a waiter fails.
 TEST(ServiceRequests, TellWhenAnAcquisitionIsDoneKeepTheNewestAndStopWhenDisabled)
 {
+    EXPECT_EQ(run(shipped_file(L"..\\examples\\wait_for_sweep.exe"), L"SIM"), 0)
+        << "the example that waits for a sweep";
     const kinds carrying(request_kinds);
     for (const auto& [name, source] : carrying.names) {
         SCOPED_TRACE(name);
@@ -127,11 +129,6 @@ TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWa
             });
             client.join();
         }
-}
-
-TEST(ServiceRequests, TheExampleWaitsForASweep)
-{
-    EXPECT_EQ(run(shipped_file(L"..\\examples\\wait_for_sweep.exe"), L"SIM"), 0);
 }
 
 } // namespace

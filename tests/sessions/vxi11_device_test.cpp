@@ -13,10 +13,9 @@ TEST(Vxi11Device, TakesServiceRequestsFromADeviceWeDidNotWrite)
     const char* port = std::getenv("MORVANE_VXI11_DEVICE_PORT");
     if (!port)
         GTEST_SKIP() << "no device: tests/vxi11/judge/with_srq_device.sh runs one";
-    auto resources = manager();
-    ASSERT_EQ(resources->put_CorePort(std::atol(port)), S_OK);
     ComPtr<IMessage> session;
-    ASSERT_EQ(open(resources.Get(), L"TCPIP::127.0.0.1::INSTR", 2000, session), L"open");
+    const auto core_port = static_cast<unsigned short>(std::atol(port));
+    ASSERT_EQ(open(manager(core_port).Get(), L"TCPIP::127.0.0.1::INSTR", 2000, session), L"open");
     ComPtr<IMorvaneServiceRequests> requests;
     ASSERT_EQ(session.As(&requests), S_OK);
     for (const bool disable : {true, false}) {
