@@ -120,7 +120,7 @@ class Link:  # one link on the core channel
 
 def closed(sock, seconds=5.0):
     """Whether the peer closes the connection within `seconds`, what came before it dropped."""
-    sock.settimeout(max(0.001, seconds))
+    sock.settimeout(seconds)
     try:
         while sock.recv(65536):
             pass
