@@ -180,7 +180,9 @@ TEST(Sessions, NameThemselvesCarryTheComponentsTrafficAndBoundTheirMessages)
         EXPECT_EQ(point->GetConnectionPointContainer(&container), S_OK);
         EXPECT_EQ(container.Get(), points.Get());
         DWORD cookie = 0;
-        EXPECT_EQ(point->Advise(session.Get(), &cookie), CONNECT_E_CANNOTCONNECT) << "no sink";
+        EXPECT_EQ((std::pair{point->Advise(session.Get(), &cookie), point->Advise(nullptr, &cookie)}),
+                  std::pair(CONNECT_E_CANNOTCONNECT, E_POINTER))
+            << "no sink";
         unique_bstr resource;
         LONG timeout = 0;
         BYTE termination = 0;

@@ -1,7 +1,10 @@
 // Service requests through the resource manager's sessions of every kind that carries them.
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
 #include "platform/com_apartment.hpp"
 #include "sessions_client.hpp"
-#include "support/recording_sink.hpp"
+#include "support/eventually.hpp"
 #include "support/shipped_files.hpp"
 
 namespace morvane::testing {
@@ -9,6 +12,60 @@ namespace {
 
 constexpr short rqs = 0x40, esb = 0x20;
 constexpr unsigned request_kinds = sim | vxi11 | hislip;
+
+// A sink that records each call (the name of the session as its apartment reaches it, the status byte, the thread)
+// and fails it after `pause`; free-threaded, or called in its single-threaded apartment.
+class recording_sink : public IMorvaneServiceRequestSink {
+public:
+    struct call {
+        std::wstring name;
+        short status_byte;
+        DWORD thread;
+    };
+    explicit recording_sink(bool free_threaded, std::chrono::milliseconds pause = {}) : m_pause(pause)
+    {
+        if (free_threaded && FAILED(CoCreateFreeThreadedMarshaler(this, &m_marshaler)))
+            throw std::runtime_error("no free-threaded marshaler");
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override
+    {
+        if (m_marshaler && InlineIsEqualGUID(riid, IID_IMarshal))
+            return m_marshaler->QueryInterface(riid, out);
+        *out = InlineIsEqualGUID(riid, IID_IUnknown) || InlineIsEqualGUID(riid, IID_IMorvaneServiceRequestSink)
+                   ? static_cast<IMorvaneServiceRequestSink*>(this)
+                   : nullptr;
+        return *out ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_count; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_count; }
+    STDMETHODIMP ServiceRequest(IUnknown* session, short status_byte) override
+    {
+        ++m_entered;
+        std::this_thread::sleep_for(m_pause);
+        ComPtr<IMorvaneSession> own;
+        unique_bstr name;
+        if (session && SUCCEEDED(session->QueryInterface(IID_PPV_ARGS(&own))))
+            own->get_ResourceName(name.put());
+        const std::lock_guard guard(m_lock);
+        m_calls.push_back({name ? std::wstring(bstr_view(name.get())) : L"", status_byte, GetCurrentThreadId()});
+        return E_FAIL; // which must never reach the session
+    }
+    std::vector<call> calls()
+    {
+        const std::lock_guard guard(m_lock);
+        return m_calls;
+    }
+    ULONG references() const { return m_count; }
+    std::size_t entered() const { return m_entered; } // calls begun, ended or not
+
+private:
+    const std::chrono::milliseconds m_pause;
+    std::atomic<ULONG> m_count{1};
+    std::atomic<std::size_t> m_entered{0};
+    ComPtr<IUnknown> m_marshaler;
+    std::mutex m_lock;
+    std::vector<call> m_calls;
+};
 
 // A session of a kind that carries service requests, and its requests.
 struct requesting_session {
@@ -92,7 +149,8 @@ template<typename Done> void pump_until(Done done, std::chrono::milliseconds mos
     }
 }
 
-// Each sink called in its apartment; released while a slow sink is in its call, the session waits.
+// Each sink called in its apartment, one that fails not keeping the next from hearing; released while a slow sink is
+// in its call, the session waits for it and calls none after.
 TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWay)
 {
     const kinds carrying(request_kinds);
@@ -101,11 +159,12 @@ TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWa
             SCOPED_TRACE(name + (free_threaded ? L", free-threaded" : L", single-threaded"));
             std::thread client([&] {
                 const com_apartment com(free_threaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
-                recording_sink sink({.free_threaded = free_threaded, .ask_name = true, .answer = E_FAIL}),
-                    slow({.ask_name = true, .answer = E_FAIL, .pause = 300ms});
+                recording_sink sink(free_threaded), slow(true, 300ms);
+                std::size_t begun = 0;
                 {
                     requesting_session s(carrying, name);
                     const DWORD cookie = s.advise(&sink);
+                    s.advise(&slow);
                     bound_component instrument(s.session.Get());
                     EXPECT_EQ(instrument.write(L"*ESE 1;*SRE 32;*OPC"), S_OK);
                     pump_until([&] { return !sink.calls().empty(); });
@@ -114,18 +173,20 @@ TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWa
                     EXPECT_EQ((std::tuple{calls[0].name, calls[0].status_byte & (rqs | esb),
                                           calls[0].thread == GetCurrentThreadId()}),
                               std::tuple(name, rqs | esb, !free_threaded));
-                    EXPECT_EQ(s.point->Unadvise(cookie), S_OK);
+                    EXPECT_TRUE(eventually([&] { return slow.entered() > 0; })) << "after the sink that failed";
+                    EXPECT_EQ((std::pair{s.point->Unadvise(cookie), s.point->Unadvise(cookie)}),
+                              std::pair(S_OK, CONNECT_E_NOCONNECTION));
                     EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
                     pump_until([] { return false; }, 300ms);
                     EXPECT_EQ(sink.calls().size(), 1u) << "unadvised";
                     EXPECT_EQ(s.wait(5000) & rqs, rqs) << "queued all the same";
-                    s.advise(&slow);
                     for (int i = 0; i < 3; ++i)
                         EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
-                    ASSERT_TRUE(eventually([&] { return slow.entered() > 0; })); // released while in its call
+                    ASSERT_TRUE(eventually([&] { return slow.entered() > slow.calls().size(); }));
+                    begun = slow.entered(); // released while in its call
                 }
                 EXPECT_EQ((std::tuple{sink.references(), slow.references(), slow.calls().size()}),
-                          (std::tuple<ULONG, ULONG, std::size_t>(1, 1, 1)));
+                          (std::tuple<ULONG, ULONG, std::size_t>(1, 1, begun)));
             });
             client.join();
         }
