@@ -182,8 +182,9 @@ TEST(ServiceRequests, CallEachSinkInItsApartmentAndReleaseWhileARequestIsOnItsWa
                     EXPECT_EQ(s.wait(5000) & rqs, rqs) << "queued all the same";
                     for (int i = 0; i < 3; ++i)
                         EXPECT_EQ(instrument.query(L"*ESR?;*OPC"), L"1\n");
-                    ASSERT_TRUE(eventually([&] { return slow.entered() > slow.calls().size(); }));
-                    begun = slow.entered(); // released while in its call
+                    const std::size_t earlier = slow.entered();
+                    ASSERT_TRUE(eventually([&] { return slow.entered() > earlier; }));
+                    begun = slow.entered(); // released as a call begins
                 }
                 EXPECT_EQ((std::tuple{sink.references(), slow.references(), slow.calls().size()}),
                           (std::tuple<ULONG, ULONG, std::size_t>(1, 1, begun)));
