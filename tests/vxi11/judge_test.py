@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""srq_judge (judge/*.x through the distribution's rpcgen and libtirpc) drives instrument-sim --vxi11's
-interrupt channel, device_readstb and the teardown. Skipped (77) where judge/build.sh cannot build."""
+"""srq_judge (judge/*.x through the distribution's rpcgen and libtirpc) drives instrument-sim --vxi11: a held
+*OPC?, the interrupt channel, device_readstb and the teardown. Skipped (77) where judge/build.sh cannot build."""
 import os
 import subprocess
 import sys

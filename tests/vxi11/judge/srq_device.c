@@ -61,6 +61,8 @@ Device_WriteResp* device_write_1_svc(Device_WriteParms* args, struct svc_req* re
     return &result;
 }
 
+Device_ReadResp* device_read_1_svc(Device_ReadParms* args, struct svc_req* request) { return NULL; } /* unused */
+
 /* The status byte with RQS until it is read once. */
 Device_ReadStbResp* device_readstb_1_svc(Device_GenericParms* args, struct svc_req* request)
 {
