@@ -75,6 +75,10 @@ int main(int argc, char** argv)
         bench_serial(io.Get());
         return 0;
     }
+    if (argc == 2 && std::string_view(argv[1]) == "service-requests") {
+        bench_service_requests(io.Get());
+        return 0;
+    }
     if (argc == 2 && std::string_view(argv[1]) == "matching") {
         bench_matching();
         return 0;
@@ -225,6 +229,7 @@ int main(int argc, char** argv)
     bench_socket(io.Get());
     bench_simulator();
     bench_network(io.Get());
+    bench_service_requests(io.Get());
     bench_matching();
     return 0;
 }

@@ -70,6 +70,9 @@ void bench_socket(IFormattedIO488* io);
 void bench_simulator();
 // VXI-11 and HiSLIP beside the raw socket, all against instrument-sim.
 void bench_network(IFormattedIO488* io);
+// Service requests waited for and sent to a sink, beside one poll of the status byte, over the
+// simulated instrument, VXI-11 and HiSLIP.
+void bench_service_requests(IFormattedIO488* io);
 // FindResources' matcher at its worst beside a plain compare of the name.
 void bench_matching();
 // A block over a serial pair, when the run has one (MORVANE_SERIAL_PAIR).

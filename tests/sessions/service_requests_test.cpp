@@ -10,7 +10,7 @@
 namespace morvane::testing {
 namespace {
 
-constexpr short rqs = 0x40, esb = 0x20;
+constexpr short rqs = 0x40, esb = 0x20, eav = 0x04;
 constexpr unsigned request_kinds = sim | vxi11 | hislip;
 
 // A sink that records each call (the name of the session as its apartment reaches it, the status byte, the thread)
@@ -116,13 +116,15 @@ TEST(ServiceRequests, TellWhenAnAcquisitionIsDoneKeepTheNewestAndStopWhenDisable
         EXPECT_EQ(own(s.session.Get())->ReadStatusByte(&polled), S_OK);
         EXPECT_EQ(polled & rqs, 0) << "the request's own status read cleared RQS";
         EXPECT_EQ(instrument.query(L"*ESR?"), L"1\n"); // ESB off, for the next *OPC to request anew
-        for (int i = 0; i < 70; ++i)                   // each *OPC sets ESB anew, each *ESR? clears it
+        // The first of 71 requests with EAV (FOO's error, read after it), those after it without.
+        EXPECT_EQ(instrument.query(L"FOO;*OPC;*ESR?"), L"33\n");
+        EXPECT_EQ(instrument.query(L"SYST:ERR?"), L"-113,\"Undefined header\"\n");
+        for (int i = 0; i < 70; ++i) // each *OPC sets ESB anew, each *ESR? clears it
             ASSERT_EQ(instrument.query(L"*OPC;*ESR?"), L"1\n") << i;
         // Over a network the session reads each request's status byte: they come in a while.
-        eventually([&] { return s.queued_and_dropped() == std::pair(64L, 6L); });
-        EXPECT_EQ(s.queued_and_dropped(), std::pair(64L, 6L));
-        // Its status byte is the one read after it came, which another's read may have cleared of RQS.
-        EXPECT_GE(s.wait(0), 0) << "one that came before the wait, at once";
+        eventually([&] { return s.queued_and_dropped() == std::pair(64L, 7L); });
+        EXPECT_EQ(s.queued_and_dropped(), std::pair(64L, 7L));
+        EXPECT_EQ(s.wait(0) & eav, 0) << "one that came before the wait, at once; the oldest dropped";
         EXPECT_EQ(s.requests->DiscardServiceRequests(), S_OK);
         EXPECT_EQ(s.queued_and_dropped(), std::pair(0L, 0L));
         long waited = 0;
