@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <oleauto.h>
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <atomic>
 #include <numbers>
 #include <thread>
 #include <vector>

@@ -61,7 +61,7 @@ Device_WriteResp* device_write_1_svc(Device_WriteParms* args, struct svc_req* re
     return &result;
 }
 
-Device_ReadResp* device_read_1_svc(Device_ReadParms* args, struct svc_req* request) { return NULL; } /* unused */
+Device_ReadResp* device_read_1_svc(Device_ReadParms* args, struct svc_req* request) { return NULL; } /* never asked */
 
 /* The status byte with RQS until it is read once. */
 Device_ReadStbResp* device_readstb_1_svc(Device_GenericParms* args, struct svc_req* request)
