@@ -11,6 +11,7 @@
 #include "hislip/hislip_session.hpp"
 #include "instrument-sim/instrument_server_process.hpp"
 #include "measure.hpp"
+#include "network_instruments.hpp"
 #include "platform/bstr.hpp"
 #include "platform/variant.hpp"
 #include "socket/socket_session.hpp"
@@ -71,22 +72,27 @@ figures measure(IFormattedIO488* io, IMessage* session)
 
 } // namespace
 
-void bench_network(IFormattedIO488* io)
+network_instruments::network_instruments()
 {
-    const morvane::transport::winsock_use winsock;
-    const instrument_server_process raw(L"", L"--seconds 600");
-    const instrument_server_process lan(L"", L"--vxi11 --portmapper-port 0 --seconds 600");
-    const instrument_server_process hislip(L"", L"--hislip --seconds 600");
-    ComPtr<IMessage> socket, vxi11, hislip_session;
-    check(morvane::socket_session::open_socket_session({"127.0.0.1", std::to_string(raw.port())}, L"", 10000, &socket),
-          "open_socket_session");
-    check(morvane::vxi11::open_vxi11_session({"127.0.0.1", "inst0"}, L"", 10000, {lan.portmapper_port(), 0}, &vxi11),
+    check(morvane::vxi11::open_vxi11_session({"127.0.0.1", "inst0"}, L"", 10000, {lan.portmapper_port(), 0},
+                                             &vxi11_session),
           "open_vxi11_session");
     check(morvane::hislip::open_hislip_session({"127.0.0.1", std::to_string(hislip.port()), "hislip0"}, L"", 10000,
                                                &hislip_session),
           "open_hislip_session");
+}
+
+void bench_network(IFormattedIO488* io)
+{
+    const morvane::transport::winsock_use winsock;
+    const instrument_server_process raw(L"", L"--seconds 600");
+    const network_instruments served;
+    ComPtr<IMessage> socket;
+    check(morvane::socket_session::open_socket_session({"127.0.0.1", std::to_string(raw.port())}, L"", 10000, &socket),
+          "open_socket_session");
     const figures over_socket = measure(io, socket.Get());
-    for (const auto& [name, session] : {std::pair("VXI-11", vxi11.Get()), std::pair("HiSLIP", hislip_session.Get())}) {
+    for (const auto& [name, session] :
+         {std::pair("VXI-11", served.vxi11_session.Get()), std::pair("HiSLIP", served.hislip_session.Get())}) {
         const figures over = measure(io, session);
         const std::string beside = std::string(name) + " beside socket";
         std::printf("%-44s %10.0f /s %10.0f /s %7.2f\n", ("query round trips, " + beside).c_str(), 1 / over.trip,

@@ -6,26 +6,26 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <ocidl.h>
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <morvane_sessions.h>
 #include <wrl/client.h>
-#include "hislip/hislip_session.hpp"
-#include "instrument-sim/instrument_server_process.hpp"
 #include "measure.hpp"
+#include "network_instruments.hpp"
 #include "platform/bstr.hpp"
 #include "platform/unique_any.hpp"
 #include "sim/simulated_session.hpp"
+#include "sim/status_registers.hpp"
 #include "transport/winsock.hpp"
-#include "vxi11/vxi11_session.hpp"
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
 using unique_event = morvane::unique_any<HANDLE, &CloseHandle>;
 
-constexpr short rqs = 0x40, esb = 0x20;
+constexpr short requested = morvane::sim::status_bit::service_request | morvane::sim::status_bit::event_summary;
 
 // A free-threaded sink, as one in the multithreaded apartment: called on the session's worker thread,
 // it wakes the client.
@@ -54,14 +54,17 @@ double thread_wake()
     constexpr int rounds = 200;
     const unique_event go(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
         back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    std::atomic<bool> done = false;
     std::thread other([&] {
-        for (int i = 0; i < rounds * 6; ++i) // median_seconds' runs and its warm-up
-            WaitForSingleObject(go.get(), INFINITE), SetEvent(back.get());
+        while (WaitForSingleObject(go.get(), INFINITE) == WAIT_OBJECT_0 && !done)
+            SetEvent(back.get());
     });
     const double seconds = median_seconds(5, [&] {
         for (int i = 0; i < rounds; ++i)
             SetEvent(go.get()), WaitForSingleObject(back.get(), INFINITE);
     });
+    done = true;
+    SetEvent(go.get());
     other.join();
     return seconds / rounds;
 }
@@ -95,7 +98,7 @@ void measure(IFormattedIO488* io, const char* kind, IMessage* session, double wa
     const double polled = per_round(io, [&] {
         short status = 0;
         check(own->ReadStatusByte(&status), "ReadStatusByte");
-        check((status & (rqs | esb)) == (rqs | esb) ? S_OK : E_FAIL, "a poll that finds the request");
+        check((status & requested) == requested ? S_OK : E_FAIL, "a poll that finds the request");
     });
     check(requests->EnableServiceRequests(), "EnableServiceRequests");
     const double waited = per_round(io, [&] {
@@ -129,16 +132,9 @@ void measure(IFormattedIO488* io, const char* kind, IMessage* session, double wa
 void bench_service_requests(IFormattedIO488* io)
 {
     const morvane::transport::winsock_use winsock;
-    const instrument_server_process lan(L"", L"--vxi11 --portmapper-port 0 --seconds 600");
-    const instrument_server_process hislip(L"", L"--hislip --seconds 600");
-    ComPtr<IMessage> vxi11, hislip_session;
-    check(morvane::vxi11::open_vxi11_session({"127.0.0.1", "inst0"}, L"", 10000, {lan.portmapper_port(), 0}, &vxi11),
-          "open_vxi11_session");
-    check(morvane::hislip::open_hislip_session({"127.0.0.1", std::to_string(hislip.port()), "hislip0"}, L"", 10000,
-                                               &hislip_session),
-          "open_hislip_session");
+    const network_instruments served;
     const double wake = thread_wake();
     measure(io, "SIM", morvane::sim::create_simulated_session().Get(), wake);
-    measure(io, "VXI-11", vxi11.Get(), wake);
-    measure(io, "HiSLIP", hislip_session.Get(), wake);
+    measure(io, "VXI-11", served.vxi11_session.Get(), wake);
+    measure(io, "HiSLIP", served.hislip_session.Get(), wake);
 }
